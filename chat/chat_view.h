@@ -7,11 +7,28 @@ namespace tertulia {
 
 class Timer;
 
+// The events of a conversation window, handled by its logic. The desktop layer calls them and
+// passes any exception that escapes to the application's top-level error report.
+class ChatHandlers {
+public:
+    virtual ~ChatHandlers() = default;
+    virtual void FormShow() = 0;
+    virtual void FormResize() = 0;
+    virtual void FormCloseQuery() = 0;  // the frame's close control: the window is only hidden
+    virtual void Timer1Timer() = 0;
+    virtual void edMensajeKeyPress(char key) = 0;  // typed characters, Enter (13) included
+    virtual void sbEnviarClick() = 0;
+    virtual void sbCerraryBorrarClick() = 0;
+};
+
 // The window operations that a conversation window's logic needs; the desktop layer implements
 // them with Qt, tests with recording doubles. Texts are Windows-1252 bytes.
 class ChatView {
 public:
     virtual ~ChatView() = default;
+
+    // The logic that handles this window's events; set once, right after creation.
+    virtual void SetHandlers(ChatHandlers* handlers) = 0;
 
     virtual void SetCaption(const std::string& text) = 0;
 
