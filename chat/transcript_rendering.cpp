@@ -2,17 +2,204 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace tertulia {
 
 namespace {
 
-// The rendering is done in two linear passes that give exactly what the sequential steps
-// give (one replace-all per tag, then one per entity, then line-break normalisation):
-// the tags are removed by a chain of three streaming steps, and the entities and line breaks
-// are handled together in one scan, which works because the entity steps interact in one way
-// only (see DecodeInto).
+// The rendering gives exactly what the sequential steps give (one replace-all per tag, then one
+// per entity, then the line-break normalisation), in one sweep over the reply: a chain of three
+// streaming tag steps writes the text, already normalised, into the result, and the entities
+// are decoded in place right behind it, a chunk at a time while the chunk is still in cache.
+// This is exact because the steps interact in few ways: a tag removal can join text into a
+// later tag or into an entity; "&amp;" yields the only character that can start an entity;
+// and no entity step makes, removes or separates a line break.
+
+// The Latin-1 entity names in code order, from 160 to 255.
+constexpr std::array<std::string_view, 96> kLatin1Names = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
+    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
+    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
+    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
+    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
+    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
+    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
+    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
+    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
+};
+
+constexpr std::size_t kLongestName = 6;
+
+// An entity name of up to six bytes packed with its length into one number, so that a name
+// is looked up with one multiplication and one or two comparisons.
+constexpr std::uint64_t NameKey(std::string_view name) {
+    std::uint64_t key = static_cast<std::uint64_t>(name.size()) << 56;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        key |= static_cast<std::uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i);
+    return key;
+}
+
+// Word-at-a-time byte search: eight bytes are tested together.
+constexpr std::uint64_t kLowBits = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Eight bytes at `p`, the first in the lowest position.
+std::uint64_t LoadWord(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+// The high bit of each byte of `word` that equals `c`; exact up to and including the lowest
+// such byte (a borrow may mark bytes above it).
+constexpr std::uint64_t BytesEqualTo(std::uint64_t word, unsigned char c) {
+    const std::uint64_t x = word ^ (kLowBits * c);
+    return (x - kLowBits) & ~x & kHighBits;
+}
+
+// Index of the byte marked by the lowest bit of a non-zero mask.
+std::size_t FirstMarkedByte(std::uint64_t mask) {
+    return static_cast<std::size_t>(std::countr_zero(mask)) / 8;
+}
+
+// Reads "name;" at `p`; returns the bytes it takes (0 when there is no such name) and its key.
+inline std::size_t ReadName(const char* p, const char* end, std::uint64_t& key) {
+    const auto available = static_cast<std::size_t>(end - p);
+    if (available >= 8) {
+        const std::uint64_t word = LoadWord(p);
+        const std::uint64_t semicolons = BytesEqualTo(word, ';');
+        if (semicolons == 0) return 0;
+        const std::size_t length = FirstMarkedByte(semicolons);
+        if (length == 0 || length > kLongestName) return 0;
+        key = (word & ((std::uint64_t{1} << (8 * length)) - 1)) | static_cast<std::uint64_t>(length)
+                                                                      << 56;
+        return length + 1;
+    }
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < std::min(available, kLongestName + 1); ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == ';') {
+            if (i == 0) return 0;
+            key = bytes | static_cast<std::uint64_t>(i) << 56;
+            return i + 1;
+        }
+        bytes |= static_cast<std::uint64_t>(c) << (8 * i);
+    }
+    return 0;
+}
+
+// The entities decoded after "&amp;" ("&lt;", "&gt;" and the Latin-1 set) in an open
+// addressing table; a free slot has key 0, which no name has.
+struct LaterEntities {
+    static constexpr std::size_t kSlots = 512;
+    std::array<std::uint64_t, kSlots> keys{};
+    std::array<unsigned char, kSlots> codes{};
+
+    static constexpr std::size_t Slot(std::uint64_t key) {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 55);
+    }
+
+    constexpr void Add(std::string_view name, unsigned char code) {
+        const std::uint64_t key = NameKey(name);
+        std::size_t slot = Slot(key);
+        while (keys[slot] != 0) slot = (slot + 1) % kSlots;
+        keys[slot] = key;
+        codes[slot] = code;
+    }
+
+    // The entity's character, or -1 when the name is not one of them.
+    constexpr int Find(std::uint64_t key) const {
+        for (std::size_t slot = Slot(key);; slot = (slot + 1) % kSlots) {
+            if (keys[slot] == key) return codes[slot];
+            if (keys[slot] == 0) return -1;
+        }
+    }
+};
+
+constexpr LaterEntities MakeLaterEntities() {
+    LaterEntities table;
+    table.Add("lt", '<');
+    table.Add("gt", '>');
+    table.Add("nbsp", ' ');  // a plain space here, not the no-break space
+    for (std::size_t i = 1; i < kLatin1Names.size(); ++i)
+        table.Add(kLatin1Names[i], static_cast<unsigned char>(160 + i));
+    return table;
+}
+
+constexpr LaterEntities kLaterEntities = MakeLaterEntities();
+constexpr std::uint64_t kApos = NameKey("apos");
+constexpr std::uint64_t kQuot = NameKey("quot");
+constexpr std::uint64_t kAmp = NameKey("amp");
+
+// Decodes the entity whose name starts at `p`, just after an "&": returns the character that
+// the sequential entity steps leave for this "&" and moves `p` past what they consume.
+// Entity occurrences never overlap (each is "&", letters or digits, ";"), so the steps reduce
+// to: "&apos;" and "&quot;" decode; "&amp;" gives an "&" that combines with a following later
+// name ("&amp;lt;" gives "<", "&amp;quot;" gives "&quot;"); a later entity decodes.
+char DecodeEntityAt(const char*& p, const char* end) {
+    std::uint64_t key = 0;
+    std::size_t length = ReadName(p, end, key);
+    if (length != 0 && (key == kApos || key == kQuot)) {
+        p += length;
+        return key == kApos ? '\'' : '"';
+    }
+    if (length != 0 && key == kAmp) {
+        p += length;
+        length = ReadName(p, end, key);
+    }
+    const int code = length != 0 ? kLaterEntities.Find(key) : -1;
+    if (code < 0) return '&';
+    p += length;
+    return static_cast<char>(code);
+}
+
+// The first "&" in [p, end), or `end`. Runs between entities are short, so this beats a
+// library search that pays its set-up cost on every run.
+const char* FindAmpersand(const char* p, const char* end) {
+    for (; end - p >= 8; p += 8) {
+        const std::uint64_t marks = BytesEqualTo(LoadWord(p), '&');
+        if (marks != 0) return p + FirstMarkedByte(marks);
+    }
+    while (p < end && *p != '&') ++p;
+    return p;
+}
+
+// The most text that one "&" can take: "&amp;" and the longest later name with its ";".
+constexpr std::size_t kLongestEntityText = 5 + kLongestName + 1;
+
+// Decodes the entities of `text` from `from` on, in place (decoding only shortens the text).
+// Unless `final`, the last bytes that an entity starting there could need are left for the
+// next call. Returns the position up to which the text is decoded; the undecoded rest follows
+// it directly.
+std::size_t DecodeInPlace(std::string& text, std::size_t from, bool final) {
+    char* const begin = text.data();
+    const char* const end = begin + text.size();
+    if (!final && text.size() < from + kLongestEntityText) return from;
+    const char* const stop = final ? end : end - kLongestEntityText;
+    const char* read = begin + from;
+    char* write = begin + from;
+    while (read < stop) {
+        const char* amp = FindAmpersand(read, stop);
+        const auto run = static_cast<std::size_t>(amp - read);
+        if (write != read) std::memmove(write, read, run);
+        write += run;
+        read = amp;
+        if (read == stop) break;
+        ++read;
+        *write++ = DecodeEntityAt(read, end);
+    }
+    const auto rest = static_cast<std::size_t>(end - read);
+    if (write != read) std::memmove(write, read, rest);
+    const auto decoded = static_cast<std::size_t>(write - begin);
+    text.resize(decoded + rest);
+    return decoded;
+}
 
 // One replace-all step of a tag that begins with "<" and holds no other "<". It scans its
 // input once from left to right, like a replace-all, and passes its output to the next step.
@@ -39,10 +226,7 @@ class TagStep {
         }
     }
 
-    void Finish() {
-        Flush();
-        next_.Finish();
-    }
+    void Finish() { Flush(); }
 
     // No partial match is held here or further on, so a character other than "<" would pass
     // through unchanged.
@@ -60,155 +244,108 @@ class TagStep {
     std::size_t matched_ = 0;
 };
 
-class StringSink {
+// The end of the tag chain: writes the text with every CR LF, lone CR and lone LF as CR LF.
+class NormalisingSink {
   public:
-    explicit StringSink(std::string& out) : out_(out) {}
-    void Put(char c) { out_ += c; }
-    void Finish() {}
+    explicit NormalisingSink(std::string& out) : out_(out) {}
+
+    void Put(char c) {
+        if (c == '\n' && afterCr_) {
+            afterCr_ = false;  // the CR already wrote the pair
+            return;
+        }
+        afterCr_ = c == '\r';
+        if (c == '\r' || c == '\n') {
+            out_ += "\r\n";
+        } else {
+            out_ += c;
+        }
+    }
+
+    // Bytes that hold no CR or LF.
+    void Append(const char* p, std::size_t n) {
+        if (n == 0) return;
+        out_.append(p, n);
+        afterCr_ = false;
+    }
+
     bool Idle() const { return true; }
 
   private:
     std::string& out_;
+    bool afterCr_ = false;
 };
-
-// "<br>" becomes CR LF, then "<b>" and then "</b>" are removed; a removal may join text into a
-// tag that a later step removes ("</<b>b>" loses everything).
-std::string RenderTags(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    StringSink sink(out);
-    TagStep<StringSink> closeBold("</b>", "", sink);
-    TagStep<TagStep<StringSink>> bold("<b>", "", closeBold);
-    TagStep<TagStep<TagStep<StringSink>>> lineBreak("<br>", "\r\n", bold);
-
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p < end) {
-        if (lineBreak.Idle()) {
-            const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-            const char* stop = lt != nullptr ? static_cast<const char*>(lt) : end;
-            out.append(p, static_cast<std::size_t>(stop - p));
-            p = stop;
-            if (p == end) break;
-        }
-        lineBreak.Put(*p++);
-    }
-    lineBreak.Finish();
-    return out;
-}
-
-struct Entity {
-    std::string_view name;  // between "&" and ";"
-    unsigned char code;
-};
-
-// The Latin-1 entity names in code order, from 160 to 255.
-constexpr std::array<std::string_view, 96> kLatin1Names = {
-    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
-    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
-    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
-    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
-    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
-    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
-    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
-    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
-    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
-    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
-    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
-};
-
-constexpr std::size_t kLongestName = 6;
-
-// The entities decoded after "&amp;": "&lt;", "&gt;" and the Latin-1 set, sorted by name.
-constexpr std::array<Entity, 98> MakeLaterEntities() {
-    std::array<Entity, 98> table{};
-    table[0] = {"lt", '<'};
-    table[1] = {"gt", '>'};
-    for (std::size_t i = 0; i < kLatin1Names.size(); ++i)
-        table[i + 2] = {kLatin1Names[i], static_cast<unsigned char>(160 + i)};
-    table[2].code = ' ';  // "&nbsp;" is a plain space here
-    std::sort(table.begin(), table.end(),
-              [](const Entity& a, const Entity& b) { return a.name < b.name; });
-    return table;
-}
-
-constexpr std::array<Entity, 98> kLaterEntities = MakeLaterEntities();
-
-// Looks for "name;" of a later entity at `p`; on success stores its character and returns the
-// number of bytes it takes, otherwise returns 0.
-std::size_t MatchLaterEntity(const char* p, const char* end, char& character) {
-    const std::size_t available =
-        std::min<std::size_t>(static_cast<std::size_t>(end - p), kLongestName + 1);
-    const void* semicolon = std::memchr(p, ';', available);
-    if (semicolon == nullptr) return 0;
-    const std::string_view name(p,
-                                static_cast<std::size_t>(static_cast<const char*>(semicolon) - p));
-    const auto* found = std::lower_bound(
-        kLaterEntities.begin(), kLaterEntities.end(), name,
-        [](const Entity& entity, std::string_view key) { return entity.name < key; });
-    if (found == kLaterEntities.end() || found->name != name) return 0;
-    character = static_cast<char>(found->code);
-    return name.size() + 1;
-}
 
 bool StartsWith(const char* p, const char* end, std::string_view word) {
     return static_cast<std::size_t>(end - p) >= word.size() &&
            std::memcmp(p, word.data(), word.size()) == 0;
 }
 
-constexpr std::array<bool, 256> MakeSpecials(bool lineBreaks) {
-    std::array<bool, 256> table{};
-    table['&'] = true;
-    table['\r'] = lineBreaks;
-    table['\n'] = lineBreaks;
-    return table;
+// The first "<", CR or LF in [p, end), or `end`.
+const char* FindTagSpecial(const char* p, const char* end) {
+    for (; end - p >= 8; p += 8) {
+        const std::uint64_t word = LoadWord(p);
+        const std::uint64_t marks =
+            BytesEqualTo(word, '<') | BytesEqualTo(word, '\r') | BytesEqualTo(word, '\n');
+        if (marks != 0) return p + FirstMarkedByte(marks);
+    }
+    while (p < end && *p != '<' && *p != '\r' && *p != '\n') ++p;
+    return p;
 }
 
-// All entity steps in one scan. Entity occurrences never overlap (each is "&", letters or
-// digits, ";"), and only "&amp;" yields a character that can start an entity, so the
-// sequential steps reduce to: "&apos;" and "&quot;" decode; "&amp;" decodes to "&", which
-// combines with a following later name ("lt;", "eacute;", ...); an "&" that starts a later
-// entity decodes. No step makes or removes a line break, so the normalisation of CR and LF
-// runs in the same scan.
-template <bool kNormaliseLineBreaks>
-void DecodeInto(std::string_view text, std::string& out) {
-    static constexpr std::array<bool, 256> kSpecial = MakeSpecials(kNormaliseLineBreaks);
+// "<br>" becomes CR LF, then "<b>" and then "</b>" are removed, line breaks are normalised and
+// entities decoded, into `out`.
+void Render(std::string_view text, std::string& out) {
+    static constexpr std::size_t kChunk = 64 * 1024;
+    NormalisingSink sink(out);
+    TagStep<NormalisingSink> closeBold("</b>", "", sink);
+    TagStep<TagStep<NormalisingSink>> bold("<b>", "", closeBold);
+    TagStep<TagStep<TagStep<NormalisingSink>>> lineBreak("<br>", "\r\n", bold);
+
+    std::size_t decoded = 0;
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p < end) {
-        const char* run = p;
-        while (p < end && !kSpecial[static_cast<unsigned char>(*p)]) ++p;
-        out.append(run, static_cast<std::size_t>(p - run));
-        if (p == end) break;
-
-        if (*p == '\r' || *p == '\n') {
-            out += "\r\n";
-            if (*p++ == '\r' && p < end && *p == '\n') ++p;
-            continue;
+        const char* const chunkEnd = p + std::min<std::size_t>(kChunk, end - p);
+        while (p < chunkEnd) {
+            if (!lineBreak.Idle()) {
+                lineBreak.Put(*p++);
+                continue;
+            }
+            // With no partial match pending, ordinary text, line breaks and whole tags pass
+            // the chain as the steps would pass them; only unusual text goes through it
+            // character by character.
+            const char* run = p;
+            p = FindTagSpecial(p, chunkEnd);
+            sink.Append(run, static_cast<std::size_t>(p - run));
+            if (p == chunkEnd) break;
+            if (*p != '<') {
+                sink.Put(*p++);
+            } else if (StartsWith(p, end, "<br>")) {
+                sink.Put('\r');
+                sink.Put('\n');
+                p += 4;
+            } else if (StartsWith(p, end, "<b>")) {
+                p += 3;
+            } else if (StartsWith(p, end, "</b>")) {
+                p += 4;
+            } else {
+                lineBreak.Put(*p++);
+            }
         }
-        if (StartsWith(p, end, "&apos;")) {
-            out += '\'';
-            p += 6;
-            continue;
-        }
-        if (StartsWith(p, end, "&quot;")) {
-            out += '"';
-            p += 6;
-            continue;
-        }
-        p += StartsWith(p, end, "&amp;") ? 5 : 1;
-        char character = '&';
-        p += MatchLaterEntity(p, end, character);
-        out += character;
+        decoded = DecodeInPlace(out, decoded, false);
     }
+    lineBreak.Finish();
+    bold.Finish();
+    closeBold.Finish();
+    DecodeInPlace(out, decoded, true);
 }
 
 }  // namespace
 
 std::string DecodificarEntidades(std::string_view texto) {
-    std::string out;
-    out.reserve(texto.size());
-    DecodeInto<false>(texto, out);
+    std::string out(texto);
+    DecodeInPlace(out, 0, true);
     return out;
 }
 
@@ -217,15 +354,9 @@ bool EsRespuestaDeError(std::string_view reply) {
 }
 
 std::string RenderizarTranscripcion(std::string_view reply) {
-    std::string withoutTags;
-    std::string_view text = reply;
-    if (reply.find('<') != std::string_view::npos) {
-        withoutTags = RenderTags(reply);
-        text = withoutTags;
-    }
     std::string out;
-    out.reserve(text.size() + text.size() / 16 + 16);
-    DecodeInto<true>(text, out);
+    out.reserve(reply.size() + reply.size() / 16 + 16);
+    Render(reply, out);
     return out;
 }
 

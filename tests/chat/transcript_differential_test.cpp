@@ -62,6 +62,32 @@ TEST(TranscriptDifferentialTest, DecodingMatchesTheLiteralStepsOnRandomInputs) {
     }
 }
 
+TEST(TranscriptDifferentialTest, LongInputsMatchAcrossInternalPieceBoundaries) {
+    // Long replies are worked through in pieces of 64 KiB: every tricky snippet is placed at
+    // every offset across the first boundary, then random dense text around it.
+    constexpr std::size_t kBoundary = 65536;
+    static const char* const kSnippets[] = {
+        "&amp;eacute;", "&amp;frac14;", "&amp;lt;", "&amp;amp;", "&quot;", "</<b>b>",
+        "&am<b>p;lt;",  "&e</b>acute;", "<b<br>>",  "\r<br>\n",  "\r\n\r", "&&amp;&lt;"};
+    for (const std::string snippet : kSnippets) {
+        for (std::size_t before = 1; before <= snippet.size() + 12; ++before) {
+            const std::string input = std::string(kBoundary - before, 'a') + snippet + "xyz";
+            ASSERT_EQ(RenderizarTranscripcion(input), reference::RenderizarTranscripcion(input))
+                << testing::PrintToString(snippet) << " starting " << before
+                << " bytes before the boundary";
+        }
+    }
+    std::mt19937 random(1234);
+    for (std::size_t before = 0; before < 32; ++before) {
+        for (int round = 0; round < 4; ++round) {
+            const std::string input =
+                std::string(kBoundary - before, 'a') + RandomTranscript(random, 30);
+            ASSERT_EQ(RenderizarTranscripcion(input), reference::RenderizarTranscripcion(input))
+                << testing::PrintToString(input.substr(kBoundary - before));
+        }
+    }
+}
+
 TEST(TranscriptDifferentialTest, RandomBytesMatchTheLiteralSteps) {
     std::mt19937 random(99);
     std::uniform_int_distribution<int> byte(0, 255);
