@@ -12,8 +12,9 @@ namespace {
 
 // The rendering gives exactly what the sequential steps give (one replace-all per tag, then one
 // per entity, then the line-break normalisation), in one sweep over the reply: a chain of three
-// streaming tag steps writes the text, already normalised, into the result, and the entities
-// are decoded in place right behind it, a chunk at a time while the chunk is still in cache.
+// streaming tag steps writes the text, already normalised, into a small scratch buffer, a
+// piece of the reply at a time, and the entities are decoded from there into the result while
+// the piece is still in cache.
 // This is exact because the steps interact in few ways: a tag removal can join text into a
 // later tag or into an entity; "&amp;" yields the only character that can start an entity;
 // and no entity step makes, removes or separates a line break.
@@ -173,32 +174,22 @@ const char* FindAmpersand(const char* p, const char* end) {
 // The most text that one "&" can take: "&amp;" and the longest later name with its ";".
 constexpr std::size_t kLongestEntityText = 5 + kLongestName + 1;
 
-// Decodes the entities of `text` from `from` on, in place (decoding only shortens the text).
-// Unless `final`, the last bytes that an entity starting there could need are left for the
-// next call. Returns the position up to which the text is decoded; the undecoded rest follows
-// it directly.
-std::size_t DecodeInPlace(std::string& text, std::size_t from, bool final) {
-    char* const begin = text.data();
-    const char* const end = begin + text.size();
-    if (!final && text.size() < from + kLongestEntityText) return from;
+// Appends the text in [begin, end) to `out` with its entities decoded. Unless `final`, the
+// last bytes that an entity starting there could need are left for a later call, with the
+// rest of the text. Returns where the undecoded bytes begin.
+const char* DecodeAppend(const char* begin, const char* end, bool final, std::string& out) {
+    if (!final && static_cast<std::size_t>(end - begin) < kLongestEntityText) return begin;
     const char* const stop = final ? end : end - kLongestEntityText;
-    const char* read = begin + from;
-    char* write = begin + from;
+    const char* read = begin;
     while (read < stop) {
         const char* amp = FindAmpersand(read, stop);
-        const auto run = static_cast<std::size_t>(amp - read);
-        if (write != read) std::memmove(write, read, run);
-        write += run;
+        out.append(read, static_cast<std::size_t>(amp - read));
         read = amp;
         if (read == stop) break;
         ++read;
-        *write++ = DecodeEntityAt(read, end);
+        out += DecodeEntityAt(read, end);
     }
-    const auto rest = static_cast<std::size_t>(end - read);
-    if (write != read) std::memmove(write, read, rest);
-    const auto decoded = static_cast<std::size_t>(write - begin);
-    text.resize(decoded + rest);
-    return decoded;
+    return read;
 }
 
 // One replace-all step of a tag that begins with "<" and holds no other "<". It scans its
@@ -244,10 +235,11 @@ class TagStep {
     std::size_t matched_ = 0;
 };
 
-// The end of the tag chain: writes the text with every CR LF, lone CR and lone LF as CR LF.
+// The end of the tag chain: writes the text with every CR LF, lone CR and lone LF as CR LF
+// at a cursor in a buffer that the caller keeps large enough.
 class NormalisingSink {
   public:
-    explicit NormalisingSink(std::string& out) : out_(out) {}
+    explicit NormalisingSink(char* cursor) : cursor_(cursor) {}
 
     void Put(char c) {
         if (c == '\n' && afterCr_) {
@@ -256,23 +248,27 @@ class NormalisingSink {
         }
         afterCr_ = c == '\r';
         if (c == '\r' || c == '\n') {
-            out_ += "\r\n";
+            *cursor_++ = '\r';
+            *cursor_++ = '\n';
         } else {
-            out_ += c;
+            *cursor_++ = c;
         }
     }
 
     // Bytes that hold no CR or LF.
     void Append(const char* p, std::size_t n) {
         if (n == 0) return;
-        out_.append(p, n);
+        std::memcpy(cursor_, p, n);
+        cursor_ += n;
         afterCr_ = false;
     }
 
     bool Idle() const { return true; }
+    char* Cursor() const { return cursor_; }
+    void SetCursor(char* cursor) { cursor_ = cursor; }
 
   private:
-    std::string& out_;
+    char* cursor_;
     bool afterCr_ = false;
 };
 
@@ -294,20 +290,32 @@ const char* FindTagSpecial(const char* p, const char* end) {
 }
 
 // "<br>" becomes CR LF, then "<b>" and then "</b>" are removed, line breaks are normalised and
-// entities decoded, into `out`.
+// entities decoded, appended to `out`.
 void Render(std::string_view text, std::string& out) {
-    static constexpr std::size_t kChunk = 64 * 1024;
-    NormalisingSink sink(out);
+    static constexpr std::size_t kPiece = 64 * 1024;
+    // A piece at most doubles (LF to CR LF); the chain may add what it held back, and the
+    // undecoded end of the previous piece comes first.
+    std::string scratch(2 * std::min(kPiece, text.size()) + 64, '\0');
+    char* const scratchBegin = scratch.data();
+    NormalisingSink sink(scratchBegin);
     TagStep<NormalisingSink> closeBold("</b>", "", sink);
     TagStep<TagStep<NormalisingSink>> bold("<b>", "", closeBold);
     TagStep<TagStep<TagStep<NormalisingSink>>> lineBreak("<br>", "\r\n", bold);
 
-    std::size_t decoded = 0;
+    // Decodes what the scratch buffer holds and keeps the undecoded end at its start.
+    auto decode = [&](bool final) {
+        const char* const written = sink.Cursor();
+        const char* const rest = DecodeAppend(scratchBegin, written, final, out);
+        const auto kept = static_cast<std::size_t>(written - rest);
+        std::memmove(scratchBegin, rest, kept);
+        sink.SetCursor(scratchBegin + kept);
+    };
+
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p < end) {
-        const char* const chunkEnd = p + std::min<std::size_t>(kChunk, end - p);
-        while (p < chunkEnd) {
+        const char* const pieceEnd = p + std::min<std::size_t>(kPiece, end - p);
+        while (p < pieceEnd) {
             if (!lineBreak.Idle()) {
                 lineBreak.Put(*p++);
                 continue;
@@ -316,9 +324,9 @@ void Render(std::string_view text, std::string& out) {
             // the chain as the steps would pass them; only unusual text goes through it
             // character by character.
             const char* run = p;
-            p = FindTagSpecial(p, chunkEnd);
+            p = FindTagSpecial(p, pieceEnd);
             sink.Append(run, static_cast<std::size_t>(p - run));
-            if (p == chunkEnd) break;
+            if (p == pieceEnd) break;
             if (*p != '<') {
                 sink.Put(*p++);
             } else if (StartsWith(p, end, "<br>")) {
@@ -333,19 +341,20 @@ void Render(std::string_view text, std::string& out) {
                 lineBreak.Put(*p++);
             }
         }
-        decoded = DecodeInPlace(out, decoded, false);
+        decode(false);
     }
     lineBreak.Finish();
     bold.Finish();
     closeBold.Finish();
-    DecodeInPlace(out, decoded, true);
+    decode(true);
 }
 
 }  // namespace
 
 std::string DecodificarEntidades(std::string_view texto) {
-    std::string out(texto);
-    DecodeInPlace(out, 0, true);
+    std::string out;
+    out.reserve(texto.size());
+    DecodeAppend(texto.data(), texto.data() + texto.size(), true, out);
     return out;
 }
 

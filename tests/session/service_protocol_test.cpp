@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <optional>
+#include <random>
 #include <string>
 
 namespace tertulia {
@@ -188,6 +190,45 @@ TEST(UpdateReplyTest, StatusWordDigestAndAddress) {
     EXPECT_EQ(LeerRespuestaActualizacion("desactualizada.x,y"), UpdateReply{});
     EXPECT_EQ(LeerRespuestaActualizacion(" DESACTUALIZADA.x,y"), UpdateReply{});
     EXPECT_EQ(LeerRespuestaActualizacion(""), UpdateReply{});
+}
+
+TEST(AnyBytesTest, ReadersTakeAnyBytes) {
+    // Runs under the sanitizer build too: no reply can make a reader misbehave.
+    static const std::string kPieces[] = {"OK",
+                                          "ERROR",
+                                          ".",
+                                          ",",
+                                          "|",
+                                          "=",
+                                          "$",
+                                          "x",
+                                          "0x",
+                                          "-",
+                                          "+",
+                                          " ",
+                                          "9",
+                                          "F",
+                                          "DESACTUALIZADA",
+                                          std::string(1, '\0'),
+                                          "\xFF",
+                                          "2147483648",
+                                          "99999999999"};
+    std::mt19937 random(5);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 30);
+    for (int round = 0; round < 5000; ++round) {
+        std::string reply;
+        for (int i = length(random); i > 0; --i) reply += kPieces[pick(random)];
+        const NewsReply news = LeerRespuestaNoticias(reply);
+        EXPECT_LE(news.entries.size(),
+                  static_cast<std::size_t>(std::count(reply.begin(), reply.end(), '|')));
+        LeerRespuestaLogin(reply);
+        LeerRespuestaCierre(reply);
+        LeerRespuestaActualizacion(reply);
+        if (const auto id = LeerIdConversacion(reply)) {
+            EXPECT_EQ(LeerIdConversacion(std::to_string(*id)), id);
+        }
+    }
 }
 
 }  // namespace
