@@ -24,7 +24,7 @@ std::string RenderizarTranscripcion(std::string_view reply);
 struct TranscriptUpdate {
     enum class Kind {
         ShowError,       // `text` is the whole reply, for the error box; the area is not touched
-        LeaveUntouched,  // the rendered text equals the area's; caret and scroll stay put
+        LeaveUntouched,  // `text`, the rendered reply, equals the area's; caret and scroll stay
         Replace,         // `text` replaces the area's whole text
     };
     Kind kind = Kind::LeaveUntouched;
