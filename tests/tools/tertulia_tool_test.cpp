@@ -1,0 +1,251 @@
+// Runs the built tertulia-tool as a separate process and checks its exact bytes and statuses.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+class ToolTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tertulia-tool-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+
+    void TearDown() override {
+        const std::string command = "rm -rf '" + dir_ + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // Runs `program` (searched in PATH unless it holds a "/") with `input` as standard input;
+    // `extraEnvironment` entries ("NAME=value") come before the inherited ones.
+    Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& input,
+                       const std::vector<std::string>& extraEnvironment = {}) {
+        const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
+        WriteFile(in, input);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& entry : extraEnvironment)
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        for (char** entry = environ; *entry != nullptr; ++entry) envp.push_back(*entry);
+        envp.push_back(nullptr);
+
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fds[3] = {::open(in.c_str(), O_RDONLY),
+                                ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                                ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+            for (int i = 0; i < 3; ++i) ::dup2(fds[i], i);
+            ::execvpe(program.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        Outcome outcome;
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            outcome.status = WEXITSTATUS(status);
+        outcome.out = ReadFile(out);
+        outcome.err = ReadFile(err);
+        return outcome;
+    }
+
+    Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "",
+                    const std::vector<std::string>& extraEnvironment = {}) {
+        return RunProgram(TERTULIA_TOOL_PATH, args, input, extraEnvironment);
+    }
+
+    std::string dir_;
+};
+
+struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ToolContractTest : public ToolTest, public testing::WithParamInterface<Row> {};
+
+TEST_P(ToolContractTest, ExactOutputAndStatus) {
+    const Row& row = GetParam();
+    const Outcome outcome = RunTool(row.args, row.input);
+    EXPECT_EQ(outcome.status, row.status);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, row.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Subcommands, ToolContractTest,
+    testing::Values(
+        Row{"md5_of_text", {"md5", "-s", "abc"}, "", 0, "900150983CD24FB0D6963F7D28E17F72\n", ""},
+        Row{"md5_of_empty_text",
+            {"md5", "-s", ""},
+            "",
+            0,
+            "D41D8CD98F00B204E9800998ECF8427E\n",
+            ""},
+        Row{"md5_of_stdin", {"md5"}, "abc", 0, "900150983CD24FB0D6963F7D28E17F72\n", ""},
+        Row{"md5_missing_file",
+            {"md5", "/nonexistent/x"},
+            "",
+            1,
+            "",
+            "Cannot open file \"/nonexistent/x\". No such file or directory\n"},
+        Row{"render_transcript",
+            {"render"},
+            "<b>Ana</b>: hola<br>adi&oacute;s &amp;lt;3\n",
+            0,
+            "Ana: hola\r\nadi\xF3s <3\r\n",
+            ""},
+        Row{"render_bytes_pass",
+            {"render"},
+            std::string("a\0\xFF", 3),
+            0,
+            std::string("a\0\xFF", 3),
+            ""},
+        Row{"render_error_reply", {"render"}, "ERROR.Sesion\n", 3, "", "ERROR.Sesion\n"},
+        Row{"render_empty_reply", {"render"}, "", 0, "", ""},
+        Row{"encode_line",
+            {"encode"},
+            "Hola, \xBFqu\xE9 tal?\n",
+            0,
+            "Hola%2C%20%BFqu%20tal%3F",
+            ""},
+        Row{"login_ok", {"reply", "login"}, "OK=a=b", 0, "ok\na=b\n", ""},
+        Row{"login_ok_without_id", {"reply", "login"}, "OK", 0, "ok\n\n", ""},
+        Row{"login_error", {"reply", "login"}, "ERRORx", 0, "error\n", ""},
+        Row{"login_refused", {"reply", "login"}, "ok=a", 0, "refused\n", ""},
+        Row{"news_list_stops",
+            {"reply", "news"},
+            "OK,5=Ana|7|z=y|9=Eva|",
+            0,
+            "list\n5\tAna\n7\t\nstop\n",
+            ""},
+        Row{"news_duplicates_kept",
+            {"reply", "news"},
+            "OK,5=Ana|5=Eva|",
+            0,
+            "list\n5\tAna\n5\tEva\n",
+            ""},
+        Row{"news_hex_and_spaces",
+            {"reply", "news"},
+            "OK x,  $1F=A|-0x10=B|",
+            0,
+            "list\n31\tA\n-16\tB\n",
+            ""},
+        Row{"news_without_comma", {"reply", "news"}, "OK", 0, "list\n", ""},
+        Row{"news_error_status", {"reply", "news"}, "ERROR.x", 0, "error-status\n", ""},
+        Row{"news_error", {"reply", "news"}, "ERRORx", 0, "error\n", ""},
+        Row{"news_other", {"reply", "news"}, "", 0, "login\n", ""},
+        Row{"close_ok", {"reply", "close"}, "OK", 0, "ok\n", ""},
+        Row{"close_error", {"reply", "close"}, "ERROR.No", 0, "error\n", ""},
+        Row{"update_outdated",
+            {"reply", "update"},
+            "DESACTUALIZADA.0A1B,http://h/n.exe",
+            0,
+            "outdated\t0A1B\thttp://h/n.exe\n",
+            ""},
+        Row{"update_current", {"reply", "update"}, "ACTUALIZADA.", 0, "current\n", ""}),
+    [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+TEST_F(ToolTest, UsageErrorsExitTwoWithUsageText) {
+    const std::vector<std::vector<std::string>> cases = {{},
+                                                         {"bogus"},
+                                                         {"md5", "-s"},
+                                                         {"md5", "a", "b"},
+                                                         {"render", "x"},
+                                                         {"encode", "x"},
+                                                         {"reply"},
+                                                         {"reply", "chat"},
+                                                         {"reply", "news", "x"},
+                                                         {"tempfile", "x"}};
+    for (const auto& args : cases) {
+        const Outcome outcome = RunTool(args);
+        EXPECT_EQ(outcome.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err.rfind("usage: tertulia-tool", 0), 0u) << outcome.err;
+    }
+}
+
+TEST_F(ToolTest, Md5AgreesWithMd5sumOnEverySizeUpTo200) {
+    std::string bytes;
+    for (int i = 0; i < 200; ++i) bytes += static_cast<char>((i * 151 + 7) & 0xFF);
+    std::vector<std::string> files;
+    for (std::size_t size = 0; size <= 200; ++size) {
+        files.push_back(dir_ + "/data" + std::to_string(size));
+        WriteFile(files.back(), bytes.substr(0, size));
+    }
+    const Outcome reference = RunProgram("md5sum", files, "");
+    ASSERT_EQ(reference.status, 0);
+    std::istringstream lines(reference.out);
+    for (std::size_t size = 0; size <= 200; ++size) {
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        std::string expected = line.substr(0, 32);
+        for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        expected += "\n";
+        EXPECT_EQ(RunTool({"md5", files[size]}).out, expected) << size;
+        // Standard input too, at the block edges.
+        if (size % 64 == 0 || size % 64 == 55 || size % 64 == 56) {
+            EXPECT_EQ(RunTool({"md5"}, bytes.substr(0, size)).out, expected) << size;
+        }
+    }
+}
+
+TEST_F(ToolTest, TempfileCreatesAnOwnerOnlyEmptyFile) {
+    const Outcome outcome = RunTool({"tempfile"}, "", {"TMPDIR=" + dir_});
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    ASSERT_EQ(outcome.out.rfind(dir_ + "/~tm", 0), 0u) << outcome.out;
+    ASSERT_EQ(outcome.out.back(), '\n');
+    struct stat info {};
+    ASSERT_EQ(::stat(outcome.out.substr(0, outcome.out.size() - 1).c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(ToolTest, TempfileFailureReportsTheMessage) {
+    const Outcome outcome = RunTool({"tempfile"}, "", {"TMPDIR=" + dir_ + "/missing"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "Error al crear archivo temporal\n");
+}
+
+}  // namespace
