@@ -287,6 +287,10 @@ struct MouseCase {
     Log expected;
 };
 
+void PrintTo(const MouseCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class TrayMouseTest : public TrayIconTest, public ::testing::WithParamInterface<MouseCase> {};
 
 TEST_P(TrayMouseTest, ReportsEventsInOrder) {
