@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,14 +13,14 @@
 
 namespace tertulia {
 
+class BodySink;
 class CookieJar;
-class TcpConnection;
 
 // The program's one HTTP/1.1 client (the console's HTTP1): plain GET over TCP, one request at
 // a time on the calling thread, keep-alive between requests, cookies kept in memory, no
 // redirects followed. Every failure is thrown as an exception whose what() is its message.
 class HttpClient {
-public:
+  public:
     HttpClient();
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
@@ -40,18 +41,23 @@ public:
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
     // The clock against which cookie expiry is judged: seconds since 1970-01-01 UTC.
     void SetClock(std::function<std::int64_t()> now);
+    // Largest body that GetText (or a failure's body text) accepts; a larger one fails with
+    // kReplyTooLarge.
+    void SetMaxTextSize(std::size_t bytes) { maxTextSize_ = bytes; }
 
     static constexpr std::chrono::milliseconds kDefaultTimeout{30000};
+    static constexpr std::size_t kDefaultMaxTextSize = 64u << 20;
 
-private:
-    class BodyTarget;
-    void Request(const std::string& url, BodyTarget& target);
+  private:
+    struct Connection;
+    void Request(const std::string& url, BodySink& target);
+    void ChooseConnection(const std::string& host, const std::string& port);
+    void CloseConnection();
 
     std::chrono::milliseconds connectTimeout_ = kDefaultTimeout;
     std::chrono::milliseconds readTimeout_ = kDefaultTimeout;
-    std::unique_ptr<TcpConnection> connection_;
-    std::string connectionHost_;
-    std::string connectionPort_;
+    std::size_t maxTextSize_ = kDefaultMaxTextSize;
+    std::unique_ptr<Connection> connection_;
     bool lastReplyAllowsKeepAlive_ = false;
     std::unique_ptr<CookieJar> cookies_;
     WorkProgress progress_;

@@ -18,14 +18,14 @@ inline constexpr const char* kTooManyHeaderLines = "The reply has too many heade
 // A reply whose status is not a success, or a redirect: the message is the status line as
 // received; the status code and the reply body come along.
 class HttpProtocolError : public std::runtime_error {
-public:
+  public:
     HttpProtocolError(const std::string& statusLine, std::int32_t statusCode, std::string body)
         : std::runtime_error(statusLine), statusCode_(statusCode), body_(std::move(body)) {}
 
     std::int32_t StatusCode() const { return statusCode_; }
     const std::string& Body() const { return body_; }
 
-private:
+  private:
     std::int32_t statusCode_;
     std::string body_;
 };
@@ -33,12 +33,12 @@ private:
 // A failed socket operation, numbered as Windows Sockets numbers it:
 // "Socket Error # N" CR LF and the number's text.
 class SocketError : public std::runtime_error {
-public:
+  public:
     explicit SocketError(int number);
 
     int Number() const { return number_; }
 
-private:
+  private:
     int number_;
 };
 

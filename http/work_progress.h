@@ -17,7 +17,7 @@ struct WorkHandlers {
 // Per work mode: how many transfer brackets are open, the announced maximum and the running
 // count. Only the outermost bracket raises begin and end.
 class WorkProgress {
-public:
+  public:
     void Begin(TWorkMode mode, std::int64_t announced, const WorkHandlers& handlers);
     void Work(TWorkMode mode, std::int64_t taken, const WorkHandlers& handlers);
     void End(TWorkMode mode, const WorkHandlers& handlers);
@@ -25,7 +25,7 @@ public:
     int Level(TWorkMode mode) const { return Record(mode).level; }
     std::int64_t Count(TWorkMode mode) const { return Record(mode).count; }
 
-private:
+  private:
     struct ModeRecord {
         int level = 0;
         std::int64_t maximum = 0;
