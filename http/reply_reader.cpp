@@ -23,7 +23,11 @@ std::optional<std::string> ReplyReader::ReadLine() {
         }
         scanned_ = searchEnd;
         if (Buffered() > kMaxLineLength) throw std::runtime_error(kMaxLineLengthExceeded);
-        if (!ReceiveSome(kReceiveBlock)) return std::nullopt;
+        if (!ReceiveSome(kReceiveBlock)) {
+            // An unfinished line at the close is no line, and never the start of a body.
+            Take(Buffered());
+            return std::nullopt;
+        }
     }
 }
 

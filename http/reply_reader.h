@@ -20,7 +20,8 @@ class ReplyReader {
 
     explicit ReplyReader(ByteSource& source) : source_(source) {}
 
-    // The next line without its LF and one CR before it; nothing when the peer closes first.
+    // The next line without its LF and one CR before it; nothing when the peer closes first
+    // (the unfinished line is dropped).
     // More than kMaxLineLength bytes before the LF throws "Max line length exceeded.".
     std::optional<std::string> ReadLine();
 

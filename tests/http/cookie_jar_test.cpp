@@ -113,20 +113,6 @@ TEST(CookieJarClockTest, MaxAgeExpiresAgainstTheClock) {
     EXPECT_TRUE(jar.Entries().at(0).cookies.empty());
 }
 
-TEST(CookieJarStoreTest, KeepsAttributes) {
-    CookieJar jar([] { return kNow; });
-    jar.Store({"n=v; Path=/p/; HttpOnly; SameSite=Lax; Domain=.H.test"}, "w.h.test");
-    ASSERT_EQ(jar.Entries().size(), 1u);
-    const Cookie& cookie = jar.Entries()[0].cookies.at(0);
-    EXPECT_EQ(cookie.domain, "h.test");
-    EXPECT_EQ(cookie.path, "/p/");
-    EXPECT_FALSE(cookie.hostOnly);
-    ASSERT_EQ(cookie.otherAttributes.size(), 2u);
-    EXPECT_EQ(cookie.otherAttributes[0].first, "HTTPONLY");
-    EXPECT_EQ(cookie.otherAttributes[1],
-              std::make_pair(std::string("SAMESITE"), std::string("Lax")));
-}
-
 struct DateRow {
     const char* proves;
     const char* text;
