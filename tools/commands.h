@@ -9,6 +9,7 @@ int RunRender(int argc, char** argv);
 int RunEncode(int argc, char** argv);
 int RunReply(int argc, char** argv);
 int RunTempfile(int argc, char** argv);
+int RunGet(int argc, char** argv);
 
 inline constexpr int kExitFailure = 1;
 

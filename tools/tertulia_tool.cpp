@@ -17,7 +17,10 @@ int UsageError() {
         "       tertulia-tool encode           a line (stdin) as the send request carries it\n"
         "       tertulia-tool reply login|news|close|update\n"
         "                                      what the program makes of a reply (stdin)\n"
-        "       tertulia-tool tempfile         create a temporary file, print its name\n");
+        "       tertulia-tool tempfile         create a temporary file, print its name\n"
+        "       tertulia-tool get [--progress] URL...\n"
+        "       tertulia-tool get [--progress] -o FILE URL\n"
+        "                                      fetch URLs through one HTTP client\n");
     return 2;
 }
 
@@ -30,7 +33,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"md5", RunMd5},     {"render", RunRender},     {"encode", RunEncode},
-    {"reply", RunReply}, {"tempfile", RunTempfile},
+    {"reply", RunReply}, {"tempfile", RunTempfile}, {"get", RunGet},
 };
 
 }  // namespace
