@@ -13,7 +13,7 @@ class TfrmChatClt;
 
 // What a conversation window uses of the console that owns it; read afresh for every request.
 class ChatConsole {
-public:
+  public:
     virtual ~ChatConsole() = default;
 
     virtual const std::string& ServiceUrl() const = 0;

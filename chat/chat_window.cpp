@@ -6,7 +6,6 @@
 #include "chat/transcript_rendering.h"
 #include "http/http_client.h"
 #include "session/console_view.h"
-#include "session/reply_fields.h"
 #include "session/service_protocol.h"
 
 namespace tertulia {
@@ -46,7 +45,9 @@ void TfrmChatClt::FormResize() {
     view_->SetSendButtonLeft(view_->MessageLineLeft() + view_->MessageLineWidth() + 2);
 }
 
-void TfrmChatClt::FormCloseQuery() { view_->Hide(); }
+void TfrmChatClt::FormCloseQuery() {
+    view_->Hide();
+}
 
 void TfrmChatClt::Timer1Timer() {
     if (!view_->IsVisible()) return;
@@ -83,7 +84,7 @@ void TfrmChatClt::sbCerraryBorrarClick() {
     }
     const std::string reply = console_.HTTP1().GetText(UrlCerrarConversacion(
         console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), IdSesionClt));
-    if (!EmpiezaCon(reply, "OK")) {
+    if (!LeerRespuestaCierre(reply).ok) {
         view_->ShowError(reply);
         return;
     }
@@ -99,7 +100,16 @@ void TfrmChatClt::sbCerraryBorrarClick() {
 
 void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
     const TranscriptUpdate update = DecidirTranscripcion(reply, view_->TranscriptText());
-    // adapted after merge
+    switch (update.kind) {
+        case TranscriptUpdate::Kind::ShowError:
+            view_->ShowError(update.text);
+            break;
+        case TranscriptUpdate::Kind::Replace:
+            view_->SetTranscriptText(update.text);
+            break;
+        case TranscriptUpdate::Kind::LeaveUntouched:
+            break;
+    }
 }
 
 }  // namespace tertulia

@@ -14,7 +14,7 @@ class ChatConsole;
 // lines and, on request, saves the transcript, closes the conversation and removes itself.
 // Failures of its requests are not caught: they leave the handler that raised them.
 class TfrmChatClt : public ChatHandlers {
-public:
+  public:
     static constexpr int PollInterval = 15000;
 
     // Takes the new, hidden window; its poll timer runs from now on.
@@ -40,7 +40,7 @@ public:
     std::int32_t IdSesionClt = 0;
     std::int32_t MargenDerecho = 0;
 
-private:
+  private:
     ChatConsole& console_;
     std::unique_ptr<ChatView> view_;
 };

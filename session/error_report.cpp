@@ -7,6 +7,8 @@ std::string ApplicationErrorText(const std::string& message) {
     return message;
 }
 
-std::string ConsoleErrorText(const std::string& message) { return "ERROR : \n" + message; }
+std::string ConsoleErrorText(const std::string& message) {
+    return "ERROR : \n" + message;
+}
 
 }  // namespace tertulia

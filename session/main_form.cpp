@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 
 #include "http/md5.h"
 #include "session/error_report.h"
@@ -34,7 +35,9 @@ TfrmMain::~TfrmMain() {
     tmIdle_.SetHandler(nullptr);
 }
 
-std::string TfrmMain::CodigoEmpresa() const { return view_.CompanyCode(); }
+std::string TfrmMain::CodigoEmpresa() const {
+    return view_.CompanyCode();
+}
 
 void TfrmMain::FormCreate() {
     iniciado_ = false;
@@ -67,7 +70,9 @@ void TfrmMain::WMInicio() {
     VerificarActualizacion();
 }
 
-void TfrmMain::MostrarPanel(Panel panel) { view_.ShowPanel(panel); }
+void TfrmMain::MostrarPanel(Panel panel) {
+    view_.ShowPanel(panel);
+}
 
 void TfrmMain::btConectarClick() {
     std::string digest;
@@ -80,8 +85,17 @@ void TfrmMain::btConectarClick() {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
         const std::string reply = http_.GetText(UrlLogin(serviceUrl_, CodigoEmpresa(), digest));
-        // adapted after merge
-        (void)reply;
+        const LoginReply login = LeerRespuestaLogin(reply);
+        if (login.kind == LoginReply::Kind::Ok) {
+            idSesion_ = login.idSesion;
+            tmIdleTimer();
+        } else if (login.kind == LoginReply::Kind::Error) {
+            MostrarPanel(Panel::pnLogin);
+            view_.RepaintAndProcessMessages();
+            view_.ShowError(reply);
+        } else {
+            MostrarPanel(Panel::pnLogin);
+        }
     } catch (const std::exception& failure) {
         view_.ShowError(ConsoleErrorText(failure.what()));
         MostrarPanel(Panel::pnLogin);
@@ -95,21 +109,22 @@ void TfrmMain::tmIdleTimer() {
         view_.RepaintAndProcessMessages();
         const std::string reply =
             http_.GetText(UrlNoticias(serviceUrl_, CodigoEmpresa(), idSesion_));
-        if (EmpiezaCon(reply, "OK")) {
+        const NewsReply news = LeerRespuestaNoticias(reply);
+        if (news.kind == NewsReply::Kind::List) {
             MostrarPanel(Panel::pnChat);
             // A failure while the list is read stops the reading only: what was opened stays
             // listed, the operator learns why, and the poll goes on.
             try {
-                ReadNewsList(reply);
+                ReadNewsList(news);
             } catch (const std::exception& failure) {
                 view_.SetStatusText(failure.what());
             }
             tmIdle_.SetEnabled(true);
-        } else if (EmpiezaCon(reply, "ERROR.")) {
+        } else if (news.kind == NewsReply::Kind::ErrorStatus) {
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();
             view_.SetStatusText(reply);
-        } else if (EmpiezaCon(reply, "ERROR")) {
+        } else if (news.kind == NewsReply::Kind::Error) {
             view_.ShowError(reply);
             // The operator must be able to log in again.
             MostrarPanel(Panel::pnLogin);
@@ -122,9 +137,13 @@ void TfrmMain::tmIdleTimer() {
     }
 }
 
-void TfrmMain::ReadNewsList(const std::string& reply) {
-    // adapted after merge
-    (void)reply;
+void TfrmMain::ReadNewsList(const NewsReply& news) {
+    for (const NewsEntry& entry : news.entries) {
+        if (BuscarItem(conversaciones_, entry.idSesionClt) < 0) {
+            OpenConversation(entry.idSesionClt, entry.nombre);
+        }
+    }
+    if (news.stoppedAtBadId) throw std::runtime_error(InvalidIdMessage(news.badIdText));
 }
 
 void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
@@ -169,11 +188,17 @@ bool TfrmMain::FormCloseQuery() {
     return false;
 }
 
-void TfrmMain::TrayIcon1DblClick() { view_.ShowWindow(); }
+void TfrmMain::TrayIcon1DblClick() {
+    view_.ShowWindow();
+}
 
-void TfrmMain::AbrirVentana1Click() { view_.ShowWindow(); }
+void TfrmMain::AbrirVentana1Click() {
+    view_.ShowWindow();
+}
 
-void TfrmMain::Salir1Click() { view_.Quit(); }
+void TfrmMain::Salir1Click() {
+    view_.Quit();
+}
 
 void TfrmMain::FormDestroy() {
     if (!settings_) return;
@@ -210,6 +235,8 @@ void TfrmMain::HTTP1Work(TWorkMode, std::int32_t workCount) {
     view_.SetGaugeProgress(std::clamp(workCount, 0, gaugeMax_));
 }
 
-void TfrmMain::HTTP1WorkEnd(TWorkMode) { view_.SetStatusText("Ok"); }
+void TfrmMain::HTTP1WorkEnd(TWorkMode) {
+    view_.SetStatusText("Ok");
+}
 
 }  // namespace tertulia

@@ -12,6 +12,7 @@
 #include "session/console_view.h"
 #include "session/conversation_list.h"
 #include "session/program_starter.h"
+#include "session/service_protocol.h"
 
 namespace tertulia {
 
@@ -21,7 +22,7 @@ using SettingsOpener = std::function<std::unique_ptr<SettingsStore>()>;
 // The logic of the operator console: start-up and self-update, login, the news poll, the
 // conversations it opens, and the transfer progress of every request.
 class TfrmMain : public ChatConsole {
-public:
+  public:
     static constexpr int NewsInterval = 30000;
 
     // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` holds
@@ -36,7 +37,7 @@ public:
     // Window events.
     void FormCreate();
     void FormShow();
-    void WMInicio();  // the start-up sequence; FormShow posts it
+    void WMInicio();        // the start-up sequence; FormShow posts it
     bool FormCloseQuery();  // always refuses the close and hides the window
     void FormDestroy();
     void btConectarClick();
@@ -66,8 +67,8 @@ public:
     ConsoleView& View() override { return view_; }
     void DestroyChatWindow(const TfrmChatClt* window) override;
 
-private:
-    void ReadNewsList(const std::string& reply);
+  private:
+    void ReadNewsList(const NewsReply& news);
     void OpenConversation(std::int32_t id, const std::string& name);
 
     ConsoleView& view_;
