@@ -63,13 +63,21 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
     EXPECT_NE(chat.transcript.find("Necesito ayuda"), std::string::npos) << chat.transcript;
 
     // The operator's line reaches the visitor; the accented vowel is dropped on the way.
-    chat.message = "  Buenos d\xED" "as, \xBF" "en qu\xE9 le ayudo?  ";
+    chat.message =
+        "  Buenos d\xED"
+        "as, \xBF"
+        "en qu\xE9 le ayudo?  ";
     chat.handlers->edMensajeKeyPress('\r');
     EXPECT_EQ(chat.message, "");
-    EXPECT_NE(chat.transcript.find("Buenos das, \xBF" "en qu le ayudo?"), std::string::npos)
+    EXPECT_NE(chat.transcript.find("Buenos das, \xBF"
+                                   "en qu le ayudo?"),
+              std::string::npos)
         << chat.transcript;
-    const auto visitorView = GetPath(service.Port(), "/api/conversaciones/" + id + "?token=" + token);
-    EXPECT_NE(visitorView.body.find("Buenos das, \xC2\xBF" "en qu le ayudo?"), std::string::npos)
+    const auto visitorView =
+        GetPath(service.Port(), "/api/conversaciones/" + id + "?token=" + token);
+    EXPECT_NE(visitorView.body.find("Buenos das, \xC2\xBF"
+                                    "en qu le ayudo?"),
+              std::string::npos)
         << visitorView.body;
 
     // A second poll of the news keeps the one window.

@@ -92,14 +92,17 @@ ServiceProcess::~ServiceProcess() {
 }
 
 PostReply PostForm(int port, const std::string& path, const std::string& form) {
-    return Parse(Exchange(port, "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                "Content-Type: application/x-www-form-urlencoded\r\n"
-                                "Content-Length: " + std::to_string(form.size()) +
-                                "\r\nConnection: close\r\n\r\n" + form));
+    return Parse(Exchange(port, "POST " + path +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                    "Content-Type: application/x-www-form-urlencoded\r\n"
+                                    "Content-Length: " +
+                                    std::to_string(form.size()) + "\r\nConnection: close\r\n\r\n" +
+                                    form));
 }
 
 PostReply GetPath(int port, const std::string& path) {
-    return Parse(Exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+    return Parse(Exchange(
+        port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
 }
 
 std::string JsonMember(const std::string& json, const std::string& name) {

@@ -62,6 +62,7 @@ class RecordingConsoleView : public ConsoleView {
     void SetStatusText(const std::string& text) override {
         status = text;
         statusHistory.push_back(text);
+        if (onStatus) onStatus();
     }
     void SetGaugeMax(std::int32_t max) override { gaugeMax = max; }
     void SetGaugeProgress(std::int32_t progress) override { gaugeProgress = progress; }
@@ -121,6 +122,7 @@ class RecordingConsoleView : public ConsoleView {
     std::string password;
     std::string status;
     std::vector<std::string> statusHistory;
+    std::function<void()> onStatus;  // runs whenever the status line changes
     std::int32_t gaugeMax = 1000;
     std::int32_t gaugeProgress = 0;
     std::vector<std::string> errors;
