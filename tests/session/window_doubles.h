@@ -139,6 +139,7 @@ class RecordingConsoleView : public ConsoleView {
     std::vector<std::string> applicationErrors;
     int quits = 0;
     std::vector<RecordingChatView*> chats;  // the conversation windows alive, in creation order
+    std::function<void(RecordingChatView&)> onChatCreated;
 
   private:
     EventLog& log_;
@@ -223,7 +224,9 @@ class RecordingChatView : public ChatView {
 };
 
 inline std::unique_ptr<ChatView> RecordingConsoleView::CreateChatView() {
-    return std::make_unique<RecordingChatView>(log_, chats);
+    auto chat = std::make_unique<RecordingChatView>(log_, chats);
+    if (onChatCreated) onChatCreated(*chat);
+    return chat;
 }
 
 inline void RecordingConsoleView::LoadSound(const std::string& fileName) {
