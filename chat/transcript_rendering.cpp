@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "chat/latin1_entities.h"
+
 namespace tertulia {
 
 namespace {
@@ -18,21 +20,6 @@ namespace {
 // This is exact because the steps interact in few ways: a tag removal can join text into a
 // later tag or into an entity; "&amp;" yields the only character that can start an entity;
 // and no entity step makes, removes or separates a line break.
-
-// The Latin-1 entity names in code order, from 160 to 255.
-constexpr std::array<std::string_view, 96> kLatin1Names = {
-    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
-    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
-    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
-    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
-    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
-    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
-    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
-    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
-    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
-    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
-    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
-};
 
 constexpr std::size_t kLongestName = 6;
 
@@ -128,8 +115,8 @@ constexpr LaterEntities MakeLaterEntities() {
     table.Add("lt", '<');
     table.Add("gt", '>');
     table.Add("nbsp", ' ');  // a plain space here, not the no-break space
-    for (std::size_t i = 1; i < kLatin1Names.size(); ++i)
-        table.Add(kLatin1Names[i], static_cast<unsigned char>(160 + i));
+    for (std::size_t i = 1; i < kLatin1EntityNames.size(); ++i)
+        table.Add(kLatin1EntityNames[i], static_cast<unsigned char>(160 + i));
     return table;
 }
 

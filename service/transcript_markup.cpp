@@ -1,29 +1,9 @@
 #include "service/transcript_markup.h"
 
-#include <array>
-
+#include "chat/latin1_entities.h"
 #include "service/charset.h"
 
 namespace tertulia {
-
-namespace {
-
-// HTML Latin-1 entity names of the characters 160 to 255, in code order.
-constexpr std::array<const char*, 96> kLatin1Names = {
-    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
-    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
-    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
-    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
-    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
-    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
-    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
-    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
-    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
-    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
-    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
-};
-
-}  // namespace
 
 std::string TranscriptEscape(std::string_view text) {
     std::string out;
@@ -47,7 +27,7 @@ std::string TranscriptEscape(std::string_view text) {
         }
         if (b >= 0xA0) {
             out += '&';
-            out += kLatin1Names[b - 0xA0];
+            out += kLatin1EntityNames[b - 0xA0];
             out += ';';
         } else if (b < 0x20 || b == 0x7F) {
             out += '?';
