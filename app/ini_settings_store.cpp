@@ -1,0 +1,59 @@
+#include "app/ini_settings_store.h"
+
+#include <QFileInfo>
+#include <stdexcept>
+
+#include "app/windows1252.h"
+
+namespace tertulia {
+
+namespace {
+
+// QSettings writes the keys of its top level under "[General]" and escapes a group that is
+// itself named "General"; so that section is the top level here.
+QString KeyOf(const std::string& section, const std::string& name) {
+    const QString key = FromWindows1252(name);
+    if (section == "General") return key;
+    return FromWindows1252(section) + QLatin1Char('/') + key;
+}
+
+std::string Describe(const QString& what, const QString& fileName) {
+    return ToWindows1252(what + QStringLiteral(" ") + fileName);
+}
+
+}  // namespace
+
+IniSettingsStore::IniSettingsStore()
+    : settings_(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Grupo Laredo"),
+                QStringLiteral("Tertulia")) {}
+
+IniSettingsStore::IniSettingsStore(const QString& fileName)
+    : settings_(fileName, QSettings::IniFormat) {}
+
+std::optional<std::string> IniSettingsStore::Read(const std::string& section,
+                                                  const std::string& name) {
+    const QVariant value = settings_.value(KeyOf(section, name));
+    if (settings_.status() != QSettings::NoError) {
+        throw std::runtime_error(
+            Describe(QStringLiteral("Cannot read the settings file"), settings_.fileName()));
+    }
+    if (!value.isValid()) return std::nullopt;
+    return ToWindows1252(value.toString());
+}
+
+void IniSettingsStore::Write(const std::string& section, const std::string& name,
+                             const std::string& value) {
+    const QFileInfo file(settings_.fileName());
+    if (file.isDir() || !settings_.isWritable()) {
+        throw std::runtime_error(
+            Describe(QStringLiteral("Cannot write the settings file"), settings_.fileName()));
+    }
+    settings_.setValue(KeyOf(section, name), FromWindows1252(value));
+    settings_.sync();
+    if (settings_.status() != QSettings::NoError) {
+        throw std::runtime_error(
+            Describe(QStringLiteral("Cannot write the settings file"), settings_.fileName()));
+    }
+}
+
+}  // namespace tertulia
