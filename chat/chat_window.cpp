@@ -1,0 +1,115 @@
+#include "chat/chat_window.h"
+
+#include "chat/chat_console.h"
+#include "chat/message_encoding.h"
+#include "chat/transcript_file.h"
+#include "chat/transcript_rendering.h"
+#include "http/http_client.h"
+#include "session/console_view.h"
+#include "session/service_protocol.h"
+
+namespace tertulia {
+
+std::string TrimMessage(const std::string& text) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && blank(text[begin])) ++begin;
+    while (end > begin && blank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+TfrmChatClt::TfrmChatClt(ChatConsole& console, std::unique_ptr<ChatView> view)
+    : console_(console), view_(std::move(view)) {
+    view_->SetHandlers(this);
+    Timer& timer = view_->PollTimer();
+    timer.SetHandler([this] { Timer1Timer(); });
+    timer.SetInterval(PollInterval);
+    timer.SetEnabled(true);
+}
+
+TfrmChatClt::~TfrmChatClt() {
+    Timer& timer = view_->PollTimer();
+    timer.SetEnabled(false);
+    timer.SetHandler(nullptr);
+    view_->SetHandlers(nullptr);
+}
+
+void TfrmChatClt::FormShow() {
+    view_->FocusMessageLine();
+    MargenDerecho = view_->OuterWidth() - (view_->MessageLineLeft() + view_->MessageLineWidth());
+}
+
+void TfrmChatClt::FormResize() {
+    view_->SetMessageLineWidth(view_->OuterWidth() - view_->MessageLineLeft() - MargenDerecho);
+    view_->SetSendButtonLeft(view_->MessageLineLeft() + view_->MessageLineWidth() + 2);
+}
+
+void TfrmChatClt::FormCloseQuery() {
+    view_->Hide();
+}
+
+void TfrmChatClt::Timer1Timer() {
+    if (!view_->IsVisible()) return;
+    if (!view_->TranscriptHasFocus() && !view_->MessageLineHasFocus()) return;
+    MostrarRespuesta(console_.HTTP1().GetText(UrlTranscripcion(
+        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), IdSesionClt)));
+}
+
+void TfrmChatClt::edMensajeKeyPress(char key) {
+    Timer& timer = view_->PollTimer();
+    if (timer.Enabled()) {
+        timer.SetEnabled(false);
+        timer.SetEnabled(true);
+    }
+    if (key == '\r') sbEnviarClick();
+}
+
+void TfrmChatClt::sbEnviarClick() {
+    const std::string text = TrimMessage(view_->MessageText());
+    view_->SetMessageText(text);
+    if (!text.empty()) {
+        MostrarRespuesta(console_.HTTP1().GetText(
+            UrlEnviarMensaje(console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(),
+                             IdSesionClt, CodificarMensaje(text))));
+    }
+    view_->SetMessageText("");
+}
+
+void TfrmChatClt::sbCerraryBorrarClick() {
+    if (view_->Confirm("Desea Guardar una Copia de la Conversacion en un Archivo?")) {
+        if (const auto fileName = console_.SaveDialog1().Execute()) {
+            WriteTranscriptFile(*fileName, view_->TranscriptText());
+        }
+    }
+    const std::string reply = console_.HTTP1().GetText(UrlCerrarConversacion(
+        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), IdSesionClt));
+    if (!LeerRespuestaCierre(reply).ok) {
+        view_->ShowError(reply);
+        return;
+    }
+    ConversationList& list = console_.ListBoxWImg1();
+    const int index = BuscarItem(list, IdSesionClt);
+    if (index >= 0) {
+        console_.View().RemoveListItem(index);
+        list.erase(list.begin() + index);
+    }
+    ChatConsole& console = console_;
+    console.View().Post([&console, this] { console.DestroyChatWindow(this); });
+}
+
+void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
+    const TranscriptUpdate update = DecidirTranscripcion(reply, view_->TranscriptText());
+    switch (update.kind) {
+        case TranscriptUpdate::Kind::ShowError:
+            view_->ShowError(update.text);
+            break;
+        case TranscriptUpdate::Kind::Replace:
+            view_->SetTranscriptText(update.text);
+            break;
+        case TranscriptUpdate::Kind::LeaveUntouched:
+            break;
+    }
+}
+
+}  // namespace tertulia

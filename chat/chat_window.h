@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "chat/chat_view.h"
+
+namespace tertulia {
+
+class ChatConsole;
+
+// The logic of a conversation window: polls its conversation's transcript, sends the operator's
+// lines and, on request, saves the transcript, closes the conversation and removes itself.
+// Failures of its requests are not caught: they leave the handler that raised them.
+class TfrmChatClt : public ChatHandlers {
+  public:
+    static constexpr int PollInterval = 15000;
+
+    // Takes the new, hidden window; its poll timer runs from now on.
+    TfrmChatClt(ChatConsole& console, std::unique_ptr<ChatView> view);
+    ~TfrmChatClt() override;
+    TfrmChatClt(const TfrmChatClt&) = delete;
+    TfrmChatClt& operator=(const TfrmChatClt&) = delete;
+
+    ChatView& View() { return *view_; }
+
+    void FormShow() override;
+    void FormResize() override;
+    void FormCloseQuery() override;
+    void Timer1Timer() override;
+    void edMensajeKeyPress(char key) override;
+    void sbEnviarClick() override;
+    void sbCerraryBorrarClick() override;
+
+    // Shows a transcript or send reply: an "ERROR" reply in the error box, anything else as the
+    // transcript.
+    void MostrarRespuesta(const std::string& reply);
+
+    std::int32_t IdSesionClt = 0;
+    std::int32_t MargenDerecho = 0;
+
+  private:
+    ChatConsole& console_;
+    std::unique_ptr<ChatView> view_;
+};
+
+// The message line's text without its leading and trailing characters of code 32 or less.
+std::string TrimMessage(const std::string& text);
+
+}  // namespace tertulia

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/http_errors.h"
+#include "http/stream.h"
+#include "http/work_progress.h"
+
+namespace tertulia {
+
+class BodySink;
+class CookieJar;
+
+// The program's one HTTP/1.1 client (the console's HTTP1): plain GET over TCP, one request at
+// a time on the calling thread, keep-alive between requests, cookies kept in memory, no
+// redirects followed. Every failure is thrown as an exception whose what() is its message.
+class HttpClient {
+  public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    std::function<void(TWorkMode, std::int32_t workCountMax)> OnWorkBegin;
+    std::function<void(TWorkMode, std::int32_t workCount)> OnWork;
+    std::function<void(TWorkMode)> OnWorkEnd;
+
+    // The reply body as text, byte for byte.
+    std::string GetText(const std::string& url);
+    // The reply body written into `stream` from its position at the call.
+    void GetToStream(const std::string& url, Stream& stream);
+
+    // Bounds for connecting and for each wait for reply bytes (or for room to send); an
+    // expired wait fails with "Socket Error # 10060".
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
+    void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
+    // The clock against which cookie expiry is judged: seconds since 1970-01-01 UTC.
+    void SetClock(std::function<std::int64_t()> now);
+    // Largest body that GetText (or a failure's body text) accepts; a larger one fails with
+    // kReplyTooLarge.
+    void SetMaxTextSize(std::size_t bytes) { maxTextSize_ = bytes; }
+
+    static constexpr std::chrono::milliseconds kDefaultTimeout{30000};
+    static constexpr std::size_t kDefaultMaxTextSize = 64u << 20;
+
+  private:
+    struct Connection;
+    void Request(const std::string& url, BodySink& target);
+    void ChooseConnection(const std::string& host, const std::string& port);
+    void CloseConnection();
+
+    std::chrono::milliseconds connectTimeout_ = kDefaultTimeout;
+    std::chrono::milliseconds readTimeout_ = kDefaultTimeout;
+    std::size_t maxTextSize_ = kDefaultMaxTextSize;
+    std::unique_ptr<Connection> connection_;
+    bool lastReplyAllowsKeepAlive_ = false;
+    std::unique_ptr<CookieJar> cookies_;
+    WorkProgress progress_;
+};
+
+}  // namespace tertulia

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/reply_reader.h"
+
+namespace tertulia {
+
+struct HeaderLine {
+    std::string name;   // text before the first ":"; empty for a line without one
+    std::string value;  // trimmed text after it, continuation lines joined with one blank
+};
+
+// A reply's status line and header lines, and what the client reads from them.
+struct ReplyHead {
+    std::string statusLine;
+    std::int32_t statusCode = -1;
+    std::vector<HeaderLine> headers;
+
+    // The first header of that name (letter case ignored); empty when there is none.
+    std::string Value(std::string_view name) const;
+    // Every header of that name, in order.
+    std::vector<std::string> Values(std::string_view name) const;
+
+    std::int32_t ContentLength() const;  // -1 when missing or not a number
+    bool HasContentLength() const { return ContentLength() >= 0; }
+    bool IsRedirect() const;
+    bool IsSuccess() const;
+    bool AsksToClose() const;  // "Connection" or "Proxy-Connection" is "close"
+};
+
+// Status code of a status line: its second blank-separated word, -1 when not a number.
+std::int32_t StatusCodeOf(std::string_view statusLine);
+
+// Reads a status line and its header block. A peer that closes before the status line is
+// complete throws "Connection Closed Gracefully."; one that closes among the header lines
+// ends the block there.
+ReplyHead ReadReplyHead(ReplyReader& reader);
+
+// Header lines (continuation lines included) accepted in one head.
+inline constexpr std::size_t kMaxHeaderLines = 255;
+
+}  // namespace tertulia

@@ -1,0 +1,140 @@
+#include "http/tcp_connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <stdexcept>
+
+#include "http/ascii_text.h"
+#include "http/http_errors.h"
+
+namespace tertulia {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int error) {
+    throw SocketError(SocketErrorNumberOfErrno(error));
+}
+
+in_port_t ParsePort(const std::string& port) {
+    const auto value = ParseDecimalInt32(port);
+    if (!value || *value < 1 || *value > 65535 || port.front() == '+' || port.front() == '-')
+        throw std::runtime_error("Invalid port \"" + port + "\".");
+    return htons(static_cast<std::uint16_t>(*value));
+}
+
+in_addr ResolveIPv4(const std::string& host) {
+    in_addr address{};
+    if (EqualsIgnoringCase(host, "localhost")) {
+        address.s_addr = htonl(INADDR_LOOPBACK);
+        return address;
+    }
+    if (IsDottedIPv4(host) && ::inet_pton(AF_INET, host.c_str(), &address) == 1) return address;
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int result = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (result != 0) throw SocketError(SocketErrorNumberOfResolver(result));
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, ::freeaddrinfo);
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET)
+            return reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+    }
+    throw SocketError(kSocketHostNotFound);
+}
+
+int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+}
+
+}  // namespace
+
+TcpConnection::TcpConnection(const std::string& host, const std::string& port,
+                             std::chrono::milliseconds connectTimeout,
+                             std::chrono::milliseconds ioTimeout)
+    : ioTimeout_(ioTimeout) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = ParsePort(port);
+    peer.sin_addr = ResolveIPv4(host);
+
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) ThrowErrno(errno);
+    try {
+        const int on = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+            if (errno != EINPROGRESS) ThrowErrno(errno);
+            WaitFor(POLLOUT, connectTimeout);
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) ThrowErrno(errno);
+            if (error != 0) ThrowErrno(error);
+        }
+    } catch (...) {
+        ::close(fd_);
+        throw;
+    }
+}
+
+TcpConnection::~TcpConnection() {
+    ::close(fd_);
+}
+
+void TcpConnection::WaitFor(short events, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        pollfd entry{fd_, events, 0};
+        const int ready = ::poll(&entry, 1, RemainingMilliseconds(deadline));
+        if (ready > 0) return;  // errors and hang-ups show in the call that follows
+        if (ready == 0) throw SocketError(kSocketTimedOut);
+        if (errno != EINTR) ThrowErrno(errno);
+    }
+}
+
+void TcpConnection::Send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            WaitFor(POLLOUT, ioTimeout_);
+        } else if (errno != EINTR) {
+            ThrowErrno(errno);
+        }
+    }
+}
+
+std::size_t TcpConnection::Receive(char* buffer, std::size_t capacity) {
+    for (;;) {
+        const ssize_t received = ::recv(fd_, buffer, capacity, 0);
+        if (received >= 0) return static_cast<std::size_t>(received);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            WaitFor(POLLIN, ioTimeout_);
+        } else if (errno != EINTR) {
+            ThrowErrno(errno);
+        }
+    }
+}
+
+bool TcpConnection::PeerHasClosed() const {
+    pollfd entry{fd_, POLLIN, 0};
+    if (::poll(&entry, 1, 0) <= 0) return false;
+    char byte;
+    const ssize_t peeked = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+}  // namespace tertulia

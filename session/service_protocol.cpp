@@ -1,0 +1,156 @@
+#include "session/service_protocol.h"
+
+#include "session/reply_fields.h"
+
+namespace tertulia {
+
+namespace {
+
+std::string Concat(std::initializer_list<std::string_view> pieces) {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    std::string text;
+    text.reserve(size);
+    for (std::string_view piece : pieces) text += piece;
+    return text;
+}
+
+std::string ChatUrl(std::string_view base, std::string_view accion, std::string_view empresa,
+                    std::string_view idSesion) {
+    return Concat(
+        {base, "/tertulia.php?accion=", accion, "&idempresa=", empresa, "&idsesion=", idSesion});
+}
+
+// The update reply's rule: the text after the separator, or the whole text without one.
+std::string AfterOrWhole(std::string_view text, std::string_view separator) {
+    if (text.find(separator) == std::string_view::npos) return std::string(text);
+    return TextoDespues(text, separator, false);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest) {
+    return Concat(
+        {base, "/tertulia.php?accion=do_login&idempresa=", empresa, "&contrasena=", digest});
+}
+
+std::string UrlNoticias(std::string_view base, std::string_view empresa,
+                        std::string_view idSesion) {
+    return ChatUrl(base, "get_news", empresa, idSesion);
+}
+
+std::string UrlTranscripcion(std::string_view base, std::string_view empresa,
+                             std::string_view idSesion, std::int32_t idSesionClt) {
+    return ChatUrl(base, "getchat", empresa, idSesion) +
+           "&idsesionclt=" + std::to_string(idSesionClt);
+}
+
+std::string UrlEnviarMensaje(std::string_view base, std::string_view empresa,
+                             std::string_view idSesion, std::int32_t idSesionClt,
+                             std::string_view mensaje) {
+    return UrlTranscripcion(base, empresa, idSesion, idSesionClt) +
+           "&mensaje=" + std::string(mensaje);
+}
+
+std::string UrlCerrarConversacion(std::string_view base, std::string_view empresa,
+                                  std::string_view idSesion, std::int32_t idSesionClt) {
+    return ChatUrl(base, "dropclt", empresa, idSesion) +
+           "&idsesionclt=" + std::to_string(idSesionClt);
+}
+
+std::string UrlVerificarActualizacion(std::string_view base) {
+    return Concat({base, "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"});
+}
+
+bool EmpiezaCon(std::string_view reply, std::string_view word) {
+    return reply.substr(0, word.size()) == word;
+}
+
+std::optional<std::int32_t> LeerIdConversacion(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+
+    bool hex = false;
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        hex = true;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' && text[i + 1] == 'x') {
+        hex = true;
+        i += 2;
+    }
+    if (i == text.size()) return std::nullopt;
+
+    // The magnitude is kept below 2^32, so the accumulation never overflows.
+    const std::uint64_t limit = hex ? 0xFFFFFFFFu : (negative ? 0x80000000u : 0x7FFFFFFFu);
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit =
+            hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        if (digit < 0) return std::nullopt;
+        value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+        if (value > limit) return std::nullopt;
+    }
+    // Two's complement wrap-around, well defined on unsigned values.
+    const std::uint32_t bits = static_cast<std::uint32_t>(negative ? 0 - value : value);
+    return static_cast<std::int32_t>(bits);
+}
+
+std::string InvalidIdMessage(std::string_view idText) {
+    return Concat({"'", idText, "' is not a valid integer value"});
+}
+
+LoginReply LeerRespuestaLogin(std::string_view reply) {
+    if (EmpiezaCon(reply, "OK")) return {LoginReply::Kind::Ok, TextoDespues(reply, "=", false)};
+    if (EmpiezaCon(reply, "ERROR")) return {LoginReply::Kind::Error, {}};
+    return {LoginReply::Kind::Refused, {}};
+}
+
+NewsReply LeerRespuestaNoticias(std::string_view reply) {
+    NewsReply result;
+    if (EmpiezaCon(reply, "OK")) {
+        result.kind = NewsReply::Kind::List;
+        // Walked by position rather than cut repeatedly, so a long list stays linear.
+        const std::size_t comma = reply.find(',');
+        std::string_view rest =
+            comma == std::string_view::npos ? std::string_view{} : reply.substr(comma + 1);
+        for (std::size_t bar = rest.find('|'); bar != std::string_view::npos;
+             bar = rest.find('|')) {
+            const std::string_view entry = rest.substr(0, bar);
+            rest.remove_prefix(bar + 1);
+            std::string idText = TextoAntes(entry, "=", false);
+            const std::optional<std::int32_t> id = LeerIdConversacion(idText);
+            if (!id) {
+                result.stoppedAtBadId = true;
+                result.badIdText = std::move(idText);
+                break;
+            }
+            result.entries.push_back({*id, TextoDespues(entry, "=", false)});
+        }
+    } else if (EmpiezaCon(reply, "ERROR.")) {
+        result.kind = NewsReply::Kind::ErrorStatus;
+    } else if (EmpiezaCon(reply, "ERROR")) {
+        result.kind = NewsReply::Kind::Error;
+    }
+    return result;
+}
+
+CloseReply LeerRespuestaCierre(std::string_view reply) {
+    return {EmpiezaCon(reply, "OK")};
+}
+
+UpdateReply LeerRespuestaActualizacion(std::string_view reply) {
+    if (TextoAntes(reply, ".", false) != "DESACTUALIZADA") return {};
+    const std::string rest = AfterOrWhole(reply, ".");
+    return {true, TextoAntes(rest, ",", false), AfterOrWhole(rest, ",")};
+}
+
+}  // namespace tertulia

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tertulia {
+
+// Requests to the service script and the update script. `base` is the server's address without
+// a trailing slash (for example "http://localhost:8080"); every value is inserted as it is,
+// with no encoding.
+std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest);
+std::string UrlNoticias(std::string_view base, std::string_view empresa, std::string_view idSesion);
+std::string UrlTranscripcion(std::string_view base, std::string_view empresa,
+                             std::string_view idSesion, std::int32_t idSesionClt);
+// `mensaje` is already encoded by CodificarMensaje.
+std::string UrlEnviarMensaje(std::string_view base, std::string_view empresa,
+                             std::string_view idSesion, std::int32_t idSesionClt,
+                             std::string_view mensaje);
+std::string UrlCerrarConversacion(std::string_view base, std::string_view empresa,
+                                  std::string_view idSesion, std::int32_t idSesionClt);
+std::string UrlVerificarActualizacion(std::string_view base);
+
+// True when the reply's first characters equal `word` exactly, letter case included.
+bool EmpiezaCon(std::string_view reply, std::string_view word);
+
+// Reads a conversation id: leading spaces, an optional "+" or "-", then decimal digits, or
+// hexadecimal digits after "$", "x", "X" or "0x", and nothing after them. Decimal values must
+// lie in the signed 32-bit range; hexadecimal ones may use all 32 bits (so "$FFFFFFFF" is -1).
+// Anything else, the empty text and a lone sign or prefix included, is not a number.
+std::optional<std::int32_t> LeerIdConversacion(std::string_view text);
+
+// The failure message for an id text that is not a number.
+std::string InvalidIdMessage(std::string_view idText);
+
+struct LoginReply {
+    enum class Kind { Ok, Error, Refused };
+    Kind kind = Kind::Refused;
+    std::string idSesion;  // for Ok: the text after the first "=", empty without one
+    bool operator==(const LoginReply&) const = default;
+};
+LoginReply LeerRespuestaLogin(std::string_view reply);
+
+struct NewsEntry {
+    std::int32_t idSesionClt = 0;
+    std::string nombre;
+    bool operator==(const NewsEntry&) const = default;
+};
+
+struct NewsReply {
+    enum class Kind {
+        List,         // "OK": the entries below
+        ErrorStatus,  // "ERROR.": back to the login panel, reply in the status line
+        Error,        // "ERROR": reply in an error dialog
+        Other,        // anything else: back to the login panel
+    };
+    Kind kind = Kind::Other;
+    // Entries in reply order, duplicates kept: skipping ids already listed is the console's job.
+    std::vector<NewsEntry> entries;
+    // Reading stopped at an entry whose id text is not a number; `badIdText` holds that text.
+    bool stoppedAtBadId = false;
+    std::string badIdText;
+    bool operator==(const NewsReply&) const = default;
+};
+NewsReply LeerRespuestaNoticias(std::string_view reply);
+
+struct CloseReply {
+    bool ok = false;  // otherwise the reply goes into an error dialog
+    bool operator==(const CloseReply&) const = default;
+};
+CloseReply LeerRespuestaCierre(std::string_view reply);
+
+struct UpdateReply {
+    bool outdated = false;
+    std::string digest;   // expected digest text of the new program
+    std::string address;  // where to download it from, used verbatim
+    bool operator==(const UpdateReply&) const = default;
+};
+UpdateReply LeerRespuestaActualizacion(std::string_view reply);
+
+}  // namespace tertulia
