@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/chat_window.h"
+#include "app/chat_form.h"
 #include "app/fonts.h"
 #include "app/message_boxes.h"
 #include "app/windows1252.h"

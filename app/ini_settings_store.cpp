@@ -23,6 +23,28 @@ std::string Describe(const QString& what, const QString& fileName) {
 
 }  // namespace
 
+std::unique_ptr<IniSettingsStore> IniSettingsStore::Open() {
+    return Checked(std::make_unique<IniSettingsStore>());
+}
+
+std::unique_ptr<IniSettingsStore> IniSettingsStore::Open(const QString& fileName) {
+    return Checked(std::make_unique<IniSettingsStore>(fileName));
+}
+
+std::unique_ptr<IniSettingsStore> IniSettingsStore::Checked(
+    std::unique_ptr<IniSettingsStore> store) {
+    store->settings_.allKeys();  // reads the file now, so that a failure shows at once
+    if (store->settings_.status() != QSettings::NoError) {
+        throw std::runtime_error(
+            Describe(QStringLiteral("Cannot read the settings file"), store->FileName()));
+    }
+    if (QFileInfo(store->FileName()).isDir() || !store->settings_.isWritable()) {
+        throw std::runtime_error(
+            Describe(QStringLiteral("Cannot write the settings file"), store->FileName()));
+    }
+    return store;
+}
+
 IniSettingsStore::IniSettingsStore()
     : settings_(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Grupo Laredo"),
                 QStringLiteral("Tertulia")) {}

@@ -1,4 +1,4 @@
-#include "app/chat_window.h"
+#include "app/chat_form.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kTopPanelHeight = 31;
 constexpr int kBottomPanelHeight = 27;
-constexpr int kPollInterval = 15000;
 
 QToolButton* MakeButton(QWidget* parent, const QString& text, const QRect& geometry) {
     auto* button = new QToolButton(parent);
@@ -90,9 +89,6 @@ ChatForm::ChatForm(std::function<void(const std::string& message)> reportFailure
     connect(sbEnviar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbEnviarClick); });
     connect(sbCerraryBorrar, &QToolButton::clicked, this,
             [this] { Call(&ChatHandlers::sbCerraryBorrarClick); });
-    Timer1_.SetHandler([this] { Call(&ChatHandlers::Timer1Timer); });
-    Timer1_.SetInterval(kPollInterval);
-    Timer1_.SetEnabled(true);
 }
 
 void ChatForm::Release() {

@@ -24,6 +24,7 @@ class ChatForm : public QWidget {
     explicit ChatForm(std::function<void(const std::string& message)> reportFailure);
 
     void SetHandlers(ChatHandlers* handlers) { handlers_ = handlers; }
+    // Timer1; the window's logic sets its handler and runs it.
     Timer& PollTimer() { return Timer1_; }
 
     QPlainTextEdit* Memo1;
