@@ -15,12 +15,14 @@
 
 #include "app/fonts.h"
 #include "app/message_boxes.h"
+#include "app/outer_size.h"
 #include "app/windows1252.h"
 
 namespace tertulia {
 
 namespace {
 
+constexpr QSize kOuterSize(411, 270);
 constexpr int kTopPanelHeight = 31;
 constexpr int kBottomPanelHeight = 27;
 
@@ -54,7 +56,7 @@ ChatForm::ChatForm(std::function<void(const std::string& message)> reportFailure
     setWindowTitle(QStringLiteral("Chat"));
     setFont(DialogFont(false));
     move(398, 206);
-    resize(411, 270);
+    resize(kOuterSize);
 
     pnSup_ = new QFrame(this);
     pnSup_->setObjectName(QStringLiteral("pnSup"));
@@ -126,7 +128,17 @@ void ChatForm::LayOutPanels() {
 
 void ChatForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous()) Call(&ChatHandlers::FormShow);
+    if (event->spontaneous()) return;
+    // The design size is the outer one; the layout's right margin is measured against it.
+    // That resize is no operator's: the margin is taken only now, so the handler would lay out
+    // the message line against a margin of 0.
+    if (!sized_) {
+        fitting_ = true;
+        FitOuterSize(*this, kOuterSize, false);
+        fitting_ = false;
+        sized_ = true;
+    }
+    Call(&ChatHandlers::FormShow);
 }
 
 void ChatForm::resizeEvent(QResizeEvent* event) {
@@ -134,7 +146,7 @@ void ChatForm::resizeEvent(QResizeEvent* event) {
     LayOutPanels();
     // The size a hidden window is given before its first showing is no resize by the operator;
     // the margin that the layout keeps is only taken when the window is shown.
-    if (isVisible() && event->oldSize().isValid()) Call(&ChatHandlers::FormResize);
+    if (isVisible() && event->oldSize().isValid() && !fitting_) Call(&ChatHandlers::FormResize);
 }
 
 void ChatForm::closeEvent(QCloseEvent* event) {

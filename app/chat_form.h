@@ -55,6 +55,8 @@ class ChatForm : public QWidget {
     std::function<void(const std::string&)> reportFailure_;
     int runningHandlers_ = 0;
     bool released_ = false;
+    bool sized_ = false;
+    bool fitting_ = false;
 };
 
 // The ChatView of a conversation window. The logic owns it; its widget outlives it until the

@@ -17,6 +17,7 @@
 #include "app/chat_form.h"
 #include "app/fonts.h"
 #include "app/message_boxes.h"
+#include "app/outer_size.h"
 #include "app/windows1252.h"
 
 namespace tertulia {
@@ -301,15 +302,11 @@ void ConsoleWindow::Quit() {
 void ConsoleWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (event->spontaneous()) return;
-    QMetaObject::invokeMethod(this, &ConsoleWindow::KeepOuterSize, Qt::QueuedConnection);
+    // A window manager may add its frame only after the window has appeared.
+    FitOuterSize(*this, kOuterSize, true);
+    QMetaObject::invokeMethod(
+        this, [this] { FitOuterSize(*this, kOuterSize, true); }, Qt::QueuedConnection);
     Run(events_.FormShow);
-}
-
-void ConsoleWindow::KeepOuterSize() {
-    // A window manager's frame counts in the outer size.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame != QSize(0, 0) && frameGeometry().size() != kOuterSize)
-        setFixedSize(kOuterSize - frame);
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {

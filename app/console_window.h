@@ -83,7 +83,6 @@ class ConsoleWindow : public QMainWindow, public ConsoleView {
     void Run(const std::function<void()>& handler);
     void LayOutClient();
     void ShowGauge();
-    void KeepOuterSize();
     QFrame* MakePanel(const char* name);
     void BuildTransferPanel();
     void BuildLoginPanel();
