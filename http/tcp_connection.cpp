@@ -54,8 +54,8 @@ in_addr ResolveIPv4(const std::string& host) {
 }
 
 int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() < 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
 }
 

@@ -1,0 +1,131 @@
+#include "service/charset.h"
+
+#include <array>
+#include <cstdint>
+
+namespace tertulia {
+
+namespace {
+
+// Code points of the bytes 0x80 to 0x9F in Windows-1252; 0 marks the five undefined bytes.
+constexpr std::array<char32_t, 32> kHighControls = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes one character at `pos` and advances past it; nothing when the bytes there are not
+// well-formed UTF-8.
+std::optional<char32_t> NextCodePoint(std::string_view text, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    std::size_t extra;
+    char32_t c;
+    char32_t minimum;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, c = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, c = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, c = lead & 0x07, minimum = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() - pos <= extra) return std::nullopt;
+    for (std::size_t i = 1; i <= extra; ++i) {
+        const unsigned char next = byte(pos + i);
+        if ((next & 0xC0) != 0x80) return std::nullopt;
+        c = (c << 6) | (next & 0x3F);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+    pos += extra + 1;
+    return c;
+}
+
+char ToWindows1252(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    for (std::size_t i = 0; i < kHighControls.size(); ++i) {
+        if (kHighControls[i] != 0 && kHighControls[i] == c) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+}  // namespace
+
+std::string Utf8FromWindows1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b >= 0x80 && b < 0xA0) {
+            const char32_t c = kHighControls[b - 0x80];
+            AppendUtf8(out, c == 0 ? U'?' : c);
+        } else {
+            AppendUtf8(out, b);
+        }
+    }
+    return out;
+}
+
+std::string Windows1252FromUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto c = NextCodePoint(text, pos);
+        if (!c) {
+            out += '?';
+            ++pos;
+            continue;
+        }
+        out += ToWindows1252(*c);
+    }
+    return out;
+}
+
+std::optional<std::size_t> Utf8Length(std::string_view text) {
+    std::size_t count = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        if (!NextCodePoint(text, pos)) return std::nullopt;
+        ++count;
+    }
+    return count;
+}
+
+bool HasControlCharacter(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto c = NextCodePoint(text, pos);
+        if (!c) {
+            ++pos;
+            continue;
+        }
+        if (*c < 0x20 || (*c >= 0x7F && *c < 0xA0)) return true;
+    }
+    return false;
+}
+
+}  // namespace tertulia

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tertulia {
+
+struct HelpCommand {};
+
+struct ServeCommand {
+    std::string host = "127.0.0.1";
+    int port = 8080;
+    std::string database;  // empty: the default file
+    std::optional<std::string> updateFile;
+    std::optional<std::string> updateVersion;
+};
+
+struct AddCompanyCommand {
+    std::string code;
+    std::string password;
+    std::string database;  // empty: the default file
+};
+
+using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand>;
+
+// The command line without the program name. Throws std::runtime_error with a Spanish message
+// for anything it does not understand.
+Command ParseCommandLine(const std::vector<std::string>& arguments);
+
+// $XDG_DATA_HOME/tertulia/service.db, or ~/.local/share/tertulia/service.db when XDG_DATA_HOME
+// is unset or not absolute. Either variable may be null.
+std::string DefaultDatabasePath(const char* xdgDataHome, const char* home);
+
+// Company codes travel unencoded in the console's URLs, so only letters, digits, ".", "_" and
+// "-" are allowed, at most 60 of them.
+bool ValidCompanyCode(const std::string& code);
+
+std::string UsageText();
+
+}  // namespace tertulia

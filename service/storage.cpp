@@ -1,0 +1,257 @@
+#include "service/storage.h"
+
+#include <limits>
+#include <stdexcept>
+
+#include "service/secrets.h"
+
+namespace tertulia {
+
+namespace {
+
+constexpr std::size_t kConnections = 8;
+
+// The session's last-use time is written at most this often, so that polls stay reads; a
+// session therefore lives at least its full lifetime after its last request.
+constexpr std::int64_t kTouchInterval = 30;
+
+const char* const kSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS companies (
+    id INTEGER PRIMARY KEY,
+    code TEXT NOT NULL UNIQUE,
+    salt TEXT NOT NULL,
+    iterations INTEGER NOT NULL,
+    hash TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS sessions (
+    id TEXT PRIMARY KEY,
+    company_id INTEGER NOT NULL REFERENCES companies(id),
+    last_seen INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS conversations (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    company_id INTEGER NOT NULL REFERENCES companies(id),
+    visitor_name TEXT NOT NULL,
+    token_hash TEXT NOT NULL,
+    open INTEGER NOT NULL,
+    opened_at INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS conversations_open ON conversations(company_id, open, id);
+CREATE TABLE IF NOT EXISTS messages (
+    id INTEGER PRIMARY KEY,
+    conversation_id INTEGER NOT NULL REFERENCES conversations(id),
+    from_operator INTEGER NOT NULL,
+    text TEXT NOT NULL,
+    sent_at INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS messages_of_conversation ON messages(conversation_id, id);
+)SQL";
+
+ConversationInfo ConversationFrom(Statement& row) {
+    return {static_cast<std::int32_t>(row.Int(0)), row.Text(1), row.Int(2) != 0};
+}
+
+LineResult InsertLine(Connection& db, std::optional<ConversationInfo> conversation,
+                      bool fromOperator, const std::string& text, std::int64_t now) {
+    if (!conversation) return LineResult::NotFound;
+    if (!conversation->open) return LineResult::Closed;
+    db.Prepare(
+          "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
+          "VALUES (?, ?, ?, ?)")
+        .Bind(1, conversation->id)
+        .Bind(2, fromOperator ? 1 : 0)
+        .Bind(3, text)
+        .Bind(4, now)
+        .Step();
+    return LineResult::Stored;
+}
+
+std::optional<ConversationInfo> FindCompanyConversation(Connection& db, std::int64_t companyId,
+                                                        std::int32_t conversationId) {
+    auto row = db.Prepare(
+        "SELECT id, visitor_name, open FROM conversations WHERE id = ? AND company_id = ?");
+    row.Bind(1, conversationId).Bind(2, companyId);
+    if (!row.Step()) return std::nullopt;
+    return ConversationFrom(row);
+}
+
+std::optional<ConversationInfo> FindVisitorConversation(Connection& db, std::int32_t conversationId,
+                                                        const std::string& token) {
+    auto row = db.Prepare(
+        "SELECT id, visitor_name, open FROM conversations WHERE id = ? AND token_hash = ?");
+    row.Bind(1, conversationId).Bind(2, Sha256Hex(token));
+    if (!row.Step()) return std::nullopt;
+    return ConversationFrom(row);
+}
+
+}  // namespace
+
+Storage::Storage(const std::string& path, Clock clock)
+    : clock_(std::move(clock)), database_(path, kConnections) {
+    database_.Write([](Connection& db) { db.Execute(kSchema); });
+}
+
+bool Storage::HasCompanies() {
+    return database_.Read([](Connection& db) {
+        auto row = db.Prepare("SELECT EXISTS (SELECT 1 FROM companies)");
+        return row.Step() && row.Int(0) != 0;
+    });
+}
+
+bool Storage::AddCompany(const std::string& code, const std::string& digestText) {
+    const PasswordHash hash = HashDigestText(digestText);
+    return database_.Write([&](Connection& db) {
+        auto exists = db.Prepare("SELECT 1 FROM companies WHERE code = ?");
+        if (exists.Bind(1, code).Step()) return false;
+        db.Prepare("INSERT INTO companies (code, salt, iterations, hash) VALUES (?, ?, ?, ?)")
+            .Bind(1, code)
+            .Bind(2, hash.salt)
+            .Bind(3, hash.iterations)
+            .Bind(4, hash.hash)
+            .Step();
+        return true;
+    });
+}
+
+std::optional<std::string> Storage::Login(const std::string& code, const std::string& digestText) {
+    struct Found {
+        std::int64_t companyId;
+        PasswordHash hash;
+    };
+    const auto found = database_.Read([&](Connection& db) -> std::optional<Found> {
+        auto row = db.Prepare("SELECT id, salt, iterations, hash FROM companies WHERE code = ?");
+        if (!row.Bind(1, code).Step()) return std::nullopt;
+        return Found{row.Int(0), {row.Text(1), static_cast<int>(row.Int(2)), row.Text(3)}};
+    });
+    // An unknown company costs the same time as a wrong password.
+    static const PasswordHash kNobody = HashDigestText("");
+    const bool matches = DigestTextMatches(digestText, found ? found->hash : kNobody);
+    if (!found || !matches) return std::nullopt;
+
+    const std::string sessionId = RandomHex(16);
+    const std::int64_t now = clock_();
+    database_.Write([&](Connection& db) {
+        db.Prepare("DELETE FROM sessions WHERE last_seen < ?")
+            .Bind(1, now - kSessionLifetime - kTouchInterval)
+            .Step();
+        db.Prepare("INSERT INTO sessions (id, company_id, last_seen) VALUES (?, ?, ?)")
+            .Bind(1, sessionId)
+            .Bind(2, found->companyId)
+            .Bind(3, now)
+            .Step();
+    });
+    return sessionId;
+}
+
+std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,
+                                                    const std::string& sessionId) {
+    const std::int64_t now = clock_();
+    struct Found {
+        std::int64_t companyId;
+        std::int64_t lastSeen;
+    };
+    const auto found = database_.Read([&](Connection& db) -> std::optional<Found> {
+        auto row = db.Prepare(
+            "SELECT s.company_id, s.last_seen FROM sessions s "
+            "JOIN companies c ON c.id = s.company_id WHERE s.id = ? AND c.code = ?");
+        if (!row.Bind(1, sessionId).Bind(2, code).Step()) return std::nullopt;
+        return Found{row.Int(0), row.Int(1)};
+    });
+    if (!found || now - found->lastSeen > kSessionLifetime + kTouchInterval) return std::nullopt;
+    if (now - found->lastSeen >= kTouchInterval) {
+        database_.Write([&](Connection& db) {
+            db.Prepare("UPDATE sessions SET last_seen = ? WHERE id = ? AND last_seen < ?")
+                .Bind(1, now)
+                .Bind(2, sessionId)
+                .Bind(3, now)
+                .Step();
+        });
+    }
+    return found->companyId;
+}
+
+std::vector<ConversationInfo> Storage::OpenConversations(std::int64_t companyId) {
+    return database_.Read([&](Connection& db) {
+        std::vector<ConversationInfo> result;
+        auto row = db.Prepare(
+            "SELECT id, visitor_name, open FROM conversations "
+            "WHERE company_id = ? AND open = 1 ORDER BY id");
+        row.Bind(1, companyId);
+        while (row.Step()) result.push_back(ConversationFrom(row));
+        return result;
+    });
+}
+
+std::optional<ConversationInfo> Storage::CompanyConversation(std::int64_t companyId,
+                                                             std::int32_t conversationId) {
+    return database_.Read(
+        [&](Connection& db) { return FindCompanyConversation(db, companyId, conversationId); });
+}
+
+LineResult Storage::AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
+                                    const std::string& text) {
+    const std::int64_t now = clock_();
+    return database_.Write([&](Connection& db) {
+        return InsertLine(db, FindCompanyConversation(db, companyId, conversationId), true, text,
+                          now);
+    });
+}
+
+CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) {
+    return database_.Write([&](Connection& db) {
+        const auto conversation = FindCompanyConversation(db, companyId, conversationId);
+        if (!conversation) return CloseResult::NotFound;
+        if (!conversation->open) return CloseResult::AlreadyClosed;
+        db.Prepare("UPDATE conversations SET open = 0 WHERE id = ?").Bind(1, conversationId).Step();
+        return CloseResult::Closed;
+    });
+}
+
+std::optional<NewConversation> Storage::OpenConversation(const std::string& companyCode,
+                                                         const std::string& visitorName) {
+    const std::string token = RandomHex(16);
+    const std::int64_t now = clock_();
+    return database_.Write([&](Connection& db) -> std::optional<NewConversation> {
+        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
+        if (!company.Bind(1, companyCode).Step()) return std::nullopt;
+        const std::int64_t companyId = company.Int(0);
+        auto insert = db.Prepare(
+            "INSERT INTO conversations (company_id, visitor_name, token_hash, open, opened_at) "
+            "VALUES (?, ?, ?, 1, ?) RETURNING id");
+        insert.Bind(1, companyId).Bind(2, visitorName).Bind(3, Sha256Hex(token)).Bind(4, now);
+        if (!insert.Step()) throw std::runtime_error("conversation not created");
+        const std::int64_t id = insert.Int(0);
+        // Conversation ids travel as signed 32-bit integers to the console.
+        if (id > std::numeric_limits<std::int32_t>::max()) {
+            throw std::runtime_error("conversation ids exhausted");
+        }
+        return NewConversation{static_cast<std::int32_t>(id), token};
+    });
+}
+
+std::optional<ConversationInfo> Storage::VisitorConversation(std::int32_t conversationId,
+                                                             const std::string& token) {
+    return database_.Read(
+        [&](Connection& db) { return FindVisitorConversation(db, conversationId, token); });
+}
+
+LineResult Storage::AddVisitorLine(std::int32_t conversationId, const std::string& token,
+                                   const std::string& text) {
+    const std::int64_t now = clock_();
+    return database_.Write([&](Connection& db) {
+        return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, now);
+    });
+}
+
+std::vector<StoredMessage> Storage::Messages(std::int32_t conversationId) {
+    return database_.Read([&](Connection& db) {
+        std::vector<StoredMessage> result;
+        auto row = db.Prepare(
+            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id");
+        row.Bind(1, conversationId);
+        while (row.Step()) result.push_back({row.Int(0) != 0, row.Text(1)});
+        return result;
+    });
+}
+
+}  // namespace tertulia

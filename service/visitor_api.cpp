@@ -1,0 +1,133 @@
+#include "service/visitor_api.h"
+
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <functional>
+
+#include "service/bad_request.h"
+#include "service/charset.h"
+#include "service/form_fields.h"
+#include "service/json_text.h"
+
+namespace tertulia {
+
+namespace {
+
+// A refusal with its HTTP status.
+struct Refusal {
+    int status;
+    std::string message;
+};
+
+JsonReply ErrorReply(int status, const std::string& message) {
+    return {status, "{\"error\":" + JsonString(message) + "}"};
+}
+
+const Refusal kNoConversation{404, "La conversación no existe."};
+
+std::string_view Trimmed(std::string_view text) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// A visitor's text: well-formed UTF-8, trimmed, not empty, at most `limit` characters and no
+// control characters.
+std::string CheckedText(const std::string& raw, std::size_t limit, const char* what) {
+    const std::string_view text = Trimmed(raw);
+    const auto length = Utf8Length(text);
+    if (!length) throw BadRequest(std::string(what) + " no es texto UTF-8 válido.");
+    if (*length == 0) throw BadRequest(std::string(what) + " está vacío.");
+    if (*length > limit) {
+        throw BadRequest(std::string(what) + " es demasiado largo (más de " +
+                         std::to_string(limit) + " caracteres).");
+    }
+    if (HasControlCharacter(text)) {
+        throw BadRequest(std::string(what) + " contiene caracteres de control.");
+    }
+    return std::string(text);
+}
+
+std::optional<std::int32_t> ConversationId(std::string_view text) {
+    std::int32_t id = 0;
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, id);
+    if (text.empty() || error != std::errc() || last != end || id <= 0) return std::nullopt;
+    return id;
+}
+
+JsonReply Guarded(const std::function<JsonReply()>& work) {
+    try {
+        return work();
+    } catch (const Refusal& refusal) {
+        return ErrorReply(refusal.status, refusal.message);
+    } catch (const BadRequest& refusal) {
+        return ErrorReply(400, refusal.what());
+    } catch (const std::exception&) {
+        return ErrorReply(500, "Error interno del servicio.");
+    }
+}
+
+}  // namespace
+
+JsonReply VisitorApi::Open(std::string_view form) {
+    return Guarded([&] {
+        const FormFields fields = FormFields::Parse(form);
+        const std::string& empresa = fields.Get("empresa");
+        const std::string name = CheckedText(fields.Get("nombre"), kMaxName, "El nombre");
+        // The console's news list separates conversations with "|".
+        if (name.find('|') != std::string::npos) {
+            throw BadRequest("El nombre no puede contener «|».");
+        }
+        const auto conversation = storage_.OpenConversation(empresa, name);
+        if (!conversation) throw Refusal{404, "La empresa no existe."};
+        return JsonReply{201, "{\"id\":" + std::to_string(conversation->id) +
+                                  ",\"token\":" + JsonString(conversation->token) + "}"};
+    });
+}
+
+JsonReply VisitorApi::Send(std::string_view idText, std::string_view form) {
+    return Guarded([&] {
+        const auto id = ConversationId(idText);
+        if (!id) throw kNoConversation;
+        const FormFields fields = FormFields::Parse(form);
+        const std::string& token = fields.Get("token");
+        const std::string text = CheckedText(fields.Get("texto"), kMaxLine, "El mensaje");
+        switch (storage_.AddVisitorLine(*id, token, text)) {
+            case LineResult::Stored:
+                break;
+            case LineResult::NotFound:
+                throw kNoConversation;
+            case LineResult::Closed:
+                throw Refusal{409, "La conversación está cerrada."};
+        }
+        return JsonReply{200, "{\"ok\":true}"};
+    });
+}
+
+JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
+    return Guarded([&] {
+        const auto id = ConversationId(idText);
+        if (!id) throw kNoConversation;
+        const FormFields fields = FormFields::Parse(query);
+        const auto conversation = storage_.VisitorConversation(*id, fields.Get("token"));
+        if (!conversation) throw kNoConversation;
+        std::string body = "{\"abierta\":";
+        body += conversation->open ? "true" : "false";
+        body += ",\"mensajes\":[";
+        bool first = true;
+        for (const StoredMessage& message : storage_.Messages(conversation->id)) {
+            if (!first) body += ',';
+            first = false;
+            body += "{\"autor\":";
+            body += message.fromOperator ? "\"operador\"" : "\"visitante\"";
+            body += ",\"texto\":" + JsonString(message.text) + "}";
+        }
+        body += "]}";
+        return JsonReply{200, body};
+    });
+}
+
+}  // namespace tertulia

@@ -1,0 +1,189 @@
+#include "service/visitor_page.h"
+
+namespace tertulia {
+
+namespace {
+
+constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
+<html lang="es">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Chat con la empresa</title>
+<style>
+  body { font-family: system-ui, sans-serif; margin: 0; background: #eef1f4; color: #1d2733; }
+  main { max-width: 40rem; margin: 2rem auto; background: #fff; border-radius: 8px;
+         box-shadow: 0 1px 4px rgba(0,0,0,.15); padding: 1.5rem; }
+  h1 { font-size: 1.4rem; margin-top: 0; }
+  label { display: block; margin: .6rem 0 .2rem; }
+  input[type=text] { width: 100%; box-sizing: border-box; padding: .5rem; font-size: 1rem; }
+  button { margin-top: .8rem; padding: .5rem 1.2rem; font-size: 1rem; cursor: pointer; }
+  #mensajes { border: 1px solid #ccd3da; border-radius: 6px; height: 20rem; overflow-y: auto;
+              padding: .5rem; margin-bottom: .6rem; background: #fafbfc; }
+  .linea { margin: .3rem 0; white-space: pre-wrap; overflow-wrap: anywhere; }
+  .autor { font-weight: bold; margin-right: .4rem; }
+  .operador .autor { color: #0b5cad; }
+  .visitante .autor { color: #2d7a2d; }
+  #envio { display: flex; gap: .5rem; }
+  #envio input { flex: 1; }
+  #envio button { margin-top: 0; }
+  #error { color: #b00020; min-height: 1.2rem; }
+  #estado { color: #555; min-height: 1.2rem; }
+  [hidden] { display: none !important; }
+</style>
+</head>
+<body>
+<main>
+  <h1>Chat con la empresa</h1>
+  <form id="inicio">
+    <label for="empresa">Código de la empresa</label>
+    <input type="text" id="empresa" name="empresa" maxlength="60" required autocomplete="off">
+    <label for="nombre">Su nombre</label>
+    <input type="text" id="nombre" name="nombre" maxlength="60" required autocomplete="name">
+    <button type="submit" id="abrir">Iniciar conversación</button>
+  </form>
+  <section id="chat" hidden>
+    <div id="mensajes" aria-live="polite"></div>
+    <form id="envio">
+      <input type="text" id="texto" maxlength="2000" autocomplete="off"
+             placeholder="Escriba su mensaje" aria-label="Mensaje">
+      <button type="submit" id="enviar">Enviar</button>
+    </form>
+    <p id="estado"></p>
+  </section>
+  <p id="error" role="alert"></p>
+</main>
+<script>
+"use strict";
+(function () {
+  const $ = (id) => document.getElementById(id);
+  let conversacion = null;
+  let mostrados = -1;
+  let temporizador = null;
+
+  function error(texto) { $("error").textContent = texto || ""; }
+
+  async function llamar(metodo, ruta, campos) {
+    const opciones = { method: metodo, cache: "no-store" };
+    if (campos) opciones.body = new URLSearchParams(campos);
+    let respuesta;
+    try {
+      respuesta = await fetch(ruta, opciones);
+    } catch (e) {
+      throw new Error("No se puede contactar con el servicio.");
+    }
+    let datos = {};
+    try { datos = await respuesta.json(); } catch (e) { /* respuesta sin JSON */ }
+    if (!respuesta.ok) throw new Error(datos.error || ("Error " + respuesta.status + "."));
+    return datos;
+  }
+
+  function pintar(mensajes) {
+    if (mensajes.length === mostrados) return;
+    const caja = $("mensajes");
+    const abajo = caja.scrollTop + caja.clientHeight >= caja.scrollHeight - 4;
+    caja.replaceChildren();
+    for (const m of mensajes) {
+      const linea = document.createElement("div");
+      linea.className = "linea " + m.autor;
+      const autor = document.createElement("span");
+      autor.className = "autor";
+      autor.textContent = m.autor === "operador" ? "Operador:" : "Usted:";
+      const texto = document.createElement("span");
+      texto.className = "texto";
+      texto.textContent = m.texto;
+      linea.append(autor, texto);
+      caja.append(linea);
+    }
+    mostrados = mensajes.length;
+    if (abajo) caja.scrollTop = caja.scrollHeight;
+  }
+
+  function cerrada() {
+    clearInterval(temporizador);
+    temporizador = null;
+    $("texto").disabled = true;
+    $("enviar").disabled = true;
+    $("estado").textContent = "El operador ha cerrado la conversación. Gracias por escribirnos.";
+    sessionStorage.removeItem("conversacion");
+  }
+
+  async function actualizar() {
+    if (!conversacion) return;
+    try {
+      const datos = await llamar("GET", "/api/conversaciones/" + conversacion.id +
+                                 "?token=" + encodeURIComponent(conversacion.token));
+      pintar(datos.mensajes);
+      if (!datos.abierta) cerrada();
+      error("");
+    } catch (e) {
+      error(e.message);
+    }
+  }
+
+  function empezar(datos) {
+    conversacion = datos;
+    sessionStorage.setItem("conversacion", JSON.stringify(datos));
+    $("inicio").hidden = true;
+    $("chat").hidden = false;
+    $("estado").textContent = "Conversación abierta. Un operador le atenderá en breve.";
+    $("texto").focus();
+    actualizar();
+    temporizador = setInterval(actualizar, 2000);
+  }
+
+  $("inicio").addEventListener("submit", async (evento) => {
+    evento.preventDefault();
+    error("");
+    $("abrir").disabled = true;
+    try {
+      const datos = await llamar("POST", "/api/conversaciones",
+                                 { empresa: $("empresa").value.trim(),
+                                   nombre: $("nombre").value.trim() });
+      empezar({ id: datos.id, token: datos.token });
+    } catch (e) {
+      error(e.message);
+    } finally {
+      $("abrir").disabled = false;
+    }
+  });
+
+  $("envio").addEventListener("submit", async (evento) => {
+    evento.preventDefault();
+    const texto = $("texto").value.trim();
+    if (!texto || !conversacion) return;
+    try {
+      await llamar("POST", "/api/conversaciones/" + conversacion.id + "/mensajes",
+                   { token: conversacion.token, texto: texto });
+      $("texto").value = "";
+      error("");
+      actualizar();
+    } catch (e) {
+      error(e.message);
+    }
+  });
+
+  const parametros = new URLSearchParams(location.search);
+  $("empresa").value = parametros.get("empresa") || "";
+  const guardada = sessionStorage.getItem("conversacion");
+  if (guardada) {
+    try { empezar(JSON.parse(guardada)); } catch (e) { sessionStorage.removeItem("conversacion"); }
+  }
+})();
+</script>
+</body>
+</html>
+)HTML";
+
+}  // namespace
+
+std::string_view VisitorPage() {
+    return kPage;
+}
+
+std::string_view VisitorPagePolicy() {
+    return "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+           "connect-src 'self'; form-action 'none'; frame-ancestors 'none'; base-uri 'none'";
+}
+
+}  // namespace tertulia

@@ -1,0 +1,102 @@
+#include "chat/transcript_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace tertulia {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class TranscriptFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("transcript-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+TEST_F(TranscriptFileTest, WritesTheTextsBytesWithCrLfBreaksAndNothingAdded) {
+    struct Row {
+        const char* proves;
+        std::string text;
+        std::string bytes;
+    };
+    const Row rows[] = {
+        {"CR LF stays, no final break added", "Ana: hola\r\nYo: \xBFqu\xE9?",
+         "Ana: hola\r\nYo: \xBFqu\xE9?"},
+        {"a final break that the area holds stays", "a\r\n", "a\r\n"},
+        {"lone LF and lone CR become CR LF", "a\nb\rc\r\n", "a\r\nb\r\nc\r\n"},
+        {"empty transcript gives an empty file", "", ""},
+    };
+    for (const Row& row : rows) {
+        const fs::path file = dir_ / "copia.txt";
+        WriteTranscriptFile(file.string(), row.text);
+        EXPECT_EQ(ReadAll(file), row.bytes) << row.proves;
+    }
+}
+
+TEST_F(TranscriptFileTest, ReplacesAnExistingFileKeepingItsPermissionsAndLeavesNoPartFile) {
+    const fs::path file = dir_ / "copia.txt";
+    std::ofstream(file) << "an older and much longer transcript";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    WriteTranscriptFile(file.string(), "nuevo");
+    EXPECT_EQ(ReadAll(file), "nuevo");
+    EXPECT_EQ(fs::status(file).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(TranscriptFileTest, AMissingDirectoryFailsWithTheSystemsReason) {
+    const fs::path file = dir_ / "missing" / "copia.txt";
+    try {
+        WriteTranscriptFile(file.string(), "x");
+        FAIL() << "no failure";
+    } catch (const std::runtime_error& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "Cannot create file \"" + file.string() + "\". No such file or directory");
+    }
+}
+
+TEST_F(TranscriptFileTest, AWriteThatFailsHalfwayLeavesTheOldFileWholeAndNoPartFile) {
+    const fs::path file = dir_ / "copia.txt";
+    std::ofstream(file) << "old transcript";
+    // A file size limit makes the write fail after some bytes, even for root.
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 8;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::string message;
+    try {
+        WriteTranscriptFile(file.string(), std::string(100, 'x'));
+    } catch (const std::runtime_error& failure) {
+        message = failure.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedSignal);
+    EXPECT_EQ(message, "Cannot write file \"" + file.string() + "\". File too large");
+    EXPECT_EQ(ReadAll(file), "old transcript");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace tertulia

@@ -1,0 +1,117 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "http/http_client.h"
+#include "tests/http/script_server.h"
+
+namespace tertulia {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kTimedOut = "Socket Error # 10060\r\nConnection timed out.";
+
+std::string FailureOf(HttpClient& client, const std::string& url) {
+    try {
+        client.GetText(url);
+    } catch (const std::exception& failure) {
+        return failure.what();
+    }
+    return "(no failure)";
+}
+
+TEST(HttpTimeoutTest, ServerThatAcceptsButNeverAnswers) {
+    test::ScriptServer server;
+    server.AddConnection({test::ReadRequest()});
+    HttpClient client;
+    client.SetReadTimeout(400ms);
+    const auto start = Clock::now();
+    EXPECT_EQ(FailureOf(client, server.Url()), kTimedOut);
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, 400ms);
+    EXPECT_LT(waited, 5s);
+    EXPECT_TRUE(server.WaitForClosed(0)) << "the timed-out connection is closed";
+}
+
+TEST(HttpTimeoutTest, ServerThatStallsWithinTheBody) {
+    test::ScriptServer server;
+    server.AddConnection(
+        {test::ReadRequest(), test::Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")});
+    HttpClient client;
+    client.SetReadTimeout(300ms);
+    EXPECT_EQ(FailureOf(client, server.Url()), kTimedOut);
+}
+
+// Two network namespaces of the test's own joined by a veth pair; the client side knows the
+// far address only under a hardware address that nobody owns, so every packet sent to it is
+// dropped and a connect never completes.
+class BlackHoleNetwork {
+  public:
+    BlackHoleNetwork() {
+        const std::string id = std::to_string(::getpid() % 100000);
+        client_ = "tt-hc-" + id;
+        far_ = "tt-hf-" + id;
+        const std::string near = "tthc" + id, farLink = "tthf" + id;
+        ok_ = Run("ip netns add " + client_) && Run("ip netns add " + far_) &&
+              Run("ip link add " + near + " netns " + client_ + " type veth peer name " + farLink +
+                  " netns " + far_) &&
+              Run("ip -n " + client_ + " addr add 10.213.7.1/30 dev " + near) &&
+              Run("ip -n " + far_ + " addr add 10.213.7.2/30 dev " + farLink) &&
+              Run("ip -n " + client_ + " link set " + near + " up") &&
+              Run("ip -n " + far_ + " link set " + farLink + " up") &&
+              Run("ip -n " + client_ + " neigh replace 10.213.7.2 lladdr 02:00:00:00:00:99 dev " +
+                  near + " nud permanent");
+    }
+    ~BlackHoleNetwork() {
+        Run("ip netns del " + client_);
+        Run("ip netns del " + far_);
+    }
+    bool Ok() const { return ok_; }
+    std::string ClientNamespacePath() const { return "/var/run/netns/" + client_; }
+
+  private:
+    static bool Run(const std::string& command) {
+        return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    }
+    std::string client_, far_;
+    bool ok_ = false;
+};
+
+TEST(HttpTimeoutTest, ConnectThatNeverCompletes) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make network namespaces";
+    if (std::system("command -v ip >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs iproute2's ip";
+    BlackHoleNetwork network;
+    if (!network.Ok()) GTEST_SKIP() << "cannot make network namespaces and a veth pair here";
+
+    std::string message;
+    Clock::duration waited{};
+    // A namespace is joined per thread, so the client runs on a thread of its own there.
+    std::thread inside([&] {
+        const int fd = ::open(network.ClientNamespacePath().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) {
+            message = "cannot enter the namespace";
+            return;
+        }
+        ::close(fd);
+        HttpClient client;
+        client.SetConnectTimeout(500ms);
+        const auto start = Clock::now();
+        message = FailureOf(client, "http://10.213.7.2:8080/tertulia.php");
+        waited = Clock::now() - start;
+    });
+    inside.join();
+    EXPECT_EQ(message, kTimedOut);
+    EXPECT_GE(waited, 500ms);
+    EXPECT_LT(waited, 5s);
+}
+
+}  // namespace
+}  // namespace tertulia

@@ -1,0 +1,126 @@
+#include "tests/http/nginx_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace tertulia::test {
+
+namespace {
+
+constexpr const char* kNginx = "/usr/sbin/nginx";
+
+// A loopback port that was free a moment ago.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+}  // namespace
+
+bool NginxServer::Available() {
+    return ::access(kNginx, X_OK) == 0;
+}
+
+NginxServer::NginxServer() {
+    char pattern[] = "/tmp/tertulia-nginx-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        error_ = "cannot make a temporary directory";
+        return;
+    }
+    directory_ = pattern;
+    std::filesystem::create_directory(directory_ + "/www");
+    port_ = FreePort();
+    shortKeepAlivePort_ = FreePort();
+    const std::string& d = directory_;
+    std::ofstream(d + "/nginx.conf")
+        << "worker_processes 1;\n"
+        << "user root;\n"
+        << "error_log " << d << "/error.log;\n"
+        << "pid " << d << "/nginx.pid;\n"
+        << "events { worker_connections 64; }\n"
+        << "http {\n"
+        << "  access_log off;\n"
+        << "  client_body_temp_path " << d << "/body;\n"
+        << "  proxy_temp_path " << d << "/proxy;\n"
+        << "  fastcgi_temp_path " << d << "/fastcgi;\n"
+        << "  uwsgi_temp_path " << d << "/uwsgi;\n"
+        << "  scgi_temp_path " << d << "/scgi;\n"
+        << "  default_type application/octet-stream;\n"
+        << "  sendfile on;\n"
+        << "  server { listen 127.0.0.1:" << port_ << "; root " << d
+        << "/www; keepalive_timeout 75s;\n"
+        << "    location = /cookie { add_header Set-Cookie \"sesion=abc; path=/\"; return 200 "
+           "\"cookie set\"; }\n"
+        << "    location = /moved { return 302 /x; }\n"
+        << "  }\n"
+        << "  server { listen 127.0.0.1:" << shortKeepAlivePort_ << "; root " << d
+        << "/www; keepalive_timeout 300ms; }\n"
+        << "}\n";
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const std::string errorLog = d + "/error.log";
+        const std::string config = d + "/nginx.conf";
+        ::execl(kNginx, kNginx, "-e", errorLog.c_str(), "-p", d.c_str(), "-c", config.c_str(), "-g",
+                "daemon off;", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(Accepts(port_) && Accepts(shortKeepAlivePort_))) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_ ||
+            std::chrono::steady_clock::now() > deadline) {
+            pid_ = -1;
+            std::ifstream log(d + "/error.log");
+            error_ = "nginx did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+NginxServer::~NginxServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (!directory_.empty()) std::filesystem::remove_all(directory_);
+}
+
+std::string NginxServer::Url(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + target;
+}
+
+std::string NginxServer::ShortKeepAliveUrl(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(shortKeepAlivePort_) + target;
+}
+
+}  // namespace tertulia::test

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include <sys/types.h>
+
+namespace tertulia::test {
+
+// Debian's nginx, run in the foreground with a configuration of its own in a temporary
+// directory, serving that directory's "www" folder on two loopback ports: one that keeps idle
+// connections for a long time, one that closes them after 300 ms.
+class NginxServer {
+  public:
+    NginxServer();
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    static bool Available();
+
+    bool Running() const { return pid_ > 0; }
+    const std::string& Error() const { return error_; }
+    std::string WwwDirectory() const { return directory_ + "/www"; }
+    std::string Url(const std::string& target) const;
+    std::string ShortKeepAliveUrl(const std::string& target) const;
+
+  private:
+    std::string directory_;
+    int port_ = 0;
+    int shortKeepAlivePort_ = 0;
+    pid_t pid_ = -1;
+    std::string error_;
+};
+
+}  // namespace tertulia::test

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "tests/session/console_harness.h"
+#include "tests/session/service_process.h"
+
+namespace tertulia {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ConsoleHarness;
+using testing::GetPath;
+using testing::JsonMember;
+using testing::PostForm;
+using testing::ServiceProcess;
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The console logged in to the real service as the demo company's operator.
+void StartAndLogIn(ConsoleHarness& harness) {
+    harness.console.FormCreate();
+    harness.console.FormShow();
+    harness.view.RunPosted();
+    ASSERT_EQ(harness.view.panel, Panel::pnLogin) << "the service offers no update";
+    harness.view.companyCode = "demo";
+    harness.view.password = "demo";
+    harness.console.btConectarClick();
+}
+
+TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
+    ServiceProcess service(TERTULIA_SERVICE_BINARY);
+    const auto opened = PostForm(service.Port(), "/api/conversaciones", "empresa=demo&nombre=Ana");
+    ASSERT_EQ(opened.status, 201) << opened.body;
+    const std::string id = JsonMember(opened.body, "id");
+    const std::string token = JsonMember(opened.body, "token");
+
+    ConsoleHarness harness(service.Url());
+    StartAndLogIn(harness);
+    EXPECT_EQ(harness.view.panel, Panel::pnChat);
+    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{id + "=Ana"});
+    EXPECT_TRUE(harness.tmIdle.Enabled());
+    ASSERT_EQ(harness.view.chats.size(), 1u);
+    auto& chat = harness.Chat(0);
+    EXPECT_EQ(chat.caption, "Conversacion con : Ana");
+
+    // The window's poll brings the visitor's line.
+    ASSERT_EQ(PostForm(service.Port(), "/api/conversaciones/" + id + "/mensajes",
+                       "token=" + token + "&texto=Necesito+ayuda")
+                  .status,
+              200);
+    chat.timer.Fire();
+    EXPECT_NE(chat.transcript.find("Necesito ayuda"), std::string::npos) << chat.transcript;
+
+    // The operator's line reaches the visitor; the accented vowel is dropped on the way.
+    chat.message =
+        "  Buenos d\xED"
+        "as, \xBF"
+        "en qu\xE9 le ayudo?  ";
+    chat.handlers->edMensajeKeyPress('\r');
+    EXPECT_EQ(chat.message, "");
+    EXPECT_NE(chat.transcript.find("Buenos das, \xBF"
+                                   "en qu le ayudo?"),
+              std::string::npos)
+        << chat.transcript;
+    const auto visitorView =
+        GetPath(service.Port(), "/api/conversaciones/" + id + "?token=" + token);
+    EXPECT_NE(visitorView.body.find("Buenos das, \xC2\xBF"
+                                    "en qu le ayudo?"),
+              std::string::npos)
+        << visitorView.body;
+
+    // A second poll of the news keeps the one window.
+    harness.tmIdle.Fire();
+    EXPECT_EQ(harness.view.chats.size(), 1u);
+
+    // Close and delete, saving the transcript first.
+    const fs::path copy = fs::path(service.Directory()) / "copia.txt";
+    chat.confirmAnswer = true;
+    harness.saveDialog.answer = copy.string();
+    const std::string shown = chat.transcript;
+    chat.handlers->sbCerraryBorrarClick();
+    EXPECT_EQ(ReadAll(copy), shown);
+    EXPECT_TRUE(harness.console.ListBoxWImg1().empty());
+    EXPECT_TRUE(harness.view.listItems.empty());
+    EXPECT_EQ(harness.view.chats.size(), 1u) << "destroyed only after the handler returned";
+    harness.view.RunPosted();
+    EXPECT_TRUE(harness.view.chats.empty());
+    const auto closed = GetPath(service.Port(), "/api/conversaciones/" + id + "?token=" + token);
+    EXPECT_EQ(JsonMember(closed.body, "abierta"), "false") << closed.body;
+}
+
+TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
+    const fs::path work = fs::absolute(fs::path("self-update-" + std::to_string(::getpid())));
+    fs::remove_all(work);
+    fs::create_directories(work / "tmp");
+    const fs::path marker = work / "started";
+    const fs::path update = work / "new-console";
+    std::ofstream(update) << "#!/bin/sh\necho \"$0\" > '" << marker.string() << "'\n";
+
+    ServiceProcess service(TERTULIA_SERVICE_BINARY,
+                           "--update-file '" + update.string() + "' --update-version 1.2");
+    const char* savedTmp = std::getenv("TMPDIR");
+    const std::string restoreTmp = savedTmp ? savedTmp : "";
+    ::setenv("TMPDIR", (work / "tmp").c_str(), 1);
+
+    ConsoleHarness harness(service.Url());
+    harness.console.FormCreate();
+    harness.console.FormShow();
+    harness.view.RunPosted();
+
+    savedTmp ? ::setenv("TMPDIR", restoreTmp.c_str(), 1) : ::unsetenv("TMPDIR");
+    EXPECT_EQ(harness.view.quits, 1);
+    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
+    for (int tries = 0; tries < 500 && !fs::exists(marker); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(marker));
+    const std::string started = ReadAll(marker);
+    EXPECT_EQ(started.substr(0, (work / "tmp/~tm").string().size()), (work / "tmp/~tm").string());
+    EXPECT_TRUE(started.ends_with(".exe\n")) << started;
+    const fs::path program = started.substr(0, started.size() - 1);
+    EXPECT_EQ(ReadAll(program), ReadAll(update));
+    EXPECT_EQ(fs::status(program).permissions(), fs::perms::owner_all);
+    fs::remove_all(work);
+}
+
+}  // namespace
+}  // namespace tertulia

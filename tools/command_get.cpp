@@ -1,0 +1,82 @@
+// tertulia-tool get: fetches URLs through one HTTP client, as the console does.
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "http/http_client.h"
+#include "http/stream.h"
+
+namespace tertulia {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tertulia-tool get [--progress] URL...\n"
+    "       tertulia-tool get [--progress] -o FILE URL\n";
+
+void ReportProgress(HttpClient& client) {
+    client.OnWorkBegin = [](TWorkMode, std::int32_t max) {
+        std::fprintf(stderr, "OnWorkBegin %d\n", static_cast<int>(max));
+    };
+    client.OnWork = [](TWorkMode, std::int32_t count) {
+        std::fprintf(stderr, "OnWork %d\n", static_cast<int>(count));
+    };
+    client.OnWorkEnd = [](TWorkMode) { std::fputs("OnWorkEnd\n", stderr); };
+}
+
+}  // namespace
+
+// `argv` holds the arguments after "get". Every URL goes through the same client, in order,
+// so a kept connection and cookies carry over; the first failure stops the run.
+int RunGet(int argc, char** argv) {
+    bool progress = false;
+    std::optional<std::string> outputFile;
+    std::vector<std::string> urls;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--progress") == 0) {
+            progress = true;
+        } else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc && !outputFile) {
+            outputFile = argv[++i];
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            std::fputs(kUsage, stderr);
+            return 2;
+        } else {
+            urls.emplace_back(argv[i]);
+        }
+    }
+    if (urls.empty() || (outputFile && urls.size() != 1)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    HttpClient client;
+    if (progress) ReportProgress(client);
+    try {
+        if (outputFile) {
+            // Written like any download tool's file: left to the page cache, not synced.
+            FileStream file(*outputFile, FileStream::Mode::Create);
+            client.GetToStream(urls.front(), file);
+            return 0;
+        }
+        for (const auto& url : urls) {
+            const std::string body = client.GetText(url);
+            if (std::fwrite(body.data(), 1, body.size(), stdout) != body.size() ||
+                std::fflush(stdout) != 0) {
+                std::perror("tertulia-tool get: standard output");
+                return 1;
+            }
+        }
+        return 0;
+    } catch (const std::exception& failure) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
+}
+
+}  // namespace tertulia
