@@ -1,7 +1,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -61,13 +62,19 @@ int Serve(const ServeCommand& command) {
     }
     std::cout << "tertulia-service escucha en http://" << host << ":" << port << "/" << std::endl;
 
+    std::atomic<bool> finished = false;
     std::thread stopper([&] {
         int signal = 0;
         while (sigwait(&stopSignals, &signal) != 0) {
         }
+        // A signal that comes while the server is still starting waits for it.
+        while (!service.Serving() && !finished) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         service.Stop();
     });
     const bool served = service.Serve();
+    finished = true;
     if (served) {
         stopper.join();
     } else {

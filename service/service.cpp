@@ -160,6 +160,10 @@ bool Service::Serve() {
     return server_->listen_after_bind();
 }
 
+bool Service::Serving() const {
+    return server_->is_running();
+}
+
 void Service::Stop() {
     server_->stop();
 }

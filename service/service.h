@@ -34,7 +34,9 @@ class Service {
     int Bind(const std::string& host, int port);
     // Serves until Stop; returns false when serving failed.
     bool Serve();
-    // Safe from any thread.
+    // True once Serve has started accepting connections and until it stops.
+    bool Serving() const;
+    // Ends a running Serve; safe from any thread. A Stop before Serving has no effect.
     void Stop();
 
   private:

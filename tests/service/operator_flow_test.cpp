@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "running_service.h"
+#include "service/visitor_api.h"
+
+namespace tertulia::testing {
+namespace {
+
+// Opens a conversation the way the visitor page does and returns its id and token.
+std::pair<int, std::string> OpenVisitorConversation(const RunningService& service,
+                                                    const std::string& name) {
+    const auto reply = service.Client()->Post(
+        "/api/conversaciones", httplib::Params{{"empresa", "demo"}, {"nombre", name}});
+    if (!reply || reply->status != 201) throw std::runtime_error("visitor conversation refused");
+    const std::string& body = reply->body;
+    const std::size_t idAt = body.find("\"id\":") + 5;
+    const std::size_t tokenAt = body.find("\"token\":\"") + 9;
+    return {std::stoi(body.substr(idAt)), body.substr(tokenAt, body.find('"', tokenAt) - tokenAt)};
+}
+
+void VisitorWrites(const RunningService& service, int id, const std::string& token,
+                   const std::string& text) {
+    const auto reply =
+        service.Client()->Post(("/api/conversaciones/" + std::to_string(id) + "/mensajes").c_str(),
+                               httplib::Params{{"token", token}, {"texto", text}});
+    if (!reply || reply->status != 200) throw std::runtime_error("visitor line refused");
+}
+
+std::string Chat(const std::string& session, int id, const std::string& extra = "") {
+    return "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+           "&idsesionclt=" + std::to_string(id) + extra;
+}
+
+TEST(OperatorFlow, login_news_transcript_send_and_close) {
+    RunningService service;
+    const std::string session = service.Login();
+    EXPECT_EQ(session.size(), 32u);
+    EXPECT_EQ(session.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(service.Login(), session);
+
+    const std::string news = "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session;
+    EXPECT_EQ(service.Body(news), "OK,");
+
+    const auto [ana, anaToken] = OpenVisitorConversation(service, "Ana");
+    const auto [jose, joseToken] = OpenVisitorConversation(service, "José = Pepe");
+    // Names go to the news list as Windows-1252 bytes, unescaped, in order of opening.
+    EXPECT_EQ(service.Body(news),
+              "OK," + std::to_string(ana) + "=Ana|" + std::to_string(jose) + "=Jos\xE9 = Pepe|");
+
+    EXPECT_EQ(service.Body(Chat(session, ana)), "");
+    VisitorWrites(service, ana, anaToken, "¿Tienen envíos a Cádiz?");
+    EXPECT_EQ(service.Body(Chat(session, ana)),
+              "<b>Ana</b>: &iquest;Tienen env&iacute;os a C&aacute;diz?");
+
+    // The console's encoding of "Sí, a toda España & más <pronto>" after it dropped the accents.
+    const std::string sent =
+        Chat(session, ana, "&mensaje=S%2C%20a%20toda%20Espa%F1a%20%26%20m%20%3Cpronto%3E");
+    const std::string expected =
+        "<b>Ana</b>: &iquest;Tienen env&iacute;os a C&aacute;diz?<br>"
+        "<b>Operador</b>: S, a toda Espa&ntilde;a &amp; m &lt;pronto&gt;";
+    EXPECT_EQ(service.Body(sent), expected);
+    EXPECT_EQ(service.Body(Chat(session, ana)), expected);
+
+    // The visitor sees the operator's line in UTF-8.
+    const std::string visitorView =
+        service.Body("/api/conversaciones/" + std::to_string(ana) + "?token=" + anaToken);
+    EXPECT_EQ(
+        visitorView,
+        "{\"abierta\":true,\"mensajes\":["
+        "{\"autor\":\"visitante\",\"texto\":\"¿Tienen envíos a Cádiz?\"},"
+        "{\"autor\":\"operador\",\"texto\":\"S, a toda España \\u0026 m \\u003cpronto\\u003e\"}]}");
+
+    const std::string drop = "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
+                             "&idsesionclt=" + std::to_string(ana);
+    EXPECT_EQ(service.Body(drop), "OK");
+    EXPECT_EQ(service.Body(news), "OK," + std::to_string(jose) + "=Jos\xE9 = Pepe|");
+    EXPECT_TRUE(service.Body(drop).starts_with("ERROR"));
+    EXPECT_TRUE(service.Body(Chat(session, ana)).starts_with("ERROR"));
+    EXPECT_EQ(service.Body("/api/conversaciones/" + std::to_string(ana) + "?token=" + anaToken)
+                  .substr(0, 18),
+              "{\"abierta\":false,\"");
+}
+
+TEST(OperatorFlow, a_line_the_console_emptied_stores_nothing) {
+    RunningService service;
+    const std::string session = service.Login();
+    const auto [id, token] = OpenVisitorConversation(service, "Ana");
+    VisitorWrites(service, id, token, "hola");
+    EXPECT_EQ(service.Body(Chat(session, id, "&mensaje=")), "<b>Ana</b>: hola");
+}
+
+TEST(OperatorFlow, transcript_escapes_every_character_the_console_decodes) {
+    RunningService service;
+    const std::string session = service.Login();
+    const auto [id, token] = OpenVisitorConversation(service, "<Eva & \"Ñ\">");
+    VisitorWrites(service, id, token, "a\u00A0b ¡ÿ! € 日本 'x'");
+    // No-break space as "&nbsp;"; the euro sign as its own Windows-1252 byte; what Windows-1252
+    // cannot hold as "?".
+    EXPECT_EQ(service.Body(Chat(session, id)),
+              "<b>&lt;Eva &amp; &quot;&Ntilde;&quot;&gt;</b>: "
+              "a&nbsp;b &iexcl;&yuml;! \x80 ?? 'x'");
+}
+
+TEST(OperatorFlow, sessions_lapse_after_thirty_idle_minutes) {
+    RunningService service;
+    const std::string session = service.Login();
+    const std::string news = "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session;
+    service.now += 29 * 60;
+    EXPECT_EQ(service.Body(news), "OK,");
+    // Each request starts the thirty minutes again.
+    service.now += 29 * 60;
+    EXPECT_EQ(service.Body(news), "OK,");
+    service.now += 31 * 60;
+    EXPECT_TRUE(service.Body(news).starts_with("ERROR."));
+}
+
+TEST(OperatorFlow, a_session_serves_only_its_own_company) {
+    RunningService service;
+    RegisterCompany(service.storage(), "otra", "clave");
+    const std::string demoSession = service.Login();
+    const auto [id, token] = OpenVisitorConversation(service, "Ana");
+    const std::string otherSession = service.Body(
+        "/tertulia.php?accion=do_login&idempresa=otra&contrasena=" + Md5TextOfString("clave"));
+    ASSERT_TRUE(otherSession.starts_with("OK="));
+    const std::string other = otherSession.substr(3);
+
+    EXPECT_TRUE(service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + other)
+                    .starts_with("ERROR."));
+    EXPECT_EQ(service.Body("/tertulia.php?accion=get_news&idempresa=otra&idsesion=" + other),
+              "OK,");
+    const std::string foreign = "/tertulia.php?accion=getchat&idempresa=otra&idsesion=" + other +
+                                "&idsesionclt=" + std::to_string(id) + "&mensaje=intruso";
+    EXPECT_TRUE(service.Body(foreign).starts_with("ERROR"));
+    EXPECT_TRUE(service
+                    .Body("/tertulia.php?accion=dropclt&idempresa=otra&idsesion=" + other +
+                          "&idsesionclt=" + std::to_string(id))
+                    .starts_with("ERROR"));
+    EXPECT_EQ(service.Body(Chat(demoSession, id)), "");
+}
+
+struct BadOperatorRequest {
+    const char* name;
+    std::string query;  // after "/tertulia.php?"; SESSION stands for a live session id
+    std::string replyStart;
+};
+
+TEST(OperatorFlow, bad_requests_get_an_error_reply_and_store_nothing) {
+    RunningService service;
+    const std::string session = service.Login();
+    const auto [id, token] = OpenVisitorConversation(service, "Ana");
+    const std::string conv = std::to_string(id);
+    const std::string digest = Md5TextOfString("demo");
+    const std::string chat = "accion=getchat&idempresa=demo&idsesion=SESSION&idsesionclt=" + conv;
+    const std::vector<BadOperatorRequest> rows = {
+        {"no_action", "idempresa=demo", "ERROR: "},
+        {"unknown_action", "accion=borrar_todo&idempresa=demo", "ERROR: "},
+        {"action_in_upper_case", "accion=DO_LOGIN&idempresa=demo&contrasena=" + digest, "ERROR: "},
+        {"wrong_password", "accion=do_login&idempresa=demo&contrasena=" + Md5TextOfString("x"),
+         "ERROR: "},
+        {"digest_in_lower_case",
+         "accion=do_login&idempresa=demo&contrasena=fe01ce2a7fbac8fafaed7c982a04e229", "ERROR: "},
+        {"the_bare_password", "accion=do_login&idempresa=demo&contrasena=demo", "ERROR: "},
+        {"unknown_company", "accion=do_login&idempresa=nadie&contrasena=" + digest, "ERROR: "},
+        {"login_without_password", "accion=do_login&idempresa=demo", "ERROR: "},
+        {"repeated_company", "accion=do_login&idempresa=demo&idempresa=demo&contrasena=" + digest,
+         "ERROR: "},
+        {"unknown_session", "accion=get_news&idempresa=demo&idsesion=0123", "ERROR."},
+        {"empty_session", "accion=get_news&idempresa=demo&idsesion=", "ERROR."},
+        {"session_of_other_code", "accion=get_news&idempresa=Demo&idsesion=SESSION", "ERROR."},
+        {"news_without_session", "accion=get_news&idempresa=demo", "ERROR: "},
+        {"unknown_conversation", "accion=getchat&idempresa=demo&idsesion=SESSION&idsesionclt=999",
+         "ERROR: "},
+        {"conversation_id_not_a_number",
+         "accion=getchat&idempresa=demo&idsesion=SESSION&idsesionclt=1x", "ERROR: "},
+        {"conversation_id_too_large",
+         "accion=getchat&idempresa=demo&idsesion=SESSION&idsesionclt=99999999999", "ERROR: "},
+        {"repeated_line", chat + "&mensaje=a&mensaje=b", "ERROR: "},
+        {"repeated_conversation", chat + "&idsesionclt=" + conv + "&mensaje=a", "ERROR: "},
+        {"malformed_escape", chat + "&mensaje=100%", "ERROR: "},
+        {"escape_with_one_digit", chat + "&mensaje=%4", "ERROR: "},
+        {"escape_not_hexadecimal", chat + "&mensaje=%G1", "ERROR: "},
+        {"control_character_in_line", chat + "&mensaje=a%0Ab", "ERROR: "},
+        {"line_over_2000_characters", chat + "&mensaje=" + std::string(2001, 'a'), "ERROR: "},
+        {"close_unknown_conversation",
+         "accion=dropclt&idempresa=demo&idsesion=SESSION&idsesionclt=999", "ERROR: "},
+    };
+    for (const BadOperatorRequest& row : rows) {
+        std::string query = row.query;
+        if (const auto at = query.find("SESSION"); at != std::string::npos) {
+            query.replace(at, 7, session);
+        }
+        EXPECT_TRUE(service.Body("/tertulia.php?" + query).starts_with(row.replyStart)) << row.name;
+    }
+    // Nothing of it was stored, the conversation is still open, and the service still serves.
+    EXPECT_EQ(service.Body(Chat(session, id)), "");
+    EXPECT_EQ(service.Body(Chat(session, id, "&mensaje=" + std::string(2000, 'a'))),
+              "<b>Operador</b>: " + std::string(2000, 'a'));
+}
+
+TEST(OperatorFlow, error_replies_are_spanish_windows_1252) {
+    RunningService service;
+    EXPECT_EQ(service.Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=x"),
+              "ERROR: C\xF3"
+              "digo de empresa o contrase\xF1"
+              "a incorrectos.");
+    EXPECT_EQ(service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=x"),
+              "ERROR. La sesi\xF3n no existe o ha caducado; con\xE9"
+              "ctese de nuevo.");
+}
+
+class UpdateCheck : public ::testing::Test {
+  protected:
+    static UpdateOffer Offer(const std::string& directory, const std::string& version) {
+        const std::string file = directory + "/tertulia-nueva";
+        std::ofstream(file, std::ios::binary) << std::string("MZ\0\x01nuevo programa\xFF", 19);
+        return UpdateOffer::Load(file, version);
+    }
+};
+
+TEST_F(UpdateCheck, an_older_console_is_sent_the_digest_and_the_address_of_the_new_build) {
+    TemporaryDirectory files;
+    RunningService service(Offer(files.path(), "1.2"));
+    const std::string reply = service.Body("/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1");
+    const std::string bytes("MZ\0\x01nuevo programa\xFF", 19);
+    const std::string origin = "http://127.0.0.1:" + std::to_string(service.port());
+    EXPECT_EQ(reply, "DESACTUALIZADA." + Md5TextOfString(bytes) + "," + origin +
+                         "/gl/descargas/tertulia-1.2");
+
+    // The address is used verbatim, and its bytes have the announced digest.
+    const std::string address = reply.substr(reply.find(',') + 1);
+    EXPECT_EQ(service.Body(address.substr(origin.size())), bytes);
+}
+
+TEST_F(UpdateCheck, the_address_follows_the_host_the_console_used) {
+    TemporaryDirectory files;
+    RunningService service(Offer(files.path(), "2.0"));
+    const auto reply = service.Client()->Get("/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1",
+                                             {{"Host", "chat.example.com:8080"}});
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->body.ends_with(",http://chat.example.com:8080/gl/descargas/tertulia-2.0"));
+}
+
+struct VersionRow {
+    const char* name;
+    const char* offered;  // nullptr: no update offered
+    std::string query;
+    std::string reply;
+};
+
+TEST_F(UpdateCheck, versions_and_malformed_checks) {
+    const std::vector<VersionRow> rows = {
+        {"no_offer", nullptr, "accion=check&prgid=TR&ver=1&rel=1", "ACTUALIZADA."},
+        {"same_version", "1.1", "accion=check&prgid=TR&ver=1&rel=1", "ACTUALIZADA."},
+        {"newer_console", "1.1", "accion=check&prgid=TR&ver=2&rel=0", "ACTUALIZADA."},
+        {"older_release", "1.2", "accion=check&prgid=TR&ver=1&rel=1", "DESACTUALIZADA."},
+        {"older_version_higher_release", "2.0", "accion=check&prgid=TR&ver=1&rel=9",
+         "DESACTUALIZADA."},
+        {"release_compared_as_number", "1.10", "accion=check&prgid=TR&ver=1&rel=9",
+         "DESACTUALIZADA."},
+        {"other_program", "1.2", "accion=check&prgid=XX&ver=1&rel=1", "ERROR: "},
+        {"missing_release", "1.2", "accion=check&prgid=TR&ver=1", "ERROR: "},
+        {"version_not_a_number", "1.2", "accion=check&prgid=TR&ver=uno&rel=1", "ERROR: "},
+        {"other_action", "1.2", "accion=borrar&prgid=TR&ver=1&rel=1", "ERROR: "},
+    };
+    for (const VersionRow& row : rows) {
+        TemporaryDirectory files;
+        std::optional<UpdateOffer> offer;
+        if (row.offered) offer = Offer(files.path(), row.offered);
+        RunningService service(std::move(offer));
+        EXPECT_TRUE(service.Body("/gl/chkupdate.php?" + row.query).starts_with(row.reply))
+            << row.name;
+    }
+}
+
+}  // namespace
+}  // namespace tertulia::testing

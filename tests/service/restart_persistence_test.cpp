@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "running_service.h"
+
+extern char** environ;
+
+namespace tertulia::testing {
+namespace {
+
+// tertulia-service started as a child process on a free loopback port.
+class ChildService {
+  public:
+    explicit ChildService(const std::string& database) {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+        std::vector<std::string> arguments = {TERTULIA_SERVICE_BINARY, "--listen", "127.0.0.1:0",
+                                              "--db", database};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeEnds[1]);
+        if (spawned != 0) throw std::runtime_error("cannot start " + arguments[0]);
+
+        // The last line it prints at start names the address.
+        const std::string marker = "escucha en http://127.0.0.1:";
+        char buffer[512];
+        while (output_.find(marker) == std::string::npos ||
+               output_.find('\n', output_.find(marker)) == std::string::npos) {
+            const ssize_t count = read(pipeEnds[0], buffer, sizeof buffer);
+            if (count <= 0) break;
+            output_.append(buffer, count);
+        }
+        close(pipeEnds[0]);
+        const std::size_t at = output_.find(marker);
+        if (at == std::string::npos) throw std::runtime_error("no address in: " + output_);
+        port_ = std::stoi(output_.substr(at + marker.size()));
+    }
+    ~ChildService() {
+        if (pid_ > 0) Kill();
+    }
+
+    void Kill() {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+
+    const std::string& output() const { return output_; }
+
+    std::unique_ptr<httplib::Client> Client() const {
+        auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);
+        client->set_url_encode(false);
+        return client;
+    }
+    std::string Body(const std::string& target) const {
+        const auto reply = Client()->Get(target.c_str());
+        return reply ? reply->body : "(no reply)";
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string output_;
+};
+
+TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed) {
+    TemporaryDirectory directory;
+    const std::string database = directory.path() + "/service.db";
+    std::string session;
+    std::string id;
+    std::string token;
+    std::string closedId;
+    int acknowledged = 0;
+    {
+        ChildService first(database);
+        EXPECT_NE(first.output().find("«demo»"), std::string::npos);
+        session = first
+                      .Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
+                            Md5TextOfString("demo"))
+                      .substr(3);
+        for (std::string* conversation : {&closedId, &id}) {
+            const auto opened =
+                first.Client()->Post("/api/conversaciones", "empresa=demo&nombre=Luc%C3%ADa",
+                                     "application/x-www-form-urlencoded");
+            ASSERT_TRUE(opened && opened->status == 201);
+            *conversation = opened->body.substr(6, opened->body.find(',') - 6);
+            token = opened->body.substr(opened->body.find("\"token\":\"") + 9, 32);
+        }
+        ASSERT_EQ(first.Body("/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
+                             "&idsesionclt=" + closedId),
+                  "OK");
+        ASSERT_EQ(first.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+                             "&idsesionclt=" + id + "&mensaje=Buenos%20d%EDas"),
+                  "<b>Operador</b>: Buenos d&iacute;as");
+
+        // The visitor writes as fast as the service acknowledges until the service is killed.
+        std::atomic<bool> stop = false;
+        std::thread writer([&] {
+            auto client = first.Client();
+            for (int n = 1; !stop; ++n) {
+                const auto reply =
+                    client->Post(("/api/conversaciones/" + id + "/mensajes").c_str(),
+                                 "token=" + token + "&texto=l%C3%ADnea+" + std::to_string(n),
+                                 "application/x-www-form-urlencoded");
+                if (!reply || reply->status != 200) return;
+                acknowledged = n;
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        first.Kill();
+        stop = true;
+        writer.join();
+    }
+    ASSERT_GT(acknowledged, 0);
+
+    ChildService second(database);
+    EXPECT_EQ(second.output().find("«demo»"), std::string::npos) << "demo made only once";
+    // The session, the conversations and every acknowledged line are there.
+    EXPECT_EQ(second.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session),
+              "OK," + id +
+                  "=Luc\xED"
+                  "a|");
+    const std::string transcript = second.Body(
+        "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session + "&idsesionclt=" + id);
+    std::string expected = "<b>Operador</b>: Buenos d&iacute;as";
+    for (int n = 1; n <= acknowledged; ++n) {
+        expected += "<br><b>Luc&iacute;a</b>: l&iacute;nea " + std::to_string(n);
+    }
+    EXPECT_TRUE(transcript.starts_with(expected)) << "acknowledged " << acknowledged;
+    EXPECT_TRUE(second.Body("/api/conversaciones/" + id + "?token=" + token)
+                    .starts_with("{\"abierta\":true,\"mensajes\":[{\"autor\":\"operador\""));
+    EXPECT_TRUE(second
+                    .Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+                          "&idsesionclt=" + closedId)
+                    .starts_with("ERROR"));
+}
+
+}  // namespace
+}  // namespace tertulia::testing

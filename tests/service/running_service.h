@@ -1,0 +1,96 @@
+#pragma once
+
+#include <httplib.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "http/md5.h"
+#include "service/company_setup.h"
+#include "service/service.h"
+
+namespace tertulia::testing {
+
+// A directory of its own under the temporary directory, removed with everything in it.
+class TemporaryDirectory {
+  public:
+    TemporaryDirectory() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && base[0] ? base : "/tmp") + "/tertulia-svc-XXXXXX";
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TemporaryDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// The service running in this process on a free loopback port, over a fresh database that holds
+// the demo company, with a clock the test moves.
+class RunningService {
+  public:
+    explicit RunningService(std::optional<UpdateOffer> update = std::nullopt) {
+        ServiceConfig config;
+        config.databasePath = directory_.path() + "/service.db";
+        config.update = std::move(update);
+        config.clock = [this] { return now.load(); };
+        service_ = std::make_unique<Service>(std::move(config));
+        EnsureDemoCompany(service_->storage());
+        port_ = service_->Bind("127.0.0.1", 0);
+        thread_ = std::thread([this] { service_->Serve(); });
+        while (!service_->Serving()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~RunningService() {
+        service_->Stop();
+        thread_.join();
+    }
+
+    int port() const { return port_; }
+    Storage& storage() { return service_->storage(); }
+    const std::string& directory() const { return directory_.path(); }
+
+    // A client that sends the target exactly as given, like the console does.
+    std::unique_ptr<httplib::Client> Client() const {
+        auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);
+        client->set_url_encode(false);
+        return client;
+    }
+
+    // The body of a GET that must answer 200.
+    std::string Body(const std::string& target) const {
+        const auto reply = Client()->Get(target.c_str());
+        if (!reply) throw std::runtime_error("no reply to " + target);
+        if (reply->status != 200) {
+            throw std::runtime_error("status " + std::to_string(reply->status) + " for " + target);
+        }
+        return reply->body;
+    }
+
+    // A new operator session of the demo company.
+    std::string Login() const {
+        const std::string reply = Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
+                                       Md5TextOfString("demo"));
+        if (!reply.starts_with("OK=")) throw std::runtime_error("login refused: " + reply);
+        return reply.substr(3);
+    }
+
+    std::atomic<std::int64_t> now = 1'700'000'000;
+
+  private:
+    TemporaryDirectory directory_;
+    std::unique_ptr<Service> service_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace tertulia::testing

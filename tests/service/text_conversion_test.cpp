@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include "service/bad_request.h"
+#include "service/charset.h"
+#include "service/form_fields.h"
+#include "service/options.h"
+#include "service/transcript_markup.h"
+
+namespace tertulia {
+namespace {
+
+TEST(Charset, every_windows_1252_byte_survives_the_trip_through_utf8) {
+    const std::string undefined = "\x81\x8D\x8F\x90\x9D";
+    for (int b = 1; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        if (undefined.find(byte) != std::string::npos) {
+            EXPECT_EQ(Utf8FromWindows1252(byte), "?") << b;
+        } else {
+            EXPECT_EQ(Windows1252FromUtf8(Utf8FromWindows1252(byte)), byte) << b;
+        }
+    }
+}
+
+struct CharsetRow {
+    const char* name;
+    std::string windows1252;
+    std::string utf8;
+};
+
+TEST(Charset, the_bytes_128_to_159_are_windows_1252_not_latin1_controls) {
+    const std::vector<CharsetRow> rows = {
+        {"euro", "\x80", "€"},
+        {"single_low_quote", "\x82", "‚"},
+        {"ellipsis", "\x85", "…"},
+        {"s_caron", "\x8A", "Š"},
+        {"curly_quotes", "\x93\x94", "“”"},
+        {"trade_mark", "\x99", "™"},
+        {"y_diaeresis_capital", "\x9F", "Ÿ"},
+        {"latin1_range", "\xA0\xBF\xD1\xF1\xFF", "\u00A0¿Ññÿ"},
+    };
+    for (const CharsetRow& row : rows) {
+        EXPECT_EQ(Utf8FromWindows1252(row.windows1252), row.utf8) << row.name;
+        EXPECT_EQ(Windows1252FromUtf8(row.utf8), row.windows1252) << row.name;
+    }
+}
+
+TEST(Charset, what_windows_1252_cannot_hold_becomes_a_question_mark) {
+    EXPECT_EQ(Windows1252FromUtf8("日本 Ω \u0080 😀 a"), "?? ? ? ? a");
+}
+
+struct Utf8Row {
+    const char* name;
+    std::string text;
+    std::optional<std::size_t> length;
+};
+
+TEST(Charset, utf8_is_checked_strictly) {
+    const std::vector<Utf8Row> rows = {
+        {"ascii", "abc", 3},
+        {"two_three_and_four_bytes", "ñ€😀", 3},
+        {"empty", "", 0},
+        {"lone_continuation", "\x80", std::nullopt},
+        {"truncated", "\xE2\x82", std::nullopt},
+        {"overlong_slash", "\xC0\xAF", std::nullopt},
+        {"overlong_three_bytes", "\xE0\x80\xAF", std::nullopt},
+        {"surrogate", "\xED\xA0\x80", std::nullopt},
+        {"past_u10ffff", "\xF4\x90\x80\x80", std::nullopt},
+        {"latin1_byte", "Jos\xE9", std::nullopt},
+    };
+    for (const Utf8Row& row : rows) EXPECT_EQ(Utf8Length(row.text), row.length) << row.name;
+}
+
+TEST(TranscriptMarkup, lines_are_bold_names_joined_by_line_break_tags) {
+    EXPECT_EQ(TranscriptMarkup({}), "");
+    EXPECT_EQ(TranscriptMarkup({{"Ana", "hola"}, {"Operador", ""}, {"Ana", "<br>"}}),
+              "<b>Ana</b>: hola<br><b>Operador</b>: <br><b>Ana</b>: &lt;br&gt;");
+}
+
+TEST(TranscriptMarkup, every_latin1_letter_has_its_entity) {
+    std::string all;
+    for (int c = 0xA0; c <= 0xFF; ++c)
+        all += Utf8FromWindows1252(std::string(1, static_cast<char>(c)));
+    const std::string escaped = TranscriptEscape(all);
+    EXPECT_TRUE(escaped.starts_with("&nbsp;&iexcl;&cent;&pound;"));
+    EXPECT_NE(escaped.find("&Ouml;&times;&Oslash;"), std::string::npos);
+    EXPECT_NE(escaped.find("&ouml;&divide;&oslash;"), std::string::npos);
+    EXPECT_TRUE(escaped.ends_with("&yacute;&thorn;&yuml;"));
+    for (const char c : escaped) EXPECT_TRUE(c >= 0x20 && c < 0x7F);
+    // The apostrophe is printable ASCII and stays; the console decodes an escaped one too.
+    EXPECT_EQ(TranscriptEscape("'&\"<>"), "'&amp;&quot;&lt;&gt;");
+}
+
+struct FormRow {
+    const char* name;
+    std::string encoded;
+    std::string field;
+    std::optional<std::string> value;
+};
+
+TEST(FormFields, decoding) {
+    const std::vector<FormRow> rows = {
+        {"plain", "a=1&b=2", "b", "2"},
+        {"plus_is_space", "a=x+y", "a", "x y"},
+        {"escapes_either_case", "a=%4a%4B", "a", "JK"},
+        {"escaped_separators", "a=%26b%3Dc", "a", "&b=c"},
+        {"byte_escape", "a=%F1", "a", "\xF1"},
+        {"no_value", "a&b=1", "a", ""},
+        {"empty_value", "a=", "a", ""},
+        {"later_equals_kept", "a=b=c", "a", "b=c"},
+        {"empty_pairs_ignored", "&&a=1&", "a", "1"},
+        {"missing", "a=1", "b", std::nullopt},
+    };
+    for (const FormRow& row : rows) {
+        EXPECT_EQ(FormFields::Parse(row.encoded).Find(row.field), row.value) << row.name;
+    }
+}
+
+TEST(FormFields, refusals) {
+    for (const char* bad : {"a=%", "a=%4", "a=%4G", "a=%%41", "%zz=1", "a=1&a=1", "a=1&a=2"}) {
+        EXPECT_THROW(FormFields::Parse(bad), BadRequest) << bad;
+    }
+    EXPECT_THROW(FormFields::Parse("a=1").Get("b"), BadRequest);
+    EXPECT_EQ(QueryOfTarget("/tertulia.php?accion=x?y"), "accion=x?y");
+    EXPECT_EQ(QueryOfTarget("/tertulia.php"), "");
+}
+
+TEST(CommandLine, serve_and_add_company) {
+    const auto serve = std::get<ServeCommand>(ParseCommandLine({}));
+    EXPECT_EQ(serve.host, "127.0.0.1");
+    EXPECT_EQ(serve.port, 8080);
+    EXPECT_EQ(serve.database, "");
+
+    const auto full = std::get<ServeCommand>(ParseCommandLine(
+        {"--listen", "[::1]:0", "--db", "x.db", "--update-file", "f", "--update-version", "1.2"}));
+    EXPECT_EQ(full.host, "::1");
+    EXPECT_EQ(full.port, 0);
+    EXPECT_EQ(full.database, "x.db");
+    EXPECT_EQ(full.updateFile, "f");
+    EXPECT_EQ(full.updateVersion, "1.2");
+
+    const auto add = std::get<AddCompanyCommand>(
+        ParseCommandLine({"add-company", "acme", "clave secreta", "--db", "y.db"}));
+    EXPECT_EQ(add.code, "acme");
+    EXPECT_EQ(add.password, "clave secreta");
+    EXPECT_EQ(add.database, "y.db");
+
+    EXPECT_TRUE(std::holds_alternative<HelpCommand>(ParseCommandLine({"--help"})));
+}
+
+TEST(CommandLine, refusals) {
+    const std::vector<std::vector<std::string>> rows = {
+        {"--listen", "127.0.0.1"},
+        {"--listen", "127.0.0.1:99999"},
+        {"--listen", "127.0.0.1:80x"},
+        {"--listen"},
+        {"--db", "a", "--db", "b"},
+        {"--update-file", "f"},
+        {"--update-version", "1.2"},
+        {"--puerto", "1"},
+        {"add-company", "acme"},
+        {"add-company", "a&b", "clave"},
+        {"add-company", std::string(61, 'a'), "clave"},
+        {"add-company", "acme", ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_THROW(ParseCommandLine(row), std::runtime_error) << row[0];
+    }
+}
+
+TEST(CommandLine, default_database_under_the_xdg_data_directory) {
+    EXPECT_EQ(DefaultDatabasePath("/datos", "/home/ana"), "/datos/tertulia/service.db");
+    EXPECT_EQ(DefaultDatabasePath(nullptr, "/home/ana"),
+              "/home/ana/.local/share/tertulia/service.db");
+    EXPECT_EQ(DefaultDatabasePath("relativo", "/home/ana"),
+              "/home/ana/.local/share/tertulia/service.db");
+}
+
+}  // namespace
+}  // namespace tertulia

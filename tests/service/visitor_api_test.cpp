@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "running_service.h"
+
+namespace tertulia::testing {
+namespace {
+
+struct Reply {
+    int status = 0;
+    std::string body;
+};
+
+Reply Post(const RunningService& service, const std::string& path, const std::string& form,
+           const char* type = "application/x-www-form-urlencoded") {
+    const auto reply = service.Client()->Post(path.c_str(), form, type);
+    if (!reply) throw std::runtime_error("no reply");
+    return {reply->status, reply->body};
+}
+
+Reply Get(const RunningService& service, const std::string& target) {
+    const auto reply = service.Client()->Get(target.c_str());
+    if (!reply) throw std::runtime_error("no reply");
+    return {reply->status, reply->body};
+}
+
+// The id and token of a new conversation of the demo company.
+std::pair<std::string, std::string> Open(const RunningService& service, const std::string& name) {
+    const Reply reply = Post(service, "/api/conversaciones", "empresa=demo&nombre=" + name);
+    if (reply.status != 201) throw std::runtime_error("refused: " + reply.body);
+    const std::size_t idAt = reply.body.find("\"id\":") + 5;
+    const std::size_t tokenAt = reply.body.find("\"token\":\"") + 9;
+    return {reply.body.substr(idAt, reply.body.find(',') - idAt),
+            reply.body.substr(tokenAt, reply.body.find('"', tokenAt) - tokenAt)};
+}
+
+TEST(VisitorApi, a_visitor_opens_writes_and_reads_back) {
+    RunningService service;
+    const Reply opened = Post(service, "/api/conversaciones", "empresa=demo&nombre=Mar%C3%ADa+L.");
+    ASSERT_EQ(opened.status, 201);
+    const auto [id, token] = Open(service, "Luis");
+    EXPECT_EQ(token.size(), 32u);
+    EXPECT_EQ(std::stoi(id), std::stoi(opened.body.substr(6)) + 1);
+
+    const std::string messages = "/api/conversaciones/" + id + "/mensajes";
+    EXPECT_EQ(Post(service, messages, "token=" + token + "&texto=%C2%BFHola%3F+%E2%82%AC").body,
+              "{\"ok\":true}");
+    // Leading and trailing white space is not kept.
+    EXPECT_EQ(Post(service, messages, "texto=++%22dos%22+\\+&token=" + token).status, 200);
+    const Reply read = Get(service, "/api/conversaciones/" + id + "?token=" + token);
+    EXPECT_EQ(read.status, 200);
+    EXPECT_EQ(read.body,
+              "{\"abierta\":true,\"mensajes\":["
+              "{\"autor\":\"visitante\",\"texto\":\"¿Hola? €\"},"
+              "{\"autor\":\"visitante\",\"texto\":\"\\\"dos\\\" \\\\\"}]}");
+
+    const std::string session = service.Login();
+    EXPECT_EQ(service.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+                           "&idsesionclt=" + id),
+              "<b>Luis</b>: &iquest;Hola? \x80<br><b>Luis</b>: &quot;dos&quot; \\");
+}
+
+TEST(VisitorApi, a_wrong_token_never_reaches_another_conversation) {
+    RunningService service;
+    const auto [first, firstToken] = Open(service, "Ana");
+    const auto [second, secondToken] = Open(service, "Eva");
+    Post(service, "/api/conversaciones/" + first + "/mensajes",
+         "token=" + firstToken + "&texto=mio");
+
+    const std::vector<std::pair<std::string, std::string>> attempts = {
+        {first, secondToken},
+        {second, firstToken},
+        {first, ""},
+        {first, firstToken + "0"},
+        {first, std::string(firstToken.rbegin(), firstToken.rend())}};
+    for (const auto& [id, token] : attempts) {
+        const Reply read = Get(service, "/api/conversaciones/" + id + "?token=" + token);
+        EXPECT_EQ(read.status, 404) << id << " " << token;
+        EXPECT_EQ(read.body.find("mio"), std::string::npos);
+        const Reply write =
+            Post(service, "/api/conversaciones/" + id + "/mensajes", "token=" + token + "&texto=x");
+        EXPECT_EQ(write.status, 404);
+        EXPECT_EQ(write.body, read.body) << "a wrong token looks like a missing conversation";
+    }
+    EXPECT_EQ(Get(service, "/api/conversaciones/" + first + "?token=" + firstToken).body,
+              "{\"abierta\":true,\"mensajes\":[{\"autor\":\"visitante\",\"texto\":\"mio\"}]}");
+    EXPECT_EQ(Get(service, "/api/conversaciones/" + second + "?token=" + secondToken).body,
+              "{\"abierta\":true,\"mensajes\":[]}");
+}
+
+TEST(VisitorApi, a_closed_conversation_takes_no_more_lines) {
+    RunningService service;
+    const auto [id, token] = Open(service, "Ana");
+    const std::string session = service.Login();
+    EXPECT_EQ(service.Body("/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
+                           "&idsesionclt=" + id),
+              "OK");
+    const Reply write =
+        Post(service, "/api/conversaciones/" + id + "/mensajes", "token=" + token + "&texto=hola");
+    EXPECT_EQ(write.status, 409);
+    EXPECT_EQ(Get(service, "/api/conversaciones/" + id + "?token=" + token).body,
+              "{\"abierta\":false,\"mensajes\":[]}");
+}
+
+struct BadVisitorRequest {
+    const char* name;
+    std::string path;  // ID and TOKEN stand for a live conversation
+    std::string form;  // empty: a GET
+    int status;
+};
+
+TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
+    RunningService service;
+    const auto [id, token] = Open(service, "Ana");
+    const std::string send = "/api/conversaciones/ID/mensajes";
+    const std::vector<BadVisitorRequest> rows = {
+        {"unknown_company", "/api/conversaciones", "empresa=nadie&nombre=Ana", 404},
+        {"no_company", "/api/conversaciones", "nombre=Ana", 400},
+        {"no_name", "/api/conversaciones", "empresa=demo", 400},
+        {"empty_name", "/api/conversaciones", "empresa=demo&nombre=+++", 400},
+        {"name_of_61_characters", "/api/conversaciones",
+         "empresa=demo&nombre=" + std::string(61, 'a'), 400},
+        {"name_with_separator", "/api/conversaciones", "empresa=demo&nombre=a%7Cb", 400},
+        {"name_with_control", "/api/conversaciones", "empresa=demo&nombre=a%09b", 400},
+        {"name_not_utf8", "/api/conversaciones", "empresa=demo&nombre=Jos%E9", 400},
+        {"overlong_utf8", "/api/conversaciones", "empresa=demo&nombre=%C0%AF", 400},
+        {"utf8_surrogate", "/api/conversaciones", "empresa=demo&nombre=%ED%A0%80", 400},
+        {"repeated_name", "/api/conversaciones", "empresa=demo&nombre=a&nombre=b", 400},
+        {"malformed_escape", "/api/conversaciones", "empresa=demo&nombre=50%", 400},
+        {"line_of_2001_characters", send, "token=TOKEN&texto=" + std::string(2001, 'a'), 400},
+        {"empty_line", send, "token=TOKEN&texto=", 400},
+        {"line_with_line_break", send, "token=TOKEN&texto=a%0Ab", 400},
+        {"line_not_utf8", send, "token=TOKEN&texto=%FF", 400},
+        {"line_without_token", send, "texto=hola", 400},
+        {"repeated_token", send, "token=TOKEN&token=TOKEN&texto=hola", 400},
+        {"unknown_conversation", "/api/conversaciones/999/mensajes", "token=TOKEN&texto=a", 404},
+        {"id_not_a_number", "/api/conversaciones/x1/mensajes", "token=TOKEN&texto=a", 404},
+        {"read_without_token", "/api/conversaciones/ID", "", 400},
+        {"read_repeated_token", "/api/conversaciones/ID?token=TOKEN&token=TOKEN", "", 400},
+        {"read_id_too_large", "/api/conversaciones/4294967297?token=TOKEN", "", 404},
+        {"unknown_path", "/api/otra", "", 404},
+    };
+    const auto fill = [&](std::string text) {
+        for (const auto& [mark, value] : {std::pair{"ID", id}, std::pair{"TOKEN", token}}) {
+            for (std::size_t at; (at = text.find(mark)) != std::string::npos;) {
+                text.replace(at, std::string_view(mark).size(), value);
+            }
+        }
+        return text;
+    };
+    for (const BadVisitorRequest& row : rows) {
+        const Reply reply = row.form.empty() ? Get(service, fill(row.path))
+                                             : Post(service, fill(row.path), fill(row.form));
+        EXPECT_EQ(reply.status, row.status) << row.name;
+        EXPECT_TRUE(reply.body.starts_with("{\"error\":\"")) << row.name << ": " << reply.body;
+    }
+    const Reply notForm =
+        Post(service, "/api/conversaciones", "{\"empresa\":\"demo\"}", "application/json");
+    EXPECT_EQ(notForm.status, 415);
+
+    // Only Ana's conversation exists, without lines, and the service still serves.
+    const std::string session = service.Login();
+    EXPECT_EQ(service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session),
+              "OK," + id + "=Ana|");
+    EXPECT_EQ(Get(service, "/api/conversaciones/" + id + "?token=" + token).body,
+              "{\"abierta\":true,\"mensajes\":[]}");
+    EXPECT_EQ(
+        Post(service, fill(send), "token=" + token + "&texto=" + std::string(2000, 'a')).status,
+        200);
+}
+
+TEST(VisitorApi, the_page_is_one_self_contained_spanish_document) {
+    RunningService service;
+    const auto reply = service.Client()->Get("/");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_NE(reply->get_header_value("Content-Security-Policy").find("default-src 'none'"),
+              std::string::npos);
+    EXPECT_NE(reply->body.find("<html lang=\"es\">"), std::string::npos);
+    for (const char* outside : {"src=", "href=", "http://", "https://", "@import"}) {
+        EXPECT_EQ(reply->body.find(outside), std::string::npos) << outside;
+    }
+}
+
+}  // namespace
+}  // namespace tertulia::testing
