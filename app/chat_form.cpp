@@ -43,7 +43,7 @@ bool TypesCharacter(const QKeyEvent& key) {
 }
 
 QString WithLineFeeds(const std::string& text) {
-    QString result = FromWindows1252(text);
+    QString result = ToQString(text);
     result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return result;
@@ -182,7 +182,7 @@ void ChatWindow::SetHandlers(ChatHandlers* handlers) {
 }
 
 void ChatWindow::SetCaption(const std::string& text) {
-    form_->setWindowTitle(FromWindows1252(text));
+    form_->setWindowTitle(ToQString(text));
 }
 
 std::string ChatWindow::TranscriptText() const {
@@ -202,7 +202,7 @@ std::string ChatWindow::MessageText() const {
 }
 
 void ChatWindow::SetMessageText(const std::string& text) {
-    form_->edMensaje->setText(FromWindows1252(text));
+    form_->edMensaje->setText(ToQString(text));
 }
 
 void ChatWindow::FocusMessageLine() {
@@ -254,11 +254,11 @@ bool ChatWindow::MessageLineHasFocus() const {
 }
 
 void ChatWindow::ShowError(const std::string& text) {
-    ShowErrorBox(form_, FromWindows1252(text));
+    ShowErrorBox(form_, ToQString(text));
 }
 
 bool ChatWindow::Confirm(const std::string& text) {
-    return AskConfirmation(form_, FromWindows1252(text));
+    return AskConfirmation(form_, ToQString(text));
 }
 
 Timer& ChatWindow::PollTimer() {

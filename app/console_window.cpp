@@ -5,7 +5,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -19,6 +18,10 @@
 #include "app/message_boxes.h"
 #include "app/outer_size.h"
 #include "app/windows1252.h"
+#include "widgets/qt/banner.h"
+#include "widgets/qt/image_list.h"
+#include "widgets/qt/list_box_w_img.h"
+#include "widgets/qt/resources.h"
 
 namespace tertulia {
 
@@ -56,6 +59,7 @@ ConsoleWindow::ConsoleWindow() {
     Image1_ = new QLabel(client_);
     Image1_->setObjectName(QStringLiteral("Image1"));
     Image1_->setScaledContents(true);
+    Image1_->setPixmap(QPixmap::fromImage(LoadBanner()));
 
     BuildTransferPanel();
     BuildLoginPanel();
@@ -121,16 +125,17 @@ void ConsoleWindow::BuildChatPanel() {
     auto* bevel = new QFrame(pnChat_);
     bevel->setObjectName(QStringLiteral("Bevel1"));
     bevel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    ListBoxWImg1_ = new QListWidget(pnChat_);
+    ImageList1_ = new TImageList(32, 32, this);
+    ImageList1_->Add(ConversationPixmap());
+    ListBoxWImg1_ = new TListBoxWImg(pnChat_);
     ListBoxWImg1_->setObjectName(QStringLiteral("ListBoxWImg1"));
-    QFont listFont = DialogFont(true);
-    ListBoxWImg1_->setFont(listFont);
-    connect(ListBoxWImg1_, &QListWidget::itemDoubleClicked, this,
+    ListBoxWImg1_->setFont(DialogFont(true));
+    QPalette palette = ListBoxWImg1_->palette();
+    palette.setColor(QPalette::Text, Qt::black);
+    ListBoxWImg1_->setPalette(palette);
+    ListBoxWImg1_->SetImagenes(ImageList1_);
+    connect(ListBoxWImg1_, &TListBoxWImg::DblClick, this,
             [this] { Run(events_.ListBoxWImg1DblClick); });
-}
-
-void ConsoleWindow::SetBanner(const QPixmap& banner) {
-    Image1_->setPixmap(banner);
 }
 
 void ConsoleWindow::LayOutClient() {
@@ -156,6 +161,10 @@ void ConsoleWindow::Run(const std::function<void()>& handler) {
     } catch (const std::exception& failure) {
         ReportFailure(failure.what());
     }
+}
+
+std::function<void()> ConsoleWindow::Guarded(std::function<void()> handler) {
+    return [this, handler = std::move(handler)] { Run(handler); };
 }
 
 void ConsoleWindow::ReportFailure(const std::string& message) {
@@ -188,7 +197,7 @@ std::string ConsoleWindow::CompanyCode() const {
 }
 
 void ConsoleWindow::SetCompanyCode(const std::string& text) {
-    edCodigoEmpresa_->setText(FromWindows1252(text));
+    edCodigoEmpresa_->setText(ToQString(text));
 }
 
 std::string ConsoleWindow::Password() const {
@@ -196,7 +205,7 @@ std::string ConsoleWindow::Password() const {
 }
 
 void ConsoleWindow::SetStatusText(const std::string& text) {
-    StatusBar1_->setText(FromWindows1252(text));
+    StatusBar1_->setText(ToQString(text));
     StatusBar1_->repaint();
 }
 
@@ -225,15 +234,15 @@ void ConsoleWindow::ShowGauge() {
 }
 
 void ConsoleWindow::ShowError(const std::string& text) {
-    ShowErrorBox(this, FromWindows1252(text));
+    ShowErrorBox(this, ToQString(text));
 }
 
 bool ConsoleWindow::Confirm(const std::string& text) {
-    return AskConfirmation(this, FromWindows1252(text));
+    return AskConfirmation(this, ToQString(text));
 }
 
 void ConsoleWindow::ShowWarning(const std::string& caption, const std::string& text) {
-    ShowWarningBox(this, FromWindows1252(caption), FromWindows1252(text));
+    ShowWarningBox(this, ToQString(caption), ToQString(text));
 }
 
 void ConsoleWindow::ShowWindow() {
@@ -275,7 +284,7 @@ std::unique_ptr<ChatView> ConsoleWindow::CreateChatView() {
 }
 
 void ConsoleWindow::AddListItem(const std::string& text) {
-    ListBoxWImg1_->addItem(FromWindows1252(text));
+    ListBoxWImg1_->addItem(ToQString(text));
 }
 
 void ConsoleWindow::RemoveListItem(int index) {
@@ -287,12 +296,16 @@ int ConsoleWindow::SelectedIndex() const {
     return item != nullptr && item->isSelected() ? ListBoxWImg1_->row(item) : -1;
 }
 
-void ConsoleWindow::LoadSound(const std::string&) {}
+void ConsoleWindow::LoadSound(const std::string& fileName) {
+    WaveFile1_.LoadFromFile(fileName);
+}
 
-void ConsoleWindow::PlaySound() {}
+void ConsoleWindow::PlaySound() {
+    WaveFile1_.Play();
+}
 
 void ConsoleWindow::ReportApplicationError(const std::string& text) {
-    ShowApplicationErrorBox(this, FromWindows1252(text));
+    ShowApplicationErrorBox(this, ToQString(text));
 }
 
 void ConsoleWindow::Quit() {
@@ -316,11 +329,6 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
     } else {
         hide();
     }
-}
-
-void ConsoleWindow::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized()) Run(events_.Minimized);
 }
 
 }  // namespace tertulia

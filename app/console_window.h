@@ -1,20 +1,23 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPixmap>
 #include <functional>
 #include <string>
 
 #include "session/console_view.h"
+#include "widgets/sdl/sdl_sound_service.h"
+#include "widgets/wave_file.h"
 
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QProgressBar;
 class QPushButton;
 
 namespace tertulia {
+
+class TImageList;
+class TListBoxWImg;
 
 // The console's window events, handled by its logic.
 struct ConsoleEvents {
@@ -22,7 +25,6 @@ struct ConsoleEvents {
     std::function<void()> FormCloseQuery;  // the frame's close control; the window is only hidden
     std::function<void()> btConectarClick;
     std::function<void()> ListBoxWImg1DblClick;
-    std::function<void()> Minimized;  // the notification-area icon takes the window
 };
 
 // The operator console: banner, three overlapping panels and the status line.
@@ -37,10 +39,10 @@ class ConsoleWindow : public QMainWindow, public ConsoleView {
     void SetErrorText(std::function<std::string(const std::string&)> errorText) {
         errorText_ = std::move(errorText);
     }
-    void SetBanner(const QPixmap& banner);
-
     // Reports a failure that escaped a handler in the application's top-level error report.
     void ReportFailure(const std::string& message);
+    // `handler` with its failures reported so; for events that other components raise.
+    std::function<void()> Guarded(std::function<void()> handler);
 
     // The gauge's values as the logic set them (the bar itself cannot show a maximum of 0).
     int GaugeMax() const { return gaugeMax_; }
@@ -76,7 +78,6 @@ class ConsoleWindow : public QMainWindow, public ConsoleView {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -100,7 +101,10 @@ class ConsoleWindow : public QMainWindow, public ConsoleView {
     QLineEdit* edCodigoEmpresa_;
     QLineEdit* edPassword_;
     QPushButton* btConectar_;
-    QListWidget* ListBoxWImg1_;
+    TImageList* ImageList1_;
+    TListBoxWImg* ListBoxWImg1_;
+    SdlSoundService sound_;
+    TWaveFile WaveFile1_{sound_};
     QLabel* StatusBar1_;
     int gaugeMax_ = 1000;
     int gaugeProgress_ = 0;

@@ -12,9 +12,9 @@ namespace {
 // QSettings writes the keys of its top level under "[General]" and escapes a group that is
 // itself named "General"; so that section is the top level here.
 QString KeyOf(const std::string& section, const std::string& name) {
-    const QString key = FromWindows1252(name);
+    const QString key = ToQString(name);
     if (section == "General") return key;
-    return FromWindows1252(section) + QLatin1Char('/') + key;
+    return ToQString(section) + QLatin1Char('/') + key;
 }
 
 std::string Describe(const QString& what, const QString& fileName) {
@@ -70,7 +70,7 @@ void IniSettingsStore::Write(const std::string& section, const std::string& name
         throw std::runtime_error(
             Describe(QStringLiteral("Cannot write the settings file"), settings_.fileName()));
     }
-    settings_.setValue(KeyOf(section, name), FromWindows1252(value));
+    settings_.setValue(KeyOf(section, name), ToQString(value));
     settings_.sync();
     if (settings_.status() != QSettings::NoError) {
         throw std::runtime_error(

@@ -30,7 +30,7 @@ char ByteOf(char16_t unit) {
 
 }  // namespace
 
-QString FromWindows1252(const std::string& bytes) {
+QString ToQString(const std::string& bytes) {
     QString text;
     text.reserve(static_cast<qsizetype>(bytes.size()));
     for (char byte : bytes) text.append(QChar(UnicodeOf(static_cast<unsigned char>(byte))));
