@@ -1,5 +1,6 @@
 #include "app/chat_form.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
@@ -11,6 +12,7 @@
 #include <QStyle>
 #include <QTextDocument>
 #include <QToolButton>
+#include <QWindow>
 #include <exception>
 
 #include "app/fonts.h"
@@ -88,9 +90,38 @@ ChatForm::ChatForm(std::function<void(const std::string& message)> reportFailure
     setTabOrder(Memo1, edMensaje);
     LayOutPanels();
 
+    // Another window that takes the keyboard ends the wait for this one's activation.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (window != nullptr && window != windowHandle()) awaitingActivation_ = false;
+    });
     connect(sbEnviar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbEnviarClick); });
     connect(sbCerraryBorrar, &QToolButton::clicked, this,
             [this] { Call(&ChatHandlers::sbCerraryBorrarClick); });
+}
+
+void ChatForm::FocusMessageLine() {
+    edMensaje->setFocus(Qt::OtherFocusReason);
+    if (isActiveWindow()) return;
+    activateWindow();
+    awaitingActivation_ = isVisible();
+}
+
+bool ChatForm::HasFocus(const QWidget* control) const {
+    if (control->hasFocus()) return true;
+    return awaitingActivation_ && focusWidget() == control;
+}
+
+bool ChatForm::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::WindowActivate:
+        case QEvent::WindowDeactivate:
+        case QEvent::Hide:
+            awaitingActivation_ = false;
+            break;
+        default:
+            break;
+    }
+    return QWidget::event(event);
 }
 
 void ChatForm::Release() {
@@ -206,8 +237,7 @@ void ChatWindow::SetMessageText(const std::string& text) {
 }
 
 void ChatWindow::FocusMessageLine() {
-    form_->activateWindow();
-    form_->edMensaje->setFocus(Qt::OtherFocusReason);
+    form_->FocusMessageLine();
 }
 
 int ChatWindow::MessageLineLeft() const {
@@ -246,11 +276,11 @@ void ChatWindow::Hide() {
 }
 
 bool ChatWindow::TranscriptHasFocus() const {
-    return form_->Memo1->hasFocus();
+    return form_->HasFocus(form_->Memo1);
 }
 
 bool ChatWindow::MessageLineHasFocus() const {
-    return form_->edMensaje->hasFocus();
+    return form_->HasFocus(form_->edMensaje);
 }
 
 void ChatWindow::ShowError(const std::string& text) {

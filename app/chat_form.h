@@ -32,6 +32,14 @@ class ChatForm : public QWidget {
     QToolButton* sbEnviar;
     QToolButton* sbCerraryBorrar;
 
+    // Gives the message line the keyboard focus and asks for the window's activation.
+    void FocusMessageLine();
+    // Whether `control` receives keyboard input now. The window system reports an activation
+    // that the program asked for only later; until then, or until another window takes the
+    // keyboard, the control that was given the focus counts as having it, as it would once
+    // the activation arrives.
+    bool HasFocus(const QWidget* control) const;
+
     // The owning view is gone: no more events, and the widget goes as soon as no handler of
     // it is running (a handler may be the one that asked for the window's end).
     void Release();
@@ -41,6 +49,7 @@ class ChatForm : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void Call(void (ChatHandlers::*handler)());
@@ -57,6 +66,7 @@ class ChatForm : public QWidget {
     bool released_ = false;
     bool sized_ = false;
     bool fitting_ = false;
+    bool awaitingActivation_ = false;
 };
 
 // The ChatView of a conversation window. The logic owns it; its widget outlives it until the
