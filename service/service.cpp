@@ -1,6 +1,7 @@
 #include "service/service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -14,9 +15,9 @@ namespace tertulia {
 
 namespace {
 
-// Every connection keeps a thread while it is alive, so there are plenty: operators' consoles
-// poll on kept-alive connections.
-constexpr std::size_t kThreads = 128;
+// A kept-alive connection holds its thread until it goes quiet, and browsers and consoles keep
+// their connections alive between polls, so there is a thread for every client of a busy company.
+constexpr std::size_t kThreads = 512;
 constexpr std::size_t kMaxBody = 64 * 1024;
 
 const char* const kOperatorType = "text/plain; charset=windows-1252";
@@ -61,7 +62,16 @@ Service::Service(ServiceConfig config)
     server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     server_->set_payload_max_length(kMaxBody);
     server_->set_keep_alive_max_count(1000);
+    // Replies go out in more than one write; without this, delayed acknowledgements stall them.
+    server_->set_tcp_nodelay(true);
     server_->set_default_headers({{"X-Content-Type-Options", "nosniff"}});
+    // Plain address reuse: the library's default shares the port with any other process that
+    // asks, so a second service on a busy port would quietly take half of its requests.
+    server_->set_socket_options([this](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenSocket_ = socket;
+    });
     Route();
 }
 
@@ -151,6 +161,9 @@ int Service::Bind(const std::string& host, int port) {
     if (!bound) {
         throw std::runtime_error("no se puede escuchar en " + host + ":" + std::to_string(port));
     }
+    // The library listens with a backlog of 5; hundreds of clients connecting at once would
+    // have their connections dropped and retried a second later.
+    ::listen(listenSocket_, SOMAXCONN);
     const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     listenOrigin_ = "http://" + shownHost + ":" + std::to_string(port);
     return port;

@@ -46,6 +46,7 @@ class Service {
     std::optional<UpdateOffer> update_;
     std::unique_ptr<httplib::Server> server_;
     std::string listenOrigin_;
+    int listenSocket_ = -1;
 };
 
 }  // namespace tertulia

@@ -90,9 +90,74 @@ Statement Connection::Prepare(const char* sql) {
     return Statement(db_, it->second);
 }
 
-Database::Database(const std::string& path, std::size_t connections) {
-    for (std::size_t i = 0; i < connections; ++i) {
+struct Database::WriteJob {
+    const std::function<void(Connection&)>& work;
+    std::exception_ptr failure{};
+    bool done = false;
+    std::condition_variable finished{};
+};
+
+Database::Database(const std::string& path, std::size_t readers)
+    : writer_(std::make_unique<Connection>(path)) {
+    for (std::size_t i = 0; i < readers; ++i) {
         idle_.push_back(std::make_unique<Connection>(path));
+    }
+    writerThread_ = std::thread([this] { WriterLoop(); });
+}
+
+Database::~Database() {
+    {
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+    }
+    queueChanged_.notify_all();
+    writerThread_.join();
+}
+
+void Database::Submit(const std::function<void(Connection&)>& work) {
+    WriteJob job{work};
+    std::unique_lock lock(queueMutex_);
+    queue_.push_back(&job);
+    queueChanged_.notify_all();
+    job.finished.wait(lock, [&] { return job.done; });
+    if (job.failure) std::rethrow_exception(job.failure);
+}
+
+void Database::WriterLoop() {
+    std::unique_lock lock(queueMutex_);
+    for (;;) {
+        queueChanged_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        std::vector<WriteJob*> batch;
+        batch.swap(queue_);
+        lock.unlock();
+
+        Connection& db = *writer_;
+        try {
+            db.Execute("BEGIN IMMEDIATE");
+            for (WriteJob* job : batch) {
+                db.Execute("SAVEPOINT job");
+                try {
+                    job->work(db);
+                    db.Execute("RELEASE job");
+                } catch (...) {
+                    job->failure = std::current_exception();
+                    db.Execute("ROLLBACK TO job");
+                    db.Execute("RELEASE job");
+                }
+            }
+            db.Execute("COMMIT");
+        } catch (...) {
+            // The transaction as a whole failed: none of the batch was stored.
+            db.Rollback();
+            for (WriteJob* job : batch) job->failure = std::current_exception();
+        }
+
+        lock.lock();
+        for (WriteJob* job : batch) {
+            job->done = true;
+            job->finished.notify_one();
+        }
     }
 }
 

@@ -9,7 +9,7 @@ namespace tertulia {
 
 namespace {
 
-constexpr std::size_t kConnections = 8;
+constexpr std::size_t kReaders = 8;
 
 // The session's last-use time is written at most this often, so that polls stay reads; a
 // session therefore lives at least its full lifetime after its last request.
@@ -87,7 +87,7 @@ std::optional<ConversationInfo> FindVisitorConversation(Connection& db, std::int
 }  // namespace
 
 Storage::Storage(const std::string& path, Clock clock)
-    : clock_(std::move(clock)), database_(path, kConnections) {
+    : clock_(std::move(clock)), database_(path, kReaders) {
     database_.Write([](Connection& db) { db.Execute(kSchema); });
 }
 

@@ -41,8 +41,9 @@ UpdateOffer UpdateOffer::Load(const std::string& fileName, const std::string& ve
     try {
         FileStream file(fileName, FileStream::Mode::Read);
         char buffer[65536];
-        while (const std::size_t count = file.Read(buffer, sizeof buffer))
+        while (const std::size_t count = file.Read(buffer, sizeof buffer)) {
             bytes.append(buffer, count);
+        }
     } catch (const std::exception& failure) {
         throw std::runtime_error("no se puede leer el archivo de actualización: " +
                                  std::string(failure.what()));

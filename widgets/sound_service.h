@@ -13,7 +13,7 @@ constexpr unsigned SND_LOOP = 0x0008;
 
 // Plays a whole wave file image held in memory. A new sound stops the one in progress.
 class SoundService {
-public:
+  public:
     virtual ~SoundService() = default;
     // SND_ASYNC returns at once, otherwise when the sound has finished; SND_LOOP repeats it until
     // another sound starts. The service keeps `image` alive for as long as it needs it. False

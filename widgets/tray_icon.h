@@ -29,7 +29,7 @@ enum TOperation { opInsert, opRemove };
 // Life cycle as a form uses it: construct, set the stored properties, then Loaded(). The
 // platform objects must outlive the icon.
 class TTrayIcon {
-public:
+  public:
     struct Platform {
         NotifyAreaService& notifyArea;
         TrayDesktop& desktop;
@@ -102,7 +102,7 @@ public:
     void Notification(const TrayImageList* component, TOperation operation);
     void Notification(const TrayPopupMenu* component, TOperation operation);
 
-protected:
+  protected:
     virtual void DoClick();
     virtual void DoDblClick();
     virtual void DoCycle(int nextIndex);
@@ -114,7 +114,7 @@ protected:
     // Fills the record's icon and tip; false when no request may be made now.
     bool PrepareIconData();
 
-private:
+  private:
     void CycleStep();
     void HandleIconMouse(unsigned mouseMessage);
     TShiftState ModifierKeys() const;

@@ -57,13 +57,13 @@ constexpr int VK_MENU = 0x12;
 
 // A picture the notification-area service can show; each desktop backend derives its own.
 class IconPicture {
-public:
+  public:
     virtual ~IconPicture() = default;
 };
 
 // An icon object: empty, or a shared picture. Its handle identifies the picture.
 class TIcon {
-public:
+  public:
     using Handle = std::shared_ptr<const IconPicture>;
 
     TIcon() = default;
@@ -73,13 +73,13 @@ public:
     const Handle& GetHandle() const { return picture_; }
     bool Empty() const { return picture_ == nullptr; }
 
-private:
+  private:
     Handle picture_;
 };
 
 // The images an icon can be taken from, by position (an image list).
 class TrayImageList {
-public:
+  public:
     virtual ~TrayImageList() = default;
     virtual int Count() const = 0;
     // A copy of image `index` as an icon; index is within 0 .. Count() - 1.
@@ -111,7 +111,7 @@ enum TNotifyMessage : unsigned { NIM_ADD = 0, NIM_MODIFY = 1, NIM_DELETE = 2 };
 
 // The desktop's notification area.
 class NotifyAreaService {
-public:
+  public:
     virtual ~NotifyAreaService() = default;
     // Adds, modifies or deletes the icon the record describes; true when the area accepted it.
     virtual bool NotifyIcon(TNotifyMessage message, const TNotifyIconData& data) = 0;
@@ -119,7 +119,7 @@ public:
 
 // A popup menu as the icon uses it.
 class TrayPopupMenu {
-public:
+  public:
     virtual ~TrayPopupMenu() = default;
     virtual bool AutoPopup() const = 0;
     virtual int ItemCount() const = 0;
@@ -134,7 +134,7 @@ public:
 
 // The icon-cycling timer.
 class CycleTimer {
-public:
+  public:
     virtual ~CycleTimer() = default;
     virtual void SetEnabled(bool enabled) = 0;
     virtual void SetInterval(std::uint32_t milliseconds) = 0;
@@ -150,7 +150,7 @@ struct ActiveControl {
 
 // The application and owner windows and the other desktop services the icon uses.
 class TrayDesktop {
-public:
+  public:
     virtual ~TrayDesktop() = default;
 
     virtual unsigned RegisterWindowMessage(const std::string& name) = 0;
@@ -185,7 +185,7 @@ struct TPoint {
 
 // Mouse position and modifier keys, read when a message is handled.
 class TrayInput {
-public:
+  public:
     virtual ~TrayInput() = default;
     // Screen coordinates; empty when the position cannot be read.
     virtual std::optional<TPoint> CursorPos() const = 0;

@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-[[noreturn]] void ThrowReadError() { throw std::runtime_error("Stream read error"); }
+[[noreturn]] void ThrowReadError() {
+    throw std::runtime_error("Stream read error");
+}
 
 }  // namespace
 

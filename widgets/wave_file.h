@@ -13,7 +13,7 @@
 namespace tertulia {
 
 class EWaveError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -27,7 +27,7 @@ constexpr std::uint8_t kBinaryValueType = 10;
 // service, which must outlive the player. The bytes are never parsed here: whether they play is
 // the service's decision.
 class TWaveFile {
-public:
+  public:
     explicit TWaveFile(SoundService& sound) : sound_(sound) {}
     virtual ~TWaveFile() = default;
     TWaveFile(const TWaveFile&) = delete;
@@ -83,7 +83,7 @@ public:
     // Reads that value at the form stream's position into the player.
     void ReadDataValue(Stream& form);
 
-private:
+  private:
     SoundService& sound_;
     std::shared_ptr<const std::vector<unsigned char>> data_;
     std::string waveName_;

@@ -140,6 +140,16 @@ TEST(OperatorFlow, a_session_serves_only_its_own_company) {
     EXPECT_EQ(service.Body(Chat(demoSession, id)), "");
 }
 
+TEST(OperatorFlow, a_second_service_cannot_take_a_port_in_use) {
+    RunningService service;
+    TemporaryDirectory other;
+    Service second(ServiceConfig{other.path() + "/service.db", std::nullopt, nullptr});
+    EXPECT_THROW(second.Bind("127.0.0.1", service.port()), std::runtime_error);
+    EXPECT_EQ(
+        service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + service.Login()),
+        "OK,");
+}
+
 struct BadOperatorRequest {
     const char* name;
     std::string query;  // after "/tertulia.php?"; SESSION stands for a live session id

@@ -4,7 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "running_service.h"
@@ -76,6 +79,59 @@ class ChildService {
     int port_ = 0;
     std::string output_;
 };
+
+// Runs tertulia-service with these arguments to its end; returns its exit status.
+int RunService(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), TERTULIA_SERVICE_BINARY);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_a_slow_hash) {
+    TemporaryDirectory directory;
+    const std::string database = directory.path() + "/service.db";
+    EXPECT_EQ(RunService({"add-company", "acme", "contraseña", "--db", database}), 0);
+    EXPECT_EQ(RunService({"add-company", "acme", "otra", "--db", database}), 1) << "code taken";
+    EXPECT_EQ(RunService({"add-company", "nipon", "日本", "--db", database}), 1)
+        << "the console cannot type this password";
+    EXPECT_EQ(RunService({"add-company", "a&b", "clave", "--db", database}), 2);
+
+    const std::string digest = Md5TextOfString(
+        "contrase\xF1"
+        "a");
+    {
+        ChildService service(database);
+        EXPECT_EQ(service.output().find("«demo»"), std::string::npos) << "acme is there already";
+        EXPECT_TRUE(
+            service.Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" + digest)
+                .starts_with("OK="));
+        EXPECT_TRUE(service
+                        .Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" +
+                              Md5TextOfString("contraseña"))
+                        .starts_with("ERROR"))
+            << "the UTF-8 bytes of the password are not what the console hashes";
+    }
+    // Neither the password nor the digest that logs in is written anywhere in the files.
+    for (const auto& file : std::filesystem::directory_iterator(directory.path())) {
+        std::ifstream in(file.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        for (const std::string& secret : {std::string("contrase"), digest}) {
+            EXPECT_EQ(bytes.find(secret), std::string::npos) << file.path() << " holds " << secret;
+        }
+    }
+}
 
 TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed) {
     TemporaryDirectory directory;

@@ -1,9 +1,9 @@
 #include "widgets/qt/list_box_w_img.h"
 
+#include <gtest/gtest.h>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
-#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -35,7 +35,7 @@ std::unique_ptr<TImageList> MakeImages(int count, int size = 32) {
 }
 
 class ListBoxTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         QPalette palette = list.palette();
         for (const auto group : {QPalette::Active, QPalette::Inactive}) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 #include <memory>
 
@@ -10,7 +10,7 @@ namespace tertulia {
 // One QApplication for the whole test program, made before the first test and ended after the
 // last.
 class QtTestEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         static int argc = 1;
         static char name[] = "widgets_test";
@@ -19,7 +19,7 @@ public:
     }
     void TearDown() override { app_.reset(); }
 
-private:
+  private:
     std::unique_ptr<QApplication> app_;
 };
 

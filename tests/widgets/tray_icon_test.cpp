@@ -12,7 +12,7 @@ namespace {
 using Log = std::vector<std::string>;
 
 class RecordingNotifyArea : public NotifyAreaService {
-public:
+  public:
     struct Request {
         TNotifyMessage message;
         TNotifyIconData data;
@@ -29,12 +29,12 @@ public:
     std::vector<Request> requests;
     bool accept = true;
 
-private:
+  private:
     Log& log_;
 };
 
 class FakeTimer : public CycleTimer {
-public:
+  public:
     void SetEnabled(bool value) override { enabled = value; }
     void SetInterval(std::uint32_t value) override { interval = value; }
     void SetOnTimer(std::function<void()> value) override { tick = std::move(value); }
@@ -49,7 +49,7 @@ constexpr unsigned kTaskbarCreated = 0xC0AB;
 constexpr std::intptr_t kPreviousResult = 77;
 
 class FakeDesktop : public TrayDesktop {
-public:
+  public:
     explicit FakeDesktop(Log& log) : log_(log) {
         appProcedure = [](const WindowMessage&) { return kPreviousResult; };
         ownerProcedure = appProcedure;
@@ -103,8 +103,8 @@ public:
     }
 
     std::intptr_t SendToIcon(unsigned mouseMessage) {
-        return hiddenProcedure({TTrayIcon::kCallbackMessage, 1,
-                                static_cast<std::intptr_t>(mouseMessage)});
+        return hiddenProcedure(
+            {TTrayIcon::kCallbackMessage, 1, static_cast<std::intptr_t>(mouseMessage)});
     }
 
     WindowProcedure hiddenProcedure;
@@ -115,12 +115,12 @@ public:
     std::optional<ActiveControl> activeControl;
     std::function<void()> onProcessMessages;
 
-private:
+  private:
     Log& log_;
 };
 
 class FakeInput : public TrayInput {
-public:
+  public:
     std::optional<TPoint> CursorPos() const override { return cursor; }
     bool KeyPressed(int virtualKey) const override { return pressed.count(virtualKey) > 0; }
 
@@ -129,7 +129,7 @@ public:
 };
 
 class FakeMenu : public TrayPopupMenu {
-public:
+  public:
     FakeMenu(Log& log, std::vector<bool> defaults) : log_(log), defaults_(std::move(defaults)) {}
 
     bool AutoPopup() const override { return autoPopup; }
@@ -144,7 +144,7 @@ public:
     bool autoPopup = true;
     const TTrayIcon* popupComponent = nullptr;
 
-private:
+  private:
     Log& log_;
     std::vector<bool> defaults_;
 };
@@ -155,14 +155,14 @@ struct NamedPicture : IconPicture {
 };
 
 class FakeImageList : public TrayImageList {
-public:
+  public:
     explicit FakeImageList(int count) : count_(count) {}
     int Count() const override { return count_; }
     TIcon GetIcon(int index) const override {
         return TIcon(std::make_shared<const NamedPicture>(index));
     }
 
-private:
+  private:
     int count_;
 };
 
@@ -172,7 +172,7 @@ int PictureNumber(const TIcon::Handle& handle) {
 }
 
 class TrayIconTest : public ::testing::Test {
-protected:
+  protected:
     // The console's configuration: LeftPopup and MinimizeToTray, a menu whose item 0 is the
     // default, no tip.
     TTrayIcon& MakeConsoleTray() {
@@ -287,6 +287,10 @@ struct MouseCase {
     Log expected;
 };
 
+void PrintTo(const MouseCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class TrayMouseTest : public TrayIconTest, public ::testing::WithParamInterface<MouseCase> {};
 
 TEST_P(TrayMouseTest, ReportsEventsInOrder) {
@@ -301,26 +305,37 @@ TEST_P(TrayMouseTest, ReportsEventsInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, TrayMouseTest,
-    ::testing::Values(
-        MouseCase{"LeftPopupPressReportsDownThenOpensMenu", true, {WM_LBUTTONDOWN},
-                  {"down left", "process messages", "foreground owner", "menu at 100,200",
-                   "post null"}},
-        MouseCase{"PressAndReleaseReportDownClickUp", false, {WM_LBUTTONDOWN, WM_LBUTTONUP},
-                  {"down left", "click", "up left"}},
-        MouseCase{"DoubleClickClicksOnceAndFirstDefaultItem",
-                  false,
-                  {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP},
-                  {"down left", "click", "up left", "dblclick", "item 1", "up left"}},
-        MouseCase{"LeftPopupDoubleClickClicksNoItem", true, {WM_LBUTTONDBLCLK, WM_LBUTTONUP},
-                  {"dblclick", "up left"}},
-        MouseCase{"RightPressOpensMenuWithoutLeftPopup", false, {WM_RBUTTONDOWN, WM_RBUTTONUP},
-                  {"down right", "process messages", "foreground owner", "menu at 100,200",
-                   "post null", "up right"}},
-        MouseCase{"MiddleButtonReportsOnly", false, {WM_MBUTTONDOWN, WM_MBUTTONUP},
-                  {"down middle", "up middle"}},
-        MouseCase{"MoveReportsMove", false, {WM_MOUSEMOVE}, {"move"}},
-        MouseCase{"RightAndMiddleDoubleClicksAreIgnored", false,
-                  {WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK}, {}}),
+    ::testing::Values(MouseCase{"LeftPopupPressReportsDownThenOpensMenu",
+                                true,
+                                {WM_LBUTTONDOWN},
+                                {"down left", "process messages", "foreground owner",
+                                 "menu at 100,200", "post null"}},
+                      MouseCase{"PressAndReleaseReportDownClickUp",
+                                false,
+                                {WM_LBUTTONDOWN, WM_LBUTTONUP},
+                                {"down left", "click", "up left"}},
+                      MouseCase{"DoubleClickClicksOnceAndFirstDefaultItem",
+                                false,
+                                {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP},
+                                {"down left", "click", "up left", "dblclick", "item 1", "up left"}},
+                      MouseCase{"LeftPopupDoubleClickClicksNoItem",
+                                true,
+                                {WM_LBUTTONDBLCLK, WM_LBUTTONUP},
+                                {"dblclick", "up left"}},
+                      MouseCase{"RightPressOpensMenuWithoutLeftPopup",
+                                false,
+                                {WM_RBUTTONDOWN, WM_RBUTTONUP},
+                                {"down right", "process messages", "foreground owner",
+                                 "menu at 100,200", "post null", "up right"}},
+                      MouseCase{"MiddleButtonReportsOnly",
+                                false,
+                                {WM_MBUTTONDOWN, WM_MBUTTONUP},
+                                {"down middle", "up middle"}},
+                      MouseCase{"MoveReportsMove", false, {WM_MOUSEMOVE}, {"move"}},
+                      MouseCase{"RightAndMiddleDoubleClicksAreIgnored",
+                                false,
+                                {WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK},
+                                {}}),
     [](const ::testing::TestParamInfo<MouseCase>& info) { return info.param.name; });
 
 TEST_F(TrayIconTest, EventsCarryCursorAndModifierKeys) {

@@ -20,8 +20,7 @@ std::string MakeWave(int rate, int channels, double seconds) {
     const int frames = static_cast<int>(rate * seconds);
     std::string samples;
     for (int i = 0; i < frames; ++i) {
-        const auto value =
-            static_cast<std::int16_t>(3000 * std::sin(2 * M_PI * 660.0 * i / rate));
+        const auto value = static_cast<std::int16_t>(3000 * std::sin(2 * M_PI * 660.0 * i / rate));
         for (int c = 0; c < channels; ++c) {
             samples.push_back(static_cast<char>(value & 0xFF));
             samples.push_back(static_cast<char>((value >> 8) & 0xFF));
@@ -69,12 +68,12 @@ std::string Saved(const TWaveFile& player) {
 }
 
 class DerivedWaveFile : public TWaveFile {
-public:
+  public:
     using TWaveFile::TWaveFile;
 };
 
 class WaveFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 0); }
 
     SdlSoundService sound;
@@ -162,7 +161,8 @@ TEST_F(WaveFileTest, UndecodableBytesRaiseErrorPlayingSoundAfterOnPlay) {
 }
 
 TEST(WaveFileAudioTest, NoAudioDriverRaisesErrorPlayingSound) {
-    const std::string previous = std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
+    const std::string previous =
+        std::getenv("SDL_AUDIODRIVER") ? std::getenv("SDL_AUDIODRIVER") : "";
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     {
         SdlSoundService sound;
@@ -181,11 +181,10 @@ TEST_F(WaveFileTest, DataValueRoundTrip) {
     const std::string& bytes = form.Bytes();
     ASSERT_EQ(bytes.size(), 5 + wave.size());
     EXPECT_EQ(bytes[0], 10);
-    const std::uint32_t count = static_cast<unsigned char>(bytes[1]) |
-                                static_cast<unsigned char>(bytes[2]) << 8 |
-                                static_cast<unsigned char>(bytes[3]) << 16 |
-                                static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[4]))
-                                    << 24;
+    const std::uint32_t count =
+        static_cast<unsigned char>(bytes[1]) | static_cast<unsigned char>(bytes[2]) << 8 |
+        static_cast<unsigned char>(bytes[3]) << 16 |
+        static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[4])) << 24;
     EXPECT_EQ(count, wave.size());
     EXPECT_EQ(bytes.substr(5), wave);
 
@@ -217,7 +216,10 @@ TEST_F(WaveFileTest, MalformedDataValueIsRefusedAndChangesNothing) {
     };
     const Row rows[] = {
         {"wrong value type", std::string("\x06\x01\0\0\0x", 6), "Invalid property value"},
-        {"count beyond the form", std::string("\x0a\xff\xff\xff\x7f" "abc", 8),
+        {"count beyond the form",
+         std::string("\x0a\xff\xff\xff\x7f"
+                     "abc",
+                     8),
          "Stream read error"},
         {"cut head", std::string("\x0a\x01", 2), "Stream read error"},
     };
@@ -325,9 +327,7 @@ TEST_F(WaveFileTest, WaveNameKeepsTheFileNameAndLoadsExistingFiles) {
         std::filesystem::temp_directory_path() / ("wave_name_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const std::string existing = (dir / "sonido.wav").string();
-    {
-        std::ofstream(existing, std::ios::binary) << "file bytes";
-    }
+    { std::ofstream(existing, std::ios::binary) << "file bytes"; }
 
     player.SetWaveName(existing);
     EXPECT_EQ(player.WaveName(), "sonido.wav");
@@ -337,9 +337,9 @@ TEST_F(WaveFileTest, WaveNameKeepsTheFileNameAndLoadsExistingFiles) {
         std::string value;
         std::string name;
     };
-    for (const Row& row : {Row{"C:\\Sonidos\\aviso.wav", "aviso.wav"}, Row{"A:otro.wav", "otro.wav"},
-                           Row{"plain.wav", "plain.wav"}, Row{dir.string() + "/missing.wav",
-                                                              "missing.wav"}}) {
+    for (const Row& row :
+         {Row{"C:\\Sonidos\\aviso.wav", "aviso.wav"}, Row{"A:otro.wav", "otro.wav"},
+          Row{"plain.wav", "plain.wav"}, Row{dir.string() + "/missing.wav", "missing.wav"}}) {
         player.SetWaveName(row.value);
         EXPECT_EQ(player.WaveName(), row.name) << row.value;
         EXPECT_EQ(Saved(player), "file bytes") << row.value << ": no such file, sound stays";

@@ -91,11 +91,14 @@ QImage DecodeJpeg(const QByteArray& bytes) {
     if (!RunDecode(&job)) {
         throw std::runtime_error(std::string("Cannot decode JPEG picture: ") + job.message);
     }
-    QImage image(job.pixels, job.width, job.height, job.width * 4, QImage::Format_RGBX8888,
-                 [](void* pixels) { std::free(pixels); }, job.pixels);
+    QImage image(
+        job.pixels, job.width, job.height, job.width * 4, QImage::Format_RGBX8888,
+        [](void* pixels) { std::free(pixels); }, job.pixels);
     return image;
 }
 
-QImage LoadBanner() { return DecodeJpeg(BannerJpeg()); }
+QImage LoadBanner() {
+    return DecodeJpeg(BannerJpeg());
+}
 
 }  // namespace tertulia

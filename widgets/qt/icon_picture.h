@@ -11,11 +11,11 @@ namespace tertulia {
 
 // An icon picture as the Qt desktop shows it.
 class QtIconPicture : public IconPicture {
-public:
+  public:
     explicit QtIconPicture(QIcon icon) : icon_(std::move(icon)) {}
     const QIcon& Icon() const { return icon_; }
 
-private:
+  private:
     QIcon icon_;
 };
 

@@ -13,8 +13,8 @@ int TImageList::Add(const QPixmap& image) {
     if (image.width() == width_ && image.height() == height_) {
         images_.push_back(image);
     } else {
-        images_.push_back(image.scaled(width_, height_, Qt::IgnoreAspectRatio,
-                                       Qt::SmoothTransformation));
+        images_.push_back(
+            image.scaled(width_, height_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
     return Count() - 1;
 }

@@ -17,7 +17,7 @@ namespace tertulia {
 class TImageList : public QObject, public TrayImageList {
     Q_OBJECT
 
-public:
+  public:
     TImageList(int width, int height, QObject* parent = nullptr);
 
     int Width() const { return width_; }
@@ -30,7 +30,7 @@ public:
     void Draw(int index, QPainter& painter, QPoint at) const;
     TIcon GetIcon(int index) const override;
 
-private:
+  private:
     int width_;
     int height_;
     std::vector<QPixmap> images_;

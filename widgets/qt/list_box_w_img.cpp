@@ -31,7 +31,7 @@ void DrawFocusRect(QPainter& painter, const QRect& rect) {
 // Sets up the canvas for each row as a classic owner-drawn list box does, and calls the list's
 // draw handler while the style is lbOwnerDrawFixed.
 class TListBoxWImg::RowDelegate : public QStyledItemDelegate {
-public:
+  public:
     explicit RowDelegate(TListBoxWImg& list) : QStyledItemDelegate(&list), list_(list) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -71,7 +71,7 @@ public:
         return QSize(option.rect.width(), list_.ItemHeight());
     }
 
-private:
+  private:
     TListBoxWImg& list_;
 };
 
@@ -106,8 +106,7 @@ void TListBoxWImg::SetImagenes(TImageList* value) {
     SetItemHeight(value->Height());
 }
 
-void TListBoxWImg::DrawImageItem(TCanvas& canvas, int index, const QRect& rect,
-                                 TOwnerDrawState) {
+void TListBoxWImg::DrawImageItem(TCanvas& canvas, int index, const QRect& rect, TOwnerDrawState) {
     if (imagenes_ == nullptr) return;
     const int images = imagenes_->Count();
     int image = -1;

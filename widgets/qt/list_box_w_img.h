@@ -40,7 +40,7 @@ using TDrawItemEvent = std::function<void(TListBoxWImg& control, TCanvas& canvas
 class TListBoxWImg : public QListWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TListBoxWImg(QWidget* parent = nullptr);
 
     TListBoxStyle Style() const { return style_; }
@@ -58,14 +58,14 @@ public:
     TDrawItemEvent OnDrawItem;
     void DrawImageItem(TCanvas& canvas, int index, const QRect& rect, TOwnerDrawState state);
 
-signals:
+  signals:
     // Any double-click on the control.
     void DblClick();
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     class RowDelegate;
 
     TListBoxStyle style_ = lbStandard;

@@ -10,10 +10,9 @@ QtPopupMenu::~QtPopupMenu() = default;
 
 void QtPopupMenu::AddItem(const QString& text, bool isDefault, std::function<void()> onClick) {
     QAction* action = menu_->addAction(text);
-    QObject::connect(action, &QAction::triggered, menu_.get(),
-                     [onClick = std::move(onClick)] {
-                         if (onClick) onClick();
-                     });
+    QObject::connect(action, &QAction::triggered, menu_.get(), [onClick = std::move(onClick)] {
+        if (onClick) onClick();
+    });
     if (isDefault) {
         QFont font = action->font();
         font.setBold(true);
@@ -23,7 +22,9 @@ void QtPopupMenu::AddItem(const QString& text, bool isDefault, std::function<voi
     items_.push_back({action, isDefault});
 }
 
-void QtPopupMenu::AddSeparator() { items_.push_back({menu_->addSeparator(), false}); }
+void QtPopupMenu::AddSeparator() {
+    items_.push_back({menu_->addSeparator(), false});
+}
 
 bool QtPopupMenu::ItemIsDefault(int index) const {
     return index >= 0 && index < ItemCount() && items_[static_cast<std::size_t>(index)].isDefault;
@@ -34,7 +35,9 @@ void QtPopupMenu::ClickItem(int index) {
     items_[static_cast<std::size_t>(index)].action->trigger();
 }
 
-void QtPopupMenu::Popup(int x, int y) { menu_->exec(QPoint(x, y)); }
+void QtPopupMenu::Popup(int x, int y) {
+    menu_->exec(QPoint(x, y));
+}
 
 std::unique_ptr<QtPopupMenu> MakeConsoleTrayMenu(std::function<void()> abrirTertulia,
                                                  std::function<void()> cerrar) {

@@ -15,7 +15,7 @@ namespace tertulia {
 
 // A popup menu on QMenu. Items are counted as they were added, separators included.
 class QtPopupMenu : public TrayPopupMenu {
-public:
+  public:
     QtPopupMenu();
     ~QtPopupMenu() override;
 
@@ -35,7 +35,7 @@ public:
     const TTrayIcon* PopupComponent() const { return popupComponent_; }
     QMenu& Menu() { return *menu_; }
 
-private:
+  private:
     struct Item {
         QAction* action;
         bool isDefault;

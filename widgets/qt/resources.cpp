@@ -31,10 +31,16 @@ QPixmap ResourcePixmap(const char* path) {
 
 }  // namespace
 
-QPixmap TrayIconPixmap() { return ResourcePixmap(":/tertulia/tray.png"); }
+QPixmap TrayIconPixmap() {
+    return ResourcePixmap(":/tertulia/tray.png");
+}
 
-QPixmap ConversationPixmap() { return ResourcePixmap(":/tertulia/conversation.png"); }
+QPixmap ConversationPixmap() {
+    return ResourcePixmap(":/tertulia/conversation.png");
+}
 
-QByteArray BannerJpeg() { return ResourceBytes(":/tertulia/banner.jpg"); }
+QByteArray BannerJpeg() {
+    return ResourceBytes(":/tertulia/banner.jpg");
+}
 
 }  // namespace tertulia

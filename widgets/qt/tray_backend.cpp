@@ -20,7 +20,7 @@ namespace {
 constexpr unsigned kFirstRegisteredMessage = 0xC000;
 
 class QtCycleTimer : public CycleTimer {
-public:
+  public:
     QtCycleTimer() { timer_.setSingleShot(false); }
 
     void SetEnabled(bool enabled) override {
@@ -38,11 +38,12 @@ public:
         });
     }
 
-private:
+  private:
     // A timer with no interval never ticks.
     void Apply() {
         if (enabled_ && interval_ > 0) {
-            timer_.start(static_cast<int>(std::min<std::uint32_t>(interval_, std::numeric_limits<int>::max())));
+            timer_.start(static_cast<int>(
+                std::min<std::uint32_t>(interval_, std::numeric_limits<int>::max())));
         } else {
             timer_.stop();
         }
@@ -123,7 +124,9 @@ WindowHandle QtTrayBackend::AllocateHiddenWindow(WindowProcedure procedure) {
     return reinterpret_cast<WindowHandle>(this);
 }
 
-void QtTrayBackend::DeallocateHiddenWindow(WindowHandle) { hiddenProcedure_ = nullptr; }
+void QtTrayBackend::DeallocateHiddenWindow(WindowHandle) {
+    hiddenProcedure_ = nullptr;
+}
 
 std::unique_ptr<CycleTimer> QtTrayBackend::CreateTimer() {
     return std::make_unique<QtCycleTimer>();
@@ -139,7 +142,9 @@ WindowProcedure QtTrayBackend::ReplaceOwnerWindowProcedure(WindowProcedure proce
     return procedure;
 }
 
-void QtTrayBackend::ProcessMessages() { QCoreApplication::processEvents(); }
+void QtTrayBackend::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
 
 void QtTrayBackend::SetMainFormVisible(bool visible) {
     if (window_ == nullptr) return;
@@ -168,16 +173,22 @@ void QtTrayBackend::BringToFront() {
     window_->activateWindow();
 }
 
-void QtTrayBackend::SetForegroundAppWindow() { BringToFront(); }
+void QtTrayBackend::SetForegroundAppWindow() {
+    BringToFront();
+}
 
-void QtTrayBackend::SetForegroundOwnerWindow() { BringToFront(); }
+void QtTrayBackend::SetForegroundOwnerWindow() {
+    BringToFront();
+}
 
 // Windows needs the nudge so that its tray menu closes when the user clicks elsewhere; a QMenu
 // closes by itself.
 void QtTrayBackend::PostNullToOwner() {}
 
 // Qt gives every window's focus back to its own focus widget on activation.
-std::optional<ActiveControl> QtTrayBackend::ScreenActiveControl() const { return std::nullopt; }
+std::optional<ActiveControl> QtTrayBackend::ScreenActiveControl() const {
+    return std::nullopt;
+}
 
 void QtTrayBackend::SetFocus(WindowHandle window) {
     if (QWidget* widget = QWidget::find(static_cast<WId>(window))) widget->setFocus();
@@ -207,8 +218,8 @@ bool QtTrayBackend::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::WindowStateChange:
             if (appProcedure_) {
-                appProcedure_({WM_SIZE, window_->isMinimized() ? SIZE_MINIMIZED : SIZE_RESTORED,
-                               0});
+                appProcedure_(
+                    {WM_SIZE, window_->isMinimized() ? SIZE_MINIMIZED : SIZE_RESTORED, 0});
             }
             break;
         case QEvent::Show:

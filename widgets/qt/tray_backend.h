@@ -19,7 +19,7 @@ class QtTrayBackend : public QObject,
                       public TrayInput {
     Q_OBJECT
 
-public:
+  public:
     explicit QtTrayBackend(QWidget* window);
     ~QtTrayBackend() override;
 
@@ -54,10 +54,10 @@ public:
     std::optional<TPoint> CursorPos() const override;
     bool KeyPressed(int virtualKey) const override;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void SendIconMessage(unsigned mouseMessage);
     void BringToFront();
 
@@ -71,13 +71,13 @@ private:
 
 // The icon with its Qt desktop, in the order their lifetimes need.
 class QtTrayIcon {
-public:
+  public:
     explicit QtTrayIcon(QWidget* window) : backend_(window), tray_(backend_.Platform()) {}
 
     TTrayIcon& Tray() { return tray_; }
     QtTrayBackend& Backend() { return backend_; }
 
-private:
+  private:
     QtTrayBackend backend_;
     TTrayIcon tray_;
 };

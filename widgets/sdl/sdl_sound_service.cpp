@@ -64,8 +64,8 @@ struct SdlSoundService::Playback {
         return true;
     }
 
-    std::optional<std::vector<Uint8>> ToDeviceFormat(const SDL_AudioSpec& wave,
-                                                     const Uint8* data, Uint32 length) const {
+    std::optional<std::vector<Uint8>> ToDeviceFormat(const SDL_AudioSpec& wave, const Uint8* data,
+                                                     Uint32 length) const {
         SDL_AudioCVT cvt;
         const int needed = SDL_BuildAudioCVT(&cvt, wave.format, wave.channels, wave.freq,
                                              format.format, format.channels, format.freq);

@@ -14,7 +14,7 @@ namespace tertulia {
 // for a looping sound. The audio subsystem and the device are opened at the first sound and kept
 // until the service is destroyed.
 class SdlSoundService : public SoundService {
-public:
+  public:
     SdlSoundService();
     ~SdlSoundService() override;
     SdlSoundService(const SdlSoundService&) = delete;
@@ -31,7 +31,7 @@ public:
     // Size in the device's format of the sound started last.
     std::size_t SoundBytes() const;
 
-private:
+  private:
     // The device and what it is playing; shared with SDL's audio thread under the device lock.
     struct Playback;
     std::unique_ptr<Playback> playback_;
