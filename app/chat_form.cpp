@@ -1,0 +1,298 @@
+#include "app/chat_form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QWindow>
+#include <exception>
+
+#include "app/fonts.h"
+#include "app/message_boxes.h"
+#include "app/outer_size.h"
+#include "app/windows1252.h"
+
+namespace tertulia {
+
+namespace {
+
+constexpr QSize kOuterSize(411, 270);
+constexpr int kTopPanelHeight = 31;
+constexpr int kBottomPanelHeight = 27;
+
+QToolButton* MakeButton(QWidget* parent, const QString& text, const QRect& geometry) {
+    auto* button = new QToolButton(parent);
+    button->setText(text);
+    button->setGeometry(geometry);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+// Whether a key press types a character, as opposed to keys such as arrows that type nothing.
+// Tab moves the focus instead.
+bool TypesCharacter(const QKeyEvent& key) {
+    if (key.text().isEmpty()) return false;
+    if (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab) return false;
+    return key.text().at(0).unicode() != 127;  // Delete
+}
+
+QString WithLineFeeds(const std::string& text) {
+    QString result = ToQString(text);
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return result;
+}
+
+}  // namespace
+
+ChatForm::ChatForm(std::function<void(const std::string& message)> reportFailure)
+    : Timer1_(reportFailure, this), reportFailure_(reportFailure) {
+    setWindowTitle(QStringLiteral("Chat"));
+    setFont(DialogFont(false));
+    move(398, 206);
+    resize(kOuterSize);
+
+    pnSup_ = new QFrame(this);
+    pnSup_->setObjectName(QStringLiteral("pnSup"));
+    sbCerraryBorrar =
+        MakeButton(pnSup_, QStringLiteral("Cerrar y Borrar Historial"), QRect(3, 3, 142, 25));
+    sbCerraryBorrar->setObjectName(QStringLiteral("sbCerraryBorrar"));
+    sbCerraryBorrar->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+    sbCerraryBorrar->setIconSize(QSize(16, 16));
+    sbCerraryBorrar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setFont(FixedPitchFont());
+
+    pnInf_ = new QFrame(this);
+    pnInf_->setObjectName(QStringLiteral("pnInf"));
+    Label1_ = new QLabel(QStringLiteral("Mensaje"), pnInf_);
+    Label1_->move(3, 6);
+    edMensaje = new QLineEdit(pnInf_);
+    edMensaje->setObjectName(QStringLiteral("edMensaje"));
+    edMensaje->setGeometry(48, 3, 286, 23);
+    edMensaje->setFont(FixedPitchFont());
+    edMensaje->installEventFilter(this);
+    sbEnviar = MakeButton(pnInf_, QStringLiteral("Enviar"), QRect(336, 3, 61, 22));
+    sbEnviar->setObjectName(QStringLiteral("sbEnviar"));
+
+    setTabOrder(Memo1, edMensaje);
+    LayOutPanels();
+
+    // Another window that takes the keyboard ends the wait for this one's activation.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (window != nullptr && window != windowHandle()) awaitingActivation_ = false;
+    });
+    connect(sbEnviar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbEnviarClick); });
+    connect(sbCerraryBorrar, &QToolButton::clicked, this,
+            [this] { Call(&ChatHandlers::sbCerraryBorrarClick); });
+}
+
+void ChatForm::FocusMessageLine() {
+    edMensaje->setFocus(Qt::OtherFocusReason);
+    if (isActiveWindow()) return;
+    activateWindow();
+    awaitingActivation_ = isVisible();
+}
+
+bool ChatForm::HasFocus(const QWidget* control) const {
+    if (control->hasFocus()) return true;
+    return awaitingActivation_ && focusWidget() == control;
+}
+
+bool ChatForm::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::WindowActivate:
+        case QEvent::WindowDeactivate:
+        case QEvent::Hide:
+            awaitingActivation_ = false;
+            break;
+        default:
+            break;
+    }
+    return QWidget::event(event);
+}
+
+void ChatForm::Release() {
+    handlers_ = nullptr;
+    Timer1_.SetEnabled(false);
+    hide();
+    released_ = true;
+    // Outside its own handlers nothing of the widget is on the stack, and at program end no
+    // event loop would run a deferred deletion.
+    if (runningHandlers_ == 0) delete this;
+}
+
+void ChatForm::Call(void (ChatHandlers::*handler)()) {
+    Run([handler](ChatHandlers& handlers) { (handlers.*handler)(); });
+}
+
+void ChatForm::Run(const std::function<void(ChatHandlers&)>& call) {
+    if (handlers_ == nullptr) return;
+    ++runningHandlers_;
+    try {
+        call(*handlers_);
+    } catch (const std::exception& failure) {
+        reportFailure_(failure.what());
+    }
+    --runningHandlers_;
+    if (released_ && runningHandlers_ == 0) deleteLater();
+}
+
+void ChatForm::LayOutPanels() {
+    pnSup_->setGeometry(0, 0, width(), kTopPanelHeight);
+    pnInf_->setGeometry(0, height() - kBottomPanelHeight, width(), kBottomPanelHeight);
+    Memo1->setGeometry(0, kTopPanelHeight, width(),
+                       qMax(0, height() - kTopPanelHeight - kBottomPanelHeight));
+}
+
+void ChatForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous()) return;
+    // The design size is the outer one; the layout's right margin is measured against it.
+    // That resize is no operator's: the margin is taken only now, so the handler would lay out
+    // the message line against a margin of 0.
+    if (!sized_) {
+        fitting_ = true;
+        FitOuterSize(*this, kOuterSize, false);
+        fitting_ = false;
+        sized_ = true;
+    }
+    Call(&ChatHandlers::FormShow);
+}
+
+void ChatForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOutPanels();
+    // The size a hidden window is given before its first showing is no resize by the operator;
+    // the margin that the layout keeps is only taken when the window is shown.
+    if (isVisible() && event->oldSize().isValid() && !fitting_) Call(&ChatHandlers::FormResize);
+}
+
+void ChatForm::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (handlers_ == nullptr) {
+        hide();
+        return;
+    }
+    Call(&ChatHandlers::FormCloseQuery);
+}
+
+bool ChatForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edMensaje && event->type() == QEvent::KeyPress && handlers_ != nullptr) {
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        if (TypesCharacter(key)) {
+            for (char typed : ToWindows1252(key.text())) {
+                Run([typed](ChatHandlers& handlers) { handlers.edMensajeKeyPress(typed); });
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+ChatWindow::ChatWindow(std::function<void(const std::string& message)> reportFailure)
+    : form_(new ChatForm(std::move(reportFailure))) {}
+
+ChatWindow::~ChatWindow() {
+    form_->Release();
+}
+
+void ChatWindow::SetHandlers(ChatHandlers* handlers) {
+    form_->SetHandlers(handlers);
+}
+
+void ChatWindow::SetCaption(const std::string& text) {
+    form_->setWindowTitle(ToQString(text));
+}
+
+std::string ChatWindow::TranscriptText() const {
+    // The raw text keeps non-breaking spaces; its paragraph separators become CR LF.
+    QString text = form_->Memo1->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return ToWindows1252(text);
+}
+
+void ChatWindow::SetTranscriptText(const std::string& text) {
+    form_->Memo1->setPlainText(WithLineFeeds(text));
+}
+
+std::string ChatWindow::MessageText() const {
+    return ToWindows1252(form_->edMensaje->text());
+}
+
+void ChatWindow::SetMessageText(const std::string& text) {
+    form_->edMensaje->setText(ToQString(text));
+}
+
+void ChatWindow::FocusMessageLine() {
+    form_->FocusMessageLine();
+}
+
+int ChatWindow::MessageLineLeft() const {
+    return form_->edMensaje->x();
+}
+
+int ChatWindow::MessageLineWidth() const {
+    return form_->edMensaje->width();
+}
+
+void ChatWindow::SetMessageLineWidth(int width) {
+    form_->edMensaje->resize(qMax(0, width), form_->edMensaje->height());
+}
+
+void ChatWindow::SetSendButtonLeft(int left) {
+    form_->sbEnviar->move(left, form_->sbEnviar->y());
+}
+
+bool ChatWindow::IsVisible() const {
+    return form_->isVisible();
+}
+
+int ChatWindow::OuterWidth() const {
+    return form_->frameGeometry().width();
+}
+
+void ChatWindow::Show() {
+    if (form_->isMinimized()) form_->showNormal();
+    form_->show();
+    form_->raise();
+    form_->activateWindow();
+}
+
+void ChatWindow::Hide() {
+    form_->hide();
+}
+
+bool ChatWindow::TranscriptHasFocus() const {
+    return form_->HasFocus(form_->Memo1);
+}
+
+bool ChatWindow::MessageLineHasFocus() const {
+    return form_->HasFocus(form_->edMensaje);
+}
+
+void ChatWindow::ShowError(const std::string& text) {
+    ShowErrorBox(form_, ToQString(text));
+}
+
+bool ChatWindow::Confirm(const std::string& text) {
+    return AskConfirmation(form_, ToQString(text));
+}
+
+Timer& ChatWindow::PollTimer() {
+    return form_->PollTimer();
+}
+
+}  // namespace tertulia

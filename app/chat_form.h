@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "app/qt_timer.h"
+#include "chat/chat_view.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QToolButton;
+
+namespace tertulia {
+
+// The conversation window's widget. It forwards its events to the window's ChatHandlers and
+// passes a failure that escapes one of them to `reportFailure`.
+class ChatForm : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit ChatForm(std::function<void(const std::string& message)> reportFailure);
+
+    void SetHandlers(ChatHandlers* handlers) { handlers_ = handlers; }
+    // Timer1; the window's logic sets its handler and runs it.
+    Timer& PollTimer() { return Timer1_; }
+
+    QPlainTextEdit* Memo1;
+    QLineEdit* edMensaje;
+    QToolButton* sbEnviar;
+    QToolButton* sbCerraryBorrar;
+
+    // Gives the message line the keyboard focus and asks for the window's activation.
+    void FocusMessageLine();
+    // Whether `control` receives keyboard input now. The window system reports an activation
+    // that the program asked for only later; until then, or until another window takes the
+    // keyboard, the control that was given the focus counts as having it, as it would once
+    // the activation arrives.
+    bool HasFocus(const QWidget* control) const;
+
+    // The owning view is gone: no more events, and the widget goes as soon as no handler of
+    // it is running (a handler may be the one that asked for the window's end).
+    void Release();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
+
+  private:
+    void Call(void (ChatHandlers::*handler)());
+    void Run(const std::function<void(ChatHandlers&)>& call);
+    void LayOutPanels();
+
+    QFrame* pnSup_;
+    QFrame* pnInf_;
+    QLabel* Label1_;
+    QtTimer Timer1_;
+    ChatHandlers* handlers_ = nullptr;
+    std::function<void(const std::string&)> reportFailure_;
+    int runningHandlers_ = 0;
+    bool released_ = false;
+    bool sized_ = false;
+    bool fitting_ = false;
+    bool awaitingActivation_ = false;
+};
+
+// The ChatView of a conversation window. The logic owns it; its widget outlives it until the
+// running handler has returned.
+class ChatWindow : public ChatView {
+  public:
+    explicit ChatWindow(std::function<void(const std::string& message)> reportFailure);
+    ~ChatWindow() override;
+
+    ChatForm& Form() { return *form_; }
+
+    void SetHandlers(ChatHandlers* handlers) override;
+    void SetCaption(const std::string& text) override;
+    std::string TranscriptText() const override;
+    void SetTranscriptText(const std::string& text) override;
+    std::string MessageText() const override;
+    void SetMessageText(const std::string& text) override;
+    void FocusMessageLine() override;
+    int MessageLineLeft() const override;
+    int MessageLineWidth() const override;
+    void SetMessageLineWidth(int width) override;
+    void SetSendButtonLeft(int left) override;
+    bool IsVisible() const override;
+    int OuterWidth() const override;
+    void Show() override;
+    void Hide() override;
+    bool TranscriptHasFocus() const override;
+    bool MessageLineHasFocus() const override;
+    void ShowError(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    Timer& PollTimer() override;
+
+  private:
+    ChatForm* form_;
+};
+
+}  // namespace tertulia

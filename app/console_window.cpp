@@ -1,0 +1,334 @@
+#include "app/console_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <algorithm>
+#include <exception>
+
+#include "app/chat_form.h"
+#include "app/fonts.h"
+#include "app/message_boxes.h"
+#include "app/outer_size.h"
+#include "app/windows1252.h"
+#include "widgets/qt/banner.h"
+#include "widgets/qt/image_list.h"
+#include "widgets/qt/list_box_w_img.h"
+#include "widgets/qt/resources.h"
+
+namespace tertulia {
+
+namespace {
+
+constexpr QSize kOuterSize(192, 336);
+constexpr int kBannerHeight = 50;
+constexpr int kStatusHeight = 19;
+constexpr int kBevelHeight = 34;
+const QColor kPanelColour(128, 167, 210);
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, parent);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+}  // namespace
+
+ConsoleWindow::ConsoleWindow() {
+    setWindowTitle(QStringLiteral("Tertulia"));
+
+    client_ = new QWidget(this);
+    client_->installEventFilter(this);
+    setCentralWidget(client_);
+
+    Image1_ = new QLabel(client_);
+    Image1_->setObjectName(QStringLiteral("Image1"));
+    Image1_->setScaledContents(true);
+    Image1_->setPixmap(QPixmap::fromImage(LoadBanner()));
+
+    BuildTransferPanel();
+    BuildLoginPanel();
+    BuildChatPanel();
+    for (QFrame* panel : {pnTransfer_, pnLogin_, pnChat_}) panel->hide();
+
+    StatusBar1_ = new QLabel(this);
+    StatusBar1_->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(kStatusHeight);
+    statusBar()->addWidget(StatusBar1_, 1);
+
+    setFixedSize(kOuterSize);
+}
+
+QFrame* ConsoleWindow::MakePanel(const char* name) {
+    auto* panel = new QFrame(client_);
+    panel->setObjectName(QLatin1String(name));
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, kPanelColour);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    panel->setPalette(palette);
+    panel->setFont(DialogFont(true));
+    return panel;
+}
+
+void ConsoleWindow::BuildTransferPanel() {
+    pnTransfer_ = MakePanel("pnTransfer");
+    MakeLabel(pnTransfer_, QStringLiteral("Progreso"), 63, 90);
+    Gauge_ = new QProgressBar(pnTransfer_);
+    Gauge_->setObjectName(QStringLiteral("Gauge"));
+    Gauge_->setGeometry(39, 105, 100, 16);
+    Gauge_->setRange(0, gaugeMax_);
+    Gauge_->setValue(gaugeProgress_);
+    auto* lbEstado = new QLabel(QStringLiteral("espere un momento..."), pnTransfer_);
+    lbEstado->setObjectName(QStringLiteral("lbEstado"));
+    lbEstado->setGeometry(21, 123, 136, 94);
+    lbEstado->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lbEstado->setWordWrap(true);
+}
+
+void ConsoleWindow::BuildLoginPanel() {
+    pnLogin_ = MakePanel("pnLogin");
+    MakeLabel(pnLogin_, QStringLiteral("Codigo Empresa"), 45, 54);
+    edCodigoEmpresa_ = MakeEdit(pnLogin_, "edCodigoEmpresa", QRect(31, 69, 121, 21));
+    MakeLabel(pnLogin_, QStringLiteral("Contraseña para Chatear"), 21, 105);
+    edPassword_ = MakeEdit(pnLogin_, "edPassword", QRect(31, 120, 121, 21));
+    edPassword_->setEchoMode(QLineEdit::Password);
+    // One "*" per character, as the operator expects from this console.
+    edPassword_->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    btConectar_ = new QPushButton(QStringLiteral("Conectar"), pnLogin_);
+    btConectar_->setObjectName(QStringLiteral("btConectar"));
+    btConectar_->setGeometry(55, 162, 75, 25);
+    setTabOrder(edCodigoEmpresa_, edPassword_);
+    setTabOrder(edPassword_, btConectar_);
+    connect(btConectar_, &QPushButton::clicked, this, [this] { Run(events_.btConectarClick); });
+}
+
+void ConsoleWindow::BuildChatPanel() {
+    pnChat_ = MakePanel("pnChat");
+    auto* bevel = new QFrame(pnChat_);
+    bevel->setObjectName(QStringLiteral("Bevel1"));
+    bevel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ImageList1_ = new TImageList(32, 32, this);
+    ImageList1_->Add(ConversationPixmap());
+    ListBoxWImg1_ = new TListBoxWImg(pnChat_);
+    ListBoxWImg1_->setObjectName(QStringLiteral("ListBoxWImg1"));
+    ListBoxWImg1_->setFont(DialogFont(true));
+    QPalette palette = ListBoxWImg1_->palette();
+    palette.setColor(QPalette::Text, Qt::black);
+    ListBoxWImg1_->setPalette(palette);
+    ListBoxWImg1_->SetImagenes(ImageList1_);
+    connect(ListBoxWImg1_, &TListBoxWImg::DblClick, this,
+            [this] { Run(events_.ListBoxWImg1DblClick); });
+}
+
+void ConsoleWindow::LayOutClient() {
+    const int width = client_->width();
+    Image1_->setGeometry(0, 0, width, kBannerHeight);
+    const QRect panelArea(0, kBannerHeight, width, qMax(0, client_->height() - kBannerHeight));
+    for (QFrame* panel : {pnTransfer_, pnLogin_, pnChat_}) panel->setGeometry(panelArea);
+    pnChat_->findChild<QFrame*>(QStringLiteral("Bevel1"))
+        ->setGeometry(0, 0, panelArea.width(), kBevelHeight);
+    ListBoxWImg1_->setGeometry(0, kBevelHeight, panelArea.width(),
+                               qMax(0, panelArea.height() - kBevelHeight));
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) LayOutClient();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void ConsoleWindow::Run(const std::function<void()>& handler) {
+    if (!handler) return;
+    try {
+        handler();
+    } catch (const std::exception& failure) {
+        ReportFailure(failure.what());
+    }
+}
+
+std::function<void()> ConsoleWindow::Guarded(std::function<void()> handler) {
+    return [this, handler = std::move(handler)] { Run(handler); };
+}
+
+void ConsoleWindow::ReportFailure(const std::string& message) {
+    ReportApplicationError(errorText_ ? errorText_(message) : message);
+}
+
+QString ConsoleWindow::StatusText() const {
+    return StatusBar1_->text();
+}
+
+void ConsoleWindow::ShowPanel(Panel panel) {
+    for (QFrame* each : {pnTransfer_, pnLogin_, pnChat_}) each->hide();
+    switch (panel) {
+        case Panel::pnTransfer:
+            shownPanel_ = pnTransfer_;
+            break;
+        case Panel::pnLogin:
+            shownPanel_ = pnLogin_;
+            break;
+        case Panel::pnChat:
+            shownPanel_ = pnChat_;
+            break;
+    }
+    LayOutClient();
+    shownPanel_->show();
+}
+
+std::string ConsoleWindow::CompanyCode() const {
+    return ToWindows1252(edCodigoEmpresa_->text());
+}
+
+void ConsoleWindow::SetCompanyCode(const std::string& text) {
+    edCodigoEmpresa_->setText(ToQString(text));
+}
+
+std::string ConsoleWindow::Password() const {
+    return ToWindows1252(edPassword_->text());
+}
+
+void ConsoleWindow::SetStatusText(const std::string& text) {
+    StatusBar1_->setText(ToQString(text));
+    StatusBar1_->repaint();
+}
+
+void ConsoleWindow::SetGaugeMax(std::int32_t max) {
+    gaugeMax_ = max;
+    gaugeProgress_ = std::clamp(gaugeProgress_, 0, std::max(0, gaugeMax_));
+    ShowGauge();
+}
+
+void ConsoleWindow::SetGaugeProgress(std::int32_t progress) {
+    gaugeProgress_ = std::clamp(progress, 0, std::max(0, gaugeMax_));
+    ShowGauge();
+}
+
+void ConsoleWindow::ShowGauge() {
+    // A range of 0 to 0 would turn the bar into a busy indicator; an empty gauge shows 0 %.
+    if (gaugeMax_ <= 0) {
+        Gauge_->setRange(0, 1);
+        Gauge_->setValue(0);
+    } else {
+        Gauge_->setRange(0, gaugeMax_);
+        Gauge_->setValue(gaugeProgress_);
+    }
+    // Requests block the event loop, so the gauge paints now rather than when it returns.
+    Gauge_->repaint();
+}
+
+void ConsoleWindow::ShowError(const std::string& text) {
+    ShowErrorBox(this, ToQString(text));
+}
+
+bool ConsoleWindow::Confirm(const std::string& text) {
+    return AskConfirmation(this, ToQString(text));
+}
+
+void ConsoleWindow::ShowWarning(const std::string& caption, const std::string& text) {
+    ShowWarningBox(this, ToQString(caption), ToQString(text));
+}
+
+void ConsoleWindow::ShowWindow() {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void ConsoleWindow::HideWindow() {
+    hide();
+}
+
+int ConsoleWindow::ScreenWidth() const {
+    return screen()->geometry().width();
+}
+
+int ConsoleWindow::WindowWidth() const {
+    return frameGeometry().width();
+}
+
+void ConsoleWindow::MoveWindow(int left, int top) {
+    move(left, top);
+}
+
+void ConsoleWindow::RepaintAndProcessMessages() {
+    repaint();
+    QCoreApplication::processEvents();
+}
+
+void ConsoleWindow::Post(std::function<void()> message) {
+    QMetaObject::invokeMethod(
+        this, [this, message = std::move(message)] { Run(message); }, Qt::QueuedConnection);
+}
+
+std::unique_ptr<ChatView> ConsoleWindow::CreateChatView() {
+    return std::make_unique<ChatWindow>(
+        [this](const std::string& message) { ReportFailure(message); });
+}
+
+void ConsoleWindow::AddListItem(const std::string& text) {
+    ListBoxWImg1_->addItem(ToQString(text));
+}
+
+void ConsoleWindow::RemoveListItem(int index) {
+    delete ListBoxWImg1_->takeItem(index);
+}
+
+int ConsoleWindow::SelectedIndex() const {
+    const QListWidgetItem* item = ListBoxWImg1_->currentItem();
+    return item != nullptr && item->isSelected() ? ListBoxWImg1_->row(item) : -1;
+}
+
+void ConsoleWindow::LoadSound(const std::string& fileName) {
+    WaveFile1_.LoadFromFile(fileName);
+}
+
+void ConsoleWindow::PlaySound() {
+    WaveFile1_.Play();
+}
+
+void ConsoleWindow::ReportApplicationError(const std::string& text) {
+    ShowApplicationErrorBox(this, ToQString(text));
+}
+
+void ConsoleWindow::Quit() {
+    QCoreApplication::exit(0);
+}
+
+void ConsoleWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (event->spontaneous()) return;
+    // A window manager may add its frame only after the window has appeared.
+    FitOuterSize(*this, kOuterSize, true);
+    QMetaObject::invokeMethod(
+        this, [this] { FitOuterSize(*this, kOuterSize, true); }, Qt::QueuedConnection);
+    Run(events_.FormShow);
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (events_.FormCloseQuery) {
+        Run(events_.FormCloseQuery);
+    } else {
+        hide();
+    }
+}
+
+}  // namespace tertulia

@@ -1,0 +1,224 @@
+#include "app/chat_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <stdexcept>
+
+#include "app/console_window.h"
+#include "app/file_save_dialog.h"
+#include "app/ini_settings_store.h"
+#include "app/qt_timer.h"
+#include "chat/chat_window.h"
+#include "qt_test_support.h"
+#include "session/error_report.h"
+#include "session/main_form.h"
+
+namespace tertulia {
+namespace {
+
+class ChatFormTest : public testing::Test, private WithApplication {
+  protected:
+    ChatFormTest() { console_.SetErrorText(ApplicationErrorText); }
+
+    ConsoleWindow console_;
+};
+
+// Stands in for a conversation's logic where the test needs to see what the window reports.
+class RecordingHandlers : public ChatHandlers {
+  public:
+    void FormShow() override {}
+    void FormResize() override {}
+    void FormCloseQuery() override {}
+    void Timer1Timer() override {}
+    void edMensajeKeyPress(char key) override { keys.push_back(key); }
+    void sbEnviarClick() override { onSend(); }
+    void sbCerraryBorrarClick() override { onCloseAndDelete(); }
+
+    std::string keys;
+    std::function<void()> onSend = [] {};
+    std::function<void()> onCloseAndDelete = [] {};
+};
+
+TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
+    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    ChatForm& form = static_cast<ChatWindow&>(*view).Form();
+    EXPECT_FALSE(view->IsVisible());
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Chat"));
+    EXPECT_EQ(form.pos(), QPoint(398, 206));
+    EXPECT_EQ(form.size(), QSize(411, 270));
+    EXPECT_EQ(form.edMensaje->geometry(), QRect(48, 3, 286, 23));
+    EXPECT_EQ(form.sbEnviar->geometry(), QRect(336, 3, 61, 22));
+    EXPECT_EQ(form.sbCerraryBorrar->geometry(), QRect(3, 3, 142, 25));
+    EXPECT_EQ(form.sbEnviar->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(form.sbCerraryBorrar->focusPolicy(), Qt::NoFocus);
+    EXPECT_FALSE(form.sbCerraryBorrar->icon().isNull());
+    EXPECT_EQ(form.Memo1->geometry(), QRect(0, 31, 411, 270 - 31 - 27));
+    EXPECT_FALSE(form.Memo1->isReadOnly());
+}
+
+TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_line) {
+    QTemporaryDir directory;
+    QtTimer tmIdle([](const std::string&) {});
+    FileSaveDialog saveDialog(&console_);
+    const QString settingsFile = directory.filePath(QStringLiteral("Tertulia.conf"));
+    TfrmMain frmMain(
+        console_, tmIdle, [settingsFile] { return IniSettingsStore::Open(settingsFile); },
+        saveDialog, "http://127.0.0.1:9", directory.path().toStdString());
+    TfrmChatClt chat(frmMain, console_.CreateChatView());
+    ChatForm& form = static_cast<ChatWindow&>(chat.View()).Form();
+
+    chat.View().Show();
+    QApplication::processEvents();
+    EXPECT_EQ(chat.MargenDerecho, 77);
+    EXPECT_TRUE(form.edMensaje->hasFocus());
+
+    EXPECT_EQ(form.frameGeometry().size(), QSize(411, 270));
+    const QSize frame = form.frameGeometry().size() - form.size();
+    const struct {
+        int outerWidth;
+        int lineWidth;
+        int buttonLeft;
+    } rows[] = {{611, 486, 536}, {411, 286, 336}, {200, 75, 125}};
+    for (const auto& row : rows) {
+        form.resize(row.outerWidth - frame.width(), form.height());
+        QApplication::processEvents();
+        EXPECT_EQ(form.edMensaje->width(), row.lineWidth) << row.outerWidth;
+        EXPECT_EQ(form.sbEnviar->x(), row.buttonLeft) << row.outerWidth;
+        EXPECT_EQ(chat.MargenDerecho, 77) << row.outerWidth;
+    }
+}
+
+TEST_F(ChatFormTest, frame_close_only_hides_the_window) {
+    QTemporaryDir directory;
+    QtTimer tmIdle([](const std::string&) {});
+    FileSaveDialog saveDialog(&console_);
+    const QString settingsFile = directory.filePath(QStringLiteral("Tertulia.conf"));
+    TfrmMain frmMain(
+        console_, tmIdle, [settingsFile] { return IniSettingsStore::Open(settingsFile); },
+        saveDialog, "http://127.0.0.1:9", directory.path().toStdString());
+    TfrmChatClt chat(frmMain, console_.CreateChatView());
+    chat.View().SetTranscriptText("hola");
+    chat.View().Show();
+    EXPECT_FALSE(static_cast<ChatWindow&>(chat.View()).Form().close());
+    EXPECT_FALSE(chat.View().IsVisible());
+    EXPECT_EQ(chat.View().TranscriptText(), "hola");
+}
+
+TEST_F(ChatFormTest, keys_that_type_a_character_reach_the_message_line_handler) {
+    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    RecordingHandlers handlers;
+    view->SetHandlers(&handlers);
+    QLineEdit* line = static_cast<ChatWindow&>(*view).Form().edMensaje;
+
+    const struct {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QString text;
+        std::string typed;
+    } rows[] = {
+        {"letter", Qt::Key_A, Qt::NoModifier, QStringLiteral("a"), "a"},
+        {"enter", Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), "\r"},
+        {"keypad enter", Qt::Key_Enter, Qt::KeypadModifier, QStringLiteral("\r"), "\r"},
+        {"backspace", Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"), "\b"},
+        {"escape", Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"), "\x1b"},
+        {"control combination", Qt::Key_A, Qt::ControlModifier, QStringLiteral("\x01"), "\x01"},
+        {"accented vowel in 1252", Qt::Key_Eacute, Qt::NoModifier, QStringLiteral(u"\u00E9"),
+         "\xE9"},
+        {"euro sign in 1252", Qt::Key_unknown, Qt::NoModifier, QStringLiteral(u"\u20AC"), "\x80"},
+        {"arrow types nothing", Qt::Key_Left, Qt::NoModifier, QString(), ""},
+        {"tab moves the focus", Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"), ""},
+        {"delete types nothing", Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"), ""},
+    };
+    for (const auto& row : rows) {
+        handlers.keys.clear();
+        QKeyEvent press(QEvent::KeyPress, row.key, row.modifiers, row.text);
+        QApplication::sendEvent(line, &press);
+        EXPECT_EQ(handlers.keys, row.typed) << row.name;
+    }
+    view->SetHandlers(nullptr);
+}
+
+TEST_F(ChatFormTest, failure_in_a_handler_goes_to_the_application_error_report) {
+    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    RecordingHandlers handlers;
+    handlers.onSend = [] { throw std::runtime_error("Socket Error # 10061\nConnection refused"); };
+    view->SetHandlers(&handlers);
+    view->Show();
+    const SeenBox box = ReadModalBox(
+        [&] { static_cast<ChatWindow&>(*view).Form().sbEnviar->click(); }, QStringLiteral("OK"));
+    EXPECT_EQ(box.title, QStringLiteral("Tertulia"));
+    EXPECT_EQ(box.text, QStringLiteral("Socket Error # 10061\nConnection refused."));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.buttons, QStringList{QStringLiteral("OK")});
+    view->SetHandlers(nullptr);
+}
+
+TEST_F(ChatFormTest, window_released_by_its_own_handler_goes_after_the_handler_returns) {
+    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    QPointer<ChatForm> form = &static_cast<ChatWindow&>(*view).Form();
+    RecordingHandlers handlers;
+    bool formAliveAfterRelease = false;
+    handlers.onCloseAndDelete = [&] {
+        view.reset();
+        formAliveAfterRelease = !form.isNull();
+    };
+    view->SetHandlers(&handlers);
+    view->Show();
+    form->sbCerraryBorrar->click();
+    EXPECT_TRUE(formAliveAfterRelease);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(form.isNull());
+}
+
+TEST_F(ChatFormTest, transcript_keeps_its_characters_and_uses_cr_lf_line_breaks) {
+    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    const struct {
+        const char* name;
+        std::string shown;
+        std::string read;
+    } rows[] = {
+        {"cr lf lines", "Visitante: hola\r\nOperador: buenas",
+         "Visitante: hola\r\nOperador: buenas"},
+        {"non-breaking space stays",
+         "a\xA0"
+         "b",
+         "a\xA0"
+         "b"},
+        {"empty", "", ""},
+        {"trailing line break", "uno\r\n", "uno\r\n"},
+        {"1252 punctuation", "\x93hola\x94 \x80", "\x93hola\x94 \x80"},
+    };
+    for (const auto& row : rows) {
+        view->SetTranscriptText(row.shown);
+        EXPECT_EQ(view->TranscriptText(), row.read) << row.name;
+    }
+}
+
+TEST_F(ChatFormTest, screenshot_of_a_conversation_window) {
+    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    view->SetCaption(
+        "Conversacion con : Mar\xED"
+        "a");
+    view->SetTranscriptText(
+        "Mar\xED"
+        "a: Hola, \xBFtienen env\xEDos a Sevilla?\r\nOperador: S\xED, en 48 horas.");
+    view->SetMessageText("Gracias por escribir");
+    view->Show();
+    QApplication::processEvents();
+    EXPECT_EQ(static_cast<ChatWindow&>(*view).Form().windowTitle(),
+              QStringLiteral(u"Conversacion con : Mar\u00EDa"));
+    SaveScreenshot(static_cast<ChatWindow&>(*view).Form(), QStringLiteral("conversation"));
+}
+
+}  // namespace
+}  // namespace tertulia

@@ -1,0 +1,199 @@
+#include "app/console_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+
+#include "app/file_save_dialog.h"
+#include "app/ini_settings_store.h"
+#include "app/qt_timer.h"
+#include "qt_test_support.h"
+#include "session/main_form.h"
+
+namespace tertulia {
+namespace {
+
+class ConsoleWindowTest : public testing::Test {
+  protected:
+    ConsoleWindowTest() {
+        EnsureApplication();
+        window_ = std::make_unique<ConsoleWindow>();
+        timer_ = std::make_unique<QtTimer>([](const std::string&) {});
+        dialog_ = std::make_unique<FileSaveDialog>(window_.get());
+        const QString settingsFile = directory_.filePath(QStringLiteral("Tertulia.conf"));
+        // Nothing listens on the discard port; these tests never send a request.
+        frmMain_ = std::make_unique<TfrmMain>(
+            *window_, *timer_, [settingsFile] { return IniSettingsStore::Open(settingsFile); },
+            *dialog_, "http://127.0.0.1:9", directory_.path().toStdString());
+    }
+
+    QWidget* Child(const char* name) { return window_->findChild<QWidget*>(QLatin1String(name)); }
+    QProgressBar* Gauge() { return window_->findChild<QProgressBar*>(QStringLiteral("Gauge")); }
+
+    QTemporaryDir directory_;
+    std::unique_ptr<ConsoleWindow> window_;
+    std::unique_ptr<QtTimer> timer_;
+    std::unique_ptr<FileSaveDialog> dialog_;
+    std::unique_ptr<TfrmMain> frmMain_;
+};
+
+TEST_F(ConsoleWindowTest, window_has_its_caption_and_fixed_outer_size) {
+    window_->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Tertulia"));
+    EXPECT_EQ(window_->frameGeometry().size(), QSize(192, 336));
+    EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
+    EXPECT_EQ(window_->statusBar()->height(), 19);
+}
+
+TEST_F(ConsoleWindowTest, exactly_one_panel_fills_the_space_between_banner_and_status_line) {
+    window_->show();
+    window_->AddListItem(
+        "Mar\xED"
+        "a");
+    window_->AddListItem("Visitante 2");
+    window_->SetStatusText("Ok");
+    const struct {
+        Panel panel;
+        const char* name;
+    } rows[] = {
+        {Panel::pnTransfer, "pnTransfer"}, {Panel::pnLogin, "pnLogin"}, {Panel::pnChat, "pnChat"}};
+    for (const auto& row : rows) {
+        frmMain_->MostrarPanel(row.panel);
+        QApplication::processEvents();
+        int visible = 0;
+        for (const char* name : {"pnTransfer", "pnLogin", "pnChat"}) {
+            if (Child(name)->isVisibleTo(window_.get())) ++visible;
+        }
+        EXPECT_EQ(visible, 1) << row.name;
+        QWidget* shown = Child(row.name);
+        EXPECT_TRUE(shown->isVisibleTo(window_.get())) << row.name;
+        const QRect area(shown->mapTo(window_.get(), QPoint(0, 0)), shown->size());
+        EXPECT_EQ(area.top(), Child("Image1")->geometry().bottom() + 1) << row.name;
+        EXPECT_EQ(area.bottom() + 1, window_->statusBar()->geometry().top()) << row.name;
+        EXPECT_EQ(area.width(), window_->width()) << row.name;
+        SaveScreenshot(*window_, QStringLiteral("console-") + QLatin1String(row.name));
+    }
+}
+
+TEST_F(ConsoleWindowTest, login_panel_masks_the_password_and_keeps_the_keyboard_order) {
+    auto* code = window_->findChild<QLineEdit*>(QStringLiteral("edCodigoEmpresa"));
+    auto* password = window_->findChild<QLineEdit*>(QStringLiteral("edPassword"));
+    auto* button = window_->findChild<QPushButton*>(QStringLiteral("btConectar"));
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(button->text(), QStringLiteral("Conectar"));
+    const auto nextTabStop = [](QWidget* widget) {
+        do {
+            widget = widget->nextInFocusChain();
+        } while ((widget->focusPolicy() & Qt::TabFocus) == 0);
+        return widget;
+    };
+    EXPECT_EQ(nextTabStop(code), password);
+    EXPECT_EQ(nextTabStop(password), button);
+
+    password->setText(QStringLiteral(u"se\u00F1a"));
+    code->setText(QStringLiteral("demo"));
+    EXPECT_EQ(window_->Password(),
+              "se\xF1"
+              "a");
+    EXPECT_EQ(window_->CompanyCode(), "demo");
+}
+
+TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {
+    window_->show();
+    frmMain_->MostrarPanel(Panel::pnTransfer);
+    EXPECT_EQ(Gauge()->maximum(), 1000);
+    EXPECT_EQ(Gauge()->value(), 0);
+
+    struct Step {
+        const char* name;
+        std::function<void()> event;
+        int max;
+        int progress;
+        const char* status;
+    };
+    const TWorkMode read = TWorkMode::wmRead;
+    const Step steps[] = {
+        {"begin with a content length", [&] { frmMain_->HTTP1WorkBegin(read, 51200); }, 51200, 0,
+         "Transfiriendo : 51200"},
+        {"bytes that came with the head", [&] { frmMain_->HTTP1Work(read, 1000); }, 51200, 1000,
+         "1000 bytes de 51200 bytes."},
+        {"one block later", [&] { frmMain_->HTTP1Work(read, 33768); }, 51200, 33768,
+         "33768 bytes de 51200 bytes."},
+        {"all of it", [&] { frmMain_->HTTP1Work(read, 51200); }, 51200, 51200,
+         "51200 bytes de 51200 bytes."},
+        {"end", [&] { frmMain_->HTTP1WorkEnd(read); }, 51200, 51200, "Ok"},
+        {"begin without a length keeps the status line", [&] { frmMain_->HTTP1WorkBegin(read, 0); },
+         0, 0, "Ok"},
+        {"count without a length leaves the gauge empty", [&] { frmMain_->HTTP1Work(read, 300); },
+         0, 0, "300 bytes."},
+    };
+    for (const Step& step : steps) {
+        step.event();
+        EXPECT_EQ(window_->GaugeMax(), step.max) << step.name;
+        EXPECT_EQ(window_->GaugeProgress(), step.progress) << step.name;
+        EXPECT_EQ(window_->StatusText(), QString::fromLatin1(step.status)) << step.name;
+        if (step.max > 0) {
+            EXPECT_EQ(Gauge()->maximum(), step.max) << step.name;
+            EXPECT_EQ(Gauge()->value(), step.progress) << step.name;
+        } else {
+            // Not Qt's busy indicator, which a range of 0 to 0 would show.
+            EXPECT_GT(Gauge()->maximum(), Gauge()->minimum()) << step.name;
+            EXPECT_EQ(Gauge()->value(), 0) << step.name;
+        }
+    }
+}
+
+TEST_F(ConsoleWindowTest, gauge_progress_stays_between_zero_and_the_maximum) {
+    window_->SetGaugeMax(1000);
+    window_->SetGaugeProgress(5000);
+    EXPECT_EQ(window_->GaugeProgress(), 1000);
+    window_->SetGaugeProgress(-3);
+    EXPECT_EQ(window_->GaugeProgress(), 0);
+    window_->SetGaugeProgress(700);
+    window_->SetGaugeMax(100);
+    EXPECT_EQ(window_->GaugeProgress(), 100);
+    EXPECT_EQ(Gauge()->value(), 100);
+}
+
+TEST_F(ConsoleWindowTest, closing_the_window_only_hides_it) {
+    ConsoleEvents events;
+    events.FormCloseQuery = [this] { frmMain_->FormCloseQuery(); };
+    window_->SetEvents(events);
+    window_->show();
+    EXPECT_FALSE(window_->close());
+    EXPECT_FALSE(window_->isVisible());
+    frmMain_->AbrirVentana1Click();
+    EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(ConsoleWindowTest, posted_message_runs_after_the_current_event) {
+    bool ran = false;
+    window_->Post([&ran] { ran = true; });
+    EXPECT_FALSE(ran);
+    QApplication::processEvents();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(ConsoleWindowTest, list_items_are_shown_and_removed_by_position) {
+    window_->AddListItem("Ana");
+    window_->AddListItem("Jos\xE9");
+    window_->AddListItem("Luis");
+    EXPECT_EQ(window_->SelectedIndex(), -1);
+    window_->RemoveListItem(0);
+    auto* list = window_->findChild<QListWidget*>(QStringLiteral("ListBoxWImg1"));
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral(u"Jos\u00E9"));
+    list->setCurrentRow(1);
+    EXPECT_EQ(window_->SelectedIndex(), 1);
+}
+
+}  // namespace
+}  // namespace tertulia

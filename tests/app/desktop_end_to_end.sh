@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The real console against the real stand-in service, under Xvfb with a tray host and without
+# a window manager: log in by typing, a visitor's conversation opens its window, a typed line
+# reaches the visitor, closing the console only hides it, and "Cerrar" in the tray menu ends
+# the program and stores the company code.
+#
+# usage: desktop_end_to_end.sh TERTULIA TERTULIA-SERVICE SEND-CLOSE-REQUEST SCREENSHOT-DIR
+# The program's service address is fixed at build time (port 8080 on this machine), so the test
+# runs in a network namespace of its own where that port is free.
+set -euo pipefail
+
+if [ "${TERTULIA_E2E_IN_NAMESPACE:-}" != 1 ]; then
+    if unshare -n true 2>/dev/null; then
+        exec env TERTULIA_E2E_IN_NAMESPACE=1 unshare -n "$0" "$@"
+    fi
+    if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
+        echo "SKIP: no network namespace, and port 8080 is taken" >&2
+        exit 77
+    fi
+    export TERTULIA_E2E_IN_NAMESPACE=1
+fi
+ip link set lo up 2>/dev/null || true
+
+tertulia=$1
+service=$2
+send_close=$3
+shots=$4
+mkdir -p "$shots"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -n "${DISPLAY:-}" ] && import -window root "$shots/e2e-failure.png" 2>/dev/null || true
+    echo "--- program output" >&2
+    cat "$work/tertulia.log" >&2 || true
+    exit 1
+}
+
+# Waits until the command succeeds, for at most $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+}
+
+visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
+has_visible_window() { [ -n "$(visible_window "$1")" ]; }
+has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
+
+exec 5>"$work/display"
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$work/display")"
+
+trayer --edge top --align left --widthtype pixel --width 100 --heighttype pixel --height 32 \
+    >"$work/trayer.log" 2>&1 &
+pids+=($!)
+
+"$service" --listen 127.0.0.1:8080 --db "$work/service.db" >"$work/service.log" 2>&1 &
+pids+=($!)
+api=http://127.0.0.1:8080
+wait_for 10 curl -sf "$api/" || fail "the service did not start"
+
+# A visitor writes before the operator logs in; the first news poll opens the conversation.
+opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Lucía" \
+    "$api/api/conversaciones") || fail "the visitor could not open a conversation"
+id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
+token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
+curl -sf --data-urlencode "token=$token" --data-urlencode "texto=Buenas tardes" \
+    "$api/api/conversaciones/$id/mensajes" >/dev/null || fail "the visitor could not write"
+
+export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
+mkdir -p "$HOME"
+"$tertulia" >"$work/tertulia.log" 2>&1 &
+tertulia_pid=$!
+pids+=($tertulia_pid)
+
+wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
+console=$(visible_window '^Tertulia$')
+# The update check runs first; then the login panel is offered.
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$console")"
+import -window root "$shots/e2e-login.png"
+
+# edCodigoEmpresa lies 50 pixels below the banner's top, at 31,69 of the login panel.
+xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+sleep 0.3
+xdotool type --delay 40 demo
+xdotool key Tab
+xdotool type --delay 40 demo
+xdotool key Tab space
+
+title="Conversacion con : Lucía"
+wait_for 20 has_visible_window "^$title\$" || fail "no window titled '$title'"
+chat=$(visible_window "^$title\$")
+sleep 1
+import -window root "$shots/e2e-conversation.png"
+
+xdotool windowfocus --sync "$chat"
+xdotool type --delay 30 "Hola Lucia, le atiendo"
+xdotool key Return
+reached() { curl -sf "$api/api/conversaciones/$id?token=$token" | grep -q '"autor":"operador","texto":"Hola Lucia, le atiendo"'; }
+wait_for 10 reached || fail "the operator's line did not reach the visitor"
+
+"$send_close" "$console"
+wait_for 5 has_no_visible_window '^Tertulia$' || fail "closing the console did not hide it"
+kill -0 "$tertulia_pid" || fail "closing the console ended the program"
+has_visible_window "^$title\$" || fail "closing the console hid the conversation window"
+
+# The tray icon sits at the left of trayer's panel; a left click opens its menu, which has the
+# keyboard: Down picks the first item ("Abrir Tertulia"), Up the last ("Cerrar").
+open_tray_menu() {
+    xdotool mousemove 12 14 click 1
+    sleep 0.7
+}
+open_tray_menu
+import -window root "$shots/e2e-tray-menu.png"
+xdotool key Down Return
+wait_for 5 has_visible_window '^Tertulia$' || fail "'Abrir Tertulia' did not show the console"
+
+open_tray_menu
+xdotool key Up Return
+for _ in $(seq 50); do
+    kill -0 "$tertulia_pid" 2>/dev/null || break
+    sleep 0.2
+done
+kill -0 "$tertulia_pid" 2>/dev/null && fail "'Cerrar' did not end the program"
+wait "$tertulia_pid" || fail "the program ended with status $?"
+
+settings="$XDG_CONFIG_HOME/Grupo Laredo/Tertulia.ini"
+grep -qx 'IdEmpresa=demo' "$settings" || fail "the company code was not stored in $settings"
+head -1 "$settings" | grep -qx '\[General\]' || fail "the company code is not under [General]"
+echo "PASS"

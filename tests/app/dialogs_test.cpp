@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+
+#include "app/console_window.h"
+#include "qt_test_support.h"
+#include "session/error_report.h"
+
+namespace tertulia {
+namespace {
+
+TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
+    EnsureApplication();
+    ConsoleWindow console;
+    console.SetErrorText(ApplicationErrorText);
+    console.show();
+    struct Row {
+        const char* name;
+        std::function<void()> open;
+        QString press;
+        SeenBox expected;
+    };
+    const QStringList ok{QStringLiteral("OK")};
+    const QStringList okCancel{QStringLiteral("OK"), QStringLiteral("Cancel")};
+    const Row rows[] = {
+        {"error box",
+         [&] { console.ShowError("ERROR : \nHTTP/1.1 404 Not Found"); },
+         "OK",
+         {"Error", "ERROR : \nHTTP/1.1 404 Not Found", QMessageBox::Critical, ok}},
+        {"confirmation",
+         [&] {
+             console.Confirm(
+                 "\xBF"
+                 "Desea actualizar?");
+         },
+         "OK",
+         {"Confirm", QStringLiteral(u"\u00BFDesea actualizar?"), QMessageBox::Question, okCancel}},
+        {"warning with its own caption",
+         [&] { console.ShowWarning("Error", "Archivo alterado"); },
+         "OK",
+         {"Error", "Archivo alterado", QMessageBox::Warning, ok}},
+        {"application error report adds the full stop",
+         [&] { console.ReportFailure("Text exceeds memo capacity"); },
+         "OK",
+         {"Tertulia", "Text exceeds memo capacity.", QMessageBox::Critical, ok}},
+    };
+    for (const Row& row : rows) {
+        const SeenBox seen = ReadModalBox(row.open, row.press);
+        EXPECT_EQ(seen.title, row.expected.title) << row.name;
+        EXPECT_EQ(seen.text, row.expected.text) << row.name;
+        EXPECT_EQ(seen.icon, row.expected.icon) << row.name;
+        EXPECT_EQ(seen.buttons, row.expected.buttons) << row.name;
+    }
+}
+
+TEST(DialogsTest, only_ok_confirms) {
+    EnsureApplication();
+    ConsoleWindow console;
+    const struct {
+        const char* name;
+        QString press;
+        bool answer;
+    } rows[] = {{"ok", "OK", true}, {"cancel", "Cancel", false}, {"escape", "", false}};
+    for (const auto& row : rows) {
+        bool answer = !row.answer;
+        ReadModalBox([&] { answer = console.Confirm("Desea Guardar?"); }, row.press);
+        EXPECT_EQ(answer, row.answer) << row.name;
+    }
+}
+
+}  // namespace
+}  // namespace tertulia
