@@ -18,7 +18,7 @@
 #include "app/fonts.h"
 #include "app/message_boxes.h"
 #include "app/outer_size.h"
-#include "app/windows1252.h"
+#include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
 

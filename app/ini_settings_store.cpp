@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <stdexcept>
 
-#include "app/windows1252.h"
+#include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
 

@@ -104,7 +104,7 @@ bool QtTrayBackend::NotifyIcon(TNotifyMessage message, const TNotifyIconData& da
     }
     const auto* picture = dynamic_cast<const QtIconPicture*>(data.hIcon.get());
     trayIcon_.setIcon(picture != nullptr ? picture->Icon() : QIcon());
-    trayIcon_.setToolTip(FromWindows1252(data.Tip()));
+    trayIcon_.setToolTip(ToQString(data.Tip()));
     if (message == NIM_ADD) {
         trayIcon_.show();
         return QSystemTrayIcon::isSystemTrayAvailable();

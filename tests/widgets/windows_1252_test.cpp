@@ -1,4 +1,4 @@
-#include "app/windows1252.h"
+#include "widgets/qt/windows_1252.h"
 
 #include <gtest/gtest.h>
 
