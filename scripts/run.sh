@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Installs what it needs, builds, and runs what exists of Tertulia so far.
+# Installs what it needs, builds, and starts the local chat service with the console against it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$top/build" -j"$(nproc)"
-echo "The console does not exist yet; tertulia-tool does:"
-"$top/build/tools/tertulia-tool" md5 -s demo
+exec "$top/scripts/run-desktop.sh" "$@"
