@@ -17,11 +17,11 @@
 #include "app/fonts.h"
 #include "app/message_boxes.h"
 #include "app/outer_size.h"
-#include "widgets/qt/windows_1252.h"
 #include "widgets/qt/banner.h"
 #include "widgets/qt/image_list.h"
 #include "widgets/qt/list_box_w_img.h"
 #include "widgets/qt/resources.h"
+#include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
 

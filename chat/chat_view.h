@@ -10,7 +10,7 @@ class Timer;
 // The events of a conversation window, handled by its logic. The desktop layer calls them and
 // passes any exception that escapes to the application's top-level error report.
 class ChatHandlers {
-public:
+  public:
     virtual ~ChatHandlers() = default;
     virtual void FormShow() = 0;
     virtual void FormResize() = 0;
@@ -24,7 +24,7 @@ public:
 // The window operations that a conversation window's logic needs; the desktop layer implements
 // them with Qt, tests with recording doubles. Texts are Windows-1252 bytes.
 class ChatView {
-public:
+  public:
     virtual ~ChatView() = default;
 
     // The logic that handles this window's events; set once, right after creation.

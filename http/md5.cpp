@@ -1,8 +1,8 @@
 #include "http/md5.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -13,7 +13,7 @@ namespace {
 // One RFC 1321 digest computation. Blocks are processed straight from the caller's bytes when
 // they are whole, so long inputs are never copied.
 class Md5 {
-public:
+  public:
     void Update(const unsigned char* data, std::size_t size) {
         length_ += size;
         if (buffered_ > 0) {
@@ -49,7 +49,7 @@ public:
         return digest;
     }
 
-private:
+  private:
     static std::uint32_t Rotate(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
     static std::uint32_t Word(const unsigned char* p) {

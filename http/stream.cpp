@@ -13,7 +13,8 @@ namespace tertulia {
 
 namespace {
 
-[[noreturn]] void ThrowFileError(const std::string& action, const std::string& fileName, int error) {
+[[noreturn]] void ThrowFileError(const std::string& action, const std::string& fileName,
+                                 int error) {
     throw std::runtime_error(action + " \"" + fileName + "\". " + std::strerror(error));
 }
 
@@ -48,8 +49,8 @@ void MemoryStream::SetSize(std::int64_t size) {
 }
 
 FileStream::FileStream(const std::string& fileName, Mode mode) : fileName_(fileName) {
-    const int flags = mode == Mode::Create ? (O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC)
-                                           : (O_RDONLY | O_CLOEXEC);
+    const int flags =
+        mode == Mode::Create ? (O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC);
     fd_ = ::open(fileName.c_str(), flags, S_IRUSR | S_IWUSR);
     if (fd_ < 0) ThrowFileError("Cannot open file", fileName, errno);
 }

@@ -9,7 +9,7 @@ namespace tertulia {
 // A seekable byte stream owned by the caller: what a download is written into and what a
 // digest is computed from. Failures are thrown as std::runtime_error with a message.
 class Stream {
-public:
+  public:
     virtual ~Stream() = default;
 
     // Reads up to `count` bytes at the position and advances it; returns the number read,
@@ -26,7 +26,7 @@ public:
 
 // A stream held in memory.
 class MemoryStream : public Stream {
-public:
+  public:
     MemoryStream() = default;
     explicit MemoryStream(std::string bytes) : bytes_(std::move(bytes)) {}
 
@@ -39,14 +39,14 @@ public:
 
     const std::string& Bytes() const { return bytes_; }
 
-private:
+  private:
     std::string bytes_;
     std::int64_t position_ = 0;
 };
 
 // A stream over a file, through a POSIX file descriptor that it owns.
 class FileStream : public Stream {
-public:
+  public:
     enum class Mode {
         Create,  // created anew and empty, or emptied; owner-only permissions
         Read,    // existing file, read only
@@ -67,7 +67,7 @@ public:
     // Flushes to the disk and closes; a failure is thrown, unlike in the destructor.
     void Close();
 
-private:
+  private:
     int fd_ = -1;
     std::string fileName_;
 };

@@ -16,7 +16,7 @@ enum class Panel { pnTransfer, pnLogin, pnChat };
 // The window operations that the console's logic needs. The desktop layer implements them with
 // Qt; tests implement them with recording doubles. Texts are Windows-1252 bytes.
 class ConsoleView {
-public:
+  public:
     virtual ~ConsoleView() = default;
 
     // Shows exactly one panel, filling the space between the banner and the status line.
@@ -72,7 +72,7 @@ public:
 // A timer that calls its handler on the user-interface thread; starting it begins a full new
 // interval.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual void SetHandler(std::function<void()> handler) = 0;
     virtual void SetInterval(int milliseconds) = 0;
@@ -83,9 +83,10 @@ public:
 // The per-user settings store. Both operations throw std::runtime_error when the store cannot
 // be read or written.
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
-    virtual std::optional<std::string> Read(const std::string& section, const std::string& name) = 0;
+    virtual std::optional<std::string> Read(const std::string& section,
+                                            const std::string& name) = 0;
     virtual void Write(const std::string& section, const std::string& name,
                        const std::string& value) = 0;
 };
@@ -93,7 +94,7 @@ public:
 // The shared save dialog SaveDialog1: the chosen file name, or nothing when cancelled. It asks
 // before replacing an existing file.
 class SaveDialog {
-public:
+  public:
     virtual ~SaveDialog() = default;
     virtual std::optional<std::string> Execute() = 0;
 };
