@@ -8,6 +8,8 @@
 # The program's service address is fixed at build time (port 8080 on this machine), so the test
 # runs in a network namespace of its own where that port is free.
 set -euo pipefail
+# xdotool matches window titles in the current locale; the visitor's name is not ASCII.
+export LC_ALL=C.UTF-8
 
 if [ "${TERTULIA_E2E_IN_NAMESPACE:-}" != 1 ]; then
     if unshare -n true 2>/dev/null; then
