@@ -50,9 +50,10 @@ bool IsDottedIPv4(std::string_view host) {
         int value = 0;
         while (digits < host.size() && host[digits] >= '0' && host[digits] <= '9') {
             value = value * 10 + (host[digits] - '0');
-            if (++digits > 3) return false;
+            if (value > 255) return false;
+            ++digits;
         }
-        if (digits == 0 || value > 255) return false;
+        if (digits == 0) return false;
         ++parts;
         host.remove_prefix(digits);
         if (host.empty()) return parts == 4;

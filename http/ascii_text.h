@@ -14,6 +14,7 @@ std::string_view TrimBlanks(std::string_view text);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
+// Four decimal numbers from 0 to 255 joined by dots; leading zeros are decimal too.
 bool IsDottedIPv4(std::string_view host);
 
 // Optional sign and decimal digits that fit a signed 32-bit number.

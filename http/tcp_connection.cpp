@@ -31,13 +31,31 @@ in_port_t ParsePort(const std::string& port) {
     return htons(static_cast<std::uint16_t>(*value));
 }
 
+// The address of a host that IsDottedIPv4 accepts, each number read in decimal (the resolver
+// would read a leading zero as octal).
+in_addr DottedAddress(const std::string& host) {
+    std::uint32_t address = 0;
+    std::uint32_t number = 0;
+    for (const char c : host) {
+        if (c == '.') {
+            address = address << 8 | number;
+            number = 0;
+        } else {
+            number = number * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+    }
+    in_addr result{};
+    result.s_addr = htonl(address << 8 | number);
+    return result;
+}
+
 in_addr ResolveIPv4(const std::string& host) {
     in_addr address{};
     if (EqualsIgnoringCase(host, "localhost")) {
         address.s_addr = htonl(INADDR_LOOPBACK);
         return address;
     }
-    if (IsDottedIPv4(host) && ::inet_pton(AF_INET, host.c_str(), &address) == 1) return address;
+    if (IsDottedIPv4(host)) return DottedAddress(host);
 
     addrinfo hints{};
     hints.ai_family = AF_INET;

@@ -30,13 +30,13 @@ std::string Reply(const std::string& statusLine, const std::vector<std::string>&
     return reply + "\r\n" + body;
 }
 
-ScriptServer::ScriptServer() {
+ScriptServer::ScriptServer(const char* listenAddress) : address_(listenAddress) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+    if (listenFd_ < 0 || ::inet_pton(AF_INET, listenAddress, &address.sin_addr) != 1 ||
+        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listenFd_, 16) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("test server cannot listen");
@@ -63,7 +63,7 @@ void ScriptServer::AddConnection(std::vector<ServerStep> script) {
 }
 
 std::string ScriptServer::Url(const std::string& target) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + target;
+    return "http://" + address_ + ":" + std::to_string(port_) + target;
 }
 
 std::vector<ScriptServer::Request> ScriptServer::Requests() const {

@@ -28,7 +28,8 @@ ServerStep Close();  // closes the connection from the server's side
 // has run out stays open, silent, until the client closes it.
 class ScriptServer {
   public:
-    ScriptServer();
+    // Listens on a free port of `address`, a loopback address.
+    explicit ScriptServer(const char* address = "127.0.0.1");
     ~ScriptServer();
     ScriptServer(const ScriptServer&) = delete;
     ScriptServer& operator=(const ScriptServer&) = delete;
@@ -51,6 +52,7 @@ class ScriptServer {
     void AcceptLoop();
     void Serve(int index, int fd, std::vector<ServerStep> script);
 
+    std::string address_;
     int listenFd_ = -1;
     int port_ = 0;
     std::thread acceptor_;
