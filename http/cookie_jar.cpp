@@ -11,6 +11,12 @@ namespace tertulia {
 
 namespace {
 
+// Bounds within which a hostile server can grow the jar, at the least sizes RFC 6265 asks a
+// jar to hold; a cookie beyond them is dropped.
+constexpr std::size_t kMaxCookieBytes = 4096;
+constexpr std::size_t kMaxCookiesPerDomain = 50;
+constexpr std::size_t kMaxCookies = 3000;
+
 std::vector<std::string_view> SplitParts(std::string_view text) {
     std::vector<std::string_view> parts;
     for (;;) {
@@ -52,6 +58,7 @@ void CookieJar::Store(const std::vector<std::string>& setCookieValues,
 }
 
 void CookieJar::StoreOne(const std::string& setCookie, const std::string& serverHost) {
+    if (setCookie.size() > kMaxCookieBytes) return;
     const std::vector<std::string_view> parts = SplitParts(setCookie);
     Cookie cookie;
     const std::size_t equals = parts.front().find('=');
@@ -110,8 +117,14 @@ void CookieJar::StoreOne(const std::string& setCookie, const std::string& server
                              [&](const Cookie& c) { return c.name == cookie.name; });
     if (same != entry->cookies.end())
         *same = std::move(cookie);
-    else
+    else if (entry->cookies.size() < kMaxCookiesPerDomain && CookieCount() < kMaxCookies)
         entry->cookies.push_back(std::move(cookie));
+}
+
+std::size_t CookieJar::CookieCount() const {
+    std::size_t count = 0;
+    for (const auto& entry : entries_) count += entry.cookies.size();
+    return count;
 }
 
 void CookieJar::RemoveExpired() {

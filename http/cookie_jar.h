@@ -36,7 +36,8 @@ class CookieJar {
     void SetClock(std::function<std::int64_t()> now) { now_ = std::move(now); }
 
     // Stores the cookies of a reply's "Set-cookie" (or "Set-cookie2") values; one whose
-    // domain does not cover the server host is dropped.
+    // domain does not cover the server host is dropped, and so is one beyond the jar's
+    // bounds (4096 bytes a cookie, 50 cookies a domain, 3000 in all).
     void Store(const std::vector<std::string>& setCookieValues, const std::string& serverHost);
 
     // Value of the "Cookie" header for a request; empty when no cookie matches. Expired
@@ -47,6 +48,7 @@ class CookieJar {
 
   private:
     void StoreOne(const std::string& setCookie, const std::string& serverHost);
+    std::size_t CookieCount() const;
     void RemoveExpired();
 
     std::function<std::int64_t()> now_;

@@ -15,6 +15,8 @@ void ReadReply(ReplyReader& reader, const ReplyContext& context, BodySink& targe
     }
     if (head.IsSuccess()) {
         if (head.statusCode != 204) ReadBody(reader, head, target, context.report);
+        // Also without a body: the target ends where the body would have begun.
+        target.Trim();
         return;
     }
     TextSink failureBody(context.maxTextSize);

@@ -97,6 +97,12 @@ const JarRow kJarRows[] = {
      "/",
      ""},
     {"control character in the value dropped", {"a=1\rX: y"}, "h.test", "h.test", "/", ""},
+    {"cookie over 4096 bytes dropped",
+     {"a=1", "a=" + std::string(4095, 'v')},
+     "h.test",
+     "h.test",
+     "/",
+     "a=1"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CookieJarTest, testing::ValuesIn(kJarRows));
@@ -111,6 +117,20 @@ TEST(CookieJarClockTest, MaxAgeExpiresAgainstTheClock) {
     now += 1;
     EXPECT_EQ(jar.CookieHeader("h.test", "/"), "");
     EXPECT_TRUE(jar.Entries().at(0).cookies.empty());
+}
+
+TEST(CookieJarBoundsTest, DropsNewNamesBeyondTheBounds) {
+    CookieJar jar([] { return kNow; });
+    for (int host = 0; host < 60; ++host) {
+        std::vector<std::string> values;
+        for (int i = 0; i <= 50; ++i) values.push_back("c" + std::to_string(i) + "=v");
+        jar.Store(values, "h" + std::to_string(host) + ".test");
+        ASSERT_EQ(jar.Entries().back().cookies.size(), 50u) << "50 a domain";
+    }
+    jar.Store({"c0=new", "late=1"}, "h60.test");
+    EXPECT_EQ(jar.CookieHeader("h60.test", "/"), "") << "3000 in all";
+    jar.Store({"c0=new"}, "h0.test");
+    EXPECT_EQ(jar.Entries().front().cookies.front().value, "new") << "a replacement still fits";
 }
 
 struct DateRow {

@@ -483,7 +483,8 @@ TEST(HttpStreamTest, WritesAtThePositionAndEndsTheStreamThere) {
     Fixture f;
     f.server.AddConnection(
         {ReadRequest(), Send(Reply(kOk, {"Content-Length: 5"}, "hello")), ReadRequest(),
-         Send(Reply(kOk, {"Transfer-Encoding: chunked"}, "2\r\nab\r\n0\r\n\r\n"))});
+         Send(Reply(kOk, {"Transfer-Encoding: chunked"}, "2\r\nab\r\n0\r\n\r\n")), ReadRequest(),
+         Send(Reply("HTTP/1.1 204 No Content", {}))});
     MemoryStream stream("0123456789");
     stream.Seek(3);
     f.client.GetToStream(f.server.Url(), stream);
@@ -491,6 +492,18 @@ TEST(HttpStreamTest, WritesAtThePositionAndEndsTheStreamThere) {
     stream.Seek(1);
     f.client.GetToStream(f.server.Url(), stream);
     EXPECT_EQ(stream.Bytes(), "0ab");
+    stream.Seek(2);
+    f.client.GetToStream(f.server.Url(), stream);
+    EXPECT_EQ(stream.Bytes(), "0a") << "nothing written, so the stream ends at the position";
+}
+
+TEST(HttpConnectionTest, DottedAddressNumbersAreDecimal) {
+    ScriptServer server("127.0.0.10");
+    server.AddConnection({ReadRequest(), Send(Reply(kOk, {"Content-Length: 1"}, "a"))});
+    HttpClient client;
+    client.SetConnectTimeout(5s);
+    client.SetReadTimeout(5s);
+    EXPECT_EQ(client.GetText("http://127.00.0.0010:" + std::to_string(server.Port()) + "/"), "a");
 }
 
 TEST(HttpStreamTest, FailedStatusWritesNothing) {
