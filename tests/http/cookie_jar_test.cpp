@@ -18,6 +18,10 @@ struct JarRow {
     const char* expected;
 };
 
+void PrintTo(const JarRow& row, std::ostream* os) {
+    *os << row.proves;
+}
+
 class CookieJarTest : public testing::TestWithParam<JarRow> {};
 
 TEST_P(CookieJarTest, SendsWhatMatches) {

@@ -13,6 +13,10 @@ struct SplitRow {
     UrlParts expected;
 };
 
+void PrintTo(const SplitRow& row, std::ostream* os) {
+    *os << row.proves;
+}
+
 class SplitUrlTest : public testing::TestWithParam<SplitRow> {};
 
 TEST_P(SplitUrlTest, Splits) {
