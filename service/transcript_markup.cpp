@@ -25,7 +25,7 @@ std::string TranscriptEscape(std::string_view text) {
             default:
                 break;
         }
-        if (b >= 0xA0) {
+        if (b > 0xA0) {
             out += '&';
             out += kLatin1EntityNames[b - 0xA0];
             out += ';';
