@@ -15,6 +15,8 @@ namespace {
 class Md5 {
   public:
     void Update(const unsigned char* data, std::size_t size) {
+        // An empty view may carry a null pointer, which memcpy must never see.
+        if (size == 0) return;
         length_ += size;
         if (buffered_ > 0) {
             const std::size_t take = std::min(size, sizeof buffer_ - buffered_);

@@ -60,6 +60,10 @@ TEST(Md5StreamTest, StartsAtTheStreamsPosition) {
     EXPECT_EQ(Md5TextOfStream(stream), "18E5CF08FDAA3E01E70BE8CB9BE2C783");
 }
 
+TEST(Md5StringTest, ViewWithoutStorageIsTheEmptyMessage) {
+    EXPECT_EQ(Md5TextOfString(std::string_view()), "D41D8CD98F00B204E9800998ECF8427E");
+}
+
 TEST(Md5StreamTest, DigestTextIsUpperCaseOnly) {
     const std::string digest = Md5TextOfString("abc");
     EXPECT_NE(digest, "900150983cd24fb0d6963f7d28e17f72");
