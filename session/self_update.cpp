@@ -56,14 +56,17 @@ void TfrmMain::VerificarActualizacion() {
             return;
         }
         const std::string programName = fileName + ".exe";
-        std::rename(fileName.c_str(), programName.c_str());
-        // Only a file whose digest matched becomes executable.
-        ::chmod(programName.c_str(), S_IRWXU);
-        if (starter_(programName)) {
-            view_.Quit();
-            return;
+        // A name that the move could not take may belong to someone else's file: that is
+        // neither changed, started nor deleted, and the download stays under its own name.
+        if (std::rename(fileName.c_str(), programName.c_str()) == 0) {
+            // Only a file whose digest matched becomes executable.
+            ::chmod(programName.c_str(), S_IRWXU);
+            if (starter_(programName)) {
+                view_.Quit();
+                return;
+            }
+            ::unlink(programName.c_str());
         }
-        ::unlink(programName.c_str());
         view_.ShowWarning("Error",
                           "No se pudo ejecutar la aplicaci\xF3"
                           "n");
