@@ -49,7 +49,9 @@ void TfrmMain::VerificarActualizacion() {
             http_.GetToStream(update.address, file);
             file.Close();
         }
-        if (DigestOfFile(fileName) != update.digest) {
+        // A digest that could not be computed matches nothing, an empty announced one included.
+        const std::string digest = DigestOfFile(fileName);
+        if (digest.empty() || digest != update.digest) {
             ::unlink(fileName.c_str());
             view_.ShowError(
                 "El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");

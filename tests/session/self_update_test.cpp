@@ -110,6 +110,23 @@ TEST_F(SelfUpdateTest, ADigestMismatchDeletesTheDownloadAndStartsNothing) {
     EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
 }
 
+TEST_F(SelfUpdateTest, ADigestThatCannotBeComputedNeverMatchesAnEmptyOne) {
+    Offer("", kProgram);
+    // When the transfer ends, the download's name is taken by something that cannot be read.
+    harness.view.onStatus = [&] {
+        if (harness.view.status != "Ok") return;
+        for (const auto& file : FilesIn(tmp)) {
+            fs::remove(file);
+            fs::create_directory(file);
+        }
+    };
+    StartUp();
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(log.back(),
+              "error El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
+    EXPECT_EQ(harness.view.quits, 0);
+}
+
 TEST_F(SelfUpdateTest, AProgramThatCannotBeStartedIsDeletedWithAWarning) {
     startSucceeds = false;
     Offer(Md5TextOfString(kProgram), kProgram);
