@@ -54,6 +54,10 @@ void WriteTranscriptFile(const std::string& fileName, const std::string& text) {
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
     std::string partName = directory + "." + base + ".XXXXXX";
 
+    // The rename below would replace even a file that its permissions keep from being written.
+    if (::access(fileName.c_str(), W_OK) != 0 && errno != ENOENT) {
+        Fail("Cannot create file", fileName, errno);
+    }
     const mode_t mode = ModeFor(fileName);
     const int fd = ::mkstemp(partName.data());
     if (fd < 0) Fail("Cannot create file", fileName, errno);

@@ -49,21 +49,26 @@ void TfrmMain::VerificarActualizacion() {
             http_.GetToStream(update.address, file);
             file.Close();
         }
-        if (DigestOfFile(fileName) != update.digest) {
+        // A digest that could not be computed matches nothing, an empty announced one included.
+        const std::string digest = DigestOfFile(fileName);
+        if (digest.empty() || digest != update.digest) {
             ::unlink(fileName.c_str());
             view_.ShowError(
                 "El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
             return;
         }
         const std::string programName = fileName + ".exe";
-        std::rename(fileName.c_str(), programName.c_str());
-        // Only a file whose digest matched becomes executable.
-        ::chmod(programName.c_str(), S_IRWXU);
-        if (starter_(programName)) {
-            view_.Quit();
-            return;
+        // A name that the move could not take may belong to someone else's file: that is
+        // neither changed, started nor deleted, and the download stays under its own name.
+        if (std::rename(fileName.c_str(), programName.c_str()) == 0) {
+            // Only a file whose digest matched becomes executable.
+            ::chmod(programName.c_str(), S_IRWXU);
+            if (starter_(programName)) {
+                view_.Quit();
+                return;
+            }
+            ::unlink(programName.c_str());
         }
-        ::unlink(programName.c_str());
         view_.ShowWarning("Error",
                           "No se pudo ejecutar la aplicaci\xF3"
                           "n");

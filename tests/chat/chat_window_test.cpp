@@ -245,6 +245,43 @@ TEST_F(OpenChatTest, AWindowsPollDuringTheErrorBoxOfANewWindowsFirstPoll) {
     EXPECT_TRUE(harness.tmIdle.Enabled());
 }
 
+TEST_F(OpenChatTest, AnotherWindowsCloseAndDeleteDuringAnErrorBoxOfANewOrSendingWindow) {
+    // 5 is closed, and destroyed, while the first poll of 7 shows its error box.
+    server.Reply("OK,7=Eva|9=Luis|");
+    server.Reply("ERROR sin permiso");  // the first poll of 7
+    server.Reply("OK");                 // 5's close request, nested in 7's error box
+    server.Reply("Luis: hola");         // the first poll of 9
+    harness.view.onChatCreated = [&](RecordingChatView& created) {
+        harness.view.onChatCreated = nullptr;
+        created.dialog.duringNext = [&] {
+            chat().handlers->sbCerraryBorrarClick();
+            harness.view.RunPosted();
+        };
+    };
+    harness.console.tmIdleTimer();
+    EXPECT_EQ(harness.ListedIds(), (std::vector<std::string>{"7=Eva", "9=Luis"}));
+    EXPECT_EQ(harness.view.listItems, (std::vector<std::string>{"Eva", "Luis"}));
+    ASSERT_EQ(harness.view.chats.size(), 2u);
+    EXPECT_EQ(&harness.console.ListBoxWImg1()[0].Objeto->Ventana->View(), &harness.Chat(0));
+    EXPECT_EQ(harness.Chat(0).caption, "Conversacion con : Eva");
+    EXPECT_TRUE(harness.tmIdle.Enabled());
+
+    // 7 is closed, and destroyed, while 9's send shows its error box; 9 goes on to empty its line.
+    server.Reply("ERROR no enviado");
+    server.Reply("OK");
+    RecordingChatView& luis = harness.Chat(1);
+    luis.dialog.duringNext = [&] {
+        harness.Chat(0).handlers->sbCerraryBorrarClick();
+        harness.view.RunPosted();
+    };
+    luis.message = "hola";
+    luis.handlers->sbEnviarClick();
+    EXPECT_EQ(luis.message, "");
+    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"9=Luis"});
+    ASSERT_EQ(harness.view.chats.size(), 1u);
+    EXPECT_EQ(&harness.console.ListBoxWImg1()[0].Objeto->Ventana->View(), &luis);
+}
+
 TEST_F(OpenChatTest, ANewsPollDuringTheConfirmationOfCloseAndDelete) {
     server.Reply("OK,7=Eva|");  // the news poll, nested in 5's confirmation box
     server.Reply("Eva: buenas");

@@ -1,11 +1,14 @@
 #include "chat/transcript_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +64,36 @@ TEST_F(TranscriptFileTest, ReplacesAnExistingFileKeepingItsPermissionsAndLeavesN
     EXPECT_EQ(ReadAll(file), "nuevo");
     EXPECT_EQ(fs::status(file).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(TranscriptFileTest, AFileThatMayNotBeWrittenIsNotReplaced) {
+    const fs::path file = dir_ / "copia.txt";
+    std::ofstream(file) << "protegida";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // Root may write anything: the attempt is made as an ordinary user who owns the directory.
+    const bool root = ::geteuid() == 0;
+    const uid_t user = root ? 65534 : ::geteuid();
+    if (root) {
+        ASSERT_EQ(::chown(dir_.c_str(), user, user), 0);
+        ASSERT_EQ(::chown(file.c_str(), user, user), 0);
+    }
+    EXPECT_EXIT(
+        {
+            if (root &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
+                std::_Exit(2);
+            }
+            try {
+                WriteTranscriptFile(file.string(), "nuevo");
+            } catch (const std::runtime_error& failure) {
+                std::fputs(failure.what(), stderr);
+                std::_Exit(0);
+            }
+            std::_Exit(1);
+        },
+        ::testing::ExitedWithCode(0), "Cannot create file \".*\". Permission denied");
+    EXPECT_EQ(ReadAll(file), "protegida");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 

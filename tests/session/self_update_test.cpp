@@ -110,6 +110,23 @@ TEST_F(SelfUpdateTest, ADigestMismatchDeletesTheDownloadAndStartsNothing) {
     EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
 }
 
+TEST_F(SelfUpdateTest, ADigestThatCannotBeComputedNeverMatchesAnEmptyOne) {
+    Offer("", kProgram);
+    // When the transfer ends, the download's name is taken by something that cannot be read.
+    harness.view.onStatus = [&] {
+        if (harness.view.status != "Ok") return;
+        for (const auto& file : FilesIn(tmp)) {
+            fs::remove(file);
+            fs::create_directory(file);
+        }
+    };
+    StartUp();
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(log.back(),
+              "error El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
+    EXPECT_EQ(harness.view.quits, 0);
+}
+
 TEST_F(SelfUpdateTest, AProgramThatCannotBeStartedIsDeletedWithAWarning) {
     startSucceeds = false;
     Offer(Md5TextOfString(kProgram), kProgram);
@@ -119,6 +136,27 @@ TEST_F(SelfUpdateTest, AProgramThatCannotBeStartedIsDeletedWithAWarning) {
     EXPECT_EQ(log.back(), "warning Error: No se pudo ejecutar la aplicaci\xF3n");
     EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
     EXPECT_EQ(harness.view.quits, 0);
+}
+
+TEST_F(SelfUpdateTest, AFailedMoveStartsNothingAndKeepsTheDownload) {
+    Offer(Md5TextOfString(kProgram), kProgram);
+    // Something else already holds the ".exe" name while the download runs.
+    fs::path occupied;
+    fs::perms occupiedMode{};
+    harness.view.onStatus = [&] {
+        if (!occupied.empty()) return;
+        for (const auto& file : FilesIn(tmp)) occupied = file.string() + ".exe";
+        fs::create_directories(occupied / "inside");
+        occupiedMode = fs::status(occupied).permissions();
+    };
+    StartUp();
+    EXPECT_TRUE(started.empty()) << "never what stands under the name of the program";
+    EXPECT_EQ(log.back(), "warning Error: No se pudo ejecutar la aplicaci\xF3n");
+    EXPECT_EQ(harness.view.quits, 0);
+    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
+    EXPECT_EQ(FilesIn(tmp).size(), 2u) << "the download under its temporary name stays";
+    EXPECT_TRUE(fs::exists(occupied / "inside"));
+    EXPECT_EQ(fs::status(occupied).permissions(), occupiedMode);
 }
 
 TEST_F(SelfUpdateTest, OutcomesThatEndWithoutADownload) {
