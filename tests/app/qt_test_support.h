@@ -23,6 +23,7 @@ struct SeenBox {
     QString text;
     int icon = 0;
     QStringList buttons;
+    QString defaultButton;  // empty when none
 };
 
 // Runs `open`, which shows a modal box; the box is read and closed with the button whose text is
