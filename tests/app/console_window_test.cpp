@@ -252,6 +252,27 @@ TEST_F(ConsoleWindowTest, gauge_progress_stays_between_zero_and_the_maximum) {
     EXPECT_EQ(Gauge()->value(), 100);
 }
 
+TEST_F(ConsoleWindowTest, status_line_shows_a_reply_on_one_line_as_it_came) {
+    const struct {
+        const char* name;
+        std::string text;
+        QString shown;
+    } rows[] = {
+        {"plain", "Ok", QStringLiteral("Ok")},
+        {"trailing line feed", "ERROR. Sesion caducada\n",
+         QStringLiteral("ERROR. Sesion caducada ")},
+        {"cr lf inside", "ERROR. uno\r\ndos", QStringLiteral("ERROR. uno dos")},
+        {"lone cr", "uno\rdos", QStringLiteral("uno dos")},
+        {"tags stay text", "ERROR. <b>uno</b>", QStringLiteral("ERROR. <b>uno</b>")},
+    };
+    auto* label = window_->findChild<QLabel*>(QStringLiteral("StatusBar1"));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    for (const auto& row : rows) {
+        window_->SetStatusText(row.text);
+        EXPECT_EQ(window_->StatusText(), row.shown) << row.name;
+    }
+}
+
 TEST_F(ConsoleWindowTest, closing_the_window_only_hides_it) {
     ConsoleEvents events;
     events.FormCloseQuery = [this] { frmMain_->FormCloseQuery(); };

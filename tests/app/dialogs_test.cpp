@@ -27,6 +27,11 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
          [&] { console.ShowError("ERROR : \nHTTP/1.1 404 Not Found"); },
          "OK",
          {"Error", "ERROR : \nHTTP/1.1 404 Not Found", QMessageBox::Critical, ok, "OK"}},
+        {"reply with tags is shown as it came",
+         [&] { console.ShowError("ERROR <b>sin sesion</b><br>vuelva a conectar"); },
+         "OK",
+         {"Error", "ERROR <b>sin sesion</b><br>vuelva a conectar", QMessageBox::Critical, ok,
+          "OK"}},
         {"confirmation",
          [&] {
              console.Confirm(
@@ -52,6 +57,7 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
         EXPECT_EQ(seen.icon, row.expected.icon) << row.name;
         EXPECT_EQ(seen.buttons, row.expected.buttons) << row.name;
         EXPECT_EQ(seen.defaultButton, row.expected.defaultButton) << row.name;
+        EXPECT_TRUE(seen.plainText) << row.name;
     }
 }
 

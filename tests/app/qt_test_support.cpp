@@ -37,6 +37,7 @@ SeenBox ReadModalBox(const std::function<void()>& open, const QString& press) {
         seen.icon = box->icon();
         for (QAbstractButton* button : box->buttons()) seen.buttons << button->text();
         if (box->defaultButton() != nullptr) seen.defaultButton = box->defaultButton()->text();
+        seen.plainText = box->textFormat() == Qt::PlainText;
         if (press.isEmpty()) {
             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QApplication::sendEvent(box, &escape);
