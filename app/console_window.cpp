@@ -68,6 +68,8 @@ ConsoleWindow::ConsoleWindow() {
 
     StatusBar1_ = new QLabel(this);
     StatusBar1_->setObjectName(QStringLiteral("StatusBar1"));
+    // Replies are shown as they came, never read as markup.
+    StatusBar1_->setTextFormat(Qt::PlainText);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setFixedHeight(kStatusHeight);
     statusBar()->addWidget(StatusBar1_, 1);
@@ -205,7 +207,13 @@ std::string ConsoleWindow::Password() const {
 }
 
 void ConsoleWindow::SetStatusText(const std::string& text) {
-    StatusBar1_->setText(ToQString(text));
+    // The status line holds one line: a line break in a reply would push its text out of the
+    // bar's 19 pixels.
+    QString line = ToQString(text);
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    StatusBar1_->setText(line);
     StatusBar1_->repaint();
 }
 

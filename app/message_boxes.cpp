@@ -12,8 +12,10 @@ QWidget* VisibleOrNone(QWidget* parent) {
     return parent != nullptr && parent->isVisible() ? parent : nullptr;
 }
 
+// The texts are replies and failure messages, shown as they came, never read as markup.
 void ShowOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) {
     QMessageBox box(icon, title, text, QMessageBox::NoButton, VisibleOrNone(parent));
+    box.setTextFormat(Qt::PlainText);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
@@ -29,6 +31,7 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
 bool AskConfirmation(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::NoButton,
                     VisibleOrNone(parent));
+    box.setTextFormat(Qt::PlainText);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(ok);

@@ -4,7 +4,9 @@
 
 #include <QApplication>
 
+#include <QFontInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -63,6 +65,24 @@ TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
     EXPECT_FALSE(form.sbCerraryBorrar->icon().isNull());
     EXPECT_EQ(form.Memo1->geometry(), QRect(0, 31, 411, 270 - 31 - 27));
     EXPECT_FALSE(form.Memo1->isReadOnly());
+    EXPECT_EQ(form.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_TRUE(QFontInfo(form.Memo1->font()).fixedPitch());
+    EXPECT_TRUE(QFontInfo(form.edMensaje->font()).fixedPitch());
+    EXPECT_EQ(form.sbEnviar->text(), QStringLiteral("Enviar"));
+    EXPECT_EQ(form.sbCerraryBorrar->text(), QStringLiteral("Cerrar y Borrar Historial"));
+
+    const auto* pnSup = form.findChild<QWidget*>(QStringLiteral("pnSup"));
+    const auto* pnInf = form.findChild<QWidget*>(QStringLiteral("pnInf"));
+    EXPECT_EQ(pnSup->geometry(), QRect(0, 0, 411, 31));
+    EXPECT_EQ(pnInf->geometry(), QRect(0, 270 - 27, 411, 27));
+    EXPECT_EQ(form.sbCerraryBorrar->parentWidget(), pnSup);
+    EXPECT_EQ(form.edMensaje->parentWidget(), pnInf);
+    EXPECT_EQ(form.sbEnviar->parentWidget(), pnInf);
+    const QLabel* label1 = pnInf->findChild<QLabel*>();
+    ASSERT_NE(label1, nullptr);
+    EXPECT_EQ(label1->text(), QStringLiteral("Mensaje"));
+    EXPECT_EQ(label1->pos(), QPoint(3, 6));
 }
 
 TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_line) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -83,6 +84,66 @@ TEST_F(ConsoleWindowTest, exactly_one_panel_fills_the_space_between_banner_and_s
     }
 }
 
+TEST_F(ConsoleWindowTest, panel_controls_sit_where_the_design_puts_them) {
+    window_->show();
+    const auto label = [this](const char* text) -> QWidget* {
+        for (QLabel* each : window_->findChildren<QLabel*>()) {
+            if (each->text() == QString::fromUtf8(text)) return each;
+        }
+        return nullptr;
+    };
+    const struct {
+        const char* name;
+        QWidget* control;
+        const char* panel;
+        QPoint at;
+        QSize size;  // empty: as large as its text
+    } rows[] = {
+        {"Progreso", label("Progreso"), "pnTransfer", {63, 90}, {}},
+        {"Gauge", Child("Gauge"), "pnTransfer", {39, 105}, {100, 16}},
+        {"lbEstado", Child("lbEstado"), "pnTransfer", {21, 123}, {136, 94}},
+        {"Codigo Empresa", label("Codigo Empresa"), "pnLogin", {45, 54}, {}},
+        {"edCodigoEmpresa", Child("edCodigoEmpresa"), "pnLogin", {31, 69}, {121, 21}},
+        {"Contrasena", label("Contraseña para Chatear"), "pnLogin", {21, 105}, {}},
+        {"edPassword", Child("edPassword"), "pnLogin", {31, 120}, {121, 21}},
+        {"btConectar", Child("btConectar"), "pnLogin", {55, 162}, {75, 25}},
+        {"Bevel1", Child("Bevel1"), "pnChat", {0, 0}, {window_->width(), 34}},
+        {"ListBoxWImg1", Child("ListBoxWImg1"), "pnChat", {0, 34}, {}},
+    };
+    for (const auto& row : rows) {
+        ASSERT_NE(row.control, nullptr) << row.name;
+        EXPECT_EQ(row.control->parentWidget(), Child(row.panel)) << row.name;
+        EXPECT_EQ(row.control->pos(), row.at) << row.name;
+        if (!row.size.isEmpty()) {
+            EXPECT_EQ(row.control->size(), row.size) << row.name;
+        }
+    }
+    // The list fills the panel below the strip.
+    frmMain_->MostrarPanel(Panel::pnChat);
+    EXPECT_EQ(Child("ListBoxWImg1")->geometry().bottom(), Child("pnChat")->height() - 1);
+
+    auto* lbEstado = window_->findChild<QLabel*>(QStringLiteral("lbEstado"));
+    EXPECT_EQ(lbEstado->text(), QStringLiteral("espere un momento..."));
+    EXPECT_TRUE(lbEstado->wordWrap());
+    EXPECT_TRUE(lbEstado->alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(Gauge()->maximum(), 1000);
+
+    // Bold white 8-point text on the panel colour; black text in the edit fields.
+    for (const char* panel : {"pnTransfer", "pnLogin", "pnChat"}) {
+        const QPalette palette = Child(panel)->palette();
+        EXPECT_EQ(palette.color(QPalette::Window), QColor(128, 167, 210)) << panel;
+        EXPECT_EQ(palette.color(QPalette::WindowText), QColor(Qt::white)) << panel;
+        EXPECT_TRUE(Child(panel)->autoFillBackground()) << panel;
+    }
+    for (const char* text : {"Progreso", "Codigo Empresa", "Contraseña para Chatear"}) {
+        EXPECT_TRUE(label(text)->font().bold()) << text;
+        EXPECT_EQ(label(text)->font().pixelSize(), 11) << text;
+    }
+    EXPECT_EQ(Child("edCodigoEmpresa")->palette().color(QPalette::Text), QColor(Qt::black));
+    EXPECT_EQ(Child("ListBoxWImg1")->palette().color(QPalette::Text), QColor(Qt::black));
+    EXPECT_TRUE(Child("ListBoxWImg1")->font().bold());
+}
+
 TEST_F(ConsoleWindowTest, login_panel_masks_the_password_and_keeps_the_keyboard_order) {
     auto* code = window_->findChild<QLineEdit*>(QStringLiteral("edCodigoEmpresa"));
     auto* password = window_->findChild<QLineEdit*>(QStringLiteral("edPassword"));
@@ -151,6 +212,34 @@ TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {
     }
 }
 
+// Counts the paint events that reach a widget.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST_F(ConsoleWindowTest, gauge_paints_itself_before_the_call_returns) {
+    window_->show();
+    frmMain_->MostrarPanel(Panel::pnTransfer);
+    QApplication::processEvents();
+    PaintCounter counter;
+    Gauge()->installEventFilter(&counter);
+    // No event is processed in between, as during a blocking request; the status line is left
+    // alone, so that its own repaint cannot paint the gauge along with it.
+    window_->SetGaugeMax(2000);
+    const int afterMax = counter.paints;
+    EXPECT_GT(afterMax, 0);
+    window_->SetGaugeProgress(1000);
+    EXPECT_GT(counter.paints, afterMax);
+    Gauge()->removeEventFilter(&counter);
+}
+
 TEST_F(ConsoleWindowTest, gauge_progress_stays_between_zero_and_the_maximum) {
     window_->SetGaugeMax(1000);
     window_->SetGaugeProgress(5000);
@@ -161,6 +250,27 @@ TEST_F(ConsoleWindowTest, gauge_progress_stays_between_zero_and_the_maximum) {
     window_->SetGaugeMax(100);
     EXPECT_EQ(window_->GaugeProgress(), 100);
     EXPECT_EQ(Gauge()->value(), 100);
+}
+
+TEST_F(ConsoleWindowTest, status_line_shows_a_reply_on_one_line_as_it_came) {
+    const struct {
+        const char* name;
+        std::string text;
+        QString shown;
+    } rows[] = {
+        {"plain", "Ok", QStringLiteral("Ok")},
+        {"trailing line feed", "ERROR. Sesion caducada\n",
+         QStringLiteral("ERROR. Sesion caducada ")},
+        {"cr lf inside", "ERROR. uno\r\ndos", QStringLiteral("ERROR. uno dos")},
+        {"lone cr", "uno\rdos", QStringLiteral("uno dos")},
+        {"tags stay text", "ERROR. <b>uno</b>", QStringLiteral("ERROR. <b>uno</b>")},
+    };
+    auto* label = window_->findChild<QLabel*>(QStringLiteral("StatusBar1"));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    for (const auto& row : rows) {
+        window_->SetStatusText(row.text);
+        EXPECT_EQ(window_->StatusText(), row.shown) << row.name;
+    }
 }
 
 TEST_F(ConsoleWindowTest, closing_the_window_only_hides_it) {

@@ -26,7 +26,12 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
         {"error box",
          [&] { console.ShowError("ERROR : \nHTTP/1.1 404 Not Found"); },
          "OK",
-         {"Error", "ERROR : \nHTTP/1.1 404 Not Found", QMessageBox::Critical, ok}},
+         {"Error", "ERROR : \nHTTP/1.1 404 Not Found", QMessageBox::Critical, ok, "OK"}},
+        {"reply with tags is shown as it came",
+         [&] { console.ShowError("ERROR <b>sin sesion</b><br>vuelva a conectar"); },
+         "OK",
+         {"Error", "ERROR <b>sin sesion</b><br>vuelva a conectar", QMessageBox::Critical, ok,
+          "OK"}},
         {"confirmation",
          [&] {
              console.Confirm(
@@ -34,15 +39,16 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
                  "Desea actualizar?");
          },
          "OK",
-         {"Confirm", QStringLiteral(u"\u00BFDesea actualizar?"), QMessageBox::Question, okCancel}},
+         {"Confirm", QStringLiteral(u"\u00BFDesea actualizar?"), QMessageBox::Question, okCancel,
+          "OK"}},
         {"warning with its own caption",
          [&] { console.ShowWarning("Error", "Archivo alterado"); },
          "OK",
-         {"Error", "Archivo alterado", QMessageBox::Warning, ok}},
+         {"Error", "Archivo alterado", QMessageBox::Warning, ok, "OK"}},
         {"application error report adds the full stop",
          [&] { console.ReportFailure("Text exceeds memo capacity"); },
          "OK",
-         {"Tertulia", "Text exceeds memo capacity.", QMessageBox::Critical, ok}},
+         {"Tertulia", "Text exceeds memo capacity.", QMessageBox::Critical, ok, "OK"}},
     };
     for (const Row& row : rows) {
         const SeenBox seen = ReadModalBox(row.open, row.press);
@@ -50,6 +56,8 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
         EXPECT_EQ(seen.text, row.expected.text) << row.name;
         EXPECT_EQ(seen.icon, row.expected.icon) << row.name;
         EXPECT_EQ(seen.buttons, row.expected.buttons) << row.name;
+        EXPECT_EQ(seen.defaultButton, row.expected.defaultButton) << row.name;
+        EXPECT_TRUE(seen.plainText) << row.name;
     }
 }
 

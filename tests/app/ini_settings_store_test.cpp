@@ -38,6 +38,13 @@ TEST(IniSettingsStoreTest, company_code_is_kept_under_general_in_windows_1252) {
               "a");
 }
 
+TEST(IniSettingsStoreTest, users_own_file_is_named_after_the_maker_and_the_program) {
+    EnsureApplication();
+    const IniSettingsStore store;
+    EXPECT_TRUE(store.FileName().endsWith(QStringLiteral("/Grupo Laredo/Tertulia.ini")))
+        << store.FileName().toStdString();
+}
+
 TEST(IniSettingsStoreTest, store_that_cannot_be_used_reports_it) {
     EnsureApplication();
     QTemporaryDir directory;

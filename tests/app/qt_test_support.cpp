@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
@@ -35,6 +36,8 @@ SeenBox ReadModalBox(const std::function<void()>& open, const QString& press) {
         seen.text = box->text();
         seen.icon = box->icon();
         for (QAbstractButton* button : box->buttons()) seen.buttons << button->text();
+        if (box->defaultButton() != nullptr) seen.defaultButton = box->defaultButton()->text();
+        seen.plainText = box->textFormat() == Qt::PlainText;
         if (press.isEmpty()) {
             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QApplication::sendEvent(box, &escape);

@@ -23,6 +23,8 @@ struct SeenBox {
     QString text;
     int icon = 0;
     QStringList buttons;
+    QString defaultButton;   // empty when none
+    bool plainText = false;  // the text is shown as it is, never read as markup
 };
 
 // Runs `open`, which shows a modal box; the box is read and closed with the button whose text is
