@@ -54,13 +54,19 @@ class Browser:
         self.driver = subprocess.Popen([CHROMEDRIVER, "--port=%d" % self.port],
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.base = "http://127.0.0.1:%d" % self.port
-        wait_for("chromedriver", self._ready)
         options = {"binary": CHROMIUM, "args": [
             "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
             "--disable-background-networking", "--disable-component-update", "--disable-sync",
             "--user-data-dir=" + profile]}
-        reply = self._call("POST", "/session", {"capabilities": {"alwaysMatch": {
-            "browserName": "chrome", "goog:chromeOptions": options}}})
+        try:
+            wait_for("chromedriver", self._ready)
+            reply = self._call("POST", "/session", {"capabilities": {"alwaysMatch": {
+                "browserName": "chrome", "goog:chromeOptions": options}}})
+        except BaseException:
+            # No session means no one else will stop the driver.
+            self.driver.terminate()
+            self.driver.wait(timeout=30)
+            raise
         self.session = reply["sessionId"]
 
     def _ready(self):
