@@ -27,6 +27,23 @@
 namespace tertulia {
 namespace {
 
+// The console's logic over a real console window, with settings in a folder of the test's own.
+struct ConsoleLogic {
+    explicit ConsoleLogic(ConsoleWindow& console)
+        : saveDialog(&console),
+          frmMain(
+              console, tmIdle,
+              [file = directory.filePath(QStringLiteral("Tertulia.conf"))] {
+                  return IniSettingsStore::Open(file);
+              },
+              saveDialog, "http://127.0.0.1:9", directory.path().toStdString()) {}
+
+    QTemporaryDir directory;
+    QtTimer tmIdle{[](const std::string&) {}};
+    FileSaveDialog saveDialog;
+    TfrmMain frmMain;
+};
+
 class ChatFormTest : public testing::Test, private WithApplication {
   protected:
     ChatFormTest() { console_.SetErrorText(ApplicationErrorText); }
@@ -86,14 +103,8 @@ TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
 }
 
 TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_line) {
-    QTemporaryDir directory;
-    QtTimer tmIdle([](const std::string&) {});
-    FileSaveDialog saveDialog(&console_);
-    const QString settingsFile = directory.filePath(QStringLiteral("Tertulia.conf"));
-    TfrmMain frmMain(
-        console_, tmIdle, [settingsFile] { return IniSettingsStore::Open(settingsFile); },
-        saveDialog, "http://127.0.0.1:9", directory.path().toStdString());
-    TfrmChatClt chat(frmMain, console_.CreateChatView());
+    ConsoleLogic logic(console_);
+    TfrmChatClt chat(logic.frmMain, console_.CreateChatView());
     ChatForm& form = static_cast<ChatWindow&>(chat.View()).Form();
 
     chat.View().Show();
@@ -118,14 +129,8 @@ TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_l
 }
 
 TEST_F(ChatFormTest, frame_close_only_hides_the_window) {
-    QTemporaryDir directory;
-    QtTimer tmIdle([](const std::string&) {});
-    FileSaveDialog saveDialog(&console_);
-    const QString settingsFile = directory.filePath(QStringLiteral("Tertulia.conf"));
-    TfrmMain frmMain(
-        console_, tmIdle, [settingsFile] { return IniSettingsStore::Open(settingsFile); },
-        saveDialog, "http://127.0.0.1:9", directory.path().toStdString());
-    TfrmChatClt chat(frmMain, console_.CreateChatView());
+    ConsoleLogic logic(console_);
+    TfrmChatClt chat(logic.frmMain, console_.CreateChatView());
     chat.View().SetTranscriptText("hola");
     chat.View().Show();
     EXPECT_FALSE(static_cast<ChatWindow&>(chat.View()).Form().close());
