@@ -23,14 +23,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-until [ -s "$work/display" ]; do sleep 0.2; done
-export DISPLAY=":$(head -1 "$work/display")"
-trayer --edge top --align left --widthtype pixel --width 100 --heighttype pixel --height 32 \
-    >/dev/null 2>&1 &
-pids+=($!)
+# shellcheck source=../scripts/headless-display.sh
+. "$top/scripts/headless-display.sh"
+start_headless_display "$work" || { echo "Xvfb did not start" >&2; exit 1; }
 
 "$build/service/tertulia-service" --listen 127.0.0.1:8080 --db "$work/service.db" >/dev/null 2>&1 &
 pids+=($!)

@@ -38,17 +38,9 @@ cat "$work/service.log"
 headless=0
 if [ -z "${DISPLAY:-}" ]; then
     headless=1
-    exec 5>"$work/display"
-    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 50); do
-        [ -s "$work/display" ] && break
-        sleep 0.2
-    done
-    export DISPLAY=":$(head -1 "$work/display")"
-    trayer --edge top --align left --widthtype pixel --width 100 --heighttype pixel \
-        --height 32 >"$work/trayer.log" 2>&1 &
-    pids+=($!)
+    # shellcheck source=headless-display.sh
+    . "$top/scripts/headless-display.sh"
+    start_headless_display "$work" || { echo "Xvfb did not start; see $work/xvfb.log" >&2; exit 1; }
 fi
 
 "$build/app/tertulia" >"$work/tertulia.log" 2>&1 &

@@ -60,15 +60,9 @@ visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
 has_visible_window() { [ -n "$(visible_window "$1")" ]; }
 has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
 
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
-
-trayer --edge top --align left --widthtype pixel --width 100 --heighttype pixel --height 32 \
-    >"$work/trayer.log" 2>&1 &
-pids+=($!)
+# shellcheck source=../../scripts/headless-display.sh
+. "$(dirname "$0")/../../scripts/headless-display.sh"
+start_headless_display "$work" || fail "Xvfb did not start"
 
 "$service" --listen 127.0.0.1:8080 --db "$work/service.db" >"$work/service.log" 2>&1 &
 pids+=($!)
