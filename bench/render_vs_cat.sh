@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times `tertulia-tool render` against `cat` on the same 8 MiB transcript fed through a pipe,
-# taking turns (best of 7 each), and prints the time ratio and the peak resident memory of
-# render. Usage: bench/render_vs_cat.sh [path/to/tertulia-tool]
+# taking turns (best of 7 each), and prints the time ratio (wall and CPU) and the peak resident
+# memory of both. Usage: bench/render_vs_cat.sh [path/to/tertulia-tool]
 set -euo pipefail
 
 tool=${1:-build/tools/tertulia-tool}
@@ -40,22 +40,44 @@ with open(sys.argv[1], "wb") as out:
     out.write("".join(parts)[:size].encode("latin-1"))
 PY
 
-# The streamed rendering through a pipe must equal the rendering of the reply read whole from a file.
-cat "$work/transcript" | "$tool" render > "$work/piped"
+# The rendering must not depend on how the pipe cuts the reply: odd-sized writes against
+# reading the whole file.
+dd if="$work/transcript" bs=4093 status=none | "$tool" render > "$work/piped"
 "$tool" render < "$work/transcript" > "$work/whole"
 cmp -s "$work/piped" "$work/whole" || { echo "FAIL: piped rendering differs" >&2; exit 1; }
 
 cat "$work/transcript" > /dev/null
 python3 "$here/timed_runs.py" 7 pipe "$work/transcript" \
     render "$tool render" cat "cat" > "$work/times"
+
+# Peak resident memory, through a pipe as above (best of 3; /usr/bin/time is the Debian
+# package "time").
+peak_rss_kib() {
+    local best="" rss
+    for _ in 1 2 3; do
+        cat "$work/transcript" | /usr/bin/time -f %M -o "$work/rss" "$@" > /dev/null
+        rss=$(cat "$work/rss")
+        if [ -z "$best" ] || [ "$rss" -lt "$best" ]; then best=$rss; fi
+    done
+    echo "$best"
+}
+if [ -x /usr/bin/time ]; then
+    echo "render_rss $(peak_rss_kib "$tool" render)" >> "$work/times"
+    echo "cat_rss $(peak_rss_kib cat)" >> "$work/times"
+else
+    echo "no /usr/bin/time (Debian package \"time\"): peak memory not measured" >&2
+fi
+
 awk '
-    { wall[$1] = $2; cpu[$1] = $3; rss[$1] = $4 }
+    { first[$1] = $2; second[$1] = $3 }
     END {
-        printf "tertulia-tool render:  %.1f ms wall  %.1f ms CPU  peak RSS %.2f MiB\n", \
-            wall["render"] * 1000, cpu["render"] * 1000, rss["render"] / 1024
-        printf "cat:                   %.1f ms wall  %.1f ms CPU  peak RSS %.2f MiB\n", \
-            wall["cat"] * 1000, cpu["cat"] * 1000, rss["cat"] / 1024
-        printf "8 MiB through a pipe, time ratio (render / cat): %.2f (wall), %.2f (CPU)\n", \
-            wall["render"] / wall["cat"], cpu["render"] / cpu["cat"]
-        printf "render peak RSS on 8 MiB: %.2f MiB\n", rss["render"] / 1024
+        printf "tertulia-tool render:  %6.1f ms wall  %6.1f ms CPU\n", \
+            first["render"] * 1000, second["render"] * 1000
+        printf "cat:                   %6.1f ms wall  %6.1f ms CPU\n", \
+            first["cat"] * 1000, second["cat"] * 1000
+        printf "8 MiB through a pipe, time ratio (render / cat): %.2f wall, %.2f CPU\n", \
+            first["render"] / first["cat"], second["render"] / second["cat"]
+        if ("render_rss" in first)
+            printf "peak RSS on 8 MiB: render %.2f MiB, cat %.2f MiB\n", \
+                first["render_rss"] / 1024, first["cat_rss"] / 1024
     }' "$work/times"
