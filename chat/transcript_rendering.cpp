@@ -168,10 +168,11 @@ const char* FindAmpersand(const char* p, const char* end) {
     return p;
 }
 
-// Copies the bytes of [p, end) before the first byte that `marks` flags to `out`, and returns
-// how many they are; `out` must have room for end - p bytes. Sixteen bytes are tested and
-// stored at a time where the processor allows it: the copy and the search are one pass, and
-// the bytes stored past the flagged one are overwritten by what follows.
+// Copies the bytes of [p, end) that come before the first of `stops` to `out` and returns how
+// many they are; `findTail(p, end)` finds that byte in the last few bytes. Where the processor
+// allows it, sixteen bytes are tested and stored at a time, so the search and the copy are one
+// pass; up to fifteen bytes past the copied ones may be written too, never more than end - p
+// bytes in all, and they are left for later output to overwrite.
 template <class FindTail, class... Stops>
 std::size_t CopyUntil(const char* p, const char* end, char* out, FindTail findTail,
                       Stops... stops) {
