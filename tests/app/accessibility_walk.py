@@ -5,8 +5,9 @@ usage: accessibility_walk.py APPLICATION-NAME [SECONDS]
 Finds the application among those registered on the accessibility bus of the session bus named
 by DBUS_SESSION_BUS_ADDRESS, then visits every object under it and asks each one for all the
 properties of every interface it offers (org.freedesktop.DBus.Properties.GetAll), and for its
-children. Prints one line per object; exits 0 when every object answered, 1 when the application
-stopped answering or a call failed, 77 when the accessibility bus cannot be reached.
+children; a property call with too few arguments must be refused. Prints one line per object;
+exits 0 when every object answered, 1 when the application stopped answering or a call failed,
+77 when the accessibility bus cannot be reached.
 """
 
 import sys
@@ -66,10 +67,24 @@ def walk(bus, start):
                                                      timeout=TIMEOUT)
         role = node.GetRoleName(dbus_interface=ACCESSIBLE, timeout=TIMEOUT)
         name = properties.get(ACCESSIBLE, {}).get("Name", "")
-        print(f"{path} [{role}] {str(name)!r} {sorted(str(i).rsplit('.', 1)[-1] for i in interfaces)}")
+        short_names = sorted(str(i).rsplit(".", 1)[-1] for i in interfaces)
+        print(f"{path} [{role}] {str(name)!r} {short_names}")
         for child_bus, child_path in node.GetChildren(dbus_interface=ACCESSIBLE, timeout=TIMEOUT):
             pending.append((str(child_bus), str(child_path)))
     return len(seen)
+
+
+def refuses_malformed_calls(bus, start):
+    """A property call with too few arguments gets an error reply, not a crash."""
+    node = bus.get_object(*start, introspect=False)
+    for member, arguments in (("Get", (ACCESSIBLE,)), ("Set", (ACCESSIBLE, "Name"))):
+        try:
+            node.get_dbus_method(member, PROPERTIES)(*arguments, timeout=TIMEOUT)
+        except dbus.DBusException as error:
+            if error.get_dbus_name() != "org.freedesktop.DBus.Error.InvalidArgs":
+                raise
+        else:
+            raise dbus.DBusException(f"{member} with {len(arguments)} arguments was answered")
 
 
 def main():
@@ -88,6 +103,7 @@ def main():
         print(f"FAIL: {name} did not appear on the accessibility bus", file=sys.stderr)
         return 1
     try:
+        refuses_malformed_calls(bus, app)
         count = walk(bus, app)
     except dbus.DBusException as error:
         print(f"FAIL: {error.get_dbus_name()}: {error.get_dbus_message()}", file=sys.stderr)
