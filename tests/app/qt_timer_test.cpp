@@ -43,7 +43,7 @@ TEST(QtTimerTest, ticks_never_come_before_their_interval) {
             due.push_back(due.back() + kIntervalMs * 1'000'000);
         }
     });
-    QTimer::singleShot(kIntervalMs * (kTicks + 4), &loop, &QEventLoop::quit);
+    QTimer::singleShot(30'000, &loop, &QEventLoop::quit);  // only if the ticks stop coming
     clock.start();
     due.push_back(kIntervalMs * 1'000'000);
     timer.SetEnabled(true);
