@@ -7,10 +7,11 @@ void ReplyPace::StartHead() {
     deadline_ = Clock::now() + limits_.headWithin;
 }
 
-void ReplyPace::StartBody() {
+void ReplyPace::StartBody(std::size_t buffered) {
     inBody_ = true;
     bodyBytesInWindow_ = 0;
     deadline_ = Clock::now() + limits_.bodyWindow;
+    Received(buffered);
 }
 
 void ReplyPace::Received(std::size_t count) {

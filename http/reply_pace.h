@@ -27,8 +27,9 @@ class ReplyPace {
     void SetLimits(const PaceLimits& limits) { limits_ = limits; }
     // The request has been sent: the head is due.
     void StartHead();
-    // The head has been read: everything after it counts as body.
-    void StartBody();
+    // The head has been read: everything after it counts as body, the `buffered` bytes that
+    // came with the head included.
+    void StartBody(std::size_t buffered);
     void Received(std::size_t count);
     Clock::time_point Deadline() const { return deadline_; }
 
