@@ -21,7 +21,7 @@ fail() {
     failures=$((failures + 1))
 }
 
-if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1; then
+if ! timeout 240 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1; then
     cat "$work/cpack.log"
     echo "FAIL: cpack -G DEB"
     exit 1
@@ -51,7 +51,7 @@ has "$service" /usr/share/doc/tertulia-service/README.md
 lacks "$service" /usr/bin/tertulia
 lacks "$service" /usr/bin/tertulia-tool
 for deb in "$console" "$service"; do
-    outside=$(listing "$deb" | grep -vE '^(/usr|/etc|\.?)(/|$)' || true)
+    outside=$(listing "$deb" | grep -vE '^$|^(/usr|/etc)(/|$)' || true)
     [ -z "$outside" ] || fail "$(basename "$deb") installs outside /usr and /etc: $outside"
 done
 
@@ -70,7 +70,9 @@ for script in postinst prerm postrm; do
 done
 if command -v apt-get > /dev/null; then
     for deb in "$console" "$service"; do
-        apt-get install --simulate --no-install-recommends "$deb" > "$work/apt.log" 2>&1 ||
+        # A simulation changes nothing, so it need not wait for apt's lock.
+        timeout 60 apt-get install --simulate --no-install-recommends -o Debug::NoLocking=1 \
+            "$deb" > "$work/apt.log" 2>&1 ||
             { cat "$work/apt.log"; fail "apt cannot install $(basename "$deb")"; }
     done
 fi
