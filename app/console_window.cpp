@@ -120,6 +120,8 @@ void ConsoleWindow::BuildLoginPanel() {
     setTabOrder(edCodigoEmpresa_, edPassword_);
     setTabOrder(edPassword_, btConectar_);
     connect(btConectar_, &QPushButton::clicked, this, [this] { Run(events_.btConectarClick); });
+    // Enter in the password field presses "Conectar", as in a login dialog.
+    connect(edPassword_, &QLineEdit::returnPressed, btConectar_, &QPushButton::click);
 }
 
 void ConsoleWindow::BuildChatPanel() {

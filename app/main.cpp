@@ -1,10 +1,12 @@
 #include <QApplication>
 #include <QFile>
 
+#include "app/accessibility_bridge_guard.h"
 #include "app/console_window.h"
 #include "app/file_save_dialog.h"
 #include "app/ini_settings_store.h"
 #include "app/qt_timer.h"
+#include "app/qt_translations.h"
 #include "session/error_report.h"
 #include "session/main_form.h"
 #include "widgets/qt/icon_picture.h"
@@ -17,6 +19,8 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tertulia"));
+    InstallQtSpanishTranslations(app);
+    GuardAccessibilityBridge();
     // The program ends only through "Cerrar"; its windows are hidden, never closed.
     QApplication::setQuitOnLastWindowClosed(false);
 

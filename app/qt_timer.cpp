@@ -6,6 +6,8 @@ namespace tertulia {
 
 QtTimer::QtTimer(std::function<void(const std::string& message)> reportFailure, QObject* parent)
     : timer_(parent), reportFailure_(std::move(reportFailure)) {
+    // Coarse timers may fire up to 5% early; the polls come on time or later, never earlier.
+    timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer_, &QTimer::timeout, [this] { Fire(); });
 }
 

@@ -55,9 +55,10 @@ for deb in "$console" "$service"; do
     [ -z "$outside" ] || fail "$(basename "$deb") installs outside /usr and /etc: $outside"
 done
 
-# The shared libraries that the programs link are declared, so that apt brings them.
+# The shared libraries that the programs link, and the data they load, are declared, so that
+# apt brings them.
 depends() { dpkg-deb -f "$1" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//'; }
-for library in libqt6widgets6 libsdl2-2.0-0 libjpeg62-turbo libstdc++6; do
+for library in libqt6widgets6 libsdl2-2.0-0 libjpeg62-turbo libstdc++6 qt6-translations-l10n; do
     depends "$console" | grep -qxF "$library" || fail "tertulia does not depend on $library"
 done
 for library in libsqlite3-0 libssl3 libstdc++6; do
