@@ -26,6 +26,7 @@ if ! timeout 240 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" 
     echo "FAIL: cpack -G DEB"
     exit 1
 fi
+echo "cpack: ${SECONDS} s"
 console=$(echo "$work"/tertulia_*.deb)
 service=$(echo "$work"/tertulia-service_*.deb)
 for deb in "$console" "$service"; do
@@ -76,6 +77,7 @@ if command -v apt-get > /dev/null; then
             "$deb" > "$work/apt.log" 2>&1 ||
             { cat "$work/apt.log"; fail "apt cannot install $(basename "$deb")"; }
     done
+    echo "apt's simulation done at ${SECONDS} s"
 fi
 
 # The tool runs from an unpacked copy, and the unpacked console's data is where it looks.
