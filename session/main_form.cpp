@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
 
 #include "http/md5.h"
 #include "session/error_report.h"
 #include "session/reply_fields.h"
 #include "session/service_protocol.h"
+#include "session/sound_file.h"
 
 namespace tertulia {
 
@@ -49,9 +49,8 @@ void TfrmMain::FormCreate() {
         view_.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
     try {
-        const auto sound = std::filesystem::path(programDirectory_) / "sonido.wav";
-        std::error_code ignored;
-        if (std::filesystem::exists(sound, ignored)) view_.LoadSound(sound.string());
+        const std::string sound = FindSoundFile(programDirectory_);
+        if (!sound.empty()) view_.LoadSound(sound);
     } catch (const std::exception& failure) {
         view_.ReportApplicationError(ApplicationErrorText(failure.what()));
     }

@@ -25,8 +25,9 @@ class TfrmMain : public ChatConsole {
   public:
     static constexpr int NewsInterval = 30000;
 
-    // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` holds
-    // "sonido.wav". The view, timer and dialog must outlive the console.
+    // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` is the
+    // program's folder, where the sound is looked for first (FindSoundFile). The view, timer
+    // and dialog must outlive the console.
     TfrmMain(ConsoleView& view, Timer& tmIdle, SettingsOpener openSettings, SaveDialog& saveDialog,
              std::string serviceUrl, std::string programDirectory,
              ProgramStarter starter = StartProgram);
