@@ -21,7 +21,7 @@ struct HttpLimits {
     unsigned headSeconds = 10;
     unsigned idleSeconds = 15;
     unsigned ioThreads = 2;  // threads that move bytes; they never wait for the database
-    unsigned workers = 32;   // threads that answer requests
+    unsigned workers = 64;   // threads that answer requests
     // Addresses whose connections the per-address limit leaves alone (trusted proxies).
     std::set<std::string> unlimitedAddresses;
 };
