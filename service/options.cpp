@@ -179,7 +179,10 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
             throw std::runtime_error("add-company espera CÓDIGO y, si se quiere, CONTRASEÑA");
         }
         AddCompanyCommand command{(*words)[0], std::nullopt, database};
-        if (words->size() == 2) command.password = (*words)[1];
+        if (words->size() == 2) {
+            if ((*words)[1].empty()) throw std::runtime_error("la contraseña está vacía");
+            command.password = (*words)[1];
+        }
         return command;
     }
     if (words->size() != 1) throw std::runtime_error(name + " espera CÓDIGO");

@@ -1,5 +1,6 @@
 #include "service/storage.h"
 
+#include <chrono>
 #include <limits>
 #include <stdexcept>
 
@@ -52,6 +53,12 @@ CREATE TABLE IF NOT EXISTS messages (
 CREATE INDEX IF NOT EXISTS messages_of_conversation ON messages(conversation_id, id);
 )SQL";
 
+std::int64_t SystemClock() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 ConversationInfo ConversationFrom(Statement& row) {
     return {static_cast<std::int32_t>(row.Int(0)), row.Text(1), row.Int(2) != 0};
 }
@@ -102,22 +109,20 @@ std::optional<ConversationInfo> FindVisitorConversation(Connection& db, std::int
 
 }  // namespace
 
-Storage::Storage(const std::string& path, Clock clock)
-    : clock_(std::move(clock)), database_(path, kReaders) {
+Storage::Storage(const std::string& path, Clock clock) try
+    : clock_(clock ? std::move(clock) : Clock(SystemClock)), database_(path, kReaders) {
     // A real write, committed, is the only sure sign that the file, its directory and the disk
     // all take writes.
     const std::int64_t now = clock_();
-    try {
-        database_.Write([&](Connection& db) {
-            db.Execute(kSchema);
-            db.Prepare("INSERT OR REPLACE INTO service_state (name, value) VALUES ('opened', ?)")
-                .Bind(1, now)
-                .Step();
-        });
-    } catch (const std::exception& failure) {
-        throw std::runtime_error("no se puede escribir en la base de datos " + path + ": " +
-                                 failure.what());
-    }
+    database_.Write([&](Connection& db) {
+        db.Execute(kSchema);
+        db.Prepare("INSERT OR REPLACE INTO service_state (name, value) VALUES ('opened', ?)")
+            .Bind(1, now)
+            .Step();
+    });
+} catch (const std::exception& failure) {
+    throw std::runtime_error("no se puede escribir en la base de datos " + path + ": " +
+                             failure.what());
 }
 
 bool Storage::HasCompanies() {
