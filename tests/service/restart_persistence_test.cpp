@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include "child_service.h"
 
 namespace tertulia::testing {
@@ -190,6 +192,38 @@ TEST(AccessLog, one_line_per_request_without_secrets) {
         EXPECT_EQ(text.find(login.substr(3)), std::string::npos) << "session id written";
         EXPECT_EQ(text.find(Md5TextOfString("demo")), std::string::npos) << "digest written";
     }
+}
+
+}  // namespace
+}  // namespace tertulia::testing
+
+namespace tertulia::testing {
+namespace {
+
+TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
+    TemporaryDirectory directory;
+    const std::string database = directory.path() + "/service.db";
+    const std::string errors = directory.path() + "/errors.txt";
+    ChildService service(database, {"--demo"}, errors);
+    const std::string session = LoginReply(service, "demo", "demo").substr(3);
+    // The messages go missing under the running service.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE messages", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const auto opened = service.Client()->Post("/api/conversaciones", "empresa=demo&nombre=Ana",
+                                               "application/x-www-form-urlencoded");
+    ASSERT_TRUE(opened && opened->status == 201);
+    const std::string id = opened->body.substr(6, opened->body.find(',') - 6);
+    EXPECT_EQ(service.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+                           "&idsesionclt=" + id),
+              "ERROR: Error interno del servicio.");
+    const std::string log = FileText(errors);
+    EXPECT_NE(log.find("error interno en /tertulia.php accion=getchat: SQLite: no such table: "
+                       "messages"),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace
