@@ -89,9 +89,8 @@ class HttpServer {
     // Ends a running Serve after the requests in hand are answered; safe from any thread.
     void Stop();
 
-    struct Impl;
-
   private:
+    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
