@@ -58,7 +58,7 @@ ServiceProcess::ServiceProcess(const std::string& binary, const std::string& ext
     const std::string portFile = directory_ + "/out";
     // The shell writes the service's output where the test can read the chosen port.
     const std::string command = "exec '" + binary + "' --listen 127.0.0.1:0 --db '" + directory_ +
-                                "/service.db' " + extraArguments + " > '" + portFile + "' 2>&1";
+                                "/service.db' --demo " + extraArguments + " > '" + portFile + "' 2>&1";
     std::vector<char*> argv = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
                                const_cast<char*>(command.c_str()), nullptr};
     pid_t pid = 0;
