@@ -55,6 +55,11 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     VisitorWrites(service, ana, anaToken, "¿Tienen envíos a Cádiz?");
     EXPECT_EQ(service.Body(Chat(session, ana)),
               "<b>Ana</b>: &iquest;Tienen env&iacute;os a C&aacute;diz?");
+    VisitorWrites(service, jose, joseToken, "hola");
+    VisitorWrites(service, jose, joseToken, "¿hay alguien?");
+    // Before the first ",", the visitors' line counts, which older consoles skip.
+    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(ana) + ":1;" +
+                                      std::to_string(jose) + ":2," + both);
 
     // The console's encoding of "Sí, a toda España & más <pronto>" after it dropped the accents.
     const std::string sent =
