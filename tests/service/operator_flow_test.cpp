@@ -58,8 +58,8 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     VisitorWrites(service, jose, joseToken, "hola");
     VisitorWrites(service, jose, joseToken, "¿hay alguien?");
     // Before the first ",", the visitors' line counts, which older consoles skip.
-    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(ana) + ":1;" +
-                                      std::to_string(jose) + ":2," + both);
+    EXPECT_EQ(service.Body(news),
+              "OK lineas=" + std::to_string(ana) + ":1;" + std::to_string(jose) + ":2," + both);
 
     // The console's encoding of "Sí, a toda España & más <pronto>" after it dropped the accents.
     const std::string sent =
@@ -82,7 +82,7 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     const std::string drop = "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + std::to_string(ana);
     EXPECT_EQ(service.Body(drop), "OK");
-    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(jose) + ":0," +
+    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(jose) + ":2," +
                                       std::to_string(jose) + "=Jos\xE9 = Pepe|");
     EXPECT_TRUE(service.Body(drop).starts_with("ERROR"));
     EXPECT_TRUE(service.Body(Chat(session, ana)).starts_with("ERROR"));
