@@ -125,8 +125,11 @@ void PostgresConnection::Execute(const char* script) {
 void PostgresConnection::Rollback() noexcept {
     if (PQstatus(connection_) != CONNECTION_OK) return;
     const Result result(PQexec(connection_, "ROLLBACK"), &PQclear);
-    // A connection that cannot even roll back is made again before its next use.
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) PQreset(connection_);
+    // A connection that cannot even roll back is made again, without its prepared statements.
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        prepared_.clear();
+        PQreset(connection_);
+    }
 }
 
 SqlRows PostgresConnection::Run(std::string_view sql, std::initializer_list<SqlValue> values) {
