@@ -1,12 +1,11 @@
 #include "app/qt_timer.h"
 
-#include <exception>
+#include "app/qt_event_loop.h"
 
 namespace tertulia {
 
-QtTimer::QtTimer(std::function<void(const std::string& message)> reportFailure, QObject* parent)
-    : timer_(parent), reportFailure_(std::move(reportFailure)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Fire(); });
+QtTimer::QtTimer(QtEventLoop& loop, QObject* parent) : timer_(parent) {
+    QObject::connect(&timer_, &QTimer::timeout, [this, &loop] { loop.Run(handler_); });
 }
 
 void QtTimer::SetHandler(std::function<void()> handler) {
@@ -27,15 +26,6 @@ void QtTimer::SetEnabled(bool enabled) {
 
 bool QtTimer::Enabled() const {
     return timer_.isActive();
-}
-
-void QtTimer::Fire() {
-    if (!handler_) return;
-    try {
-        handler_();
-    } catch (const std::exception& failure) {
-        reportFailure_(failure.what());
-    }
 }
 
 }  // namespace tertulia
