@@ -11,61 +11,23 @@
 #include <thread>
 
 #include "running_service.h"
+#include "tests/support/service_process.h"
 
 extern char** environ;
 
 namespace tertulia::testing {
 namespace {
 
-// tertulia-service started as a child process on a free loopback port.
-class ChildService {
+// tertulia-service started as a child process over the given database, with an HTTP client.
+class ChildService : public ServiceProcess {
   public:
-    explicit ChildService(const std::string& database) {
-        int pipeEnds[2];
-        if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-        std::vector<std::string> arguments = {TERTULIA_SERVICE_BINARY, "--listen", "127.0.0.1:0",
-                                              "--db", database};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeEnds[1]);
-        if (spawned != 0) throw std::runtime_error("cannot start " + arguments[0]);
+    explicit ChildService(const std::string& database)
+        : ServiceProcess(TERTULIA_SERVICE_BINARY, {.database = database}) {}
 
-        // The last line it prints at start names the address.
-        const std::string marker = "escucha en http://127.0.0.1:";
-        char buffer[512];
-        while (output_.find(marker) == std::string::npos ||
-               output_.find('\n', output_.find(marker)) == std::string::npos) {
-            const ssize_t count = read(pipeEnds[0], buffer, sizeof buffer);
-            if (count <= 0) break;
-            output_.append(buffer, count);
-        }
-        close(pipeEnds[0]);
-        const std::size_t at = output_.find(marker);
-        if (at == std::string::npos) throw std::runtime_error("no address in: " + output_);
-        port_ = std::stoi(output_.substr(at + marker.size()));
-    }
-    ~ChildService() {
-        if (pid_ > 0) Kill();
-    }
-
-    void Kill() {
-        kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-    const std::string& output() const { return output_; }
+    const std::string& output() const { return Output(); }
 
     std::unique_ptr<httplib::Client> Client() const {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);
+        auto client = std::make_unique<httplib::Client>("127.0.0.1", Port());
         client->set_url_encode(false);
         return client;
     }
@@ -73,11 +35,6 @@ class ChildService {
         const auto reply = Client()->Get(target.c_str());
         return reply ? reply->body : "(no reply)";
     }
-
-  private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-    std::string output_;
 };
 
 // Runs tertulia-service with these arguments to its end; returns its exit status.
