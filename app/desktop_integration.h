@@ -33,6 +33,7 @@ class DesktopIntegration : public ConversationAnnouncer {
     // False once the icon has asked that the console not be shown at start.
     bool ShowMainForm() { return trayIcon_.Backend().ShowMainForm(); }
     TTrayIcon& TrayIcon1() { return trayIcon_.Tray(); }
+    QtTrayBackend& Backend() { return trayIcon_.Backend(); }
     QtPopupMenu& PopupMenu() { return *pmMenu_; }
 
     void LoadSound(const std::string& fileName) override;
