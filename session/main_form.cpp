@@ -88,7 +88,8 @@ void TfrmMain::btConectarClick() {
     try {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
-        const std::string reply = parts_.http.GetText(UrlLogin(serviceUrl_, CodigoEmpresa(), digest));
+        const std::string reply =
+            parts_.http.GetText(UrlLogin(serviceUrl_, CodigoEmpresa(), digest));
         const LoginReply login = LeerRespuestaLogin(reply);
         if (login.kind == LoginReply::Kind::Ok) {
             idSesion_ = login.idSesion;
@@ -241,9 +242,8 @@ void TfrmMain::ConversationClosed(TfrmChatClt& window) {
 
 void TfrmMain::DestroyLater(std::unique_ptr<TfrmChatClt> window) {
     // The handler that closed the window is still running; the window goes once it returned.
-    parts_.loop.Post([doomed = std::shared_ptr<TfrmChatClt>(std::move(window))]() mutable {
-        doomed.reset();
-    });
+    parts_.loop.Post(
+        [doomed = std::shared_ptr<TfrmChatClt>(std::move(window))]() mutable { doomed.reset(); });
 }
 
 void TfrmMain::HTTP1WorkBegin(TWorkMode, std::int32_t workCountMax) {

@@ -36,7 +36,8 @@ UpdateOutcome DownloadAndStart(HttpClient& http, Dialogs& dialogs, const Program
     const std::string digest = DigestOfFile(fileName);
     if (digest.empty() || digest != update.digest) {
         RemoveFile(fileName);
-        dialogs.ShowError("El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
+        dialogs.ShowError(
+            "El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
         return UpdateOutcome::BadDownload;
     }
     const std::string programName = ProgramNameOf(fileName);

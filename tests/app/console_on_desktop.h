@@ -32,10 +32,10 @@ struct ConsoleOnDesktop : private WithApplication {
                   .announcer = desktop,
                   .loop = loop,
                   .tmIdle = tmIdle,
-                  .openSettings =
-                      [file = settingsFile.isEmpty()
-                                  ? directory.filePath(QStringLiteral("Tertulia.conf"))
-                                  : settingsFile] { return IniSettingsStore::Open(file); },
+                  .openSettings = [file =
+                                       settingsFile.isEmpty()
+                                           ? directory.filePath(QStringLiteral("Tertulia.conf"))
+                                           : settingsFile] { return IniSettingsStore::Open(file); },
                   .saveDialog = saveDialog,
                   .http = http,
               },

@@ -52,9 +52,7 @@ struct SelfUpdateTest : ::testing::Test {
         server.Reply("DESACTUALIZADA." + digest + "," + server.Url() + "/gl/tertulia-2.bin");
         server.Reply(program);
     }
-    UpdateOutcome Check() {
-        return VerificarActualizacion(http, dialogs, starter, server.Url());
-    }
+    UpdateOutcome Check() { return VerificarActualizacion(http, dialogs, starter, server.Url()); }
 
     testing::TemporaryDirectory directory;
     const fs::path tmp = directory.path();
@@ -160,10 +158,15 @@ TEST_F(SelfUpdateTest, outcomes_without_a_download) {
     const Row rows[] = {
         {"up to date", "ACTUALIZADA.", true, UpdateOutcome::UpToDate, {}},
         {"an empty reply is up to date", "", true, UpdateOutcome::UpToDate, {}},
-        {"declined", "DESACTUALIZADA.AB,http://127.0.0.1:9/x", false, UpdateOutcome::Declined,
+        {"declined",
+         "DESACTUALIZADA.AB,http://127.0.0.1:9/x",
+         false,
+         UpdateOutcome::Declined,
          {"confirm Hay una Actualizacion Disponible desea Actualizar?"}},
-        {"a failed check", "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
-         true, UpdateOutcome::CheckFailed,
+        {"a failed check",
+         "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
+         true,
+         UpdateOutcome::CheckFailed,
          {"error ERROR : \nHTTP/1.1 500 Internal Server Error"}},
     };
     testing::ForEachRow(rows, [&](const Row& row) {

@@ -9,7 +9,8 @@ QString ToQString(const std::string& bytes) {
     text.reserve(static_cast<qsizetype>(bytes.size()));
     for (char byte : bytes) {
         // Every code point of the table lies in the Basic Multilingual Plane.
-        text.append(QChar(static_cast<char16_t>(UnicodeOfWindows1252(static_cast<unsigned char>(byte)))));
+        text.append(
+            QChar(static_cast<char16_t>(UnicodeOfWindows1252(static_cast<unsigned char>(byte)))));
     }
     return text;
 }
