@@ -22,7 +22,7 @@ namespace {
 class ChildService : public ServiceProcess {
   public:
     explicit ChildService(const std::string& database)
-        : ServiceProcess(TERTULIA_SERVICE_BINARY, {.database = database}) {}
+        : ServiceProcess(TERTULIA_SERVICE_BINARY, {.database = database, .arguments = {}}) {}
 
     const std::string& output() const { return Output(); }
 

@@ -111,7 +111,7 @@ TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
     std::ofstream(update) << "#!/bin/sh\necho \"$0\" > '" << marker.string() << ".part' && mv '"
                           << marker.string() << ".part' '" << marker.string() << "'\n";
 
-    ServiceProcess service(TERTULIA_SERVICE_BINARY, {.arguments = {"--update-file", update.string(),
+    ServiceProcess service(TERTULIA_SERVICE_BINARY, {.database = "", .arguments = {"--update-file", update.string(),
                                                                    "--update-version", "1.2"}});
     const char* savedTmp = std::getenv("TMPDIR");
     const std::string restoreTmp = savedTmp ? savedTmp : "";
