@@ -192,9 +192,7 @@ bool ChatForm::eventFilter(QObject* watched, QEvent* event) {
 
 QtChatView::QtChatView(QtEventLoop& loop) : form_(new ChatForm(loop)) {}
 
-QtChatView::~QtChatView() {
-    form_->Release();
-}
+QtChatView::~QtChatView() = default;
 
 void QtChatView::SetHandlers(ChatHandlers* handlers) {
     form_->SetHandlers(handlers);
@@ -269,11 +267,11 @@ bool QtChatView::MessageLineHasFocus() const {
 }
 
 void QtChatView::ShowError(const std::string& text) {
-    ShowErrorBox(form_, ToQString(text));
+    ShowErrorBox(form_.get(), ToQString(text));
 }
 
 bool QtChatView::Confirm(const std::string& text) {
-    return AskConfirmation(form_, ToQString(text));
+    return AskConfirmation(form_.get(), ToQString(text));
 }
 
 ChatWindowParts QtChatWindowFactory::Create() {

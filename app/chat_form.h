@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "chat/chat_view.h"
@@ -98,7 +99,11 @@ class QtChatView : public ChatView {
     bool Confirm(const std::string& text) override;
 
   private:
-    ChatForm* form_;
+    // Released rather than deleted: the widget goes once no handler of it is running.
+    struct Release {
+        void operator()(ChatForm* form) const { form->Release(); }
+    };
+    std::unique_ptr<ChatForm, Release> form_;
 };
 
 // Makes each new conversation window's view and its own poll timer.
