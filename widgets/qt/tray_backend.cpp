@@ -6,9 +6,6 @@
 #include <QGuiApplication>
 #include <QTimer>
 
-#include <algorithm>
-#include <limits>
-
 #include "widgets/qt/icon_picture.h"
 #include "widgets/qt/windows_1252.h"
 
