@@ -121,6 +121,8 @@ void ConsoleWindow::BuildLoginPanel() {
     setTabOrder(edPassword_, btConectar_);
     connect(btConectar_, &QPushButton::clicked, this,
             [this] { Call(&ConsoleHandlers::btConectarClick); });
+    // Enter in the password field presses "Conectar", as in a login dialog.
+    connect(edPassword_, &QLineEdit::returnPressed, btConectar_, &QPushButton::click);
 }
 
 void ConsoleWindow::BuildChatPanel() {

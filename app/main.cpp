@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QFile>
 
+#include "app/accessibility_bridge_guard.h"
 #include "app/chat_form.h"
 #include "app/console_window.h"
 #include "app/desktop_integration.h"
@@ -9,6 +10,7 @@
 #include "app/list_box_rows.h"
 #include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
+#include "app/qt_translations.h"
 #include "http/http_client.h"
 #include "session/main_form.h"
 
@@ -17,6 +19,8 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tertulia"));
+    InstallQtSpanishTranslations(app);
+    GuardAccessibilityBridge();
     // The program ends only through "Cerrar"; its windows are hidden, never closed.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -11,6 +11,11 @@ enum class Treatment : unsigned char { Drop, Literal, Escape };
 constexpr std::array<Treatment, 256> MakeTreatments() {
     std::array<Treatment, 256> table{};
     for (char c : CaracteresPermitidos) table[static_cast<unsigned char>(c)] = Treatment::Escape;
+    for (int code = 0x80; code <= 0xFF; ++code) {
+        if (IsWindows1252LetterOrEuro(static_cast<unsigned char>(code))) {
+            table[code] = Treatment::Escape;
+        }
+    }
     for (char c : CaracteresLiterales) {
         auto& entry = table[static_cast<unsigned char>(c)];
         if (entry == Treatment::Escape) entry = Treatment::Literal;

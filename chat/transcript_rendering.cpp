@@ -5,6 +5,11 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "chat/latin1_entities.h"
 
@@ -82,42 +87,47 @@ inline std::size_t ReadName(const char* p, const char* end, std::uint64_t& key) 
     return 0;
 }
 
-// The entities decoded after "&amp;" ("&lt;", "&gt;" and the Latin-1 set) in an open
-// addressing table; a free slot has key 0, which no name has.
+// The entities decoded after "&amp;" ("&lt;", "&gt;" and the Latin-1 set) in a table where
+// every name has a slot of its own, so that a look-up is one probe with no loop to mispredict;
+// a free slot has key 0, which no name has.
 struct LaterEntities {
-    static constexpr std::size_t kSlots = 512;
+    static constexpr std::size_t kSlots = 1024;
+    std::uint64_t multiplier = 0;
     std::array<std::uint64_t, kSlots> keys{};
     std::array<unsigned char, kSlots> codes{};
 
-    static constexpr std::size_t Slot(std::uint64_t key) {
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 55);
+    constexpr std::size_t Slot(std::uint64_t key) const {
+        return static_cast<std::size_t>((key * multiplier) >> 54);
     }
 
-    constexpr void Add(std::string_view name, unsigned char code) {
+    // False when the slot is taken already.
+    constexpr bool Add(std::string_view name, unsigned char code) {
         const std::uint64_t key = NameKey(name);
-        std::size_t slot = Slot(key);
-        while (keys[slot] != 0) slot = (slot + 1) % kSlots;
+        const std::size_t slot = Slot(key);
+        if (keys[slot] != 0) return false;
         keys[slot] = key;
         codes[slot] = code;
+        return true;
     }
 
     // The entity's character, or -1 when the name is not one of them.
     constexpr int Find(std::uint64_t key) const {
-        for (std::size_t slot = Slot(key);; slot = (slot + 1) % kSlots) {
-            if (keys[slot] == key) return codes[slot];
-            if (keys[slot] == 0) return -1;
-        }
+        const std::size_t slot = Slot(key);
+        return keys[slot] == key ? codes[slot] : -1;
     }
 };
 
+// Tries multipliers until one gives every name its own slot.
 constexpr LaterEntities MakeLaterEntities() {
-    LaterEntities table;
-    table.Add("lt", '<');
-    table.Add("gt", '>');
-    table.Add("nbsp", ' ');  // a plain space here, not the no-break space
-    for (std::size_t i = 1; i < kLatin1EntityNames.size(); ++i)
-        table.Add(kLatin1EntityNames[i], static_cast<unsigned char>(160 + i));
-    return table;
+    for (std::uint64_t multiplier = 0x9E3779B97F4A7C15u;; multiplier += 2) {
+        LaterEntities table;
+        table.multiplier = multiplier;
+        bool distinct = table.Add("lt", '<') && table.Add("gt", '>') &&
+                        table.Add("nbsp", ' ');  // a plain space here, not the no-break space
+        for (std::size_t i = 1; distinct && i < kLatin1EntityNames.size(); ++i)
+            distinct = table.Add(kLatin1EntityNames[i], static_cast<unsigned char>(160 + i));
+        if (distinct) return table;
+    }
 }
 
 constexpr LaterEntities kLaterEntities = MakeLaterEntities();
@@ -158,25 +168,52 @@ const char* FindAmpersand(const char* p, const char* end) {
     return p;
 }
 
+// Copies the bytes of [p, end) that come before the first of `stops` to `out` and returns how
+// many they are; `findTail(p, end)` finds that byte in the last few bytes. Where the processor
+// allows it, sixteen bytes are tested and stored at a time, so the search and the copy are one
+// pass; up to fifteen bytes past the copied ones may be written too, never more than end - p
+// bytes in all, and they are left for later output to overwrite.
+template <class FindTail, class... Stops>
+std::size_t CopyUntil(const char* p, const char* end, char* out, FindTail findTail,
+                      Stops... stops) {
+    std::size_t n = 0;
+#if defined(__SSE2__)
+    for (; end - p - n >= 16; n += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), bytes);
+        const __m128i found = (_mm_cmpeq_epi8(bytes, _mm_set1_epi8(stops)) | ...);
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(found));
+        if (mask != 0) return n + static_cast<std::size_t>(std::countr_zero(mask));
+    }
+#else
+    ((void)stops, ...);
+#endif
+    const char* const stop = findTail(p + n, end);
+    std::memcpy(out + n, p + n, static_cast<std::size_t>(stop - (p + n)));
+    return static_cast<std::size_t>(stop - p);
+}
+
 // The most text that one "&" can take: "&amp;" and the longest later name with its ";".
 constexpr std::size_t kLongestEntityText = 5 + kLongestName + 1;
 
-// Appends the text in [begin, end) to `out` with its entities decoded. Unless `final`, the
-// last bytes that an entity starting there could need are left for a later call, with the
-// rest of the text. Returns where the undecoded bytes begin.
-const char* DecodeAppend(const char* begin, const char* end, bool final, std::string& out) {
-    if (!final && static_cast<std::size_t>(end - begin) < kLongestEntityText) return begin;
+// Decodes the entities of the text in [read, end) into `out`, which has room for end - read
+// bytes (decoding never lengthens a text), and returns the end of what it wrote. Unless
+// `final`, the last bytes that an entity starting there could need are left for a later call,
+// with the rest of the text; `read` is moved to where the undecoded bytes begin.
+char* DecodeInto(const char*& read, const char* end, bool final, char* out) {
+    if (!final && static_cast<std::size_t>(end - read) < kLongestEntityText) return out;
     const char* const stop = final ? end : end - kLongestEntityText;
-    const char* read = begin;
-    while (read < stop) {
-        const char* amp = FindAmpersand(read, stop);
-        out.append(read, static_cast<std::size_t>(amp - read));
-        read = amp;
-        if (read == stop) break;
-        ++read;
-        out += DecodeEntityAt(read, end);
+    const char* p = read;
+    while (p < stop) {
+        const std::size_t run = CopyUntil(p, stop, out, FindAmpersand, '&');
+        p += run;
+        out += run;
+        if (p == stop) break;
+        ++p;
+        *out++ = DecodeEntityAt(p, end);
     }
-    return read;
+    read = p;
+    return out;
 }
 
 // One replace-all step of a tag that begins with "<" and holds no other "<". It scans its
@@ -242,10 +279,9 @@ class NormalisingSink {
         }
     }
 
-    // Bytes that hold no CR or LF.
-    void Append(const char* p, std::size_t n) {
+    // Takes `n` bytes that the caller wrote at the cursor and that hold no CR or LF.
+    void Advance(std::size_t n) {
         if (n == 0) return;
-        std::memcpy(cursor_, p, n);
         cursor_ += n;
         afterCr_ = false;
     }
@@ -276,44 +312,53 @@ const char* FindTagSpecial(const char* p, const char* end) {
     return p;
 }
 
+}  // namespace
+
+std::string DecodificarEntidades(std::string_view texto) {
+    const auto decoded = std::make_unique_for_overwrite<char[]>(texto.size());
+    const char* read = texto.data();
+    char* const end = DecodeInto(read, read + texto.size(), true, decoded.get());
+    return std::string(decoded.get(), static_cast<std::size_t>(end - decoded.get()));
+}
+
+bool EsRespuestaDeError(std::string_view reply) {
+    return reply.substr(0, 5) == "ERROR";
+}
+
 // "<br>" becomes CR LF, then "<b>" and then "</b>" are removed, line breaks are normalised and
-// entities decoded, appended to `out`.
-void Render(std::string_view text, std::string& out) {
-    static constexpr std::size_t kPiece = 64 * 1024;
+// entities decoded. The reply is worked through in pieces of at most kPiece bytes: the tag
+// chain writes a piece into the scratch buffer, and its entities are decoded from there into
+// the result buffer while it is still in cache. Neither buffer is cleared: every byte is
+// written before it is read.
+struct StreamingTranscriptRenderer::State {
     // A piece at most doubles (LF to CR LF); the chain may add what it held back, and the
     // undecoded end of the previous piece comes first.
-    std::string scratch(2 * std::min(kPiece, text.size()) + 64, '\0');
-    char* const scratchBegin = scratch.data();
-    NormalisingSink sink(scratchBegin);
-    TagStep<NormalisingSink> closeBold("</b>", "", sink);
-    TagStep<TagStep<NormalisingSink>> bold("<b>", "", closeBold);
-    TagStep<TagStep<TagStep<NormalisingSink>>> lineBreak("<br>", "\r\n", bold);
+    static constexpr std::size_t Room(std::size_t piece) { return 2 * piece + 64; }
 
-    // Decodes what the scratch buffer holds and keeps the undecoded end at its start.
-    auto decode = [&](bool final) {
-        const char* const written = sink.Cursor();
-        const char* const rest = DecodeAppend(scratchBegin, written, final, out);
-        const auto kept = static_cast<std::size_t>(written - rest);
-        std::memmove(scratchBegin, rest, kept);
-        sink.SetCursor(scratchBegin + kept);
-    };
+    // Makes room in the scratch buffer for a piece of `piece` bytes, keeping what it holds.
+    void Reserve(std::size_t piece) {
+        const std::size_t needed = Room(piece);
+        if (scratchCapacity >= needed) return;
+        const auto held = static_cast<std::size_t>(sink.Cursor() - scratch.get());
+        Grow(scratch, scratchCapacity, needed, held);
+        sink.SetCursor(scratch.get() + held);
+    }
 
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p < end) {
-        const char* const pieceEnd = p + std::min<std::size_t>(kPiece, end - p);
-        while (p < pieceEnd) {
+    // Passes the bytes in [p, end), at most kPiece of them, through the tag chain.
+    void Feed(const char* p, const char* const end) {
+        while (p < end) {
             if (!lineBreak.Idle()) {
                 lineBreak.Put(*p++);
                 continue;
             }
             // With no partial match pending, ordinary text, line breaks and whole tags pass
-            // the chain as the steps would pass them; only unusual text goes through it
-            // character by character.
-            const char* run = p;
-            p = FindTagSpecial(p, pieceEnd);
-            sink.Append(run, static_cast<std::size_t>(p - run));
-            if (p == pieceEnd) break;
+            // the chain as the steps would pass them; only unusual text, and a tag that the
+            // piece cuts, goes through it character by character.
+            const std::size_t run =
+                CopyUntil(p, end, sink.Cursor(), FindTagSpecial, '<', '\r', '\n');
+            sink.Advance(run);
+            p += run;
+            if (p == end) break;
             if (*p != '<') {
                 sink.Put(*p++);
             } else if (StartsWith(p, end, "<br>")) {
@@ -328,31 +373,76 @@ void Render(std::string_view text, std::string& out) {
                 lineBreak.Put(*p++);
             }
         }
-        decode(false);
     }
-    lineBreak.Finish();
-    bold.Finish();
-    closeBold.Finish();
-    decode(true);
+
+    // Decodes what the scratch buffer holds after the result's first `size` bytes and keeps
+    // the undecoded end at the scratch buffer's start; returns the result's new size.
+    std::size_t Decode(bool final, std::size_t size) {
+        const char* read = scratch.get();
+        const char* const written = sink.Cursor();
+        Grow(result, resultCapacity, size + static_cast<std::size_t>(written - read), size);
+        size = static_cast<std::size_t>(DecodeInto(read, written, final, result.get() + size) -
+                                        result.get());
+        const auto kept = static_cast<std::size_t>(written - read);
+        std::memmove(scratch.get(), read, kept);
+        sink.SetCursor(scratch.get() + kept);
+        return size;
+    }
+
+    // Gives `buffer` room for `needed` bytes, keeping its first `used` bytes.
+    static void Grow(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t needed,
+                     std::size_t used) {
+        if (capacity >= needed) return;
+        const std::size_t grown = std::max(needed, 2 * capacity);
+        auto larger = std::make_unique_for_overwrite<char[]>(grown);
+        if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
+        buffer = std::move(larger);
+        capacity = grown;
+    }
+
+    std::unique_ptr<char[]> scratch;
+    std::size_t scratchCapacity = 0;
+    std::unique_ptr<char[]> result;
+    std::size_t resultCapacity = 0;
+    NormalisingSink sink{nullptr};
+    TagStep<NormalisingSink> closeBold{"</b>", "", sink};
+    TagStep<TagStep<NormalisingSink>> bold{"<b>", "", closeBold};
+    TagStep<TagStep<TagStep<NormalisingSink>>> lineBreak{"<br>", "\r\n", bold};
+};
+
+StreamingTranscriptRenderer::StreamingTranscriptRenderer() : state_(std::make_unique<State>()) {}
+
+StreamingTranscriptRenderer::~StreamingTranscriptRenderer() = default;
+
+std::string_view StreamingTranscriptRenderer::Add(std::string_view piece) {
+    std::size_t size = 0;
+    while (!piece.empty()) {
+        const std::size_t n = std::min(piece.size(), kPiece);
+        state_->Reserve(n);
+        state_->Feed(piece.data(), piece.data() + n);
+        size = state_->Decode(false, size);
+        piece.remove_prefix(n);
+    }
+    return {state_->result.get(), size};
 }
 
-}  // namespace
-
-std::string DecodificarEntidades(std::string_view texto) {
-    std::string out;
-    out.reserve(texto.size());
-    DecodeAppend(texto.data(), texto.data() + texto.size(), true, out);
-    return out;
-}
-
-bool EsRespuestaDeError(std::string_view reply) {
-    return reply.substr(0, 5) == "ERROR";
+std::string_view StreamingTranscriptRenderer::Finish() {
+    state_->Reserve(0);
+    state_->lineBreak.Finish();
+    state_->bold.Finish();
+    state_->closeBold.Finish();
+    const std::size_t size = state_->Decode(true, 0);
+    return {state_->result.get(), size};
 }
 
 std::string RenderizarTranscripcion(std::string_view reply) {
     std::string out;
     out.reserve(reply.size() + reply.size() / 16 + 16);
-    Render(reply, out);
+    StreamingTranscriptRenderer renderer;
+    // Pieces of the renderer's own size keep its buffers small and in cache.
+    for (std::size_t at = 0; at < reply.size(); at += StreamingTranscriptRenderer::kPiece)
+        out += renderer.Add(reply.substr(at, StreamingTranscriptRenderer::kPiece));
+    out += renderer.Finish();
     return out;
 }
 

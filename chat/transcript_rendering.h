@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,31 @@ bool EsRespuestaDeError(std::string_view reply);
 // "</b>" are removed, entities are decoded, and every CR LF, lone CR and lone LF becomes CR LF.
 // Linear in the reply's length.
 std::string RenderizarTranscripcion(std::string_view reply);
+
+// Renders a transcript reply that arrives in pieces split anywhere, inside a tag or an entity
+// too: the texts it gives, joined, are exactly RenderizarTranscripcion of the whole reply. It
+// holds back only the few bytes that the next piece could still change, and its memory stays
+// bounded by the size of the pieces however long the reply is. One reply per renderer.
+class StreamingTranscriptRenderer {
+  public:
+    // The piece size that it works in; larger pieces are taken, and cost memory.
+    static constexpr std::size_t kPiece = 64 * 1024;
+
+    StreamingTranscriptRenderer();
+    ~StreamingTranscriptRenderer();
+    StreamingTranscriptRenderer(const StreamingTranscriptRenderer&) = delete;
+    StreamingTranscriptRenderer& operator=(const StreamingTranscriptRenderer&) = delete;
+
+    // Takes the reply's next bytes and gives the rendered text that is final; the view is
+    // valid until the next call.
+    std::string_view Add(std::string_view piece);
+    // The reply has ended: gives the rest of the rendered text, valid while the renderer lives.
+    std::string_view Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // What a conversation window does with a transcript reply, given the text its area holds.
 struct TranscriptUpdate {

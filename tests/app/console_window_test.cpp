@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +18,22 @@
 
 namespace tertulia {
 namespace {
+
+// Counts the presses of "Conectar"; the window's other events do nothing.
+class CountedConectar : public ConsoleHandlers {
+  public:
+    explicit CountedConectar(int& clicks) : clicks_(clicks) {}
+    void FormShow() override {}
+    bool FormCloseQuery() override { return false; }
+    void btConectarClick() override { ++clicks_; }
+    void ListBoxWImg1DblClick() override {}
+    void TrayIcon1DblClick() override {}
+    void AbrirVentana1Click() override {}
+    void Salir1Click() override {}
+
+  private:
+    int& clicks_;
+};
 
 class ConsoleWindowTest : public testing::Test {
   protected:
@@ -151,6 +168,33 @@ TEST_F(ConsoleWindowTest, login_panel_masks_the_password_and_keeps_the_keyboard_
               "se\xF1"
               "a");
     EXPECT_EQ(window_->CompanyCode(), "demo");
+}
+
+TEST_F(ConsoleWindowTest, enter_in_the_password_field_presses_conectar) {
+    int clicks = 0;
+    CountedConectar handlers(clicks);
+    window_->SetHandlers(&handlers);
+    window_->show();
+    window_->ShowPanel(Panel::pnLogin);
+    const struct {
+        const char* field;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        int clicks;
+    } rows[] = {
+        {"edPassword", Qt::Key_Return, Qt::NoModifier, 1},
+        {"edPassword", Qt::Key_Enter, Qt::KeypadModifier, 1},
+        {"edPassword", Qt::Key_A, Qt::NoModifier, 0},
+        {"edCodigoEmpresa", Qt::Key_Return, Qt::NoModifier, 0},
+    };
+    for (const auto& row : rows) {
+        clicks = 0;
+        QKeyEvent press(QEvent::KeyPress, row.key, row.modifiers,
+                        row.key == Qt::Key_A ? QStringLiteral("a") : QStringLiteral("\r"));
+        QApplication::sendEvent(Child(row.field), &press);
+        EXPECT_EQ(clicks, row.clicks) << row.field << " " << row.key;
+    }
+    window_->SetHandlers(nullptr);
 }
 
 TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {

@@ -2,6 +2,7 @@
 
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "chat/transcript_rendering.h"
@@ -62,13 +63,30 @@ TEST(TranscriptDifferentialTest, DecodingMatchesTheLiteralStepsOnRandomInputs) {
     }
 }
 
+// Texts where the steps interact: an entity that "&amp;" forms, a tag that a removal joins,
+// line breaks next to tags.
+const char* const kSnippets[] = {"&amp;eacute;", "&amp;frac14;", "&amp;lt;",    "&amp;amp;",
+                                 "&quot;",       "</<b>b>",      "&am<b>p;lt;", "&e</b>acute;",
+                                 "<b<br>>",      "\r<br>\n",     "\r\n\r",      "&&amp;&lt;"};
+
+// What the streaming renderer gives when the reply arrives cut at `cuts` (ascending).
+std::string RenderInPieces(std::string_view reply, const std::vector<std::size_t>& cuts) {
+    StreamingTranscriptRenderer renderer;
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        out += renderer.Add(reply.substr(from, cut - from));
+        from = cut;
+    }
+    out += renderer.Add(reply.substr(from));
+    out += renderer.Finish();
+    return out;
+}
+
 TEST(TranscriptDifferentialTest, LongInputsMatchAcrossInternalPieceBoundaries) {
     // Long replies are worked through in pieces of 64 KiB: every tricky snippet is placed at
     // every offset across the first boundary, then random dense text around it.
     constexpr std::size_t kBoundary = 65536;
-    static const char* const kSnippets[] = {
-        "&amp;eacute;", "&amp;frac14;", "&amp;lt;", "&amp;amp;", "&quot;", "</<b>b>",
-        "&am<b>p;lt;",  "&e</b>acute;", "<b<br>>",  "\r<br>\n",  "\r\n\r", "&&amp;&lt;"};
     for (const std::string snippet : kSnippets) {
         for (std::size_t before = 1; before <= snippet.size() + 12; ++before) {
             const std::string input = std::string(kBoundary - before, 'a') + snippet + "xyz";
@@ -86,6 +104,53 @@ TEST(TranscriptDifferentialTest, LongInputsMatchAcrossInternalPieceBoundaries) {
                 << testing::PrintToString(input.substr(kBoundary - before));
         }
     }
+}
+
+TEST(TranscriptDifferentialTest, StreamingMatchesWithPiecesCutAtEveryPositionOfTheSnippets) {
+    // Plain text of more than sixteen bytes on both sides, so that the cut pieces are also
+    // searched a block at a time; one cut and every pair of cuts.
+    const std::string before(20, 'a'), after(20, 'z');
+    std::vector<std::string> snippets(std::begin(kSnippets), std::end(kSnippets));
+    for (const char* more : {"&Ntilde;", "&nbsp;", "<br>", "<b>x</b>", "&lt;br&gt;", "&#241;"})
+        snippets.emplace_back(more);
+    for (const std::string& snippet : snippets) {
+        const std::string input = before + snippet + after;
+        const std::string expected = reference::RenderizarTranscripcion(input);
+        for (std::size_t i = before.size(); i <= before.size() + snippet.size(); ++i) {
+            ASSERT_EQ(RenderInPieces(input, {i}), expected)
+                << testing::PrintToString(snippet) << " cut at " << i - before.size();
+            for (std::size_t j = i; j <= before.size() + snippet.size(); ++j) {
+                ASSERT_EQ(RenderInPieces(input, {i, j}), expected)
+                    << testing::PrintToString(snippet) << " cut at " << i - before.size() << " and "
+                    << j - before.size();
+            }
+        }
+    }
+}
+
+TEST(TranscriptDifferentialTest, StreamingByteByByteMatchesOnRandomInputs) {
+    std::mt19937 random(31337);
+    std::uniform_int_distribution<std::size_t> length(0, 40);
+    for (int round = 0; round < 20000; ++round) {
+        const std::string input = RandomTranscript(random, length(random));
+        std::vector<std::size_t> everyByte{0};
+        for (std::size_t i = 1; i < input.size(); ++i) everyByte.push_back(i);
+        ASSERT_EQ(RenderInPieces(input, everyByte), reference::RenderizarTranscripcion(input))
+            << "input: " << testing::PrintToString(input);
+    }
+}
+
+TEST(TranscriptDifferentialTest, StreamingMatchesWithPiecesLargerThanItsOwn) {
+    // One piece far above the renderer's piece size, then uneven pieces across its boundaries.
+    std::mt19937 random(5);
+    std::string input;
+    while (input.size() < 3 * StreamingTranscriptRenderer::kPiece + 5)
+        input += RandomTranscript(random, 50) + "Hola, qu&eacute; tal<br>";
+    const std::string expected = reference::RenderizarTranscripcion(input);
+    EXPECT_EQ(RenderInPieces(input, {}), expected);
+    std::vector<std::size_t> uneven;
+    for (std::size_t at = 4093; at < input.size(); at += 4093 + at % 61) uneven.push_back(at);
+    EXPECT_EQ(RenderInPieces(input, uneven), expected);
 }
 
 TEST(TranscriptDifferentialTest, RandomBytesMatchTheLiteralSteps) {

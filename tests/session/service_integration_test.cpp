@@ -63,21 +63,21 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
     chat.timer.Fire();
     EXPECT_NE(chat.transcript.find("Necesito ayuda"), std::string::npos) << chat.transcript;
 
-    // The operator's line reaches the visitor; the accented vowel is dropped on the way.
+    // The operator's line reaches the visitor with its accented letters and the euro sign.
     chat.message =
-        "  Buenos d\xED"
-        "as, \xBF"
-        "en qu\xE9 le ayudo?  ";
+        "  \xBFQu\xE9 tal? A\xF1o 2024, s\xED, \x80"
+        "50  ";
     chat.handlers->edMensajeKeyPress('\r');
     EXPECT_EQ(chat.message, "");
-    EXPECT_NE(chat.transcript.find("Buenos das, \xBF"
-                                   "en qu le ayudo?"),
+    EXPECT_NE(chat.transcript.find("\xBFQu\xE9 tal? A\xF1o 2024, s\xED, \x80"
+                                   "50"),
               std::string::npos)
         << chat.transcript;
     const auto visitorView =
         GetPath(service.Port(), "/api/conversaciones/" + id + "?token=" + token);
-    EXPECT_NE(visitorView.body.find("Buenos das, \xC2\xBF"
-                                    "en qu le ayudo?"),
+    EXPECT_NE(visitorView.body.find("\xC2\xBFQu\xC3\xA9 tal? A\xC3\xB1o 2024, s\xC3\xAD, "
+                                    "\xE2\x82\xAC"
+                                    "50"),
               std::string::npos)
         << visitorView.body;
 

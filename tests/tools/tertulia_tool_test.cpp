@@ -7,12 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "chat/transcript_rendering.h"
 
 extern char** environ;
 
@@ -71,6 +76,47 @@ class ToolTest : public testing::Test {
             ::execvpe(program.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }
+        Outcome outcome;
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            outcome.status = WEXITSTATUS(status);
+        outcome.out = ReadFile(out);
+        outcome.err = ReadFile(err);
+        return outcome;
+    }
+
+    // Runs the tool with its standard input a pipe into which `pieces` are written one after
+    // the other, with a pause between them so that the tool reads them apart.
+    Outcome RunToolThroughPipe(const std::vector<std::string>& args,
+                               const std::vector<std::string>& pieces) {
+        const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
+        std::vector<char*> argv{const_cast<char*>(TERTULIA_TOOL_PATH)};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        int fds[2];
+        if (::pipe(fds) != 0) return {};
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[0], 0);
+            ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[0]);
+        const auto previous = std::signal(SIGPIPE, SIG_IGN);
+        for (const std::string& piece : pieces) {
+            for (std::size_t at = 0; at < piece.size();) {
+                const ssize_t n = ::write(fds[1], piece.data() + at, piece.size() - at);
+                if (n <= 0) break;
+                at += static_cast<std::size_t>(n);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ::close(fds[1]);
+        std::signal(SIGPIPE, previous);
         Outcome outcome;
         int status = 0;
         if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
@@ -146,7 +192,14 @@ INSTANTIATE_TEST_SUITE_P(
             {"encode"},
             "Hola, \xBFqu\xE9 tal?\n",
             0,
-            "Hola%2C%20%BFqu%20tal%3F",
+            "Hola%2C%20%BFqu%E9%20tal%3F",
+            ""},
+        Row{"encode_euro_and_dropped_symbols",
+            {"encode"},
+            "\x80"
+            "5 \xD7 2;'\n",
+            0,
+            "%805%20%202",
             ""},
         Row{"login_ok", {"reply", "login"}, "OK=a=b", 0, "ok\na=b\n", ""},
         Row{"login_ok_without_id", {"reply", "login"}, "OK", 0, "ok\n\n", ""},
@@ -227,6 +280,78 @@ TEST_F(ToolTest, Md5AgreesWithMd5sumOnEverySizeUpTo200) {
             EXPECT_EQ(RunTool({"md5"}, bytes.substr(0, size)).out, expected) << size;
         }
     }
+}
+
+TEST_F(ToolTest, Md5OfLargeInputReadInBlocksAgreesWithMd5sum) {
+    std::string bytes(1024 * 1024 + 3, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 2654435761u >> 13);
+    const std::string file = dir_ + "/large";
+    WriteFile(file, bytes);
+    const Outcome reference = RunProgram("md5sum", {file}, "");
+    ASSERT_EQ(reference.status, 0);
+    std::string expected = reference.out.substr(0, 32);
+    for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    expected += "\n";
+    EXPECT_EQ(RunTool({"md5", file}).out, expected);
+    EXPECT_EQ(RunToolThroughPipe({"md5"}, {bytes.substr(0, 70000), bytes.substr(70000)}).out,
+              expected);
+}
+
+struct PipedRow {
+    const char* name;
+    std::vector<std::string> pieces;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+void PrintTo(const PipedRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class RenderPipeTest : public ToolTest, public testing::WithParamInterface<PipedRow> {};
+
+// The error-reply rule is decided on the first five bytes, however the pipe delivers them.
+TEST_P(RenderPipeTest, ErrorReplyDecidedOnTheFirstBytes) {
+    const PipedRow& row = GetParam();
+    const Outcome outcome = RunToolThroughPipe({"render"}, row.pieces);
+    EXPECT_EQ(outcome.status, row.status);
+    EXPECT_EQ(outcome.out, row.out);
+    EXPECT_EQ(outcome.err, row.err);
+}
+
+const std::string kLongErrorReply = "ERROR." + std::string(200000, 'x') + "<br>&amp;";
+
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, RenderPipeTest,
+    testing::Values(
+        PipedRow{"error_word_split", {"ERR", "OR.Sesion<br>"}, 3, "", "ERROR.Sesion<br>"},
+        PipedRow{"error_word_byte_by_byte", {"E", "R", "R", "O", "R"}, 3, "", "ERROR"},
+        PipedRow{"error_reply_longer_than_a_block",
+                 {kLongErrorReply.substr(0, 3), kLongErrorReply.substr(3)},
+                 3,
+                 "",
+                 kLongErrorReply},
+        PipedRow{"differs_after_three_bytes", {"ERR", "x<br>"}, 0, "ERRx\r\n", ""},
+        PipedRow{"shorter_than_the_word", {"ERR", "O"}, 0, "ERRO", ""},
+        PipedRow{"lower_case_word", {"Error"}, 0, "Error", ""},
+        PipedRow{"space_before_the_word", {" ", "ERROR"}, 0, " ERROR", ""},
+        PipedRow{"empty_reply", {}, 0, "", ""}),
+    [](const testing::TestParamInfo<PipedRow>& info) { return std::string(info.param.name); });
+
+TEST_F(ToolTest, RenderStreamsALongReplyCutAnywhere) {
+    std::string reply;
+    for (int line = 0; reply.size() < 300000; ++line)
+        reply += "<b>Ana (" + std::to_string(line) + ")</b>: qu&eacute; &amp;lt;3 &Ntilde;\n<br>";
+    // Pieces of uneven sizes, so that tags, entities and CR LF pairs fall across reads.
+    std::vector<std::string> pieces;
+    for (std::size_t at = 0, size = 1; at < reply.size(); at += size, size = size * 7 % 65599)
+        pieces.push_back(reply.substr(at, size));
+    const Outcome outcome = RunToolThroughPipe({"render"}, pieces);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(outcome.out == tertulia::RenderizarTranscripcion(reply));
 }
 
 TEST_F(ToolTest, TempfileCreatesAnOwnerOnlyEmptyFile) {

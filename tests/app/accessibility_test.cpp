@@ -1,0 +1,97 @@
+#include "app/accessibility_bridge_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "app/chat_form.h"
+#include "app/console_window.h"
+#include "app/list_box_rows.h"
+#include "app/qt_event_loop.h"
+#include "chat/chat_view.h"
+#include "qt_test_support.h"
+
+namespace tertulia {
+namespace {
+
+// The walker (a screen reader's way through the tree) and the private buses come from
+// accessibility_walk.sh; run alone, the test has neither.
+const char* Walker() {
+    return std::getenv("TERTULIA_ACCESSIBILITY_WALKER");
+}
+
+struct Walk {
+    int exitCode = -1;
+    QString output;
+};
+
+// Runs the walker over this program's accessible objects while the event loop serves its calls.
+Walk WalkTheTree() {
+    QProcess walker;
+    walker.setProcessChannelMode(QProcess::MergedChannels);
+    QEventLoop loop;
+    QObject::connect(&walker, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&walker, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(120'000, &loop, &QEventLoop::quit);
+    walker.start(QStringLiteral("/usr/bin/python3"),
+                 {QString::fromLocal8Bit(Walker()), QCoreApplication::applicationName()});
+    loop.exec();
+    Walk walk;
+    if (walker.state() != QProcess::NotRunning) {
+        walker.kill();
+        walker.waitForFinished();
+    } else if (walker.exitStatus() == QProcess::NormalExit) {
+        walk.exitCode = walker.exitCode();
+    }
+    walk.output = QString::fromUtf8(walker.readAll());
+    return walk;
+}
+
+TEST(AccessibilityTest, a_screen_reader_reads_every_object_of_every_panel) {
+    if (Walker() == nullptr) GTEST_SKIP() << "needs the buses that accessibility_walk.sh starts";
+    EnsureApplication();
+    GuardAccessibilityBridge();
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
+    ListBoxRows listRows(console.ListBox());
+    QtChatWindowFactory chatWindows(loop);
+    console.show();
+    listRows.AddRow("Ana");
+    listRows.AddRow("Jos\xE9");
+    console.SetGauge(0, 0);  // the gauge before the first transfer event
+    console.SetStatusText("Conectado");
+    std::unique_ptr<ChatView> chat = chatWindows.Create().view;
+    chat->SetCaption("Conversacion con : Ana");
+    chat->SetTranscriptText(
+        "Ana: hola\r\nYo: \xBF"
+        "en qu\xE9 le ayudo?");
+    chat->Show();
+
+    const struct {
+        Panel panel;
+        QStringList shown;
+    } rows[] = {
+        {Panel::pnTransfer, {QStringLiteral("[progress bar]"), QStringLiteral("'Conectado'")}},
+        {Panel::pnLogin, {QStringLiteral("'Conectar'"), QStringLiteral("'Codigo Empresa'")}},
+        {Panel::pnChat,
+         {QStringLiteral("'Ana'"), QStringLiteral(u"'Jos\u00E9'"),
+          QStringLiteral("'Conversacion con : Ana'")}},
+    };
+    for (const auto& row : rows) {
+        console.ShowPanel(row.panel);
+        const Walk walk = WalkTheTree();
+        ASSERT_EQ(walk.exitCode, 0) << walk.output.toStdString();
+        for (const QString& shown : row.shown) {
+            EXPECT_TRUE(walk.output.contains(shown)) << shown.toStdString() << " not in\n"
+                                                     << walk.output.toStdString();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tertulia

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs a test program's accessibility test as a screen reader would meet it: a virtual screen,
+# a private session bus with the accessibility bus and registry that it starts on demand, and
+# Qt's screen-reader bridge switched on.
+#
+# usage: accessibility_walk.sh TEST-PROGRAM WALKER GTEST-FILTER
+set -euo pipefail
+
+program=$1
+walker=$2
+filter=$3
+
+skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
+[ -x /usr/libexec/at-spi-bus-launcher ] || skip "at-spi2-core is not installed"
+/usr/bin/python3 -c 'import dbus' 2>/dev/null || skip "python3-dbus is not installed"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+source "$(dirname "$0")/../../scripts/headless-display.sh"
+start_headless_display "$work" || skip "Xvfb did not start"
+
+# The accessibility bus's socket goes into the runtime folder: a private one keeps this run
+# apart from any other session on the machine.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
+exec 6>"$work/bus-address"
+dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
+pids+=($!)
+exec 6>&-
+for _ in $(seq 50); do
+    [ -s "$work/bus-address" ] && break
+    sleep 0.1
+done
+[ -s "$work/bus-address" ] || skip "dbus-daemon did not start"
+DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
+export DBUS_SESSION_BUS_ADDRESS
+
+export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 SDL_AUDIODRIVER=dummy
+export PYTHONIOENCODING=utf-8 TERTULIA_ACCESSIBILITY_WALKER=$walker
+"$program" --gtest_filter="$filter"
