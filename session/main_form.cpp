@@ -241,9 +241,13 @@ void TfrmMain::ConversationClosed(TfrmChatClt& window) {
 }
 
 void TfrmMain::DestroyLater(std::unique_ptr<TfrmChatClt> window) {
-    // The handler that closed the window is still running; the window goes once it returned.
-    parts_.loop.Post(
-        [doomed = std::shared_ptr<TfrmChatClt>(std::move(window))]() mutable { doomed.reset(); });
+    // The handler that closed the window is still running; the window goes once it returned,
+    // or with the console.
+    const TfrmChatClt* doomed = window.get();
+    closing_.push_back(std::move(window));
+    parts_.loop.Post([this, doomed] {
+        std::erase_if(closing_, [doomed](const auto& each) { return each.get() == doomed; });
+    });
 }
 
 void TfrmMain::HTTP1WorkBegin(TWorkMode, std::int32_t workCountMax) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "chat/chat_console.h"
 #include "chat/chat_window.h"
@@ -96,6 +97,7 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     bool iniciado_ = false;
     std::int32_t gaugeMax_ = 1000;
     ConversationList conversations_;
+    std::vector<std::unique_ptr<TfrmChatClt>> closing_;  // closed, destroyed once posted
     // The window being opened, held by OpenConversation until it is listed.
     const TfrmChatClt* opening_ = nullptr;
     bool openingClosed_ = false;
