@@ -291,6 +291,25 @@ TEST_F(OpenChatTest, AnotherWindowsCloseAndDeleteDuringAnErrorBoxOfANewOrSending
     EXPECT_EQ(&harness.Listed()[0].window->View(), &luis);
 }
 
+// A window closed from the error box of its own first poll was never listed: it is not listed
+// afterwards either, and it goes once the news poll has returned.
+TEST_F(OpenChatTest, a_window_closed_during_its_own_first_poll_is_never_listed) {
+    server.Reply("OK,5=Ana|7=Eva|");
+    server.Reply("ERROR sin permiso");  // the first poll of 7
+    server.Reply("OK");                 // 7's own close request, from that error box
+    harness.view.onChatCreated = [&](RecordingChatView& created) {
+        created.dialog.duringNext = [&created] { created.handlers->sbCerraryBorrarClick(); };
+    };
+    harness.console.tmIdleTimer();
+    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"5=Ana"});
+    EXPECT_EQ(harness.view.listItems, std::vector<std::string>{"Ana"});
+    EXPECT_TRUE(harness.tmIdle.Enabled());
+    ASSERT_EQ(harness.view.chats.size(), 2u) << "destroyed only after the poll returned";
+    harness.view.RunPosted();
+    ASSERT_EQ(harness.view.chats.size(), 1u);
+    EXPECT_EQ(&harness.Listed()[0].window->View(), &harness.Chat(0));
+}
+
 TEST_F(OpenChatTest, ANewsPollDuringTheConfirmationOfCloseAndDelete) {
     server.Reply("OK,7=Eva|");  // the news poll, nested in 5's confirmation box
     server.Reply("Eva: buenas");
