@@ -7,7 +7,6 @@
 
 #include "http/md5.h"
 #include "session/error_report.h"
-#include "session/reply_fields.h"
 #include "session/self_update.h"
 #include "session/service_protocol.h"
 
