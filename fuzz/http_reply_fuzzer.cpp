@@ -12,8 +12,8 @@
 
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
-#include "http/input_buffer.h"
 #include "http/reply_exchange.h"
+#include "http/reply_reader.h"
 #include "http/stream.h"
 
 namespace tertulia {
@@ -63,7 +63,7 @@ class SizeOnlyStream : public Stream {
 
 void ReadReplies(std::string_view bytes, std::size_t split) {
     SplitSource source(bytes, split);
-    InputBuffer reader(source);
+    ReplyReader reader(source);
     CookieJar jar([] { return std::int64_t{1700000000}; });
     WorkProgress progress;
     int level = 0;

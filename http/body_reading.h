@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "http/body_sink.h"
-#include "http/input_buffer.h"
 #include "http/reply_head.h"
+#include "http/reply_reader.h"
 #include "http/work_progress.h"
 
 namespace tertulia {
@@ -18,7 +18,7 @@ struct ProgressReport {
 // Reads the body that `head` announces into `sink`: a positive Content-Length, a chunked
 // body, or (without a usable Content-Length) everything until the peer closes. Each piece
 // is read within its own transfer bracket, which is closed before a failure leaves.
-void ReadBody(InputBuffer& reader, const ReplyHead& head, BodySink& sink,
+void ReadBody(ReplyReader& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report);
 
 }  // namespace tertulia

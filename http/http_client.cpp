@@ -5,9 +5,9 @@
 #include "http/ascii_text.h"
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
-#include "http/input_buffer.h"
 #include "http/reply_exchange.h"
 #include "http/reply_head.h"
+#include "http/reply_reader.h"
 #include "http/request_head.h"
 #include "http/tcp_connection.h"
 #include "http/url_parts.h"
@@ -31,7 +31,7 @@ struct HttpClient::Connection {
         : socket(host, port, connectTimeout, ioTimeout), host(host), port(port) {}
 
     TcpConnection socket;
-    InputBuffer reader{socket};
+    ReplyReader reader{socket};
     std::string host;
     std::string port;
 };

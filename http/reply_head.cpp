@@ -47,7 +47,7 @@ std::int32_t StatusCodeOf(std::string_view statusLine) {
     return ParseDecimalInt32(word).value_or(-1);
 }
 
-ReplyHead ReadReplyHead(InputBuffer& reader) {
+ReplyHead ReadReplyHead(ReplyReader& reader) {
     ReplyHead head;
     auto statusLine = reader.ReadLine();
     if (!statusLine) throw std::runtime_error(kConnectionClosedGracefully);

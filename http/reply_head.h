@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/input_buffer.h"
+#include "http/reply_reader.h"
 
 namespace tertulia {
 
@@ -38,7 +38,7 @@ std::int32_t StatusCodeOf(std::string_view statusLine);
 // Reads a status line and its header block. A peer that closes before the status line is
 // complete throws "Connection Closed Gracefully."; one that closes among the header lines
 // ends the block there.
-ReplyHead ReadReplyHead(InputBuffer& reader);
+ReplyHead ReadReplyHead(ReplyReader& reader);
 
 // Header lines (continuation lines included) accepted in one head.
 inline constexpr std::size_t kMaxHeaderLines = 255;
