@@ -27,7 +27,7 @@ trap cleanup EXIT
 . "$top/scripts/headless-display.sh"
 start_headless_display "$work" || { echo "Xvfb did not start" >&2; exit 1; }
 
-"$build/service/tertulia-service" --listen 127.0.0.1:8080 --db "$work/service.db" >/dev/null 2>&1 &
+"$build/service/tertulia-service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo >/dev/null 2>&1 &
 pids+=($!)
 until curl -sf http://127.0.0.1:8080/ >/dev/null 2>&1; do sleep 0.2; done
 for n in $(seq 10); do

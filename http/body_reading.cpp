@@ -72,41 +72,55 @@ std::string ChunkLine(ReplyReader& reader) {
     return std::move(*line);
 }
 
+// The size of a chunk-size line: its hexadecimal digits, which end at ";" (an extension,
+// ignored) or at a blank. A line that is not a size fails rather than end the body early.
+std::int32_t ChunkSize(std::string_view line) {
+    const std::string_view digits = line.substr(0, line.find_first_of("; \t"));
+    if (digits.empty() || digits.find_first_not_of("0123456789abcdefABCDEF") != digits.npos)
+        throw std::runtime_error(kInvalidChunkSize);
+    const auto size = ParseHexInt32(digits);
+    if (!size) throw std::runtime_error(kChunkSizeTooLarge);
+    return *size;
+}
+
 void ReadChunked(ReplyReader& reader, BodySink& sink, const ProgressReport& report) {
     for (;;) {
-        const std::string sizeLine = ChunkLine(reader);
-        const std::int32_t size =
-            ParseHexInt32(std::string_view(sizeLine).substr(0, sizeLine.find(' '))).value_or(0);
-        if (size <= 0) break;
+        const std::int32_t size = ChunkSize(ChunkLine(reader));
+        if (size == 0) break;
         InBracket(size, report, [&] {
             if (ReadCounted(reader, size, sink, report) < size)
                 throw std::runtime_error(kConnectionClosedGracefully);
         });
         ChunkLine(reader);
     }
-    ChunkLine(reader);
+    // Trailer lines up to the empty line, so that a kept connection's next reply starts at
+    // its status line.
+    for (std::size_t lines = 0; !ChunkLine(reader).empty(); ++lines)
+        if (lines == kMaxHeaderLines) throw std::runtime_error(kTooManyHeaderLines);
 }
 
 }  // namespace
 
 void ReadBody(ReplyReader& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report) {
-    const std::int32_t contentLength = head.ContentLength();
+    const std::optional<std::int32_t> contentLength = head.ContentLength();
     if (contentLength > 0) {
-        InBracket(contentLength, report, [&] {
-            sink.Reserve(contentLength);
+        InBracket(*contentLength, report, [&] {
+            sink.Reserve(*contentLength);
+            std::int64_t taken = 0;
             try {
-                ReadCounted(reader, contentLength, sink, report);
+                taken = ReadCounted(reader, *contentLength, sink, report);
             } catch (...) {
                 sink.Trim();
                 throw;
             }
             sink.Trim();
+            if (taken < *contentLength) throw std::runtime_error(kConnectionClosedGracefully);
         });
     } else if (head.Value("Transfer-Encoding").find("chunked") != std::string::npos) {
         ReadChunked(reader, sink, report);
         sink.Trim();
-    } else if (contentLength < 0) {
+    } else if (!contentLength) {
         InBracket(0, report, [&] { ReadUntilClose(reader, sink, report); });
         sink.Trim();
     }

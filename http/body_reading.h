@@ -16,8 +16,10 @@ struct ProgressReport {
 };
 
 // Reads the body that `head` announces into `sink`: a positive Content-Length, a chunked
-// body, or (without a usable Content-Length) everything until the peer closes. Each piece
-// is read within its own transfer bracket, which is closed before a failure leaves.
+// body, or (without a Content-Length header) everything until the peer closes. Each piece
+// is read within its own transfer bracket, which is closed before a failure leaves. A body
+// that ends before its announced length, and a chunk-size line or a Content-Length that is
+// not a valid size, fail: a cut-off or misread body is never passed on as complete.
 void ReadBody(ReplyReader& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report);
 

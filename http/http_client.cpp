@@ -27,11 +27,16 @@ std::int64_t SystemNow() {
 // The open connection with its input buffer and what it was opened for.
 struct HttpClient::Connection {
     Connection(const std::string& host, const std::string& port,
-               std::chrono::milliseconds connectTimeout, std::chrono::milliseconds ioTimeout)
-        : socket(host, port, connectTimeout, ioTimeout), host(host), port(port) {}
+               std::chrono::milliseconds connectTimeout, std::chrono::milliseconds ioTimeout,
+               ReplyPace& pace)
+        : socket(host, port, connectTimeout, ioTimeout),
+          source(socket, pace),
+          host(host),
+          port(port) {}
 
     TcpConnection socket;
-    ReplyReader reader{socket};
+    PacedSource source;
+    ReplyReader reader{source};
     std::string host;
     std::string port;
 };
@@ -66,7 +71,8 @@ void HttpClient::ChooseConnection(const std::string& host, const std::string& po
     if (!lastReplyAllowsKeepAlive_) CloseConnection();
     if (connection_ && connection_->socket.PeerHasClosed()) CloseConnection();
     if (!connection_)
-        connection_ = std::make_unique<Connection>(host, port, connectTimeout_, readTimeout_);
+        connection_ =
+            std::make_unique<Connection>(host, port, connectTimeout_, readTimeout_, pace_);
     connection_->socket.SetIoTimeout(readTimeout_);
 }
 
@@ -75,13 +81,14 @@ void HttpClient::Request(const std::string& url, BodySink& target) {
     ChooseConnection(parts.host, parts.port);
 
     const WorkHandlers handlers{OnWorkBegin, OnWork, OnWorkEnd};
-    const ReplyContext context{*cookies_, parts.host, maxTextSize_, {progress_, handlers}};
+    const ReplyContext context{*cookies_, parts.host, maxTextSize_, {progress_, handlers}, pace_};
     ReplyHead head;
     // Until a reply has been read through, the connection cannot carry another request.
     lastReplyAllowsKeepAlive_ = false;
     try {
         connection_->socket.Send(
             BuildRequestHead(parts, cookies_->CookieHeader(parts.host, parts.target)));
+        pace_.StartHead();
         ReadReply(connection_->reader, context, target, head);
     } catch (const HttpProtocolError&) {
         lastReplyAllowsKeepAlive_ = !connection_->reader.PeerClosed() && !head.AsksToClose();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/http_errors.h"
+#include "http/reply_pace.h"
 #include "http/stream.h"
 #include "http/work_progress.h"
 
@@ -39,6 +40,10 @@ class HttpClient {
     // expired wait fails with "Socket Error # 10060".
     void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
+    // The least pace of a reply (head within 30 s of the request, then at least 1,024 body
+    // bytes in every 30 s); a reply that falls behind fails as an expired wait does. Tests
+    // shorten it.
+    void SetMinimumPace(const PaceLimits& limits) { pace_.SetLimits(limits); }
     // The clock against which cookie expiry is judged: seconds since 1970-01-01 UTC.
     void SetClock(std::function<std::int64_t()> now);
     // Largest body that GetText (or a failure's body text) accepts; a larger one fails with
@@ -57,6 +62,7 @@ class HttpClient {
     std::chrono::milliseconds connectTimeout_ = kDefaultTimeout;
     std::chrono::milliseconds readTimeout_ = kDefaultTimeout;
     std::size_t maxTextSize_ = kDefaultMaxTextSize;
+    ReplyPace pace_;  // the connection reads through it, so it outlives the connection
     std::unique_ptr<Connection> connection_;
     bool lastReplyAllowsKeepAlive_ = false;
     std::unique_ptr<CookieJar> cookies_;

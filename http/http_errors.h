@@ -14,6 +14,11 @@ inline constexpr const char* kUrlHasControlCharacter =
     "The URL holds a control character and was not sent.";
 inline constexpr const char* kReplyTooLarge = "The reply is larger than the client accepts.";
 inline constexpr const char* kTooManyHeaderLines = "The reply has too many header lines.";
+inline constexpr const char* kInvalidContentLength =
+    "The reply's Content-Length is not a number from 0 to 2147483647.";
+inline constexpr const char* kInvalidChunkSize = "The reply has a chunk size that is not a number.";
+inline constexpr const char* kChunkSizeTooLarge =
+    "The reply announces a chunk larger than 2147483647 bytes.";
 
 // A reply whose status is not a success, or a redirect: the message is the status line as
 // received; the status code and the reply body come along.

@@ -13,6 +13,7 @@ void ReadReply(ReplyReader& reader, const ReplyContext& context, BodySink& targe
         // Past the cap an endless run of "100" heads is judged like any other failed status.
         if (head.statusCode != 100 || interim == kMaxInterimHeads) break;
     }
+    context.pace.StartBody(reader.Buffered());
     if (head.IsSuccess()) {
         if (head.statusCode != 204) ReadBody(reader, head, target, context.report);
         // Also without a body: the target ends where the body would have begun.

@@ -7,6 +7,7 @@
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
 #include "http/reply_head.h"
+#include "http/reply_pace.h"
 #include "http/reply_reader.h"
 
 namespace tertulia {
@@ -17,6 +18,7 @@ struct ReplyContext {
     std::string host;  // the request's host, the server host for cookies
     std::size_t maxTextSize;
     ProgressReport report;
+    ReplyPace& pace;  // told where the head ends and the body begins
 };
 
 // Reads one reply: its heads (interim "100" heads skipped), its cookies into the jar, and its

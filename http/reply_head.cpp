@@ -7,10 +7,15 @@
 
 namespace tertulia {
 
-std::string ReplyHead::Value(std::string_view name) const {
+const HeaderLine* ReplyHead::Find(std::string_view name) const {
     for (const auto& header : headers)
-        if (EqualsIgnoringCase(header.name, name)) return header.value;
-    return {};
+        if (EqualsIgnoringCase(header.name, name)) return &header;
+    return nullptr;
+}
+
+std::string ReplyHead::Value(std::string_view name) const {
+    const HeaderLine* header = Find(name);
+    return header != nullptr ? header->value : std::string();
 }
 
 std::vector<std::string> ReplyHead::Values(std::string_view name) const {
@@ -20,9 +25,12 @@ std::vector<std::string> ReplyHead::Values(std::string_view name) const {
     return values;
 }
 
-std::int32_t ReplyHead::ContentLength() const {
-    const std::string value = Value("Content-Length");
-    return ParseDecimalInt32(TrimBlanks(value)).value_or(-1);
+std::optional<std::int32_t> ReplyHead::ContentLength() const {
+    const HeaderLine* header = Find("Content-Length");
+    if (header == nullptr) return std::nullopt;
+    const auto length = ParseDecimalInt32(TrimBlanks(header->value));
+    if (!length || *length < 0) throw std::runtime_error(kInvalidContentLength);
+    return length;
 }
 
 bool ReplyHead::IsRedirect() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,9 +25,13 @@ struct ReplyHead {
     std::string Value(std::string_view name) const;
     // Every header of that name, in order.
     std::vector<std::string> Values(std::string_view name) const;
+    // The first header of that name, or null.
+    const HeaderLine* Find(std::string_view name) const;
 
-    std::int32_t ContentLength() const;  // -1 when missing or not a number
-    bool HasContentLength() const { return ContentLength() >= 0; }
+    // The announced body length; nothing without a "Content-Length" header. A value that is
+    // not a decimal number from 0 to 2147483647 throws kInvalidContentLength: reading such a
+    // reply "until the peer closes" could pass a cut-off body as complete.
+    std::optional<std::int32_t> ContentLength() const;
     bool IsRedirect() const;
     bool IsSuccess() const;
     bool AsksToClose() const;  // "Connection" or "Proxy-Connection" is "close"

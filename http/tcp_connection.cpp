@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <stdexcept>
@@ -111,8 +112,9 @@ TcpConnection::~TcpConnection() {
     ::close(fd_);
 }
 
-void TcpConnection::WaitFor(short events, std::chrono::milliseconds timeout) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+void TcpConnection::WaitFor(short events, std::chrono::milliseconds timeout,
+                            std::chrono::steady_clock::time_point latest) const {
+    const auto deadline = std::min(std::chrono::steady_clock::now() + timeout, latest);
     for (;;) {
         pollfd entry{fd_, events, 0};
         const int ready = ::poll(&entry, 1, RemainingMilliseconds(deadline));
@@ -136,11 +138,16 @@ void TcpConnection::Send(std::string_view bytes) {
 }
 
 std::size_t TcpConnection::Receive(char* buffer, std::size_t capacity) {
+    return ReceiveBefore(buffer, capacity, std::chrono::steady_clock::time_point::max());
+}
+
+std::size_t TcpConnection::ReceiveBefore(char* buffer, std::size_t capacity,
+                                         std::chrono::steady_clock::time_point deadline) {
     for (;;) {
         const ssize_t received = ::recv(fd_, buffer, capacity, 0);
         if (received >= 0) return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            WaitFor(POLLIN, ioTimeout_);
+            WaitFor(POLLIN, ioTimeout_, deadline);
         } else if (errno != EINTR) {
             ThrowErrno(errno);
         }

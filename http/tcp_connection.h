@@ -22,13 +22,19 @@ class TcpConnection : public ByteSource {
     // Hands all of `bytes` to the connection in one write.
     void Send(std::string_view bytes);
     std::size_t Receive(char* buffer, std::size_t capacity) override;
+    // As Receive; a wait also ends, timed out, at `deadline`.
+    std::size_t ReceiveBefore(char* buffer, std::size_t capacity,
+                              std::chrono::steady_clock::time_point deadline);
     // Looks without waiting whether the peer has closed: readable with nothing to read.
     bool PeerHasClosed() const;
 
     void SetIoTimeout(std::chrono::milliseconds timeout) { ioTimeout_ = timeout; }
 
   private:
-    void WaitFor(short events, std::chrono::milliseconds timeout) const;
+    // Waits for `events` for at most `timeout`, and not past `latest`.
+    void WaitFor(short events, std::chrono::milliseconds timeout,
+                 std::chrono::steady_clock::time_point latest =
+                     std::chrono::steady_clock::time_point::max()) const;
 
     int fd_ = -1;
     std::chrono::milliseconds ioTimeout_;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds what is missing, starts tertulia-service with its demo company on 127.0.0.1:8080 and
+# Builds what is missing, starts tertulia-service with the demo company on 127.0.0.1:8080 and
 # the console against it. Without a display both run under Xvfb with a tray host, and a
 # screenshot of the console is saved.
 #
@@ -26,7 +26,7 @@ if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
     echo "Port 8080 on 127.0.0.1 is taken; the console expects its service there." >&2
     exit 1
 fi
-"$build/service/tertulia-service" --listen 127.0.0.1:8080 --db "$database" \
+"$build/service/tertulia-service" --listen 127.0.0.1:8080 --db "$database" --demo \
     >"$work/service.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do

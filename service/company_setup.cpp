@@ -7,20 +7,39 @@
 
 namespace tertulia {
 
-void RegisterCompany(Storage& storage, const std::string& code, const std::string& password) {
+namespace {
+
+// The digest text that the console sends for this password.
+std::string ConsoleDigest(const std::string& password) {
+    const auto length = Utf8Length(password);
     const std::string bytes = Windows1252FromUtf8(password);
-    if (!Utf8Length(password) || Utf8FromWindows1252(bytes) != password) {
+    if (!length || Utf8FromWindows1252(bytes) != password) {
         throw std::runtime_error("la contraseña tiene caracteres que la consola no puede escribir");
     }
-    if (!storage.AddCompany(code, Md5TextOfString(bytes))) {
+    if (*length < kMinPasswordLength) {
+        throw std::runtime_error("la contraseña debe tener al menos " +
+                                 std::to_string(kMinPasswordLength) + " caracteres");
+    }
+    return Md5TextOfString(bytes);
+}
+
+}  // namespace
+
+void RegisterCompany(Storage& storage, const std::string& code, const std::string& password) {
+    if (!storage.AddCompany(code, ConsoleDigest(password))) {
         throw std::runtime_error("ya existe una empresa con el código «" + code + "»");
     }
 }
 
+void ChangePassword(Storage& storage, const std::string& code, const std::string& password) {
+    if (!storage.SetPassword(code, ConsoleDigest(password))) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + code + "»");
+    }
+}
+
 bool EnsureDemoCompany(Storage& storage) {
-    if (storage.HasCompanies()) return false;
-    RegisterCompany(storage, "demo", "demo");
-    return true;
+    // The demo password is shorter than any other may be: it only ever serves a demonstration.
+    return storage.AddCompany("demo", Md5TextOfString("demo"));
 }
 
 }  // namespace tertulia

@@ -6,13 +6,21 @@
 
 namespace tertulia {
 
-// Registers a company whose chat password is `password`, typed as UTF-8 on a command line. The
-// console hashes the Windows-1252 bytes of what the operator types, so the password must be
-// text that Windows-1252 holds. Throws std::runtime_error with a Spanish message otherwise, or
-// when the code is taken.
+// A company's chat password has at least this many characters.
+inline constexpr std::size_t kMinPasswordLength = 8;
+
+// Registers a company whose chat password is `password`, typed as UTF-8. The console hashes the
+// Windows-1252 bytes of what the operator types, so the password must be text that
+// Windows-1252 holds, of at least kMinPasswordLength characters. Throws std::runtime_error
+// with a Spanish message otherwise, or when the code is taken.
 void RegisterCompany(Storage& storage, const std::string& code, const std::string& password);
 
-// On a database without companies, registers "demo" with the password "demo"; true when it did.
+// Gives the company a new password under the same rules and ends its sessions. Throws
+// std::runtime_error with a Spanish message when there is no such company.
+void ChangePassword(Storage& storage, const std::string& code, const std::string& password);
+
+// Registers "demo" with the password "demo" unless it exists; true when it did. Several
+// services starting at once on one database agree on a single demo company.
 bool EnsureDemoCompany(Storage& storage);
 
 }  // namespace tertulia

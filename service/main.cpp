@@ -1,4 +1,6 @@
+#include <malloc.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include "service/company_setup.h"
 #include "service/options.h"
 #include "service/service.h"
+#include "service/service_log.h"
 
 namespace {
 
@@ -23,10 +26,57 @@ std::string DatabaseFile(const std::string& chosen) {
     return path;
 }
 
+std::string ReadLine(bool echo) {
+    termios saved{};
+    const bool hide = !echo && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (hide) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    if (hide) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << std::endl;
+    }
+    if (!read) throw std::runtime_error("no se ha podido leer la contraseña");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// A new password typed twice at the terminal without echo, or the first line of standard
+// input when that is no terminal (for scripts: never on the command line, where others see it).
+std::string NewPassword() {
+    if (!isatty(STDIN_FILENO)) return ReadLine(true);
+    std::cerr << "Contraseña nueva: " << std::flush;
+    const std::string first = ReadLine(false);
+    std::cerr << "Repita la contraseña: " << std::flush;
+    if (ReadLine(false) != first) throw std::runtime_error("las contraseñas no coinciden");
+    return first;
+}
+
 int AddCompany(const AddCompanyCommand& command) {
     Storage storage(DatabaseFile(command.database), {});
-    RegisterCompany(storage, command.code, command.password);
+    RegisterCompany(storage, command.code, command.password ? *command.password : NewPassword());
     std::cout << "Empresa «" << command.code << "» registrada." << std::endl;
+    return 0;
+}
+
+int SetPassword(const SetPasswordCommand& command) {
+    Storage storage(DatabaseFile(command.database), {});
+    ChangePassword(storage, command.code, NewPassword());
+    std::cout << "Contraseña de «" << command.code
+              << "» cambiada; sus sesiones abiertas han terminado." << std::endl;
+    return 0;
+}
+
+int RemoveCompany(const RemoveCompanyCommand& command) {
+    Storage storage(DatabaseFile(command.database), {});
+    if (!storage.RemoveCompany(command.code)) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
+    std::cout << "Empresa «" << command.code << "» borrada con sus conversaciones." << std::endl;
     return 0;
 }
 
@@ -46,10 +96,18 @@ int Serve(const ServeCommand& command) {
     if (command.updateFile) {
         config.update = UpdateOffer::Load(*command.updateFile, *command.updateVersion);
     }
+    config.http = command.http;
+    config.visitors = command.visitors;
+    config.trustedProxies = command.trustedProxies;
+    config.accessLog = command.accessLog;
     Service service(std::move(config));
-    if (EnsureDemoCompany(service.storage())) {
-        std::cout << "La base de datos no tenía empresas: creada la empresa «demo» con la "
-                     "contraseña «demo»."
+    if (command.demo && EnsureDemoCompany(service.storage())) {
+        std::cout << "Creada la empresa de demostración «demo» con la contraseña «demo»."
+                  << std::endl;
+    }
+    if (!service.storage().HasCompanies()) {
+        std::cout << "La base de datos no tiene empresas: regístrelas con «tertulia-service "
+                     "add-company CÓDIGO», o arranque con --demo para probar."
                   << std::endl;
     }
     const int port = service.Bind(command.host, command.port);
@@ -88,6 +146,10 @@ int Serve(const ServeCommand& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Requests are answered by many short-lived tasks on many threads; with an allocation arena
+    // per thread, memory freed by one stays reserved for it, and the service's resident size
+    // grows with the thread count rather than with its work.
+    mallopt(M_ARENA_MAX, 2);
     Command command;
     try {
         command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -102,9 +164,13 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (const auto* add = std::get_if<AddCompanyCommand>(&command)) return AddCompany(*add);
+        if (const auto* set = std::get_if<SetPasswordCommand>(&command)) return SetPassword(*set);
+        if (const auto* remove = std::get_if<RemoveCompanyCommand>(&command)) {
+            return RemoveCompany(*remove);
+        }
         return Serve(std::get<ServeCommand>(command));
     } catch (const std::exception& failure) {
-        std::cerr << "tertulia-service: " << failure.what() << std::endl;
+        LogLine(failure.what());
         return 1;
     }
 }

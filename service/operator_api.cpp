@@ -1,12 +1,15 @@
 #include "service/operator_api.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
 
 #include "service/bad_request.h"
 #include "service/charset.h"
+#include "service/client_address.h"
 #include "service/form_fields.h"
+#include "service/service_log.h"
 #include "service/transcript_markup.h"
 
 namespace tertulia {
@@ -59,16 +62,43 @@ std::string Closed(std::int32_t id) {
     return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " está cerrada.");
 }
 
-class Request {
+std::string Full(std::int32_t id) {
+    return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
+                               " ha llegado al máximo de líneas o de texto que admite; "
+                               "ciérrela para terminarla.");
+}
+
+}  // namespace
+
+class OperatorRequest {
   public:
-    Request(Storage& storage, const FormFields& fields) : storage_(storage), fields_(fields) {}
+    OperatorRequest(OperatorApi& api, const FormFields& fields, const std::string& client)
+        : api_(api), storage_(api.storage_), fields_(fields), client_(client) {}
 
     // Each reply is Windows-1252 text.
     std::string Login() {
-        const auto session = storage_.Login(Code(), fields_.Get("contrasena"));
+        const std::string code = Code();
+        const std::string& digest = fields_.Get("contrasena");
+        const std::string address = LimitKey(client_);
+        const std::int64_t now = api_.clock_();
+        const std::int64_t wait = std::max(api_.failedByCompany_.Wait(code, now),
+                                           api_.failedByAddress_.Wait(address, now));
+        if (wait > 0) {
+            return Windows1252FromUtf8("ERROR: Demasiados intentos fallidos; espere " +
+                                       std::to_string(wait) +
+                                       " segundos antes de volver a intentarlo.");
+        }
+        const auto session = storage_.Login(code, digest);
         if (!session) {
+            const unsigned byCompany = api_.failedByCompany_.Failed(code, now);
+            const unsigned byAddress = api_.failedByAddress_.Failed(address, now);
+            LogLine("inicio de sesión fallido de la empresa «" + code + "» desde " + client_ +
+                    " (" + std::to_string(byCompany) + " seguidos de la empresa, " +
+                    std::to_string(byAddress) + " de la dirección)");
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
+        api_.failedByCompany_.Succeeded(code);
+        api_.failedByAddress_.Succeeded(address);
         return "OK=" + *session;
     }
 
@@ -88,11 +118,13 @@ class Request {
         const auto mensaje = fields_.Find("mensaje");
         // A line whose every character the console's encoding dropped arrives empty.
         if (mensaje && !mensaje->empty()) {
-            switch (storage_.AddOperatorLine(company, id, OperatorLine(*mensaje))) {
+            switch (storage_.AddOperatorLine(company, id, OperatorLine(*mensaje), api_.caps_)) {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
                     return Closed(id);
+                case LineResult::Full:
+                    return Full(id);
                 case LineResult::Stored:
                     break;
             }
@@ -127,17 +159,18 @@ class Request {
         return *company;
     }
 
+    OperatorApi& api_;
     Storage& storage_;
     const FormFields& fields_;
+    const std::string& client_;
 };
 
-}  // namespace
-
-std::string OperatorApi::Answer(std::string_view query) {
+std::string OperatorApi::Answer(std::string_view query, const std::string& client) {
+    std::string accion;
     try {
         const FormFields fields = FormFields::Parse(query);
-        Request request(storage_, fields);
-        const std::string& accion = fields.Get("accion");
+        OperatorRequest request(*this, fields, client);
+        accion = fields.Get("accion");
         if (accion == "do_login") return request.Login();
         if (accion == "get_news") return request.News();
         if (accion == "getchat") return request.Chat();
@@ -147,7 +180,8 @@ std::string OperatorApi::Answer(std::string_view query) {
         return Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.");
     } catch (const BadRequest& refusal) {
         return Windows1252FromUtf8(std::string("ERROR: ") + refusal.what());
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        LogInternalError("/tertulia.php accion=" + Utf8FromWindows1252(accion), failure.what());
         return "ERROR: Error interno del servicio.";
     }
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/rate_limits.h"
 #include "service/storage.h"
 
 namespace tertulia {
@@ -10,20 +11,30 @@ namespace tertulia {
 // The service script "/tertulia.php": login, news, transcript (optionally storing a line first)
 // and closing a conversation. Replies are Windows-1252 text in exactly the forms the console
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
-// session is gone and the operator has to log in again.
+// session is gone and the operator has to log in again. Failed logins are counted per company
+// code and per client address: from the fifth in a row, the next attempt must wait (see
+// FailureBackoff) and is refused unchecked until then.
 class OperatorApi {
   public:
     // The author name of the operator's lines in transcripts.
     static constexpr const char* kOperatorName = "Operador";
     static constexpr std::size_t kMaxLine = 2000;
 
-    explicit OperatorApi(Storage& storage) : storage_(storage) {}
+    OperatorApi(Storage& storage, const ConversationCaps& caps, Clock clock)
+        : storage_(storage), caps_(caps), clock_(std::move(clock)) {}
 
-    // The reply to a request whose query string is `query`, still percent-encoded.
-    std::string Answer(std::string_view query);
+    // The reply to a request whose query string is `query`, still percent-encoded, from the
+    // client at `client`.
+    std::string Answer(std::string_view query, const std::string& client);
 
   private:
+    friend class OperatorRequest;
+
     Storage& storage_;
+    ConversationCaps caps_;
+    Clock clock_;
+    FailureBackoff failedByCompany_;
+    FailureBackoff failedByAddress_;
 };
 
 }  // namespace tertulia

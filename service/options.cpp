@@ -1,7 +1,11 @@
 #include "service/options.h"
 
 #include <charconv>
+#include <functional>
+#include <limits>
 #include <stdexcept>
+
+#include "service/client_address.h"
 
 namespace tertulia {
 
@@ -55,12 +59,73 @@ void ParseListen(ServeCommand& command, const std::string& value) {
     command.port = port;
 }
 
+// A whole number from `least` to `most`.
+std::size_t NumberOf(const std::string& option, const std::string& text, std::size_t least,
+                     std::size_t most) {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < least ||
+        value > most) {
+        throw std::runtime_error(option + " espera un número entero de " + std::to_string(least) +
+                                 " a " + std::to_string(most) + ", no «" + text + "»");
+    }
+    return value;
+}
+
+// The numeric limits, each by its option name; false when `option` is none of them.
+bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arguments) {
+    constexpr std::size_t kMany = std::numeric_limits<unsigned>::max();
+    struct Limit {
+        const char* name;
+        std::size_t least;
+        std::size_t most;
+        std::function<void(std::size_t)> set;
+    };
+    HttpLimits& http = command.http;
+    VisitorLimits& visitors = command.visitors;
+    const Limit limits[] = {
+        {"--max-connections", 1, 1000000, [&](std::size_t v) { http.connections = v; }},
+        {"--max-connections-per-address", 0, kMany,
+         [&](std::size_t v) { http.connectionsPerAddress = v; }},
+        {"--max-head-bytes", 4096, 1 << 20, [&](std::size_t v) { http.headBytes = v; }},
+        {"--head-timeout", 1, 3600, [&](std::size_t v) { http.headSeconds = v; }},
+        {"--idle-timeout", 1, 3600, [&](std::size_t v) { http.idleSeconds = v; }},
+        {"--conversations-per-address", 0, kMany,
+         [&](std::size_t v) { visitors.conversationsPerAddress = v; }},
+        {"--lines-per-address", 0, kMany, [&](std::size_t v) { visitors.linesPerAddress = v; }},
+        {"--lines-per-conversation", 0, kMany,
+         [&](std::size_t v) { visitors.perConversation.lines = v; }},
+        {"--bytes-per-conversation", 0, std::size_t{1} << 40,
+         [&](std::size_t v) { visitors.perConversation.bytes = v; }},
+        {"--waiting-per-company", 0, kMany, [&](std::size_t v) { visitors.waitingPerCompany = v; }},
+    };
+    for (const Limit& limit : limits) {
+        if (option != limit.name) continue;
+        limit.set(NumberOf(option, arguments.ValueOf(option), limit.least, limit.most));
+        return true;
+    }
+    return false;
+}
+
 Command ParseServe(Arguments& arguments) {
     ServeCommand command;
     bool listenSeen = false;
     while (!arguments.Done()) {
         const std::string option = arguments.Take();
-        if (option == "--listen") {
+        if (ParseLimit(command, option, arguments)) continue;
+        if (option == "--demo") {
+            command.demo = true;
+        } else if (option == "--access-log") {
+            SetOnce(command.accessLog, option, arguments.ValueOf(option));
+        } else if (option == "--trusted-proxy") {
+            const std::string value = arguments.ValueOf(option);
+            const auto address = CanonicalAddress(value);
+            if (!address) {
+                throw std::runtime_error("--trusted-proxy espera una dirección IP, no «" + value +
+                                         "»");
+            }
+            command.trustedProxies.insert(*address);
+        } else if (option == "--listen") {
             if (listenSeen) throw std::runtime_error("--listen aparece más de una vez");
             listenSeen = true;
             ParseListen(command, arguments.ValueOf(option));
@@ -82,41 +147,57 @@ Command ParseServe(Arguments& arguments) {
     return command;
 }
 
-Command ParseAddCompany(Arguments& arguments) {
-    AddCompanyCommand command;
+// The words of a company command and its --db; nothing when --help was asked for.
+std::optional<std::vector<std::string>> CompanyArguments(Arguments& arguments,
+                                                         std::string& database) {
     std::vector<std::string> positional;
     while (!arguments.Done()) {
         const std::string argument = arguments.Take();
         if (argument == "--db") {
-            SetOnce(command.database, argument, arguments.ValueOf(argument));
+            SetOnce(database, argument, arguments.ValueOf(argument));
         } else if (argument == "--help" || argument == "-h") {
-            return HelpCommand{};
+            return std::nullopt;
         } else if (argument.starts_with("--")) {
             throw std::runtime_error("opción desconocida «" + argument + "»");
         } else {
             positional.push_back(argument);
         }
     }
-    if (positional.size() != 2) {
-        throw std::runtime_error("add-company espera CÓDIGO y CONTRASEÑA");
-    }
-    command.code = positional[0];
-    command.password = positional[1];
-    if (!ValidCompanyCode(command.code)) {
+    if (!positional.empty() && !ValidCompanyCode(positional[0])) {
         throw std::runtime_error(
             "el código de empresa admite de 1 a 60 letras, dígitos, «.», «_» y «-»");
     }
-    if (command.password.empty()) throw std::runtime_error("la contraseña está vacía");
-    return command;
+    return positional;
+}
+
+Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
+    std::string database;
+    const auto words = CompanyArguments(arguments, database);
+    if (!words) return HelpCommand{};
+    if (name == "add-company") {
+        if (words->empty() || words->size() > 2) {
+            throw std::runtime_error("add-company espera CÓDIGO y, si se quiere, CONTRASEÑA");
+        }
+        AddCompanyCommand command{(*words)[0], std::nullopt, database};
+        if (words->size() == 2) {
+            if ((*words)[1].empty()) throw std::runtime_error("la contraseña está vacía");
+            command.password = (*words)[1];
+        }
+        return command;
+    }
+    if (words->size() != 1) throw std::runtime_error(name + " espera CÓDIGO");
+    if (name == "set-password") return SetPasswordCommand{(*words)[0], database};
+    return RemoveCompanyCommand{(*words)[0], database};
 }
 
 }  // namespace
 
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
     Arguments reader(arguments);
-    if (!arguments.empty() && arguments[0] == "add-company") {
+    if (!arguments.empty() && (arguments[0] == "add-company" || arguments[0] == "set-password" ||
+                               arguments[0] == "remove-company")) {
         reader.Take();
-        return ParseAddCompany(reader);
+        return ParseCompanyCommand(arguments[0], reader);
     }
     return ParseServe(reader);
 }
@@ -143,9 +224,12 @@ bool ValidCompanyCode(const std::string& code) {
 
 std::string UsageText() {
     return R"(Uso:
-  tertulia-service [--listen HOST:PUERTO] [--db ARCHIVO]
+  tertulia-service [--listen HOST:PUERTO] [--db ARCHIVO] [--demo]
                    [--update-file ARCHIVO --update-version V.R]
-  tertulia-service add-company CÓDIGO CONTRASEÑA [--db ARCHIVO]
+                   [--access-log ARCHIVO] [--trusted-proxy DIRECCIÓN]... [LÍMITES]
+  tertulia-service add-company CÓDIGO [CONTRASEÑA] [--db ARCHIVO]
+  tertulia-service set-password CÓDIGO [--db ARCHIVO]
+  tertulia-service remove-company CÓDIGO [--db ARCHIVO]
   tertulia-service --help
 
 Servicio de chat para la consola Tertulia y página de chat para los visitantes.
@@ -155,8 +239,32 @@ Servicio de chat para la consola Tertulia y página de chat para los visitantes.
   --db ARCHIVO           base de datos SQLite (por omisión
                          $XDG_DATA_HOME/tertulia/service.db, o
                          ~/.local/share/tertulia/service.db)
+  --demo                 crea la empresa de demostración «demo» con la
+                         contraseña «demo» si no existe
   --update-file ARCHIVO  ofrece este archivo como nueva versión de la consola a
   --update-version V.R   las consolas de versión y revisión anteriores a V.R
+  --access-log ARCHIVO   añade una línea por petición a ARCHIVO («-»: la salida
+                         estándar); sin contraseñas, sesiones, fichas ni líneas
+  --trusted-proxy DIRECCIÓN
+                         un proxy inverso en esa dirección IP: la del cliente se
+                         toma de su X-Forwarded-For, y sus conexiones no cuentan
+                         en el límite por dirección (puede repetirse)
+
+Límites (0 en los que lo admiten: sin límite):
+  --max-connections N              conexiones abiertas en total (2048)
+  --max-connections-per-address N  conexiones abiertas por dirección (64)
+  --max-head-bytes N               memoria por conexión para la cabecera de la
+                                   petición, en bytes (32768)
+  --head-timeout S                 segundos para recibir la cabecera completa de
+                                   cada petición (10)
+  --idle-timeout S                 segundos sin tráfico antes de cerrar (15)
+  --conversations-per-address N    conversaciones abiertas por dirección: N
+                                   seguidas, que se recuperan a N por hora (20)
+  --lines-per-address N            mensajes de visitantes por dirección: N
+                                   seguidos, que se recuperan a N por minuto (60)
+  --lines-per-conversation N       líneas de una conversación (500)
+  --bytes-per-conversation N       bytes de texto de una conversación (262144)
+  --waiting-per-company N          conversaciones abiertas de una empresa (200)
 
 Rutas:
   /                       página de chat para los visitantes (/?empresa=CÓDIGO
@@ -167,8 +275,10 @@ Rutas:
   /api/conversaciones     API JSON de los visitantes
 
 add-company registra una empresa con su contraseña de chat (la que el operador
-escribe en la consola). Si la base de datos no tiene ninguna empresa, el
-servicio crea al arrancar la empresa «demo» con la contraseña «demo».
+escribe en la consola, de al menos 8 caracteres); sin CONTRASEÑA la pide en el
+terminal o la lee de la entrada estándar, como set-password, que cambia la
+contraseña y cierra las sesiones abiertas de la empresa. remove-company borra la
+empresa con sus sesiones, conversaciones y mensajes.
 )";
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "service/http_server.h"
+#include "service/visitor_api.h"
 
 namespace tertulia {
 
@@ -15,15 +19,31 @@ struct ServeCommand {
     std::string database;  // empty: the default file
     std::optional<std::string> updateFile;
     std::optional<std::string> updateVersion;
+    bool demo = false;
+    std::string accessLog;  // empty: none; "-": standard output
+    std::set<std::string> trustedProxies;
+    HttpLimits http;
+    VisitorLimits visitors;
 };
 
 struct AddCompanyCommand {
     std::string code;
-    std::string password;
-    std::string database;  // empty: the default file
+    std::optional<std::string> password;  // none: read from the terminal or standard input
+    std::string database;                 // empty: the default file
 };
 
-using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand>;
+struct SetPasswordCommand {
+    std::string code;
+    std::string database;
+};
+
+struct RemoveCompanyCommand {
+    std::string code;
+    std::string database;
+};
+
+using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
+                             RemoveCompanyCommand>;
 
 // The command line without the program name. Throws std::runtime_error with a Spanish message
 // for anything it does not understand.

@@ -1,27 +1,28 @@
 #include "service/service.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
+#include <time.h>
 
+#include <charconv>
 #include <chrono>
 #include <stdexcept>
 
+#include "service/client_address.h"
 #include "service/form_fields.h"
-#include "service/operator_api.h"
-#include "service/visitor_api.h"
+#include "service/service_log.h"
 #include "service/visitor_page.h"
 
 namespace tertulia {
 
 namespace {
 
-// A kept-alive connection holds its thread until it goes quiet, and browsers and consoles keep
-// their connections alive between polls, so there is a thread for every client of a busy company.
-constexpr std::size_t kThreads = 512;
-constexpr std::size_t kMaxBody = 64 * 1024;
+// Bodies each visitor route takes: a name and a company code, or a line of 2000 characters
+// percent-encoded with a token. Every other route takes none.
+constexpr std::size_t kOpenBody = 4 * 1024;
+constexpr std::size_t kSendBody = 32 * 1024;
 
 const char* const kOperatorType = "text/plain; charset=windows-1252";
 const char* const kJsonType = "application/json; charset=utf-8";
+const std::string kConversations = "/api/conversaciones";
 
 std::int64_t SystemClock() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -41,15 +42,134 @@ bool UsableHost(const std::string& host) {
     return true;
 }
 
-bool IsForm(const httplib::Request& request) {
-    const std::string type = request.get_header_value("Content-Type");
-    return type.starts_with("application/x-www-form-urlencoded");
+bool IsForm(const HttpRequest& request) {
+    return request.Header("content-type").starts_with("application/x-www-form-urlencoded");
 }
 
-void SendJson(httplib::Response& response, const JsonReply& reply) {
-    response.status = reply.status;
-    response.set_header("Cache-Control", "no-store");
-    response.set_content(reply.body, kJsonType);
+HttpReply Reply(int status, std::string body, const char* type) {
+    HttpReply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    reply.headers = {{"Content-Type", type}, {"X-Content-Type-Options", "nosniff"}};
+    return reply;
+}
+
+HttpReply Json(const JsonReply& json) {
+    HttpReply reply = Reply(json.status, json.body, kJsonType);
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    return reply;
+}
+
+HttpReply Failure(const std::string& path, int status) {
+    if (path.starts_with("/api/")) return Json({status, R"({"error":"Petición no válida."})"});
+    return Reply(status, "Error " + std::to_string(status) + "\n", "text/plain; charset=utf-8");
+}
+
+// The conversation id of "/api/conversaciones/ID" followed by `rest`, when the path is one.
+std::optional<std::string> ConversationOfPath(const std::string& path, std::string_view rest) {
+    const std::string prefix = kConversations + "/";
+    if (!path.starts_with(prefix) || !path.ends_with(rest)) return std::nullopt;
+    if (path.size() <= prefix.size() + rest.size()) return std::nullopt;
+    std::string id = path.substr(prefix.size(), path.size() - prefix.size() - rest.size());
+    if (id.find('/') != std::string::npos) return std::nullopt;
+    return id;
+}
+
+std::optional<std::size_t> Position(std::string_view text) {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The download, whole or one range of it. Only a single range is served: a list of ranges
+// (which could ask for the same bytes many times over) or a malformed one gets the whole file.
+HttpReply RangeOf(const std::shared_ptr<const std::string>& bytes, std::string_view range) {
+    const std::size_t size = bytes->size();
+    HttpReply reply = Reply(200, "", "application/octet-stream");
+    reply.headers.emplace_back("Accept-Ranges", "bytes");
+    reply.shared = bytes;
+    reply.sharedLength = size;
+    constexpr std::string_view kUnit = "bytes=";
+    if (!range.starts_with(kUnit) || range.find(',') != std::string_view::npos) return reply;
+    range.remove_prefix(kUnit.size());
+    const std::size_t dash = range.find('-');
+    if (dash == std::string_view::npos) return reply;
+    const std::string_view firstText = range.substr(0, dash);
+    const std::string_view lastText = range.substr(dash + 1);
+    std::size_t first = 0;
+    std::size_t last = size == 0 ? 0 : size - 1;
+    if (firstText.empty()) {
+        const auto suffix = Position(lastText);
+        if (!suffix) return reply;
+        if (*suffix == 0 || size == 0)
+            first = size;
+        else
+            first = size - std::min(*suffix, size);
+    } else {
+        const auto from = Position(firstText);
+        if (!from) return reply;
+        first = *from;
+        if (!lastText.empty()) {
+            const auto to = Position(lastText);
+            if (!to || *to < first) return reply;
+            last = std::min(*to, last);
+        }
+    }
+    if (first >= size) {
+        HttpReply refused = Reply(416, "", "application/octet-stream");
+        refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+        return refused;
+    }
+    reply.status = 206;
+    reply.sharedOffset = first;
+    reply.sharedLength = last - first + 1;
+    reply.headers.emplace_back(
+        "Content-Range",
+        "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
+    return reply;
+}
+
+// The target as the access log shows it: the values of passwords, session ids, tokens and
+// lines are left out, and bytes that could disturb a terminal or a log reader are escaped.
+std::string LoggedTarget(std::string_view target) {
+    std::string kept;
+    const std::size_t question = target.find('?');
+    kept = target.substr(0, question);
+    if (question != std::string_view::npos) {
+        std::string_view query = target.substr(question + 1);
+        char separator = '?';
+        while (true) {
+            const std::size_t amp = query.find('&');
+            const std::string_view field = query.substr(0, amp);
+            const std::string_view name = field.substr(0, field.find('='));
+            kept += separator;
+            separator = '&';
+            if (name == "contrasena" || name == "idsesion" || name == "token" ||
+                name == "mensaje") {
+                kept += std::string(name) + "=-";
+            } else {
+                kept += field;
+            }
+            if (amp == std::string_view::npos) break;
+            query.remove_prefix(amp + 1);
+        }
+    }
+    std::string out;
+    for (const char c : kept) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
+            static constexpr char kDigits[] = "0123456789ABCDEF";
+            out += '%';
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -58,127 +178,132 @@ Service::Service(ServiceConfig config)
     : storage_(std::make_unique<Storage>(config.databasePath,
                                          config.clock ? config.clock : Clock(SystemClock))),
       update_(std::move(config.update)),
-      server_(std::make_unique<httplib::Server>()) {
-    server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-    server_->set_payload_max_length(kMaxBody);
-    server_->set_keep_alive_max_count(1000);
-    // Replies go out in more than one write; without this, delayed acknowledgements stall them.
-    server_->set_tcp_nodelay(true);
-    server_->set_default_headers({{"X-Content-Type-Options", "nosniff"}});
-    // Plain address reuse: the library's default shares the port with any other process that
-    // asks, so a second service on a busy port would quietly take half of its requests.
-    server_->set_socket_options([this](int socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listenSocket_ = socket;
-    });
-    Route();
+      trustedProxies_(config.trustedProxies) {
+    const Clock clock = config.clock ? config.clock : Clock(SystemClock);
+    operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
+    visitorApi_ = std::make_unique<VisitorApi>(*storage_, config.visitors, clock);
+    updateApi_ = std::make_unique<UpdateApi>(update_);
+    if (config.accessLog == "-") {
+        accessLog_ = stdout;
+    } else if (!config.accessLog.empty()) {
+        accessLog_ = std::fopen(config.accessLog.c_str(), "a");
+        if (!accessLog_) {
+            throw std::runtime_error("no se puede escribir el registro de accesos " +
+                                     config.accessLog);
+        }
+        ownsAccessLog_ = true;
+    }
+    HttpLimits limits = config.http;
+    limits.unlimitedAddresses.insert(trustedProxies_.begin(), trustedProxies_.end());
+    HttpRoutes routes;
+    routes.bodyLimit = [](const std::string& method, const std::string& path) -> std::size_t {
+        if (method != "POST") return 0;
+        if (path == kConversations) return kOpenBody;
+        if (ConversationOfPath(path, "/mensajes")) return kSendBody;
+        return 0;
+    };
+    routes.answer = [this](const HttpRequest& request) { return Answer(request); };
+    if (accessLog_) routes.log = [this](const AccessRecord& record) { WriteAccessLog(record); };
+    server_ = std::make_unique<HttpServer>(std::move(limits), std::move(routes));
 }
 
-Service::~Service() = default;
+Service::~Service() {
+    server_.reset();
+    if (ownsAccessLog_) std::fclose(accessLog_);
+}
 
-void Service::Route() {
-    auto operatorApi = std::make_shared<OperatorApi>(*storage_);
-    auto visitorApi = std::make_shared<VisitorApi>(*storage_);
-    auto updateApi = std::make_shared<UpdateApi>(update_);
-
-    server_->Get("/tertulia.php", [operatorApi](const httplib::Request& request,
-                                                httplib::Response& response) {
-        response.set_header("Cache-Control", "no-store");
-        response.set_content(operatorApi->Answer(QueryOfTarget(request.target)), kOperatorType);
-    });
-
-    server_->Get("/gl/chkupdate.php",
-                 [this, updateApi](const httplib::Request& request, httplib::Response& response) {
-                     const std::string host = request.get_header_value("Host");
-                     const std::string origin = UsableHost(host) ? "http://" + host : listenOrigin_;
-                     response.set_header("Cache-Control", "no-store");
-                     response.set_content(updateApi->Check(QueryOfTarget(request.target), origin),
-                                          kOperatorType);
-                 });
-
-    if (update_) {
-        const std::shared_ptr<const std::string> bytes = update_->bytes;
-        std::string pattern;
-        for (const char c : update_->DownloadPath()) {
-            if (c == '.') pattern += '\\';
-            pattern += c;
-        }
-        server_->Get(pattern, [bytes](const httplib::Request&, httplib::Response& response) {
-            response.set_content_provider(
-                bytes->size(), "application/octet-stream",
-                [bytes](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                    return sink.write(bytes->data() + offset, length);
-                });
-        });
+HttpReply Service::Answer(const HttpRequest& request) {
+    const std::string client =
+        ClientAddress(request.peer, request.Header("x-forwarded-for"), trustedProxies_);
+    try {
+        return Route(request, client);
+    } catch (const std::exception& failure) {
+        LogInternalError(request.method + " " + request.path, failure.what());
+        return Failure(request.path, 500);
     }
+}
 
-    server_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Content-Security-Policy", std::string(VisitorPagePolicy()));
-        response.set_header("Cache-Control", "no-cache");
-        response.set_content(std::string(VisitorPage()), "text/html; charset=utf-8");
-    });
-
-    server_->Post("/api/conversaciones", [visitorApi](const httplib::Request& request,
-                                                      httplib::Response& response) {
-        if (!IsForm(request)) {
-            SendJson(response, {415, R"({"error":"Se esperan campos de formulario."})"});
-            return;
-        }
-        SendJson(response, visitorApi->Open(request.body));
-    });
-
-    server_->Post(
-        R"(/api/conversaciones/([^/]+)/mensajes)",
-        [visitorApi](const httplib::Request& request, httplib::Response& response) {
+HttpReply Service::Route(const HttpRequest& request, const std::string& client) {
+    const std::string& path = request.path;
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    const std::string_view query = QueryOfTarget(request.target);
+    if (get && path == "/tertulia.php") {
+        HttpReply reply = Reply(200, operatorApi_->Answer(query, client), kOperatorType);
+        reply.headers.emplace_back("Cache-Control", "no-store");
+        return reply;
+    }
+    if (get && path == "/gl/chkupdate.php") {
+        const std::string host = request.Header("host");
+        const std::string origin = UsableHost(host) ? "http://" + host : listenOrigin_;
+        HttpReply reply = Reply(200, updateApi_->Check(query, origin), kOperatorType);
+        reply.headers.emplace_back("Cache-Control", "no-store");
+        return reply;
+    }
+    if (get && update_ && path == update_->DownloadPath()) {
+        return RangeOf(update_->bytes, request.Header("range"));
+    }
+    if (get && path == "/") {
+        HttpReply reply = Reply(200, std::string(VisitorPage()), "text/html; charset=utf-8");
+        reply.headers.emplace_back("Content-Security-Policy", std::string(VisitorPagePolicy()));
+        reply.headers.emplace_back("Cache-Control", "no-cache");
+        return reply;
+    }
+    if (request.method == "POST" && path == kConversations) {
+        if (!IsForm(request)) return Json({415, R"({"error":"Se esperan campos de formulario."})"});
+        return Json(visitorApi_->Open(request.body, client));
+    }
+    if (request.method == "POST") {
+        if (const auto id = ConversationOfPath(path, "/mensajes")) {
             if (!IsForm(request)) {
-                SendJson(response, {415, R"({"error":"Se esperan campos de formulario."})"});
-                return;
+                return Json({415, R"({"error":"Se esperan campos de formulario."})"});
             }
-            SendJson(response, visitorApi->Send(request.matches[1].str(), request.body));
-        });
-
-    server_->Get(R"(/api/conversaciones/([^/]+))",
-                 [visitorApi](const httplib::Request& request, httplib::Response& response) {
-                     SendJson(response, visitorApi->Read(request.matches[1].str(),
-                                                         QueryOfTarget(request.target)));
-                 });
-
-    server_->set_error_handler([](const httplib::Request& request, httplib::Response& response) {
-        if (!response.body.empty()) return;
-        if (request.path.starts_with("/api/")) {
-            SendJson(response, {response.status, R"({"error":"Petición no válida."})"});
-        } else {
-            response.set_content("Error " + std::to_string(response.status) + "\n",
-                                 "text/plain; charset=utf-8");
+            return Json(visitorApi_->Send(*id, request.body, client));
         }
-    });
+    }
+    if (get) {
+        if (const auto id = ConversationOfPath(path, "")) {
+            return Json(visitorApi_->Read(*id, query));
+        }
+    }
+    return Failure(path, 404);
+}
+
+void Service::WriteAccessLog(const AccessRecord& record) {
+    const std::string client = ClientAddress(record.peer, record.forwardedFor, trustedProxies_);
+    const time_t now = time(nullptr);
+    tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[40];
+    strftime(stamp, sizeof stamp, "[%d/%b/%Y:%H:%M:%S +0000]", &utc);
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.1fms", record.milliseconds);
+    const std::string line =
+        client + " - - " + stamp + " \"" + (record.method.empty() ? "-" : record.method) + " " +
+        LoggedTarget(record.target) + "\" " +
+        (record.status == 0 ? std::string("-") : std::to_string(record.status)) + " " +
+        std::to_string(record.bytes) + " " + duration + "\n";
+    std::lock_guard lock(accessLogMutex_);
+    std::fwrite(line.data(), 1, line.size(), accessLog_);
+    std::fflush(accessLog_);
 }
 
 int Service::Bind(const std::string& host, int port) {
-    const bool bound = port == 0 ? (port = server_->bind_to_any_port(host)) > 0
-                                 : server_->bind_to_port(host, port);
-    if (!bound) {
-        throw std::runtime_error("no se puede escuchar en " + host + ":" + std::to_string(port));
-    }
-    // The library listens with a backlog of 5; hundreds of clients connecting at once would
-    // have their connections dropped and retried a second later.
-    ::listen(listenSocket_, SOMAXCONN);
+    port = server_->Bind(host, port);
     const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     listenOrigin_ = "http://" + shownHost + ":" + std::to_string(port);
     return port;
 }
 
 bool Service::Serve() {
-    return server_->listen_after_bind();
+    return server_->Serve();
 }
 
 bool Service::Serving() const {
-    return server_->is_running();
+    return server_->Serving();
 }
 
 void Service::Stop() {
-    server_->stop();
+    server_->Stop();
 }
 
 }  // namespace tertulia

@@ -1,15 +1,17 @@
 #pragma once
 
+#include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
+#include "service/http_server.h"
+#include "service/operator_api.h"
 #include "service/storage.h"
 #include "service/update_api.h"
-
-namespace httplib {
-class Server;
-}
+#include "service/visitor_api.h"
 
 namespace tertulia {
 
@@ -17,10 +19,16 @@ struct ServiceConfig {
     std::string databasePath;
     std::optional<UpdateOffer> update;
     Clock clock;  // the system clock when empty
+    HttpLimits http;
+    VisitorLimits visitors;
+    // Proxies whose X-Forwarded-For names the client; their own connections are not limited
+    // per address.
+    std::set<std::string> trustedProxies;
+    std::string accessLog;  // a file to append to, "-" for standard output, empty for none
 };
 
 // The stand-in chat service: the service script, the update script and its download, the
-// visitor page and the visitors' JSON API, served by a pool of threads over one database.
+// visitor page and the visitors' JSON API, over one database.
 class Service {
   public:
     explicit Service(ServiceConfig config);
@@ -36,17 +44,26 @@ class Service {
     bool Serve();
     // True once Serve has started accepting connections and until it stops.
     bool Serving() const;
-    // Ends a running Serve; safe from any thread. A Stop before Serving has no effect.
+    // Ends a running Serve, or the next one; safe from any thread.
     void Stop();
 
   private:
-    void Route();
+    HttpReply Answer(const HttpRequest& request);
+    HttpReply Route(const HttpRequest& request, const std::string& client);
+    HttpReply Download(const HttpRequest& request) const;
+    void WriteAccessLog(const AccessRecord& record);
 
     std::unique_ptr<Storage> storage_;
     std::optional<UpdateOffer> update_;
-    std::unique_ptr<httplib::Server> server_;
+    std::set<std::string> trustedProxies_;
+    std::unique_ptr<OperatorApi> operatorApi_;
+    std::unique_ptr<VisitorApi> visitorApi_;
+    std::unique_ptr<UpdateApi> updateApi_;
+    std::FILE* accessLog_ = nullptr;
+    bool ownsAccessLog_ = false;
+    std::mutex accessLogMutex_;
+    std::unique_ptr<HttpServer> server_;
     std::string listenOrigin_;
-    int listenSocket_ = -1;
 };
 
 }  // namespace tertulia

@@ -1,6 +1,8 @@
 #include "service/sqlite_database.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace tertulia {
 
@@ -55,7 +57,15 @@ Connection::Connection(const std::string& path) {
     }
     try {
         sqlite3_busy_timeout(db_, 10000);
-        Execute("PRAGMA journal_mode=WAL");
+        // Switching a new file to WAL takes a lock that SQLite does not wait for: another
+        // process opening the same new file at this moment makes it fail at once.
+        for (int tries = 0;; ++tries) {
+            const int result =
+                sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+            if (result == SQLITE_OK) break;
+            if ((result != SQLITE_BUSY && result != SQLITE_LOCKED) || tries == 500) Fail(db_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         Execute("PRAGMA synchronous=FULL");
         Execute("PRAGMA foreign_keys=ON");
     } catch (...) {

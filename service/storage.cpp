@@ -1,5 +1,6 @@
 #include "service/storage.h"
 
+#include <chrono>
 #include <limits>
 #include <stdexcept>
 
@@ -23,10 +24,15 @@ CREATE TABLE IF NOT EXISTS companies (
     iterations INTEGER NOT NULL,
     hash TEXT NOT NULL
 );
-CREATE TABLE IF NOT EXISTS sessions (
-    id TEXT PRIMARY KEY,
+DROP TABLE IF EXISTS sessions;
+CREATE TABLE IF NOT EXISTS operator_sessions (
+    id_hash TEXT PRIMARY KEY,
     company_id INTEGER NOT NULL REFERENCES companies(id),
     last_seen INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS service_state (
+    name TEXT PRIMARY KEY,
+    value INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS conversations (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -47,14 +53,31 @@ CREATE TABLE IF NOT EXISTS messages (
 CREATE INDEX IF NOT EXISTS messages_of_conversation ON messages(conversation_id, id);
 )SQL";
 
+std::int64_t SystemClock() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 ConversationInfo ConversationFrom(Statement& row) {
     return {static_cast<std::int32_t>(row.Int(0)), row.Text(1), row.Int(2) != 0};
 }
 
 LineResult InsertLine(Connection& db, std::optional<ConversationInfo> conversation,
-                      bool fromOperator, const std::string& text, std::int64_t now) {
+                      bool fromOperator, const std::string& text, const ConversationCaps& caps,
+                      std::int64_t now) {
     if (!conversation) return LineResult::NotFound;
     if (!conversation->open) return LineResult::Closed;
+    if (caps.lines != 0 || caps.bytes != 0) {
+        auto held = db.Prepare(
+            "SELECT COUNT(*), COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0) FROM messages "
+            "WHERE conversation_id = ?");
+        held.Bind(1, conversation->id).Step();
+        const auto lines = static_cast<std::uint64_t>(held.Int(0));
+        const auto bytes = static_cast<std::uint64_t>(held.Int(1));
+        if (caps.lines != 0 && lines >= caps.lines) return LineResult::Full;
+        if (caps.bytes != 0 && bytes + text.size() > caps.bytes) return LineResult::Full;
+    }
     db.Prepare(
           "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
           "VALUES (?, ?, ?, ?)")
@@ -86,9 +109,20 @@ std::optional<ConversationInfo> FindVisitorConversation(Connection& db, std::int
 
 }  // namespace
 
-Storage::Storage(const std::string& path, Clock clock)
-    : clock_(std::move(clock)), database_(path, kReaders) {
-    database_.Write([](Connection& db) { db.Execute(kSchema); });
+Storage::Storage(const std::string& path, Clock clock) try
+    : clock_(clock ? std::move(clock) : Clock(SystemClock)), database_(path, kReaders) {
+    // A real write, committed, is the only sure sign that the file, its directory and the disk
+    // all take writes.
+    const std::int64_t now = clock_();
+    database_.Write([&](Connection& db) {
+        db.Execute(kSchema);
+        db.Prepare("INSERT OR REPLACE INTO service_state (name, value) VALUES ('opened', ?)")
+            .Bind(1, now)
+            .Step();
+    });
+} catch (const std::exception& failure) {
+    throw std::runtime_error("no se puede escribir en la base de datos " + path + ": " +
+                             failure.what());
 }
 
 bool Storage::HasCompanies() {
@@ -113,6 +147,40 @@ bool Storage::AddCompany(const std::string& code, const std::string& digestText)
     });
 }
 
+bool Storage::SetPassword(const std::string& code, const std::string& digestText) {
+    const PasswordHash hash = HashDigestText(digestText);
+    return database_.Write([&](Connection& db) {
+        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
+        if (!company.Bind(1, code).Step()) return false;
+        const std::int64_t id = company.Int(0);
+        db.Prepare("UPDATE companies SET salt = ?, iterations = ?, hash = ? WHERE id = ?")
+            .Bind(1, hash.salt)
+            .Bind(2, hash.iterations)
+            .Bind(3, hash.hash)
+            .Bind(4, id)
+            .Step();
+        db.Prepare("DELETE FROM operator_sessions WHERE company_id = ?").Bind(1, id).Step();
+        return true;
+    });
+}
+
+bool Storage::RemoveCompany(const std::string& code) {
+    return database_.Write([&](Connection& db) {
+        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
+        if (!company.Bind(1, code).Step()) return false;
+        const std::int64_t id = company.Int(0);
+        db.Prepare(
+              "DELETE FROM messages WHERE conversation_id IN "
+              "(SELECT id FROM conversations WHERE company_id = ?)")
+            .Bind(1, id)
+            .Step();
+        db.Prepare("DELETE FROM conversations WHERE company_id = ?").Bind(1, id).Step();
+        db.Prepare("DELETE FROM operator_sessions WHERE company_id = ?").Bind(1, id).Step();
+        db.Prepare("DELETE FROM companies WHERE id = ?").Bind(1, id).Step();
+        return true;
+    });
+}
+
 std::optional<std::string> Storage::Login(const std::string& code, const std::string& digestText) {
     struct Found {
         std::int64_t companyId;
@@ -131,11 +199,12 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
     const std::string sessionId = RandomHex(16);
     const std::int64_t now = clock_();
     database_.Write([&](Connection& db) {
-        db.Prepare("DELETE FROM sessions WHERE last_seen < ?")
+        db.Prepare("DELETE FROM operator_sessions WHERE last_seen < ?")
             .Bind(1, now - kSessionLifetime - kTouchInterval)
             .Step();
-        db.Prepare("INSERT INTO sessions (id, company_id, last_seen) VALUES (?, ?, ?)")
-            .Bind(1, sessionId)
+        db.Prepare(
+              "INSERT INTO operator_sessions (id_hash, company_id, last_seen) VALUES (?, ?, ?)")
+            .Bind(1, Sha256Hex(sessionId))
             .Bind(2, found->companyId)
             .Bind(3, now)
             .Step();
@@ -146,23 +215,25 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
 std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,
                                                     const std::string& sessionId) {
     const std::int64_t now = clock_();
+    const std::string idHash = Sha256Hex(sessionId);
     struct Found {
         std::int64_t companyId;
         std::int64_t lastSeen;
     };
     const auto found = database_.Read([&](Connection& db) -> std::optional<Found> {
         auto row = db.Prepare(
-            "SELECT s.company_id, s.last_seen FROM sessions s "
-            "JOIN companies c ON c.id = s.company_id WHERE s.id = ? AND c.code = ?");
-        if (!row.Bind(1, sessionId).Bind(2, code).Step()) return std::nullopt;
+            "SELECT s.company_id, s.last_seen FROM operator_sessions s "
+            "JOIN companies c ON c.id = s.company_id WHERE s.id_hash = ? AND c.code = ?");
+        if (!row.Bind(1, idHash).Bind(2, code).Step()) return std::nullopt;
         return Found{row.Int(0), row.Int(1)};
     });
     if (!found || now - found->lastSeen > kSessionLifetime + kTouchInterval) return std::nullopt;
     if (now - found->lastSeen >= kTouchInterval) {
         database_.Write([&](Connection& db) {
-            db.Prepare("UPDATE sessions SET last_seen = ? WHERE id = ? AND last_seen < ?")
+            db.Prepare(
+                  "UPDATE operator_sessions SET last_seen = ? WHERE id_hash = ? AND last_seen < ?")
                 .Bind(1, now)
-                .Bind(2, sessionId)
+                .Bind(2, idHash)
                 .Bind(3, now)
                 .Step();
         });
@@ -189,11 +260,11 @@ std::optional<ConversationInfo> Storage::CompanyConversation(std::int64_t compan
 }
 
 LineResult Storage::AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
-                                    const std::string& text) {
+                                    const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
     return database_.Write([&](Connection& db) {
         return InsertLine(db, FindCompanyConversation(db, companyId, conversationId), true, text,
-                          now);
+                          caps, now);
     });
 }
 
@@ -207,14 +278,21 @@ CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) 
     });
 }
 
-std::optional<NewConversation> Storage::OpenConversation(const std::string& companyCode,
-                                                         const std::string& visitorName) {
+OpenedConversation Storage::OpenConversation(const std::string& companyCode,
+                                             const std::string& visitorName, unsigned maxWaiting) {
     const std::string token = RandomHex(16);
     const std::int64_t now = clock_();
-    return database_.Write([&](Connection& db) -> std::optional<NewConversation> {
+    using Outcome = OpenedConversation::Outcome;
+    return database_.Write([&](Connection& db) -> OpenedConversation {
         auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
-        if (!company.Bind(1, companyCode).Step()) return std::nullopt;
+        if (!company.Bind(1, companyCode).Step()) return {Outcome::NoCompany, {}};
         const std::int64_t companyId = company.Int(0);
+        if (maxWaiting != 0) {
+            auto waiting =
+                db.Prepare("SELECT COUNT(*) FROM conversations WHERE company_id = ? AND open = 1");
+            waiting.Bind(1, companyId).Step();
+            if (waiting.Int(0) >= maxWaiting) return {Outcome::TooManyWaiting, {}};
+        }
         auto insert = db.Prepare(
             "INSERT INTO conversations (company_id, visitor_name, token_hash, open, opened_at) "
             "VALUES (?, ?, ?, 1, ?) RETURNING id");
@@ -225,7 +303,7 @@ std::optional<NewConversation> Storage::OpenConversation(const std::string& comp
         if (id > std::numeric_limits<std::int32_t>::max()) {
             throw std::runtime_error("conversation ids exhausted");
         }
-        return NewConversation{static_cast<std::int32_t>(id), token};
+        return {Outcome::Opened, NewConversation{static_cast<std::int32_t>(id), token}};
     });
 }
 
@@ -236,10 +314,11 @@ std::optional<ConversationInfo> Storage::VisitorConversation(std::int32_t conver
 }
 
 LineResult Storage::AddVisitorLine(std::int32_t conversationId, const std::string& token,
-                                   const std::string& text) {
+                                   const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
     return database_.Write([&](Connection& db) {
-        return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, now);
+        return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, caps,
+                          now);
     });
 }
 

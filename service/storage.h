@@ -10,7 +10,8 @@
 
 namespace tertulia {
 
-// Seconds since the epoch; tests pass their own clock to age sessions.
+// Seconds since the epoch; tests pass their own clock to age sessions. An empty one is the
+// system's.
 using Clock = std::function<std::int64_t()>;
 
 struct ConversationInfo {
@@ -29,21 +30,42 @@ struct NewConversation {
     std::string token;
 };
 
-enum class LineResult { Stored, NotFound, Closed };
+enum class LineResult { Stored, NotFound, Closed, Full };
+
+// What one conversation may hold, so that its transcript stays a reply any console reads;
+// 0 means no cap.
+struct ConversationCaps {
+    unsigned lines = 0;
+    std::size_t bytes = 0;  // of the lines' UTF-8 text
+};
+
+struct OpenedConversation {
+    enum class Outcome { Opened, NoCompany, TooManyWaiting };
+    Outcome outcome = Outcome::NoCompany;
+    NewConversation conversation;
+};
 enum class CloseResult { Closed, NotFound, AlreadyClosed };
 
 // Companies, operator sessions, conversations and their messages, kept in one SQLite file.
-// Every operation is one transaction, committed before it returns.
+// Every operation is one transaction, committed before it returns. Session ids and visitor
+// tokens are kept only as their SHA-256, so a copy of the database lets no one in.
 class Storage {
   public:
     // Sessions lapse after this long without a request.
     static constexpr std::int64_t kSessionLifetime = 30 * 60;
 
+    // Opens or creates the database and proves that it takes writes; throws
+    // std::runtime_error naming the file and the cause otherwise. Several processes may open
+    // one new file at the same time.
     Storage(const std::string& path, Clock clock);
 
     bool HasCompanies();
     // False when a company with this code exists already.
     bool AddCompany(const std::string& code, const std::string& digestText);
+    // False when there is no such company. Ends every session of the company.
+    bool SetPassword(const std::string& code, const std::string& digestText);
+    // Removes the company with its sessions, conversations and lines; false when there is none.
+    bool RemoveCompany(const std::string& code);
 
     // A new session id when the company exists and the digest text is its password's.
     std::optional<std::string> Login(const std::string& code, const std::string& digestText);
@@ -55,17 +77,17 @@ class Storage {
     std::optional<ConversationInfo> CompanyConversation(std::int64_t companyId,
                                                         std::int32_t conversationId);
     LineResult AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
-                               const std::string& text);
+                               const std::string& text, const ConversationCaps& caps);
     CloseResult Close(std::int64_t companyId, std::int32_t conversationId);
 
-    // Nothing when the company does not exist.
-    std::optional<NewConversation> OpenConversation(const std::string& companyCode,
-                                                    const std::string& visitorName);
+    // Refused when the company has `maxWaiting` open conversations already (0: no limit).
+    OpenedConversation OpenConversation(const std::string& companyCode,
+                                        const std::string& visitorName, unsigned maxWaiting);
     // The conversation only when the token is the one it was opened with.
     std::optional<ConversationInfo> VisitorConversation(std::int32_t conversationId,
                                                         const std::string& token);
     LineResult AddVisitorLine(std::int32_t conversationId, const std::string& token,
-                              const std::string& text);
+                              const std::string& text, const ConversationCaps& caps);
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
 

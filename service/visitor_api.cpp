@@ -7,8 +7,11 @@
 
 #include "service/bad_request.h"
 #include "service/charset.h"
+#include "service/client_address.h"
 #include "service/form_fields.h"
 #include "service/json_text.h"
+#include "service/service_log.h"
+#include "service/visitor_name.h"
 
 namespace tertulia {
 
@@ -58,22 +61,27 @@ std::optional<std::int32_t> ConversationId(std::string_view text) {
     return id;
 }
 
-JsonReply Guarded(const std::function<JsonReply()>& work) {
+const Refusal kConversationFull{409,
+                                "La conversación ha llegado al máximo de líneas o de texto que "
+                                "admite; no se guardan más mensajes."};
+
+JsonReply Guarded(const char* route, const std::function<JsonReply()>& work) {
     try {
         return work();
     } catch (const Refusal& refusal) {
         return ErrorReply(refusal.status, refusal.message);
     } catch (const BadRequest& refusal) {
         return ErrorReply(400, refusal.what());
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        LogInternalError(route, failure.what());
         return ErrorReply(500, "Error interno del servicio.");
     }
 }
 
 }  // namespace
 
-JsonReply VisitorApi::Open(std::string_view form) {
-    return Guarded([&] {
+JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
+    return Guarded("POST /api/conversaciones", [&] {
         const FormFields fields = FormFields::Parse(form);
         const std::string& empresa = fields.Get("empresa");
         const std::string name = CheckedText(fields.Get("nombre"), kMaxName, "El nombre");
@@ -81,34 +89,57 @@ JsonReply VisitorApi::Open(std::string_view form) {
         if (name.find('|') != std::string::npos) {
             throw BadRequest("El nombre no puede contener «|».");
         }
-        const auto conversation = storage_.OpenConversation(empresa, name);
-        if (!conversation) throw Refusal{404, "La empresa no existe."};
-        return JsonReply{201, "{\"id\":" + std::to_string(conversation->id) +
-                                  ",\"token\":" + JsonString(conversation->token) + "}"};
+        if (const auto refusal = NameRefusal(name)) throw BadRequest(*refusal);
+        if (!opened_.Take(LimitKey(client), clock_())) {
+            throw Refusal{429,
+                          "Se han abierto demasiadas conversaciones desde su dirección; "
+                          "inténtelo más tarde."};
+        }
+        const OpenedConversation opened =
+            storage_.OpenConversation(empresa, name, limits_.waitingPerCompany);
+        switch (opened.outcome) {
+            case OpenedConversation::Outcome::NoCompany:
+                throw Refusal{404, "La empresa no existe."};
+            case OpenedConversation::Outcome::TooManyWaiting:
+                throw Refusal{503,
+                              "En este momento hay demasiadas conversaciones en espera; "
+                              "inténtelo de nuevo dentro de unos minutos."};
+            case OpenedConversation::Outcome::Opened:
+                break;
+        }
+        const NewConversation& conversation = opened.conversation;
+        return JsonReply{201, "{\"id\":" + std::to_string(conversation.id) +
+                                  ",\"token\":" + JsonString(conversation.token) + "}"};
     });
 }
 
-JsonReply VisitorApi::Send(std::string_view idText, std::string_view form) {
-    return Guarded([&] {
+JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
+                           const std::string& client) {
+    return Guarded("POST /api/conversaciones/N/mensajes", [&] {
         const auto id = ConversationId(idText);
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(form);
         const std::string& token = fields.Get("token");
         const std::string text = CheckedText(fields.Get("texto"), kMaxLine, "El mensaje");
-        switch (storage_.AddVisitorLine(*id, token, text)) {
+        if (!written_.Take(LimitKey(client), clock_())) {
+            throw Refusal{429, "Ha enviado demasiados mensajes seguidos; espere un momento."};
+        }
+        switch (storage_.AddVisitorLine(*id, token, text, limits_.perConversation)) {
             case LineResult::Stored:
                 break;
             case LineResult::NotFound:
                 throw kNoConversation;
             case LineResult::Closed:
                 throw Refusal{409, "La conversación está cerrada."};
+            case LineResult::Full:
+                throw kConversationFull;
         }
         return JsonReply{200, "{\"ok\":true}"};
     });
 }
 
 JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
-    return Guarded([&] {
+    return Guarded("GET /api/conversaciones/N", [&] {
         const auto id = ConversationId(idText);
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(query);

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/rate_limits.h"
 #include "service/storage.h"
 
 namespace tertulia {
@@ -13,25 +14,43 @@ struct JsonReply {
     std::string body;
 };
 
+// What anonymous visitors may do. Defaults that no real visitor meets; 0 means no limit.
+struct VisitorLimits {
+    unsigned conversationsPerAddress = 20;  // opened per client address and hour
+    unsigned linesPerAddress = 60;          // written per client address and minute
+    ConversationCaps perConversation{500, 256 * 1024};
+    unsigned waitingPerCompany = 200;  // open conversations of one company
+};
+
 // The JSON API of the visitor page. Bodies are form fields in UTF-8; each conversation is
 // reached only with the token it was opened with, and a wrong token looks exactly like a
-// conversation that does not exist. Refusals are 4xx replies {"error":"..."} in Spanish.
+// conversation that does not exist. Refusals are 4xx or 503 replies {"error":"..."} in Spanish,
+// and a refused request stores nothing. `client` is the visitor's address (see LimitKey).
 class VisitorApi {
   public:
     static constexpr std::size_t kMaxName = 60;
     static constexpr std::size_t kMaxLine = 2000;
 
-    explicit VisitorApi(Storage& storage) : storage_(storage) {}
+    VisitorApi(Storage& storage, const VisitorLimits& limits, Clock clock)
+        : storage_(storage),
+          limits_(limits),
+          clock_(std::move(clock)),
+          opened_(limits.conversationsPerAddress, 3600),
+          written_(limits.linesPerAddress, 60) {}
 
     // POST /api/conversaciones: fields empresa, nombre -> {"id":N,"token":"..."}.
-    JsonReply Open(std::string_view form);
+    JsonReply Open(std::string_view form, const std::string& client);
     // POST /api/conversaciones/N/mensajes: fields token, texto -> {"ok":true}.
-    JsonReply Send(std::string_view idText, std::string_view form);
+    JsonReply Send(std::string_view idText, std::string_view form, const std::string& client);
     // GET /api/conversaciones/N?token=... -> {"abierta":..,"mensajes":[{"autor":..,"texto":..}]}.
     JsonReply Read(std::string_view idText, std::string_view query);
 
   private:
     Storage& storage_;
+    VisitorLimits limits_;
+    Clock clock_;
+    TokenBuckets opened_;
+    TokenBuckets written_;
 };
 
 }  // namespace tertulia

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
 
 #include "http/md5.h"
 #include "session/error_report.h"
 #include "session/self_update.h"
 #include "session/service_protocol.h"
+#include "session/sound_file.h"
 
 namespace tertulia {
 
@@ -52,9 +52,8 @@ void TfrmMain::FormCreate() {
         parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
     try {
-        const auto sound = std::filesystem::path(programDirectory_) / "sonido.wav";
-        std::error_code ignored;
-        if (std::filesystem::exists(sound, ignored)) parts_.announcer.LoadSound(sound.string());
+        const std::string sound = FindSoundFile(programDirectory_);
+        if (!sound.empty()) parts_.announcer.LoadSound(sound);
     } catch (const std::exception& failure) {
         parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }

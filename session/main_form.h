@@ -43,8 +43,8 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
   public:
     static constexpr int NewsInterval = 30000;
 
-    // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` holds
-    // "sonido.wav".
+    // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` is the
+    // program's folder, where the sound is looked for first (FindSoundFile).
     TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string programDirectory);
     ~TfrmMain() override;
     TfrmMain(const TfrmMain&) = delete;

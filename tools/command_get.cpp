@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "http/http_client.h"
+#include "http/http_errors.h"
 #include "http/stream.h"
 #include "tools/commands.h"
+#include "tools/peer_text.h"
 #include "tools/tool_io.h"
 
 namespace tertulia::tool {
@@ -68,6 +70,10 @@ int RunGet(int argc, char** argv) {
             }
         }
         return 0;
+    } catch (const HttpProtocolError& failure) {
+        // The message is the server's status line: the peer's text, escaped.
+        std::fflush(stdout);
+        return Fail(EscapeControlCharacters(failure.what()));
     } catch (const std::exception& failure) {
         std::fflush(stdout);
         return Fail(failure.what());

@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Load on tertulia-service over loopback: 100 operator sessions polling news and transcripts
 # and 200 visitors writing, for 30 seconds, with wrk. Prints errors and p50/p99 latencies.
+# Then hostile traffic (attacks.py): slow connections, a header flood and a range request,
+# with the latency of normal requests and the service's resident memory meanwhile.
+#
+# All clients come from one address, so the per-address and per-conversation limits are
+# lifted; the connection and head limits stay as they are by default.
 #
 # Usage: service/load/service_load.sh [PATH-TO-tertulia-service] [SECONDS]
 set -euo pipefail
@@ -18,7 +23,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$binary" --listen 127.0.0.1:0 --db "$work/service.db" >"$work/service.out" 2>&1 &
+"$binary" --listen 127.0.0.1:0 --db "$work/service.db" --demo \
+    --max-connections-per-address 0 --conversations-per-address 0 --lines-per-address 0 \
+    --lines-per-conversation 0 --bytes-per-conversation 0 --waiting-per-company 0 \
+    >"$work/service.out" 2>&1 &
 service_pid=$!
 for _ in $(seq 100); do
     grep -q "escucha en" "$work/service.out" 2>/dev/null && break
@@ -64,6 +72,8 @@ echo "--- operators (news and transcript polls) ---"
 cat operators.out
 echo "--- visitors (lines written) ---"
 cat visitors.out
+echo "--- hostile traffic ---"
+python3 "$here/attacks.py" "$origin" "$service_pid"
 if grep -q "^RESULT .* failures 0$" operators.out && grep -q "^RESULT .* failures 0$" visitors.out; then
     echo "no errors"
 else

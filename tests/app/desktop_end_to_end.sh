@@ -64,7 +64,7 @@ has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || fail "Xvfb did not start"
 
-"$service" --listen 127.0.0.1:8080 --db "$work/service.db" >"$work/service.log" 2>&1 &
+"$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo >"$work/service.log" 2>&1 &
 pids+=($!)
 api=http://127.0.0.1:8080
 wait_for 10 curl -sf "$api/" || fail "the service did not start"

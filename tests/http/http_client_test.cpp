@@ -108,21 +108,12 @@ TEST(HttpBodyTest, ReadsEveryBodyForm) {
         {"content length",
          {ReadRequest(), Send(Reply(kOk, {"Content-Length: 5"}, "hello"))},
          "hello"},
-        {"content length, peer closes early: shorter body, no failure",
-         {ReadRequest(), Send(Reply(kOk, {"Content-Length: 5"}, "abc")), Close()},
-         "abc"},
         {"content length 0 does not wait for data",
          {ReadRequest(), Send(Reply(kOk, {"Content-Length: 0"}))},
          ""},
         {"no content length: read until close",
          {ReadRequest(), Send(Reply(kOk, {}, "abc")), Pause(50ms), Send("def"), Close()},
          "abcdef"},
-        {"negative content length: read until close",
-         {ReadRequest(), Send(Reply(kOk, {"Content-Length: -4"}, "abc")), Close()},
-         "abc"},
-        {"content length beyond 32 bits: read until close",
-         {ReadRequest(), Send(Reply(kOk, {"Content-Length: 99999999999"}, "abc")), Close()},
-         "abc"},
         {"chunked, sizes in hexadecimal",
          {ReadRequest(), Send(Reply(kOk, {"Transfer-Encoding: chunked"},
                                     "5\r\nhello\r\nA\r\n0123456789\r\n0\r\n\r\n"))},
@@ -453,10 +444,11 @@ TEST(HttpProgressTest, RaisesTheEventsWithExactCounts) {
          {ReadRequest(), Send(Reply("HTTP/1.1 404 Not Found", {"Content-Length: 4"}, "gone"))},
          {"Begin 4", "Work 4", "End"},
          true},
-        {"peer closes within a known length: end, then success",
+        {"peer closes within a known length: end before the failure",
          {ReadRequest(), Send(Reply(kOk, {"Content-Length: 50000"}, "abc")), Pause(30ms),
           Send(std::string(40000, 'x')), Close()},
-         {"Begin 50000", "Work 3", "Work 32771", "Work 40003", "End"}},
+         {"Begin 50000", "Work 3", "Work 32771", "Work 40003", "End"},
+         true},
         {"peer closes within a chunk: end before the failure",
          {ReadRequest(), Send(Reply(kOk, {"Transfer-Encoding: chunked"}, "10\r\nabc")), Close()},
          {"Begin 16", "Work 3", "End"},
@@ -525,7 +517,7 @@ TEST(HttpStreamTest, ShortBodyCutsTheEnlargedTargetBack) {
     f.server.AddConnection(
         {ReadRequest(), Send(Reply(kOk, {"Content-Length: 100000"}, "abc")), Close()});
     MemoryStream stream;
-    f.client.GetToStream(f.server.Url(), stream);
+    EXPECT_THROW(f.client.GetToStream(f.server.Url(), stream), std::runtime_error);
     EXPECT_EQ(stream.Bytes(), "abc");
 }
 

@@ -89,6 +89,14 @@ TEST_F(ToolGetTest, WritesIntoAFile) {
     EXPECT_EQ(ReadAll(file), std::string("a\0\xf1z", 4));
 }
 
+TEST_F(ToolGetTest, StatusLineFromTheServerIsWrittenEscaped) {
+    server_.AddConnection({ReadRequest(), Send("HTTP/1.1 500 \x1b]0;x\x07\x1b[2J\\ \xf1\x7f\t\r\n"
+                                               "Content-Length: 0\r\n\r\n")});
+    const ToolRun run = Get(server_.Url("/"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "HTTP/1.1 500 \\x1B]0;x\\x07\\x1B[2J\\\\ \xf1\\x7F\\t\n");
+}
+
 TEST_F(ToolGetTest, RefusedUrlMessageGoesToStandardError) {
     const ToolRun run = Get("https://127.0.0.1/");
     EXPECT_EQ(run.status, 1);

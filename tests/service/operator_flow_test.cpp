@@ -119,11 +119,12 @@ TEST(OperatorFlow, sessions_lapse_after_thirty_idle_minutes) {
 
 TEST(OperatorFlow, a_session_serves_only_its_own_company) {
     RunningService service;
-    RegisterCompany(service.storage(), "otra", "clave");
+    RegisterCompany(service.storage(), "otra", "clave-de-otra");
     const std::string demoSession = service.Login();
     const auto [id, token] = OpenVisitorConversation(service, "Ana");
-    const std::string otherSession = service.Body(
-        "/tertulia.php?accion=do_login&idempresa=otra&contrasena=" + Md5TextOfString("clave"));
+    const std::string otherSession =
+        service.Body("/tertulia.php?accion=do_login&idempresa=otra&contrasena=" +
+                     Md5TextOfString("clave-de-otra"));
     ASSERT_TRUE(otherSession.starts_with("OK="));
     const std::string other = otherSession.substr(3);
 
@@ -144,7 +145,9 @@ TEST(OperatorFlow, a_session_serves_only_its_own_company) {
 TEST(OperatorFlow, a_second_service_cannot_take_a_port_in_use) {
     RunningService service;
     TemporaryDirectory other;
-    Service second(ServiceConfig{other.path() + "/service.db", std::nullopt, nullptr});
+    ServiceConfig config;
+    config.databasePath = other.path() + "/service.db";
+    Service second(std::move(config));
     EXPECT_THROW(second.Bind("127.0.0.1", service.port()), std::runtime_error);
     EXPECT_EQ(
         service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + service.Login()),

@@ -1,66 +1,23 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fcntl.h>
-
+#include <algorithm>
 #include <atomic>
-#include <fstream>
+#include <filesystem>
 #include <thread>
 
-#include "running_service.h"
-#include "tests/support/service_process.h"
+#include <sqlite3.h>
 
-extern char** environ;
+#include "child_service.h"
 
 namespace tertulia::testing {
 namespace {
-
-// tertulia-service started as a child process over the given database, with an HTTP client.
-class ChildService : public ServiceProcess {
-  public:
-    explicit ChildService(const std::string& database)
-        : ServiceProcess(TERTULIA_SERVICE_BINARY, {.database = database, .arguments = {}}) {}
-
-    const std::string& output() const { return Output(); }
-
-    std::unique_ptr<httplib::Client> Client() const {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", Port());
-        client->set_url_encode(false);
-        return client;
-    }
-    std::string Body(const std::string& target) const {
-        const auto reply = Client()->Get(target.c_str());
-        return reply ? reply->body : "(no reply)";
-    }
-};
-
-// Runs tertulia-service with these arguments to its end; returns its exit status.
-int RunService(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), TERTULIA_SERVICE_BINARY);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_a_slow_hash) {
     TemporaryDirectory directory;
     const std::string database = directory.path() + "/service.db";
     EXPECT_EQ(RunService({"add-company", "acme", "contraseña", "--db", database}), 0);
-    EXPECT_EQ(RunService({"add-company", "acme", "otra", "--db", database}), 1) << "code taken";
+    EXPECT_EQ(RunService({"add-company", "acme", "otra-clave", "--db", database}), 1)
+        << "code taken";
     EXPECT_EQ(RunService({"add-company", "nipon", "日本", "--db", database}), 1)
         << "the console cannot type this password";
     EXPECT_EQ(RunService({"add-company", "a&b", "clave", "--db", database}), 2);
@@ -68,23 +25,24 @@ TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_
     const std::string digest = Md5TextOfString(
         "contrase\xF1"
         "a");
+    std::string session;
     {
-        ChildService service(database);
-        EXPECT_EQ(service.output().find("«demo»"), std::string::npos) << "acme is there already";
-        EXPECT_TRUE(
-            service.Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" + digest)
-                .starts_with("OK="));
+        ChildService service(database, {});
+        EXPECT_EQ(service.output().find("«demo»"), std::string::npos) << "no demo without --demo";
+        session = service.Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" + digest);
+        ASSERT_TRUE(session.starts_with("OK="));
+        session = session.substr(3);
         EXPECT_TRUE(service
                         .Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" +
                               Md5TextOfString("contraseña"))
                         .starts_with("ERROR"))
             << "the UTF-8 bytes of the password are not what the console hashes";
     }
-    // Neither the password nor the digest that logs in is written anywhere in the files.
+    // Neither the password, nor the digest that logs in, nor a session id is written anywhere
+    // in the files.
     for (const auto& file : std::filesystem::directory_iterator(directory.path())) {
-        std::ifstream in(file.path(), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        for (const std::string& secret : {std::string("contrase"), digest}) {
+        const std::string bytes = FileText(file.path());
+        for (const std::string& secret : {std::string("contrase"), digest, session}) {
             EXPECT_EQ(bytes.find(secret), std::string::npos) << file.path() << " holds " << secret;
         }
     }
@@ -99,7 +57,7 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     std::string closedId;
     int acknowledged = 0;
     {
-        ChildService first(database);
+        ChildService first(database, {"--demo", "--lines-per-address", "0"});
         EXPECT_NE(first.output().find("«demo»"), std::string::npos);
         session = first
                       .Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
@@ -140,7 +98,7 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     }
     ASSERT_GT(acknowledged, 0);
 
-    ChildService second(database);
+    ChildService second(database, {"--demo"});
     EXPECT_EQ(second.output().find("«demo»"), std::string::npos) << "demo made only once";
     // The session, the conversations and every acknowledged line are there.
     EXPECT_EQ(second.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session),
@@ -160,6 +118,112 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
                     .Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
                           "&idsesionclt=" + closedId)
                     .starts_with("ERROR"));
+}
+
+}  // namespace
+}  // namespace tertulia::testing
+
+namespace tertulia::testing {
+namespace {
+
+std::string LoginReply(const ChildService& service, const std::string& code,
+                       const std::string& password) {
+    return service.Body("/tertulia.php?accion=do_login&idempresa=" + code +
+                        "&contrasena=" + Md5TextOfString(password));
+}
+
+TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_nothing) {
+    TemporaryDirectory directory;
+    const std::string database = directory.path() + "/service.db";
+    // Passwords from standard input, as a script gives them; at least 8 characters.
+    EXPECT_EQ(RunService({"add-company", "acme", "--db", database}, "corta\n"), 1);
+    EXPECT_EQ(RunService({"add-company", "acme", "primera-clave", "--db", database}), 0);
+    EXPECT_EQ(RunService({"add-company", "otra", "--db", database}, "clave-de-otra\n"), 0);
+
+    ChildService service(database, {});
+    const std::string login = LoginReply(service, "acme", "primera-clave");
+    ASSERT_TRUE(login.starts_with("OK="));
+    const std::string news =
+        "/tertulia.php?accion=get_news&idempresa=acme&idsesion=" + login.substr(3);
+    EXPECT_EQ(service.Body(news), "OK,");
+    const auto opened = service.Client()->Post("/api/conversaciones", "empresa=acme&nombre=Ana",
+                                               "application/x-www-form-urlencoded");
+    ASSERT_TRUE(opened && opened->status == 201);
+
+    EXPECT_EQ(RunService({"set-password", "acme", "--db", database}, "1234567\n"), 1);
+    EXPECT_EQ(RunService({"set-password", "nadie", "--db", database}, "segunda-clave\n"), 1);
+    EXPECT_EQ(RunService({"set-password", "acme", "--db", database}, "segunda-clave\n"), 0);
+    EXPECT_TRUE(service.Body(news).starts_with("ERROR.")) << "the session ended";
+    EXPECT_TRUE(LoginReply(service, "acme", "primera-clave").starts_with("ERROR"));
+    EXPECT_TRUE(LoginReply(service, "acme", "segunda-clave").starts_with("OK="));
+
+    EXPECT_EQ(RunService({"remove-company", "acme", "--db", database}), 0);
+    EXPECT_EQ(RunService({"remove-company", "acme", "--db", database}), 1) << "gone already";
+    EXPECT_TRUE(LoginReply(service, "acme", "segunda-clave").starts_with("ERROR"));
+    const auto refused = service.Client()->Post("/api/conversaciones", "empresa=acme&nombre=Eva",
+                                                "application/x-www-form-urlencoded");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 404);
+    EXPECT_TRUE(LoginReply(service, "otra", "clave-de-otra").starts_with("OK="))
+        << "the other company is untouched";
+}
+
+TEST(AccessLog, one_line_per_request_without_secrets) {
+    TemporaryDirectory directory;
+    const std::string log = directory.path() + "/access.log";
+    {
+        ChildService service(directory.path() + "/service.db", {"--demo", "--access-log", log});
+        const std::string login = LoginReply(service, "demo", "demo");
+        ASSERT_TRUE(login.starts_with("OK="));
+        service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + login.substr(3));
+        service.Body("/no-existe");
+        // A line is written once its reply has gone out, a moment after the client has it.
+        std::string text;
+        for (int i = 0; i < 100 && std::count(text.begin(), text.end(), '\n') < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            text = FileText(log);
+        }
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
+        EXPECT_NE(text.find("\"GET /tertulia.php?accion=do_login&idempresa=demo&contrasena=-\" "
+                            "200 "),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("\"GET /no-existe\" 404 "), std::string::npos) << text;
+        EXPECT_EQ(text.find(login.substr(3)), std::string::npos) << "session id written";
+        EXPECT_EQ(text.find(Md5TextOfString("demo")), std::string::npos) << "digest written";
+    }
+}
+
+}  // namespace
+}  // namespace tertulia::testing
+
+namespace tertulia::testing {
+namespace {
+
+TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
+    TemporaryDirectory directory;
+    const std::string database = directory.path() + "/service.db";
+    const std::string errors = directory.path() + "/errors.txt";
+    ChildService service(database, {"--demo"}, errors);
+    const std::string session = LoginReply(service, "demo", "demo").substr(3);
+    // The messages go missing under the running service.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE messages", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const auto opened = service.Client()->Post("/api/conversaciones", "empresa=demo&nombre=Ana",
+                                               "application/x-www-form-urlencoded");
+    ASSERT_TRUE(opened && opened->status == 201);
+    const std::string id = opened->body.substr(6, opened->body.find(',') - 6);
+    EXPECT_EQ(service.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+                           "&idsesionclt=" + id),
+              "ERROR: Error interno del servicio.");
+    const std::string log = FileText(errors);
+    EXPECT_NE(log.find("error interno en /tertulia.php accion=getchat: SQLite: no such table: "
+                       "messages"),
+              std::string::npos)
+        << log;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "chat/transcript_rendering.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
+#include "service/client_address.h"
 #include "service/form_fields.h"
 #include "service/options.h"
 #include "service/transcript_markup.h"
@@ -198,7 +199,11 @@ TEST(CommandLine, refusals) {
         {"--update-file", "f"},
         {"--update-version", "1.2"},
         {"--puerto", "1"},
-        {"add-company", "acme"},
+        {"add-company"},
+        {"add-company", "acme", "clave", "de más"},
+        {"set-password"},
+        {"set-password", "a&b"},
+        {"remove-company", "acme", "otra"},
         {"add-company", "a&b", "clave"},
         {"add-company", std::string(61, 'a'), "clave"},
         {"add-company", "acme", ""},
@@ -214,6 +219,52 @@ TEST(CommandLine, default_database_under_the_xdg_data_directory) {
               "/home/ana/.local/share/tertulia/service.db");
     EXPECT_EQ(DefaultDatabasePath("relativo", "/home/ana"),
               "/home/ana/.local/share/tertulia/service.db");
+}
+
+}  // namespace
+}  // namespace tertulia
+
+namespace tertulia {
+namespace {
+
+TEST(CommandLine, limits_proxies_and_the_demo) {
+    const auto serve = std::get<ServeCommand>(
+        ParseCommandLine({"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
+                          "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1",
+                          "--trusted-proxy", "2001:DB8::1", "--access-log", "-"}));
+    EXPECT_TRUE(serve.demo);
+    EXPECT_EQ(serve.http.connectionsPerAddress, 0u);
+    EXPECT_EQ(serve.http.headSeconds, 5u);
+    EXPECT_EQ(serve.visitors.perConversation.lines, 7u);
+    EXPECT_EQ(serve.visitors.linesPerAddress, 60u) << "the default stays";
+    EXPECT_EQ(serve.trustedProxies, (std::set<std::string>{"10.0.0.1", "2001:db8::1"}));
+    EXPECT_EQ(serve.accessLog, "-");
+}
+
+struct ClientRow {
+    const char* name;
+    std::string peer;
+    std::string forwardedFor;
+    std::string client;
+};
+
+TEST(ClientAddress, forwarded_for_counts_only_behind_a_trusted_proxy) {
+    const std::set<std::string> proxies = {"10.0.0.1", "10.0.0.2"};
+    const std::vector<ClientRow> rows = {
+        {"direct_client_header_ignored", "192.0.2.7", "198.51.100.1", "192.0.2.7"},
+        {"proxy_adds_the_client", "10.0.0.1", "198.51.100.1", "198.51.100.1"},
+        {"what_the_client_wrote_before_is_not_believed", "10.0.0.1", "203.0.113.9, 198.51.100.1",
+         "198.51.100.1"},
+        {"two_trusted_proxies", "10.0.0.1", "198.51.100.1, 10.0.0.2", "198.51.100.1"},
+        {"ipv6_client", "10.0.0.1", " 2001:DB8:0:0::5 ", "2001:db8::5"},
+        {"no_header_leaves_the_proxy", "10.0.0.1", "", "10.0.0.1"},
+        {"malformed_leaves_the_proxy", "10.0.0.1", "198.51.100.1, nonsense", "10.0.0.1"},
+    };
+    for (const ClientRow& row : rows) {
+        EXPECT_EQ(ClientAddress(row.peer, row.forwardedFor, proxies), row.client) << row.name;
+    }
+    EXPECT_EQ(LimitKey("192.0.2.7"), "192.0.2.7");
+    EXPECT_EQ(LimitKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ class Browser:
 
 
 def start_service(binary, directory):
-    service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db",
+    service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--demo", "--db",
                                 os.path.join(directory, "service.db")],
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     marker = "escucha en "

@@ -59,7 +59,8 @@ ServiceProcess::ServiceProcess(const std::string& binary, Options options) {
         directory_ = pattern;
         database = directory_ + "/service.db";
     }
-    std::vector<std::string> arguments = {binary, "--listen", "127.0.0.1:0", "--db", database};
+    std::vector<std::string> arguments = {binary, "--listen", "127.0.0.1:0", "--db", database,
+                                         "--demo"};
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());

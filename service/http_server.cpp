@@ -1,0 +1,502 @@
+#include "service/http_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tertulia {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::string AddressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address && address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                  sizeof text);
+    } else if (address && address->sa_family == AF_INET6) {
+        const in6_addr& bytes = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        // An IPv4 client on a dual-stack socket is known by its IPv4 address.
+        if (IN6_IS_ADDR_V4MAPPED(&bytes)) {
+            inet_ntop(AF_INET, &bytes.s6_addr[12], text, sizeof text);
+        } else {
+            inet_ntop(AF_INET6, &bytes, text, sizeof text);
+        }
+    }
+    return text;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// A fixed set of threads running queued jobs.
+class WorkerPool {
+  public:
+    explicit WorkerPool(unsigned threads) {
+        for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
+            threads_.emplace_back([this] { Run(); });
+        }
+    }
+    ~WorkerPool() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            ending_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& thread : threads_) thread.join();
+    }
+
+    // Queues the job unless the pool is draining; `accepted` runs first, under the pool's lock,
+    // so that nothing the job undoes can happen before it.
+    bool Submit(std::function<void()> job, const std::function<void()>& accepted) {
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) return false;
+            accepted();
+            jobs_.push_back(std::move(job));
+            ++pending_;
+        }
+        changed_.notify_one();
+        return true;
+    }
+
+    // Takes no more jobs and waits until those queued have run.
+    void Drain() {
+        std::unique_lock lock(mutex_);
+        closed_ = true;
+        changed_.wait(lock, [&] { return pending_ == 0; });
+    }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return ending_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+            if (--pending_ == 0) changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> jobs_;
+    std::size_t pending_ = 0;
+    bool closed_ = false;
+    bool ending_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// What the server keeps of one TCP connection.
+struct Link {
+    int fd = -1;
+    std::string address;
+    SteadyClock::time_point since;  // when it started waiting for a request head
+    bool awaitingHead = true;
+    bool cut = false;
+    std::string target;  // of the request whose head is coming in
+};
+
+// One request from its complete head to its reply.
+struct Exchange {
+    HttpRequest request;
+    std::size_t bodyLimit = 0;
+    bool bodyTooLarge = false;
+    bool dispatched = false;
+    std::optional<HttpReply> reply;
+    int status = 0;
+    std::size_t bytes = 0;
+    SteadyClock::time_point start = SteadyClock::now();
+};
+
+}  // namespace
+
+std::string HttpRequest::Header(std::string_view lowerName) const {
+    std::string value;
+    for (const auto& [name, text] : headers) {
+        if (name != lowerName) continue;
+        if (!value.empty()) value += ", ";
+        value += text;
+    }
+    return value;
+}
+
+struct HttpServer::Impl {
+    HttpLimits limits;
+    HttpRoutes routes;
+    int listenSocket = -1;
+    bool ipv6 = false;
+
+    WorkerPool workers;
+    std::atomic<bool> serving = false;
+    std::mutex stopMutex;
+    std::condition_variable stopChanged;
+    bool stopRequested = false;
+
+    std::mutex linksMutex;
+    std::unordered_set<Link*> links;
+    std::unordered_map<std::string, unsigned> perAddress;
+
+    Impl(HttpLimits limits, HttpRoutes routes)
+        : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
+
+    static Link* LinkOf(MHD_Connection* connection) {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? static_cast<Link*>(info->socket_context) : nullptr;
+    }
+
+    void Log(AccessRecord record, SteadyClock::time_point start) {
+        if (!routes.log) return;
+        record.milliseconds =
+            std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+        routes.log(record);
+    }
+
+    // A request that the server itself turned away before any handler saw it.
+    void LogUnanswered(Link& link) {
+        if (link.target.empty()) return;
+        Log({link.address, "", "-", link.target, 0, 0, 0}, link.since);
+        link.target.clear();
+    }
+
+    static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t) {
+        auto& self = *static_cast<Impl*>(cls);
+        if (self.limits.connectionsPerAddress == 0) return MHD_YES;
+        const std::string text = AddressText(address);
+        if (self.limits.unlimitedAddresses.contains(text)) return MHD_YES;
+        std::lock_guard lock(self.linksMutex);
+        const auto it = self.perAddress.find(text);
+        const unsigned open = it == self.perAddress.end() ? 0 : it->second;
+        return open < self.limits.connectionsPerAddress ? MHD_YES : MHD_NO;
+    }
+
+    static void ConnectionEvent(void* cls, MHD_Connection* connection, void** context,
+                                MHD_ConnectionNotificationCode code) {
+        auto& self = *static_cast<Impl*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto link = std::make_unique<Link>();
+            if (const auto* fd =
+                    MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
+                link->fd = fd->connect_fd;
+            }
+            if (const auto* address =
+                    MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
+                link->address = AddressText(address->client_addr);
+            }
+            link->since = SteadyClock::now();
+            std::lock_guard lock(self.linksMutex);
+            ++self.perAddress[link->address];
+            self.links.insert(link.get());
+            *context = link.release();
+            return;
+        }
+        std::unique_ptr<Link> link(static_cast<Link*>(*context));
+        *context = nullptr;
+        if (!link) return;
+        {
+            std::lock_guard lock(self.linksMutex);
+            self.links.erase(link.get());
+            const auto it = self.perAddress.find(link->address);
+            if (it != self.perAddress.end() && --it->second == 0) self.perAddress.erase(it);
+        }
+        self.LogUnanswered(*link);
+    }
+
+    static void* RequestLine(void*, const char* uri, MHD_Connection* connection) {
+        if (Link* link = LinkOf(connection)) link->target = uri;
+        return nullptr;
+    }
+
+    static void Completed(void* cls, MHD_Connection* connection, void** context,
+                          MHD_RequestTerminationCode) {
+        auto& self = *static_cast<Impl*>(cls);
+        std::unique_ptr<Exchange> exchange(static_cast<Exchange*>(*context));
+        *context = nullptr;
+        Link* link = LinkOf(connection);
+        if (exchange) {
+            const HttpRequest& request = exchange->request;
+            self.Log({request.peer, request.Header("x-forwarded-for"), request.method,
+                      request.target, exchange->status, exchange->bytes, 0},
+                     exchange->start);
+        } else if (link) {
+            self.LogUnanswered(*link);
+        }
+        if (link) {
+            std::lock_guard lock(self.linksMutex);
+            link->awaitingHead = true;
+            link->since = SteadyClock::now();
+        }
+    }
+
+    static MHD_Result CollectHeader(void* cls, MHD_ValueKind, const char* name, const char* value) {
+        auto& headers = *static_cast<std::vector<std::pair<std::string, std::string>>*>(cls);
+        headers.emplace_back(Lower(name ? name : ""), value ? value : "");
+        return MHD_YES;
+    }
+
+    static void FreeString(void* cls) { delete static_cast<std::string*>(cls); }
+    static void FreeShared(void* cls) {
+        delete static_cast<std::shared_ptr<const std::string>*>(cls);
+    }
+
+    MHD_Result Queue(MHD_Connection* connection, Exchange& exchange, HttpReply reply) {
+        MHD_Response* response = nullptr;
+        if (reply.shared) {
+            const std::size_t offset = std::min(reply.sharedOffset, reply.shared->size());
+            const std::size_t length = std::min(reply.sharedLength, reply.shared->size() - offset);
+            auto* keep = new std::shared_ptr<const std::string>(reply.shared);
+            response = MHD_create_response_from_buffer_with_free_callback_cls(
+                length, const_cast<char*>(reply.shared->data() + offset), FreeShared, keep);
+            if (!response) delete keep;
+            exchange.bytes = length;
+        } else {
+            auto* body = new std::string(std::move(reply.body));
+            exchange.bytes = body->size();
+            response = MHD_create_response_from_buffer_with_free_callback_cls(
+                body->size(), body->data(), FreeString, body);
+            if (!response) delete body;
+        }
+        if (!response) return MHD_NO;
+        for (const auto& [name, value] : reply.headers) {
+            MHD_add_response_header(response, name.c_str(), value.c_str());
+        }
+        exchange.status = reply.status;
+        const MHD_Result queued =
+            MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+        MHD_destroy_response(response);
+        return queued;
+    }
+
+    MHD_Result Refuse(MHD_Connection* connection, Exchange& exchange, int status) {
+        HttpReply reply;
+        reply.status = status;
+        reply.body = "Error " + std::to_string(status) + "\n";
+        reply.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
+        return Queue(connection, exchange, std::move(reply));
+    }
+
+    // The framing of the request's body; a status to refuse it with, or 0.
+    static int FramingRefusal(const HttpRequest& request, std::size_t limit) {
+        std::size_t lengths = 0;
+        bool chunked = false;
+        for (const auto& [name, value] : request.headers) {
+            if (name == "content-length") ++lengths;
+            if (name == "transfer-encoding") chunked = true;
+        }
+        // Two readings of where the body ends are how requests get smuggled past a proxy.
+        if (lengths > 1 || (lengths == 1 && chunked)) return MHD_HTTP_BAD_REQUEST;
+        if (chunked) return MHD_HTTP_LENGTH_REQUIRED;
+        if (lengths == 1) {
+            const std::string text = request.Header("content-length");
+            if (text.empty() || text.size() > 18 ||
+                text.find_first_not_of("0123456789") != std::string::npos) {
+                return MHD_HTTP_BAD_REQUEST;
+            }
+            if (std::stoull(text) > limit) return MHD_HTTP_CONTENT_TOO_LARGE;
+        }
+        return 0;
+    }
+
+    MHD_Result Start(MHD_Connection* connection, const char* url, const char* method,
+                     void** context) {
+        auto exchange = std::make_unique<Exchange>();
+        HttpRequest& request = exchange->request;
+        request.method = method;
+        request.path = url;
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &request.headers);
+        if (Link* link = LinkOf(connection)) {
+            std::lock_guard lock(linksMutex);
+            link->awaitingHead = false;
+            request.target = std::move(link->target);
+            request.peer = link->address;
+            link->target.clear();
+        }
+        if (request.target.empty()) request.target = request.path;
+        const std::string routeMethod = request.method == "HEAD" ? "GET" : request.method;
+        exchange->bodyLimit = routes.bodyLimit(routeMethod, request.path);
+        Exchange& started = *exchange;
+        *context = exchange.release();
+        if (const int refusal = FramingRefusal(request, started.bodyLimit)) {
+            return Refuse(connection, started, refusal);
+        }
+        return MHD_YES;
+    }
+
+    MHD_Result Dispatch(MHD_Connection* connection, Exchange& exchange) {
+        exchange.dispatched = true;
+        Exchange* target = &exchange;
+        auto job = [this, connection, target] {
+            try {
+                target->reply = routes.answer(target->request);
+            } catch (const std::exception&) {
+                HttpReply failed;
+                failed.status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+                failed.body = "Error 500\n";
+                failed.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
+                target->reply = std::move(failed);
+            }
+            MHD_resume_connection(connection);
+        };
+        if (!workers.Submit(job, [connection] { MHD_suspend_connection(connection); })) {
+            return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
+        }
+        return MHD_YES;
+    }
+
+    static MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url,
+                             const char* method, const char*, const char* upload,
+                             std::size_t* uploadSize, void** context) {
+        auto& self = *static_cast<Impl*>(cls);
+        auto* exchange = static_cast<Exchange*>(*context);
+        if (!exchange) return self.Start(connection, url, method, context);
+        if (*uploadSize != 0) {
+            std::string& body = exchange->request.body;
+            if (body.size() + *uploadSize > exchange->bodyLimit) {
+                exchange->bodyTooLarge = true;
+            } else {
+                body.append(upload, *uploadSize);
+            }
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        if (exchange->reply) {
+            HttpReply reply = std::move(*exchange->reply);
+            exchange->reply.reset();
+            return self.Queue(connection, *exchange, std::move(reply));
+        }
+        if (exchange->bodyTooLarge) {
+            return self.Refuse(connection, *exchange, MHD_HTTP_CONTENT_TOO_LARGE);
+        }
+        if (exchange->dispatched) return MHD_YES;
+        return self.Dispatch(connection, *exchange);
+    }
+
+    // Cuts the connections that have taken too long over a request head.
+    void Watch() {
+        const auto deadline = std::chrono::seconds(limits.headSeconds);
+        std::unique_lock stop(stopMutex);
+        while (!stopChanged.wait_for(stop, std::chrono::milliseconds(250),
+                                     [&] { return stopRequested; })) {
+            const auto now = SteadyClock::now();
+            std::lock_guard lock(linksMutex);
+            for (Link* link : links) {
+                if (link->awaitingHead && !link->cut && now - link->since > deadline) {
+                    // The library sees the end of the stream and closes the connection itself.
+                    ::shutdown(link->fd, SHUT_RDWR);
+                    link->cut = true;
+                }
+            }
+        }
+    }
+};
+
+HttpServer::HttpServer(HttpLimits limits, HttpRoutes routes)
+    : impl_(std::make_unique<Impl>(std::move(limits), std::move(routes))) {}
+
+HttpServer::~HttpServer() {
+    if (impl_->listenSocket >= 0) ::close(impl_->listenSocket);
+}
+
+int HttpServer::Bind(const std::string& host, int port) {
+    const std::string failure = "no se puede escuchar en " + host + ":" + std::to_string(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+        throw std::runtime_error(failure);
+    }
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) throw std::runtime_error(failure);
+    // Plain address reuse, never port sharing: a second service on a busy port must fail.
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
+        ::close(fd);
+        throw std::runtime_error(failure);
+    }
+    impl_->listenSocket = fd;
+    impl_->ipv6 = found->ai_family == AF_INET6;
+    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+}
+
+bool HttpServer::Serve() {
+    Impl& self = *impl_;
+    // Every connection is a descriptor; make room for the limit where the system allows it.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        const rlim_t wanted = self.limits.connections + 256;
+        if (files.rlim_cur < wanted) {
+            files.rlim_cur = std::min(wanted, files.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+    }
+    const unsigned flags =
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (self.ipv6 ? MHD_USE_IPv6 : 0);
+    MHD_Daemon* daemon = MHD_start_daemon(
+        flags, 0, Impl::Accept, &self, Impl::Handle, &self, MHD_OPTION_LISTEN_SOCKET,
+        self.listenSocket, MHD_OPTION_THREAD_POOL_SIZE, std::max(self.limits.ioThreads, 1u),
+        MHD_OPTION_CONNECTION_LIMIT, self.limits.connections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT, self.limits.idleSeconds,
+        MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self, MHD_OPTION_NOTIFY_COMPLETED,
+        Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK, Impl::RequestLine, &self,
+        MHD_OPTION_END);
+    if (!daemon) return false;
+    self.serving = true;
+    self.Watch();
+    // No new connections, then every request in hand answered, then the end.
+    const MHD_socket listening = MHD_quiesce_daemon(daemon);
+    self.workers.Drain();
+    MHD_stop_daemon(daemon);
+    if (listening != MHD_INVALID_SOCKET) ::close(listening);
+    self.listenSocket = -1;
+    self.serving = false;
+    return true;
+}
+
+bool HttpServer::Serving() const {
+    return impl_->serving;
+}
+
+void HttpServer::Stop() {
+    {
+        std::lock_guard lock(impl_->stopMutex);
+        impl_->stopRequested = true;
+    }
+    impl_->stopChanged.notify_all();
+}
+
+}  // namespace tertulia

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tertulia {
+
+// What one client may take of the server. A connection that has not sent a complete request
+// head within `headSeconds` of its start (or of its previous reply) is cut, however slowly it
+// trickles; one that sends nothing for `idleSeconds` is closed.
+struct HttpLimits {
+    unsigned connections = 2048;
+    unsigned connectionsPerAddress = 64;  // 0: no limit
+    std::size_t headBytes = 32 * 1024;    // request line, headers and their bookkeeping
+    unsigned headSeconds = 10;
+    unsigned idleSeconds = 15;
+    unsigned ioThreads = 2;  // threads that move bytes; they never wait for the database
+    unsigned workers = 64;   // threads that answer requests
+    // Addresses whose connections the per-address limit leaves alone (trusted proxies).
+    std::set<std::string> unlimitedAddresses;
+};
+
+struct HttpRequest {
+    std::string method;  // "HEAD" is answered as "GET" without the body
+    std::string path;    // percent-decoded
+    std::string target;  // as sent: path and query, still encoded
+    std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
+    std::string body;
+    std::string peer;  // the connection's address: "192.0.2.1" or "2001:db8::1"
+
+    // The value of the header, several of them joined with ", "; empty when absent.
+    std::string Header(std::string_view lowerName) const;
+};
+
+struct HttpReply {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    // A reply that is part of bytes kept elsewhere (the update download): not copied.
+    std::shared_ptr<const std::string> shared;
+    std::size_t sharedOffset = 0;
+    std::size_t sharedLength = 0;
+};
+
+// One line per finished request, to the access log; empty `target` for a connection that sent
+// no complete request line.
+struct AccessRecord {
+    std::string peer;
+    std::string forwardedFor;  // the request's X-Forwarded-For
+    std::string method;
+    std::string target;
+    int status = 0;  // 0: the server refused the request before it reached a handler
+    std::size_t bytes = 0;
+    double milliseconds = 0;
+};
+
+struct HttpRoutes {
+    // The largest body the route takes; 0 for routes without a body.
+    std::function<std::size_t(const std::string& method, const std::string& path)> bodyLimit;
+    // Runs on a worker thread and may wait for the database.
+    std::function<HttpReply(const HttpRequest&)> answer;
+    // Called for every finished request when set; from any thread.
+    std::function<void(const AccessRecord&)> log;
+};
+
+// HTTP/1.1 served with GNU libmicrohttpd: a few threads on epoll carry every connection, and a
+// request is handed to a pool of workers while its connection waits suspended, so neither slow
+// clients nor slow answers hold the others. Requests of one connection are answered in order.
+// Requests with conflicting framing (several Content-Length values, or one together with
+// Transfer-Encoding) are refused, as are bodies beyond the route's limit and chunked bodies.
+class HttpServer {
+  public:
+    HttpServer(HttpLimits limits, HttpRoutes routes);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds and listens; port 0 picks a free one. Returns the port, or throws.
+    int Bind(const std::string& host, int port);
+    // Serves until Stop; returns false when the server could not start.
+    bool Serve();
+    bool Serving() const;
+    // Ends a running Serve after the requests in hand are answered; safe from any thread.
+    void Stop();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tertulia

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The Debian packages made by cpack from this build tree: their files where they belong, their
+# dependencies declared, the systemd unit accepted, and the tool running from an unpacked copy.
+# Usage: debian_packages.sh BUILD_DIR CPACK. Exits 77 (skip) where dpkg's tools are missing.
+set -euo pipefail
+build=$1
+cpack=$2
+
+for tool in dpkg-deb dpkg-shlibdeps; do
+    if ! command -v "$tool" > /dev/null; then
+        echo "SKIP: $tool is missing (Debian package dpkg-dev)"
+        exit 77
+    fi
+done
+
+work=$(mktemp -d /tmp/tertulia-packages-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+if ! timeout 240 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    echo "FAIL: cpack -G DEB"
+    exit 1
+fi
+echo "cpack: ${SECONDS} s"
+console=$(echo "$work"/tertulia_*.deb)
+service=$(echo "$work"/tertulia-service_*.deb)
+for deb in "$console" "$service"; do
+    [ -f "$deb" ] || { echo "FAIL: no $deb among: $(ls "$work")"; exit 1; }
+done
+
+# has PACKAGE PATH / lacks PACKAGE PATH: one line of `dpkg-deb -c` ends in PATH, or none does.
+listing() { dpkg-deb -c "$1" | awk '{ print $6 }' | sed 's|^\./|/|; s|/$||'; }
+has() { listing "$1" | grep -qxF "$2" || fail "$(basename "$1") lacks $2"; }
+lacks() { ! listing "$1" | grep -qxF "$2" || fail "$(basename "$1") holds $2"; }
+
+has "$console" /usr/bin/tertulia
+has "$console" /usr/bin/tertulia-tool
+has "$console" /usr/share/tertulia/sonido.wav
+has "$console" /usr/share/applications/tertulia.desktop
+has "$console" /usr/share/icons/hicolor/32x32/apps/tertulia.png
+lacks "$console" /usr/bin/sonido.wav
+lacks "$console" /usr/bin/tertulia-service
+has "$service" /usr/bin/tertulia-service
+has "$service" /usr/lib/systemd/system/tertulia-service.service
+has "$service" /etc/default/tertulia-service
+has "$service" /usr/share/doc/tertulia-service/README.md
+lacks "$service" /usr/bin/tertulia
+lacks "$service" /usr/bin/tertulia-tool
+for deb in "$console" "$service"; do
+    outside=$(listing "$deb" | grep -vE '^$|^(/usr|/etc)(/|$)' || true)
+    [ -z "$outside" ] || fail "$(basename "$deb") installs outside /usr and /etc: $outside"
+done
+
+# The shared libraries that the programs link, and the data they load, are declared, so that
+# apt brings them.
+depends() { dpkg-deb -f "$1" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//'; }
+for library in libqt6widgets6 libsdl2-2.0-0 libjpeg62-turbo libstdc++6 qt6-translations-l10n; do
+    depends "$console" | grep -qxF "$library" || fail "tertulia does not depend on $library"
+done
+for library in libsqlite3-0 libssl3 libstdc++6; do
+    depends "$service" | grep -qxF "$library" || fail "tertulia-service does not depend on $library"
+done
+dpkg-deb --info "$service" conffiles | grep -qxF /etc/default/tertulia-service ||
+    fail "/etc/default/tertulia-service is not a conffile"
+for script in postinst prerm postrm; do
+    dpkg-deb --info "$service" "$script" | sh -n || fail "the $script script does not parse"
+done
+if command -v apt-get > /dev/null; then
+    for deb in "$console" "$service"; do
+        # A simulation changes nothing, so it need not wait for apt's lock.
+        timeout 60 apt-get install --simulate --no-install-recommends -o Debug::NoLocking=1 \
+            "$deb" > "$work/apt.log" 2>&1 ||
+            { cat "$work/apt.log"; fail "apt cannot install $(basename "$deb")"; }
+    done
+    echo "apt's simulation done at ${SECONDS} s"
+fi
+
+# The tool runs from an unpacked copy, and the unpacked console's data is where it looks.
+root="$work/root"
+dpkg-deb -x "$console" "$root"
+dpkg-deb -x "$service" "$root"
+digest=$("$root/usr/bin/tertulia-tool" md5 -s x) || fail "the unpacked tertulia-tool failed"
+[ "$digest" = 9DD4E461268C8034F5C8564E155C67A6 ] || fail "unpacked tertulia-tool md5 -s x: $digest"
+cmp -s "$root/usr/share/tertulia/sonido.wav" "$(dirname "$0")/../../assets/sonido.wav" ||
+    fail "the packaged sound differs from assets/sonido.wav"
+
+# The unit as systemd reads it; a copy names the unpacked binary, which verify checks.
+mkdir "$work/unit"
+sed "s|/usr/bin/tertulia-service|$root/usr/bin/tertulia-service|" \
+    "$root/usr/lib/systemd/system/tertulia-service.service" > "$work/unit/tertulia-service.service"
+if ! command -v systemd-analyze > /dev/null; then
+    echo "NOTE: systemd-analyze is missing (Debian package systemd); the unit was not verified"
+elif ! systemd-analyze --version > /dev/null 2>&1; then
+    echo "NOTE: systemd-analyze cannot run here; the unit was not verified"
+else
+    # verify reports unknown or misspelt settings as warnings with success; any output fails.
+    if ! systemd-analyze verify --man=no "$work/unit/tertulia-service.service" \
+        > "$work/verify.log" 2>&1 || [ -s "$work/verify.log" ]; then
+        cat "$work/verify.log"
+        fail "systemd-analyze verify refuses the unit"
+    fi
+    systemd-analyze security --offline=yes "$work/unit/tertulia-service.service" 2>&1 |
+        grep -F 'Overall exposure' || true
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "packages: $(basename "$console") $(basename "$service")"

@@ -1,0 +1,458 @@
+// The service against hostile clients, over real sockets: each row starts its own service with
+// the options it needs and attacks it.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "child_service.h"
+#include "service/visitor_page.h"
+
+namespace tertulia::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How many whole replies `bytes` holds.
+int CompleteReplies(std::string_view bytes) {
+    int count = 0;
+    for (;;) {
+        const std::size_t headEnd = bytes.find("\r\n\r\n");
+        if (headEnd == std::string_view::npos) return count;
+        const std::string_view head = bytes.substr(0, headEnd);
+        std::size_t length = 0;
+        if (const std::size_t at = head.find("Content-Length: "); at != std::string_view::npos) {
+            length = std::stoul(std::string(head.substr(at + 16, head.find("\r\n", at) - at - 16)));
+        }
+        if (bytes.size() < headEnd + 4 + length) return count;
+        bytes.remove_prefix(headEnd + 4 + length);
+        ++count;
+    }
+}
+
+// A TCP connection to the service from a loopback address of our choosing.
+class RawConnection {
+  public:
+    RawConnection(int port, const char* from = "127.0.0.1") {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &address.sin_addr);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error("cannot bind to " + std::string(from));
+        }
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error("cannot connect");
+        }
+    }
+    ~RawConnection() { ::close(fd_); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    // False once the service no longer takes bytes.
+    bool Send(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0) return false;
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return true;
+    }
+    // The next `count` replies (each a head and its Content-Length of body), or what came
+    // before the service closed or `limit` passed.
+    std::string Replies(int count, std::chrono::seconds limit = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        std::string out;
+        char buffer[65536];
+        while (CompleteReplies(out) < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, 100) <= 0) continue;
+            const ssize_t received = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (received <= 0) break;
+            out.append(buffer, static_cast<std::size_t>(received));
+        }
+        return out;
+    }
+    // Whether the service has closed its side, without waiting.
+    bool ClosedByService() {
+        char byte;
+        const ssize_t count = ::recv(fd_, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+        return count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+    // Whether the service closes its side within `limit`.
+    bool ClosedWithin(std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!ClosedByService()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+std::string Get(const std::string& target, const std::string& extra = "") {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+std::string Post(const std::string& path, const std::string& form, const std::string& extra = "") {
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+           std::to_string(form.size()) + "\r\n" + extra + "\r\n" + form;
+}
+
+int StatusOf(const std::string& reply) {
+    return reply.starts_with("HTTP/1.1 ") ? std::stoi(reply.substr(9, 3)) : 0;
+}
+
+std::string BodyOf(const std::string& reply) {
+    const std::size_t at = reply.find("\r\n\r\n");
+    return at == std::string::npos ? "" : reply.substr(at + 4);
+}
+
+// One request on a connection of its own; the whole reply.
+std::string Exchange(int port, const std::string& request, const char* from = "127.0.0.1") {
+    RawConnection connection(port, from);
+    connection.Send(request);
+    return connection.Replies(1);
+}
+
+struct Hostile {
+    const ChildService& service;
+    const std::string& directory;
+    int port() const { return service.port(); }
+
+    std::string Session() const {
+        const std::string reply = service.Body(
+            "/tertulia.php?accion=do_login&idempresa=demo&contrasena=" + Md5TextOfString("demo"));
+        if (!reply.starts_with("OK=")) throw std::runtime_error("login refused: " + reply);
+        return reply.substr(3);
+    }
+    std::string News() const {
+        return service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + Session());
+    }
+    // Status and body of opening a conversation named `name` from address `from`.
+    std::pair<int, std::string> Open(const std::string& name, const char* from = "127.0.0.1",
+                                     const std::string& extra = "") const {
+        const std::string reply = Exchange(
+            port(), Post("/api/conversaciones", "empresa=demo&nombre=" + name, extra), from);
+        return {StatusOf(reply), BodyOf(reply)};
+    }
+    // The id and token of a new conversation.
+    std::pair<std::string, std::string> Opened(const std::string& name) const {
+        const auto [status, body] = Open(name);
+        if (status != 201) throw std::runtime_error("not opened: " + body);
+        const std::size_t tokenAt = body.find("\"token\":\"") + 9;
+        return {body.substr(6, body.find(',') - 6), body.substr(tokenAt, 32)};
+    }
+    int Write(const std::pair<std::string, std::string>& conversation,
+              const std::string& text) const {
+        return StatusOf(
+            Exchange(port(), Post("/api/conversaciones/" + conversation.first + "/mensajes",
+                                  "token=" + conversation.second + "&texto=" + text)));
+    }
+};
+
+struct HostileCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::function<void(const Hostile&)> attack;
+};
+
+// Makes room for a thousand sockets in this process where the system allows it.
+bool RoomForSockets(rlim_t wanted) {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return false;
+    if (files.rlim_cur >= wanted) return true;
+    if (files.rlim_max < wanted) return false;
+    files.rlim_cur = wanted;
+    return setrlimit(RLIMIT_NOFILE, &files) == 0;
+}
+
+void ReadOnlyDatabaseRefusesToStart(const std::string& directory) {
+    const std::string database = directory + "/service.db";
+    ASSERT_EQ(RunService({"add-company", "acme", "clave-de-acme", "--db", database}), 0);
+    // Root writes through file permissions; without its capabilities it cannot.
+    std::vector<std::string> prefix;
+    if (geteuid() == 0) prefix = {"setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"};
+    std::filesystem::permissions(database, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+    const std::string errors = directory + "/errors.txt";
+    EXPECT_EQ(RunService({"--listen", "127.0.0.1:0", "--db", database}, "", errors, prefix), 1);
+    EXPECT_NE(FileText(errors).find("no se puede escribir en la base de datos"), std::string::npos)
+        << FileText(errors);
+}
+
+TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
+    const std::string kOpen = "/api/conversaciones";
+    const std::vector<HostileCase> rows = {
+        {"range_request_gets_no_amplification",
+         {},
+         [](const Hostile& h) {
+             std::string ranges = "Range: bytes=0-";
+             for (int i = 0; i < 1999; ++i) ranges += ",0-";
+             const std::string reply = Exchange(h.port(), Get("/", ranges + "\r\n"));
+             EXPECT_EQ(StatusOf(reply), 200);
+             EXPECT_EQ(BodyOf(reply).size(), VisitorPage().size());
+             EXPECT_EQ(StatusOf(Exchange(h.port(), Get("/", "Range: bytes=0-9\r\n"))), 200)
+                 << "ranges are served on the update download only";
+         }},
+        {"ranges_on_the_update_download_are_single",
+         {"--update-file", "UPDATE", "--update-version", "1.2"},
+         [](const Hostile& h) {
+             const std::string path = "/gl/descargas/tertulia-1.2";
+             const std::string part = Exchange(h.port(), Get(path, "Range: bytes=3-6\r\n"));
+             EXPECT_EQ(StatusOf(part), 206);
+             EXPECT_EQ(BodyOf(part), "3456");
+             EXPECT_NE(part.find("Content-Range: bytes 3-6/10\r\n"), std::string::npos);
+             EXPECT_EQ(BodyOf(Exchange(h.port(), Get(path, "Range: bytes=-2\r\n"))), "89");
+             const std::string many = Exchange(h.port(), Get(path, "Range: bytes=0-,0-,0-\r\n"));
+             EXPECT_EQ(StatusOf(many), 200);
+             EXPECT_EQ(BodyOf(many), "0123456789");
+             EXPECT_EQ(StatusOf(Exchange(h.port(), Get(path, "Range: bytes=10-\r\n"))), 416);
+         }},
+        {"header_flood_is_refused_within_the_head_memory",
+         {},
+         [](const Hostile& h) {
+             RawConnection flood(h.port());
+             flood.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+             std::string lines;
+             for (int i = 0; i < 100; ++i) lines += "X-Flood: " + std::string(90, 'a') + "\r\n";
+             // 2,000,000 lines; the service stops reading after its 32 KiB, so the socket
+             // buffers fill and the sending ends long before.
+             std::size_t sent = 0;
+             for (int i = 0; i < 20000 && !flood.ClosedByService() && flood.Send(lines); ++i) {
+                 sent += lines.size();
+             }
+             EXPECT_LT(sent, 64u << 20) << "the service kept taking header lines";
+             EXPECT_NE(h.News(), "") << "and it still serves";
+         }},
+        {"slow_connections_do_not_hold_a_normal_request",
+         {},
+         [](const Hostile& h) {
+             if (!RoomForSockets(1200)) GTEST_SKIP() << "no room for 1,000 sockets here";
+             // 1,000 clients from 20 addresses that trickle their request heads.
+             std::vector<std::unique_ptr<RawConnection>> slow;
+             for (int n = 0; n < 1000; ++n) {
+                 const std::string from = "127.0.0." + std::to_string(2 + n % 20);
+                 slow.push_back(std::make_unique<RawConnection>(h.port(), from.c_str()));
+                 slow.back()->Send("GET / HTTP/1.1\r\nHost: x\r\n");
+             }
+             for (auto& connection : slow) connection->Send("X");
+             const std::string reply =
+                 Exchange(h.port(), Get("/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"));
+             EXPECT_EQ(BodyOf(reply), "ACTUALIZADA.");
+             const auto held = std::count_if(slow.begin(), slow.end(),
+                                             [](auto& c) { return !c->ClosedByService(); });
+             EXPECT_EQ(held, 1000) << "served while all of them were held";
+         }},
+        {"a_trickled_head_is_cut_at_its_deadline",
+         {"--head-timeout", "1"},
+         [](const Hostile& h) {
+             RawConnection slow(h.port());
+             slow.Send("GET / HTTP/1.1\r\n");
+             bool cut = false;
+             for (int i = 0; i < 80 && !cut; ++i) {
+                 std::this_thread::sleep_for(250ms);
+                 cut = !slow.Send("X") || slow.ClosedByService();
+             }
+             EXPECT_TRUE(cut) << "still open after 20 s of trickling";
+         }},
+        {"connections_per_address_are_limited",
+         {"--max-connections-per-address", "3"},
+         [](const Hostile& h) {
+             std::vector<std::unique_ptr<RawConnection>> held;
+             for (int i = 0; i < 3; ++i)
+                 held.push_back(std::make_unique<RawConnection>(h.port(), "127.0.0.9"));
+             std::this_thread::sleep_for(200ms);
+             RawConnection fourth(h.port(), "127.0.0.9");
+             EXPECT_TRUE(fourth.ClosedWithin(20s));
+             EXPECT_EQ(fourth.Replies(1), "") << "closed without a reply";
+             EXPECT_EQ(StatusOf(Exchange(h.port(), Get("/"), "127.0.0.10")), 200);
+         }},
+        {"pipelined_requests_are_all_answered_in_order",
+         {},
+         [](const Hostile& h) {
+             const std::string session = h.Session();
+             RawConnection connection(h.port());
+             connection.Send(
+                 Get("/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1") +
+                 Get("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session) +
+                 Get("/gl/chkupdate.php?accion=check&prgid=XX&ver=1&rel=1"));
+             const std::string replies = connection.Replies(3);
+             const std::size_t first = replies.find("ACTUALIZADA.");
+             const std::size_t second = replies.find("OK,");
+             const std::size_t third = replies.find("ERROR: Programa desconocido.");
+             EXPECT_NE(third, std::string::npos) << replies;
+             EXPECT_LT(first, second);
+             EXPECT_LT(second, third);
+         }},
+        {"conflicting_lengths_are_refused_and_store_nothing",
+         {},
+         [kOpen](const Hostile& h) {
+             const std::string form = "empresa=demo&nombre=Ana";
+             const std::string twice = "POST " + kOpen + " HTTP/1.1\r\nHost: x\r\n" +
+                                       "Content-Type: application/x-www-form-urlencoded\r\n" +
+                                       "Content-Length: 23\r\nContent-Length: 5\r\n\r\n" + form;
+             EXPECT_EQ(StatusOf(Exchange(h.port(), twice)), 400);
+             const std::string chunked =
+                 "POST " + kOpen + " HTTP/1.1\r\nHost: x\r\n" +
+                 "Content-Type: application/x-www-form-urlencoded\r\n" +
+                 "Content-Length: 23\r\nTransfer-Encoding: chunked\r\n\r\n" + "17\r\n" + form +
+                 "\r\n0\r\n\r\n";
+             EXPECT_EQ(StatusOf(Exchange(h.port(), chunked)), 400);
+             EXPECT_EQ(StatusOf(Exchange(h.port(), Post(kOpen, std::string(5000, 'a')))), 413);
+             EXPECT_EQ(h.News(), "OK,");
+         }},
+        {"conversations_per_address",
+         {"--conversations-per-address", "2"},
+         [](const Hostile& h) {
+             EXPECT_EQ(h.Open("Ana").first, 201);
+             EXPECT_EQ(h.Open("Eva").first, 201);
+             const auto [status, body] = h.Open("Luz");
+             EXPECT_EQ(status, 429);
+             EXPECT_NE(body.find("demasiadas conversaciones"), std::string::npos) << body;
+             EXPECT_EQ(h.Open("Luz", "127.0.0.7").first, 201) << "another address";
+             const std::string news = h.News();
+             EXPECT_EQ(std::count(news.begin(), news.end(), '|'), 3);
+         }},
+        {"forwarded_for_is_believed_only_from_a_trusted_proxy",
+         {"--conversations-per-address", "1", "--trusted-proxy", "127.0.0.5"},
+         [](const Hostile& h) {
+             const std::string a = "X-Forwarded-For: 198.51.100.1, 192.0.2.1\r\n";
+             const std::string b = "X-Forwarded-For: 198.51.100.1, 192.0.2.2\r\n";
+             EXPECT_EQ(h.Open("Ana", "127.0.0.5", a).first, 201);
+             EXPECT_EQ(h.Open("Eva", "127.0.0.5", a).first, 429) << "the same client";
+             EXPECT_EQ(h.Open("Eva", "127.0.0.5", b).first, 201) << "another client";
+             EXPECT_EQ(h.Open("Luz", "127.0.0.6", a).first, 201);
+             EXPECT_EQ(h.Open("Luz", "127.0.0.6", b).first, 429) << "not a trusted proxy";
+         }},
+        {"lines_per_address",
+         {"--lines-per-address", "3"},
+         [](const Hostile& h) {
+             const auto conversation = h.Opened("Ana");
+             for (int i = 0; i < 3; ++i) EXPECT_EQ(h.Write(conversation, "hola"), 200);
+             EXPECT_EQ(h.Write(conversation, "hola"), 429);
+         }},
+        {"lines_and_bytes_per_conversation",
+         {"--lines-per-conversation", "3", "--bytes-per-conversation", "13"},
+         [](const Hostile& h) {
+             const auto conversation = h.Opened("Ana");
+             EXPECT_EQ(h.Write(conversation, "12345678901"), 200);
+             EXPECT_EQ(h.Write(conversation, "123"), 409) << "14 bytes";
+             EXPECT_EQ(h.Write(conversation, "1"), 200);
+             const std::string chat =
+                 "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + h.Session() +
+                 "&idsesionclt=" + conversation.first;
+             EXPECT_EQ(h.service.Body(chat + "&mensaje=x"),
+                       "<b>Ana</b>: 12345678901<br>"
+                       "<b>Ana</b>: 1<br><b>Operador</b>: x");
+             EXPECT_TRUE(h.service.Body(chat + "&mensaje=y").starts_with("ERROR: "));
+             EXPECT_EQ(h.Write(conversation, "z"), 409);
+         }},
+        {"waiting_conversations_per_company",
+         {"--waiting-per-company", "2"},
+         [](const Hostile& h) {
+             const auto first = h.Opened("Ana");
+             h.Opened("Eva");
+             EXPECT_EQ(h.Open("Luz").first, 503);
+             EXPECT_EQ(h.service.Body("/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" +
+                                      h.Session() + "&idsesionclt=" + first.first),
+                       "OK");
+             EXPECT_EQ(h.Open("Luz").first, 201);
+         }},
+        {"names_that_read_as_the_operator_or_hide_characters",
+         {},
+         [](const Hostile& h) {
+             for (const char* name :
+                  {"Operador", "+operador+", "OPERAD%C3%93R", "Opera%CC%81dor", "%C3%B3perador",
+                   "Ana%E2%80%AEanA", "Ana%E2%80%8FB", "a%E2%80%A8b", "a%E2%80%A9b",
+                   "%E2%81%A6x%E2%81%A9", "Op%E2%80%8Berador"}) {
+                 EXPECT_EQ(h.Open(name).first, 400) << name;
+             }
+             EXPECT_EQ(h.Open("Operadora").first, 201);
+             EXPECT_EQ(h.Open("El+operador+nuevo").first, 201);
+             const std::string news = h.News();
+             EXPECT_EQ(std::count(news.begin(), news.end(), '|'), 2) << "nothing else";
+         }},
+    };
+    for (const HostileCase& row : rows) {
+        SCOPED_TRACE(row.name);
+        TemporaryDirectory directory;
+        std::vector<std::string> options = {"--demo"};
+        for (const std::string& option : row.options) {
+            options.push_back(option == "UPDATE" ? directory.path() + "/update" : option);
+        }
+        std::ofstream(directory.path() + "/update") << "0123456789";
+        ChildService service(directory.path() + "/service.db", options,
+                             directory.path() + "/errors.txt");
+        row.attack(Hostile{service, directory.path()});
+    }
+}
+
+// On the service's own clock, which the test holds still and moves.
+TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_address) {
+    RunningService service;
+    const auto login = [&](const std::string& code, const std::string& password) {
+        return service.Body("/tertulia.php?accion=do_login&idempresa=" + code +
+                            "&contrasena=" + Md5TextOfString(password));
+    };
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(login("demo", "mal").starts_with("ERROR: C")) << i;
+    EXPECT_TRUE(login("demo", "demo").starts_with("ERROR: Demasiados intentos"))
+        << "refused unchecked";
+    service.now += 1;
+    EXPECT_TRUE(login("demo", "demo").starts_with("OK=")) << "after a second's wait";
+
+    // Five failures from one address on five codes hold that address back.
+    for (int i = 0; i < 5; ++i) login("otra" + std::to_string(i), "mal");
+    EXPECT_TRUE(login("demo", "demo").starts_with("ERROR: Demasiados intentos"));
+    service.now += 1;
+    EXPECT_TRUE(login("demo", "demo").starts_with("OK="));
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("inicio de sesión fallido de la empresa «demo» desde 127.0.0.1 (5 "
+                       "seguidos"),
+              std::string::npos)
+        << log;
+}
+
+TEST(HostileTraffic, a_read_only_database_refuses_to_start) {
+    TemporaryDirectory directory;
+    ReadOnlyDatabaseRefusesToStart(directory.path());
+}
+
+TEST(HostileTraffic, two_services_start_together_on_one_new_database) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        TemporaryDirectory directory;
+        const std::string database = directory.path() + "/service.db";
+        std::unique_ptr<ChildService> first;
+        std::unique_ptr<ChildService> second;
+        std::thread starter([&] {
+            first = std::make_unique<ChildService>(database, std::vector<std::string>{"--demo"});
+        });
+        EXPECT_NO_THROW(
+            second = std::make_unique<ChildService>(database, std::vector<std::string>{"--demo"}));
+        starter.join();
+        ASSERT_TRUE(first && second) << "attempt " << attempt;
+        for (const ChildService* service : {first.get(), second.get()}) {
+            EXPECT_TRUE(service
+                            ->Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
+                                   Md5TextOfString("demo"))
+                            .starts_with("OK="));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tertulia::testing

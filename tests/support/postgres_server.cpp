@@ -1,0 +1,120 @@
+#include "tests/support/postgres_server.h"
+
+#include <libpq-fe.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+namespace tertulia::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The socket's name ends in the port; the socket's directory is ours alone.
+constexpr const char* kPort = "5432";
+
+// The bin folder of the newest PostgreSQL installed the Debian way; empty when there is none.
+std::string FindPostgresBin() {
+    std::error_code error;
+    std::string best;
+    int bestVersion = -1;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
+        const fs::path bin = entry.path() / "bin";
+        if (!fs::exists(bin / "pg_ctl", error) || !fs::exists(bin / "initdb", error)) continue;
+        int version = 0;
+        try {
+            version = std::stoi(entry.path().filename().string());
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (version > bestVersion) {
+            bestVersion = version;
+            best = bin.string();
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+PostgresServer::PostgresServer() {
+    try {
+        Start();
+    } catch (const std::exception& failure) {
+        error_ = failure.what();
+    }
+}
+
+void PostgresServer::Start() {
+    bin_ = FindPostgresBin();
+    if (bin_.empty()) {
+        throw std::runtime_error("PostgreSQL is not installed (Debian package postgresql)");
+    }
+    std::string why;
+    if (!UnprivilegedUser(user_, why)) throw std::runtime_error(why);
+    directory_ = MakeDaemonDirectory("tertulia-postgres", user_);
+    const std::string data = directory_ + "/data";
+    const std::string initLog = directory_ + "/initdb.log";
+    // No durability is asked of a throwaway cluster, so it skips every fsync.
+    if (RunAs(user_,
+              {bin_ + "/initdb", "-D", data, "-U", "tertulia", "--auth=trust", "--encoding=UTF8",
+               "--locale=C", "--no-sync", "--no-instructions"},
+              initLog) != 0) {
+        throw std::runtime_error("initdb failed: " + ReadLog(initLog));
+    }
+    const std::string serverLog = directory_ + "/server.log";
+    const std::string serverOptions = "-k " + directory_ + " -p " + kPort +
+                                      " -c listen_addresses='' -c fsync=off"
+                                      " -c full_page_writes=off";
+    if (RunAs(user_,
+              {bin_ + "/pg_ctl", "-D", data, "-l", serverLog, "-o", serverOptions, "-w", "-t", "60",
+               "start"},
+              directory_ + "/pg_ctl.log") != 0) {
+        // A server that came up too late for pg_ctl's wait must not outlive the test.
+        RunAs(user_, {bin_ + "/pg_ctl", "-D", data, "-m", "immediate", "-w", "stop"},
+              directory_ + "/pg_ctl.log");
+        throw std::runtime_error("pg_ctl could not start the server: " +
+                                 ReadLog(directory_ + "/pg_ctl.log") + ReadLog(serverLog));
+    }
+    running_ = true;
+}
+
+PostgresServer::~PostgresServer() {
+    if (running_) {
+        RunAs(user_, {bin_ + "/pg_ctl", "-D", directory_ + "/data", "-m", "fast", "-w", "stop"},
+              directory_ + "/pg_ctl.log");
+    }
+    if (!directory_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(directory_, ignored);
+    }
+}
+
+std::string PostgresServer::Uri(const std::string& database) const {
+    return "postgresql://tertulia@/" + database + "?host=" + directory_ + "&port=" + kPort;
+}
+
+std::string PostgresServer::CreateDatabase(const std::string& name) {
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> connection(PQconnectdb(Uri().c_str()),
+                                                                  &PQfinish);
+    if (PQstatus(connection.get()) != CONNECTION_OK) {
+        throw std::runtime_error(std::string("cannot connect: ") +
+                                 PQerrorMessage(connection.get()));
+    }
+    char* quoted = PQescapeIdentifier(connection.get(), name.c_str(), name.size());
+    if (quoted == nullptr) throw std::runtime_error(PQerrorMessage(connection.get()));
+    const std::string statement = std::string("CREATE DATABASE ") + quoted;
+    PQfreemem(quoted);
+    const std::unique_ptr<PGresult, decltype(&PQclear)> result(
+        PQexec(connection.get(), statement.c_str()), &PQclear);
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        throw std::runtime_error("cannot create database " + name + ": " +
+                                 PQerrorMessage(connection.get()));
+    }
+    return Uri(name);
+}
+
+}  // namespace tertulia::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+#include "tests/support/daemon_process.h"
+
+namespace tertulia::test {
+
+// Debian's PostgreSQL, a server of its own: a new cluster made with initdb in a temporary
+// directory and started with pg_ctl, listening only on a unix socket in that directory, with
+// the superuser "tertulia" admitted without a password. Stopped and removed with this object.
+// Where the server cannot be started, Running() is false and Error() says why, for a skip.
+class PostgresServer {
+  public:
+    PostgresServer();
+    ~PostgresServer();
+    PostgresServer(const PostgresServer&) = delete;
+    PostgresServer& operator=(const PostgresServer&) = delete;
+
+    bool Running() const { return running_; }
+    const std::string& Error() const { return error_; }
+
+    // A libpq connection URI for `database` on this server.
+    std::string Uri(const std::string& database = "postgres") const;
+
+    // Makes a new empty database and gives its URI; throws std::runtime_error when it cannot.
+    std::string CreateDatabase(const std::string& name);
+
+  private:
+    void Start();
+
+    std::string bin_;
+    std::string directory_;
+    DaemonUser user_;
+    bool running_ = false;
+    std::string error_;
+};
+
+}  // namespace tertulia::test
