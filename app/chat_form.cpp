@@ -13,11 +13,13 @@
 #include <QTextDocument>
 #include <QToolButton>
 #include <QWindow>
-#include <exception>
 
 #include "app/fonts.h"
+#include "app/line_ends.h"
 #include "app/message_boxes.h"
 #include "app/outer_size.h"
+#include "app/qt_event_loop.h"
+#include "app/qt_timer.h"
 #include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
@@ -44,17 +46,9 @@ bool TypesCharacter(const QKeyEvent& key) {
     return key.text().at(0).unicode() != 127;  // Delete
 }
 
-QString WithLineFeeds(const std::string& text) {
-    QString result = ToQString(text);
-    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return result;
-}
-
 }  // namespace
 
-ChatForm::ChatForm(std::function<void(const std::string& message)> reportFailure)
-    : Timer1_(reportFailure, this), reportFailure_(reportFailure) {
+ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     setWindowTitle(QStringLiteral("Chat"));
     setFont(DialogFont(false));
     move(398, 206);
@@ -126,7 +120,6 @@ bool ChatForm::event(QEvent* event) {
 
 void ChatForm::Release() {
     handlers_ = nullptr;
-    Timer1_.SetEnabled(false);
     hide();
     released_ = true;
     // Outside its own handlers nothing of the widget is on the stack, and at program end no
@@ -141,11 +134,7 @@ void ChatForm::Call(void (ChatHandlers::*handler)()) {
 void ChatForm::Run(const std::function<void(ChatHandlers&)>& call) {
     if (handlers_ == nullptr) return;
     ++runningHandlers_;
-    try {
-        call(*handlers_);
-    } catch (const std::exception& failure) {
-        reportFailure_(failure.what());
-    }
+    loop_.Run([this, &call] { call(*handlers_); });
     --runningHandlers_;
     if (released_ && runningHandlers_ == 0) deleteLater();
 }
@@ -201,98 +190,92 @@ bool ChatForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-ChatWindow::ChatWindow(std::function<void(const std::string& message)> reportFailure)
-    : form_(new ChatForm(std::move(reportFailure))) {}
+QtChatView::QtChatView(QtEventLoop& loop) : form_(new ChatForm(loop)) {}
 
-ChatWindow::~ChatWindow() {
-    form_->Release();
-}
+QtChatView::~QtChatView() = default;
 
-void ChatWindow::SetHandlers(ChatHandlers* handlers) {
+void QtChatView::SetHandlers(ChatHandlers* handlers) {
     form_->SetHandlers(handlers);
 }
 
-void ChatWindow::SetCaption(const std::string& text) {
+void QtChatView::SetCaption(const std::string& text) {
     form_->setWindowTitle(ToQString(text));
 }
 
-std::string ChatWindow::TranscriptText() const {
-    // The raw text keeps non-breaking spaces; its paragraph separators become CR LF.
-    QString text = form_->Memo1->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
-    return ToWindows1252(text);
+std::string QtChatView::TranscriptText() const {
+    // The raw text keeps non-breaking spaces.
+    return ToWindows1252(WithCrLf(form_->Memo1->document()->toRawText()));
 }
 
-void ChatWindow::SetTranscriptText(const std::string& text) {
-    form_->Memo1->setPlainText(WithLineFeeds(text));
+void QtChatView::SetTranscriptText(const std::string& text) {
+    form_->Memo1->setPlainText(WithLineFeeds(ToQString(text)));
 }
 
-std::string ChatWindow::MessageText() const {
+std::string QtChatView::MessageText() const {
     return ToWindows1252(form_->edMensaje->text());
 }
 
-void ChatWindow::SetMessageText(const std::string& text) {
+void QtChatView::SetMessageText(const std::string& text) {
     form_->edMensaje->setText(ToQString(text));
 }
 
-void ChatWindow::FocusMessageLine() {
+void QtChatView::FocusMessageLine() {
     form_->FocusMessageLine();
 }
 
-int ChatWindow::MessageLineLeft() const {
+int QtChatView::MessageLineLeft() const {
     return form_->edMensaje->x();
 }
 
-int ChatWindow::MessageLineWidth() const {
+int QtChatView::MessageLineWidth() const {
     return form_->edMensaje->width();
 }
 
-void ChatWindow::SetMessageLineWidth(int width) {
+void QtChatView::SetMessageLineWidth(int width) {
     form_->edMensaje->resize(qMax(0, width), form_->edMensaje->height());
 }
 
-void ChatWindow::SetSendButtonLeft(int left) {
+void QtChatView::SetSendButtonLeft(int left) {
     form_->sbEnviar->move(left, form_->sbEnviar->y());
 }
 
-bool ChatWindow::IsVisible() const {
+bool QtChatView::IsVisible() const {
     return form_->isVisible();
 }
 
-int ChatWindow::OuterWidth() const {
+int QtChatView::OuterWidth() const {
     return form_->frameGeometry().width();
 }
 
-void ChatWindow::Show() {
+void QtChatView::Show() {
     if (form_->isMinimized()) form_->showNormal();
     form_->show();
     form_->raise();
     form_->activateWindow();
 }
 
-void ChatWindow::Hide() {
+void QtChatView::Hide() {
     form_->hide();
 }
 
-bool ChatWindow::TranscriptHasFocus() const {
+bool QtChatView::TranscriptHasFocus() const {
     return form_->HasFocus(form_->Memo1);
 }
 
-bool ChatWindow::MessageLineHasFocus() const {
+bool QtChatView::MessageLineHasFocus() const {
     return form_->HasFocus(form_->edMensaje);
 }
 
-void ChatWindow::ShowError(const std::string& text) {
-    ShowErrorBox(form_, ToQString(text));
+void QtChatView::ShowError(const std::string& text) {
+    ShowErrorBox(form_.get(), ToQString(text));
 }
 
-bool ChatWindow::Confirm(const std::string& text) {
-    return AskConfirmation(form_, ToQString(text));
+bool QtChatView::Confirm(const std::string& text) {
+    return AskConfirmation(form_.get(), ToQString(text));
 }
 
-Timer& ChatWindow::PollTimer() {
-    return form_->PollTimer();
+ChatWindowParts QtChatWindowFactory::Create() {
+    return {std::make_unique<QtChatView>(loop_), std::make_unique<QtTimer>(loop_)};
 }
 
 }  // namespace tertulia

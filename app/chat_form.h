@@ -2,10 +2,11 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "app/qt_timer.h"
 #include "chat/chat_view.h"
+#include "chat/chat_window_factory.h"
 
 class QFrame;
 class QLabel;
@@ -15,17 +16,17 @@ class QToolButton;
 
 namespace tertulia {
 
-// The conversation window's widget. It forwards its events to the window's ChatHandlers and
-// passes a failure that escapes one of them to `reportFailure`.
+class QtEventLoop;
+
+// The conversation window's widget. It forwards its events to the window's ChatHandlers, run
+// guarded by the event loop.
 class ChatForm : public QWidget {
     Q_OBJECT
 
   public:
-    explicit ChatForm(std::function<void(const std::string& message)> reportFailure);
+    explicit ChatForm(QtEventLoop& loop);
 
     void SetHandlers(ChatHandlers* handlers) { handlers_ = handlers; }
-    // Timer1; the window's logic sets its handler and runs it.
-    Timer& PollTimer() { return Timer1_; }
 
     QPlainTextEdit* Memo1;
     QLineEdit* edMensaje;
@@ -59,9 +60,8 @@ class ChatForm : public QWidget {
     QFrame* pnSup_;
     QFrame* pnInf_;
     QLabel* Label1_;
-    QtTimer Timer1_;
+    QtEventLoop& loop_;
     ChatHandlers* handlers_ = nullptr;
-    std::function<void(const std::string&)> reportFailure_;
     int runningHandlers_ = 0;
     bool released_ = false;
     bool sized_ = false;
@@ -71,10 +71,10 @@ class ChatForm : public QWidget {
 
 // The ChatView of a conversation window. The logic owns it; its widget outlives it until the
 // running handler has returned.
-class ChatWindow : public ChatView {
+class QtChatView : public ChatView {
   public:
-    explicit ChatWindow(std::function<void(const std::string& message)> reportFailure);
-    ~ChatWindow() override;
+    explicit QtChatView(QtEventLoop& loop);
+    ~QtChatView() override;
 
     ChatForm& Form() { return *form_; }
 
@@ -97,10 +97,23 @@ class ChatWindow : public ChatView {
     bool MessageLineHasFocus() const override;
     void ShowError(const std::string& text) override;
     bool Confirm(const std::string& text) override;
-    Timer& PollTimer() override;
 
   private:
-    ChatForm* form_;
+    // Released rather than deleted: the widget goes once no handler of it is running.
+    struct Release {
+        void operator()(ChatForm* form) const { form->Release(); }
+    };
+    std::unique_ptr<ChatForm, Release> form_;
+};
+
+// Makes each new conversation window's view and its own poll timer.
+class QtChatWindowFactory : public ChatWindowFactory {
+  public:
+    explicit QtChatWindowFactory(QtEventLoop& loop) : loop_(loop) {}
+    ChatWindowParts Create() override;
+
+  private:
+    QtEventLoop& loop_;
 };
 
 }  // namespace tertulia

@@ -11,12 +11,12 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <algorithm>
-#include <exception>
 
-#include "app/chat_form.h"
 #include "app/fonts.h"
+#include "app/line_ends.h"
 #include "app/message_boxes.h"
 #include "app/outer_size.h"
+#include "app/qt_event_loop.h"
 #include "widgets/qt/banner.h"
 #include "widgets/qt/image_list.h"
 #include "widgets/qt/list_box_w_img.h"
@@ -49,7 +49,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
 
 }  // namespace
 
-ConsoleWindow::ConsoleWindow() {
+ConsoleWindow::ConsoleWindow(QtEventLoop& loop) : loop_(loop) {
     setWindowTitle(QStringLiteral("Tertulia"));
 
     client_ = new QWidget(this);
@@ -119,7 +119,8 @@ void ConsoleWindow::BuildLoginPanel() {
     btConectar_->setGeometry(55, 162, 75, 25);
     setTabOrder(edCodigoEmpresa_, edPassword_);
     setTabOrder(edPassword_, btConectar_);
-    connect(btConectar_, &QPushButton::clicked, this, [this] { Run(events_.btConectarClick); });
+    connect(btConectar_, &QPushButton::clicked, this,
+            [this] { Call(&ConsoleHandlers::btConectarClick); });
     // Enter in the password field presses "Conectar", as in a login dialog.
     connect(edPassword_, &QLineEdit::returnPressed, btConectar_, &QPushButton::click);
 }
@@ -139,7 +140,7 @@ void ConsoleWindow::BuildChatPanel() {
     ListBoxWImg1_->setPalette(palette);
     ListBoxWImg1_->SetImagenes(ImageList1_);
     connect(ListBoxWImg1_, &TListBoxWImg::DblClick, this,
-            [this] { Run(events_.ListBoxWImg1DblClick); });
+            [this] { Call(&ConsoleHandlers::ListBoxWImg1DblClick); });
 }
 
 void ConsoleWindow::LayOutClient() {
@@ -158,21 +159,9 @@ bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void ConsoleWindow::Run(const std::function<void()>& handler) {
-    if (!handler) return;
-    try {
-        handler();
-    } catch (const std::exception& failure) {
-        ReportFailure(failure.what());
-    }
-}
-
-std::function<void()> ConsoleWindow::Guarded(std::function<void()> handler) {
-    return [this, handler = std::move(handler)] { Run(handler); };
-}
-
-void ConsoleWindow::ReportFailure(const std::string& message) {
-    ReportApplicationError(errorText_ ? errorText_(message) : message);
+void ConsoleWindow::Call(void (ConsoleHandlers::*handler)()) {
+    if (handlers_ == nullptr) return;
+    loop_.Run([this, handler] { (handlers_->*handler)(); });
 }
 
 QString ConsoleWindow::StatusText() const {
@@ -211,26 +200,13 @@ std::string ConsoleWindow::Password() const {
 void ConsoleWindow::SetStatusText(const std::string& text) {
     // The status line holds one line: a line break in a reply would push its text out of the
     // bar's 19 pixels.
-    QString line = ToQString(text);
-    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    StatusBar1_->setText(line);
+    StatusBar1_->setText(OnOneLine(ToQString(text)));
     StatusBar1_->repaint();
 }
 
-void ConsoleWindow::SetGaugeMax(std::int32_t max) {
+void ConsoleWindow::SetGauge(std::int32_t max, std::int32_t progress) {
     gaugeMax_ = max;
-    gaugeProgress_ = std::clamp(gaugeProgress_, 0, std::max(0, gaugeMax_));
-    ShowGauge();
-}
-
-void ConsoleWindow::SetGaugeProgress(std::int32_t progress) {
     gaugeProgress_ = std::clamp(progress, 0, std::max(0, gaugeMax_));
-    ShowGauge();
-}
-
-void ConsoleWindow::ShowGauge() {
     // A range of 0 to 0 would turn the bar into a busy indicator; an empty gauge shows 0 %.
     if (gaugeMax_ <= 0) {
         Gauge_->setRange(0, 1);
@@ -283,45 +259,6 @@ void ConsoleWindow::RepaintAndProcessMessages() {
     QCoreApplication::processEvents();
 }
 
-void ConsoleWindow::Post(std::function<void()> message) {
-    QMetaObject::invokeMethod(
-        this, [this, message = std::move(message)] { Run(message); }, Qt::QueuedConnection);
-}
-
-std::unique_ptr<ChatView> ConsoleWindow::CreateChatView() {
-    return std::make_unique<ChatWindow>(
-        [this](const std::string& message) { ReportFailure(message); });
-}
-
-void ConsoleWindow::AddListItem(const std::string& text) {
-    ListBoxWImg1_->addItem(ToQString(text));
-}
-
-void ConsoleWindow::RemoveListItem(int index) {
-    delete ListBoxWImg1_->takeItem(index);
-}
-
-int ConsoleWindow::SelectedIndex() const {
-    const QListWidgetItem* item = ListBoxWImg1_->currentItem();
-    return item != nullptr && item->isSelected() ? ListBoxWImg1_->row(item) : -1;
-}
-
-void ConsoleWindow::LoadSound(const std::string& fileName) {
-    WaveFile1_.LoadFromFile(fileName);
-}
-
-void ConsoleWindow::PlaySound() {
-    WaveFile1_.Play();
-}
-
-void ConsoleWindow::ReportApplicationError(const std::string& text) {
-    ShowApplicationErrorBox(this, ToQString(text));
-}
-
-void ConsoleWindow::Quit() {
-    QCoreApplication::exit(0);
-}
-
 void ConsoleWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (event->spontaneous()) return;
@@ -329,16 +266,16 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
     FitOuterSize(*this, kOuterSize, true);
     QMetaObject::invokeMethod(
         this, [this] { FitOuterSize(*this, kOuterSize, true); }, Qt::QueuedConnection);
-    Run(events_.FormShow);
+    Call(&ConsoleHandlers::FormShow);
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
-    if (events_.FormCloseQuery) {
-        Run(events_.FormCloseQuery);
-    } else {
+    if (handlers_ == nullptr) {
         hide();
+        return;
     }
+    loop_.Run([this] { handlers_->FormCloseQuery(); });
 }
 
 }  // namespace tertulia

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "session/console_view.h"
+#include "session/save_dialog.h"
 
 class QWidget;
 

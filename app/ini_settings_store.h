@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "session/console_view.h"
+#include "session/settings_store.h"
 
 namespace tertulia {
 

@@ -2,17 +2,17 @@
 #include <QFile>
 
 #include "app/accessibility_bridge_guard.h"
+#include "app/chat_form.h"
 #include "app/console_window.h"
+#include "app/desktop_integration.h"
 #include "app/file_save_dialog.h"
 #include "app/ini_settings_store.h"
+#include "app/list_box_rows.h"
+#include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
 #include "app/qt_translations.h"
-#include "session/error_report.h"
+#include "http/http_client.h"
 #include "session/main_form.h"
-#include "widgets/qt/icon_picture.h"
-#include "widgets/qt/popup_menu.h"
-#include "widgets/qt/resources.h"
-#include "widgets/qt/tray_backend.h"
 
 int main(int argc, char* argv[]) {
     using namespace tertulia;
@@ -24,39 +24,34 @@ int main(int argc, char* argv[]) {
     // The program ends only through "Cerrar"; its windows are hidden, never closed.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    ConsoleWindow console;
-    console.SetErrorText(ApplicationErrorText);
-    const auto report = [&console](const std::string& message) { console.ReportFailure(message); };
-    QtTimer tmIdle(report);
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
+    loop.SetReportParent(&console);
+    ListBoxRows rows(console.ListBox());
+    DesktopIntegration desktop(console, loop);
+    QtChatWindowFactory chatWindows(loop);
+    QtTimer tmIdle(loop);
     FileSaveDialog saveDialog(&console);
+    HttpClient http;
     TfrmMain frmMain(
-        console, tmIdle, [] { return IniSettingsStore::Open(); }, saveDialog, TERTULIA_SERVICE_URL,
+        ConsoleParts{
+            .view = console,
+            .dialogs = console,
+            .rows = rows,
+            .chatWindows = chatWindows,
+            .announcer = desktop,
+            .loop = loop,
+            .tmIdle = tmIdle,
+            .openSettings = [] { return IniSettingsStore::Open(); },
+            .saveDialog = saveDialog,
+            .http = http,
+        },
+        TERTULIA_SERVICE_URL,
         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
-
-    console.SetEvents({
-        .FormShow = [&frmMain] { frmMain.FormShow(); },
-        .FormCloseQuery = [&frmMain] { frmMain.FormCloseQuery(); },
-        .btConectarClick = [&frmMain] { frmMain.btConectarClick(); },
-        .ListBoxWImg1DblClick = [&frmMain] { frmMain.ListBoxWImg1DblClick(); },
-    });
     frmMain.FormCreate();
+    desktop.SetHandlers(&frmMain);
 
-    // TrayIcon1 with its menu pmMenu; the icon appears once its properties are set.
-    std::unique_ptr<QtPopupMenu> pmMenu =
-        MakeConsoleTrayMenu(console.Guarded([&frmMain] { frmMain.AbrirVentana1Click(); }),
-                            console.Guarded([&frmMain] { frmMain.Salir1Click(); }));
-    QtTrayIcon trayIcon(&console);
-    TTrayIcon& TrayIcon1 = trayIcon.Tray();
-    TrayIcon1.SetIcon(MakeIcon(TrayIconPixmap()));
-    TrayIcon1.SetShowHint(false);
-    TrayIcon1.SetPopupMenu(pmMenu.get());
-    TrayIcon1.SetLeftPopup(true);
-    TrayIcon1.SetMinimizeToTray(true);
-    const auto dblClick = console.Guarded([&frmMain] { frmMain.TrayIcon1DblClick(); });
-    TrayIcon1.OnDblClick = [dblClick](TTrayIcon&) { dblClick(); };
-    TrayIcon1.Loaded();
-
-    if (trayIcon.Backend().ShowMainForm()) console.show();
+    if (desktop.ShowMainForm()) console.show();
 
     const int result = QApplication::exec();
     frmMain.FormDestroy();

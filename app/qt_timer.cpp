@@ -1,14 +1,13 @@
 #include "app/qt_timer.h"
 
-#include <exception>
+#include "app/qt_event_loop.h"
 
 namespace tertulia {
 
-QtTimer::QtTimer(std::function<void(const std::string& message)> reportFailure, QObject* parent)
-    : timer_(parent), reportFailure_(std::move(reportFailure)) {
+QtTimer::QtTimer(QtEventLoop& loop, QObject* parent) : timer_(parent) {
     // Coarse timers may fire up to 5% early; the polls come on time or later, never earlier.
     timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, [this] { Fire(); });
+    QObject::connect(&timer_, &QTimer::timeout, [this, &loop] { loop.Run(handler_); });
 }
 
 void QtTimer::SetHandler(std::function<void()> handler) {
@@ -29,15 +28,6 @@ void QtTimer::SetEnabled(bool enabled) {
 
 bool QtTimer::Enabled() const {
     return timer_.isActive();
-}
-
-void QtTimer::Fire() {
-    if (!handler_) return;
-    try {
-        handler_();
-    } catch (const std::exception& failure) {
-        reportFailure_(failure.what());
-    }
 }
 
 }  // namespace tertulia

@@ -3,18 +3,17 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
-#include <string>
 
-#include "session/console_view.h"
+#include "widgets/timer.h"
 
 namespace tertulia {
 
-// A Timer on QTimer. A failure that escapes the handler goes to `reportFailure` instead of
-// unwinding through Qt's event loop.
+class QtEventLoop;
+
+// A Timer on QTimer; its handler runs guarded by the event loop.
 class QtTimer : public Timer {
   public:
-    explicit QtTimer(std::function<void(const std::string& message)> reportFailure,
-                     QObject* parent = nullptr);
+    explicit QtTimer(QtEventLoop& loop, QObject* parent = nullptr);
 
     void SetHandler(std::function<void()> handler) override;
     void SetInterval(int milliseconds) override;
@@ -22,11 +21,8 @@ class QtTimer : public Timer {
     bool Enabled() const override;
 
   private:
-    void Fire();
-
     QTimer timer_;
     std::function<void()> handler_;
-    std::function<void(const std::string&)> reportFailure_;
 };
 
 }  // namespace tertulia

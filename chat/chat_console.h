@@ -2,11 +2,8 @@
 
 #include <string>
 
-#include "session/conversation_list.h"
-
 namespace tertulia {
 
-class ConsoleView;
 class HttpClient;
 class SaveDialog;
 class TfrmChatClt;
@@ -21,13 +18,9 @@ class ChatConsole {
     virtual std::string IdSesion() const = 0;
     virtual HttpClient& HTTP1() = 0;
     virtual SaveDialog& SaveDialog1() = 0;
-    // The items of ListBoxWImg1, whose texts the console's view shows.
-    virtual ConversationList& ListBoxWImg1() = 0;
-    virtual ConsoleView& View() = 0;
-    // Frees the window now; a window asks for this through a posted message, so that it is
-    // destroyed after its running handler has returned. The pointer is only compared, never
-    // followed, so a window that is already gone is simply ignored.
-    virtual void DestroyChatWindow(const TfrmChatClt* window) = 0;
+    // The window's conversation has been closed on the service: its list row goes now, and the
+    // window once its running handler has returned.
+    virtual void ConversationClosed(TfrmChatClt& window) = 0;
 };
 
 }  // namespace tertulia

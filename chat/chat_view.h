@@ -1,11 +1,8 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
 namespace tertulia {
-
-class Timer;
 
 // The events of a conversation window, handled by its logic. The desktop layer calls them and
 // passes any exception that escapes to the application's top-level error report.
@@ -60,9 +57,6 @@ class ChatView {
     // Modal boxes: "Error" with "OK"; "Confirm" with "OK" (default) and "Cancel" (Escape).
     virtual void ShowError(const std::string& text) = 0;
     virtual bool Confirm(const std::string& text) = 0;
-
-    // Timer1, the window's poll timer, owned by the view.
-    virtual Timer& PollTimer() = 0;
 };
 
 }  // namespace tertulia

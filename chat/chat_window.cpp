@@ -5,7 +5,7 @@
 #include "chat/transcript_file.h"
 #include "chat/transcript_rendering.h"
 #include "http/http_client.h"
-#include "session/console_view.h"
+#include "session/save_dialog.h"
 #include "session/service_protocol.h"
 
 namespace tertulia {
@@ -19,19 +19,21 @@ std::string TrimMessage(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-TfrmChatClt::TfrmChatClt(ChatConsole& console, std::unique_ptr<ChatView> view)
-    : console_(console), view_(std::move(view)) {
+TfrmChatClt::TfrmChatClt(std::int32_t idSesionClt, ChatConsole& console,
+                         std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer)
+    : idSesionClt_(idSesionClt),
+      console_(console),
+      view_(std::move(view)),
+      Timer1_(std::move(timer)) {
     view_->SetHandlers(this);
-    Timer& timer = view_->PollTimer();
-    timer.SetHandler([this] { Timer1Timer(); });
-    timer.SetInterval(PollInterval);
-    timer.SetEnabled(true);
+    Timer1_->SetHandler([this] { Timer1Timer(); });
+    Timer1_->SetInterval(PollInterval);
+    Timer1_->SetEnabled(true);
 }
 
 TfrmChatClt::~TfrmChatClt() {
-    Timer& timer = view_->PollTimer();
-    timer.SetEnabled(false);
-    timer.SetHandler(nullptr);
+    Timer1_->SetEnabled(false);
+    Timer1_->SetHandler(nullptr);
     view_->SetHandlers(nullptr);
 }
 
@@ -53,14 +55,13 @@ void TfrmChatClt::Timer1Timer() {
     if (!view_->IsVisible()) return;
     if (!view_->TranscriptHasFocus() && !view_->MessageLineHasFocus()) return;
     MostrarRespuesta(console_.HTTP1().GetText(UrlTranscripcion(
-        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), IdSesionClt)));
+        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), idSesionClt_)));
 }
 
 void TfrmChatClt::edMensajeKeyPress(char key) {
-    Timer& timer = view_->PollTimer();
-    if (timer.Enabled()) {
-        timer.SetEnabled(false);
-        timer.SetEnabled(true);
+    if (Timer1_->Enabled()) {
+        Timer1_->SetEnabled(false);
+        Timer1_->SetEnabled(true);
     }
     if (key == '\r') sbEnviarClick();
 }
@@ -71,7 +72,7 @@ void TfrmChatClt::sbEnviarClick() {
     if (!text.empty()) {
         MostrarRespuesta(console_.HTTP1().GetText(
             UrlEnviarMensaje(console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(),
-                             IdSesionClt, CodificarMensaje(text))));
+                             idSesionClt_, CodificarMensaje(text))));
     }
     view_->SetMessageText("");
 }
@@ -83,19 +84,12 @@ void TfrmChatClt::sbCerraryBorrarClick() {
         }
     }
     const std::string reply = console_.HTTP1().GetText(UrlCerrarConversacion(
-        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), IdSesionClt));
+        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), idSesionClt_));
     if (!LeerRespuestaCierre(reply).ok) {
         view_->ShowError(reply);
         return;
     }
-    ConversationList& list = console_.ListBoxWImg1();
-    const int index = BuscarItem(list, IdSesionClt);
-    if (index >= 0) {
-        console_.View().RemoveListItem(index);
-        list.erase(list.begin() + index);
-    }
-    ChatConsole& console = console_;
-    console.View().Post([&console, this] { console.DestroyChatWindow(this); });
+    console_.ConversationClosed(*this);
 }
 
 void TfrmChatClt::MostrarRespuesta(const std::string& reply) {

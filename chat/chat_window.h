@@ -5,25 +5,28 @@
 #include <string>
 
 #include "chat/chat_view.h"
+#include "widgets/timer.h"
 
 namespace tertulia {
 
 class ChatConsole;
 
 // The logic of a conversation window: polls its conversation's transcript, sends the operator's
-// lines and, on request, saves the transcript, closes the conversation and removes itself.
+// lines and, on request, saves the transcript and closes the conversation.
 // Failures of its requests are not caught: they leave the handler that raised them.
 class TfrmChatClt : public ChatHandlers {
   public:
     static constexpr int PollInterval = 15000;
 
-    // Takes the new, hidden window; its poll timer runs from now on.
-    TfrmChatClt(ChatConsole& console, std::unique_ptr<ChatView> view);
+    // Takes the new, hidden window and its poll timer, which runs from now on.
+    TfrmChatClt(std::int32_t idSesionClt, ChatConsole& console, std::unique_ptr<ChatView> view,
+                std::unique_ptr<Timer> timer);
     ~TfrmChatClt() override;
     TfrmChatClt(const TfrmChatClt&) = delete;
     TfrmChatClt& operator=(const TfrmChatClt&) = delete;
 
     ChatView& View() { return *view_; }
+    std::int32_t IdSesionClt() const { return idSesionClt_; }
 
     void FormShow() override;
     void FormResize() override;
@@ -37,12 +40,13 @@ class TfrmChatClt : public ChatHandlers {
     // transcript.
     void MostrarRespuesta(const std::string& reply);
 
-    std::int32_t IdSesionClt = 0;
     std::int32_t MargenDerecho = 0;
 
   private:
+    const std::int32_t idSesionClt_;
     ChatConsole& console_;
     std::unique_ptr<ChatView> view_;
+    std::unique_ptr<Timer> Timer1_;
 };
 
 // The message line's text without its leading and trailing characters of code 32 or less.

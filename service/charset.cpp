@@ -1,18 +1,12 @@
 #include "service/charset.h"
 
-#include <array>
 #include <cstdint>
+
+#include "text/windows_1252.h"
 
 namespace tertulia {
 
 namespace {
-
-// Code points of the bytes 0x80 to 0x9F in Windows-1252; 0 marks the five undefined bytes.
-constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -64,27 +58,13 @@ std::optional<char32_t> NextCodePoint(std::string_view text, std::size_t& pos) {
     return c;
 }
 
-char ToWindows1252(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-    for (std::size_t i = 0; i < kHighControls.size(); ++i) {
-        if (kHighControls[i] != 0 && kHighControls[i] == c) return static_cast<char>(0x80 + i);
-    }
-    return '?';
-}
-
 }  // namespace
 
 std::string Utf8FromWindows1252(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b >= 0x80 && b < 0xA0) {
-            const char32_t c = kHighControls[b - 0x80];
-            AppendUtf8(out, c == 0 ? U'?' : c);
-        } else {
-            AppendUtf8(out, b);
-        }
+        AppendUtf8(out, UnicodeOfWindows1252(static_cast<unsigned char>(ch)));
     }
     return out;
 }
@@ -100,7 +80,8 @@ std::string Windows1252FromUtf8(std::string_view text) {
             ++pos;
             continue;
         }
-        out += ToWindows1252(*c);
+        const auto byte = Windows1252Of(*c);
+        out += byte ? static_cast<char>(*byte) : '?';
     }
     return out;
 }

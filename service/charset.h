@@ -10,7 +10,7 @@ namespace tertulia {
 // The operator's side of the service speaks Windows-1252 bytes, the visitor's side UTF-8; the
 // service keeps text as UTF-8 and converts at the operator's edge.
 
-// UTF-8 for Windows-1252 bytes. The five bytes that Windows-1252 leaves undefined become "?".
+// UTF-8 for Windows-1252 bytes, by the program's one table (text/windows_1252.h).
 std::string Utf8FromWindows1252(std::string_view bytes);
 
 // Windows-1252 bytes for valid UTF-8 text; a character that Windows-1252 cannot hold becomes "?".

@@ -1,11 +1,35 @@
 #include "session/conversation_list.h"
 
+#include <algorithm>
+
 namespace tertulia {
 
+void ConversationList::Add(Conversation conversation) {
+    rows_.AddRow(conversation.visitorName);
+    items_.push_back(std::move(conversation));
+}
+
+std::unique_ptr<TfrmChatClt> ConversationList::Remove(const TfrmChatClt& window) {
+    const auto found = std::find_if(items_.begin(), items_.end(), [&window](const auto& item) {
+        return item.window.get() == &window;
+    });
+    if (found == items_.end()) return nullptr;
+    rows_.RemoveRow(static_cast<int>(found - items_.begin()));
+    std::unique_ptr<TfrmChatClt> removed = std::move(found->window);
+    items_.erase(found);
+    return removed;
+}
+
+Conversation* ConversationList::Selected() {
+    const int index = rows_.SelectedRow();
+    if (index < 0 || index >= static_cast<int>(items_.size())) return nullptr;
+    return &items_[static_cast<std::size_t>(index)];
+}
+
 int BuscarItem(const ConversationList& lista, std::int32_t idSesionClt) {
-    for (std::size_t i = 0; i < lista.size(); ++i) {
-        const TInfoItem* item = lista[i].Objeto.get();
-        if (item != nullptr && item->IdSesionClt == idSesionClt) return static_cast<int>(i);
+    const auto& items = lista.Items();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i].IdSesionClt == idSesionClt) return static_cast<int>(i);
     }
     return -1;
 }

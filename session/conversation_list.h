@@ -5,27 +5,43 @@
 #include <string>
 #include <vector>
 
+#include "chat/chat_window.h"
+#include "session/conversation_rows.h"
+
 namespace tertulia {
 
-class TfrmChatClt;
-
-// The object beside a visitor's name in the console's conversation list.
-struct TInfoItem {
+// One open conversation: its id, its visitor's name and its window, which it owns.
+struct Conversation {
     std::int32_t IdSesionClt = 0;
-    TfrmChatClt* Ventana = nullptr;
+    std::string visitorName;
+    std::unique_ptr<TfrmChatClt> window;
 };
 
-// One item of the conversation list: the visitor's name and its entry, which the list owns.
-struct ConversationItem {
-    std::string Texto;
-    std::unique_ptr<TInfoItem> Objeto;
+// The console's conversation list, in the order of opening: the one owner of every listed
+// conversation and the only code that adds or removes rows of the list box.
+class ConversationList {
+  public:
+    explicit ConversationList(ConversationRows& rows) : rows_(rows) {}
+    ConversationList(const ConversationList&) = delete;
+    ConversationList& operator=(const ConversationList&) = delete;
+
+    // Appends the conversation and its row.
+    void Add(Conversation conversation);
+    // Removes the conversation whose window this is, with its row, and hands the window over;
+    // nothing when no listed conversation has this window.
+    std::unique_ptr<TfrmChatClt> Remove(const TfrmChatClt& window);
+
+    // The conversation of the selected row; nullptr when none is selected.
+    Conversation* Selected();
+
+    const std::vector<Conversation>& Items() const { return items_; }
+
+  private:
+    ConversationRows& rows_;
+    std::vector<Conversation> items_;
 };
 
-// The items in the order of opening.
-using ConversationList = std::vector<ConversationItem>;
-
-// Index of the first item whose entry holds `idSesionClt`; items without an entry are skipped;
-// -1 when there is none.
+// Index of the first conversation with `idSesionClt`; -1 when there is none.
 int BuscarItem(const ConversationList& lista, std::int32_t idSesionClt);
 
 }  // namespace tertulia

@@ -6,33 +6,36 @@
 
 #include "http/md5.h"
 #include "session/error_report.h"
-#include "session/reply_fields.h"
+#include "session/self_update.h"
 #include "session/service_protocol.h"
 #include "session/sound_file.h"
 
 namespace tertulia {
 
-TfrmMain::TfrmMain(ConsoleView& view, Timer& tmIdle, SettingsOpener openSettings,
-                   SaveDialog& saveDialog, std::string serviceUrl, std::string programDirectory,
-                   ProgramStarter starter)
-    : view_(view),
-      tmIdle_(tmIdle),
-      openSettings_(std::move(openSettings)),
-      saveDialog_(saveDialog),
+TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string programDirectory)
+    : parts_(std::move(parts)),
+      view_(parts_.view),
       serviceUrl_(std::move(serviceUrl)),
       programDirectory_(std::move(programDirectory)),
-      starter_(std::move(starter)) {
-    tmIdle_.SetEnabled(false);
-    tmIdle_.SetInterval(NewsInterval);
-    tmIdle_.SetHandler([this] { tmIdleTimer(); });
-    http_.OnWorkBegin = [this](TWorkMode mode, std::int32_t max) { HTTP1WorkBegin(mode, max); };
-    http_.OnWork = [this](TWorkMode mode, std::int32_t count) { HTTP1Work(mode, count); };
-    http_.OnWorkEnd = [this](TWorkMode mode) { HTTP1WorkEnd(mode); };
+      conversations_(parts_.rows) {
+    view_.SetHandlers(this);
+    Timer& tmIdle = parts_.tmIdle;
+    tmIdle.SetEnabled(false);
+    tmIdle.SetInterval(NewsInterval);
+    tmIdle.SetHandler([this] { tmIdleTimer(); });
+    HttpClient& http = parts_.http;
+    http.OnWorkBegin = [this](TWorkMode mode, std::int32_t max) { HTTP1WorkBegin(mode, max); };
+    http.OnWork = [this](TWorkMode mode, std::int32_t count) { HTTP1Work(mode, count); };
+    http.OnWorkEnd = [this](TWorkMode mode) { HTTP1WorkEnd(mode); };
 }
 
 TfrmMain::~TfrmMain() {
-    tmIdle_.SetEnabled(false);
-    tmIdle_.SetHandler(nullptr);
+    parts_.tmIdle.SetEnabled(false);
+    parts_.tmIdle.SetHandler(nullptr);
+    parts_.http.OnWorkBegin = nullptr;
+    parts_.http.OnWork = nullptr;
+    parts_.http.OnWorkEnd = nullptr;
+    view_.SetHandlers(nullptr);
 }
 
 std::string TfrmMain::CodigoEmpresa() const {
@@ -43,21 +46,21 @@ void TfrmMain::FormCreate() {
     iniciado_ = false;
     // Each failure is reported on its own; the console comes up without what failed.
     try {
-        settings_ = openSettings_();
+        settings_ = parts_.openSettings();
         view_.SetCompanyCode(settings_->Read("General", "IdEmpresa").value_or(""));
     } catch (const std::exception& failure) {
-        view_.ReportApplicationError(ApplicationErrorText(failure.what()));
+        parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
     try {
         const std::string sound = FindSoundFile(programDirectory_);
-        if (!sound.empty()) view_.LoadSound(sound);
+        if (!sound.empty()) parts_.announcer.LoadSound(sound);
     } catch (const std::exception& failure) {
-        view_.ReportApplicationError(ApplicationErrorText(failure.what()));
+        parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
 }
 
 void TfrmMain::FormShow() {
-    view_.Post([this] { WMInicio(); });
+    parts_.loop.Post([this] { WMInicio(); });
 }
 
 void TfrmMain::WMInicio() {
@@ -83,7 +86,8 @@ void TfrmMain::btConectarClick() {
     try {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
-        const std::string reply = http_.GetText(UrlLogin(serviceUrl_, CodigoEmpresa(), digest));
+        const std::string reply =
+            parts_.http.GetText(UrlLogin(serviceUrl_, CodigoEmpresa(), digest));
         const LoginReply login = LeerRespuestaLogin(reply);
         if (login.kind == LoginReply::Kind::Ok) {
             idSesion_ = login.idSesion;
@@ -91,23 +95,23 @@ void TfrmMain::btConectarClick() {
         } else if (login.kind == LoginReply::Kind::Error) {
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();
-            view_.ShowError(reply);
+            parts_.dialogs.ShowError(reply);
         } else {
             MostrarPanel(Panel::pnLogin);
         }
     } catch (const std::exception& failure) {
-        view_.ShowError(ConsoleErrorText(failure.what()));
+        parts_.dialogs.ShowError(ConsoleErrorText(failure.what()));
         MostrarPanel(Panel::pnLogin);
     }
 }
 
 void TfrmMain::tmIdleTimer() {
-    tmIdle_.SetEnabled(false);
+    parts_.tmIdle.SetEnabled(false);
     try {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
         const std::string reply =
-            http_.GetText(UrlNoticias(serviceUrl_, CodigoEmpresa(), idSesion_));
+            parts_.http.GetText(UrlNoticias(serviceUrl_, CodigoEmpresa(), idSesion_));
         const NewsReply news = LeerRespuestaNoticias(reply);
         if (news.kind == NewsReply::Kind::List) {
             MostrarPanel(Panel::pnChat);
@@ -118,27 +122,44 @@ void TfrmMain::tmIdleTimer() {
             } catch (const std::exception& failure) {
                 view_.SetStatusText(failure.what());
             }
-            tmIdle_.SetEnabled(true);
+            parts_.tmIdle.SetEnabled(true);
         } else if (news.kind == NewsReply::Kind::ErrorStatus) {
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();
             view_.SetStatusText(reply);
         } else if (news.kind == NewsReply::Kind::Error) {
-            view_.ShowError(reply);
+            parts_.dialogs.ShowError(reply);
             // The operator must be able to log in again.
             MostrarPanel(Panel::pnLogin);
         } else {
             MostrarPanel(Panel::pnLogin);
         }
     } catch (const std::exception& failure) {
-        view_.ShowError(ConsoleErrorText(failure.what()));
+        parts_.dialogs.ShowError(ConsoleErrorText(failure.what()));
         MostrarPanel(Panel::pnLogin);
+    }
+}
+
+void TfrmMain::VerificarActualizacion() {
+    switch (tertulia::VerificarActualizacion(parts_.http, parts_.dialogs, parts_.starter,
+                                             serviceUrl_)) {
+        case UpdateOutcome::UpToDate:
+        case UpdateOutcome::CheckFailed:  // the operator can still log in with this build
+            MostrarPanel(Panel::pnLogin);
+            break;
+        case UpdateOutcome::Started:
+            parts_.loop.Quit();
+            break;
+        case UpdateOutcome::Declined:
+        case UpdateOutcome::BadDownload:
+        case UpdateOutcome::NotStarted:
+            break;
     }
 }
 
 void TfrmMain::ReadNewsList(const NewsReply& news) {
     for (const NewsEntry& entry : news.entries) {
-        if (BuscarItem(conversaciones_, entry.idSesionClt) < 0) {
+        if (BuscarItem(conversations_, entry.idSesionClt) < 0) {
             OpenConversation(entry.idSesionClt, entry.nombre);
         }
     }
@@ -146,17 +167,17 @@ void TfrmMain::ReadNewsList(const NewsReply& news) {
 }
 
 void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
-    // The new entry and window are held here until they are listed: handlers that run while a
-    // dialog of the first poll is open cannot reach them.
-    auto entry = std::make_unique<TInfoItem>();
-    entry->IdSesionClt = id;
-    auto ventana = std::make_unique<TfrmChatClt>(*this, view_.CreateChatView());
+    // The new window is held here until it is listed: handlers that run while a dialog of the
+    // first poll is open cannot reach it.
+    ChatWindowParts made = parts_.chatWindows.Create();
+    auto ventana =
+        std::make_unique<TfrmChatClt>(id, *this, std::move(made.view), std::move(made.timer));
+    opening_ = ventana.get();
+    openingClosed_ = false;
     ventana->View().SetCaption("Conversacion con : " + name);
-    ventana->IdSesionClt = id;
     ventana->View().Show();
     try {
-        view_.PlaySound();
-        view_.PlaySound();
+        parts_.announcer.ConversationOpened(id, name);
     } catch (const std::exception&) {
         // A missing sound never keeps a conversation from being opened.
     }
@@ -166,20 +187,19 @@ void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
     } catch (const std::exception&) {
         firstPollFailure = std::current_exception();
     }
-    entry->Ventana = ventana.get();
-    ventanas_.push_back(std::move(ventana));
-    view_.AddListItem(name);
-    conversaciones_.push_back(ConversationItem{name, std::move(entry)});
+    opening_ = nullptr;
+    if (openingClosed_) {
+        // Closed from a dialog of its own first poll: it is never listed.
+        DestroyLater(std::move(ventana));
+    } else {
+        conversations_.Add(Conversation{id, name, std::move(ventana)});
+    }
     // Listed first, so that the window is never left without its item.
     if (firstPollFailure) std::rethrow_exception(firstPollFailure);
 }
 
 void TfrmMain::ListBoxWImg1DblClick() {
-    const int index = view_.SelectedIndex();
-    if (index < 0 || index >= static_cast<int>(conversaciones_.size())) return;
-    if (const auto& entry = conversaciones_[static_cast<std::size_t>(index)].Objeto) {
-        if (entry->Ventana) entry->Ventana->View().Show();
-    }
+    if (Conversation* selected = conversations_.Selected()) selected->window->View().Show();
 }
 
 bool TfrmMain::FormCloseQuery() {
@@ -196,7 +216,7 @@ void TfrmMain::AbrirVentana1Click() {
 }
 
 void TfrmMain::Salir1Click() {
-    view_.Quit();
+    parts_.loop.Quit();
 }
 
 void TfrmMain::FormDestroy() {
@@ -204,23 +224,33 @@ void TfrmMain::FormDestroy() {
     try {
         settings_->Write("General", "IdEmpresa", CodigoEmpresa());
     } catch (const std::exception& failure) {
-        view_.ReportApplicationError(ApplicationErrorText(failure.what()));
+        parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
 }
 
-void TfrmMain::DestroyChatWindow(const TfrmChatClt* window) {
-    const auto found = std::find_if(ventanas_.begin(), ventanas_.end(),
-                                    [window](const auto& owned) { return owned.get() == window; });
-    if (found == ventanas_.end()) return;
-    // Moved out first, so that the list of windows is consistent while it is destroyed.
-    std::unique_ptr<TfrmChatClt> doomed = std::move(*found);
-    ventanas_.erase(found);
+void TfrmMain::ConversationClosed(TfrmChatClt& window) {
+    if (&window == opening_) {
+        openingClosed_ = true;
+        return;
+    }
+    if (std::unique_ptr<TfrmChatClt> closed = conversations_.Remove(window)) {
+        DestroyLater(std::move(closed));
+    }
+}
+
+void TfrmMain::DestroyLater(std::unique_ptr<TfrmChatClt> window) {
+    // The handler that closed the window is still running; the window goes once it returned,
+    // or with the console.
+    const TfrmChatClt* doomed = window.get();
+    closing_.push_back(std::move(window));
+    parts_.loop.Post([this, doomed] {
+        std::erase_if(closing_, [doomed](const auto& each) { return each.get() == doomed; });
+    });
 }
 
 void TfrmMain::HTTP1WorkBegin(TWorkMode, std::int32_t workCountMax) {
     gaugeMax_ = workCountMax;
-    view_.SetGaugeProgress(0);
-    view_.SetGaugeMax(workCountMax);
+    view_.SetGauge(gaugeMax_, 0);
     if (workCountMax > 0) view_.SetStatusText("Transfiriendo : " + std::to_string(workCountMax));
 }
 
@@ -231,7 +261,7 @@ void TfrmMain::HTTP1Work(TWorkMode, std::int32_t workCount) {
     }
     view_.SetStatusText(std::to_string(workCount) + " bytes de " + std::to_string(gaugeMax_) +
                         " bytes.");
-    view_.SetGaugeProgress(std::clamp(workCount, 0, gaugeMax_));
+    view_.SetGauge(gaugeMax_, std::clamp(workCount, 0, gaugeMax_));
 }
 
 void TfrmMain::HTTP1WorkEnd(TWorkMode) {

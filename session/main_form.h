@@ -1,52 +1,67 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "chat/chat_console.h"
 #include "chat/chat_window.h"
+#include "chat/chat_window_factory.h"
 #include "http/http_client.h"
 #include "session/console_view.h"
+#include "session/conversation_announcer.h"
 #include "session/conversation_list.h"
+#include "session/dialogs.h"
+#include "session/event_loop.h"
 #include "session/program_starter.h"
+#include "session/save_dialog.h"
 #include "session/service_protocol.h"
+#include "session/settings_store.h"
+#include "widgets/timer.h"
 
 namespace tertulia {
 
-// Opens the per-user settings store; throws std::runtime_error when it cannot.
-using SettingsOpener = std::function<std::unique_ptr<SettingsStore>()>;
+// What the console is given to work with; every part must outlive it.
+struct ConsoleParts {
+    ConsoleView& view;
+    Dialogs& dialogs;
+    ConversationRows& rows;  // ListBoxWImg1
+    ChatWindowFactory& chatWindows;
+    ConversationAnnouncer& announcer;
+    EventLoop& loop;
+    Timer& tmIdle;
+    SettingsOpener openSettings;
+    SaveDialog& saveDialog;  // SaveDialog1
+    HttpClient& http;        // HTTP1
+    ProgramStarter starter = StartProgram;
+};
 
 // The logic of the operator console: start-up and self-update, login, the news poll, the
 // conversations it opens, and the transfer progress of every request.
-class TfrmMain : public ChatConsole {
+class TfrmMain : public ConsoleHandlers, public ChatConsole {
   public:
     static constexpr int NewsInterval = 30000;
 
     // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` is the
-    // program's folder, where the sound is looked for first (FindSoundFile). The view, timer
-    // and dialog must outlive the console.
-    TfrmMain(ConsoleView& view, Timer& tmIdle, SettingsOpener openSettings, SaveDialog& saveDialog,
-             std::string serviceUrl, std::string programDirectory,
-             ProgramStarter starter = StartProgram);
+    // program's folder, where the sound is looked for first (FindSoundFile).
+    TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string programDirectory);
     ~TfrmMain() override;
     TfrmMain(const TfrmMain&) = delete;
     TfrmMain& operator=(const TfrmMain&) = delete;
 
     // Window events.
     void FormCreate();
-    void FormShow();
-    void WMInicio();        // the start-up sequence; FormShow posts it
-    bool FormCloseQuery();  // always refuses the close and hides the window
+    void FormShow() override;
+    void WMInicio();                 // the start-up sequence; FormShow posts it
+    bool FormCloseQuery() override;  // always refuses the close and hides the window
     void FormDestroy();
-    void btConectarClick();
+    void btConectarClick() override;
     void tmIdleTimer();
-    void ListBoxWImg1DblClick();
-    void TrayIcon1DblClick();
-    void AbrirVentana1Click();
-    void Salir1Click();
+    void ListBoxWImg1DblClick() override;
+    void TrayIcon1DblClick() override;
+    void AbrirVentana1Click() override;
+    void Salir1Click() override;
 
     // Transfer progress of HTTP1.
     void HTTP1WorkBegin(TWorkMode mode, std::int32_t workCountMax);
@@ -57,36 +72,35 @@ class TfrmMain : public ChatConsole {
     void VerificarActualizacion();
 
     bool Iniciado() const { return iniciado_; }
+    const ConversationList& Conversations() const { return conversations_; }
 
     // What the conversation windows use.
     const std::string& ServiceUrl() const override { return serviceUrl_; }
     std::string CodigoEmpresa() const override;
     std::string IdSesion() const override { return idSesion_; }
-    HttpClient& HTTP1() override { return http_; }
-    SaveDialog& SaveDialog1() override { return saveDialog_; }
-    ConversationList& ListBoxWImg1() override { return conversaciones_; }
-    ConsoleView& View() override { return view_; }
-    void DestroyChatWindow(const TfrmChatClt* window) override;
+    HttpClient& HTTP1() override { return parts_.http; }
+    SaveDialog& SaveDialog1() override { return parts_.saveDialog; }
+    void ConversationClosed(TfrmChatClt& window) override;
 
   private:
     void ReadNewsList(const NewsReply& news);
     void OpenConversation(std::int32_t id, const std::string& name);
+    void DestroyLater(std::unique_ptr<TfrmChatClt> window);
 
+    ConsoleParts parts_;
     ConsoleView& view_;
-    Timer& tmIdle_;
-    SettingsOpener openSettings_;
-    SaveDialog& saveDialog_;
     const std::string serviceUrl_;
     const std::string programDirectory_;
-    ProgramStarter starter_;
 
-    HttpClient http_;
     std::unique_ptr<SettingsStore> settings_;
     std::string idSesion_;
     bool iniciado_ = false;
     std::int32_t gaugeMax_ = 1000;
-    ConversationList conversaciones_;
-    std::vector<std::unique_ptr<TfrmChatClt>> ventanas_;
+    ConversationList conversations_;
+    std::vector<std::unique_ptr<TfrmChatClt>> closing_;  // closed, destroyed once posted
+    // The window being opened, held by OpenConversation until it is listed.
+    const TfrmChatClt* opening_ = nullptr;
+    bool openingClosed_ = false;
 };
 
 }  // namespace tertulia

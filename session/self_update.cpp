@@ -1,13 +1,12 @@
-#include <sys/stat.h>
-#include <unistd.h>
+#include "session/self_update.h"
 
-#include <cstdio>
 #include <exception>
 
+#include "http/http_client.h"
 #include "http/md5.h"
 #include "http/stream.h"
+#include "session/dialogs.h"
 #include "session/error_report.h"
-#include "session/main_form.h"
 #include "session/service_protocol.h"
 #include "session/temp_file.h"
 
@@ -24,56 +23,58 @@ std::string DigestOfFile(const std::string& fileName) {
     }
 }
 
+UpdateOutcome DownloadAndStart(HttpClient& http, Dialogs& dialogs, const ProgramStarter& starter,
+                               const UpdateReply& update) {
+    // TempFileName makes the file readable and writable by its owner only.
+    const std::string fileName = TempFileName();
+    {
+        FileStream file(fileName, FileStream::Mode::Create);
+        http.GetToStream(update.address, file);
+        file.Close();
+    }
+    // A digest that could not be computed matches nothing, an empty announced one included.
+    const std::string digest = DigestOfFile(fileName);
+    if (digest.empty() || digest != update.digest) {
+        RemoveFile(fileName);
+        dialogs.ShowError(
+            "El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
+        return UpdateOutcome::BadDownload;
+    }
+    const std::string programName = ProgramNameOf(fileName);
+    // A name that the move could not take may belong to someone else's file: that is neither
+    // changed, started nor deleted, and the download stays under its own name.
+    if (MoveFile(fileName, programName)) {
+        // Only a file whose digest matched becomes executable.
+        MakeExecutable(programName);
+        if (starter(programName)) return UpdateOutcome::Started;
+        RemoveFile(programName);
+    }
+    dialogs.ShowWarning("Error",
+                        "No se pudo ejecutar la aplicaci\xF3"
+                        "n");
+    return UpdateOutcome::NotStarted;
+}
+
 }  // namespace
 
-void TfrmMain::VerificarActualizacion() {
+UpdateOutcome VerificarActualizacion(HttpClient& http, Dialogs& dialogs,
+                                     const ProgramStarter& starter, const std::string& serviceUrl) {
     UpdateReply update;
     try {
-        update = LeerRespuestaActualizacion(http_.GetText(UrlVerificarActualizacion(serviceUrl_)));
+        update = LeerRespuestaActualizacion(http.GetText(UrlVerificarActualizacion(serviceUrl)));
     } catch (const std::exception& failure) {
-        view_.ShowError(ConsoleErrorText(failure.what()));
-        // The operator can still log in with this build.
-        MostrarPanel(Panel::pnLogin);
-        return;
+        dialogs.ShowError(ConsoleErrorText(failure.what()));
+        return UpdateOutcome::CheckFailed;
     }
-    if (!update.outdated) {
-        MostrarPanel(Panel::pnLogin);
-        return;
-    }
+    if (!update.outdated) return UpdateOutcome::UpToDate;
     try {
-        if (!view_.Confirm("Hay una Actualizacion Disponible desea Actualizar?")) return;
-        // TempFileName makes the file readable and writable by its owner only.
-        const std::string fileName = TempFileName();
-        {
-            FileStream file(fileName, FileStream::Mode::Create);
-            http_.GetToStream(update.address, file);
-            file.Close();
+        if (!dialogs.Confirm("Hay una Actualizacion Disponible desea Actualizar?")) {
+            return UpdateOutcome::Declined;
         }
-        // A digest that could not be computed matches nothing, an empty announced one included.
-        const std::string digest = DigestOfFile(fileName);
-        if (digest.empty() || digest != update.digest) {
-            ::unlink(fileName.c_str());
-            view_.ShowError(
-                "El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
-            return;
-        }
-        const std::string programName = fileName + ".exe";
-        // A name that the move could not take may belong to someone else's file: that is
-        // neither changed, started nor deleted, and the download stays under its own name.
-        if (std::rename(fileName.c_str(), programName.c_str()) == 0) {
-            // Only a file whose digest matched becomes executable.
-            ::chmod(programName.c_str(), S_IRWXU);
-            if (starter_(programName)) {
-                view_.Quit();
-                return;
-            }
-            ::unlink(programName.c_str());
-        }
-        view_.ShowWarning("Error",
-                          "No se pudo ejecutar la aplicaci\xF3"
-                          "n");
+        return DownloadAndStart(http, dialogs, starter, update);
     } catch (const std::exception& failure) {
-        view_.ShowError(ConsoleErrorText(failure.what()));
+        dialogs.ShowError(ConsoleErrorText(failure.what()));
+        return UpdateOutcome::BadDownload;
     }
 }
 

@@ -1,8 +1,10 @@
 #include "session/temp_file.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -27,6 +29,22 @@ std::string TempFileName() {
     if (fd < 0) throw std::runtime_error("Error al crear archivo temporal");
     ::close(fd);
     return std::string(buffer.data(), name.size());
+}
+
+std::string ProgramNameOf(const std::string& fileName) {
+    return fileName + ".exe";
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void MakeExecutable(const std::string& fileName) {
+    ::chmod(fileName.c_str(), S_IRWXU);
+}
+
+void RemoveFile(const std::string& fileName) {
+    ::unlink(fileName.c_str());
 }
 
 }  // namespace tertulia

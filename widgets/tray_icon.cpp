@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace tertulia {
 
@@ -20,8 +21,8 @@ TTrayIcon::TTrayIcon(const Platform& platform, bool designing)
 
     cycleTimer_ = desktop.CreateTimer();
     cycleTimer_->SetEnabled(false);
-    cycleTimer_->SetInterval(cycleInterval_);
-    cycleTimer_->SetOnTimer([this] { CycleStep(); });
+    cycleTimer_->SetInterval(static_cast<int>(cycleInterval_));
+    cycleTimer_->SetHandler([this] { CycleStep(); });
 
     if (!designing_) {
         savedAppProcedure_ = desktop.ReplaceAppWindowProcedure(
@@ -79,7 +80,8 @@ void TTrayIcon::SetCycleIcons(bool value) {
 
 void TTrayIcon::SetCycleInterval(std::uint32_t value) {
     cycleInterval_ = value;
-    cycleTimer_->SetInterval(value);
+    cycleTimer_->SetInterval(
+        static_cast<int>(std::min<std::uint32_t>(value, std::numeric_limits<int>::max())));
 }
 
 void TTrayIcon::SetHint(const std::string& value) {

@@ -140,7 +140,7 @@ class TTrayIcon {
 
     TNotifyIconData iconData_;
     unsigned taskbarCreated_ = 0;
-    std::unique_ptr<CycleTimer> cycleTimer_;
+    std::unique_ptr<Timer> cycleTimer_;
     bool clickPending_ = false;
     bool previewSwitch_ = false;
     bool appHooked_ = false;

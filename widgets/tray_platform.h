@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "widgets/timer.h"
+
 // What the notification-area icon needs of the desktop, as small interfaces that a desktop
 // backend implements and tests replace with recording doubles.
 
@@ -132,15 +134,6 @@ class TrayPopupMenu {
     virtual void Popup(int x, int y) = 0;
 };
 
-// The icon-cycling timer.
-class CycleTimer {
-  public:
-    virtual ~CycleTimer() = default;
-    virtual void SetEnabled(bool enabled) = 0;
-    virtual void SetInterval(std::uint32_t milliseconds) = 0;
-    virtual void SetOnTimer(std::function<void()> tick) = 0;
-};
-
 // The control that has the keyboard focus, and the window of its parent (its own window when it
 // has no parent).
 struct ActiveControl {
@@ -157,7 +150,8 @@ class TrayDesktop {
     // The icon's hidden window, whose messages go to `procedure`.
     virtual WindowHandle AllocateHiddenWindow(WindowProcedure procedure) = 0;
     virtual void DeallocateHiddenWindow(WindowHandle window) = 0;
-    virtual std::unique_ptr<CycleTimer> CreateTimer() = 0;
+    // The icon-cycling timer.
+    virtual std::unique_ptr<Timer> CreateTimer() = 0;
 
     // Every message of the application's (owner's) window passes through the procedure given
     // here first; each returns the procedure it replaces.

@@ -9,7 +9,10 @@
 
 #include <cstdlib>
 
+#include "app/chat_form.h"
 #include "app/console_window.h"
+#include "app/list_box_rows.h"
+#include "app/qt_event_loop.h"
 #include "chat/chat_view.h"
 #include "qt_test_support.h"
 
@@ -53,13 +56,16 @@ TEST(AccessibilityTest, a_screen_reader_reads_every_object_of_every_panel) {
     if (Walker() == nullptr) GTEST_SKIP() << "needs the buses that accessibility_walk.sh starts";
     EnsureApplication();
     GuardAccessibilityBridge();
-    ConsoleWindow console;
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
+    ListBoxRows listRows(console.ListBox());
+    QtChatWindowFactory chatWindows(loop);
     console.show();
-    console.AddListItem("Ana");
-    console.AddListItem("Jos\xE9");
-    console.SetGaugeMax(0);  // the gauge before the first transfer event
+    listRows.AddRow("Ana");
+    listRows.AddRow("Jos\xE9");
+    console.SetGauge(0, 0);  // the gauge before the first transfer event
     console.SetStatusText("Conectado");
-    std::unique_ptr<ChatView> chat = console.CreateChatView();
+    std::unique_ptr<ChatView> chat = chatWindows.Create().view;
     chat->SetCaption("Conversacion con : Ana");
     chat->SetTranscriptText(
         "Ana: hola\r\nYo: \xBF"

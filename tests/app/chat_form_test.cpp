@@ -16,39 +16,23 @@
 #include <stdexcept>
 
 #include "app/console_window.h"
-#include "app/file_save_dialog.h"
-#include "app/ini_settings_store.h"
-#include "app/qt_timer.h"
+#include "app/qt_event_loop.h"
 #include "chat/chat_window.h"
+#include "console_on_desktop.h"
 #include "qt_test_support.h"
-#include "session/error_report.h"
-#include "session/main_form.h"
 
 namespace tertulia {
 namespace {
 
-// The console's logic over a real console window, with settings in a folder of the test's own.
-struct ConsoleLogic {
-    explicit ConsoleLogic(ConsoleWindow& console)
-        : saveDialog(&console),
-          frmMain(
-              console, tmIdle,
-              [file = directory.filePath(QStringLiteral("Tertulia.conf"))] {
-                  return IniSettingsStore::Open(file);
-              },
-              saveDialog, "http://127.0.0.1:9", directory.path().toStdString()) {}
-
-    QTemporaryDir directory;
-    QtTimer tmIdle{[](const std::string&) {}};
-    FileSaveDialog saveDialog;
-    TfrmMain frmMain;
-};
-
 class ChatFormTest : public testing::Test, private WithApplication {
   protected:
-    ChatFormTest() { console_.SetErrorText(ApplicationErrorText); }
+    ChatFormTest() { loop_.SetReportParent(&console_); }
 
-    ConsoleWindow console_;
+    std::unique_ptr<ChatView> NewView() { return windows_.Create().view; }
+
+    QtEventLoop loop_;
+    ConsoleWindow console_{loop_};
+    QtChatWindowFactory windows_{loop_};
 };
 
 // Stands in for a conversation's logic where the test needs to see what the window reports.
@@ -68,8 +52,8 @@ class RecordingHandlers : public ChatHandlers {
 };
 
 TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
-    std::unique_ptr<ChatView> view = console_.CreateChatView();
-    ChatForm& form = static_cast<ChatWindow&>(*view).Form();
+    std::unique_ptr<ChatView> view = NewView();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
     EXPECT_FALSE(view->IsVisible());
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Chat"));
     EXPECT_EQ(form.pos(), QPoint(398, 206));
@@ -103,9 +87,10 @@ TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
 }
 
 TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_line) {
-    ConsoleLogic logic(console_);
-    TfrmChatClt chat(logic.frmMain, console_.CreateChatView());
-    ChatForm& form = static_cast<ChatWindow&>(chat.View()).Form();
+    ConsoleOnDesktop logic;
+    std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
+    TfrmChatClt& chat = *owned;
+    ChatForm& form = static_cast<QtChatView&>(chat.View()).Form();
 
     chat.View().Show();
     QApplication::processEvents();
@@ -129,20 +114,21 @@ TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_l
 }
 
 TEST_F(ChatFormTest, frame_close_only_hides_the_window) {
-    ConsoleLogic logic(console_);
-    TfrmChatClt chat(logic.frmMain, console_.CreateChatView());
+    ConsoleOnDesktop logic;
+    std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
+    TfrmChatClt& chat = *owned;
     chat.View().SetTranscriptText("hola");
     chat.View().Show();
-    EXPECT_FALSE(static_cast<ChatWindow&>(chat.View()).Form().close());
+    EXPECT_FALSE(static_cast<QtChatView&>(chat.View()).Form().close());
     EXPECT_FALSE(chat.View().IsVisible());
     EXPECT_EQ(chat.View().TranscriptText(), "hola");
 }
 
 TEST_F(ChatFormTest, keys_that_type_a_character_reach_the_message_line_handler) {
-    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    std::unique_ptr<ChatView> view = NewView();
     RecordingHandlers handlers;
     view->SetHandlers(&handlers);
-    QLineEdit* line = static_cast<ChatWindow&>(*view).Form().edMensaje;
+    QLineEdit* line = static_cast<QtChatView&>(*view).Form().edMensaje;
 
     const struct {
         const char* name;
@@ -174,13 +160,13 @@ TEST_F(ChatFormTest, keys_that_type_a_character_reach_the_message_line_handler) 
 }
 
 TEST_F(ChatFormTest, failure_in_a_handler_goes_to_the_application_error_report) {
-    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    std::unique_ptr<ChatView> view = NewView();
     RecordingHandlers handlers;
     handlers.onSend = [] { throw std::runtime_error("Socket Error # 10061\nConnection refused"); };
     view->SetHandlers(&handlers);
     view->Show();
     const SeenBox box = ReadModalBox(
-        [&] { static_cast<ChatWindow&>(*view).Form().sbEnviar->click(); }, QStringLiteral("OK"));
+        [&] { static_cast<QtChatView&>(*view).Form().sbEnviar->click(); }, QStringLiteral("OK"));
     EXPECT_EQ(box.title, QStringLiteral("Tertulia"));
     EXPECT_EQ(box.text, QStringLiteral("Socket Error # 10061\nConnection refused."));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
@@ -189,8 +175,8 @@ TEST_F(ChatFormTest, failure_in_a_handler_goes_to_the_application_error_report) 
 }
 
 TEST_F(ChatFormTest, window_released_by_its_own_handler_goes_after_the_handler_returns) {
-    std::unique_ptr<ChatView> view = console_.CreateChatView();
-    QPointer<ChatForm> form = &static_cast<ChatWindow&>(*view).Form();
+    std::unique_ptr<ChatView> view = NewView();
+    QPointer<ChatForm> form = &static_cast<QtChatView&>(*view).Form();
     RecordingHandlers handlers;
     bool formAliveAfterRelease = false;
     handlers.onCloseAndDelete = [&] {
@@ -206,7 +192,7 @@ TEST_F(ChatFormTest, window_released_by_its_own_handler_goes_after_the_handler_r
 }
 
 TEST_F(ChatFormTest, transcript_keeps_its_characters_and_uses_cr_lf_line_breaks) {
-    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    std::unique_ptr<ChatView> view = NewView();
     const struct {
         const char* name;
         std::string shown;
@@ -230,7 +216,7 @@ TEST_F(ChatFormTest, transcript_keeps_its_characters_and_uses_cr_lf_line_breaks)
 }
 
 TEST_F(ChatFormTest, screenshot_of_a_conversation_window) {
-    std::unique_ptr<ChatView> view = console_.CreateChatView();
+    std::unique_ptr<ChatView> view = NewView();
     view->SetCaption(
         "Conversacion con : Mar\xED"
         "a");
@@ -240,9 +226,9 @@ TEST_F(ChatFormTest, screenshot_of_a_conversation_window) {
     view->SetMessageText("Gracias por escribir");
     view->Show();
     QApplication::processEvents();
-    EXPECT_EQ(static_cast<ChatWindow&>(*view).Form().windowTitle(),
+    EXPECT_EQ(static_cast<QtChatView&>(*view).Form().windowTitle(),
               QStringLiteral(u"Conversacion con : Mar\u00EDa"));
-    SaveScreenshot(static_cast<ChatWindow&>(*view).Form(), QStringLiteral("conversation"));
+    SaveScreenshot(static_cast<QtChatView&>(*view).Form(), QStringLiteral("conversation"));
 }
 
 }  // namespace

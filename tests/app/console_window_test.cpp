@@ -13,37 +13,39 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 
-#include "app/file_save_dialog.h"
-#include "app/ini_settings_store.h"
-#include "app/qt_timer.h"
+#include "console_on_desktop.h"
 #include "qt_test_support.h"
-#include "session/main_form.h"
 
 namespace tertulia {
 namespace {
 
+// Counts the presses of "Conectar"; the window's other events do nothing.
+class CountedConectar : public ConsoleHandlers {
+  public:
+    explicit CountedConectar(int& clicks) : clicks_(clicks) {}
+    void FormShow() override {}
+    bool FormCloseQuery() override { return false; }
+    void btConectarClick() override { ++clicks_; }
+    void ListBoxWImg1DblClick() override {}
+    void TrayIcon1DblClick() override {}
+    void AbrirVentana1Click() override {}
+    void Salir1Click() override {}
+
+  private:
+    int& clicks_;
+};
+
 class ConsoleWindowTest : public testing::Test {
   protected:
-    ConsoleWindowTest() {
-        EnsureApplication();
-        window_ = std::make_unique<ConsoleWindow>();
-        timer_ = std::make_unique<QtTimer>([](const std::string&) {});
-        dialog_ = std::make_unique<FileSaveDialog>(window_.get());
-        const QString settingsFile = directory_.filePath(QStringLiteral("Tertulia.conf"));
-        // Nothing listens on the discard port; these tests never send a request.
-        frmMain_ = std::make_unique<TfrmMain>(
-            *window_, *timer_, [settingsFile] { return IniSettingsStore::Open(settingsFile); },
-            *dialog_, "http://127.0.0.1:9", directory_.path().toStdString());
-    }
+    // These tests drive the window itself: its first showing must not start the update check.
+    ConsoleWindowTest() { window_->SetHandlers(nullptr); }
 
     QWidget* Child(const char* name) { return window_->findChild<QWidget*>(QLatin1String(name)); }
     QProgressBar* Gauge() { return window_->findChild<QProgressBar*>(QStringLiteral("Gauge")); }
 
-    QTemporaryDir directory_;
-    std::unique_ptr<ConsoleWindow> window_;
-    std::unique_ptr<QtTimer> timer_;
-    std::unique_ptr<FileSaveDialog> dialog_;
-    std::unique_ptr<TfrmMain> frmMain_;
+    ConsoleOnDesktop console_;
+    ConsoleWindow* window_ = &console_.window;
+    TfrmMain* frmMain_ = &console_.frmMain;
 };
 
 TEST_F(ConsoleWindowTest, window_has_its_caption_and_fixed_outer_size) {
@@ -57,10 +59,10 @@ TEST_F(ConsoleWindowTest, window_has_its_caption_and_fixed_outer_size) {
 
 TEST_F(ConsoleWindowTest, exactly_one_panel_fills_the_space_between_banner_and_status_line) {
     window_->show();
-    window_->AddListItem(
+    console_.rows.AddRow(
         "Mar\xED"
         "a");
-    window_->AddListItem("Visitante 2");
+    console_.rows.AddRow("Visitante 2");
     window_->SetStatusText("Ok");
     const struct {
         Panel panel;
@@ -72,12 +74,12 @@ TEST_F(ConsoleWindowTest, exactly_one_panel_fills_the_space_between_banner_and_s
         QApplication::processEvents();
         int visible = 0;
         for (const char* name : {"pnTransfer", "pnLogin", "pnChat"}) {
-            if (Child(name)->isVisibleTo(window_.get())) ++visible;
+            if (Child(name)->isVisibleTo(window_)) ++visible;
         }
         EXPECT_EQ(visible, 1) << row.name;
         QWidget* shown = Child(row.name);
-        EXPECT_TRUE(shown->isVisibleTo(window_.get())) << row.name;
-        const QRect area(shown->mapTo(window_.get(), QPoint(0, 0)), shown->size());
+        EXPECT_TRUE(shown->isVisibleTo(window_)) << row.name;
+        const QRect area(shown->mapTo(window_, QPoint(0, 0)), shown->size());
         EXPECT_EQ(area.top(), Child("Image1")->geometry().bottom() + 1) << row.name;
         EXPECT_EQ(area.bottom() + 1, window_->statusBar()->geometry().top()) << row.name;
         EXPECT_EQ(area.width(), window_->width()) << row.name;
@@ -170,9 +172,8 @@ TEST_F(ConsoleWindowTest, login_panel_masks_the_password_and_keeps_the_keyboard_
 
 TEST_F(ConsoleWindowTest, enter_in_the_password_field_presses_conectar) {
     int clicks = 0;
-    ConsoleEvents events;
-    events.btConectarClick = [&clicks] { ++clicks; };
-    window_->SetEvents(std::move(events));
+    CountedConectar handlers(clicks);
+    window_->SetHandlers(&handlers);
     window_->show();
     window_->ShowPanel(Panel::pnLogin);
     const struct {
@@ -193,6 +194,7 @@ TEST_F(ConsoleWindowTest, enter_in_the_password_field_presses_conectar) {
         QApplication::sendEvent(Child(row.field), &press);
         EXPECT_EQ(clicks, row.clicks) << row.field << " " << row.key;
     }
+    window_->SetHandlers(nullptr);
 }
 
 TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {
@@ -260,22 +262,20 @@ TEST_F(ConsoleWindowTest, gauge_paints_itself_before_the_call_returns) {
     Gauge()->installEventFilter(&counter);
     // No event is processed in between, as during a blocking request; the status line is left
     // alone, so that its own repaint cannot paint the gauge along with it.
-    window_->SetGaugeMax(2000);
+    window_->SetGauge(2000, 0);
     const int afterMax = counter.paints;
     EXPECT_GT(afterMax, 0);
-    window_->SetGaugeProgress(1000);
+    window_->SetGauge(2000, 1000);
     EXPECT_GT(counter.paints, afterMax);
     Gauge()->removeEventFilter(&counter);
 }
 
 TEST_F(ConsoleWindowTest, gauge_progress_stays_between_zero_and_the_maximum) {
-    window_->SetGaugeMax(1000);
-    window_->SetGaugeProgress(5000);
+    window_->SetGauge(1000, 5000);
     EXPECT_EQ(window_->GaugeProgress(), 1000);
-    window_->SetGaugeProgress(-3);
+    window_->SetGauge(1000, -3);
     EXPECT_EQ(window_->GaugeProgress(), 0);
-    window_->SetGaugeProgress(700);
-    window_->SetGaugeMax(100);
+    window_->SetGauge(100, 700);
     EXPECT_EQ(window_->GaugeProgress(), 100);
     EXPECT_EQ(Gauge()->value(), 100);
 }
@@ -302,10 +302,8 @@ TEST_F(ConsoleWindowTest, status_line_shows_a_reply_on_one_line_as_it_came) {
 }
 
 TEST_F(ConsoleWindowTest, closing_the_window_only_hides_it) {
-    ConsoleEvents events;
-    events.FormCloseQuery = [this] { frmMain_->FormCloseQuery(); };
-    window_->SetEvents(events);
     window_->show();
+    window_->SetHandlers(frmMain_);
     EXPECT_FALSE(window_->close());
     EXPECT_FALSE(window_->isVisible());
     frmMain_->AbrirVentana1Click();
@@ -314,23 +312,23 @@ TEST_F(ConsoleWindowTest, closing_the_window_only_hides_it) {
 
 TEST_F(ConsoleWindowTest, posted_message_runs_after_the_current_event) {
     bool ran = false;
-    window_->Post([&ran] { ran = true; });
+    console_.loop.Post([&ran] { ran = true; });
     EXPECT_FALSE(ran);
     QApplication::processEvents();
     EXPECT_TRUE(ran);
 }
 
 TEST_F(ConsoleWindowTest, list_items_are_shown_and_removed_by_position) {
-    window_->AddListItem("Ana");
-    window_->AddListItem("Jos\xE9");
-    window_->AddListItem("Luis");
-    EXPECT_EQ(window_->SelectedIndex(), -1);
-    window_->RemoveListItem(0);
+    console_.rows.AddRow("Ana");
+    console_.rows.AddRow("Jos\xE9");
+    console_.rows.AddRow("Luis");
+    EXPECT_EQ(console_.rows.SelectedRow(), -1);
+    console_.rows.RemoveRow(0);
     auto* list = window_->findChild<QListWidget*>(QStringLiteral("ListBoxWImg1"));
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->item(0)->text(), QStringLiteral(u"Jos\u00E9"));
     list->setCurrentRow(1);
-    EXPECT_EQ(window_->SelectedIndex(), 1);
+    EXPECT_EQ(console_.rows.SelectedRow(), 1);
 }
 
 }  // namespace

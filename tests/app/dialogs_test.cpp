@@ -3,16 +3,17 @@
 #include <QMessageBox>
 
 #include "app/console_window.h"
+#include "app/qt_event_loop.h"
 #include "qt_test_support.h"
-#include "session/error_report.h"
 
 namespace tertulia {
 namespace {
 
 TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
     EnsureApplication();
-    ConsoleWindow console;
-    console.SetErrorText(ApplicationErrorText);
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
+    loop.SetReportParent(&console);
     console.show();
     struct Row {
         const char* name;
@@ -46,7 +47,7 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
          "OK",
          {"Error", "Archivo alterado", QMessageBox::Warning, ok, "OK"}},
         {"application error report adds the full stop",
-         [&] { console.ReportFailure("Text exceeds memo capacity"); },
+         [&] { loop.ReportFailure("Text exceeds memo capacity"); },
          "OK",
          {"Tertulia", "Text exceeds memo capacity.", QMessageBox::Critical, ok, "OK"}},
     };
@@ -63,7 +64,8 @@ TEST(DialogsTest, boxes_show_their_literal_titles_icons_and_buttons) {
 
 TEST(DialogsTest, only_ok_confirms) {
     EnsureApplication();
-    ConsoleWindow console;
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
     const struct {
         const char* name;
         QString press;

@@ -6,12 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/console_window.h"
-#include "app/file_save_dialog.h"
-#include "app/qt_timer.h"
+#include "console_on_desktop.h"
 #include "qt_test_support.h"
-#include "session/error_report.h"
-#include "session/main_form.h"
 
 namespace tertulia {
 namespace {
@@ -65,13 +61,9 @@ TEST(IniSettingsStoreTest, console_comes_up_when_its_settings_cannot_be_opened) 
     QTemporaryDir directory;
     const QString file = directory.filePath(QStringLiteral("Tertulia.conf"));
     ASSERT_TRUE(QDir().mkpath(file));
-    ConsoleWindow console;
-    console.SetErrorText(ApplicationErrorText);
-    QtTimer tmIdle([](const std::string&) {});
-    FileSaveDialog saveDialog(&console);
-    TfrmMain frmMain(
-        console, tmIdle, [file] { return IniSettingsStore::Open(file); }, saveDialog,
-        "http://127.0.0.1:9", directory.path().toStdString());
+    ConsoleOnDesktop desktop(file);
+    ConsoleWindow& console = desktop.window;
+    TfrmMain& frmMain = desktop.frmMain;
 
     const SeenBox seen = ReadModalBox([&] { frmMain.FormCreate(); }, QStringLiteral("OK"));
     EXPECT_EQ(seen.title, QStringLiteral("Tertulia"));

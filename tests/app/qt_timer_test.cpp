@@ -1,5 +1,7 @@
 #include "app/qt_timer.h"
 
+#include "app/qt_event_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -22,7 +24,8 @@ TEST(QtTimerTest, ticks_never_come_before_their_interval) {
     constexpr qint64 kIntervalMs = 150;
     constexpr int kTicks = 8;
     constexpr int kRestartAfter = 4;
-    QtTimer timer([](const std::string&) {});
+    QtEventLoop events;
+    QtTimer timer(events);
     QElapsedTimer clock;
     QEventLoop loop;
     std::vector<qint64> due;  // the earliest time of each tick, in ns since the clock started

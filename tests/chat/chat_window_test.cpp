@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "tests/session/console_harness.h"
-#include "tests/session/scripted_service.h"
+#include "tests/support/scripted_service.h"
 
 namespace tertulia {
 namespace {
@@ -21,8 +21,11 @@ const std::string kClose5 = "/tertulia.php?accion=dropclt&idempresa=acme&idsesio
 
 // Window behaviour that makes no request.
 struct ChatWindowTest : ::testing::Test {
-    ChatWindowTest()
-        : window(harness.console, harness.view.CreateChatView()), view(harness.Chat(0)) {}
+    static TfrmChatClt Make(ConsoleHarness& harness) {
+        ChatWindowParts parts = harness.view.Create();
+        return TfrmChatClt(0, harness.console, std::move(parts.view), std::move(parts.timer));
+    }
+    ChatWindowTest() : window(Make(harness)), view(harness.Chat(0)) {}
     ConsoleHarness harness{"http://127.0.0.1:9"};
     TfrmChatClt window;
     RecordingChatView& view;
@@ -183,7 +186,7 @@ TEST_F(OpenChatTest, CloseAndDeleteSavesClosesRemovesAndIsDestroyedAfterwards) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "Ana: hola\r\nYo: adios");
     std::filesystem::remove(file);
     EXPECT_EQ(TargetsAfterLogin(), std::vector<std::string>{kClose5});
-    EXPECT_TRUE(harness.console.ListBoxWImg1().empty());
+    EXPECT_TRUE(harness.Listed().empty());
     EXPECT_EQ(
         harness.log,
         (testing::EventLog{"chat confirm Desea Guardar una Copia de la Conversacion en un Archivo?",
@@ -214,7 +217,7 @@ TEST_F(OpenChatTest, CloseAndDeleteWithoutSavingOrWithARefusal) {
         window().sbCerraryBorrarClick();
         EXPECT_EQ(harness.saveDialog.runs, dialogs + (row.confirm ? 1 : 0)) << row.proves;
         EXPECT_EQ(server.Targets().back(), kClose5) << row.proves;
-        EXPECT_EQ(harness.console.ListBoxWImg1().empty(), row.removed) << row.proves;
+        EXPECT_EQ(harness.Listed().empty(), row.removed) << row.proves;
         if (!row.removed) {
             EXPECT_EQ(chat().errors.back(), row.reply) << row.proves;
         }
@@ -226,7 +229,7 @@ TEST_F(OpenChatTest, ATranscriptFileThatCannotBeWrittenStopsBeforeTheCloseReques
     harness.saveDialog.answer = "/nonexistent/dir/copia.txt";
     EXPECT_THROW(window().sbCerraryBorrarClick(), std::runtime_error);
     EXPECT_TRUE(TargetsAfterLogin().empty());
-    EXPECT_EQ(harness.console.ListBoxWImg1().size(), 1u);
+    EXPECT_EQ(harness.Listed().size(), 1u);
 }
 
 // Window messages are served while a modal box is open: what runs there runs to completion,
@@ -245,8 +248,8 @@ TEST_F(OpenChatTest, AWindowsPollDuringTheErrorBoxOfANewWindowsFirstPoll) {
     EXPECT_EQ(chat().transcript, "Ana: hola\r\nAna: sigo aqui");
     EXPECT_EQ(harness.Chat(1).errors, std::vector<std::string>{"ERROR sin permiso"});
     EXPECT_EQ(harness.ListedIds(), (std::vector<std::string>{"5=Ana", "7=Eva"}));
-    EXPECT_EQ(harness.console.ListBoxWImg1()[1].Objeto->Ventana->IdSesionClt, 7);
-    EXPECT_EQ(&harness.console.ListBoxWImg1()[1].Objeto->Ventana->View(), &harness.Chat(1));
+    EXPECT_EQ(harness.Listed()[1].window->IdSesionClt(), 7);
+    EXPECT_EQ(&harness.Listed()[1].window->View(), &harness.Chat(1));
     EXPECT_EQ(server.Targets().back(), kChat5);
     EXPECT_TRUE(harness.tmIdle.Enabled());
 }
@@ -268,7 +271,7 @@ TEST_F(OpenChatTest, AnotherWindowsCloseAndDeleteDuringAnErrorBoxOfANewOrSending
     EXPECT_EQ(harness.ListedIds(), (std::vector<std::string>{"7=Eva", "9=Luis"}));
     EXPECT_EQ(harness.view.listItems, (std::vector<std::string>{"Eva", "Luis"}));
     ASSERT_EQ(harness.view.chats.size(), 2u);
-    EXPECT_EQ(&harness.console.ListBoxWImg1()[0].Objeto->Ventana->View(), &harness.Chat(0));
+    EXPECT_EQ(&harness.Listed()[0].window->View(), &harness.Chat(0));
     EXPECT_EQ(harness.Chat(0).caption, "Conversacion con : Eva");
     EXPECT_TRUE(harness.tmIdle.Enabled());
 
@@ -285,7 +288,26 @@ TEST_F(OpenChatTest, AnotherWindowsCloseAndDeleteDuringAnErrorBoxOfANewOrSending
     EXPECT_EQ(luis.message, "");
     EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"9=Luis"});
     ASSERT_EQ(harness.view.chats.size(), 1u);
-    EXPECT_EQ(&harness.console.ListBoxWImg1()[0].Objeto->Ventana->View(), &luis);
+    EXPECT_EQ(&harness.Listed()[0].window->View(), &luis);
+}
+
+// A window closed from the error box of its own first poll was never listed: it is not listed
+// afterwards either, and it goes once the news poll has returned.
+TEST_F(OpenChatTest, a_window_closed_during_its_own_first_poll_is_never_listed) {
+    server.Reply("OK,5=Ana|7=Eva|");
+    server.Reply("ERROR sin permiso");  // the first poll of 7
+    server.Reply("OK");                 // 7's own close request, from that error box
+    harness.view.onChatCreated = [&](RecordingChatView& created) {
+        created.dialog.duringNext = [&created] { created.handlers->sbCerraryBorrarClick(); };
+    };
+    harness.console.tmIdleTimer();
+    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"5=Ana"});
+    EXPECT_EQ(harness.view.listItems, std::vector<std::string>{"Ana"});
+    EXPECT_TRUE(harness.tmIdle.Enabled());
+    ASSERT_EQ(harness.view.chats.size(), 2u) << "destroyed only after the poll returned";
+    harness.view.RunPosted();
+    ASSERT_EQ(harness.view.chats.size(), 1u);
+    EXPECT_EQ(&harness.Listed()[0].window->View(), &harness.Chat(0));
 }
 
 TEST_F(OpenChatTest, ANewsPollDuringTheConfirmationOfCloseAndDelete) {

@@ -13,27 +13,9 @@
 #include "http/md5.h"
 #include "service/company_setup.h"
 #include "service/service.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia::testing {
-
-// A directory of its own under the temporary directory, removed with everything in it.
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && base[0] ? base : "/tmp") + "/tertulia-svc-XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // The service running in this process on a free loopback port, over a fresh database that holds
 // the demo company, with a clock the test moves.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "http/http_client.h"
 #include "session/main_form.h"
 #include "tests/session/window_doubles.h"
 
@@ -16,18 +17,30 @@ struct ConsoleHarness {
                             ProgramStarter starter = StartProgram)
         : view(log),
           console(
-              view, tmIdle,
-              [this]() -> std::unique_ptr<SettingsStore> {
-                  if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
-                  return std::make_unique<MemorySettings>(settings);
+              ConsoleParts{
+                  .view = view,
+                  .dialogs = view,
+                  .rows = view,
+                  .chatWindows = view,
+                  .announcer = view,
+                  .loop = view,
+                  .tmIdle = tmIdle,
+                  .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
+                      if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
+                      return std::make_unique<MemorySettings>(settings);
+                  },
+                  .saveDialog = saveDialog,
+                  .http = http,
+                  .starter = std::move(starter),
               },
-              saveDialog, std::move(serviceUrl), std::move(programDirectory), std::move(starter)) {}
+              std::move(serviceUrl), std::move(programDirectory)) {}
 
     RecordingChatView& Chat(std::size_t index) { return *view.chats.at(index); }
-    std::vector<std::string> ListedIds() {
+    const std::vector<Conversation>& Listed() const { return console.Conversations().Items(); }
+    std::vector<std::string> ListedIds() const {
         std::vector<std::string> ids;
-        for (const auto& item : console.ListBoxWImg1()) {
-            ids.push_back(std::to_string(item.Objeto->IdSesionClt) + "=" + item.Texto);
+        for (const auto& item : Listed()) {
+            ids.push_back(std::to_string(item.IdSesionClt) + "=" + item.visitorName);
         }
         return ids;
     }
@@ -38,6 +51,7 @@ struct ConsoleHarness {
     std::map<std::string, std::string> settings;
     bool settingsOpen = true;
     ScriptedSaveDialog saveDialog;
+    HttpClient http;
     TfrmMain console;
 };
 

@@ -6,7 +6,9 @@
 #include "http/md5.h"
 #include "session/error_report.h"
 #include "tests/session/console_harness.h"
-#include "tests/session/scripted_service.h"
+#include "tests/support/scripted_service.h"
+#include "tests/support/table_rows.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
@@ -56,6 +58,88 @@ TEST_F(ConsoleTest, StartUpChecksForUpdatesOnceAtTheTopRight) {
     view.RunPosted();
     EXPECT_EQ(view.left, -1) << "a second showing does not move the window";
     EXPECT_EQ(server.Targets().size(), 1u);
+}
+
+// What the start-up makes of each outcome of the update check: the login panel, the transfer
+// panel left on screen, or the program's end.
+TEST(ConsoleStartUpTest, the_update_outcome_decides_the_panel) {
+    const std::string program = "#!/bin/sh\nexit 0\n";
+    struct Row {
+        const char* name;
+        std::string check;  // the update check's reply, or a whole raw reply
+        bool agree;
+        bool starts;
+        testing::EventLog log;
+        int quits;
+    };
+    const Row rows[] = {
+        {"up to date",
+         "ACTUALIZADA.",
+         true,
+         true,
+         {"panel pnTransfer", "repaint", "panel pnLogin"},
+         0},
+        {"a failed check shows its message before the login panel",
+         "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
+         true,
+         true,
+         {"panel pnTransfer", "repaint", "error ERROR : \nHTTP/1.1 500 Internal Server Error",
+          "panel pnLogin"},
+         0},
+        {"declined",
+         "DESACTUALIZADA.AB,http://127.0.0.1:9/x",
+         false,
+         true,
+         {"panel pnTransfer", "repaint",
+          "confirm Hay una Actualizacion Disponible desea Actualizar?"},
+         0},
+        {"a digest mismatch leaves the transfer panel",
+         "DESACTUALIZADA.AB,",
+         true,
+         true,
+         {"panel pnTransfer", "repaint",
+          "confirm Hay una Actualizacion Disponible desea Actualizar?",
+          "error El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo"},
+         0},
+        {"a program that does not start leaves the transfer panel",
+         "DESACTUALIZADA." + Md5TextOfString(program) + ",",
+         true,
+         false,
+         {"panel pnTransfer", "repaint",
+          "confirm Hay una Actualizacion Disponible desea Actualizar?",
+          "warning Error: No se pudo ejecutar la aplicaci\xF3n"},
+         0},
+        {"a started program ends this one",
+         "DESACTUALIZADA." + Md5TextOfString(program) + ",",
+         true,
+         true,
+         {"panel pnTransfer", "repaint",
+          "confirm Hay una Actualizacion Disponible desea Actualizar?"},
+         1},
+    };
+    testing::TemporaryDirectory tmp;
+    const char* saved = std::getenv("TMPDIR");
+    const std::string restore = saved ? saved : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    testing::ForEachRow(rows, [&](const Row& row) {
+        ScriptedService server;
+        const bool outdated = row.check.starts_with("DESACTUALIZADA");
+        if (row.check.starts_with("HTTP/")) {
+            server.ReplyRaw(row.check);
+        } else {
+            // The download address is the scripted server's own.
+            server.Reply(outdated ? row.check + server.Url() + "/x" : row.check);
+        }
+        if (outdated && row.agree) server.Reply(program);
+        ConsoleHarness harness(server.Url(), "/nonexistent",
+                               [&row](const std::string&) { return row.starts; });
+        harness.view.confirmAnswer = row.agree;
+        harness.console.FormShow();
+        harness.view.RunPosted();
+        EXPECT_EQ(harness.log, row.log);
+        EXPECT_EQ(harness.view.quits, row.quits);
+    });
+    saved ? ::setenv("TMPDIR", restore.c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 TEST(ConsoleCreationTest, ReadsTheCompanyCodeAndStoresItAtTheEnd) {
@@ -143,7 +227,7 @@ TEST_F(ConsoleTest, ANewsListOpensEachNewConversationInOrderAndReportsABadId) {
     EXPECT_EQ(view.panel, Panel::pnChat);
     ASSERT_EQ(view.chats.size(), 2u);
     EXPECT_EQ(harness.Chat(0).transcript, "Ana: hola");
-    EXPECT_EQ(harness.console.ListBoxWImg1()[1].Objeto->Ventana->IdSesionClt, 7);
+    EXPECT_EQ(harness.Listed()[1].window->IdSesionClt(), 7);
     const testing::EventLog opening(log.begin() + 5, log.begin() + 9);
     EXPECT_EQ(opening, (testing::EventLog{"chat show Conversacion con : Ana", "sound", "sound",
                                           "list add Ana"}));

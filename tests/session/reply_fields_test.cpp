@@ -82,21 +82,26 @@ TEST(ExtraerCampoTest, TakesFieldsOneByOneIncludingEmptyOnes) {
     EXPECT_EQ(text, "");
 }
 
-ConversationItem Item(std::string name, std::int32_t id) {
-    return {std::move(name), std::make_unique<TInfoItem>(TInfoItem{id, nullptr})};
-}
+// Rows that only count.
+struct CountedRows : ConversationRows {
+    void AddRow(const std::string&) override { ++rows; }
+    void RemoveRow(int) override { --rows; }
+    int SelectedRow() const override { return -1; }
+    int rows = 0;
+};
 
 TEST(BuscarItemTest, FindsTheFirstItemCarryingTheId) {
-    ConversationList list;
+    CountedRows rows;
+    ConversationList list(rows);
     EXPECT_EQ(BuscarItem(list, 5), -1);
 
-    list.push_back({"sin entrada", nullptr});
-    list.push_back(Item("Ana", 5));
-    list.push_back(Item("Eva", 7));
-    list.push_back(Item("Ana otra vez", 5));
-    EXPECT_EQ(BuscarItem(list, 5), 1);
-    EXPECT_EQ(BuscarItem(list, 7), 2);
-    EXPECT_EQ(BuscarItem(list, 0), -1);  // the item without an entry is skipped
+    list.Add({5, "Ana", nullptr});
+    list.Add({7, "Eva", nullptr});
+    list.Add({5, "Ana otra vez", nullptr});
+    EXPECT_EQ(rows.rows, 3);
+    EXPECT_EQ(BuscarItem(list, 5), 0);
+    EXPECT_EQ(BuscarItem(list, 7), 1);
+    EXPECT_EQ(BuscarItem(list, 0), -1);
     EXPECT_EQ(BuscarItem(list, -5), -1);
 }
 

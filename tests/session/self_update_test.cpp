@@ -1,3 +1,5 @@
+#include "session/self_update.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,18 +7,18 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "http/http_client.h"
 #include "http/md5.h"
-#include "tests/session/console_harness.h"
-#include "tests/session/scripted_service.h"
+#include "tests/session/window_doubles.h"
+#include "tests/support/scripted_service.h"
+#include "tests/support/table_rows.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ConsoleHarness;
 using testing::ScriptedService;
 
 const std::string kProgram = "#!/bin/sh\nexit 0\n";
@@ -27,62 +29,59 @@ std::vector<fs::path> FilesIn(const fs::path& directory) {
     return files;
 }
 
-// The start-up's update check with temporary files in a directory of the test's own and a
-// starter that records what it is asked to start.
+mode_t ModeOf(const fs::path& file) {
+    struct stat info {};
+    ::stat(file.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+// The update check on its own: the program's HTTP client against the scripted server, recording
+// dialogs, temporary files in a directory of the test's own and a starter that records what it
+// is asked to start.
 struct SelfUpdateTest : ::testing::Test {
     SelfUpdateTest() {
-        fs::remove_all(tmp);
-        fs::create_directories(tmp);
         const char* saved = std::getenv("TMPDIR");
         if (saved) savedTmp = saved;
         ::setenv("TMPDIR", tmp.c_str(), 1);
-        harness.console.FormCreate();
     }
     ~SelfUpdateTest() override {
         savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
-        fs::remove_all(tmp);
     }
     // The check announces `digest` and the download gives `program`.
     void Offer(const std::string& digest, const std::string& program) {
         server.Reply("DESACTUALIZADA." + digest + "," + server.Url() + "/gl/tertulia-2.bin");
         server.Reply(program);
     }
-    void StartUp() {
-        harness.console.FormShow();
-        harness.view.RunPosted();
-    }
-    bool Start(const std::string& fileName) {
-        struct stat info {};
-        ::stat(fileName.c_str(), &info);
-        startedModes.push_back(info.st_mode & 07777);
-        started.push_back(fileName);
-        return startSucceeds;
-    }
+    UpdateOutcome Check() { return VerificarActualizacion(http, dialogs, starter, server.Url()); }
 
-    const fs::path tmp = fs::absolute("self-update-test-" + std::to_string(::getpid()));
+    testing::TemporaryDirectory directory;
+    const fs::path tmp = directory.path();
     std::optional<std::string> savedTmp;
     ScriptedService server;
+    HttpClient http;
+    testing::EventLog log;
+    testing::RecordingConsoleView dialogs{log};
     std::vector<std::string> started;
     std::vector<mode_t> startedModes;
     bool startSucceeds = true;
-    ConsoleHarness harness{server.Url(), "/nonexistent",
-                           [this](const std::string& name) { return Start(name); }};
-    testing::EventLog& log = harness.log;
+    ProgramStarter starter = [this](const std::string& name) {
+        startedModes.push_back(ModeOf(name));
+        started.push_back(name);
+        return startSucceeds;
+    };
 };
 
-TEST_F(SelfUpdateTest, AVerifiedDownloadIsMadeExecutableStartedAndEndsTheProgram) {
+TEST_F(SelfUpdateTest, a_verified_download_is_made_executable_and_started) {
     Offer(Md5TextOfString(kProgram), kProgram);
     // While the download runs, the file is the owner's alone and not executable.
     std::vector<mode_t> modesDuringDownload;
-    harness.view.onStatus = [&] {
-        for (const auto& file : FilesIn(tmp)) {
-            struct stat info {};
-            ::stat(file.c_str(), &info);
-            modesDuringDownload.push_back(info.st_mode & 07777);
-        }
+    http.OnWork = [&](TWorkMode, std::int32_t) {
+        for (const auto& file : FilesIn(tmp)) modesDuringDownload.push_back(ModeOf(file));
     };
-    StartUp();
-    EXPECT_EQ(server.Targets()[1], "/gl/tertulia-2.bin");
+    EXPECT_EQ(Check(), UpdateOutcome::Started);
+    EXPECT_EQ(server.Targets(),
+              (std::vector<std::string>{"/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1",
+                                        "/gl/tertulia-2.bin"}));
     EXPECT_FALSE(modesDuringDownload.empty());
     for (const mode_t mode : modesDuringDownload) EXPECT_EQ(mode, 0600u);
     ASSERT_EQ(started.size(), 1u);
@@ -90,127 +89,110 @@ TEST_F(SelfUpdateTest, AVerifiedDownloadIsMadeExecutableStartedAndEndsTheProgram
     EXPECT_TRUE(started[0].ends_with(".exe")) << started[0];
     EXPECT_EQ(startedModes[0], 0700u);
     EXPECT_EQ(FilesIn(tmp), std::vector<fs::path>{started[0]});
-    EXPECT_EQ(harness.view.quits, 1);
-    EXPECT_EQ(log,
-              (testing::EventLog{"panel pnTransfer", "repaint",
-                                 "confirm Hay una Actualizacion Disponible desea Actualizar?"}));
+    EXPECT_EQ(log, testing::EventLog{"confirm Hay una Actualizacion Disponible desea Actualizar?"});
 }
 
-TEST_F(SelfUpdateTest, ADigestMismatchDeletesTheDownloadAndStartsNothing) {
-    // Only the letter case differs: still a mismatch.
+TEST_F(SelfUpdateTest, a_digest_differing_only_in_letter_case_deletes_the_download) {
     std::string lower = Md5TextOfString(kProgram);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     ASSERT_NE(lower, Md5TextOfString(kProgram));
     Offer(lower, kProgram);
-    StartUp();
+    EXPECT_EQ(Check(), UpdateOutcome::BadDownload);
     EXPECT_TRUE(started.empty());
     EXPECT_TRUE(FilesIn(tmp).empty());
     EXPECT_EQ(log.back(),
               "error El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
-    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
 }
 
-TEST_F(SelfUpdateTest, ADigestThatCannotBeComputedNeverMatchesAnEmptyOne) {
+TEST_F(SelfUpdateTest, a_digest_that_cannot_be_computed_never_matches_an_empty_one) {
     Offer("", kProgram);
     // When the transfer ends, the download's name is taken by something that cannot be read.
-    harness.view.onStatus = [&] {
-        if (harness.view.status != "Ok") return;
+    http.OnWorkEnd = [&](TWorkMode) {
         for (const auto& file : FilesIn(tmp)) {
             fs::remove(file);
             fs::create_directory(file);
         }
     };
-    StartUp();
+    EXPECT_EQ(Check(), UpdateOutcome::BadDownload);
     EXPECT_TRUE(started.empty());
     EXPECT_EQ(log.back(),
               "error El Archivo de Actualizacion no se Descargo Adecuadamente Intente de Nuevo");
-    EXPECT_EQ(harness.view.quits, 0);
 }
 
-TEST_F(SelfUpdateTest, AProgramThatCannotBeStartedIsDeletedWithAWarning) {
+TEST_F(SelfUpdateTest, a_program_that_cannot_be_started_is_deleted_with_a_warning) {
     startSucceeds = false;
     Offer(Md5TextOfString(kProgram), kProgram);
-    StartUp();
+    EXPECT_EQ(Check(), UpdateOutcome::NotStarted);
     EXPECT_EQ(started.size(), 1u);
     EXPECT_TRUE(FilesIn(tmp).empty());
     EXPECT_EQ(log.back(), "warning Error: No se pudo ejecutar la aplicaci\xF3n");
-    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
-    EXPECT_EQ(harness.view.quits, 0);
 }
 
-TEST_F(SelfUpdateTest, AFailedMoveStartsNothingAndKeepsTheDownload) {
+TEST_F(SelfUpdateTest, a_failed_move_starts_nothing_and_keeps_the_download) {
     Offer(Md5TextOfString(kProgram), kProgram);
     // Something else already holds the ".exe" name while the download runs.
     fs::path occupied;
     fs::perms occupiedMode{};
-    harness.view.onStatus = [&] {
+    http.OnWork = [&](TWorkMode, std::int32_t) {
         if (!occupied.empty()) return;
         for (const auto& file : FilesIn(tmp)) occupied = file.string() + ".exe";
         fs::create_directories(occupied / "inside");
         occupiedMode = fs::status(occupied).permissions();
     };
-    StartUp();
+    EXPECT_EQ(Check(), UpdateOutcome::NotStarted);
     EXPECT_TRUE(started.empty()) << "never what stands under the name of the program";
     EXPECT_EQ(log.back(), "warning Error: No se pudo ejecutar la aplicaci\xF3n");
-    EXPECT_EQ(harness.view.quits, 0);
-    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
     EXPECT_EQ(FilesIn(tmp).size(), 2u) << "the download under its temporary name stays";
     EXPECT_TRUE(fs::exists(occupied / "inside"));
     EXPECT_EQ(fs::status(occupied).permissions(), occupiedMode);
 }
 
-TEST_F(SelfUpdateTest, OutcomesThatEndWithoutADownload) {
+TEST_F(SelfUpdateTest, outcomes_without_a_download) {
     struct Row {
-        const char* proves;
-        std::function<void()> script;
+        const char* name;
+        std::string reply;
         bool agree;
-        std::string lastEvent;
-        Panel panel;
+        UpdateOutcome outcome;
+        testing::EventLog dialogs;
     };
     const Row rows[] = {
-        {"up to date", [&] { server.Reply("ACTUALIZADA."); }, true, "panel pnLogin",
-         Panel::pnLogin},
-        {"an empty reply is up to date", [&] { server.Reply(""); }, true, "panel pnLogin",
-         Panel::pnLogin},
-        {"declined", [&] { server.Reply("DESACTUALIZADA.AB,http://127.0.0.1:9/x"); }, false,
-         "confirm Hay una Actualizacion Disponible desea Actualizar?", Panel::pnTransfer},
+        {"up to date", "ACTUALIZADA.", true, UpdateOutcome::UpToDate, {}},
+        {"an empty reply is up to date", "", true, UpdateOutcome::UpToDate, {}},
+        {"declined",
+         "DESACTUALIZADA.AB,http://127.0.0.1:9/x",
+         false,
+         UpdateOutcome::Declined,
+         {"confirm Hay una Actualizacion Disponible desea Actualizar?"}},
+        {"a failed check",
+         "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
+         true,
+         UpdateOutcome::CheckFailed,
+         {"error ERROR : \nHTTP/1.1 500 Internal Server Error"}},
     };
-    for (const Row& row : rows) {
-        ConsoleHarness fresh(server.Url());
-        row.script();
-        fresh.view.confirmAnswer = row.agree;
-        fresh.console.FormShow();
-        fresh.view.RunPosted();
-        EXPECT_EQ(fresh.log.back(), row.lastEvent) << row.proves;
-        EXPECT_EQ(fresh.view.panel, row.panel) << row.proves;
-        EXPECT_TRUE(FilesIn(tmp).empty()) << row.proves;
-    }
+    testing::ForEachRow(rows, [&](const Row& row) {
+        log.clear();
+        row.reply.starts_with("HTTP/") ? server.ReplyRaw(row.reply) : server.Reply(row.reply);
+        dialogs.confirmAnswer = row.agree;
+        EXPECT_EQ(Check(), row.outcome);
+        EXPECT_EQ(log, row.dialogs);
+        EXPECT_TRUE(FilesIn(tmp).empty());
+    });
 }
 
-TEST_F(SelfUpdateTest, AFailedCheckShowsItsMessageBeforeTheLoginPanel) {
-    server.ReplyRaw("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
-    StartUp();
-    EXPECT_EQ(log, (testing::EventLog{"panel pnTransfer", "repaint",
-                                      "error ERROR : \nHTTP/1.1 500 Internal Server Error",
-                                      "panel pnLogin"}));
-}
-
-TEST_F(SelfUpdateTest, AFailedDownloadKeepsWhatArrivedAndTheTransferPanel) {
+TEST_F(SelfUpdateTest, a_failed_download_keeps_what_arrived) {
     server.Reply("DESACTUALIZADA.AB," + server.Url() + "/x");
     server.ReplyRaw("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-    StartUp();
+    EXPECT_EQ(Check(), UpdateOutcome::BadDownload);
     EXPECT_EQ(log.back(), "error ERROR : \nHTTP/1.1 404 Not Found");
-    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
     EXPECT_EQ(FilesIn(tmp).size(), 1u);
 }
 
-TEST_F(SelfUpdateTest, NoTemporaryFileMeansAnErrorAndNoDownload) {
+TEST_F(SelfUpdateTest, no_temporary_file_means_an_error_and_no_download) {
     ::setenv("TMPDIR", (tmp / "missing").c_str(), 1);
     server.Reply("DESACTUALIZADA.AB," + server.Url() + "/x");
-    StartUp();
+    EXPECT_EQ(Check(), UpdateOutcome::BadDownload);
     EXPECT_EQ(log.back(), "error ERROR : \nError al crear archivo temporal");
     EXPECT_EQ(server.Targets().size(), 1u);
-    EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 #include <thread>
 
 #include "tests/session/console_harness.h"
-#include "tests/session/service_process.h"
+#include "tests/support/service_process.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
@@ -91,7 +92,7 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
     const std::string shown = chat.transcript;
     chat.handlers->sbCerraryBorrarClick();
     EXPECT_EQ(ReadAll(copy), shown);
-    EXPECT_TRUE(harness.console.ListBoxWImg1().empty());
+    EXPECT_TRUE(harness.Listed().empty());
     EXPECT_TRUE(harness.view.listItems.empty());
     EXPECT_EQ(harness.view.chats.size(), 1u) << "destroyed only after the handler returned";
     harness.view.RunPosted();
@@ -101,15 +102,17 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
 }
 
 TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
-    const fs::path work = fs::absolute(fs::path("self-update-" + std::to_string(::getpid())));
-    fs::remove_all(work);
+    testing::TemporaryDirectory directory;
+    const fs::path work = directory.path();
     fs::create_directories(work / "tmp");
     const fs::path marker = work / "started";
     const fs::path update = work / "new-console";
-    std::ofstream(update) << "#!/bin/sh\necho \"$0\" > '" << marker.string() << "'\n";
+    // The marker appears whole or not at all: it is written under another name and renamed.
+    std::ofstream(update) << "#!/bin/sh\necho \"$0\" > '" << marker.string() << ".part' && mv '"
+                          << marker.string() << ".part' '" << marker.string() << "'\n";
 
-    ServiceProcess service(TERTULIA_SERVICE_BINARY,
-                           "--update-file '" + update.string() + "' --update-version 1.2");
+    ServiceProcess service(TERTULIA_SERVICE_BINARY, {.database = "", .arguments = {"--update-file", update.string(),
+                                                                   "--update-version", "1.2"}});
     const char* savedTmp = std::getenv("TMPDIR");
     const std::string restoreTmp = savedTmp ? savedTmp : "";
     ::setenv("TMPDIR", (work / "tmp").c_str(), 1);
@@ -122,7 +125,7 @@ TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
     savedTmp ? ::setenv("TMPDIR", restoreTmp.c_str(), 1) : ::unsetenv("TMPDIR");
     EXPECT_EQ(harness.view.quits, 1);
     EXPECT_EQ(harness.view.panel, Panel::pnTransfer);
-    for (int tries = 0; tries < 500 && !fs::exists(marker); ++tries) {
+    for (int tries = 0; tries < 3000 && !fs::exists(marker); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(fs::exists(marker));
@@ -132,7 +135,6 @@ TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
     const fs::path program = started.substr(0, started.size() - 1);
     EXPECT_EQ(ReadAll(program), ReadAll(update));
     EXPECT_EQ(fs::status(program).permissions(), fs::perms::owner_all);
-    fs::remove_all(work);
 }
 
 }  // namespace

@@ -9,7 +9,15 @@
 #include <vector>
 
 #include "chat/chat_view.h"
+#include "chat/chat_window_factory.h"
 #include "session/console_view.h"
+#include "session/conversation_announcer.h"
+#include "session/conversation_rows.h"
+#include "session/dialogs.h"
+#include "session/event_loop.h"
+#include "session/save_dialog.h"
+#include "session/settings_store.h"
+#include "widgets/timer.h"
 
 namespace tertulia::testing {
 
@@ -48,10 +56,18 @@ class RecordingTimer : public Timer {
 
 class RecordingChatView;
 
-class RecordingConsoleView : public ConsoleView {
+// The console window with the desktop around it: its dialogs, its list rows, the conversation
+// windows it makes, the announcer and the event loop, all recorded in one log.
+class RecordingConsoleView : public ConsoleView,
+                             public Dialogs,
+                             public ConversationRows,
+                             public ChatWindowFactory,
+                             public ConversationAnnouncer,
+                             public EventLoop {
   public:
     explicit RecordingConsoleView(EventLog& log) : log_(log) {}
 
+    void SetHandlers(ConsoleHandlers* newHandlers) override { handlers = newHandlers; }
     void ShowPanel(Panel shown) override {
         panel = shown;
         log_.push_back(std::string("panel ") + PanelName(shown));
@@ -64,8 +80,10 @@ class RecordingConsoleView : public ConsoleView {
         statusHistory.push_back(text);
         if (onStatus) onStatus();
     }
-    void SetGaugeMax(std::int32_t max) override { gaugeMax = max; }
-    void SetGaugeProgress(std::int32_t progress) override { gaugeProgress = progress; }
+    void SetGauge(std::int32_t max, std::int32_t progress) override {
+        gaugeMax = max;
+        gaugeProgress = progress;
+    }
     void ShowError(const std::string& text) override {
         log_.push_back("error " + text);
         errors.push_back(text);
@@ -90,18 +108,22 @@ class RecordingConsoleView : public ConsoleView {
     }
     void RepaintAndProcessMessages() override { log_.push_back("repaint"); }
     void Post(std::function<void()> message) override { posted.push_back(std::move(message)); }
-    std::unique_ptr<ChatView> CreateChatView() override;
-    void AddListItem(const std::string& text) override {
+    ChatWindowParts Create() override;
+    void AddRow(const std::string& text) override {
         log_.push_back("list add " + text);
         listItems.push_back(text);
     }
-    void RemoveListItem(int index) override {
+    void RemoveRow(int index) override {
         log_.push_back("list remove " + listItems.at(static_cast<std::size_t>(index)));
         listItems.erase(listItems.begin() + index);
     }
-    int SelectedIndex() const override { return selected; }
-    void LoadSound(const std::string& fileName) override;
-    void PlaySound() override;
+    int SelectedRow() const override { return selected; }
+    void LoadSound(const std::string& fileName) override { loadedSound = fileName; }
+    // The sound, played twice.
+    void ConversationOpened(std::int32_t, const std::string&) override {
+        PlaySound();
+        PlaySound();
+    }
     void ReportApplicationError(const std::string& text) override {
         applicationErrors.push_back(text);
     }
@@ -117,6 +139,7 @@ class RecordingConsoleView : public ConsoleView {
     }
     static const char* PanelName(Panel shown);
 
+    ConsoleHandlers* handlers = nullptr;
     std::optional<Panel> panel;
     std::string companyCode;
     std::string password;
@@ -142,13 +165,17 @@ class RecordingConsoleView : public ConsoleView {
     std::function<void(RecordingChatView&)> onChatCreated;
 
   private:
+    void PlaySound();
+
     EventLog& log_;
 };
 
 class RecordingChatView : public ChatView {
   public:
-    RecordingChatView(EventLog& log, std::vector<RecordingChatView*>& registry)
-        : log_(log), registry_(registry) {
+    // `pollTimer` is the window's own timer, made with the view.
+    RecordingChatView(EventLog& log, std::vector<RecordingChatView*>& registry,
+                      RecordingTimer& pollTimer)
+        : timer(pollTimer), log_(log), registry_(registry) {
         registry_.push_back(this);
     }
     ~RecordingChatView() override {
@@ -196,8 +223,6 @@ class RecordingChatView : public ChatView {
         dialog.Run();
         return confirmAnswer;
     }
-    Timer& PollTimer() override { return timer; }
-
     // Takes the keyboard focus away from this window, as when another window is active.
     void LoseFocus() {
         messageFocus = false;
@@ -216,21 +241,18 @@ class RecordingChatView : public ChatView {
     std::vector<std::string> errors;
     bool confirmAnswer = false;
     DialogHook dialog;
-    RecordingTimer timer;
+    RecordingTimer& timer;
 
   private:
     EventLog& log_;
     std::vector<RecordingChatView*>& registry_;
 };
 
-inline std::unique_ptr<ChatView> RecordingConsoleView::CreateChatView() {
-    auto chat = std::make_unique<RecordingChatView>(log_, chats);
+inline ChatWindowParts RecordingConsoleView::Create() {
+    auto timer = std::make_unique<RecordingTimer>();
+    auto chat = std::make_unique<RecordingChatView>(log_, chats, *timer);
     if (onChatCreated) onChatCreated(*chat);
-    return chat;
-}
-
-inline void RecordingConsoleView::LoadSound(const std::string& fileName) {
-    loadedSound = fileName;
+    return {std::move(chat), std::move(timer)};
 }
 
 inline void RecordingConsoleView::PlaySound() {

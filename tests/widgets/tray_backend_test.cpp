@@ -109,41 +109,5 @@ TEST_F(TrayBackendTest, StartMinimizedAsksNotToShowTheConsole) {
     EXPECT_FALSE(backend.ShowMainForm());
 }
 
-TEST(ConsoleTrayMenuTest, HoldsOpenSeparatorAndCloseWithOpenAsBoldDefault) {
-    Log log;
-    auto menu =
-        MakeConsoleTrayMenu([&] { log.push_back("abrir"); }, [&] { log.push_back("cerrar"); });
-    const QList<QAction*> actions = menu->Menu().actions();
-    ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->text(), QStringLiteral("Abrir Tertulia"));
-    EXPECT_TRUE(actions[0]->font().bold());
-    EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), QStringLiteral("Cerrar"));
-    EXPECT_FALSE(actions[2]->font().bold());
-    EXPECT_EQ(menu->ItemCount(), 3);
-    EXPECT_TRUE(menu->ItemIsDefault(0));
-    EXPECT_FALSE(menu->ItemIsDefault(2));
-
-    menu->ClickItem(0);
-    menu->ClickItem(2);
-    EXPECT_EQ(log, (Log{"abrir", "cerrar"}));
-}
-
-TEST(ConsoleTrayMenuTest, DoubleClickRunsTheDefaultItemWhenLeftPopupIsOff) {
-    QWidget window;
-    QtTrayIcon trayIcon(&window);
-    int opened = 0;
-    auto menu = MakeConsoleTrayMenu([&] { ++opened; }, [] {});
-    TTrayIcon& tray = trayIcon.Tray();
-    tray.SetIcon(MakeIcon(TrayIconPixmap()));
-    tray.SetPopupMenu(menu.get());
-    tray.Loaded();
-    trayIcon.Backend().Activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_EQ(opened, 1);
-    tray.SetLeftPopup(true);
-    trayIcon.Backend().Activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_EQ(opened, 1);
-}
-
 }  // namespace
 }  // namespace tertulia

@@ -33,14 +33,15 @@ class RecordingNotifyArea : public NotifyAreaService {
     Log& log_;
 };
 
-class FakeTimer : public CycleTimer {
+class FakeTimer : public Timer {
   public:
+    void SetHandler(std::function<void()> value) override { tick = std::move(value); }
+    void SetInterval(int value) override { interval = value; }
     void SetEnabled(bool value) override { enabled = value; }
-    void SetInterval(std::uint32_t value) override { interval = value; }
-    void SetOnTimer(std::function<void()> value) override { tick = std::move(value); }
+    bool Enabled() const override { return enabled; }
 
     bool enabled = true;
-    std::uint32_t interval = 99;
+    int interval = 99;
     std::function<void()> tick;
 };
 
@@ -66,7 +67,7 @@ class FakeDesktop : public TrayDesktop {
         log_.push_back("deallocate " + std::to_string(window));
         hiddenProcedure = nullptr;
     }
-    std::unique_ptr<CycleTimer> CreateTimer() override {
+    std::unique_ptr<Timer> CreateTimer() override {
         auto created = std::make_unique<FakeTimer>();
         timer = created.get();
         return created;
@@ -488,7 +489,7 @@ TEST_F(TrayIconTest, CyclingStepsThroughTheIconList) {
     tray->SetCycleIcons(true);
     ASSERT_NE(desktop.timer, nullptr);
     EXPECT_TRUE(desktop.timer->enabled);
-    EXPECT_EQ(desktop.timer->interval, 250u);
+    EXPECT_EQ(desktop.timer->interval, 250);
 
     std::vector<int> next;
     tray->OnCycle = [&](TTrayIcon& sender, int nextIndex) {

@@ -39,13 +39,4 @@ void QtPopupMenu::Popup(int x, int y) {
     menu_->exec(QPoint(x, y));
 }
 
-std::unique_ptr<QtPopupMenu> MakeConsoleTrayMenu(std::function<void()> abrirTertulia,
-                                                 std::function<void()> cerrar) {
-    auto menu = std::make_unique<QtPopupMenu>();
-    menu->AddItem(QStringLiteral("Abrir Tertulia"), true, std::move(abrirTertulia));
-    menu->AddSeparator();
-    menu->AddItem(QStringLiteral("Cerrar"), false, std::move(cerrar));
-    return menu;
-}
-
 }  // namespace tertulia

@@ -47,8 +47,4 @@ class QtPopupMenu : public TrayPopupMenu {
     const TTrayIcon* popupComponent_ = nullptr;
 };
 
-// The console's tray menu: "Abrir Tertulia" (the default item), a separator, "Cerrar".
-std::unique_ptr<QtPopupMenu> MakeConsoleTrayMenu(std::function<void()> abrirTertulia,
-                                                 std::function<void()> cerrar);
-
 }  // namespace tertulia

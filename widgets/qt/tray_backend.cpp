@@ -6,9 +6,6 @@
 #include <QGuiApplication>
 #include <QTimer>
 
-#include <algorithm>
-#include <limits>
-
 #include "widgets/qt/icon_picture.h"
 #include "widgets/qt/windows_1252.h"
 
@@ -19,31 +16,32 @@ namespace {
 // Window messages registered by name get numbers from this range.
 constexpr unsigned kFirstRegisteredMessage = 0xC000;
 
-class QtCycleTimer : public CycleTimer {
+// The icon's cycling timer.
+class QtCycleTimer : public Timer {
   public:
     QtCycleTimer() { timer_.setSingleShot(false); }
 
+    void SetHandler(std::function<void()> handler) override {
+        QObject::disconnect(&timer_, nullptr, nullptr, nullptr);
+        QObject::connect(&timer_, &QTimer::timeout, [handler = std::move(handler)] {
+            if (handler) handler();
+        });
+    }
+    void SetInterval(int milliseconds) override {
+        interval_ = milliseconds;
+        Apply();
+    }
     void SetEnabled(bool enabled) override {
         enabled_ = enabled;
         Apply();
     }
-    void SetInterval(std::uint32_t milliseconds) override {
-        interval_ = milliseconds;
-        Apply();
-    }
-    void SetOnTimer(std::function<void()> tick) override {
-        QObject::disconnect(&timer_, nullptr, nullptr, nullptr);
-        QObject::connect(&timer_, &QTimer::timeout, [tick = std::move(tick)] {
-            if (tick) tick();
-        });
-    }
+    bool Enabled() const override { return enabled_; }
 
   private:
     // A timer with no interval never ticks.
     void Apply() {
         if (enabled_ && interval_ > 0) {
-            timer_.start(static_cast<int>(
-                std::min<std::uint32_t>(interval_, std::numeric_limits<int>::max())));
+            timer_.start(interval_);
         } else {
             timer_.stop();
         }
@@ -51,7 +49,7 @@ class QtCycleTimer : public CycleTimer {
 
     QTimer timer_;
     bool enabled_ = false;
-    std::uint32_t interval_ = 0;
+    int interval_ = 0;
 };
 
 }  // namespace
@@ -128,7 +126,7 @@ void QtTrayBackend::DeallocateHiddenWindow(WindowHandle) {
     hiddenProcedure_ = nullptr;
 }
 
-std::unique_ptr<CycleTimer> QtTrayBackend::CreateTimer() {
+std::unique_ptr<Timer> QtTrayBackend::CreateTimer() {
     return std::make_unique<QtCycleTimer>();
 }
 

@@ -36,7 +36,7 @@ class QtTrayBackend : public QObject,
     unsigned RegisterWindowMessage(const std::string& name) override;
     WindowHandle AllocateHiddenWindow(WindowProcedure procedure) override;
     void DeallocateHiddenWindow(WindowHandle window) override;
-    std::unique_ptr<CycleTimer> CreateTimer() override;
+    std::unique_ptr<Timer> CreateTimer() override;
     WindowProcedure ReplaceAppWindowProcedure(WindowProcedure procedure) override;
     bool HasOwner() const override { return window_ != nullptr; }
     WindowProcedure ReplaceOwnerWindowProcedure(WindowProcedure procedure) override;

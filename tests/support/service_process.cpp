@@ -1,4 +1,4 @@
-#include "tests/session/service_process.h"
+#include "tests/support/service_process.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -51,34 +51,50 @@ PostReply Parse(const std::string& reply) {
 
 }  // namespace
 
-ServiceProcess::ServiceProcess(const std::string& binary, const std::string& extraArguments) {
-    char pattern[] = "/tmp/tertulia-service-test-XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a directory");
-    directory_ = pattern;
-    const std::string portFile = directory_ + "/out";
-    // The shell writes the service's output where the test can read the chosen port.
-    const std::string command = "exec '" + binary + "' --listen 127.0.0.1:0 --db '" + directory_ +
-                                "/service.db' --demo " + extraArguments + " > '" + portFile + "' 2>&1";
-    std::vector<char*> argv = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
-                               const_cast<char*>(command.c_str()), nullptr};
+ServiceProcess::ServiceProcess(const std::string& binary, Options options) {
+    std::string database = options.database;
+    if (database.empty()) {
+        char pattern[] = "/tmp/tertulia-service-test-XXXXXX";
+        if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a directory");
+        directory_ = pattern;
+        database = directory_ + "/service.db";
+    }
+    std::vector<std::string> arguments = {binary, "--listen", "127.0.0.1:0", "--db", database,
+                                         "--demo"};
+    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    // Its output comes through a pipe, so that the address is read only once its line is whole.
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
     pid_t pid = 0;
-    if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) {
-        throw std::runtime_error("cannot start the service");
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    if (spawned != 0) {
+        ::close(pipeEnds[0]);
+        throw std::runtime_error("cannot start " + binary);
     }
     pid_ = pid;
-    for (int tries = 0; tries < 500 && port_ == 0; ++tries) {
-        if (FILE* out = std::fopen(portFile.c_str(), "r")) {
-            char line[512];
-            while (std::fgets(line, sizeof line, out)) {
-                const std::string text = line;
-                const auto at = text.find("http://127.0.0.1:");
-                if (at != std::string::npos) port_ = std::stoi(text.substr(at + 17));
-            }
-            std::fclose(out);
-        }
-        if (port_ == 0) ::usleep(10000);
+
+    const std::string marker = "http://127.0.0.1:";
+    char buffer[512];
+    while (output_.find(marker) == std::string::npos ||
+           output_.find('\n', output_.find(marker)) == std::string::npos) {
+        const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
+        if (count <= 0) break;
+        output_.append(buffer, static_cast<std::size_t>(count));
     }
-    if (port_ == 0) throw std::runtime_error("the service did not start");
+    ::close(pipeEnds[0]);
+    const std::size_t at = output_.find(marker);
+    if (at == std::string::npos) throw std::runtime_error("the service did not start: " + output_);
+    port_ = std::stoi(output_.substr(at + marker.size()));
     url_ = "http://127.0.0.1:" + std::to_string(port_);
 }
 
@@ -87,8 +103,17 @@ ServiceProcess::~ServiceProcess() {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
+    if (!directory_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+}
+
+void ServiceProcess::Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
 PostReply PostForm(int port, const std::string& path, const std::string& form) {

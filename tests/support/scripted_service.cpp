@@ -1,4 +1,4 @@
-#include "tests/session/scripted_service.h"
+#include "tests/support/scripted_service.h"
 
 #include <chrono>
 

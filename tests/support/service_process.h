@@ -1,26 +1,41 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tertulia::testing {
 
-// The real stand-in service, started as its own process on a free loopback port with a new
-// database in a directory of its own; stopped and removed with this object.
+// The real stand-in service, tertulia-service, started as its own process on a free loopback
+// port: the one way tests start it. Stopped with this object.
 class ServiceProcess {
   public:
-    // `extraArguments` are added to the command line (for example the update offer).
-    explicit ServiceProcess(const std::string& binary, const std::string& extraArguments = "");
+    struct Options {
+        // Its database; empty: a new one in a directory of its own, removed with this object.
+        std::string database;
+        // Added to the command line (for example the update offer).
+        std::vector<std::string> arguments;
+    };
+
+    explicit ServiceProcess(const std::string& binary) : ServiceProcess(binary, Options{}) {}
+    ServiceProcess(const std::string& binary, Options options);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
+    // Ends it at once, as a crash would.
+    void Kill();
+
     const std::string& Url() const { return url_; }  // "http://127.0.0.1:PORT"
     int Port() const { return port_; }
+    // A directory of its own, where its new database lies; empty when it was given one.
     const std::string& Directory() const { return directory_; }
+    // What it printed up to the line with its address.
+    const std::string& Output() const { return output_; }
 
   private:
     std::string directory_;
     std::string url_;
+    std::string output_;
     int port_ = 0;
     int pid_ = -1;
 };

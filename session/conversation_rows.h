@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace tertulia {
+
+// The rows of the list box ListBoxWImg1 as the console's conversation list keeps them: the
+// visitors' names, in the order of opening.
+class ConversationRows {
+  public:
+    virtual ~ConversationRows() = default;
+    virtual void AddRow(const std::string& text) = 0;
+    virtual void RemoveRow(int index) = 0;
+    virtual int SelectedRow() const = 0;  // -1 when none
+};
+
+}  // namespace tertulia

@@ -1,0 +1,82 @@
+#include "app/desktop_integration.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QWidget>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/qt_event_loop.h"
+#include "qt_test_support.h"
+
+namespace tertulia {
+namespace {
+
+using Log = std::vector<std::string>;
+
+// Records which of the console's events the icon and its menu raise.
+class RecordingHandlers : public ConsoleHandlers {
+  public:
+    void FormShow() override { log.push_back("show"); }
+    bool FormCloseQuery() override { return false; }
+    void btConectarClick() override {}
+    void ListBoxWImg1DblClick() override {}
+    void TrayIcon1DblClick() override { log.push_back("dblclick"); }
+    void AbrirVentana1Click() override { log.push_back("abrir"); }
+    void Salir1Click() override { log.push_back("cerrar"); }
+    Log log;
+};
+
+class DesktopIntegrationTest : public testing::Test, private WithApplication {
+  protected:
+    QtEventLoop loop;
+    QWidget console;
+    DesktopIntegration desktop{console, loop};
+    RecordingHandlers handlers;
+};
+
+TEST_F(DesktopIntegrationTest, menu_holds_open_separator_and_close_with_open_as_bold_default) {
+    desktop.SetHandlers(&handlers);
+    QtPopupMenu& menu = desktop.PopupMenu();
+    const QList<QAction*> actions = menu.Menu().actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Abrir Tertulia"));
+    EXPECT_TRUE(actions[0]->font().bold());
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("Cerrar"));
+    EXPECT_FALSE(actions[2]->font().bold());
+    EXPECT_EQ(menu.ItemCount(), 3);
+    EXPECT_TRUE(menu.ItemIsDefault(0));
+    EXPECT_FALSE(menu.ItemIsDefault(2));
+
+    menu.ClickItem(0);
+    menu.ClickItem(2);
+    EXPECT_EQ(handlers.log, (Log{"abrir", "cerrar"}));
+}
+
+TEST_F(DesktopIntegrationTest, double_click_runs_the_default_item_only_when_left_popup_is_off) {
+    desktop.SetHandlers(&handlers);
+    TTrayIcon& tray = desktop.TrayIcon1();
+    EXPECT_TRUE(tray.LeftPopup());
+    tray.SetLeftPopup(false);
+    desktop.Backend().Activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(std::count(handlers.log.begin(), handlers.log.end(), "abrir"), 1);
+    tray.SetLeftPopup(true);
+    desktop.Backend().Activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(std::count(handlers.log.begin(), handlers.log.end(), "abrir"), 1);
+    EXPECT_EQ(handlers.log.back(), "dblclick");
+}
+
+TEST_F(DesktopIntegrationTest, events_before_the_handlers_are_set_do_nothing) {
+    desktop.PopupMenu().ClickItem(2);
+    EXPECT_TRUE(handlers.log.empty());
+}
+
+TEST_F(DesktopIntegrationTest, a_conversation_without_a_sound_fails_to_be_announced) {
+    EXPECT_THROW(desktop.ConversationOpened(5, "Ana"), std::exception);
+}
+
+}  // namespace
+}  // namespace tertulia

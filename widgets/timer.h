@@ -1,0 +1,19 @@
+#pragma once
+
+#include <functional>
+
+namespace tertulia {
+
+// A repeating timer that calls its handler on the user-interface thread; enabling it begins a
+// full new interval, also when it was running. The console's news poll, every conversation
+// window's poll and the tray icon's cycling each own one.
+class Timer {
+  public:
+    virtual ~Timer() = default;
+    virtual void SetHandler(std::function<void()> handler) = 0;
+    virtual void SetInterval(int milliseconds) = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+    virtual bool Enabled() const = 0;
+};
+
+}  // namespace tertulia
