@@ -51,7 +51,7 @@ cleanup() {
     if [ -n "$pg_bin" ]; then
         as_postgres "$pg_bin/pg_ctl" -D "$work/pg/data" -m fast -w stop >/dev/null 2>&1 || true
     fi
-    [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
+    rm -rf "$work"
 }
 trap cleanup EXIT
 
