@@ -63,10 +63,19 @@ class PostgresError : public std::runtime_error {
     std::string state_;
 };
 
+// libpq's message on one line: its lines joined with blanks.
 std::string Message(PGconn* connection) {
-    std::string message = PQerrorMessage(connection);
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
-        message.pop_back();
+    std::string message;
+    bool blank = false;
+    for (const char* c = PQerrorMessage(connection); *c != '\0'; ++c) {
+        const bool space = *c == '\n' || *c == '\t' || *c == ' ';
+        if (space) {
+            blank = !message.empty();
+            continue;
+        }
+        if (blank) message += ' ';
+        blank = false;
+        message += *c;
     }
     return "PostgreSQL: " + message;
 }
