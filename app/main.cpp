@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QFile>
+#include <cstdlib>
 
 #include "app/accessibility_bridge_guard.h"
 #include "app/console_window.h"
@@ -7,8 +8,10 @@
 #include "app/ini_settings_store.h"
 #include "app/qt_timer.h"
 #include "app/qt_translations.h"
+#include "http/tls_transport.h"
 #include "session/error_report.h"
 #include "session/main_form.h"
+#include "session/service_address.h"
 #include "widgets/qt/icon_picture.h"
 #include "widgets/qt/popup_menu.h"
 #include "widgets/qt/resources.h"
@@ -29,9 +32,13 @@ int main(int argc, char* argv[]) {
     const auto report = [&console](const std::string& message) { console.ReportFailure(message); };
     QtTimer tmIdle(report);
     FileSaveDialog saveDialog(&console);
+    const std::string serviceUrl =
+        ChooseServiceUrl(IniSettingsStore::ReadIfPossible(kServiceSection, kServiceUrlName),
+                         std::getenv(kServiceUrlVariable), TERTULIA_SERVICE_URL);
     TfrmMain frmMain(
-        console, tmIdle, [] { return IniSettingsStore::Open(); }, saveDialog, TERTULIA_SERVICE_URL,
+        console, tmIdle, [] { return IniSettingsStore::Open(); }, saveDialog, serviceUrl,
         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+    frmMain.HTTP1().SetSecureTransport(MakeTlsTransportFactory());
 
     console.SetEvents({
         .FormShow = [&frmMain] { frmMain.FormShow(); },
