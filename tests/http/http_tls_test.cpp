@@ -88,8 +88,10 @@ TEST_F(HttpTlsTest, RequestReachesTheServiceBehindTheProxyAndKeepsItsConnection)
     EXPECT_EQ(progress.events[4], "Work 10");
 }
 
-TEST_F(HttpTlsTest, HostNameLocalhostIsCheckedAsAName) {
-    EXPECT_FALSE(client_.GetText(proxy_->Url(Site::Good, "/connection", "localhost")).empty());
+TEST_F(HttpTlsTest, HostNameIsSentBySniAndCheckedAsAName) {
+    EXPECT_EQ(client_.GetText(proxy_->Url(Site::Good, "/server-name", "localhost")), "localhost");
+    EXPECT_EQ(client_.GetText(proxy_->Url(Site::Good, "/server-name")), "")
+        << "an IP address is no server name";
     EXPECT_NE(FailureOf(client_, proxy_->Url(Site::WrongHost, "/x", "LOCALHOST"))
                   .find("was refused: wrong host name"),
               std::string::npos);

@@ -67,6 +67,7 @@ NginxTlsProxy::NginxTlsProxy(int backendPort) {
                << "    keepalive_timeout " << kSites[i].keepAlive << ";\n"
                << "    location /files/ { root " << d << "; }\n"
                << "    location = /connection { return 200 \"$connection\"; }\n"
+               << "    location = /server-name { return 200 \"$ssl_server_name\"; }\n"
                << "    location = /secure-cookie { add_header Set-Cookie \"s=1; Secure; path=/\"; "
                   "return 200 \"set\"; }\n"
                << "    location / { proxy_pass http://127.0.0.1:" << backendPort << "; }\n"

@@ -10,6 +10,7 @@ namespace tertulia::test {
 // 127.0.0.1 (`backendPort`), with the certificates that make_test_certificates.sh makes in a
 // temporary directory: one port per certificate. Paths under "/files/" are served from
 // FilesDirectory(); "/connection" answers nginx's number of the client's connection,
+// "/server-name" the name the client sent by SNI,
 // "/secure-cookie" sets a Secure cookie; every other path goes to the backend. The test
 // authority is CaFile().
 class NginxTlsProxy {
