@@ -51,6 +51,13 @@ constexpr std::string_view kAfter = R"JS(";
   boton.setAttribute("aria-label", "Abrir el chat");
   var marco = null;
   var origen = "";
+  var cargado = false;
+
+  // The frame's page puts the focus on its field when asked; it can be asked once loaded.
+  function enfocarMarco() {
+    marco.focus();
+    if (cargado) marco.contentWindow.postMessage("tertulia:foco", origen);
+  }
 
   function recordar(abierto) {
     try {
@@ -65,7 +72,8 @@ constexpr std::string_view kAfter = R"JS(";
       marco.src = servicio + "/?empresa=" + encodeURIComponent(empresa);
       origen = new URL(marco.src).origin;
       marco.addEventListener("load", function () {
-        if (!panel.hidden && raiz.activeElement === marco) marco.focus();
+        cargado = true;
+        if (!panel.hidden && raiz.activeElement === marco) enfocarMarco();
       });
       panel.appendChild(marco);
     }
@@ -73,7 +81,7 @@ constexpr std::string_view kAfter = R"JS(";
     boton.hidden = true;
     boton.setAttribute("aria-expanded", "true");
     recordar(true);
-    if (enfocar) marco.focus();
+    if (enfocar) enfocarMarco();
   }
 
   function cerrar() {

@@ -127,13 +127,15 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
     }
   }
 
-  function empezar(datos) {
+  function empezar(datos, enfocar) {
     conversacion = datos;
     sessionStorage.setItem("conversacion", JSON.stringify(datos));
     $("inicio").hidden = true;
     $("chat").hidden = false;
     $("estado").textContent = "Conversación abierta. Un operador le atenderá en breve.";
-    $("texto").focus();
+    // A page of the site that reopens the chat in its frame must keep the focus on its own
+    // content.
+    if (enfocar || window.parent === window) $("texto").focus();
     actualizar();
     temporizador = setInterval(actualizar, 2000);
   }
@@ -146,7 +148,7 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
       const datos = await llamar("POST", "/api/conversaciones",
                                  { empresa: $("empresa").value.trim(),
                                    nombre: $("nombre").value.trim() });
-      empezar({ id: datos.id, token: datos.token });
+      empezar({ id: datos.id, token: datos.token }, true);
     } catch (e) {
       error(e.message);
     } finally {
@@ -181,14 +183,16 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
     document.addEventListener("keydown", (evento) => {
       if (evento.key === "Escape") window.parent.postMessage("tertulia:cerrar", "*");
     });
-    window.addEventListener("focus", () => {
-      if (document.activeElement && document.activeElement !== document.body) return;
-      (conversacion ? $("texto") : $("nombre")).focus();
+    // The button, opened by the visitor, asks for the focus for the field to type in.
+    window.addEventListener("message", (evento) => {
+      if (evento.source === window.parent && evento.data === "tertulia:foco") {
+        (conversacion ? $("texto") : $("nombre")).focus();
+      }
     });
   }
   const guardada = sessionStorage.getItem("conversacion");
   if (guardada) {
-    try { empezar(JSON.parse(guardada)); } catch (e) { sessionStorage.removeItem("conversacion"); }
+    try { empezar(JSON.parse(guardada), false); } catch (e) { sessionStorage.removeItem("conversacion"); }
   }
 })();
 </script>

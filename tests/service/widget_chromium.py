@@ -97,6 +97,8 @@ def check_allowed_site(browser, site, origin):
 
     into_frame(browser)
     wait_for("the visitor page in the frame", lambda: browser.found("#nombre"))
+    wait_for("the focus on the name field",
+             lambda: browser.execute("return document.activeElement.id") == "nombre")
     assert browser.value("#empresa") == "demo"
     browser.type("#nombre", "Ana")
     browser.click("#abrir")
