@@ -94,7 +94,8 @@ std::string RequestOrigin(const HttpRequest& request, const std::set<std::string
     if (trustedProxies.contains(request.peer)) {
         const std::string proto = Lower(LastValue(request.Header("x-forwarded-proto")));
         if (proto == "http" || proto == "https") scheme = proto;
-        const std::string_view forwardedHost = LastValue(request.Header("x-forwarded-host"));
+        const std::string forwardedHosts = request.Header("x-forwarded-host");
+        const std::string_view forwardedHost = LastValue(forwardedHosts);
         if (ValidAuthority(forwardedHost)) authority = forwardedHost;
     }
     if (authority.empty()) return fallback;
