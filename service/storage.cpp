@@ -51,6 +51,11 @@ CREATE TABLE IF NOT EXISTS messages (
     sent_at INTEGER NOT NULL
 );
 CREATE INDEX IF NOT EXISTS messages_of_conversation ON messages(conversation_id, id);
+CREATE TABLE IF NOT EXISTS allowed_sites (
+    company_id INTEGER NOT NULL REFERENCES companies(id),
+    origin TEXT NOT NULL,
+    PRIMARY KEY (company_id, origin)
+);
 )SQL";
 
 std::int64_t SystemClock() {
@@ -176,6 +181,7 @@ bool Storage::RemoveCompany(const std::string& code) {
             .Step();
         db.Prepare("DELETE FROM conversations WHERE company_id = ?").Bind(1, id).Step();
         db.Prepare("DELETE FROM operator_sessions WHERE company_id = ?").Bind(1, id).Step();
+        db.Prepare("DELETE FROM allowed_sites WHERE company_id = ?").Bind(1, id).Step();
         db.Prepare("DELETE FROM companies WHERE id = ?").Bind(1, id).Step();
         return true;
     });
@@ -329,6 +335,42 @@ std::vector<StoredMessage> Storage::Messages(std::int32_t conversationId) {
             "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id");
         row.Bind(1, conversationId);
         while (row.Step()) result.push_back({row.Int(0) != 0, row.Text(1)});
+        return result;
+    });
+}
+
+bool Storage::AllowSite(const std::string& code, const std::string& origin) {
+    return database_.Write([&](Connection& db) {
+        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
+        if (!company.Bind(1, code).Step()) return false;
+        db.Prepare("INSERT OR IGNORE INTO allowed_sites (company_id, origin) VALUES (?, ?)")
+            .Bind(1, company.Int(0))
+            .Bind(2, origin)
+            .Step();
+        return true;
+    });
+}
+
+bool Storage::DisallowSite(const std::string& code, const std::string& origin) {
+    return database_.Write([&](Connection& db) {
+        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
+        if (!company.Bind(1, code).Step()) return false;
+        db.Prepare("DELETE FROM allowed_sites WHERE company_id = ? AND origin = ?")
+            .Bind(1, company.Int(0))
+            .Bind(2, origin)
+            .Step();
+        return true;
+    });
+}
+
+std::vector<std::string> Storage::AllowedSites(const std::string& code) {
+    return database_.Read([&](Connection& db) {
+        std::vector<std::string> result;
+        auto row = db.Prepare(
+            "SELECT s.origin FROM allowed_sites s JOIN companies c ON c.id = s.company_id "
+            "WHERE c.code = ? ORDER BY s.origin");
+        row.Bind(1, code);
+        while (row.Step()) result.push_back(row.Text(0));
         return result;
     });
 }

@@ -91,6 +91,12 @@ class Storage {
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
 
+    // The web origins ("https://shop.example") whose pages may show the company's visitor page
+    // in a frame. AllowSite and DisallowSite are false when there is no such company.
+    bool AllowSite(const std::string& code, const std::string& origin);
+    bool DisallowSite(const std::string& code, const std::string& origin);
+    std::vector<std::string> AllowedSites(const std::string& code);
+
   private:
     Clock clock_;
     Database database_;
