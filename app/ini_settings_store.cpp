@@ -45,6 +45,15 @@ std::unique_ptr<IniSettingsStore> IniSettingsStore::Checked(
     return store;
 }
 
+std::optional<std::string> IniSettingsStore::ReadIfPossible(const std::string& section,
+                                                            const std::string& name) {
+    try {
+        return IniSettingsStore().Read(section, name);
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
+}
+
 IniSettingsStore::IniSettingsStore()
     : settings_(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Grupo Laredo"),
                 QStringLiteral("Tertulia")) {}

@@ -19,6 +19,11 @@ class IniSettingsStore : public SettingsStore {
     // The same for a file of the caller's choosing.
     static std::unique_ptr<IniSettingsStore> Open(const QString& fileName);
 
+    // A value of the user's own file; nothing when it is missing or the file cannot be read
+    // (the console reports such a file itself when it reads the company code).
+    static std::optional<std::string> ReadIfPossible(const std::string& section,
+                                                     const std::string& name);
+
     IniSettingsStore();
     explicit IniSettingsStore(const QString& fileName);
 

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QFile>
+#include <cstdlib>
 
 #include "app/accessibility_bridge_guard.h"
 #include "app/chat_form.h"
@@ -12,7 +13,9 @@
 #include "app/qt_timer.h"
 #include "app/qt_translations.h"
 #include "http/http_client.h"
+#include "http/tls_transport.h"
 #include "session/main_form.h"
+#include "session/service_address.h"
 
 int main(int argc, char* argv[]) {
     using namespace tertulia;
@@ -33,6 +36,10 @@ int main(int argc, char* argv[]) {
     QtTimer tmIdle(loop);
     FileSaveDialog saveDialog(&console);
     HttpClient http;
+    http.SetSecureTransport(MakeTlsTransportFactory());
+    const std::string serviceUrl =
+        ChooseServiceUrl(IniSettingsStore::ReadIfPossible(kServiceSection, kServiceUrlName),
+                         std::getenv(kServiceUrlVariable), TERTULIA_SERVICE_URL);
     TfrmMain frmMain(
         ConsoleParts{
             .view = console,
@@ -46,7 +53,7 @@ int main(int argc, char* argv[]) {
             .saveDialog = saveDialog,
             .http = http,
         },
-        TERTULIA_SERVICE_URL,
+        serviceUrl,
         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
     frmMain.FormCreate();
     desktop.SetHandlers(&frmMain);

@@ -138,7 +138,8 @@ void CookieJar::RemoveExpired() {
     }
 }
 
-std::string CookieJar::CookieHeader(const std::string& requestHost, const std::string& target) {
+std::string CookieJar::CookieHeader(const std::string& requestHost, const std::string& target,
+                                    bool secureConnection) {
     RemoveExpired();
     const std::string host = LowerCase(requestHost);
     const std::string path = RequestPath(target);
@@ -148,7 +149,7 @@ std::string CookieJar::CookieHeader(const std::string& requestHost, const std::s
         for (auto cookie = entry.cookies.rbegin(); cookie != entry.cookies.rend(); ++cookie) {
             if (cookie->hostOnly && host != cookie->domain) continue;
             if (path.compare(0, cookie->path.size(), cookie->path) != 0) continue;
-            if (cookie->value.empty() || cookie->secure) continue;
+            if (cookie->value.empty() || (cookie->secure && !secureConnection)) continue;
             taken.push_back(&*cookie);
         }
     }

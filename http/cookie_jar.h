@@ -41,8 +41,9 @@ class CookieJar {
     void Store(const std::vector<std::string>& setCookieValues, const std::string& serverHost);
 
     // Value of the "Cookie" header for a request; empty when no cookie matches. Expired
-    // cookies are removed first.
-    std::string CookieHeader(const std::string& host, const std::string& target);
+    // cookies are removed first. A "secure" cookie goes only over a secure connection.
+    std::string CookieHeader(const std::string& host, const std::string& target,
+                             bool secureConnection = false);
 
     const std::vector<DomainEntry>& Entries() const { return entries_; }
 

@@ -5,9 +5,9 @@
 #include "http/ascii_text.h"
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
+#include "http/input_buffer.h"
 #include "http/reply_exchange.h"
 #include "http/reply_head.h"
-#include "http/reply_reader.h"
 #include "http/request_head.h"
 #include "http/tcp_connection.h"
 #include "http/url_parts.h"
@@ -26,17 +26,17 @@ std::int64_t SystemNow() {
 
 // The open connection with its input buffer and what it was opened for.
 struct HttpClient::Connection {
-    Connection(const std::string& host, const std::string& port,
-               std::chrono::milliseconds connectTimeout, std::chrono::milliseconds ioTimeout,
-               ReplyPace& pace)
-        : socket(host, port, connectTimeout, ioTimeout),
-          source(socket, pace),
-          host(host),
-          port(port) {}
+    Connection(std::unique_ptr<Transport> opened, const UrlParts& url, ReplyPace& pace)
+        : transport(std::move(opened)),
+          source(*transport, pace),
+          secure(IsHttps(url)),
+          host(url.host),
+          port(url.port) {}
 
-    TcpConnection socket;
+    std::unique_ptr<Transport> transport;
     PacedSource source;
-    ReplyReader reader{source};
+    InputBuffer reader{source};
+    bool secure;
     std::string host;
     std::string port;
 };
@@ -65,20 +65,26 @@ void HttpClient::CloseConnection() {
     lastReplyAllowsKeepAlive_ = false;
 }
 
-void HttpClient::ChooseConnection(const std::string& host, const std::string& port) {
-    if (connection_ && (!EqualsIgnoringCase(connection_->host, host) || connection_->port != port))
+void HttpClient::ChooseConnection(const UrlParts& url) {
+    if (connection_ && (!EqualsIgnoringCase(connection_->host, url.host) ||
+                        connection_->port != url.port || connection_->secure != IsHttps(url)))
         CloseConnection();
     if (!lastReplyAllowsKeepAlive_) CloseConnection();
-    if (connection_ && connection_->socket.PeerHasClosed()) CloseConnection();
-    if (!connection_)
-        connection_ =
-            std::make_unique<Connection>(host, port, connectTimeout_, readTimeout_, pace_);
-    connection_->socket.SetIoTimeout(readTimeout_);
+    if (connection_ && connection_->transport->PeerHasClosed()) CloseConnection();
+    if (!connection_) {
+        const auto deadline = std::chrono::steady_clock::now() + connectTimeout_;
+        auto socket =
+            std::make_unique<TcpConnection>(url.host, url.port, connectTimeout_, readTimeout_);
+        std::unique_ptr<Transport> transport =
+            IsHttps(url) ? secure_(std::move(socket), url.host, deadline) : std::move(socket);
+        connection_ = std::make_unique<Connection>(std::move(transport), url, pace_);
+    }
+    connection_->transport->SetIoTimeout(readTimeout_);
 }
 
 void HttpClient::Request(const std::string& url, BodySink& target) {
-    const UrlParts parts = SplitUrl(url);
-    ChooseConnection(parts.host, parts.port);
+    const UrlParts parts = SplitUrl(url, static_cast<bool>(secure_));
+    ChooseConnection(parts);
 
     const WorkHandlers handlers{OnWorkBegin, OnWork, OnWorkEnd};
     const ReplyContext context{*cookies_, parts.host, maxTextSize_, {progress_, handlers}, pace_};
@@ -86,8 +92,8 @@ void HttpClient::Request(const std::string& url, BodySink& target) {
     // Until a reply has been read through, the connection cannot carry another request.
     lastReplyAllowsKeepAlive_ = false;
     try {
-        connection_->socket.Send(
-            BuildRequestHead(parts, cookies_->CookieHeader(parts.host, parts.target)));
+        connection_->transport->Send(BuildRequestHead(
+            parts, cookies_->CookieHeader(parts.host, parts.target, connection_->secure)));
         pace_.StartHead();
         ReadReply(connection_->reader, context, target, head);
     } catch (const HttpProtocolError&) {

@@ -10,16 +10,19 @@
 #include "http/http_errors.h"
 #include "http/reply_pace.h"
 #include "http/stream.h"
+#include "http/transport.h"
 #include "http/work_progress.h"
 
 namespace tertulia {
 
 class BodySink;
 class CookieJar;
+struct UrlParts;
 
 // The program's one HTTP/1.1 client (the console's HTTP1): plain GET over TCP, one request at
 // a time on the calling thread, keep-alive between requests, cookies kept in memory, no
 // redirects followed. Every failure is thrown as an exception whose what() is its message.
+// "https" addresses need a secure transport given to it; without one they are refused.
 class HttpClient {
   public:
     HttpClient();
@@ -44,6 +47,9 @@ class HttpClient {
     // bytes in every 30 s); a reply that falls behind fails as an expired wait does. Tests
     // shorten it.
     void SetMinimumPace(const PaceLimits& limits) { pace_.SetLimits(limits); }
+    // Carries "https" addresses from now on. Connecting includes the handshake, within the
+    // connect time-out.
+    void SetSecureTransport(SecureTransportFactory factory) { secure_ = std::move(factory); }
     // The clock against which cookie expiry is judged: seconds since 1970-01-01 UTC.
     void SetClock(std::function<std::int64_t()> now);
     // Largest body that GetText (or a failure's body text) accepts; a larger one fails with
@@ -56,13 +62,14 @@ class HttpClient {
   private:
     struct Connection;
     void Request(const std::string& url, BodySink& target);
-    void ChooseConnection(const std::string& host, const std::string& port);
+    void ChooseConnection(const UrlParts& url);
     void CloseConnection();
 
     std::chrono::milliseconds connectTimeout_ = kDefaultTimeout;
     std::chrono::milliseconds readTimeout_ = kDefaultTimeout;
     std::size_t maxTextSize_ = kDefaultMaxTextSize;
     ReplyPace pace_;  // the connection reads through it, so it outlives the connection
+    SecureTransportFactory secure_;
     std::unique_ptr<Connection> connection_;
     bool lastReplyAllowsKeepAlive_ = false;
     std::unique_ptr<CookieJar> cookies_;

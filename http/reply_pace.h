@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "http/byte_source.h"
-#include "http/tcp_connection.h"
+#include "http/transport.h"
 
 namespace tertulia {
 
@@ -40,16 +40,15 @@ class ReplyPace {
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 
-// Bytes from a connection whose every wait also ends, timed out, at the pace's deadline.
+// Bytes from a transport whose every wait also ends, timed out, at the pace's deadline.
 class PacedSource : public ByteSource {
   public:
-    PacedSource(TcpConnection& connection, ReplyPace& pace)
-        : connection_(connection), pace_(pace) {}
+    PacedSource(Transport& connection, ReplyPace& pace) : connection_(connection), pace_(pace) {}
 
     std::size_t Receive(char* buffer, std::size_t capacity) override;
 
   private:
-    TcpConnection& connection_;
+    Transport& connection_;
     ReplyPace& pace_;
 };
 

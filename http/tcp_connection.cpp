@@ -154,9 +154,13 @@ std::size_t TcpConnection::ReceiveBefore(char* buffer, std::size_t capacity,
     }
 }
 
-bool TcpConnection::PeerHasClosed() const {
+bool TcpConnection::Readable() const {
     pollfd entry{fd_, POLLIN, 0};
-    if (::poll(&entry, 1, 0) <= 0) return false;
+    return ::poll(&entry, 1, 0) > 0;
+}
+
+bool TcpConnection::PeerHasClosed() {
+    if (!Readable()) return false;
     char byte;
     const ssize_t peeked = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return peeked == 0 || (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);

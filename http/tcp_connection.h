@@ -5,11 +5,12 @@
 #include <string_view>
 
 #include "http/byte_source.h"
+#include "http/transport.h"
 
 namespace tertulia {
 
 // One TCP/IPv4 connection with bounded waits. Failures throw SocketError.
-class TcpConnection : public ByteSource {
+class TcpConnection : public Transport, public ByteSource {
   public:
     // "localhost" in any case is 127.0.0.1, a dotted IPv4 address is used as it is, any other
     // name is resolved to its first IPv4 address.
@@ -20,22 +21,28 @@ class TcpConnection : public ByteSource {
     TcpConnection& operator=(const TcpConnection&) = delete;
 
     // Hands all of `bytes` to the connection in one write.
-    void Send(std::string_view bytes);
+    void Send(std::string_view bytes) override;
     std::size_t Receive(char* buffer, std::size_t capacity) override;
     // As Receive; a wait also ends, timed out, at `deadline`.
     std::size_t ReceiveBefore(char* buffer, std::size_t capacity,
-                              std::chrono::steady_clock::time_point deadline);
-    // Looks without waiting whether the peer has closed: readable with nothing to read.
-    bool PeerHasClosed() const;
+                              std::chrono::steady_clock::time_point deadline) override;
+    // Readable with nothing to read.
+    bool PeerHasClosed() override;
 
-    void SetIoTimeout(std::chrono::milliseconds timeout) { ioTimeout_ = timeout; }
+    void SetIoTimeout(std::chrono::milliseconds timeout) override { ioTimeout_ = timeout; }
+    std::chrono::milliseconds IoTimeout() const { return ioTimeout_; }
 
-  private:
-    // Waits for `events` for at most `timeout`, and not past `latest`.
+    // For a secure transport that does its own reads and writes on the socket.
+    int Descriptor() const { return fd_; }
+    // Waits for `events` for at most `timeout`, and not past `latest`; an expired wait throws
+    // SocketError 10060.
     void WaitFor(short events, std::chrono::milliseconds timeout,
                  std::chrono::steady_clock::time_point latest =
                      std::chrono::steady_clock::time_point::max()) const;
+    // Readable now, without waiting.
+    bool Readable() const;
 
+  private:
     int fd_ = -1;
     std::chrono::milliseconds ioTimeout_;
 };

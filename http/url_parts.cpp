@@ -32,7 +32,7 @@ std::string DropFragment(const std::string& target) {
 
 }  // namespace
 
-UrlParts SplitUrl(std::string url) {
+UrlParts SplitUrl(std::string url, bool httpsSupported) {
     if (std::any_of(url.begin(), url.end(), IsControlCharacter))
         throw std::runtime_error(kUrlHasControlCharacter);
     std::replace(url.begin(), url.end(), '\\', '/');
@@ -44,8 +44,8 @@ UrlParts SplitUrl(std::string url) {
         parts.scheme = url.substr(0, schemeEnd);
         authorityStart = schemeEnd + 3;
     }
-    if (EqualsIgnoringCase(parts.scheme, "https")) throw std::runtime_error(kIOHandlerNotValid);
-    if (!EqualsIgnoringCase(parts.scheme, "http"))
+    if (IsHttps(parts) && !httpsSupported) throw std::runtime_error(kIOHandlerNotValid);
+    if (!IsHttps(parts) && !EqualsIgnoringCase(parts.scheme, "http"))
         throw std::runtime_error("Unsupported URL scheme \"" + parts.scheme + "\".");
 
     const std::size_t slash = url.find('/', authorityStart);
@@ -54,8 +54,16 @@ UrlParts SplitUrl(std::string url) {
 
     const std::size_t colon = authority.find(':');
     parts.host = authority.substr(0, colon);
-    parts.port = colon == std::string::npos ? "80" : authority.substr(colon + 1);
+    parts.port = colon == std::string::npos ? DefaultPort(parts) : authority.substr(colon + 1);
     return parts;
+}
+
+bool IsHttps(const UrlParts& url) {
+    return EqualsIgnoringCase(url.scheme, "https");
+}
+
+const char* DefaultPort(const UrlParts& url) {
+    return IsHttps(url) ? "443" : "80";
 }
 
 std::string RequestPath(const std::string& target) {

@@ -15,8 +15,13 @@ struct UrlParts {
 };
 
 // Splits a URL without encoding or decoding anything. Backslashes become slashes and a
-// fragment is dropped. Throws for a URL holding a control character and for "https".
-UrlParts SplitUrl(std::string url);
+// fragment is dropped. Throws for a URL holding a control character, and for "https" unless
+// the caller has a secure transport for it.
+UrlParts SplitUrl(std::string url, bool httpsSupported = false);
+
+bool IsHttps(const UrlParts& url);
+// "443" for "https", "80" otherwise.
+const char* DefaultPort(const UrlParts& url);
 
 // The request path that cookie paths are matched against: the target up to and including its
 // last "/" before the query.

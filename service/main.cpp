@@ -81,6 +81,32 @@ int RemoveCompany(const RemoveCompanyCommand& command) {
     return 0;
 }
 
+int Sites(const SiteCommand& command) {
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    using Action = SiteCommand::Action;
+    bool found = true;
+    if (command.action == Action::Allow) found = storage->AllowSite(command.code, command.origin);
+    if (command.action == Action::Disallow) {
+        found = storage->DisallowSite(command.code, command.origin);
+    }
+    if (!found) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
+    if (command.action == Action::Allow) {
+        std::cout << "Las páginas de " << command.origin << " pueden mostrar el chat de «"
+                  << command.code << "»." << std::endl;
+    } else if (command.action == Action::Disallow) {
+        std::cout << "Las páginas de " << command.origin << " ya no muestran el chat de «"
+                  << command.code << "»." << std::endl;
+    } else {
+        for (const std::string& site : storage->AllowedSites(command.code)) {
+            std::cout << site << "\n";
+        }
+        std::cout << std::flush;
+    }
+    return 0;
+}
+
 int Serve(const ServeCommand& command) {
     // SIGINT and SIGTERM are taken by one thread that stops the server; the server's threads,
     // started later, inherit the blocked mask.
@@ -173,6 +199,7 @@ int main(int argc, char** argv) {
         if (const auto* remove = std::get_if<RemoveCompanyCommand>(&command)) {
             return RemoveCompany(*remove);
         }
+        if (const auto* sites = std::get_if<SiteCommand>(&command)) return Sites(*sites);
         return Serve(std::get<ServeCommand>(command));
     } catch (const std::exception& failure) {
         LogLine(failure.what());

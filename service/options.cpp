@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "service/client_address.h"
+#include "service/web_origin.h"
 
 namespace tertulia {
 
@@ -186,7 +187,23 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
         }
         return command;
     }
+    if (name == "allow-site" || name == "disallow-site") {
+        if (words->size() != 2) throw std::runtime_error(name + " espera CÓDIGO y ORIGEN");
+        const auto origin = SiteOrigin((*words)[1]);
+        if (!origin) {
+            throw std::runtime_error(
+                "el origen se escribe como https://tienda.example (con "
+                "puerto si no es el habitual, sin ruta), no «" +
+                (*words)[1] + "»");
+        }
+        const auto action =
+            name == "allow-site" ? SiteCommand::Action::Allow : SiteCommand::Action::Disallow;
+        return SiteCommand{action, (*words)[0], *origin, database};
+    }
     if (words->size() != 1) throw std::runtime_error(name + " espera CÓDIGO");
+    if (name == "allowed-sites") {
+        return SiteCommand{SiteCommand::Action::List, (*words)[0], "", database};
+    }
     if (name == "set-password") return SetPasswordCommand{(*words)[0], database};
     return RemoveCompanyCommand{(*words)[0], database};
 }
@@ -195,8 +212,10 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
 
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
     Arguments reader(arguments);
-    if (!arguments.empty() && (arguments[0] == "add-company" || arguments[0] == "set-password" ||
-                               arguments[0] == "remove-company")) {
+    static const std::set<std::string> kCompanyCommands = {"add-company",    "set-password",
+                                                           "remove-company", "allow-site",
+                                                           "disallow-site",  "allowed-sites"};
+    if (!arguments.empty() && kCompanyCommands.contains(arguments[0])) {
         reader.Take();
         return ParseCompanyCommand(arguments[0], reader);
     }
@@ -231,6 +250,9 @@ std::string UsageText() {
   tertulia-service add-company CÓDIGO [CONTRASEÑA] [--db BASE]
   tertulia-service set-password CÓDIGO [--db BASE]
   tertulia-service remove-company CÓDIGO [--db BASE]
+  tertulia-service allow-site CÓDIGO ORIGEN [--db BASE]
+  tertulia-service disallow-site CÓDIGO ORIGEN [--db BASE]
+  tertulia-service allowed-sites CÓDIGO [--db BASE]
   tertulia-service --help
 
 Servicio de chat para la consola Tertulia y página de chat para los visitantes.
@@ -274,6 +296,9 @@ Límites (0 en los que lo admiten: sin límite):
 Rutas:
   /                       página de chat para los visitantes (/?empresa=CÓDIGO
                           rellena la empresa)
+  /widget.js              botón de chat para las páginas de la empresa:
+                          <script src="https://SERVICIO/widget.js"
+                                  data-empresa="CÓDIGO" async></script>
   /tertulia.php           guion de servicio de la consola (do_login, get_news,
                           getchat, dropclt)
   /gl/chkupdate.php       guion de actualización de la consola
@@ -284,6 +309,15 @@ escribe en la consola, de al menos 8 caracteres); sin CONTRASEÑA la pide en el
 terminal o la lee de la entrada estándar, como set-password, que cambia la
 contraseña y cierra las sesiones abiertas de la empresa. remove-company borra la
 empresa con sus sesiones, conversaciones y mensajes.
+
+allow-site permite que las páginas de ORIGEN (https://tienda.example, con el
+puerto si no es el habitual) muestren el botón de chat de la empresa;
+disallow-site lo retira y allowed-sites los lista. Sin ninguno, la página de
+chat solo se muestra en marcos del propio servicio.
+
+Detrás de un proxy inverso de confianza (--trusted-proxy), las direcciones que
+el servicio escribe en sus respuestas toman el esquema y el host de
+X-Forwarded-Proto y X-Forwarded-Host.
 )";
 }
 

@@ -43,8 +43,18 @@ struct RemoveCompanyCommand {
     std::string database;
 };
 
+// allow-site CODE ORIGIN, disallow-site CODE ORIGIN, allowed-sites CODE: the web sites whose
+// pages may show the company's chat button.
+struct SiteCommand {
+    enum class Action { Allow, Disallow, List };
+    Action action = Action::List;
+    std::string code;
+    std::string origin;  // as SiteOrigin gives it; empty for List
+    std::string database;
+};
+
 using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
-                             RemoveCompanyCommand>;
+                             RemoveCompanyCommand, SiteCommand>;
 
 // The command line without the program name. Throws std::runtime_error with a Spanish message
 // for anything it does not understand.

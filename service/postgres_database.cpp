@@ -49,6 +49,11 @@ CREATE TABLE login_failures (
     last BIGINT NOT NULL
 );
 CREATE INDEX login_failures_last ON login_failures(last);
+CREATE TABLE allowed_sites (
+    company_id BIGINT NOT NULL REFERENCES companies(id),
+    origin TEXT NOT NULL,
+    PRIMARY KEY (company_id, origin)
+);
 )SQL";
 
 // A failure the server reported, with its SQLSTATE code.

@@ -6,10 +6,14 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "service/bad_request.h"
+#include "service/chat_widget.h"
 #include "service/client_address.h"
 #include "service/form_fields.h"
+#include "service/options.h"
 #include "service/service_log.h"
 #include "service/visitor_page.h"
+#include "service/web_origin.h"
 
 namespace tertulia {
 
@@ -28,18 +32,6 @@ std::int64_t SystemClock() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-// The Host header when it is a plain host name or address with an optional port.
-bool UsableHost(const std::string& host) {
-    if (host.empty() || host.size() > 255) return false;
-    for (const char c : host) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':' || c == '[' ||
-                        c == ']';
-        if (!ok) return false;
-    }
-    return true;
 }
 
 bool IsForm(const HttpRequest& request) {
@@ -235,8 +227,7 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
         return reply;
     }
     if (get && path == "/gl/chkupdate.php") {
-        const std::string host = request.Header("host");
-        const std::string origin = UsableHost(host) ? "http://" + host : listenOrigin_;
+        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
         HttpReply reply = Reply(200, updateApi_->Check(query, origin), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
         return reply;
@@ -246,8 +237,17 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     }
     if (get && path == "/") {
         HttpReply reply = Reply(200, std::string(VisitorPage()), "text/html; charset=utf-8");
-        reply.headers.emplace_back("Content-Security-Policy", std::string(VisitorPagePolicy()));
+        reply.headers.emplace_back("Content-Security-Policy",
+                                   VisitorPagePolicy(SitesOfPage(query)));
         reply.headers.emplace_back("Cache-Control", "no-cache");
+        return reply;
+    }
+    if (get && path == "/widget.js") {
+        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
+        HttpReply reply = Reply(200, ChatWidgetScript(origin), "text/javascript; charset=utf-8");
+        // Short, so that a change of the script reaches the company's pages soon.
+        reply.headers.emplace_back("Cache-Control", "public, max-age=300");
+        reply.headers.emplace_back("Vary", "Host, X-Forwarded-Host, X-Forwarded-Proto");
         return reply;
     }
     if (request.method == "POST" && path == kConversations) {
@@ -268,6 +268,16 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
         }
     }
     return Failure(path, 404);
+}
+
+std::vector<std::string> Service::SitesOfPage(std::string_view query) {
+    try {
+        const auto code = FormFields::Parse(query).Find("empresa");
+        if (!code || !ValidCompanyCode(*code)) return {};
+        return storage_->AllowedSites(*code);
+    } catch (const BadRequest&) {
+        return {};
+    }
 }
 
 void Service::WriteAccessLog(const AccessRecord& record) {

@@ -6,6 +6,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "service/http_server.h"
 #include "service/operator_api.h"
@@ -53,6 +55,8 @@ class Service {
     HttpReply Answer(const HttpRequest& request);
     HttpReply Route(const HttpRequest& request, const std::string& client);
     HttpReply Download(const HttpRequest& request) const;
+    // The sites that may frame the visitor page of the company its query names.
+    std::vector<std::string> SitesOfPage(std::string_view query);
     void WriteAccessLog(const AccessRecord& record);
 
     std::unique_ptr<Storage> storage_;

@@ -50,7 +50,8 @@ CREATE INDEX IF NOT EXISTS messages_of_conversation ON messages(conversation_id,
 
 // Counters of each conversation, kept with every line, for the caps and the news; when it was
 // closed, for retention (an older closed conversation counts as closed after its last line);
-// failed logins shared by every service on the database.
+// failed logins shared by every service on the database; the sites allowed to show a company's
+// visitor page in a frame (which a file from before versions may hold already).
 const char* const kCountersAndRetention = R"SQL(
 ALTER TABLE conversations ADD COLUMN line_count INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE conversations ADD COLUMN byte_count INTEGER NOT NULL DEFAULT 0;
@@ -73,6 +74,11 @@ CREATE TABLE login_failures (
     last INTEGER NOT NULL
 );
 CREATE INDEX login_failures_last ON login_failures(last);
+CREATE TABLE IF NOT EXISTS allowed_sites (
+    company_id INTEGER NOT NULL REFERENCES companies(id),
+    origin TEXT NOT NULL,
+    PRIMARY KEY (company_id, origin)
+);
 )SQL";
 
 }  // namespace

@@ -187,6 +187,7 @@ bool Storage::RemoveCompany(const std::string& code) {
             {*id});
         db.Run("DELETE FROM conversations WHERE company_id = ?", {*id});
         db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {*id});
+        db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {*id});
         db.Run("DELETE FROM companies WHERE id = ?", {*id});
         return true;
     });
@@ -410,6 +411,39 @@ std::size_t Storage::RemoveExpired(std::int64_t keepSeconds, std::size_t batch) 
             now - keepSeconds);
         return removed;
     });
+}
+
+bool Storage::AllowSite(const std::string& code, const std::string& origin) {
+    return database_->Write([&](SqlConnection& db) {
+        const auto id = CompanyId(db, code);
+        if (!id) return false;
+        db.Run(
+            "INSERT INTO allowed_sites (company_id, origin) VALUES (?, ?) ON CONFLICT DO NOTHING",
+            {*id, std::string_view(origin)});
+        return true;
+    });
+}
+
+bool Storage::DisallowSite(const std::string& code, const std::string& origin) {
+    return database_->Write([&](SqlConnection& db) {
+        const auto id = CompanyId(db, code);
+        if (!id) return false;
+        db.Run("DELETE FROM allowed_sites WHERE company_id = ? AND origin = ?",
+               {*id, std::string_view(origin)});
+        return true;
+    });
+}
+
+std::vector<std::string> Storage::AllowedSites(const std::string& code) {
+    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT s.origin FROM allowed_sites s JOIN companies c ON c.id = s.company_id "
+            "WHERE c.code = ? ORDER BY s.origin",
+            {code});
+    });
+    std::vector<std::string> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) result.push_back(rows.Text(row, 0));
+    return result;
 }
 
 }  // namespace tertulia

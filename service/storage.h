@@ -123,6 +123,12 @@ class Storage {
     // repeats it while it removes a full batch.
     std::size_t RemoveExpired(std::int64_t keepSeconds, std::size_t batch);
 
+    // The web origins ("https://shop.example") whose pages may show the company's visitor page
+    // in a frame. AllowSite and DisallowSite are false when there is no such company.
+    bool AllowSite(const std::string& code, const std::string& origin);
+    bool DisallowSite(const std::string& code, const std::string& origin);
+    std::vector<std::string> AllowedSites(const std::string& code);
+
   private:
     void UpgradeSchema();
 

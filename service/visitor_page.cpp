@@ -1,5 +1,7 @@
 #include "service/visitor_page.h"
 
+#include "service/web_origin.h"
+
 namespace tertulia {
 
 namespace {
@@ -30,13 +32,17 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
   #error { color: #b00020; min-height: 1.2rem; }
   #estado { color: #555; min-height: 1.2rem; }
   [hidden] { display: none !important; }
+  @media (max-width: 480px) {
+    main { margin: 0; border-radius: 0; box-shadow: none; padding: 1rem; }
+    #mensajes { height: 45vh; }
+  }
 </style>
 </head>
 <body>
 <main>
   <h1>Chat con la empresa</h1>
   <form id="inicio">
-    <label for="empresa">Código de la empresa</label>
+    <label for="empresa" id="rotulo-empresa">Código de la empresa</label>
     <input type="text" id="empresa" name="empresa" maxlength="60" required autocomplete="off">
     <label for="nombre">Su nombre</label>
     <input type="text" id="nombre" name="nombre" maxlength="60" required autocomplete="name">
@@ -121,13 +127,15 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
     }
   }
 
-  function empezar(datos) {
+  function empezar(datos, enfocar) {
     conversacion = datos;
     sessionStorage.setItem("conversacion", JSON.stringify(datos));
     $("inicio").hidden = true;
     $("chat").hidden = false;
     $("estado").textContent = "Conversación abierta. Un operador le atenderá en breve.";
-    $("texto").focus();
+    // A page of the site that reopens the chat in its frame must keep the focus on its own
+    // content.
+    if (enfocar || window.parent === window) $("texto").focus();
     actualizar();
     temporizador = setInterval(actualizar, 2000);
   }
@@ -140,7 +148,7 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
       const datos = await llamar("POST", "/api/conversaciones",
                                  { empresa: $("empresa").value.trim(),
                                    nombre: $("nombre").value.trim() });
-      empezar({ id: datos.id, token: datos.token });
+      empezar({ id: datos.id, token: datos.token }, true);
     } catch (e) {
       error(e.message);
     } finally {
@@ -165,9 +173,26 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
 
   const parametros = new URLSearchParams(location.search);
   $("empresa").value = parametros.get("empresa") || "";
+  // In the chat button's frame the company is given: the visitor sees only the name to type,
+  // and Escape goes to the page around it, which closes the frame.
+  if (window.parent !== window) {
+    if ($("empresa").value) {
+      $("empresa").hidden = true;
+      $("rotulo-empresa").hidden = true;
+    }
+    document.addEventListener("keydown", (evento) => {
+      if (evento.key === "Escape") window.parent.postMessage("tertulia:cerrar", "*");
+    });
+    // The button, opened by the visitor, asks for the focus for the field to type in.
+    window.addEventListener("message", (evento) => {
+      if (evento.source === window.parent && evento.data === "tertulia:foco") {
+        (conversacion ? $("texto") : $("nombre")).focus();
+      }
+    });
+  }
   const guardada = sessionStorage.getItem("conversacion");
   if (guardada) {
-    try { empezar(JSON.parse(guardada)); } catch (e) { sessionStorage.removeItem("conversacion"); }
+    try { empezar(JSON.parse(guardada), false); } catch (e) { sessionStorage.removeItem("conversacion"); }
   }
 })();
 </script>
@@ -181,9 +206,14 @@ std::string_view VisitorPage() {
     return kPage;
 }
 
-std::string_view VisitorPagePolicy() {
+std::string VisitorPagePolicy(const std::vector<std::string>& allowedSites) {
+    std::string ancestors = "'self'";
+    for (const std::string& site : allowedSites) {
+        if (SiteOrigin(site) == site) ancestors += " " + site;
+    }
     return "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-           "connect-src 'self'; form-action 'none'; frame-ancestors 'none'; base-uri 'none'";
+           "connect-src 'self'; form-action 'none'; frame-ancestors " +
+           ancestors + "; base-uri 'none'";
 }
 
 }  // namespace tertulia

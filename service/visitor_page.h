@@ -1,6 +1,8 @@
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tertulia {
 
@@ -8,7 +10,9 @@ namespace tertulia {
 // and script inline and no outside resources. It talks only to the visitors' JSON API.
 std::string_view VisitorPage();
 
-// The Content-Security-Policy the page is served with: nothing but itself and the API.
-std::string_view VisitorPagePolicy();
+// The Content-Security-Policy the page is served with: nothing but itself and the API, and
+// shown in frames only by pages of its own origin and of `allowedSites` (origins that
+// SiteOrigin accepts; anything else is left out).
+std::string VisitorPagePolicy(const std::vector<std::string>& allowedSites);
 
 }  // namespace tertulia

@@ -11,6 +11,7 @@
 #include "http/http_client.h"
 #include "http/http_errors.h"
 #include "http/stream.h"
+#include "http/tls_transport.h"
 #include "tools/commands.h"
 #include "tools/peer_text.h"
 #include "tools/tool_io.h"
@@ -55,6 +56,7 @@ int RunGet(int argc, char** argv) {
     HttpClient client;
     if (progress) ReportProgress(client);
     try {
+        client.SetSecureTransport(MakeTlsTransportFactory());
         if (outputFile) {
             // Written like any download tool's file: left to the page cache, not synced.
             FileStream file(*outputFile, FileStream::Mode::Create);

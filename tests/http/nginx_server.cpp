@@ -18,8 +18,11 @@ namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
 
-// A loopback port that was free a moment ago.
-int FreePort() {
+bool Accepts(int port);
+
+}  // namespace
+
+int FreeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -30,6 +33,40 @@ int FreePort() {
     ::close(fd);
     return ntohs(address.sin_port);
 }
+
+pid_t StartNginx(const std::string& directory, const std::string& configFile,
+                 const std::vector<int>& ports, std::string& error) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string errorLog = directory + "/error.log";
+        ::execl(kNginx, kNginx, "-e", errorLog.c_str(), "-p", directory.c_str(), "-c",
+                configFile.c_str(), "-g", "daemon off;", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (const int port : ports) {
+        while (!Accepts(port)) {
+            int status = 0;
+            const bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (ended || std::chrono::steady_clock::now() > deadline) {
+                if (!ended) StopNginx(pid);
+                std::ifstream log(directory + "/error.log");
+                error =
+                    "nginx did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    return pid;
+}
+
+void StopNginx(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+namespace {
 
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -57,8 +94,8 @@ NginxServer::NginxServer() {
     }
     directory_ = pattern;
     std::filesystem::create_directory(directory_ + "/www");
-    port_ = FreePort();
-    shortKeepAlivePort_ = FreePort();
+    port_ = FreeLoopbackPort();
+    shortKeepAlivePort_ = FreeLoopbackPort();
     const std::string& d = directory_;
     std::ofstream(d + "/nginx.conf")
         << "worker_processes 1;\n"
@@ -85,33 +122,11 @@ NginxServer::NginxServer() {
         << "/www; keepalive_timeout 300ms; }\n"
         << "}\n";
 
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        const std::string errorLog = d + "/error.log";
-        const std::string config = d + "/nginx.conf";
-        ::execl(kNginx, kNginx, "-e", errorLog.c_str(), "-p", d.c_str(), "-c", config.c_str(), "-g",
-                "daemon off;", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(Accepts(port_) && Accepts(shortKeepAlivePort_))) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_ ||
-            std::chrono::steady_clock::now() > deadline) {
-            pid_ = -1;
-            std::ifstream log(d + "/error.log");
-            error_ = "nginx did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    pid_ = StartNginx(d, d + "/nginx.conf", {port_, shortKeepAlivePort_}, error_);
 }
 
 NginxServer::~NginxServer() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) StopNginx(pid_);
     if (!directory_.empty()) std::filesystem::remove_all(directory_);
 }
 

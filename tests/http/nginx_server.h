@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -31,5 +32,14 @@ class NginxServer {
     pid_t pid_ = -1;
     std::string error_;
 };
+
+// A loopback port that was free a moment ago.
+int FreeLoopbackPort();
+// Starts Debian's nginx in the foreground on `configFile` (its files under `directory`) and
+// waits until every one of `ports` accepts; the process id, or -1 with `error` set.
+pid_t StartNginx(const std::string& directory, const std::string& configFile,
+                 const std::vector<int>& ports, std::string& error);
+// Stops an nginx that StartNginx started.
+void StopNginx(pid_t pid);
 
 }  // namespace tertulia::test

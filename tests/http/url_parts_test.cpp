@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "http/http_errors.h"
+#include "http/request_head.h"
 
 namespace tertulia {
 namespace {
@@ -72,6 +73,28 @@ TEST(SplitUrlTest, RefusesBeforeSending) {
         } catch (const std::runtime_error& e) {
             EXPECT_STREQ(e.what(), row.message) << row.proves;
         }
+    }
+}
+
+TEST(SplitUrlTest, HttpsWithASecureTransport) {
+    EXPECT_EQ(SplitUrl("HTTPS://h/a?b", true), (UrlParts{"HTTPS", "h", "443", "/a?b"}));
+    EXPECT_EQ(SplitUrl("https://h:8443", true), (UrlParts{"https", "h", "8443", "/"}));
+    EXPECT_EQ(SplitUrl("http://h/", true), (UrlParts{"http", "h", "80", "/"}));
+}
+
+TEST(RequestHeadTest, HostNamesThePortUnlessItIsTheSchemesOwn) {
+    const struct {
+        const char* url;
+        const char* hostLine;
+    } rows[] = {
+        {"http://h/", "Host: h\r\n"},        {"http://h:443/", "Host: h:443\r\n"},
+        {"https://h/", "Host: h\r\n"},       {"https://h:443/", "Host: h\r\n"},
+        {"https://h:80/", "Host: h:80\r\n"}, {"https://h:8443/", "Host: h:8443\r\n"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_NE(BuildRequestHead(SplitUrl(row.url, true), "").find(row.hostLine),
+                  std::string::npos)
+            << row.url;
     }
 }
 

@@ -111,6 +111,20 @@ TEST_P(StorageTest, ids_grow_across_services_sharing_the_database) {
     EXPECT_EQ(storage_->LoginFailures("empresa demo").count, 1u);
 }
 
+TEST_P(StorageTest, allowed_sites_per_company_go_with_the_company) {
+    EXPECT_TRUE(storage_->AllowSite("demo", "https://tienda.example"));
+    EXPECT_TRUE(storage_->AllowSite("demo", "https://blog.example"));
+    EXPECT_TRUE(storage_->AllowSite("demo", "https://blog.example")) << "twice is once";
+    EXPECT_FALSE(storage_->AllowSite("nadie", "https://blog.example"));
+    EXPECT_EQ(storage_->AllowedSites("demo"),
+              (std::vector<std::string>{"https://blog.example", "https://tienda.example"}));
+    EXPECT_TRUE(storage_->DisallowSite("demo", "https://blog.example"));
+    EXPECT_EQ(storage_->AllowedSites("demo"), (std::vector<std::string>{"https://tienda.example"}));
+    EXPECT_TRUE(storage_->RemoveCompany("demo"));
+    EXPECT_TRUE(storage_->AddCompany("demo", "DIGEST"));
+    EXPECT_TRUE(storage_->AllowedSites("demo").empty());
+}
+
 TEST_P(StorageTest, failed_logins_count_in_a_row_and_are_forgotten) {
     EXPECT_EQ(storage_->CountLoginFailure({"a", "b"}), (std::vector<unsigned>{1, 1}));
     EXPECT_EQ(storage_->CountLoginFailure({"a", "c"}), (std::vector<unsigned>{2, 1}));
