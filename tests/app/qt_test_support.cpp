@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <cstdlib>
 
 // Read by LeakSanitizer in the sanitizer build: fontconfig keeps allocations for the process's
 // life.
@@ -49,6 +50,10 @@ SeenBox ReadModalBox(const std::function<void()>& open, const QString& press) {
     });
     open();
     return seen;
+}
+
+bool TrayHostRuns() {
+    return std::getenv("TERTULIA_TRAY_HOST") != nullptr;
 }
 
 void SaveScreenshot(QWidget& window, const QString& name) {
