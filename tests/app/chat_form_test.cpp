@@ -126,7 +126,9 @@ TEST_F(ChatFormTest, frame_close_puts_the_window_away_where_it_stays_reachable) 
     chat.View().Show();
     EXPECT_FALSE(form.close());
     EXPECT_EQ(chat.View().IsVisible(), !TrayHostRuns());
-    if (!TrayHostRuns()) EXPECT_TRUE(form.isMinimized());
+    if (!TrayHostRuns()) {
+        EXPECT_TRUE(form.isMinimized());
+    }
     EXPECT_EQ(chat.View().TranscriptText(), "hola");
     chat.View().Show();
     EXPECT_TRUE(chat.View().IsVisible());
