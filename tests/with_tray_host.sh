@@ -22,5 +22,4 @@ for _ in $(seq 50); do
     [ -n "$(xdotool search --classname trayer 2>/dev/null)" ] && break
     sleep 0.2
 done
-sleep 0.5  # the host claims the notification area after its window appears
 QT_QPA_PLATFORM=xcb TERTULIA_TRAY_HOST=1 "$@"

@@ -117,7 +117,8 @@ TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_l
 // With a notification area the frame's close only hides the window; without one (the offscreen
 // desktop) it is minimised, so that it stays reachable.
 TEST_F(ChatFormTest, frame_close_puts_the_window_away_where_it_stays_reachable) {
-    ASSERT_EQ(NotificationAreaAvailable(), TrayHostRuns());
+    const bool trayHost = TrayHostRuns();
+    ASSERT_EQ(NotificationAreaAvailable(), trayHost);
     ConsoleOnDesktop logic;
     std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
     TfrmChatClt& chat = *owned;
@@ -125,8 +126,8 @@ TEST_F(ChatFormTest, frame_close_puts_the_window_away_where_it_stays_reachable) 
     chat.View().SetTranscriptText("hola");
     chat.View().Show();
     EXPECT_FALSE(form.close());
-    EXPECT_EQ(chat.View().IsVisible(), !TrayHostRuns());
-    if (!TrayHostRuns()) {
+    EXPECT_EQ(chat.View().IsVisible(), !trayHost);
+    if (!trayHost) {
         EXPECT_TRUE(form.isMinimized());
     }
     EXPECT_EQ(chat.View().TranscriptText(), "hola");

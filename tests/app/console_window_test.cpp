@@ -323,7 +323,8 @@ TEST_F(ConsoleWindowTest, status_line_shows_a_reply_on_one_line_as_it_came) {
 // With a notification area closing only hides the window, and minimising hides it into the
 // area; without one (the offscreen desktop) it is minimised, so that it stays reachable.
 TEST_F(ConsoleWindowTest, closing_or_minimising_puts_it_away_where_it_stays_reachable) {
-    ASSERT_EQ(NotificationAreaAvailable(), TrayHostRuns());
+    const bool trayHost = TrayHostRuns();
+    ASSERT_EQ(NotificationAreaAvailable(), trayHost);
     const struct {
         const char* name;
         std::function<void()> putAway;
@@ -337,8 +338,8 @@ TEST_F(ConsoleWindowTest, closing_or_minimising_puts_it_away_where_it_stays_reac
     for (const auto& row : rows) {
         row.putAway();
         QApplication::processEvents();  // the icon hides a minimised window by a queued call
-        EXPECT_EQ(window_->isVisible(), !TrayHostRuns()) << row.name;
-        if (!TrayHostRuns()) {
+        EXPECT_EQ(window_->isVisible(), !trayHost) << row.name;
+        if (!trayHost) {
             EXPECT_TRUE(window_->isMinimized()) << row.name;
         }
         handlers.AbrirVentana1Click();
