@@ -18,8 +18,19 @@ trap cleanup EXIT
 # shellcheck source=../scripts/headless-display.sh
 . "$(dirname "$0")/../scripts/headless-display.sh"
 start_headless_display "$work" || { echo "Xvfb did not start" >&2; exit 1; }
-for _ in $(seq 50); do
-    [ -n "$(xdotool search --classname trayer 2>/dev/null)" ] && break
-    sleep 0.2
-done
+tray_host_up() {
+    local tries
+    for tries in $(seq 50); do
+        [ -n "$(xdotool search --classname trayer 2>/dev/null)" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+if ! tray_host_up; then
+    echo "the tray host did not come up; once more" >&2
+    cat "$work/trayer.log" >&2
+    kill "$tray_host_pid" 2>/dev/null || true
+    start_tray_host "$work"
+    tray_host_up || { cat "$work/trayer.log" "$work/xvfb.log" >&2; exit 1; }
+fi
 QT_QPA_PLATFORM=xcb TERTULIA_TRAY_HOST=1 "$@"
