@@ -11,6 +11,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <type_traits>
 
 namespace tertulia {
 
@@ -49,6 +50,7 @@ TerminationRequests::TerminationRequests(std::function<void()> end, std::functio
     sigemptyset(&action.sa_mask);
     // Blocking calls go on after the handler; the network client also retries on EINTR.
     action.sa_flags = SA_RESTART;
+    static_assert(std::size(kSignals) == std::extent_v<decltype(previous_)>);
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
         sigaction(kSignals[i], &action, &previous_[i]);
     }
