@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -21,19 +22,17 @@ const std::string kAssetSound = std::string(TERTULIA_ASSETS_DIR) + "/sonido.wav"
 // company code. The offscreen desktop has no notification area, so "Cerrar" is out of reach
 // there but for these.
 TEST(TerminationRequestsTest, each_request_ends_the_program_as_cerrar_does) {
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
     const struct {
         const char* name;
         std::function<void(ConsoleOnDesktop&)> request;
+        bool soundFirst = false;
     } rows[] = {
         {"SIGTERM", [](ConsoleOnDesktop&) { std::raise(SIGTERM); }},
         {"SIGINT", [](ConsoleOnDesktop&) { std::raise(SIGINT); }},
         {"SIGHUP", [](ConsoleOnDesktop&) { std::raise(SIGHUP); }},
-        {"SIGTERM after the sound has played",
-         [](ConsoleOnDesktop& console) {
-             console.desktop.LoadSound(kAssetSound);
-             console.desktop.ConversationOpened(5, "Ana");
-             std::raise(SIGTERM);
-         }},
+        {"SIGTERM after the sound has played", [](ConsoleOnDesktop&) { std::raise(SIGTERM); },
+         true},
         // What Qt makes of the session manager's end of the desktop session.
         {"end of the session",
          [](ConsoleOnDesktop&) {
@@ -59,6 +58,11 @@ TEST(TerminationRequestsTest, each_request_ends_the_program_as_cerrar_does) {
         TerminationRequests termination(
             console.loop.Guarded([&console] { console.frmMain.Salir1Click(); }),
             [&console] { console.frmMain.FormDestroy(); });
+
+        if (row.soundFirst) {
+            console.desktop.LoadSound(kAssetSound);
+            ASSERT_NO_THROW(console.desktop.ConversationOpened(5, "Ana")) << row.name;
+        }
 
         QTimer::singleShot(0, [&] { row.request(console); });
         QTimer tooLate;
