@@ -20,6 +20,7 @@
 #include "app/outer_size.h"
 #include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
+#include "app/window_put_away.h"
 #include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
@@ -172,7 +173,7 @@ void ChatForm::resizeEvent(QResizeEvent* event) {
 void ChatForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (handlers_ == nullptr) {
-        hide();
+        PutAway(*this);
         return;
     }
     Call(&ChatHandlers::FormCloseQuery);
@@ -255,7 +256,7 @@ void QtChatView::Show() {
 }
 
 void QtChatView::Hide() {
-    form_->hide();
+    PutAway(*form_);
 }
 
 bool QtChatView::TranscriptHasFocus() const {

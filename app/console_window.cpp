@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include "app/message_boxes.h"
 #include "app/outer_size.h"
 #include "app/qt_event_loop.h"
+#include "app/window_put_away.h"
 #include "widgets/qt/banner.h"
 #include "widgets/qt/image_list.h"
 #include "widgets/qt/list_box_w_img.h"
@@ -31,6 +34,8 @@ constexpr QSize kOuterSize(192, 336);
 constexpr int kBannerHeight = 50;
 constexpr int kStatusHeight = 19;
 constexpr int kBevelHeight = 34;
+// How often a console hidden in the notification area looks whether that area is still there.
+constexpr int kNotificationAreaCheckMilliseconds = 2000;
 const QColor kPanelColour(128, 167, 210);
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
@@ -75,6 +80,17 @@ ConsoleWindow::ConsoleWindow(QtEventLoop& loop) : loop_(loop) {
     statusBar()->addWidget(StatusBar1_, 1);
 
     setFixedSize(kOuterSize);
+
+    // Ctrl+Q ends the program as "Cerrar" does, also where there is no notification area.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, [this] { Call(&ConsoleHandlers::Salir1Click); });
+
+    // A hidden console comes back minimised when the notification area goes away, so that the
+    // program stays reachable.
+    notificationAreaCheck_.setInterval(kNotificationAreaCheckMilliseconds);
+    connect(&notificationAreaCheck_, &QTimer::timeout, this, [this] {
+        if (!NotificationAreaAvailable()) showMinimized();
+    });
 }
 
 QFrame* ConsoleWindow::MakePanel(const char* name) {
@@ -239,7 +255,7 @@ void ConsoleWindow::ShowWindow() {
 }
 
 void ConsoleWindow::HideWindow() {
-    hide();
+    PutAway(*this);
 }
 
 int ConsoleWindow::ScreenWidth() const {
@@ -261,6 +277,7 @@ void ConsoleWindow::RepaintAndProcessMessages() {
 
 void ConsoleWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    notificationAreaCheck_.stop();
     if (event->spontaneous()) return;
     // A window manager may add its frame only after the window has appeared.
     FitOuterSize(*this, kOuterSize, true);
@@ -269,10 +286,15 @@ void ConsoleWindow::showEvent(QShowEvent* event) {
     Call(&ConsoleHandlers::FormShow);
 }
 
+void ConsoleWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    if (!event->spontaneous()) notificationAreaCheck_.start();
+}
+
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (handlers_ == nullptr) {
-        hide();
+        PutAway(*this);
         return;
     }
     loop_.Run([this] { handlers_->FormCloseQuery(); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <string>
 
@@ -55,6 +56,7 @@ class ConsoleWindow : public QMainWindow, public ConsoleView, public Dialogs {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -83,6 +85,7 @@ class ConsoleWindow : public QMainWindow, public ConsoleView, public Dialogs {
     QLabel* StatusBar1_;
     int gaugeMax_ = 1000;
     int gaugeProgress_ = 0;
+    QTimer notificationAreaCheck_;
 };
 
 }  // namespace tertulia

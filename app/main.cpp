@@ -12,6 +12,7 @@
 #include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
 #include "app/qt_translations.h"
+#include "app/termination_requests.h"
 #include "http/http_client.h"
 #include "http/tls_transport.h"
 #include "session/main_form.h"
@@ -57,6 +58,9 @@ int main(int argc, char* argv[]) {
         QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
     frmMain.FormCreate();
     desktop.SetHandlers(&frmMain);
+    // Signals and the end of the desktop session end the program as "Cerrar" does.
+    TerminationRequests termination(loop.Guarded([&frmMain] { frmMain.Salir1Click(); }),
+                                    loop.Guarded([&frmMain] { frmMain.FormDestroy(); }));
 
     if (desktop.ShowMainForm()) console.show();
 

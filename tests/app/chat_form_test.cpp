@@ -17,6 +17,7 @@
 
 #include "app/console_window.h"
 #include "app/qt_event_loop.h"
+#include "app/window_put_away.h"
 #include "chat/chat_window.h"
 #include "console_on_desktop.h"
 #include "qt_test_support.h"
@@ -113,15 +114,26 @@ TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_l
     }
 }
 
-TEST_F(ChatFormTest, frame_close_only_hides_the_window) {
+// With a notification area the frame's close only hides the window; without one (the offscreen
+// desktop) it is minimised, so that it stays reachable.
+TEST_F(ChatFormTest, frame_close_puts_the_window_away_where_it_stays_reachable) {
+    const bool trayHost = TrayHostRuns();
+    ASSERT_EQ(NotificationAreaAvailable(), trayHost);
     ConsoleOnDesktop logic;
     std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
     TfrmChatClt& chat = *owned;
+    ChatForm& form = static_cast<QtChatView&>(chat.View()).Form();
     chat.View().SetTranscriptText("hola");
     chat.View().Show();
-    EXPECT_FALSE(static_cast<QtChatView&>(chat.View()).Form().close());
-    EXPECT_FALSE(chat.View().IsVisible());
+    EXPECT_FALSE(form.close());
+    EXPECT_EQ(chat.View().IsVisible(), !trayHost);
+    if (!trayHost) {
+        EXPECT_TRUE(form.isMinimized());
+    }
     EXPECT_EQ(chat.View().TranscriptText(), "hola");
+    chat.View().Show();
+    EXPECT_TRUE(chat.View().IsVisible());
+    EXPECT_FALSE(form.isMinimized());
 }
 
 TEST_F(ChatFormTest, keys_that_type_a_character_reach_the_message_line_handler) {

@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <functional>
 
+#include "app/window_put_away.h"
 #include "console_on_desktop.h"
 #include "qt_test_support.h"
 
@@ -33,6 +35,23 @@ class CountedConectar : public ConsoleHandlers {
 
   private:
     int& clicks_;
+};
+
+// The console's logic for closing and opening the window, without the start-up sequence that a
+// showing posts (it would check for updates).
+class CloseAndOpen : public ConsoleHandlers {
+  public:
+    explicit CloseAndOpen(TfrmMain& logic) : logic_(logic) {}
+    void FormShow() override {}
+    bool FormCloseQuery() override { return logic_.FormCloseQuery(); }
+    void btConectarClick() override {}
+    void ListBoxWImg1DblClick() override {}
+    void TrayIcon1DblClick() override {}
+    void AbrirVentana1Click() override { logic_.AbrirVentana1Click(); }
+    void Salir1Click() override {}
+
+  private:
+    TfrmMain& logic_;
 };
 
 class ConsoleWindowTest : public testing::Test {
@@ -301,13 +320,33 @@ TEST_F(ConsoleWindowTest, status_line_shows_a_reply_on_one_line_as_it_came) {
     }
 }
 
-TEST_F(ConsoleWindowTest, closing_the_window_only_hides_it) {
+// With a notification area closing only hides the window, and minimising hides it into the
+// area; without one (the offscreen desktop) it is minimised, so that it stays reachable.
+TEST_F(ConsoleWindowTest, closing_or_minimising_puts_it_away_where_it_stays_reachable) {
+    const bool trayHost = TrayHostRuns();
+    ASSERT_EQ(NotificationAreaAvailable(), trayHost);
+    const struct {
+        const char* name;
+        std::function<void()> putAway;
+    } rows[] = {
+        {"closed", [this] { EXPECT_FALSE(window_->close()); }},
+        {"minimised", [this] { window_->showMinimized(); }},
+    };
+    CloseAndOpen handlers(*frmMain_);
     window_->show();
-    window_->SetHandlers(frmMain_);
-    EXPECT_FALSE(window_->close());
-    EXPECT_FALSE(window_->isVisible());
-    frmMain_->AbrirVentana1Click();
-    EXPECT_TRUE(window_->isVisible());
+    window_->SetHandlers(&handlers);
+    for (const auto& row : rows) {
+        row.putAway();
+        QApplication::processEvents();  // the icon hides a minimised window by a queued call
+        EXPECT_EQ(window_->isVisible(), !trayHost) << row.name;
+        if (!trayHost) {
+            EXPECT_TRUE(window_->isMinimized()) << row.name;
+        }
+        handlers.AbrirVentana1Click();
+        EXPECT_TRUE(window_->isVisible()) << row.name;
+        EXPECT_FALSE(window_->isMinimized()) << row.name;
+    }
+    window_->SetHandlers(nullptr);
 }
 
 TEST_F(ConsoleWindowTest, posted_message_runs_after_the_current_event) {

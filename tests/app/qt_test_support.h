@@ -31,6 +31,10 @@ struct SeenBox {
 // `press` (or with Escape when `press` is empty).
 SeenBox ReadModalBox(const std::function<void()>& open, const QString& press);
 
+// Whether a notification area is there: the offscreen desktop has none; the run under Xvfb with
+// trayer (tests/with_tray_host.sh) says that it provides one.
+bool TrayHostRuns();
+
 // Saves the window's picture as <build>/screenshots/<name>.png.
 void SaveScreenshot(QWidget& window, const QString& name);
 

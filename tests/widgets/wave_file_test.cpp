@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -171,6 +173,18 @@ TEST(WaveFileAudioTest, NoAudioDriverRaisesErrorPlayingSound) {
         EXPECT_THROW(player.Play(), EWaveError);
     }
     setenv("SDL_AUDIODRIVER", previous.empty() ? "dummy" : previous.c_str(), 1);
+}
+
+// SDL would take these signals for its own event queue, which nobody reads: the program could
+// then no longer be ended by them.
+TEST_F(WaveFileTest, PlayingLeavesSigintAndSigtermToTheProgram) {
+    Load(player, MakeWave(22050, 1, 0.05));
+    player.Play();
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        ASSERT_EQ(sigaction(signal, nullptr, &action), 0);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << strsignal(signal);
+    }
 }
 
 TEST_F(WaveFileTest, DataValueRoundTrip) {

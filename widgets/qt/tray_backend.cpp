@@ -146,6 +146,8 @@ void QtTrayBackend::ProcessMessages() {
 
 void QtTrayBackend::SetMainFormVisible(bool visible) {
     if (window_ == nullptr) return;
+    // Without a notification area nothing could bring a hidden window back: it stays minimised.
+    if (!visible && !QSystemTrayIcon::isSystemTrayAvailable()) return;
     // Queued: the window may be in the middle of its own state change.
     QPointer<QWidget> window = window_;
     QMetaObject::invokeMethod(

@@ -47,7 +47,12 @@ struct SdlSoundService::Playback {
     }
 
     bool Start() {
-        if (!audioStarted) audioStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+        // SDL would otherwise take SIGINT and SIGTERM for its own event queue, which nobody
+        // reads here: the program could no longer be ended by them.
+        if (!audioStarted) {
+            SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_OVERRIDE);
+            audioStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+        }
         return audioStarted;
     }
 

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The real console stays reachable and ends as "Cerrar" does, under Xvfb without a window
+# manager, against the real stand-in service:
+# - without a notification area, closing the console or a conversation window leaves it on
+#   screen; after the sound has played (SDL's disk driver), SIGTERM, and in a second run SIGINT,
+#   end the program with the company code stored;
+# - with a tray host, closing the console hides it; when the host goes away the console comes
+#   back; Ctrl+Q ends the program with the company code stored.
+#
+# usage: desktop_reachable.sh TERTULIA TERTULIA-SERVICE SEND-CLOSE-REQUEST
+# The program's service address is fixed at build time (port 8080), so the test runs in a
+# network namespace of its own where that port is free.
+set -euo pipefail
+export LC_ALL=C.UTF-8
+
+if [ "${TERTULIA_E2E_IN_NAMESPACE:-}" != 1 ]; then
+    if unshare -n true 2>/dev/null; then
+        exec env TERTULIA_E2E_IN_NAMESPACE=1 unshare -n "$0" "$@"
+    fi
+    if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
+        echo "SKIP: no network namespace, and port 8080 is taken" >&2
+        exit 77
+    fi
+    export TERTULIA_E2E_IN_NAMESPACE=1
+fi
+ip link set lo up 2>/dev/null || true
+
+tertulia=$1
+service=$2
+send_close=$3
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+run=0
+fail() {
+    echo "FAIL (run $run): $*" >&2
+    echo "--- program output" >&2
+    cat "$work/tertulia-$run.log" >&2 || true
+    exit 1
+}
+
+wait_for() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+}
+
+visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
+has_visible_window() { [ -n "$(visible_window "$1")" ]; }
+has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
+is_non_empty() { [ -s "$1" ]; }
+
+# shellcheck source=../../scripts/headless-display.sh
+. "$(dirname "$0")/../../scripts/headless-display.sh"
+start_virtual_screen "$work" || fail "Xvfb did not start"
+
+"$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo >"$work/service.log" 2>&1 &
+pids+=($!)
+api=http://127.0.0.1:8080
+wait_for 10 curl -sf "$api/" || fail "the service did not start"
+curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Lucía" \
+    "$api/api/conversaciones" >/dev/null || fail "the visitor could not open a conversation"
+title="Conversacion con : Lucía"
+
+# start_console: the program with settings of its own and SDL writing its sound to a file.
+start_console() {
+    run=$((run + 1))
+    export XDG_CONFIG_HOME="$work/config-$run" HOME="$work/home-$run"
+    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio-$run.raw"
+    mkdir -p "$HOME"
+    settings="$XDG_CONFIG_HOME/Grupo Laredo/Tertulia.ini"
+    "$tertulia" >"$work/tertulia-$run.log" 2>&1 &
+    tertulia_pid=$!
+    pids+=($tertulia_pid)
+    wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
+    console=$(visible_window '^Tertulia$')
+    sleep 2  # the update check runs before the login panel is offered
+}
+
+# type_company_code: "demo" into edCodigoEmpresa, 50 pixels below the banner's top at 31,69.
+type_company_code() {
+    eval "$(xdotool getwindowgeometry --shell "$console")"
+    xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+    sleep 0.3
+    xdotool type --delay 40 demo
+}
+
+# log_in_until_the_sound: the first news poll opens the visitor's conversation with the sound.
+log_in_until_the_sound() {
+    type_company_code
+    xdotool key Tab
+    xdotool type --delay 40 demo
+    xdotool key Tab space
+    wait_for 20 has_visible_window "^$title\$" || fail "no window titled '$title'"
+    wait_for 10 is_non_empty "$SDL_DISKAUDIOFILE" || fail "the sound was not played"
+}
+
+# ends_storing_the_code: the program ends by itself, with status 0 and the code stored.
+ends_storing_the_code() {
+    for _ in $(seq 50); do
+        kill -0 "$tertulia_pid" 2>/dev/null || break
+        sleep 0.2
+    done
+    kill -0 "$tertulia_pid" 2>/dev/null && fail "$1 did not end the program"
+    wait "$tertulia_pid" || fail "after $1 the program ended with status $?"
+    grep -qx 'IdEmpresa=demo' "$settings" || fail "after $1 the company code was not stored"
+}
+
+# Without a notification area: closing leaves the windows on screen; SIGTERM after the sound.
+start_console
+log_in_until_the_sound
+chat=$(visible_window "^$title\$")
+"$send_close" "$console"
+"$send_close" "$chat"
+sleep 1
+has_visible_window '^Tertulia$' || fail "closing the console hid it without a notification area"
+has_visible_window "^$title\$" || fail "closing the conversation hid it without a notification area"
+kill -0 "$tertulia_pid" || fail "closing the windows ended the program"
+kill -TERM "$tertulia_pid"
+ends_storing_the_code SIGTERM
+
+start_console
+log_in_until_the_sound
+kill -INT "$tertulia_pid"
+ends_storing_the_code SIGINT
+
+# With a tray host: closing hides the console, which comes back when the host goes away.
+start_tray_host "$work"
+sleep 1
+start_console
+type_company_code
+"$send_close" "$console"
+wait_for 5 has_no_visible_window '^Tertulia$' || fail "closing the console did not hide it"
+kill "$tray_host_pid"
+wait_for 10 has_visible_window '^Tertulia$' || fail "the console did not come back without a tray"
+console=$(visible_window '^Tertulia$')
+xdotool windowfocus --sync "$console"
+xdotool key ctrl+q
+ends_storing_the_code Ctrl+Q
+echo "PASS"
