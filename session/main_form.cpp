@@ -323,12 +323,12 @@ void TfrmMain::SetUnattended(Conversation& conversation, bool unattended) {
     conversation.unattended = unattended;
     if (switches_.marca) conversations_.SetMarked(conversation, unattended);
     if (unattended && switches_.notificaciones) {
-        parts_.signals.NotifyConversation(conversation.IdSesionClt,
+        parts_.attention.NotifyConversation(conversation.IdSesionClt,
                                           Caption(conversation.visitorName),
                                           "El visitante espera respuesta.");
         conversation.notified = true;
     } else if (!unattended && conversation.notified) {
-        parts_.signals.WithdrawConversation(conversation.IdSesionClt);
+        parts_.attention.WithdrawConversation(conversation.IdSesionClt);
         conversation.notified = false;
     }
 }
@@ -338,7 +338,7 @@ void TfrmMain::ShowWaiting(bool remind) {
         static_cast<int>(std::count_if(conversations_.Items().begin(), conversations_.Items().end(),
                                        [](const Conversation& each) { return each.unattended; }));
     if (switches_.bandeja)
-        parts_.signals.ShowWaiting(waiting, waiting > 0 ? WaitingTip(waiting) : "");
+        parts_.attention.ShowWaiting(waiting, waiting > 0 ? WaitingTip(waiting) : "");
     if (!remind || waiting == 0 || !switches_.sonido) return;
     try {
         parts_.announcer.Remind();
@@ -351,16 +351,16 @@ void TfrmMain::ConnectionLost(const std::string& why) {
     if (disconnected_) return;
     disconnected_ = true;
     const std::string since = "Sin conexion con el servicio desde las " + TimeOfDayNow();
-    if (switches_.bandeja) parts_.signals.ShowDisconnected(true, "Tertulia: " + since);
+    if (switches_.bandeja) parts_.attention.ShowDisconnected(true, "Tertulia: " + since);
     if (switches_.notificaciones)
-        parts_.signals.NotifyDisconnected("Tertulia", since + ".\n" + why);
+        parts_.attention.NotifyDisconnected("Tertulia", since + ".\n" + why);
 }
 
 void TfrmMain::ConnectionBack() {
     if (!disconnected_) return;
     disconnected_ = false;
-    if (switches_.bandeja) parts_.signals.ShowDisconnected(false, "");
-    if (switches_.notificaciones) parts_.signals.WithdrawDisconnected();
+    if (switches_.bandeja) parts_.attention.ShowDisconnected(false, "");
+    if (switches_.notificaciones) parts_.attention.WithdrawDisconnected();
 }
 
 void TfrmMain::DestroyLater(std::unique_ptr<TfrmChatClt> window) {

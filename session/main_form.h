@@ -30,7 +30,7 @@ struct ConsoleParts {
     ConversationRows& rows;  // ListBoxWImg1
     ChatWindowFactory& chatWindows;
     ConversationAnnouncer& announcer;
-    AttentionSignals& signals;
+    AttentionSignals& attention;
     EventLoop& loop;
     Timer& tmIdle;
     SettingsOpener openSettings;

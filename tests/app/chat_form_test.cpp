@@ -41,12 +41,14 @@ class RecordingHandlers : public ChatHandlers {
     void FormShow() override {}
     void FormResize() override {}
     void FormCloseQuery() override {}
+    void FormActivate() override { ++activations; }
     void Timer1Timer() override {}
     void edMensajeKeyPress(char key) override { keys.push_back(key); }
     void sbEnviarClick() override { onSend(); }
     void sbCerraryBorrarClick() override { onCloseAndDelete(); }
 
     std::string keys;
+    int activations = 0;
     std::function<void()> onSend = [] {};
     std::function<void()> onCloseAndDelete = [] {};
 };

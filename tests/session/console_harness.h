@@ -23,7 +23,7 @@ struct ConsoleHarness {
                   .rows = view,
                   .chatWindows = view,
                   .announcer = view,
-                  .signals = view,
+                  .attention = view,
                   .loop = view,
                   .tmIdle = tmIdle,
                   .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
