@@ -152,6 +152,7 @@ console=$(visible_window '^Tertulia$')
 sleep 2
 eval "$(xdotool getwindowgeometry --shell "$console")"
 tray_shot "$work/tray-plain.png"
+import -window root -crop 100x32+0+0 +repage "$work/tray-plain-wide.png"
 xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
 sleep 0.3
 xdotool type --delay 40 demo
@@ -176,7 +177,13 @@ notifications | grep -F "\"summary\": \"$title\"" | tail -1 | grep -qF '"actions
 wait_for 5 console_marked || fail "the row shows no mark"
 tray_cycles || fail "the tray icon does not cycle"
 import -window "$console" "$shots/attention-console.png"
-import -window root -crop 300x120+0+0 +repage "$shots/attention-tray.png"
+# The tray while it shows the attention picture, for the record.
+for _ in $(seq 12); do
+    import -window root -crop 100x32+0+0 +repage "$work/tray-now.png"
+    cmp -s <(convert "$work/tray-now.png" rgba:-) <(convert "$work/tray-plain-wide.png" rgba:-) || break
+    sleep 0.2
+done
+convert "$work/tray-now.png" -scale 300% "$shots/attention-tray.png"
 import -window root "$shots/attention-screen.png"
 
 # A click on the notification brings back the window, which the operator had closed; once it
@@ -206,5 +213,6 @@ notifications | grep -F '"summary": "Tertulia"' | tail -1 | grep -qF 'Sin conexi
 tray_shot "$work/tray-disconnected.png"
 [ "$(red_pixels "$work/tray-disconnected.png")" -gt "$(($(red_pixels "$work/tray-plain.png") + 10))" ] ||
     fail "the tray icon does not show the disconnection"
-import -window root "$shots/attention-disconnected.png"
+import -window root -crop 100x32+0+0 +repage "$work/tray-disconnected-wide.png"
+convert "$work/tray-disconnected-wide.png" -scale 300% "$shots/attention-tray-disconnected.png"
 echo "PASS"
