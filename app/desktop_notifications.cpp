@@ -38,6 +38,12 @@ DesktopNotifications::DesktopNotifications() {
                 SLOT(NotificationClosed(uint, uint)));
 }
 
+DesktopNotifications::~DesktopNotifications() {
+    for (const auto& [key, entry] : entries_) {
+        if (entry.id != 0) SendClose(entry.id, true);
+    }
+}
+
 void DesktopNotifications::Show(qint64 key, const QString& summary, const QString& body,
                                 bool persistent) {
     if (!connected_) return;
@@ -103,11 +109,16 @@ void DesktopNotifications::Answered(qint64 key, QDBusPendingCallWatcher* watcher
     }
 }
 
-void DesktopNotifications::SendClose(uint id) {
+void DesktopNotifications::SendClose(uint id, bool wait) {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("CloseNotification"));
     call << id;
-    QDBusConnection::sessionBus().asyncCall(call);
+    if (wait) {
+        // At the end the message must leave before the connection goes; briefly, though.
+        QDBusConnection::sessionBus().call(call, QDBus::Block, 500);
+    } else {
+        QDBusConnection::sessionBus().asyncCall(call);
+    }
 }
 
 void DesktopNotifications::ActionInvoked(uint id, const QString&) {

@@ -20,6 +20,8 @@ class DesktopNotifications : public QObject {
 
   public:
     DesktopNotifications();
+    // Withdraws what is still shown: nothing is left waiting on a program that has ended.
+    ~DesktopNotifications() override;
 
     // `persistent`: it stays until withdrawn, rather than for the service's usual time.
     void Show(qint64 key, const QString& summary, const QString& body, bool persistent);
@@ -47,7 +49,7 @@ class DesktopNotifications : public QObject {
 
     void SendNotify(qint64 key, const Content& content);
     void Answered(qint64 key, QDBusPendingCallWatcher* watcher);
-    void SendClose(uint id);
+    void SendClose(uint id, bool wait = false);
 
     bool connected_ = false;
     std::map<qint64, Entry> entries_;

@@ -161,6 +161,27 @@ TEST_F(ChatFormTest, keys_that_type_a_character_reach_the_message_line_handler) 
     view->SetHandlers(nullptr);
 }
 
+// The focus coming into the transcript area or the message line is the window's activation,
+// told once the focus change is done; a focus change inside the window tells it again.
+TEST_F(ChatFormTest, the_focus_coming_into_the_window_reaches_its_activation_handler) {
+    std::unique_ptr<ChatView> view = NewView();
+    RecordingHandlers handlers;
+    view->SetHandlers(&handlers);
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    form.show();
+    form.activateWindow();
+    QApplication::setActiveWindow(&form);
+    form.edMensaje->setFocus();
+    EXPECT_EQ(handlers.activations, 0) << "not in the middle of the focus change";
+    QCoreApplication::processEvents();
+    EXPECT_GE(handlers.activations, 1);
+    const int before = handlers.activations;
+    form.Memo1->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handlers.activations, before + 1);
+    view->SetHandlers(nullptr);
+}
+
 TEST_F(ChatFormTest, failure_in_a_handler_goes_to_the_application_error_report) {
     std::unique_ptr<ChatView> view = NewView();
     RecordingHandlers handlers;
