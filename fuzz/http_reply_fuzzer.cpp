@@ -16,8 +16,8 @@
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
 #include "http/http_errors.h"
+#include "http/input_buffer.h"
 #include "http/reply_exchange.h"
-#include "http/reply_reader.h"
 #include "http/stream.h"
 
 namespace tertulia {
@@ -104,7 +104,7 @@ void CheckComplete(const ReplyHead& head, std::int64_t bodySize,
 
 void ReadReplies(std::string_view bytes, std::size_t split) {
     SplitSource source(bytes, split);
-    ReplyReader reader(source);
+    InputBuffer reader(source);
     CookieJar jar([] { return std::int64_t{1700000000}; });
     WorkProgress progress;
     int level = 0;

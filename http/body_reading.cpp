@@ -12,7 +12,7 @@ namespace {
 
 constexpr TWorkMode kMode = TWorkMode::wmRead;
 
-void TakeInto(ReplyReader& reader, std::size_t count, BodySink& sink,
+void TakeInto(InputBuffer& reader, std::size_t count, BodySink& sink,
               const ProgressReport& report) {
     sink.Append(reader.Take(count));
     report.progress.Work(kMode, static_cast<std::int64_t>(count), report.handlers);
@@ -33,7 +33,7 @@ void InBracket(std::int64_t announced, const ProgressReport& report, Read read) 
 
 // Takes up to `count` bytes: what is buffered first, then whole blocks once they are
 // buffered. Returns how many were taken; fewer when the peer closed.
-std::int64_t ReadCounted(ReplyReader& reader, std::int64_t count, BodySink& sink,
+std::int64_t ReadCounted(InputBuffer& reader, std::int64_t count, BodySink& sink,
                          const ProgressReport& report) {
     std::int64_t remaining = count;
     const auto first = static_cast<std::size_t>(
@@ -44,7 +44,7 @@ std::int64_t ReadCounted(ReplyReader& reader, std::int64_t count, BodySink& sink
     }
     while (remaining > 0) {
         const auto block =
-            static_cast<std::size_t>(std::min<std::int64_t>(ReplyReader::kReceiveBlock, remaining));
+            static_cast<std::size_t>(std::min<std::int64_t>(InputBuffer::kReceiveBlock, remaining));
         reader.Fill(block);
         const std::size_t piece = std::min(block, reader.Buffered());
         if (piece > 0) {
@@ -56,17 +56,17 @@ std::int64_t ReadCounted(ReplyReader& reader, std::int64_t count, BodySink& sink
     return count - remaining;
 }
 
-void ReadUntilClose(ReplyReader& reader, BodySink& sink, const ProgressReport& report) {
+void ReadUntilClose(InputBuffer& reader, BodySink& sink, const ProgressReport& report) {
     if (reader.Buffered() > 0) TakeInto(reader, reader.Buffered(), sink, report);
     for (;;) {
-        reader.Fill(ReplyReader::kReceiveBlock);
-        const std::size_t piece = std::min(ReplyReader::kReceiveBlock, reader.Buffered());
+        reader.Fill(InputBuffer::kReceiveBlock);
+        const std::size_t piece = std::min(InputBuffer::kReceiveBlock, reader.Buffered());
         if (piece > 0) TakeInto(reader, piece, sink, report);
-        if (piece < ReplyReader::kReceiveBlock) return;
+        if (piece < InputBuffer::kReceiveBlock) return;
     }
 }
 
-std::string ChunkLine(ReplyReader& reader) {
+std::string ChunkLine(InputBuffer& reader) {
     auto line = reader.ReadLine();
     if (!line) throw std::runtime_error(kConnectionClosedGracefully);
     return std::move(*line);
@@ -83,7 +83,7 @@ std::int32_t ChunkSize(std::string_view line) {
     return *size;
 }
 
-void ReadChunked(ReplyReader& reader, BodySink& sink, const ProgressReport& report) {
+void ReadChunked(InputBuffer& reader, BodySink& sink, const ProgressReport& report) {
     for (;;) {
         const std::int32_t size = ChunkSize(ChunkLine(reader));
         if (size == 0) break;
@@ -101,7 +101,7 @@ void ReadChunked(ReplyReader& reader, BodySink& sink, const ProgressReport& repo
 
 }  // namespace
 
-void ReadBody(ReplyReader& reader, const ReplyHead& head, BodySink& sink,
+void ReadBody(InputBuffer& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report) {
     const std::optional<std::int32_t> contentLength = head.ContentLength();
     if (contentLength > 0) {

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "http/body_sink.h"
+#include "http/input_buffer.h"
 #include "http/reply_head.h"
-#include "http/reply_reader.h"
 #include "http/work_progress.h"
 
 namespace tertulia {
@@ -20,7 +20,7 @@ struct ProgressReport {
 // is read within its own transfer bracket, which is closed before a failure leaves. A body
 // that ends before its announced length, and a chunk-size line or a Content-Length that is
 // not a valid size, fail: a cut-off or misread body is never passed on as complete.
-void ReadBody(ReplyReader& reader, const ReplyHead& head, BodySink& sink,
+void ReadBody(InputBuffer& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report);
 
 }  // namespace tertulia

@@ -5,9 +5,9 @@
 #include "http/ascii_text.h"
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
+#include "http/input_buffer.h"
 #include "http/reply_exchange.h"
 #include "http/reply_head.h"
-#include "http/reply_reader.h"
 #include "http/request_head.h"
 #include "http/tcp_connection.h"
 #include "http/url_parts.h"
@@ -35,7 +35,7 @@ struct HttpClient::Connection {
 
     std::unique_ptr<Transport> transport;
     PacedSource source;
-    ReplyReader reader{source};
+    InputBuffer reader{source};
     bool secure;
     std::string host;
     std::string port;

@@ -4,7 +4,7 @@
 
 namespace tertulia {
 
-void ReadReply(ReplyReader& reader, const ReplyContext& context, BodySink& target,
+void ReadReply(InputBuffer& reader, const ReplyContext& context, BodySink& target,
                ReplyHead& head) {
     for (int interim = 0;; ++interim) {
         head = ReadReplyHead(reader);

@@ -6,9 +6,9 @@
 #include "http/body_reading.h"
 #include "http/body_sink.h"
 #include "http/cookie_jar.h"
+#include "http/input_buffer.h"
 #include "http/reply_head.h"
 #include "http/reply_pace.h"
-#include "http/reply_reader.h"
 
 namespace tertulia {
 
@@ -25,7 +25,7 @@ struct ReplyContext {
 // body into `target` when the status is a success. Any other status, or a redirect, has its
 // body read into the failure, which is thrown as HttpProtocolError. `head` holds the last
 // head read, also when this throws.
-void ReadReply(ReplyReader& reader, const ReplyContext& context, BodySink& target, ReplyHead& head);
+void ReadReply(InputBuffer& reader, const ReplyContext& context, BodySink& target, ReplyHead& head);
 
 inline constexpr int kMaxInterimHeads = 100;
 

@@ -55,7 +55,7 @@ std::int32_t StatusCodeOf(std::string_view statusLine) {
     return ParseDecimalInt32(word).value_or(-1);
 }
 
-ReplyHead ReadReplyHead(ReplyReader& reader) {
+ReplyHead ReadReplyHead(InputBuffer& reader) {
     ReplyHead head;
     auto statusLine = reader.ReadLine();
     if (!statusLine) throw std::runtime_error(kConnectionClosedGracefully);

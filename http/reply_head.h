@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/reply_reader.h"
+#include "http/input_buffer.h"
 
 namespace tertulia {
 
@@ -43,7 +43,7 @@ std::int32_t StatusCodeOf(std::string_view statusLine);
 // Reads a status line and its header block. A peer that closes before the status line is
 // complete throws "Connection Closed Gracefully."; one that closes among the header lines
 // ends the block there.
-ReplyHead ReadReplyHead(ReplyReader& reader);
+ReplyHead ReadReplyHead(InputBuffer& reader);
 
 // Header lines (continuation lines included) accepted in one head.
 inline constexpr std::size_t kMaxHeaderLines = 255;

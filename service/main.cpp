@@ -19,7 +19,8 @@ namespace {
 
 using namespace tertulia;
 
-std::string DatabaseFile(const std::string& chosen) {
+// The --db value, or the default SQLite file with its folder made.
+std::string DatabaseLocation(const std::string& chosen) {
     if (!chosen.empty()) return chosen;
     const std::string path = DefaultDatabasePath(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -57,23 +58,23 @@ std::string NewPassword() {
 }
 
 int AddCompany(const AddCompanyCommand& command) {
-    Storage storage(DatabaseFile(command.database), {});
-    RegisterCompany(storage, command.code, command.password ? *command.password : NewPassword());
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    RegisterCompany(*storage, command.code, command.password ? *command.password : NewPassword());
     std::cout << "Empresa «" << command.code << "» registrada." << std::endl;
     return 0;
 }
 
 int SetPassword(const SetPasswordCommand& command) {
-    Storage storage(DatabaseFile(command.database), {});
-    ChangePassword(storage, command.code, NewPassword());
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    ChangePassword(*storage, command.code, NewPassword());
     std::cout << "Contraseña de «" << command.code
               << "» cambiada; sus sesiones abiertas han terminado." << std::endl;
     return 0;
 }
 
 int RemoveCompany(const RemoveCompanyCommand& command) {
-    Storage storage(DatabaseFile(command.database), {});
-    if (!storage.RemoveCompany(command.code)) {
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    if (!storage->RemoveCompany(command.code)) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
     }
     std::cout << "Empresa «" << command.code << "» borrada con sus conversaciones." << std::endl;
@@ -81,12 +82,12 @@ int RemoveCompany(const RemoveCompanyCommand& command) {
 }
 
 int Sites(const SiteCommand& command) {
-    Storage storage(DatabaseFile(command.database), {});
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
     using Action = SiteCommand::Action;
     bool found = true;
-    if (command.action == Action::Allow) found = storage.AllowSite(command.code, command.origin);
+    if (command.action == Action::Allow) found = storage->AllowSite(command.code, command.origin);
     if (command.action == Action::Disallow) {
-        found = storage.DisallowSite(command.code, command.origin);
+        found = storage->DisallowSite(command.code, command.origin);
     }
     if (!found) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
@@ -98,7 +99,7 @@ int Sites(const SiteCommand& command) {
         std::cout << "Las páginas de " << command.origin << " ya no muestran el chat de «"
                   << command.code << "»." << std::endl;
     } else {
-        for (const std::string& site : storage.AllowedSites(command.code)) {
+        for (const std::string& site : storage->AllowedSites(command.code)) {
             std::cout << site << "\n";
         }
         std::cout << std::flush;
@@ -117,8 +118,12 @@ int Serve(const ServeCommand& command) {
     signal(SIGPIPE, SIG_IGN);
 
     ServiceConfig config;
-    config.databasePath = DatabaseFile(command.database);
-    const std::string databasePath = config.databasePath;
+    const std::string location = DatabaseLocation(command.database);
+    config.storage = Storage::Open(location, {});
+    const std::string shownDatabase = IsPostgresUri(location)
+                                          ? config.storage->Description()
+                                          : std::filesystem::absolute(location).string();
+    config.keepDays = command.keepDays;
     if (command.updateFile) {
         config.update = UpdateOffer::Load(*command.updateFile, *command.updateVersion);
     }
@@ -139,7 +144,7 @@ int Serve(const ServeCommand& command) {
     const int port = service.Bind(command.host, command.port);
     const std::string host =
         command.host.find(':') != std::string::npos ? "[" + command.host + "]" : command.host;
-    std::cout << "Base de datos: " << std::filesystem::absolute(databasePath).string() << "\n";
+    std::cout << "Base de datos: " << shownDatabase << "\n";
     if (command.updateFile) {
         std::cout << "Ofrece la versión " << *command.updateVersion
                   << " de la consola: " << *command.updateFile << "\n";

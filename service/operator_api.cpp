@@ -79,10 +79,15 @@ class OperatorRequest {
     std::string Login() {
         const std::string code = Code();
         const std::string& digest = fields_.Get("contrasena");
-        const std::string address = LimitKey(client_);
+        // Failures are counted per company code and per client address, in the database so
+        // that every service behind a balancer sees them.
+        const std::vector<std::string> keys = {"empresa " + code, "direccion " + LimitKey(client_)};
         const std::int64_t now = api_.clock_();
-        const std::int64_t wait = std::max(api_.failedByCompany_.Wait(code, now),
-                                           api_.failedByAddress_.Wait(address, now));
+        std::int64_t wait = 0;
+        for (const std::string& key : keys) {
+            const Storage::Failures failures = storage_.LoginFailures(key);
+            wait = std::max(wait, LoginWait(failures.count, failures.last, now));
+        }
         if (wait > 0) {
             return Windows1252FromUtf8("ERROR: Demasiados intentos fallidos; espere " +
                                        std::to_string(wait) +
@@ -90,26 +95,31 @@ class OperatorRequest {
         }
         const auto session = storage_.Login(code, digest);
         if (!session) {
-            const unsigned byCompany = api_.failedByCompany_.Failed(code, now);
-            const unsigned byAddress = api_.failedByAddress_.Failed(address, now);
+            const std::vector<unsigned> counts = storage_.CountLoginFailure(keys);
             LogLine("inicio de sesión fallido de la empresa «" + code + "» desde " + client_ +
-                    " (" + std::to_string(byCompany) + " seguidos de la empresa, " +
-                    std::to_string(byAddress) + " de la dirección)");
+                    " (" + std::to_string(counts[0]) + " seguidos de la empresa, " +
+                    std::to_string(counts[1]) + " de la dirección)");
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
-        api_.failedByCompany_.Succeeded(code);
-        api_.failedByAddress_.Succeeded(address);
+        storage_.ForgetLoginFailures(keys);
         return "OK=" + *session;
     }
 
     std::string News() {
         const std::int64_t company = Company();
-        std::string reply = "OK,";
-        for (const ConversationInfo& conversation : storage_.OpenConversations(company)) {
-            reply += std::to_string(conversation.id) + "=" +
-                     Windows1252FromUtf8(conversation.visitorName) + "|";
+        // The console reads nothing between "OK" and the first ","; the visitors' line counts
+        // stand there, for consoles that mark conversations with new lines.
+        const std::vector<ConversationInfo> conversations = storage_.OpenConversations(company);
+        std::string counts;
+        std::string list;
+        for (const ConversationInfo& conversation : conversations) {
+            if (!counts.empty()) counts += ';';
+            counts +=
+                std::to_string(conversation.id) + ":" + std::to_string(conversation.visitorLines);
+            list += std::to_string(conversation.id) + "=" +
+                    Windows1252FromUtf8(conversation.visitorName) + "|";
         }
-        return reply;
+        return "OK lineas=" + counts + "," + list;
     }
 
     std::string Chat() {

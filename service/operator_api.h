@@ -13,7 +13,7 @@ namespace tertulia {
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
 // session is gone and the operator has to log in again. Failed logins are counted per company
 // code and per client address: from the fifth in a row, the next attempt must wait (see
-// FailureBackoff) and is refused unchecked until then.
+// LoginWait) and is refused unchecked until then.
 class OperatorApi {
   public:
     // The author name of the operator's lines in transcripts.
@@ -33,8 +33,6 @@ class OperatorApi {
     Storage& storage_;
     ConversationCaps caps_;
     Clock clock_;
-    FailureBackoff failedByCompany_;
-    FailureBackoff failedByAddress_;
 };
 
 }  // namespace tertulia

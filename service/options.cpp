@@ -99,6 +99,7 @@ bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arg
         {"--bytes-per-conversation", 0, std::size_t{1} << 40,
          [&](std::size_t v) { visitors.perConversation.bytes = v; }},
         {"--waiting-per-company", 0, kMany, [&](std::size_t v) { visitors.waitingPerCompany = v; }},
+        {"--keep-days", 0, 36500, [&](std::size_t v) { command.keepDays = v; }},
     };
     for (const Limit& limit : limits) {
         if (option != limit.name) continue;
@@ -243,24 +244,28 @@ bool ValidCompanyCode(const std::string& code) {
 
 std::string UsageText() {
     return R"(Uso:
-  tertulia-service [--listen HOST:PUERTO] [--db ARCHIVO] [--demo]
+  tertulia-service [--listen HOST:PUERTO] [--db BASE] [--demo] [--keep-days N]
                    [--update-file ARCHIVO --update-version V.R]
                    [--access-log ARCHIVO] [--trusted-proxy DIRECCIÓN]... [LÍMITES]
-  tertulia-service add-company CÓDIGO [CONTRASEÑA] [--db ARCHIVO]
-  tertulia-service set-password CÓDIGO [--db ARCHIVO]
-  tertulia-service remove-company CÓDIGO [--db ARCHIVO]
-  tertulia-service allow-site CÓDIGO ORIGEN [--db ARCHIVO]
-  tertulia-service disallow-site CÓDIGO ORIGEN [--db ARCHIVO]
-  tertulia-service allowed-sites CÓDIGO [--db ARCHIVO]
+  tertulia-service add-company CÓDIGO [CONTRASEÑA] [--db BASE]
+  tertulia-service set-password CÓDIGO [--db BASE]
+  tertulia-service remove-company CÓDIGO [--db BASE]
+  tertulia-service allow-site CÓDIGO ORIGEN [--db BASE]
+  tertulia-service disallow-site CÓDIGO ORIGEN [--db BASE]
+  tertulia-service allowed-sites CÓDIGO [--db BASE]
   tertulia-service --help
 
 Servicio de chat para la consola Tertulia y página de chat para los visitantes.
 
   --listen HOST:PUERTO   dirección donde escucha (por omisión 127.0.0.1:8080;
                          el puerto 0 elige uno libre)
-  --db ARCHIVO           base de datos SQLite (por omisión
+  --db BASE              la base de datos: un archivo SQLite (por omisión
                          $XDG_DATA_HOME/tertulia/service.db, o
-                         ~/.local/share/tertulia/service.db)
+                         ~/.local/share/tertulia/service.db) o una URI de
+                         PostgreSQL (postgresql://USUARIO@SERVIDOR/BASE...),
+                         que pueden compartir varios servicios
+  --keep-days N          días que se guardan las conversaciones cerradas antes
+                         de borrarlas con sus mensajes (30; 0: para siempre)
   --demo                 crea la empresa de demostración «demo» con la
                          contraseña «demo» si no existe
   --update-file ARCHIVO  ofrece este archivo como nueva versión de la consola a

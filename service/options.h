@@ -17,6 +17,7 @@ struct ServeCommand {
     std::string host = "127.0.0.1";
     int port = 8080;
     std::string database;  // empty: the default file
+    unsigned keepDays = 30;
     std::optional<std::string> updateFile;
     std::optional<std::string> updateVersion;
     bool demo = false;

@@ -27,36 +27,11 @@ bool TokenBuckets::Take(const std::string& key, std::int64_t now) {
     return true;
 }
 
-std::int64_t FailureBackoff::WaitAfter(const Failures& failures) {
-    if (failures.count <= kFreeFailures) return 0;
-    const unsigned doublings = std::min(failures.count - kFreeFailures - 1, 6u);
-    return std::min<std::int64_t>(std::int64_t{1} << doublings, kMaxWait);
-}
-
-std::int64_t FailureBackoff::Wait(const std::string& key, std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    const auto it = failures_.find(key);
-    if (it == failures_.end()) return 0;
-    return std::max<std::int64_t>(it->second.last + WaitAfter(it->second) - now, 0);
-}
-
-unsigned FailureBackoff::Failed(const std::string& key, std::int64_t now) {
-    std::lock_guard lock(mutex_);
-    if (failures_.size() >= kMaxKeys && !failures_.contains(key)) {
-        std::erase_if(failures_, [&](const auto& entry) {
-            return now - entry.second.last > kMemory || entry.second.count <= kFreeFailures;
-        });
-    }
-    Failures& failures = failures_[key];
-    if (now - failures.last > kMemory) failures.count = 0;
-    ++failures.count;
-    failures.last = now;
-    return failures.count;
-}
-
-void FailureBackoff::Succeeded(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    failures_.erase(key);
+std::int64_t LoginWait(unsigned count, std::int64_t last, std::int64_t now) {
+    if (count <= kFreeLoginFailures) return 0;
+    const unsigned doublings = std::min(count - kFreeLoginFailures - 1, 6u);
+    const std::int64_t wait = std::min<std::int64_t>(std::int64_t{1} << doublings, kMaxLoginWait);
+    return std::max<std::int64_t>(last + wait - now, 0);
 }
 
 }  // namespace tertulia

@@ -7,13 +7,12 @@
 
 namespace tertulia {
 
-// These counters live in this process, keyed by text (a client address, a company code), so
-// that a later store shared by several instances can take their place behind the same calls.
-// Times are seconds of the service's clock. Each map is bounded: keys that hold nothing worth
-// remembering are dropped when it grows.
+// Times are seconds of the service's clock.
 
-// A token bucket per key: `burst` tokens, refilled evenly at `burst` per `periodSeconds`.
-// A burst of 0 means no limit.
+// A token bucket per key (a client address): `burst` tokens, refilled evenly at `burst` per
+// `periodSeconds`. A burst of 0 means no limit. The buckets live in this process, so each service
+// limits on its own: behind a balancer a client gets at most the sum of the services' bursts. The
+// map is bounded: full buckets, which hold nothing worth remembering, are dropped when it grows.
 class TokenBuckets {
   public:
     TokenBuckets(unsigned burst, std::int64_t periodSeconds)
@@ -37,32 +36,13 @@ class TokenBuckets {
     std::unordered_map<std::string, Bucket> buckets_;
 };
 
-// Failed attempts per key. From the fifth failure on, the next attempt waits 1 s, then 2, 4...
-// up to a minute after the last failure; a success forgets the key, and so does an hour
-// without failures.
-class FailureBackoff {
-  public:
-    static constexpr unsigned kFreeFailures = 4;
-    static constexpr std::int64_t kMaxWait = 60;
-    static constexpr std::int64_t kMemory = 3600;
+// Failed logins: from the fifth failure in a row on, the next attempt waits 1 s, then 2, 4...
+// up to a minute after the last failure. The failures themselves are kept in the database
+// (Storage::LoginFailures), so that every service sharing it counts them together.
+inline constexpr unsigned kFreeLoginFailures = 4;
+inline constexpr std::int64_t kMaxLoginWait = 60;
 
-    // Seconds until the key may try again; 0 when it may now.
-    std::int64_t Wait(const std::string& key, std::int64_t now);
-    // Counts a failure; returns how many the key has had in a row.
-    unsigned Failed(const std::string& key, std::int64_t now);
-    void Succeeded(const std::string& key);
-
-  private:
-    struct Failures {
-        unsigned count = 0;
-        std::int64_t last = 0;
-    };
-    static constexpr std::size_t kMaxKeys = 100000;
-
-    static std::int64_t WaitAfter(const Failures& failures);
-
-    std::mutex mutex_;
-    std::unordered_map<std::string, Failures> failures_;
-};
+// Seconds from `now` until a key with `count` failures, the last at `last`, may try again.
+std::int64_t LoginWait(unsigned count, std::int64_t last, std::int64_t now);
 
 }  // namespace tertulia

@@ -167,14 +167,15 @@ std::string LoggedTarget(std::string_view target) {
 }  // namespace
 
 Service::Service(ServiceConfig config)
-    : storage_(std::make_unique<Storage>(config.databasePath,
-                                         config.clock ? config.clock : Clock(SystemClock))),
+    : storage_(std::move(config.storage)),
       update_(std::move(config.update)),
       trustedProxies_(config.trustedProxies) {
+    if (!storage_) throw std::invalid_argument("a service needs its storage");
     const Clock clock = config.clock ? config.clock : Clock(SystemClock);
     operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
     visitorApi_ = std::make_unique<VisitorApi>(*storage_, config.visitors, clock);
     updateApi_ = std::make_unique<UpdateApi>(update_);
+    retention_ = std::make_unique<Retention>(*storage_, config.keepDays);
     if (config.accessLog == "-") {
         accessLog_ = stdout;
     } else if (!config.accessLog.empty()) {
@@ -201,6 +202,7 @@ Service::Service(ServiceConfig config)
 
 Service::~Service() {
     server_.reset();
+    retention_.reset();
     if (ownsAccessLog_) std::fclose(accessLog_);
 }
 

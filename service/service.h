@@ -11,6 +11,7 @@
 
 #include "service/http_server.h"
 #include "service/operator_api.h"
+#include "service/retention.h"
 #include "service/storage.h"
 #include "service/update_api.h"
 #include "service/visitor_api.h"
@@ -18,7 +19,7 @@
 namespace tertulia {
 
 struct ServiceConfig {
-    std::string databasePath;
+    std::unique_ptr<Storage> storage;
     std::optional<UpdateOffer> update;
     Clock clock;  // the system clock when empty
     HttpLimits http;
@@ -26,7 +27,8 @@ struct ServiceConfig {
     // Proxies whose X-Forwarded-For names the client; their own connections are not limited
     // per address.
     std::set<std::string> trustedProxies;
-    std::string accessLog;  // a file to append to, "-" for standard output, empty for none
+    std::string accessLog;   // a file to append to, "-" for standard output, empty for none
+    unsigned keepDays = 30;  // closed conversations kept this long; 0: for ever
 };
 
 // The stand-in chat service: the service script, the update script and its download, the
@@ -63,6 +65,7 @@ class Service {
     std::unique_ptr<OperatorApi> operatorApi_;
     std::unique_ptr<VisitorApi> visitorApi_;
     std::unique_ptr<UpdateApi> updateApi_;
+    std::unique_ptr<Retention> retention_;
     std::FILE* accessLog_ = nullptr;
     bool ownsAccessLog_ = false;
     std::mutex accessLogMutex_;

@@ -4,59 +4,17 @@
 #include <limits>
 #include <stdexcept>
 
+#include "service/postgres_database.h"
 #include "service/secrets.h"
+#include "service/sqlite_database.h"
 
 namespace tertulia {
 
 namespace {
 
-constexpr std::size_t kReaders = 8;
-
 // The session's last-use time is written at most this often, so that polls stay reads; a
 // session therefore lives at least its full lifetime after its last request.
 constexpr std::int64_t kTouchInterval = 30;
-
-const char* const kSchema = R"SQL(
-CREATE TABLE IF NOT EXISTS companies (
-    id INTEGER PRIMARY KEY,
-    code TEXT NOT NULL UNIQUE,
-    salt TEXT NOT NULL,
-    iterations INTEGER NOT NULL,
-    hash TEXT NOT NULL
-);
-DROP TABLE IF EXISTS sessions;
-CREATE TABLE IF NOT EXISTS operator_sessions (
-    id_hash TEXT PRIMARY KEY,
-    company_id INTEGER NOT NULL REFERENCES companies(id),
-    last_seen INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS service_state (
-    name TEXT PRIMARY KEY,
-    value INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS conversations (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    company_id INTEGER NOT NULL REFERENCES companies(id),
-    visitor_name TEXT NOT NULL,
-    token_hash TEXT NOT NULL,
-    open INTEGER NOT NULL,
-    opened_at INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS conversations_open ON conversations(company_id, open, id);
-CREATE TABLE IF NOT EXISTS messages (
-    id INTEGER PRIMARY KEY,
-    conversation_id INTEGER NOT NULL REFERENCES conversations(id),
-    from_operator INTEGER NOT NULL,
-    text TEXT NOT NULL,
-    sent_at INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS messages_of_conversation ON messages(conversation_id, id);
-CREATE TABLE IF NOT EXISTS allowed_sites (
-    company_id INTEGER NOT NULL REFERENCES companies(id),
-    origin TEXT NOT NULL,
-    PRIMARY KEY (company_id, origin)
-);
-)SQL";
 
 std::int64_t SystemClock() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -64,125 +22,173 @@ std::int64_t SystemClock() {
         .count();
 }
 
-ConversationInfo ConversationFrom(Statement& row) {
-    return {static_cast<std::int32_t>(row.Int(0)), row.Text(1), row.Int(2) != 0};
+std::int64_t Count(std::size_t value) {
+    return static_cast<std::int64_t>(value);
 }
 
-LineResult InsertLine(Connection& db, std::optional<ConversationInfo> conversation,
+ConversationInfo ConversationFrom(const SqlRows& rows, std::size_t row) {
+    return {static_cast<std::int32_t>(rows.Int(row, 0)), rows.Text(row, 1), rows.Int(row, 2) != 0,
+            rows.Int(row, 3)};
+}
+
+std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
+    if (rows.empty()) return std::nullopt;
+    return ConversationFrom(rows, 0);
+}
+
+std::optional<ConversationInfo> FindCompanyConversation(SqlConnection& db, std::int64_t companyId,
+                                                        std::int32_t conversationId) {
+    return FirstConversation(
+        db.Run("SELECT id, visitor_name, open, visitor_lines FROM conversations "
+               "WHERE id = ? AND company_id = ?",
+               {std::int64_t{conversationId}, companyId}));
+}
+
+std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
+                                                        std::int32_t conversationId,
+                                                        const std::string& token) {
+    const std::string tokenHash = Sha256Hex(token);
+    return FirstConversation(
+        db.Run("SELECT id, visitor_name, open, visitor_lines FROM conversations "
+               "WHERE id = ? AND token_hash = ?",
+               {std::int64_t{conversationId}, std::string_view(tokenHash)}));
+}
+
+// Counts the line into its conversation, within the caps, and stores it. The counting is one
+// conditional update of the conversation's row, so that services sharing a database never let
+// a conversation past its caps between them.
+LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> conversation,
                       bool fromOperator, const std::string& text, const ConversationCaps& caps,
                       std::int64_t now) {
     if (!conversation) return LineResult::NotFound;
     if (!conversation->open) return LineResult::Closed;
-    if (caps.lines != 0 || caps.bytes != 0) {
-        auto held = db.Prepare(
-            "SELECT COUNT(*), COALESCE(SUM(LENGTH(CAST(text AS BLOB))), 0) FROM messages "
-            "WHERE conversation_id = ?");
-        held.Bind(1, conversation->id).Step();
-        const auto lines = static_cast<std::uint64_t>(held.Int(0));
-        const auto bytes = static_cast<std::uint64_t>(held.Int(1));
-        if (caps.lines != 0 && lines >= caps.lines) return LineResult::Full;
-        if (caps.bytes != 0 && bytes + text.size() > caps.bytes) return LineResult::Full;
+    const std::int64_t id = conversation->id;
+    const std::int64_t bytes = Count(text.size());
+    const SqlRows counted = db.Run(
+        "UPDATE conversations SET line_count = line_count + 1, byte_count = byte_count + ?, "
+        "visitor_lines = visitor_lines + ? "
+        "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
+        "AND (? = 0 OR byte_count + ? <= ?) RETURNING id",
+        {bytes, std::int64_t{fromOperator ? 0 : 1}, id, std::int64_t{caps.lines},
+         std::int64_t{caps.lines}, Count(caps.bytes), bytes, Count(caps.bytes)});
+    if (counted.empty()) {
+        const SqlRows open = db.Run("SELECT open FROM conversations WHERE id = ?", {id});
+        return !open.empty() && open.Int(0, 0) == 0 ? LineResult::Closed : LineResult::Full;
     }
-    db.Prepare(
-          "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
-          "VALUES (?, ?, ?, ?)")
-        .Bind(1, conversation->id)
-        .Bind(2, fromOperator ? 1 : 0)
-        .Bind(3, text)
-        .Bind(4, now)
-        .Step();
+    db.Run(
+        "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
+        "VALUES (?, ?, ?, ?)",
+        {id, std::int64_t{fromOperator ? 1 : 0}, std::string_view(text), now});
     return LineResult::Stored;
 }
 
-std::optional<ConversationInfo> FindCompanyConversation(Connection& db, std::int64_t companyId,
-                                                        std::int32_t conversationId) {
-    auto row = db.Prepare(
-        "SELECT id, visitor_name, open FROM conversations WHERE id = ? AND company_id = ?");
-    row.Bind(1, conversationId).Bind(2, companyId);
-    if (!row.Step()) return std::nullopt;
-    return ConversationFrom(row);
-}
-
-std::optional<ConversationInfo> FindVisitorConversation(Connection& db, std::int32_t conversationId,
-                                                        const std::string& token) {
-    auto row = db.Prepare(
-        "SELECT id, visitor_name, open FROM conversations WHERE id = ? AND token_hash = ?");
-    row.Bind(1, conversationId).Bind(2, Sha256Hex(token));
-    if (!row.Step()) return std::nullopt;
-    return ConversationFrom(row);
+std::optional<std::int64_t> CompanyId(SqlConnection& db, const std::string& code) {
+    const SqlRows company = db.Run("SELECT id FROM companies WHERE code = ?", {code});
+    if (company.empty()) return std::nullopt;
+    return company.Int(0, 0);
 }
 
 }  // namespace
 
-Storage::Storage(const std::string& path, Clock clock) try
-    : clock_(clock ? std::move(clock) : Clock(SystemClock)), database_(path, kReaders) {
-    // A real write, committed, is the only sure sign that the file, its directory and the disk
-    // all take writes.
+bool IsPostgresUri(const std::string& location) {
+    return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+Storage::Storage(std::unique_ptr<SqlDatabase> database, Clock clock)
+    : clock_(clock ? std::move(clock) : Clock(SystemClock)), database_(std::move(database)) {
+    try {
+        UpgradeSchema();
+    } catch (const std::exception& failure) {
+        throw std::runtime_error("no se puede escribir en la base de datos " +
+                                 database_->Description() + ": " + failure.what());
+    }
+}
+
+std::unique_ptr<Storage> Storage::Open(const std::string& location, Clock clock) {
+    std::unique_ptr<SqlDatabase> database;
+    if (IsPostgresUri(location)) {
+        database = std::make_unique<PostgresDatabase>(location);
+    } else {
+        try {
+            database = std::make_unique<SqliteDatabase>(location);
+        } catch (const std::exception& failure) {
+            throw std::runtime_error("no se puede escribir en la base de datos " + location + ": " +
+                                     failure.what());
+        }
+    }
+    return std::make_unique<Storage>(std::move(database), std::move(clock));
+}
+
+void Storage::UpgradeSchema() {
+    // A real write, committed, is the only sure sign that the database takes writes.
     const std::int64_t now = clock_();
-    database_.Write([&](Connection& db) {
-        db.Execute(kSchema);
-        db.Prepare("INSERT OR REPLACE INTO service_state (name, value) VALUES ('opened', ?)")
-            .Bind(1, now)
-            .Step();
+    const std::vector<const char*> steps = database_->SchemaSteps();
+    database_->Write([&](SqlConnection& db) {
+        database_->LockSchema(db);
+        db.Execute(
+            "CREATE TABLE IF NOT EXISTS service_state (name TEXT PRIMARY KEY, value BIGINT NOT "
+            "NULL)");
+        const SqlRows version =
+            db.Run("SELECT value FROM service_state WHERE name = 'schema_version'");
+        const std::int64_t current = version.empty() ? 0 : version.Int(0, 0);
+        if (current > Count(steps.size())) {
+            throw std::runtime_error("su esquema (versión " + std::to_string(current) +
+                                     ") es de una versión posterior del servicio");
+        }
+        for (auto step = static_cast<std::size_t>(current); step < steps.size(); ++step) {
+            db.Execute(steps[step]);
+        }
+        const char* const set =
+            "INSERT INTO service_state (name, value) VALUES (?, ?) "
+            "ON CONFLICT (name) DO UPDATE SET value = excluded.value";
+        db.Run(set, {std::string_view("schema_version"), Count(steps.size())});
+        db.Run(set, {std::string_view("opened"), now});
     });
-} catch (const std::exception& failure) {
-    throw std::runtime_error("no se puede escribir en la base de datos " + path + ": " +
-                             failure.what());
 }
 
 bool Storage::HasCompanies() {
-    return database_.Read([](Connection& db) {
-        auto row = db.Prepare("SELECT EXISTS (SELECT 1 FROM companies)");
-        return row.Step() && row.Int(0) != 0;
-    });
+    return database_->Read(
+        [](SqlConnection& db) { return !db.Run("SELECT id FROM companies LIMIT 1").empty(); });
 }
 
 bool Storage::AddCompany(const std::string& code, const std::string& digestText) {
     const PasswordHash hash = HashDigestText(digestText);
-    return database_.Write([&](Connection& db) {
-        auto exists = db.Prepare("SELECT 1 FROM companies WHERE code = ?");
-        if (exists.Bind(1, code).Step()) return false;
-        db.Prepare("INSERT INTO companies (code, salt, iterations, hash) VALUES (?, ?, ?, ?)")
-            .Bind(1, code)
-            .Bind(2, hash.salt)
-            .Bind(3, hash.iterations)
-            .Bind(4, hash.hash)
-            .Step();
-        return true;
+    return database_->Write([&](SqlConnection& db) {
+        return !db.Run(
+                      "INSERT INTO companies (code, salt, iterations, hash) VALUES (?, ?, ?, ?) "
+                      "ON CONFLICT (code) DO NOTHING RETURNING id",
+                      {std::string_view(code), std::string_view(hash.salt),
+                       std::int64_t{hash.iterations}, std::string_view(hash.hash)})
+                    .empty();
     });
 }
 
 bool Storage::SetPassword(const std::string& code, const std::string& digestText) {
     const PasswordHash hash = HashDigestText(digestText);
-    return database_.Write([&](Connection& db) {
-        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
-        if (!company.Bind(1, code).Step()) return false;
-        const std::int64_t id = company.Int(0);
-        db.Prepare("UPDATE companies SET salt = ?, iterations = ?, hash = ? WHERE id = ?")
-            .Bind(1, hash.salt)
-            .Bind(2, hash.iterations)
-            .Bind(3, hash.hash)
-            .Bind(4, id)
-            .Step();
-        db.Prepare("DELETE FROM operator_sessions WHERE company_id = ?").Bind(1, id).Step();
+    return database_->Write([&](SqlConnection& db) {
+        const SqlRows changed = db.Run(
+            "UPDATE companies SET salt = ?, iterations = ?, hash = ? WHERE code = ? "
+            "RETURNING id",
+            {std::string_view(hash.salt), std::int64_t{hash.iterations},
+             std::string_view(hash.hash), std::string_view(code)});
+        if (changed.empty()) return false;
+        db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {changed.Int(0, 0)});
         return true;
     });
 }
 
 bool Storage::RemoveCompany(const std::string& code) {
-    return database_.Write([&](Connection& db) {
-        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
-        if (!company.Bind(1, code).Step()) return false;
-        const std::int64_t id = company.Int(0);
-        db.Prepare(
-              "DELETE FROM messages WHERE conversation_id IN "
-              "(SELECT id FROM conversations WHERE company_id = ?)")
-            .Bind(1, id)
-            .Step();
-        db.Prepare("DELETE FROM conversations WHERE company_id = ?").Bind(1, id).Step();
-        db.Prepare("DELETE FROM operator_sessions WHERE company_id = ?").Bind(1, id).Step();
-        db.Prepare("DELETE FROM allowed_sites WHERE company_id = ?").Bind(1, id).Step();
-        db.Prepare("DELETE FROM companies WHERE id = ?").Bind(1, id).Step();
+    return database_->Write([&](SqlConnection& db) {
+        const auto id = CompanyId(db, code);
+        if (!id) return false;
+        db.Run(
+            "DELETE FROM messages WHERE conversation_id IN "
+            "(SELECT id FROM conversations WHERE company_id = ?)",
+            {*id});
+        db.Run("DELETE FROM conversations WHERE company_id = ?", {*id});
+        db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {*id});
+        db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {*id});
+        db.Run("DELETE FROM companies WHERE id = ?", {*id});
         return true;
     });
 }
@@ -192,10 +198,12 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
         std::int64_t companyId;
         PasswordHash hash;
     };
-    const auto found = database_.Read([&](Connection& db) -> std::optional<Found> {
-        auto row = db.Prepare("SELECT id, salt, iterations, hash FROM companies WHERE code = ?");
-        if (!row.Bind(1, code).Step()) return std::nullopt;
-        return Found{row.Int(0), {row.Text(1), static_cast<int>(row.Int(2)), row.Text(3)}};
+    const auto found = database_->Read([&](SqlConnection& db) -> std::optional<Found> {
+        const SqlRows row =
+            db.Run("SELECT id, salt, iterations, hash FROM companies WHERE code = ?", {code});
+        if (row.empty()) return std::nullopt;
+        return Found{row.Int(0, 0),
+                     {row.Text(0, 1), static_cast<int>(row.Int(0, 2)), row.Text(0, 3)}};
     });
     // An unknown company costs the same time as a wrong password.
     static const PasswordHash kNobody = HashDigestText("");
@@ -203,17 +211,11 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
     if (!found || !matches) return std::nullopt;
 
     const std::string sessionId = RandomHex(16);
+    const std::string idHash = Sha256Hex(sessionId);
     const std::int64_t now = clock_();
-    database_.Write([&](Connection& db) {
-        db.Prepare("DELETE FROM operator_sessions WHERE last_seen < ?")
-            .Bind(1, now - kSessionLifetime - kTouchInterval)
-            .Step();
-        db.Prepare(
-              "INSERT INTO operator_sessions (id_hash, company_id, last_seen) VALUES (?, ?, ?)")
-            .Bind(1, Sha256Hex(sessionId))
-            .Bind(2, found->companyId)
-            .Bind(3, now)
-            .Step();
+    database_->Write([&](SqlConnection& db) {
+        db.Run("INSERT INTO operator_sessions (id_hash, company_id, last_seen) VALUES (?, ?, ?)",
+               {std::string_view(idHash), found->companyId, now});
     });
     return sessionId;
 }
@@ -222,89 +224,126 @@ std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,
                                                     const std::string& sessionId) {
     const std::int64_t now = clock_();
     const std::string idHash = Sha256Hex(sessionId);
-    struct Found {
-        std::int64_t companyId;
-        std::int64_t lastSeen;
-    };
-    const auto found = database_.Read([&](Connection& db) -> std::optional<Found> {
-        auto row = db.Prepare(
+    const SqlRows found = database_->Read([&](SqlConnection& db) {
+        return db.Run(
             "SELECT s.company_id, s.last_seen FROM operator_sessions s "
-            "JOIN companies c ON c.id = s.company_id WHERE s.id_hash = ? AND c.code = ?");
-        if (!row.Bind(1, idHash).Bind(2, code).Step()) return std::nullopt;
-        return Found{row.Int(0), row.Int(1)};
+            "JOIN companies c ON c.id = s.company_id WHERE s.id_hash = ? AND c.code = ?",
+            {std::string_view(idHash), std::string_view(code)});
     });
-    if (!found || now - found->lastSeen > kSessionLifetime + kTouchInterval) return std::nullopt;
-    if (now - found->lastSeen >= kTouchInterval) {
-        database_.Write([&](Connection& db) {
-            db.Prepare(
-                  "UPDATE operator_sessions SET last_seen = ? WHERE id_hash = ? AND last_seen < ?")
-                .Bind(1, now)
-                .Bind(2, idHash)
-                .Bind(3, now)
-                .Step();
+    if (found.empty()) return std::nullopt;
+    const std::int64_t lastSeen = found.Int(0, 1);
+    if (now - lastSeen > kSessionLifetime + kTouchInterval) return std::nullopt;
+    if (now - lastSeen >= kTouchInterval) {
+        database_->Write([&](SqlConnection& db) {
+            db.Run("UPDATE operator_sessions SET last_seen = ? WHERE id_hash = ? AND last_seen < ?",
+                   {now, std::string_view(idHash), now});
         });
     }
-    return found->companyId;
+    return found.Int(0, 0);
+}
+
+Storage::Failures Storage::LoginFailures(const std::string& key) {
+    const SqlRows row = database_->Read([&](SqlConnection& db) {
+        return db.Run("SELECT count, last FROM login_failures WHERE key = ?", {key});
+    });
+    if (row.empty()) return {};
+    const std::int64_t now = clock_();
+    if (now - row.Int(0, 1) > kFailureMemory) return {};
+    return {static_cast<unsigned>(row.Int(0, 0)), row.Int(0, 1)};
+}
+
+std::vector<unsigned> Storage::CountLoginFailure(const std::vector<std::string>& keys) {
+    const std::int64_t now = clock_();
+    return database_->Write([&](SqlConnection& db) {
+        std::vector<unsigned> counts;
+        for (const std::string& key : keys) {
+            const SqlRows row = db.Run(
+                "INSERT INTO login_failures (key, count, last) VALUES (?, 1, ?) "
+                "ON CONFLICT (key) DO UPDATE SET last = excluded.last, count = CASE "
+                "WHEN excluded.last - login_failures.last > ? THEN 1 "
+                "ELSE login_failures.count + 1 END RETURNING count",
+                {std::string_view(key), now, kFailureMemory});
+            counts.push_back(static_cast<unsigned>(row.Int(0, 0)));
+        }
+        return counts;
+    });
+}
+
+void Storage::ForgetLoginFailures(const std::vector<std::string>& keys) {
+    database_->Write([&](SqlConnection& db) {
+        for (const std::string& key : keys) {
+            db.Run("DELETE FROM login_failures WHERE key = ?", {key});
+        }
+    });
 }
 
 std::vector<ConversationInfo> Storage::OpenConversations(std::int64_t companyId) {
-    return database_.Read([&](Connection& db) {
-        std::vector<ConversationInfo> result;
-        auto row = db.Prepare(
-            "SELECT id, visitor_name, open FROM conversations "
-            "WHERE company_id = ? AND open = 1 ORDER BY id");
-        row.Bind(1, companyId);
-        while (row.Step()) result.push_back(ConversationFrom(row));
-        return result;
+    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT id, visitor_name, open, visitor_lines FROM conversations "
+            "WHERE company_id = ? AND open = 1 ORDER BY id",
+            {companyId});
     });
+    std::vector<ConversationInfo> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back(ConversationFrom(rows, row));
+    }
+    return result;
 }
 
 std::optional<ConversationInfo> Storage::CompanyConversation(std::int64_t companyId,
                                                              std::int32_t conversationId) {
-    return database_.Read(
-        [&](Connection& db) { return FindCompanyConversation(db, companyId, conversationId); });
+    return database_->Read(
+        [&](SqlConnection& db) { return FindCompanyConversation(db, companyId, conversationId); });
 }
 
 LineResult Storage::AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
                                     const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
-    return database_.Write([&](Connection& db) {
+    return database_->Write([&](SqlConnection& db) {
         return InsertLine(db, FindCompanyConversation(db, companyId, conversationId), true, text,
                           caps, now);
     });
 }
 
 CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) {
-    return database_.Write([&](Connection& db) {
-        const auto conversation = FindCompanyConversation(db, companyId, conversationId);
-        if (!conversation) return CloseResult::NotFound;
-        if (!conversation->open) return CloseResult::AlreadyClosed;
-        db.Prepare("UPDATE conversations SET open = 0 WHERE id = ?").Bind(1, conversationId).Step();
-        return CloseResult::Closed;
+    const std::int64_t now = clock_();
+    return database_->Write([&](SqlConnection& db) {
+        const std::int64_t id = conversationId;
+        const SqlRows closed = db.Run(
+            "UPDATE conversations SET open = 0, closed_at = ? "
+            "WHERE id = ? AND company_id = ? AND open = 1 RETURNING id",
+            {now, id, companyId});
+        if (!closed.empty()) return CloseResult::Closed;
+        return FindCompanyConversation(db, companyId, conversationId) ? CloseResult::AlreadyClosed
+                                                                      : CloseResult::NotFound;
     });
 }
 
 OpenedConversation Storage::OpenConversation(const std::string& companyCode,
                                              const std::string& visitorName, unsigned maxWaiting) {
     const std::string token = RandomHex(16);
+    const std::string tokenHash = Sha256Hex(token);
     const std::int64_t now = clock_();
     using Outcome = OpenedConversation::Outcome;
-    return database_.Write([&](Connection& db) -> OpenedConversation {
-        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
-        if (!company.Bind(1, companyCode).Step()) return {Outcome::NoCompany, {}};
-        const std::int64_t companyId = company.Int(0);
+    return database_->Write([&](SqlConnection& db) -> OpenedConversation {
+        // Touching the company's row locks it until the commit, so that services sharing a
+        // database count the company's waiting conversations one opening at a time.
+        const SqlRows company =
+            db.Run("UPDATE companies SET code = code WHERE code = ? RETURNING id", {companyCode});
+        if (company.empty()) return {Outcome::NoCompany, {}};
+        const std::int64_t companyId = company.Int(0, 0);
         if (maxWaiting != 0) {
-            auto waiting =
-                db.Prepare("SELECT COUNT(*) FROM conversations WHERE company_id = ? AND open = 1");
-            waiting.Bind(1, companyId).Step();
-            if (waiting.Int(0) >= maxWaiting) return {Outcome::TooManyWaiting, {}};
+            const SqlRows waiting =
+                db.Run("SELECT COUNT(*) FROM conversations WHERE company_id = ? AND open = 1",
+                       {companyId});
+            if (waiting.Int(0, 0) >= std::int64_t{maxWaiting}) return {Outcome::TooManyWaiting, {}};
         }
-        auto insert = db.Prepare(
+        const SqlRows inserted = db.Run(
             "INSERT INTO conversations (company_id, visitor_name, token_hash, open, opened_at) "
-            "VALUES (?, ?, ?, 1, ?) RETURNING id");
-        insert.Bind(1, companyId).Bind(2, visitorName).Bind(3, Sha256Hex(token)).Bind(4, now);
-        if (!insert.Step()) throw std::runtime_error("conversation not created");
-        const std::int64_t id = insert.Int(0);
+            "VALUES (?, ?, ?, 1, ?) RETURNING id",
+            {companyId, std::string_view(visitorName), std::string_view(tokenHash), now});
+        const std::int64_t id = inserted.Int(0, 0);
         // Conversation ids travel as signed 32-bit integers to the console.
         if (id > std::numeric_limits<std::int32_t>::max()) {
             throw std::runtime_error("conversation ids exhausted");
@@ -315,64 +354,96 @@ OpenedConversation Storage::OpenConversation(const std::string& companyCode,
 
 std::optional<ConversationInfo> Storage::VisitorConversation(std::int32_t conversationId,
                                                              const std::string& token) {
-    return database_.Read(
-        [&](Connection& db) { return FindVisitorConversation(db, conversationId, token); });
+    return database_->Read(
+        [&](SqlConnection& db) { return FindVisitorConversation(db, conversationId, token); });
 }
 
 LineResult Storage::AddVisitorLine(std::int32_t conversationId, const std::string& token,
                                    const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
-    return database_.Write([&](Connection& db) {
+    return database_->Write([&](SqlConnection& db) {
         return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, caps,
                           now);
     });
 }
 
 std::vector<StoredMessage> Storage::Messages(std::int32_t conversationId) {
-    return database_.Read([&](Connection& db) {
-        std::vector<StoredMessage> result;
-        auto row = db.Prepare(
-            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id");
-        row.Bind(1, conversationId);
-        while (row.Step()) result.push_back({row.Int(0) != 0, row.Text(1)});
-        return result;
+    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id",
+            {std::int64_t{conversationId}});
+    });
+    std::vector<StoredMessage> result;
+    result.reserve(rows.size());
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back({rows.Int(row, 0) != 0, rows.Text(row, 1)});
+    }
+    return result;
+}
+
+std::size_t Storage::RemoveExpired(std::int64_t keepSeconds, std::size_t batch) {
+    const std::int64_t now = clock_();
+    return database_->Write([&](SqlConnection& db) {
+        std::size_t removed = 0;
+        const auto remove = [&](const char* sql, std::int64_t before) {
+            if (removed >= batch) return;
+            removed += db.Run(sql, {before, Count(batch - removed)}).size();
+        };
+        remove(
+            "DELETE FROM operator_sessions WHERE id_hash IN (SELECT id_hash FROM "
+            "operator_sessions WHERE last_seen < ? LIMIT ?) RETURNING company_id",
+            now - kSessionLifetime - kTouchInterval);
+        remove(
+            "DELETE FROM login_failures WHERE key IN (SELECT key FROM login_failures "
+            "WHERE last < ? LIMIT ?) RETURNING count",
+            now - kFailureMemory);
+        if (keepSeconds == 0) return removed;
+        // Lines first: a conversation goes with the batch that finds it without lines.
+        remove(
+            "DELETE FROM messages WHERE id IN (SELECT m.id FROM conversations c "
+            "JOIN messages m ON m.conversation_id = c.id "
+            "WHERE c.open = 0 AND c.closed_at < ? LIMIT ?) RETURNING id",
+            now - keepSeconds);
+        remove(
+            "DELETE FROM conversations WHERE id IN (SELECT c.id FROM conversations c "
+            "WHERE c.open = 0 AND c.closed_at < ? AND NOT EXISTS "
+            "(SELECT 1 FROM messages m WHERE m.conversation_id = c.id) LIMIT ?) RETURNING id",
+            now - keepSeconds);
+        return removed;
     });
 }
 
 bool Storage::AllowSite(const std::string& code, const std::string& origin) {
-    return database_.Write([&](Connection& db) {
-        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
-        if (!company.Bind(1, code).Step()) return false;
-        db.Prepare("INSERT OR IGNORE INTO allowed_sites (company_id, origin) VALUES (?, ?)")
-            .Bind(1, company.Int(0))
-            .Bind(2, origin)
-            .Step();
+    return database_->Write([&](SqlConnection& db) {
+        const auto id = CompanyId(db, code);
+        if (!id) return false;
+        db.Run(
+            "INSERT INTO allowed_sites (company_id, origin) VALUES (?, ?) ON CONFLICT DO NOTHING",
+            {*id, std::string_view(origin)});
         return true;
     });
 }
 
 bool Storage::DisallowSite(const std::string& code, const std::string& origin) {
-    return database_.Write([&](Connection& db) {
-        auto company = db.Prepare("SELECT id FROM companies WHERE code = ?");
-        if (!company.Bind(1, code).Step()) return false;
-        db.Prepare("DELETE FROM allowed_sites WHERE company_id = ? AND origin = ?")
-            .Bind(1, company.Int(0))
-            .Bind(2, origin)
-            .Step();
+    return database_->Write([&](SqlConnection& db) {
+        const auto id = CompanyId(db, code);
+        if (!id) return false;
+        db.Run("DELETE FROM allowed_sites WHERE company_id = ? AND origin = ?",
+               {*id, std::string_view(origin)});
         return true;
     });
 }
 
 std::vector<std::string> Storage::AllowedSites(const std::string& code) {
-    return database_.Read([&](Connection& db) {
-        std::vector<std::string> result;
-        auto row = db.Prepare(
+    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+        return db.Run(
             "SELECT s.origin FROM allowed_sites s JOIN companies c ON c.id = s.company_id "
-            "WHERE c.code = ? ORDER BY s.origin");
-        row.Bind(1, code);
-        while (row.Step()) result.push_back(row.Text(0));
-        return result;
+            "WHERE c.code = ? ORDER BY s.origin",
+            {code});
     });
+    std::vector<std::string> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) result.push_back(rows.Text(row, 0));
+    return result;
 }
 
 }  // namespace tertulia

@@ -2,11 +2,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "service/sqlite_database.h"
+#include "service/sql_database.h"
 
 namespace tertulia {
 
@@ -18,6 +19,7 @@ struct ConversationInfo {
     std::int32_t id = 0;
     std::string visitorName;  // UTF-8
     bool open = false;
+    std::int64_t visitorLines = 0;  // lines its visitor has written
 };
 
 struct StoredMessage {
@@ -46,18 +48,31 @@ struct OpenedConversation {
 };
 enum class CloseResult { Closed, NotFound, AlreadyClosed };
 
-// Companies, operator sessions, conversations and their messages, kept in one SQLite file.
-// Every operation is one transaction, committed before it returns. Session ids and visitor
-// tokens are kept only as their SHA-256, so a copy of the database lets no one in.
+// Whether a database location is a PostgreSQL connection URI rather than an SQLite file.
+bool IsPostgresUri(const std::string& location);
+
+// Companies, operator sessions, conversations and their messages, and failed logins: all that
+// one request leaves for the next, so that any number of services may share one database. Every
+// operation is one transaction, committed before it returns. Session ids and visitor tokens are
+// kept only as their SHA-256, so a copy of the database lets no one in.
 class Storage {
   public:
     // Sessions lapse after this long without a request.
     static constexpr std::int64_t kSessionLifetime = 30 * 60;
+    // Failed logins are forgotten after this long without another.
+    static constexpr std::int64_t kFailureMemory = 3600;
 
-    // Opens or creates the database and proves that it takes writes; throws
-    // std::runtime_error naming the file and the cause otherwise. Several processes may open
-    // one new file at the same time.
-    Storage(const std::string& path, Clock clock);
+    // Creates or upgrades the schema and proves that the database takes writes; throws
+    // std::runtime_error naming the database and the cause otherwise. Several services may
+    // open one new database at the same time.
+    Storage(std::unique_ptr<SqlDatabase> database, Clock clock);
+
+    // The database at `location`: a PostgreSQL connection URI ("postgresql://..." or
+    // "postgres://..."), or else the path of an SQLite file.
+    static std::unique_ptr<Storage> Open(const std::string& location, Clock clock);
+
+    // The database as messages name it, without any password.
+    std::string Description() const { return database_->Description(); }
 
     bool HasCompanies();
     // False when a company with this code exists already.
@@ -73,6 +88,17 @@ class Storage {
     std::optional<std::int64_t> SessionCompany(const std::string& code,
                                                const std::string& sessionId);
 
+    // Failed logins in a row of a key (a company code, a client address) and when the last was.
+    struct Failures {
+        unsigned count = 0;
+        std::int64_t last = 0;
+    };
+    Failures LoginFailures(const std::string& key);
+    // Counts a failure of each key, starting again after kFailureMemory; the new counts.
+    std::vector<unsigned> CountLoginFailure(const std::vector<std::string>& keys);
+    void ForgetLoginFailures(const std::vector<std::string>& keys);
+
+    // Open conversations in order of opening, with their visitors' line counts.
     std::vector<ConversationInfo> OpenConversations(std::int64_t companyId);
     std::optional<ConversationInfo> CompanyConversation(std::int64_t companyId,
                                                         std::int32_t conversationId);
@@ -91,6 +117,12 @@ class Storage {
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
 
+    // One small transaction of clean-up: at most `batch` rows of lapsed sessions, forgotten
+    // failed logins, and conversations closed more than `keepSeconds` ago with their lines
+    // (0 keeps conversations for ever). Returns how many rows it removed, so that a caller
+    // repeats it while it removes a full batch.
+    std::size_t RemoveExpired(std::int64_t keepSeconds, std::size_t batch);
+
     // The web origins ("https://shop.example") whose pages may show the company's visitor page
     // in a frame. AllowSite and DisallowSite are false when there is no such company.
     bool AllowSite(const std::string& code, const std::string& origin);
@@ -98,8 +130,10 @@ class Storage {
     std::vector<std::string> AllowedSites(const std::string& code);
 
   private:
+    void UpgradeSchema();
+
     Clock clock_;
-    Database database_;
+    std::unique_ptr<SqlDatabase> database_;
 };
 
 }  // namespace tertulia

@@ -292,7 +292,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
                  Get("/gl/chkupdate.php?accion=check&prgid=XX&ver=1&rel=1"));
              const std::string replies = connection.Replies(3);
              const std::size_t first = replies.find("ACTUALIZADA.");
-             const std::size_t second = replies.find("OK,");
+             const std::size_t second = replies.find("OK lineas=,");
              const std::size_t third = replies.find("ERROR: Programa desconocido.");
              EXPECT_NE(third, std::string::npos) << replies;
              EXPECT_LT(first, second);
@@ -313,7 +313,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
                  "\r\n0\r\n\r\n";
              EXPECT_EQ(StatusOf(Exchange(h.port(), chunked)), 400);
              EXPECT_EQ(StatusOf(Exchange(h.port(), Post(kOpen, std::string(5000, 'a')))), 413);
-             EXPECT_EQ(h.News(), "OK,");
+             EXPECT_EQ(h.News(), "OK lineas=,");
          }},
         {"conversations_per_address",
          {"--conversations-per-address", "2"},

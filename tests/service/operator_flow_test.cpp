@@ -41,18 +41,25 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     EXPECT_NE(service.Login(), session);
 
     const std::string news = "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session;
-    EXPECT_EQ(service.Body(news), "OK,");
+    EXPECT_EQ(service.Body(news), "OK lineas=,");
 
     const auto [ana, anaToken] = OpenVisitorConversation(service, "Ana");
     const auto [jose, joseToken] = OpenVisitorConversation(service, "José = Pepe");
     // Names go to the news list as Windows-1252 bytes, unescaped, in order of opening.
+    const std::string both =
+        std::to_string(ana) + "=Ana|" + std::to_string(jose) + "=Jos\xE9 = Pepe|";
     EXPECT_EQ(service.Body(news),
-              "OK," + std::to_string(ana) + "=Ana|" + std::to_string(jose) + "=Jos\xE9 = Pepe|");
+              "OK lineas=" + std::to_string(ana) + ":0;" + std::to_string(jose) + ":0," + both);
 
     EXPECT_EQ(service.Body(Chat(session, ana)), "");
     VisitorWrites(service, ana, anaToken, "¿Tienen envíos a Cádiz?");
     EXPECT_EQ(service.Body(Chat(session, ana)),
               "<b>Ana</b>: &iquest;Tienen env&iacute;os a C&aacute;diz?");
+    VisitorWrites(service, jose, joseToken, "hola");
+    VisitorWrites(service, jose, joseToken, "¿hay alguien?");
+    // Before the first ",", the visitors' line counts, which older consoles skip.
+    EXPECT_EQ(service.Body(news),
+              "OK lineas=" + std::to_string(ana) + ":1;" + std::to_string(jose) + ":2," + both);
 
     // The console's encoding of "Sí, a toda España & más <pronto>" after it dropped the accents.
     const std::string sent =
@@ -75,7 +82,8 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     const std::string drop = "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + std::to_string(ana);
     EXPECT_EQ(service.Body(drop), "OK");
-    EXPECT_EQ(service.Body(news), "OK," + std::to_string(jose) + "=Jos\xE9 = Pepe|");
+    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(jose) + ":2," +
+                                      std::to_string(jose) + "=Jos\xE9 = Pepe|");
     EXPECT_TRUE(service.Body(drop).starts_with("ERROR"));
     EXPECT_TRUE(service.Body(Chat(session, ana)).starts_with("ERROR"));
     EXPECT_EQ(service.Body("/api/conversaciones/" + std::to_string(ana) + "?token=" + anaToken)
@@ -109,10 +117,10 @@ TEST(OperatorFlow, sessions_lapse_after_thirty_idle_minutes) {
     const std::string session = service.Login();
     const std::string news = "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session;
     service.now += 29 * 60;
-    EXPECT_EQ(service.Body(news), "OK,");
+    EXPECT_EQ(service.Body(news), "OK lineas=,");
     // Each request starts the thirty minutes again.
     service.now += 29 * 60;
-    EXPECT_EQ(service.Body(news), "OK,");
+    EXPECT_EQ(service.Body(news), "OK lineas=,");
     service.now += 31 * 60;
     EXPECT_TRUE(service.Body(news).starts_with("ERROR."));
 }
@@ -131,7 +139,7 @@ TEST(OperatorFlow, a_session_serves_only_its_own_company) {
     EXPECT_TRUE(service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + other)
                     .starts_with("ERROR."));
     EXPECT_EQ(service.Body("/tertulia.php?accion=get_news&idempresa=otra&idsesion=" + other),
-              "OK,");
+              "OK lineas=,");
     const std::string foreign = "/tertulia.php?accion=getchat&idempresa=otra&idsesion=" + other +
                                 "&idsesionclt=" + std::to_string(id) + "&mensaje=intruso";
     EXPECT_TRUE(service.Body(foreign).starts_with("ERROR"));
@@ -146,12 +154,12 @@ TEST(OperatorFlow, a_second_service_cannot_take_a_port_in_use) {
     RunningService service;
     TemporaryDirectory other;
     ServiceConfig config;
-    config.databasePath = other.path() + "/service.db";
+    config.storage = Storage::Open(other.path() + "/service.db", {});
     Service second(std::move(config));
     EXPECT_THROW(second.Bind("127.0.0.1", service.port()), std::runtime_error);
     EXPECT_EQ(
         service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + service.Login()),
-        "OK,");
+        "OK lineas=,");
 }
 
 struct BadOperatorRequest {

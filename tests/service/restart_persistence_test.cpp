@@ -101,10 +101,15 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     ChildService second(database, {"--demo"});
     EXPECT_EQ(second.output().find("«demo»"), std::string::npos) << "demo made only once";
     // The session, the conversations and every acknowledged line are there.
-    EXPECT_EQ(second.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session),
-              "OK," + id +
-                  "=Luc\xED"
-                  "a|");
+    // The line in flight at the kill may have been stored without its answer.
+    const std::string news =
+        second.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session);
+    const std::string list = "," + id +
+                             "=Luc\xED"
+                             "a|";
+    EXPECT_TRUE(news == "OK lineas=" + id + ":" + std::to_string(acknowledged) + list ||
+                news == "OK lineas=" + id + ":" + std::to_string(acknowledged + 1) + list)
+        << news << " after " << acknowledged;
     const std::string transcript = second.Body(
         "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session + "&idsesionclt=" + id);
     std::string expected = "<b>Operador</b>: Buenos d&iacute;as";
@@ -145,7 +150,7 @@ TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_no
     ASSERT_TRUE(login.starts_with("OK="));
     const std::string news =
         "/tertulia.php?accion=get_news&idempresa=acme&idsesion=" + login.substr(3);
-    EXPECT_EQ(service.Body(news), "OK,");
+    EXPECT_EQ(service.Body(news), "OK lineas=,");
     const auto opened = service.Client()->Post("/api/conversaciones", "empresa=acme&nombre=Ana",
                                                "application/x-www-form-urlencoded");
     ASSERT_TRUE(opened && opened->status == 201);

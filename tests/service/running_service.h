@@ -23,7 +23,8 @@ class RunningService {
   public:
     explicit RunningService(std::optional<UpdateOffer> update = std::nullopt) {
         ServiceConfig config;
-        config.databasePath = directory_.path() + "/service.db";
+        config.storage =
+            Storage::Open(directory_.path() + "/service.db", [this] { return now.load(); });
         config.update = std::move(update);
         config.clock = [this] { return now.load(); };
         service_ = std::make_unique<Service>(std::move(config));

@@ -171,9 +171,12 @@ TEST(CommandLine, serve_and_add_company) {
     EXPECT_EQ(serve.host, "127.0.0.1");
     EXPECT_EQ(serve.port, 8080);
     EXPECT_EQ(serve.database, "");
+    EXPECT_EQ(serve.keepDays, 30u);
 
-    const auto full = std::get<ServeCommand>(ParseCommandLine(
-        {"--listen", "[::1]:0", "--db", "x.db", "--update-file", "f", "--update-version", "1.2"}));
+    const auto full = std::get<ServeCommand>(
+        ParseCommandLine({"--listen", "[::1]:0", "--db", "x.db", "--update-file", "f",
+                          "--update-version", "1.2", "--keep-days", "0"}));
+    EXPECT_EQ(full.keepDays, 0u);
     EXPECT_EQ(full.host, "::1");
     EXPECT_EQ(full.port, 0);
     EXPECT_EQ(full.database, "x.db");
@@ -199,6 +202,8 @@ TEST(CommandLine, refusals) {
         {"--update-file", "f"},
         {"--update-version", "1.2"},
         {"--puerto", "1"},
+        {"--keep-days", "-1"},
+        {"--keep-days", "36501"},
         {"add-company"},
         {"add-company", "acme", "clave", "de más"},
         {"set-password"},

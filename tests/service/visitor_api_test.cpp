@@ -160,7 +160,7 @@ TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
     // Only Ana's conversation exists, without lines, and the service still serves.
     const std::string session = service.Login();
     EXPECT_EQ(service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session),
-              "OK," + id + "=Ana|");
+              "OK lineas=" + id + ":0," + id + "=Ana|");
     EXPECT_EQ(Get(service, "/api/conversaciones/" + id + "?token=" + token).body,
               "{\"abierta\":true,\"mensajes\":[]}");
     EXPECT_EQ(

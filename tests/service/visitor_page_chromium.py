@@ -38,8 +38,8 @@ def main():
             assert login.startswith(b"OK="), login
             session = login[3:].decode()
             news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
-            assert news.startswith(b"OK,") and news.endswith(b"=Ana|"), news
-            conversation = news[3:].split(b"=")[0].decode()
+            assert news.startswith(b"OK lineas=") and news.endswith(b"=Ana|"), news
+            conversation = news.split(b",", 1)[1].split(b"=")[0].decode()
             chat = "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s" % (
                 session, conversation)
             transcript = operator_get(origin, chat)

@@ -109,8 +109,8 @@ def check_allowed_site(browser, site, origin):
 
     session = operator_session(origin)
     news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
-    assert news.startswith(b"OK,") and news.endswith(b"=Ana|"), news
-    conversation = news[3:].split(b"=")[0].decode()
+    assert news.startswith(b"OK lineas=") and news.endswith(b"=Ana|"), news
+    conversation = news.split(b",", 1)[1].split(b"=")[0].decode()
     answer = operator_get(origin, "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s"
                           "&mensaje=Buenos%%20d%%EDas%%2C%%20Ana" % (session, conversation))
     assert answer.endswith(b"<b>Operador</b>: Buenos d&iacute;as, Ana"), answer

@@ -1,4 +1,4 @@
-#include "http/reply_reader.h"
+#include "http/input_buffer.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 
 namespace tertulia {
 
-std::optional<std::string> ReplyReader::ReadLine() {
+std::optional<std::string> InputBuffer::ReadLine() {
     for (;;) {
         const std::size_t searchEnd = std::min(Buffered(), kMaxLineLength + 1);
         const void* lf = searchEnd > scanned_ ? std::memchr(buffer_.data() + start_ + scanned_,
@@ -31,12 +31,12 @@ std::optional<std::string> ReplyReader::ReadLine() {
     }
 }
 
-void ReplyReader::Fill(std::size_t count) {
+void InputBuffer::Fill(std::size_t count) {
     while (Buffered() < count && ReceiveSome(count - Buffered())) {
     }
 }
 
-std::string_view ReplyReader::Take(std::size_t count) {
+std::string_view InputBuffer::Take(std::size_t count) {
     count = std::min(count, Buffered());
     std::string_view bytes(buffer_.data() + start_, count);
     start_ += count;
@@ -44,7 +44,7 @@ std::string_view ReplyReader::Take(std::size_t count) {
     return bytes;
 }
 
-bool ReplyReader::ReceiveSome(std::size_t count) {
+bool InputBuffer::ReceiveSome(std::size_t count) {
     if (peerClosed_) return false;
     if (start_ == end_) start_ = end_ = 0;
     if (start_ > 0 && buffer_.size() - end_ < count) {

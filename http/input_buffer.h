@@ -13,12 +13,12 @@ namespace tertulia {
 // The input buffer of a connection: bytes received and not yet consumed, read as lines or
 // taken as blocks. It never asks the source for more than it needs next, so it holds at most
 // a line or a block beyond what had already arrived.
-class ReplyReader {
+class InputBuffer {
   public:
     static constexpr std::size_t kMaxLineLength = 16384;
     static constexpr std::size_t kReceiveBlock = 32768;
 
-    explicit ReplyReader(ByteSource& source) : source_(source) {}
+    explicit InputBuffer(ByteSource& source) : source_(source) {}
 
     // The next line without its LF and one CR before it; nothing when the peer closes first
     // (the unfinished line is dropped).

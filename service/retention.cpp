@@ -1,0 +1,39 @@
+#include "service/retention.h"
+
+#include <exception>
+
+#include "service/service_log.h"
+
+namespace tertulia {
+
+Retention::Retention(Storage& storage, unsigned keepDays)
+    : storage_(storage), keepSeconds_(std::int64_t{keepDays} * 24 * 3600) {
+    thread_ = std::thread([this] { Loop(); });
+}
+
+Retention::~Retention() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stopRequested_.notify_all();
+    thread_.join();
+}
+
+bool Retention::Wait(std::chrono::milliseconds time) {
+    std::unique_lock lock(mutex_);
+    return !stopRequested_.wait_for(lock, time, [&] { return stopping_; });
+}
+
+void Retention::Loop() {
+    while (Wait(kInterval)) {
+        try {
+            while (storage_.RemoveExpired(keepSeconds_, kBatch) == kBatch && Wait(kPause)) {
+            }
+        } catch (const std::exception& failure) {
+            LogLine(std::string("error al borrar datos caducados: ") + failure.what());
+        }
+    }
+}
+
+}  // namespace tertulia

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "service/storage.h"
+
+namespace tertulia {
+
+// Removes what the database no longer needs (lapsed sessions, forgotten failed logins, closed
+// conversations past their retention) on a thread of its own: every minute, in transactions of
+// a few hundred rows with a pause between them, so that requests never wait behind it. Several
+// services sharing one database may all run it.
+class Retention {
+  public:
+    static constexpr std::size_t kBatch = 300;
+    static constexpr std::chrono::seconds kInterval{60};
+    static constexpr std::chrono::milliseconds kPause{50};
+
+    // `keepDays` 0 keeps closed conversations for ever.
+    Retention(Storage& storage, unsigned keepDays);
+    ~Retention();
+    Retention(const Retention&) = delete;
+    Retention& operator=(const Retention&) = delete;
+
+  private:
+    void Loop();
+    // False when asked to stop meanwhile.
+    bool Wait(std::chrono::milliseconds time);
+
+    Storage& storage_;
+    std::int64_t keepSeconds_;
+    std::mutex mutex_;
+    std::condition_variable stopRequested_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace tertulia

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+namespace tertulia {
+
+// A value bound to a "?" placeholder of a statement.
+using SqlValue = std::variant<std::int64_t, std::string_view>;
+
+// The rows a statement returned, every column as its text; SQL NULL reads as "" and 0.
+class SqlRows {
+  public:
+    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    bool empty() const { return rows_.empty(); }
+    std::size_t size() const { return rows_.size(); }
+    const std::string& Text(std::size_t row, std::size_t column) const {
+        return rows_.at(row).at(column);
+    }
+    std::int64_t Int(std::size_t row, std::size_t column) const;
+
+  private:
+    std::vector<std::vector<std::string>> rows_;
+};
+
+// A connection inside one transaction. Statements use "?" placeholders, and values only ever
+// reach SQL through them, so one text serves both database engines.
+class SqlConnection {
+  public:
+    virtual ~SqlConnection() = default;
+    virtual SqlRows Run(std::string_view sql, std::initializer_list<SqlValue> values = {}) = 0;
+    // Several statements without values, such as a schema step.
+    virtual void Execute(const char* script) = 0;
+};
+
+// One database the service keeps everything in, on one engine or another. Each Read or Write
+// runs its work as one transaction; a Write returns only after its commit, so an answer built
+// on it survives the process being killed. A failure in the work throws out of Read or Write
+// and leaves nothing of the transaction behind.
+class SqlDatabase {
+  public:
+    virtual ~SqlDatabase() = default;
+
+    // The schema in steps: step N brings a database at version N to version N + 1. A new
+    // database runs them all.
+    virtual std::vector<const char*> SchemaSteps() const = 0;
+    // Called first in the transaction that upgrades the schema, so that services starting
+    // together upgrade one after the other.
+    virtual void LockSchema(SqlConnection& connection) = 0;
+    // How the database is named in messages, without any password.
+    virtual std::string Description() const = 0;
+
+    template <class F>
+    auto Read(F&& work) {
+        return Run(&SqlDatabase::RunRead, std::forward<F>(work));
+    }
+    template <class F>
+    auto Write(F&& work) {
+        return Run(&SqlDatabase::RunWrite, std::forward<F>(work));
+    }
+
+  protected:
+    // The work may run more than once when the engine asks to retry the transaction.
+    virtual void RunRead(const std::function<void(SqlConnection&)>& work) = 0;
+    virtual void RunWrite(const std::function<void(SqlConnection&)>& work) = 0;
+
+  private:
+    template <class F>
+    auto Run(void (SqlDatabase::*runner)(const std::function<void(SqlConnection&)>&), F&& work) {
+        using Result = decltype(work(std::declval<SqlConnection&>()));
+        if constexpr (std::is_void_v<Result>) {
+            (this->*runner)([&](SqlConnection& connection) { work(connection); });
+        } else {
+            std::optional<Result> result;
+            (this->*runner)([&](SqlConnection& connection) { result.emplace(work(connection)); });
+            return std::move(*result);
+        }
+    }
+};
+
+}  // namespace tertulia

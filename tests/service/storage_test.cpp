@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <thread>
+
+#include "fresh_database.h"
+
+namespace tertulia::testing {
+namespace {
+
+constexpr std::int64_t kDay = 24 * 3600;
+
+// The storage tests run once on each engine.
+class StorageTest : public ::testing::TestWithParam<Backend> {
+  protected:
+    void SetUp() override {
+        if (!database_.Skip().empty()) GTEST_SKIP() << database_.Skip();
+        storage_ = Open();
+        ASSERT_TRUE(storage_->AddCompany("demo", "DIGEST"));
+    }
+
+    std::unique_ptr<Storage> Open() {
+        return Storage::Open(database_.location(), [this] { return now_.load(); });
+    }
+
+    std::int64_t Company() {
+        const auto session = storage_->Login("demo", "DIGEST");
+        return *storage_->SessionCompany("demo", *session);
+    }
+
+    NewConversation Conversation(const std::string& name = "Ana", unsigned maxWaiting = 0) {
+        const OpenedConversation opened = storage_->OpenConversation("demo", name, maxWaiting);
+        if (opened.outcome != OpenedConversation::Outcome::Opened) {
+            throw std::runtime_error("not opened");
+        }
+        return opened.conversation;
+    }
+
+    std::atomic<std::int64_t> now_ = 1'700'000'000;
+    FreshDatabase database_{GetParam()};
+    std::unique_ptr<Storage> storage_;
+};
+
+TEST_P(StorageTest, lines_are_counted_within_the_caps_of_their_conversation) {
+    const std::int64_t company = Company();
+    const NewConversation ana = Conversation();
+    const ConversationCaps caps{3, 10};
+    struct Row {
+        const char* name;
+        bool fromOperator;
+        std::string text;
+        LineResult result;
+    };
+    const Row rows[] = {
+        {"visitor_line", false, "hola", LineResult::Stored},
+        {"operator_line", true, "buenas", LineResult::Stored},
+        {"over_the_bytes", false, "x", LineResult::Full},
+        {"bytes_are_utf8_bytes_not_characters", false, "\xC3\xB1", LineResult::Full},
+    };
+    for (const Row& row : rows) {
+        const LineResult result = row.fromOperator
+                                      ? storage_->AddOperatorLine(company, ana.id, row.text, caps)
+                                      : storage_->AddVisitorLine(ana.id, ana.token, row.text, caps);
+        EXPECT_EQ(result, row.result) << row.name;
+    }
+    EXPECT_EQ(storage_->AddVisitorLine(ana.id, "otra-ficha", "y", {}), LineResult::NotFound);
+    EXPECT_EQ(storage_->AddOperatorLine(company + 1, ana.id, "y", {}), LineResult::NotFound);
+    EXPECT_EQ(storage_->AddVisitorLine(ana.id, ana.token, "y", {2, 0}), LineResult::Full)
+        << "two lines already";
+
+    const auto listed = storage_->OpenConversations(company);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].visitorLines, 1) << "the operator's lines are not the visitor's";
+    const auto messages = storage_->Messages(ana.id);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, "buenas");
+    EXPECT_TRUE(messages[1].fromOperator);
+
+    EXPECT_EQ(storage_->Close(company, ana.id), CloseResult::Closed);
+    EXPECT_EQ(storage_->Close(company, ana.id), CloseResult::AlreadyClosed);
+    EXPECT_EQ(storage_->AddVisitorLine(ana.id, ana.token, "y", {}), LineResult::Closed);
+    EXPECT_TRUE(storage_->OpenConversations(company).empty());
+}
+
+TEST_P(StorageTest, waiting_conversations_are_capped_per_company) {
+    Conversation("Ana", 2);
+    Conversation("Eva", 2);
+    EXPECT_EQ(storage_->OpenConversation("demo", "Luis", 2).outcome,
+              OpenedConversation::Outcome::TooManyWaiting);
+    EXPECT_EQ(storage_->OpenConversation("nadie", "Luis", 2).outcome,
+              OpenedConversation::Outcome::NoCompany);
+}
+
+TEST_P(StorageTest, ids_grow_across_services_sharing_the_database) {
+    const auto other = Open();
+    std::int32_t last = 0;
+    for (int i = 0; i < 6; ++i) {
+        Storage& storage = i % 2 == 0 ? *storage_ : *other;
+        const auto opened = storage.OpenConversation("demo", "V", 0);
+        EXPECT_GT(opened.conversation.id, last);
+        last = opened.conversation.id;
+    }
+    // Sessions, tokens and failed logins made through one are seen through the other.
+    const auto session = other->Login("demo", "DIGEST");
+    EXPECT_TRUE(storage_->SessionCompany("demo", *session));
+    const NewConversation ana = Conversation();
+    EXPECT_TRUE(other->VisitorConversation(ana.id, ana.token));
+    other->CountLoginFailure({"empresa demo"});
+    EXPECT_EQ(storage_->LoginFailures("empresa demo").count, 1u);
+}
+
+TEST_P(StorageTest, allowed_sites_per_company_go_with_the_company) {
+    EXPECT_TRUE(storage_->AllowSite("demo", "https://tienda.example"));
+    EXPECT_TRUE(storage_->AllowSite("demo", "https://blog.example"));
+    EXPECT_TRUE(storage_->AllowSite("demo", "https://blog.example")) << "twice is once";
+    EXPECT_FALSE(storage_->AllowSite("nadie", "https://blog.example"));
+    EXPECT_EQ(storage_->AllowedSites("demo"),
+              (std::vector<std::string>{"https://blog.example", "https://tienda.example"}));
+    EXPECT_TRUE(storage_->DisallowSite("demo", "https://blog.example"));
+    EXPECT_EQ(storage_->AllowedSites("demo"), (std::vector<std::string>{"https://tienda.example"}));
+    EXPECT_TRUE(storage_->RemoveCompany("demo"));
+    EXPECT_TRUE(storage_->AddCompany("demo", "DIGEST"));
+    EXPECT_TRUE(storage_->AllowedSites("demo").empty());
+}
+
+TEST_P(StorageTest, failed_logins_count_in_a_row_and_are_forgotten) {
+    EXPECT_EQ(storage_->CountLoginFailure({"a", "b"}), (std::vector<unsigned>{1, 1}));
+    EXPECT_EQ(storage_->CountLoginFailure({"a", "c"}), (std::vector<unsigned>{2, 1}));
+    EXPECT_EQ(storage_->LoginFailures("a").count, 2u);
+    EXPECT_EQ(storage_->LoginFailures("a").last, now_.load());
+    storage_->ForgetLoginFailures({"a"});
+    EXPECT_EQ(storage_->LoginFailures("a").count, 0u);
+    now_ += Storage::kFailureMemory + 1;
+    EXPECT_EQ(storage_->LoginFailures("b").count, 0u) << "an hour without failures";
+    EXPECT_EQ(storage_->CountLoginFailure({"b"}), (std::vector<unsigned>{1}));
+}
+
+TEST_P(StorageTest, retention_removes_old_closed_conversations_and_never_an_open_one) {
+    const std::int64_t company = Company();
+    const NewConversation old = Conversation("Antigua");
+    const NewConversation open = Conversation("Abierta");
+    const NewConversation recent = Conversation("Reciente");
+    for (int i = 0; i < 5; ++i) {
+        storage_->AddVisitorLine(old.id, old.token, "línea " + std::to_string(i), {});
+        storage_->AddVisitorLine(open.id, open.token, "línea", {});
+    }
+    storage_->Close(company, old.id);
+    now_ += 20 * kDay;
+    storage_->Close(company, recent.id);
+    now_ += 11 * kDay;
+    const auto session = storage_->Login("demo", "DIGEST");
+
+    // Kept for ever with 0; then removed in batches of at most 3 rows.
+    EXPECT_EQ(storage_->RemoveExpired(0, 3), 1u) << "only the first session had lapsed";
+    EXPECT_EQ(storage_->Messages(old.id).size(), 5u);
+    EXPECT_EQ(storage_->RemoveExpired(30 * kDay, 3), 3u);
+    EXPECT_EQ(storage_->Messages(old.id).size(), 2u);
+    EXPECT_EQ(storage_->RemoveExpired(30 * kDay, 3), 3u) << "the last lines and the conversation";
+    EXPECT_EQ(storage_->RemoveExpired(30 * kDay, 3), 0u);
+
+    EXPECT_FALSE(storage_->CompanyConversation(company, old.id));
+    EXPECT_TRUE(storage_->CompanyConversation(company, recent.id)) << "closed 11 days ago";
+    EXPECT_EQ(storage_->Messages(open.id).size(), 5u);
+    EXPECT_TRUE(storage_->SessionCompany("demo", *session));
+    now_ += 365 * kDay;
+    while (storage_->RemoveExpired(30 * kDay, 3) != 0) {
+    }
+    EXPECT_TRUE(storage_->CompanyConversation(company, open.id)) << "open a year, still there";
+    EXPECT_EQ(storage_->Messages(open.id).size(), 5u);
+    EXPECT_FALSE(storage_->CompanyConversation(company, recent.id));
+    EXPECT_FALSE(storage_->SessionCompany("demo", *session));
+}
+
+TEST_P(StorageTest, reopening_keeps_everything_and_services_start_together) {
+    const NewConversation ana = Conversation();
+    storage_->AddVisitorLine(ana.id, ana.token, "hola", {});
+    std::vector<std::thread> starts;
+    std::atomic<int> started = 0;
+    for (int i = 0; i < 4; ++i) {
+        starts.emplace_back([&] {
+            if (Open()->HasCompanies()) ++started;
+        });
+    }
+    for (std::thread& start : starts) start.join();
+    EXPECT_EQ(started, 4);
+    EXPECT_EQ(Open()->Messages(ana.id).size(), 1u);
+}
+
+TEST_P(StorageTest, a_database_of_a_newer_service_is_refused) {
+    // What a later version would leave: a schema version beyond this service's.
+    if (GetParam() == Backend::Sqlite) {
+        storage_.reset();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(database_.location().c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "UPDATE service_state SET value = 99 WHERE name = 'schema_version'",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    } else {
+        const std::unique_ptr<PGconn, decltype(&PQfinish)> db(
+            PQconnectdb(database_.location().c_str()), &PQfinish);
+        PQclear(
+            PQexec(db.get(), "UPDATE service_state SET value = 99 WHERE name = 'schema_version'"));
+    }
+    try {
+        Open();
+        ADD_FAILURE() << "opened";
+    } catch (const std::runtime_error& failure) {
+        EXPECT_NE(std::string(failure.what()).find("versión 99"), std::string::npos)
+            << failure.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, StorageTest,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return std::string(BackendName(info.param)); });
+
+TEST(SqliteUpgrade, a_file_from_before_schema_versions_gets_its_counts) {
+    TemporaryDirectory directory;
+    const std::string path = directory.path() + "/service.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const char* const before = R"SQL(
+        CREATE TABLE companies (id INTEGER PRIMARY KEY, code TEXT NOT NULL UNIQUE,
+            salt TEXT NOT NULL, iterations INTEGER NOT NULL, hash TEXT NOT NULL);
+        CREATE TABLE operator_sessions (id_hash TEXT PRIMARY KEY,
+            company_id INTEGER NOT NULL REFERENCES companies(id), last_seen INTEGER NOT NULL);
+        CREATE TABLE service_state (name TEXT PRIMARY KEY, value INTEGER NOT NULL);
+        CREATE TABLE conversations (id INTEGER PRIMARY KEY AUTOINCREMENT,
+            company_id INTEGER NOT NULL REFERENCES companies(id), visitor_name TEXT NOT NULL,
+            token_hash TEXT NOT NULL, open INTEGER NOT NULL, opened_at INTEGER NOT NULL);
+        CREATE TABLE messages (id INTEGER PRIMARY KEY,
+            conversation_id INTEGER NOT NULL REFERENCES conversations(id),
+            from_operator INTEGER NOT NULL, text TEXT NOT NULL, sent_at INTEGER NOT NULL);
+        INSERT INTO companies VALUES (1, 'demo', 's', 1, 'h');
+        INSERT INTO conversations VALUES (7, 1, 'Ana', 't', 1, 100), (8, 1, 'Eva', 't', 0, 100);
+        INSERT INTO messages VALUES (1, 7, 0, 'ñu', 101), (2, 7, 1, 'sí', 102), (3, 7, 0, 'x', 103),
+            (4, 8, 0, 'adiós', 200);
+    )SQL";
+    ASSERT_EQ(sqlite3_exec(db, before, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    std::int64_t now = 200 + 30 * kDay;
+    const auto storage = Storage::Open(path, [&] { return now; });
+    const auto listed = storage->OpenConversations(1);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].id, 7);
+    EXPECT_EQ(listed[0].visitorLines, 2);
+    EXPECT_EQ(storage->AddVisitorLine(7, "", "y", {}), LineResult::NotFound) << "token hashed";
+    EXPECT_EQ(storage->AddOperatorLine(1, 7, "ab", {0, 6}), LineResult::Full)
+        << "ñu, sí and x hold 6 bytes already";
+    // The closed one counts as closed after its last line, 30 days ago to the second.
+    EXPECT_EQ(storage->RemoveExpired(30 * kDay, 100), 0u);
+    now += 1;
+    EXPECT_EQ(storage->RemoveExpired(30 * kDay, 100), 2u);
+    EXPECT_EQ(storage->OpenConversation("demo", "Luis", 0).conversation.id, 9);
+}
+
+}  // namespace
+}  // namespace tertulia::testing
