@@ -31,11 +31,13 @@ start_headless_display "$work" || { echo "Xvfb did not start" >&2; exit 1; }
 "$build/service/tertulia-service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo >/dev/null 2>&1 &
 pids+=($!)
 until curl -sf http://127.0.0.1:8080/ >/dev/null 2>&1; do sleep 0.2; done
+visitors=()
 for n in $(seq 10); do
     opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Visitante $n" \
         http://127.0.0.1:8080/api/conversaciones)
     id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
     token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
+    visitors+=("$id:$token")
     curl -sf --data-urlencode "token=$token" --data-urlencode "texto=Hola, soy el visitante $n" \
         "http://127.0.0.1:8080/api/conversaciones/$id/mensajes" >/dev/null
 done
@@ -60,13 +62,27 @@ for _ in $(seq 100); do
 done
 windows=$(xdotool search --onlyvisible --name '^Conversacion con : ' | wc -l)
 sleep 3
-# Whether the tray icon (at the left of trayer's panel) shows more than one picture.
-pictures=$(for _ in $(seq 8); do
-    import -window root -crop 32x32+0+0 rgba:- | md5sum
-    sleep 0.25
-done | sort -u | wc -l)
+
+# The operator works in the console while every visitor writes again: at the next news poll all
+# ten conversations wait, and the tray icon (at the left of trayer's panel) cycles.
+xdotool windowfocus --sync "$window"
+for visitor in "${visitors[@]}"; do
+    curl -sf --data-urlencode "token=${visitor#*:}" --data-urlencode "texto=¿Hay alguien?" \
+        "http://127.0.0.1:8080/api/conversaciones/${visitor%%:*}/mensajes" >/dev/null
+done
+tray_pictures() {
+    for _ in $(seq 8); do
+        import -window root -crop 32x32+0+0 rgba:- | md5sum
+        sleep 0.25
+    done | sort -u | wc -l
+}
 cycling=no
-[ "$pictures" -gt 1 ] && cycling=yes
+for _ in $(seq 20); do
+    if [ "$(tray_pictures)" -gt 1 ]; then
+        cycling=yes
+        break
+    fi
+done
 
 rss_kib=$(awk '/^VmRSS:/ {print $2}' "/proc/$console/status")
 ticks() { awk '{print $14 + $15}' "/proc/$console/stat"; }
