@@ -69,6 +69,7 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setFont(FixedPitchFont());
+    Memo1->installEventFilter(this);
 
     pnInf_ = new QFrame(this);
     pnInf_->setObjectName(QStringLiteral("pnInf"));
@@ -180,6 +181,12 @@ void ChatForm::closeEvent(QCloseEvent* event) {
 }
 
 bool ChatForm::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == edMensaje || watched == Memo1) && event->type() == QEvent::FocusIn &&
+        handlers_ != nullptr) {
+        // Told once the focus change is complete, so that the handler finds the focus in place.
+        QMetaObject::invokeMethod(
+            this, [this] { Call(&ChatHandlers::FormActivate); }, Qt::QueuedConnection);
+    }
     if (watched == edMensaje && event->type() == QEvent::KeyPress && handlers_ != nullptr) {
         const auto& key = static_cast<const QKeyEvent&>(*event);
         if (TypesCharacter(key)) {

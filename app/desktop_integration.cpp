@@ -1,12 +1,21 @@
 #include "app/desktop_integration.h"
 
 #include <QString>
+#include <limits>
 
 #include "app/qt_event_loop.h"
 #include "widgets/qt/icon_picture.h"
 #include "widgets/qt/resources.h"
+#include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
+
+namespace {
+
+// The notification of the lost connection; conversation ids are 32-bit.
+constexpr qint64 kDisconnectedKey = std::numeric_limits<qint64>::max();
+
+}  // namespace
 
 DesktopIntegration::DesktopIntegration(QWidget& console, QtEventLoop& loop)
     : loop_(loop), pmMenu_(std::make_unique<QtPopupMenu>()), trayIcon_(&console) {
@@ -20,8 +29,24 @@ DesktopIntegration::DesktopIntegration(QWidget& console, QtEventLoop& loop)
     pmMenu_->AddSeparator();
     pmMenu_->AddItem(QStringLiteral("Cerrar"), false, call(&ConsoleHandlers::Salir1Click));
 
+    const QPixmap plain = TrayIconPixmap();
+    plainIcon_ = MakeIcon(plain);
+    disconnectedIcon_ = MakeIcon(Disconnected(plain));
+    cycleIcons_.Add(plain);
+    cycleIcons_.Add(WithWaitingMark(plain));
+    notifications_.onClicked = [this](qint64 key) {
+        loop_.Run([this, key] {
+            if (handlers_ == nullptr) return;
+            if (key == kDisconnectedKey) {
+                handlers_->AbrirVentana1Click();
+            } else {
+                handlers_->NotificationClicked(static_cast<std::int32_t>(key));
+            }
+        });
+    };
+
     TTrayIcon& tray = trayIcon_.Tray();
-    tray.SetIcon(MakeIcon(TrayIconPixmap()));
+    tray.SetIcon(plainIcon_);
     tray.SetShowHint(false);
     tray.SetPopupMenu(pmMenu_.get());
     tray.SetLeftPopup(true);
@@ -48,6 +73,61 @@ void DesktopIntegration::LoadSound(const std::string& fileName) {
 void DesktopIntegration::ConversationOpened(std::int32_t, const std::string&) {
     WaveFile1_.Play();
     WaveFile1_.Play();
+}
+
+}  // namespace tertulia
+
+namespace tertulia {
+
+void DesktopIntegration::Remind() {
+    WaveFile1_.Play();
+}
+
+void DesktopIntegration::NotifyConversation(std::int32_t idSesionClt, const std::string& summary,
+                                            const std::string& body) {
+    notifications_.Show(idSesionClt, ToQString(summary), ToQString(body), true);
+}
+
+void DesktopIntegration::WithdrawConversation(std::int32_t idSesionClt) {
+    notifications_.Withdraw(idSesionClt);
+}
+
+void DesktopIntegration::ShowWaiting(int count, const std::string& tip) {
+    waiting_ = count;
+    waitingTip_ = tip;
+    RenderIcon();
+}
+
+void DesktopIntegration::ShowDisconnected(bool disconnected, const std::string& tip) {
+    disconnected_ = disconnected;
+    disconnectedTip_ = tip;
+    RenderIcon();
+}
+
+void DesktopIntegration::NotifyDisconnected(const std::string& summary, const std::string& body) {
+    notifications_.Show(kDisconnectedKey, ToQString(summary), ToQString(body), true);
+}
+
+void DesktopIntegration::WithdrawDisconnected() {
+    notifications_.Withdraw(kDisconnectedKey);
+}
+
+void DesktopIntegration::RenderIcon() {
+    TTrayIcon& tray = trayIcon_.Tray();
+    const bool cycle = !disconnected_ && waiting_ > 0;
+    if (cycle && !tray.CycleIcons()) {
+        tray.SetIconList(&cycleIcons_);
+        tray.SetCycleInterval(kCycleInterval);
+        tray.SetCycleIcons(true);
+    } else if (!cycle && tray.CycleIcons()) {
+        tray.SetCycleIcons(false);
+        tray.SetIconList(nullptr);
+    }
+    if (!cycle) tray.SetIcon(disconnected_ ? disconnectedIcon_ : plainIcon_);
+    const std::string& tip = disconnected_ ? disconnectedTip_ : waitingTip_;
+    // The icon has no tip unless it has something to say.
+    tray.SetHint(cycle || disconnected_ ? tip : std::string());
+    tray.SetShowHint(cycle || disconnected_);
 }
 
 }  // namespace tertulia

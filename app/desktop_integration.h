@@ -4,8 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "app/desktop_notifications.h"
+#include "session/attention_signals.h"
 #include "session/console_view.h"
 #include "session/conversation_announcer.h"
+#include "widgets/qt/image_list.h"
 #include "widgets/qt/popup_menu.h"
 #include "widgets/qt/tray_backend.h"
 #include "widgets/sdl/sdl_sound_service.h"
@@ -18,8 +21,9 @@ namespace tertulia {
 class QtEventLoop;
 
 // The console's place on the desktop beside its window: the notification-area icon TrayIcon1
-// with its menu pmMenu, and the wave player WaveFile1 that announces new conversations.
-class DesktopIntegration : public ConversationAnnouncer {
+// with its menu pmMenu, the wave player WaveFile1 that announces new conversations, and the
+// desktop notifications of conversations that wait and of a lost connection.
+class DesktopIntegration : public ConversationAnnouncer, public AttentionSignals {
   public:
     // `console` is the window that the icon minimises to the notification area and brings back.
     DesktopIntegration(QWidget& console, QtEventLoop& loop);
@@ -39,14 +43,37 @@ class DesktopIntegration : public ConversationAnnouncer {
     void LoadSound(const std::string& fileName) override;
     // The sound, played twice.
     void ConversationOpened(std::int32_t idSesionClt, const std::string& visitorName) override;
+    void Remind() override;
+
+    void NotifyConversation(std::int32_t idSesionClt, const std::string& summary,
+                            const std::string& body) override;
+    void WithdrawConversation(std::int32_t idSesionClt) override;
+    void ShowWaiting(int count, const std::string& tip) override;
+    void ShowDisconnected(bool disconnected, const std::string& tip) override;
+    void NotifyDisconnected(const std::string& summary, const std::string& body) override;
+    void WithdrawDisconnected() override;
+
+    // How often the icon changes picture while conversations wait.
+    static constexpr std::uint32_t kCycleInterval = 700;
 
   private:
+    // Shows on the icon what is true now: disconnected, conversations waiting, or neither.
+    void RenderIcon();
+
     QtEventLoop& loop_;
     ConsoleHandlers* handlers_ = nullptr;
     std::unique_ptr<QtPopupMenu> pmMenu_;
     QtTrayIcon trayIcon_;
     SdlSoundService sound_;
     TWaveFile WaveFile1_{sound_};
+    TImageList cycleIcons_{32, 32};  // the icon and the attention icon
+    TIcon plainIcon_;
+    TIcon disconnectedIcon_;
+    int waiting_ = 0;
+    std::string waitingTip_;
+    bool disconnected_ = false;
+    std::string disconnectedTip_;
+    DesktopNotifications notifications_;
 };
 
 }  // namespace tertulia

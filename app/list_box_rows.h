@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "session/conversation_rows.h"
 
@@ -8,7 +9,9 @@ namespace tertulia {
 
 class TListBoxWImg;
 
-// The conversation list's rows in the console's list box.
+// The conversation list's rows in the console's list box. The list box picks a row's image by
+// position, so a marked row gets its own picture: while any row is marked, the image list
+// holds one picture per row, plain or with the waiting mark; otherwise just the plain one.
 class ListBoxRows : public ConversationRows {
   public:
     explicit ListBoxRows(TListBoxWImg& listBox) : listBox_(listBox) {}
@@ -16,9 +19,14 @@ class ListBoxRows : public ConversationRows {
     void AddRow(const std::string& text) override;
     void RemoveRow(int index) override;
     int SelectedRow() const override;
+    void SetRowMarked(int index, bool marked) override;
 
   private:
+    void RebuildImages();
+
     TListBoxWImg& listBox_;
+    std::vector<bool> marked_;  // by row
+    bool showingMarks_ = false;
 };
 
 }  // namespace tertulia

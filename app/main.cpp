@@ -48,14 +48,14 @@ int main(int argc, char* argv[]) {
             .rows = rows,
             .chatWindows = chatWindows,
             .announcer = desktop,
+            .attention = desktop,
             .loop = loop,
             .tmIdle = tmIdle,
             .openSettings = [] { return IniSettingsStore::Open(); },
             .saveDialog = saveDialog,
             .http = http,
         },
-        serviceUrl,
-        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+        serviceUrl, QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
     frmMain.FormCreate();
     desktop.SetHandlers(&frmMain);
     // Signals and the end of the desktop session end the program as "Cerrar" does.

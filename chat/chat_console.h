@@ -21,6 +21,9 @@ class ChatConsole {
     // The window's conversation has been closed on the service: its list row goes now, and the
     // window once its running handler has returned.
     virtual void ConversationClosed(TfrmChatClt& window) = 0;
+    // The window got the keyboard focus: its conversation is attended now. True when it was
+    // waiting for the operator, who should then see its transcript at once.
+    virtual bool ConversationActivated(TfrmChatClt& window) = 0;
 };
 
 }  // namespace tertulia

@@ -12,6 +12,7 @@ class ChatHandlers {
     virtual void FormShow() = 0;
     virtual void FormResize() = 0;
     virtual void FormCloseQuery() = 0;  // the frame's close control: the window is only hidden
+    virtual void FormActivate() = 0;    // the keyboard focus came into the window
     virtual void Timer1Timer() = 0;
     virtual void edMensajeKeyPress(char key) = 0;  // typed characters, Enter (13) included
     virtual void sbEnviarClick() = 0;

@@ -51,6 +51,10 @@ void TfrmChatClt::FormCloseQuery() {
     view_->Hide();
 }
 
+void TfrmChatClt::FormActivate() {
+    if (console_.ConversationActivated(*this)) Timer1Timer();
+}
+
 void TfrmChatClt::Timer1Timer() {
     if (!view_->IsVisible()) return;
     if (!view_->TranscriptHasFocus() && !view_->MessageLineHasFocus()) return;

@@ -31,6 +31,7 @@ class TfrmChatClt : public ChatHandlers {
     void FormShow() override;
     void FormResize() override;
     void FormCloseQuery() override;
+    void FormActivate() override;
     void Timer1Timer() override;
     void edMensajeKeyPress(char key) override;
     void sbEnviarClick() override;

@@ -21,6 +21,8 @@ class ConsoleHandlers {
     virtual void TrayIcon1DblClick() = 0;
     virtual void AbrirVentana1Click() = 0;
     virtual void Salir1Click() = 0;
+    // The operator clicked the desktop notification of this conversation.
+    virtual void NotificationClicked(std::int32_t idSesionClt) = 0;
 };
 
 // The console window's own operations that its logic needs: panels, fields, gauge, status line

@@ -14,6 +14,8 @@ class ConversationAnnouncer {
     virtual void LoadSound(const std::string& fileName) = 0;
     // Throws when the operator could not be told (no sound loaded, no device).
     virtual void ConversationOpened(std::int32_t idSesionClt, const std::string& visitorName) = 0;
+    // The sound once more, while conversations wait; throws as ConversationOpened does.
+    virtual void Remind() = 0;
 };
 
 }  // namespace tertulia

@@ -26,6 +26,24 @@ Conversation* ConversationList::Selected() {
     return &items_[static_cast<std::size_t>(index)];
 }
 
+Conversation* ConversationList::Find(const TfrmChatClt& window) {
+    for (Conversation& each : items_) {
+        if (each.window.get() == &window) return &each;
+    }
+    return nullptr;
+}
+
+Conversation* ConversationList::Find(std::int32_t idSesionClt) {
+    const int index = BuscarItem(*this, idSesionClt);
+    return index < 0 ? nullptr : &items_[static_cast<std::size_t>(index)];
+}
+
+void ConversationList::SetMarked(const Conversation& conversation, bool marked) {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (&items_[i] == &conversation) rows_.SetRowMarked(static_cast<int>(i), marked);
+    }
+}
+
 int BuscarItem(const ConversationList& lista, std::int32_t idSesionClt) {
     const auto& items = lista.Items();
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -12,6 +12,8 @@ class ConversationRows {
     virtual void AddRow(const std::string& text) = 0;
     virtual void RemoveRow(int index) = 0;
     virtual int SelectedRow() const = 0;  // -1 when none
+    // Shows or takes away the row's mark of a conversation that waits for the operator.
+    virtual void SetRowMarked(int index, bool marked) = 0;
 };
 
 }  // namespace tertulia

@@ -1,6 +1,7 @@
 #include "session/main_form.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 #include <stdexcept>
 
@@ -11,6 +12,32 @@
 #include "session/sound_file.h"
 
 namespace tertulia {
+
+namespace {
+
+std::string Caption(const std::string& visitorName) {
+    return "Conversacion con : " + visitorName;
+}
+
+std::string WaitingTip(int count) {
+    if (count == 1) return "Tertulia: 1 conversacion espera";
+    return "Tertulia: " + std::to_string(count) + " conversaciones esperan";
+}
+
+std::string TimeOfDayNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    return std::string(text, std::strftime(text, sizeof text, "%H:%M", &local));
+}
+
+bool WindowHasFocus(TfrmChatClt& window) {
+    ChatView& view = window.View();
+    return view.IsVisible() && (view.TranscriptHasFocus() || view.MessageLineHasFocus());
+}
+
+}  // namespace
 
 TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string programDirectory)
     : parts_(std::move(parts)),
@@ -48,6 +75,7 @@ void TfrmMain::FormCreate() {
     try {
         settings_ = parts_.openSettings();
         view_.SetCompanyCode(settings_->Read("General", "IdEmpresa").value_or(""));
+        ReadSwitches();
     } catch (const std::exception& failure) {
         parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
@@ -91,6 +119,7 @@ void TfrmMain::btConectarClick() {
         const LoginReply login = LeerRespuestaLogin(reply);
         if (login.kind == LoginReply::Kind::Ok) {
             idSesion_ = login.idSesion;
+            ConnectionBack();
             tmIdleTimer();
         } else if (login.kind == LoginReply::Kind::Error) {
             MostrarPanel(Panel::pnLogin);
@@ -117,11 +146,15 @@ void TfrmMain::tmIdleTimer() {
             MostrarPanel(Panel::pnChat);
             // A failure while the list is read stops the reading only: what was opened stays
             // listed, the operator learns why, and the poll goes on.
+            const std::size_t openedBefore = opened_;
             try {
                 ReadNewsList(news);
             } catch (const std::exception& failure) {
                 view_.SetStatusText(failure.what());
             }
+            TakeVisitorLines(news);
+            // A poll that opened a conversation has already played the sound.
+            ShowWaiting(opened_ == openedBefore);
             parts_.tmIdle.SetEnabled(true);
         } else if (news.kind == NewsReply::Kind::ErrorStatus) {
             MostrarPanel(Panel::pnLogin);
@@ -135,6 +168,8 @@ void TfrmMain::tmIdleTimer() {
             MostrarPanel(Panel::pnLogin);
         }
     } catch (const std::exception& failure) {
+        // Signalled before the modal box, which may stay open while the operator is away.
+        ConnectionLost(failure.what());
         parts_.dialogs.ShowError(ConsoleErrorText(failure.what()));
         MostrarPanel(Panel::pnLogin);
     }
@@ -174,7 +209,9 @@ void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
         std::make_unique<TfrmChatClt>(id, *this, std::move(made.view), std::move(made.timer));
     opening_ = ventana.get();
     openingClosed_ = false;
-    ventana->View().SetCaption("Conversacion con : " + name);
+    openingActivated_ = false;
+    ++opened_;
+    ventana->View().SetCaption(Caption(name));
     ventana->View().Show();
     try {
         parts_.announcer.ConversationOpened(id, name);
@@ -193,6 +230,12 @@ void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
         DestroyLater(std::move(ventana));
     } else {
         conversations_.Add(Conversation{id, name, std::move(ventana)});
+        Conversation& listed = conversations_.Items().back();
+        if (openingActivated_) {
+            listed.unattended = false;
+        } else {
+            SetUnattended(listed, true);
+        }
     }
     // Listed first, so that the window is never left without its item.
     if (firstPollFailure) std::rethrow_exception(firstPollFailure);
@@ -228,14 +271,96 @@ void TfrmMain::FormDestroy() {
     }
 }
 
+void TfrmMain::NotificationClicked(std::int32_t idSesionClt) {
+    if (Conversation* shown = conversations_.Find(idSesionClt)) shown->window->View().Show();
+}
+
 void TfrmMain::ConversationClosed(TfrmChatClt& window) {
     if (&window == opening_) {
         openingClosed_ = true;
         return;
     }
+    if (Conversation* closing = conversations_.Find(window)) SetUnattended(*closing, false);
     if (std::unique_ptr<TfrmChatClt> closed = conversations_.Remove(window)) {
         DestroyLater(std::move(closed));
+        ShowWaiting(false);
     }
+}
+
+bool TfrmMain::ConversationActivated(TfrmChatClt& window) {
+    if (&window == opening_) {
+        openingActivated_ = true;
+        return false;
+    }
+    Conversation* activated = conversations_.Find(window);
+    if (activated == nullptr || !activated->unattended) return false;
+    SetUnattended(*activated, false);
+    ShowWaiting(false);
+    return true;
+}
+
+void TfrmMain::ReadSwitches() {
+    const auto on = [this](const char* name) {
+        const std::optional<std::string> value = settings_->Read("Avisos", name);
+        return !value || *value != "0";
+    };
+    switches_ = {on("Marca"), on("Bandeja"), on("Notificaciones"), on("Sonido")};
+}
+
+void TfrmMain::TakeVisitorLines(const NewsReply& news) {
+    for (Conversation& each : conversations_.Items()) {
+        const std::optional<std::int64_t> lines = LineasDelVisitante(news, each.IdSesionClt);
+        if (!lines) continue;
+        if (each.visitorLines && *lines > *each.visitorLines && !WindowHasFocus(*each.window)) {
+            SetUnattended(each, true);
+        }
+        each.visitorLines = lines;
+    }
+}
+
+void TfrmMain::SetUnattended(Conversation& conversation, bool unattended) {
+    if (!unattended && !conversation.unattended) return;
+    conversation.unattended = unattended;
+    if (switches_.marca) conversations_.SetMarked(conversation, unattended);
+    if (unattended && switches_.notificaciones) {
+        parts_.attention.NotifyConversation(conversation.IdSesionClt,
+                                          Caption(conversation.visitorName),
+                                          "El visitante espera respuesta.");
+        conversation.notified = true;
+    } else if (!unattended && conversation.notified) {
+        parts_.attention.WithdrawConversation(conversation.IdSesionClt);
+        conversation.notified = false;
+    }
+}
+
+void TfrmMain::ShowWaiting(bool remind) {
+    const auto waiting =
+        static_cast<int>(std::count_if(conversations_.Items().begin(), conversations_.Items().end(),
+                                       [](const Conversation& each) { return each.unattended; }));
+    if (switches_.bandeja)
+        parts_.attention.ShowWaiting(waiting, waiting > 0 ? WaitingTip(waiting) : "");
+    if (!remind || waiting == 0 || !switches_.sonido) return;
+    try {
+        parts_.announcer.Remind();
+    } catch (const std::exception&) {
+        // A missing sound never stops the news poll.
+    }
+}
+
+void TfrmMain::ConnectionLost(const std::string& why) {
+    if (disconnected_) return;
+    disconnected_ = true;
+    const std::string since = "Sin conexion con el servicio desde las " + TimeOfDayNow();
+    if (switches_.bandeja) parts_.attention.ShowDisconnected(true, "Tertulia: " + since);
+    if (switches_.notificaciones)
+        parts_.attention.NotifyDisconnected("Tertulia", since + ".\n" + why);
+}
+
+void TfrmMain::ConnectionBack() {
+    if (!disconnected_) return;
+    disconnected_ = false;
+    if (switches_.bandeja) parts_.attention.ShowDisconnected(false, "");
+    if (switches_.notificaciones) parts_.attention.WithdrawDisconnected();
 }
 
 void TfrmMain::DestroyLater(std::unique_ptr<TfrmChatClt> window) {

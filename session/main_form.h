@@ -9,6 +9,7 @@
 #include "chat/chat_window.h"
 #include "chat/chat_window_factory.h"
 #include "http/http_client.h"
+#include "session/attention_signals.h"
 #include "session/console_view.h"
 #include "session/conversation_announcer.h"
 #include "session/conversation_list.h"
@@ -29,6 +30,7 @@ struct ConsoleParts {
     ConversationRows& rows;  // ListBoxWImg1
     ChatWindowFactory& chatWindows;
     ConversationAnnouncer& announcer;
+    AttentionSignals& attention;
     EventLoop& loop;
     Timer& tmIdle;
     SettingsOpener openSettings;
@@ -62,6 +64,7 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     void TrayIcon1DblClick() override;
     void AbrirVentana1Click() override;
     void Salir1Click() override;
+    void NotificationClicked(std::int32_t idSesionClt) override;
 
     // Transfer progress of HTTP1.
     void HTTP1WorkBegin(TWorkMode mode, std::int32_t workCountMax);
@@ -73,6 +76,7 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
 
     bool Iniciado() const { return iniciado_; }
     const ConversationList& Conversations() const { return conversations_; }
+    const AttentionSwitches& Switches() const { return switches_; }
 
     // What the conversation windows use.
     const std::string& ServiceUrl() const override { return serviceUrl_; }
@@ -81,11 +85,20 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     HttpClient& HTTP1() override { return parts_.http; }
     SaveDialog& SaveDialog1() override { return parts_.saveDialog; }
     void ConversationClosed(TfrmChatClt& window) override;
+    bool ConversationActivated(TfrmChatClt& window) override;
 
   private:
     void ReadNewsList(const NewsReply& news);
     void OpenConversation(std::int32_t id, const std::string& name);
     void DestroyLater(std::unique_ptr<TfrmChatClt> window);
+    void ReadSwitches();
+    // The unattended rule for the counts of a news reply.
+    void TakeVisitorLines(const NewsReply& news);
+    void SetUnattended(Conversation& conversation, bool unattended);
+    // The icon and the sound for the conversations that wait now.
+    void ShowWaiting(bool remind);
+    void ConnectionLost(const std::string& why);
+    void ConnectionBack();
 
     ConsoleParts parts_;
     ConsoleView& view_;
@@ -101,6 +114,10 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     // The window being opened, held by OpenConversation until it is listed.
     const TfrmChatClt* opening_ = nullptr;
     bool openingClosed_ = false;
+    bool openingActivated_ = false;
+    std::size_t opened_ = 0;  // conversations opened so far
+    AttentionSwitches switches_;
+    bool disconnected_ = false;
 };
 
 }  // namespace tertulia

@@ -34,6 +34,37 @@ int HexDigit(char c) {
     return -1;
 }
 
+// The counts between "OK lineas=" and the first ",": "ID:COUNT" pairs separated by ";". A pair
+// that does not read as two numbers is left out; anything but that head gives no counts.
+std::vector<VisitorLines> ReadVisitorLines(std::string_view head) {
+    constexpr std::string_view kPrefix = "OK lineas=";
+    std::vector<VisitorLines> counts;
+    if (!EmpiezaCon(head, kPrefix)) return counts;
+    head.remove_prefix(kPrefix.size());
+    while (!head.empty()) {
+        const std::size_t semicolon = head.find(';');
+        const std::string_view pair = head.substr(0, semicolon);
+        head =
+            semicolon == std::string_view::npos ? std::string_view{} : head.substr(semicolon + 1);
+        const std::size_t colon = pair.find(':');
+        if (colon == std::string_view::npos) continue;
+        const std::optional<std::int32_t> id = LeerIdConversacion(pair.substr(0, colon));
+        const std::string_view countText = pair.substr(colon + 1);
+        if (!id || countText.empty() || countText.size() > 18) continue;
+        std::int64_t count = 0;
+        bool digits = true;
+        for (char c : countText) {
+            if (c < '0' || c > '9') {
+                digits = false;
+                break;
+            }
+            count = count * 10 + (c - '0');
+        }
+        if (digits) counts.push_back({*id, count});
+    }
+    return counts;
+}
+
 }  // namespace
 
 std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest) {
@@ -120,6 +151,7 @@ NewsReply LeerRespuestaNoticias(std::string_view reply) {
         result.kind = NewsReply::Kind::List;
         // Walked by position rather than cut repeatedly, so a long list stays linear.
         const std::size_t comma = reply.find(',');
+        result.visitorLines = ReadVisitorLines(reply.substr(0, comma));
         std::string_view rest =
             comma == std::string_view::npos ? std::string_view{} : reply.substr(comma + 1);
         for (std::size_t bar = rest.find('|'); bar != std::string_view::npos;
@@ -141,6 +173,13 @@ NewsReply LeerRespuestaNoticias(std::string_view reply) {
         result.kind = NewsReply::Kind::Error;
     }
     return result;
+}
+
+std::optional<std::int64_t> LineasDelVisitante(const NewsReply& news, std::int32_t idSesionClt) {
+    for (const VisitorLines& each : news.visitorLines) {
+        if (each.idSesionClt == idSesionClt) return each.count;
+    }
+    return std::nullopt;
 }
 
 CloseReply LeerRespuestaCierre(std::string_view reply) {

@@ -49,6 +49,12 @@ struct NewsEntry {
     bool operator==(const NewsEntry&) const = default;
 };
 
+struct VisitorLines {
+    std::int32_t idSesionClt = 0;
+    std::int64_t count = 0;
+    bool operator==(const VisitorLines&) const = default;
+};
+
 struct NewsReply {
     enum class Kind {
         List,         // "OK": the entries below
@@ -62,8 +68,14 @@ struct NewsReply {
     // Reading stopped at an entry whose id text is not a number; `badIdText` holds that text.
     bool stoppedAtBadId = false;
     std::string badIdText;
+    // The number of lines each conversation's visitor has written, by conversation id, when the
+    // service sends them ("OK lineas=ID:COUNT;ID:COUNT,..."); empty from an older service.
+    std::vector<VisitorLines> visitorLines;
     bool operator==(const NewsReply&) const = default;
 };
+
+// The line count of `idSesionClt` in `news`, if the reply carried one.
+std::optional<std::int64_t> LineasDelVisitante(const NewsReply& news, std::int32_t idSesionClt);
 NewsReply LeerRespuestaNoticias(std::string_view reply);
 
 struct CloseReply {

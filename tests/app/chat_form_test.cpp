@@ -42,12 +42,14 @@ class RecordingHandlers : public ChatHandlers {
     void FormShow() override {}
     void FormResize() override {}
     void FormCloseQuery() override {}
+    void FormActivate() override { ++activations; }
     void Timer1Timer() override {}
     void edMensajeKeyPress(char key) override { keys.push_back(key); }
     void sbEnviarClick() override { onSend(); }
     void sbCerraryBorrarClick() override { onCloseAndDelete(); }
 
     std::string keys;
+    int activations = 0;
     std::function<void()> onSend = [] {};
     std::function<void()> onCloseAndDelete = [] {};
 };
@@ -168,6 +170,27 @@ TEST_F(ChatFormTest, keys_that_type_a_character_reach_the_message_line_handler) 
         QApplication::sendEvent(line, &press);
         EXPECT_EQ(handlers.keys, row.typed) << row.name;
     }
+    view->SetHandlers(nullptr);
+}
+
+// The focus coming into the transcript area or the message line is the window's activation,
+// told once the focus change is done; a focus change inside the window tells it again.
+TEST_F(ChatFormTest, the_focus_coming_into_the_window_reaches_its_activation_handler) {
+    std::unique_ptr<ChatView> view = NewView();
+    RecordingHandlers handlers;
+    view->SetHandlers(&handlers);
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    form.show();
+    form.activateWindow();
+    QApplication::setActiveWindow(&form);
+    form.edMensaje->setFocus();
+    EXPECT_EQ(handlers.activations, 0) << "not in the middle of the focus change";
+    QCoreApplication::processEvents();
+    EXPECT_GE(handlers.activations, 1);
+    const int before = handlers.activations;
+    form.Memo1->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handlers.activations, before + 1);
     view->SetHandlers(nullptr);
 }
 

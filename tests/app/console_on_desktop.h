@@ -30,6 +30,7 @@ struct ConsoleOnDesktop : private WithApplication {
                   .rows = rows,
                   .chatWindows = chatWindows,
                   .announcer = desktop,
+                  .attention = desktop,
                   .loop = loop,
                   .tmIdle = tmIdle,
                   .openSettings = [file =

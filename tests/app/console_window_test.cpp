@@ -17,6 +17,7 @@
 #include "app/window_put_away.h"
 #include "console_on_desktop.h"
 #include "qt_test_support.h"
+#include "widgets/qt/list_box_w_img.h"
 
 namespace tertulia {
 namespace {
@@ -32,6 +33,7 @@ class CountedConectar : public ConsoleHandlers {
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override {}
     void Salir1Click() override {}
+    void NotificationClicked(std::int32_t) override {}
 
   private:
     int& clicks_;
@@ -368,6 +370,39 @@ TEST_F(ConsoleWindowTest, list_items_are_shown_and_removed_by_position) {
     EXPECT_EQ(list->item(0)->text(), QStringLiteral(u"Jos\u00E9"));
     list->setCurrentRow(1);
     EXPECT_EQ(console_.rows.SelectedRow(), 1);
+}
+
+// The list box picks images by position: a marked row gets its own picture, and the marks move
+// with their rows; with no mark left the list holds its one picture again.
+TEST_F(ConsoleWindowTest, a_marked_row_shows_the_waiting_mark_by_position) {
+    auto& list = *window_->findChild<TListBoxWImg*>(QStringLiteral("ListBoxWImg1"));
+    list.resize(192, 200);
+    const auto markPixels = [&list](int row) {
+        const QImage image = list.viewport()->grab(list.visualItemRect(list.item(row))).toImage();
+        int orange = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y) == QColor(255, 120, 0)) ++orange;
+            }
+        }
+        return orange;
+    };
+    for (const char* name : {"Ana", "Eva", "Luis"}) console_.rows.AddRow(name);
+    EXPECT_EQ(list.Imagenes()->Count(), 1);
+
+    console_.rows.SetRowMarked(1, true);
+    EXPECT_EQ(list.Imagenes()->Count(), 3);
+    EXPECT_EQ(markPixels(0), 0);
+    EXPECT_GT(markPixels(1), 20);
+    EXPECT_EQ(markPixels(2), 0);
+
+    console_.rows.RemoveRow(0);
+    EXPECT_GT(markPixels(0), 20) << "Eva's mark moved up with her row";
+    EXPECT_EQ(markPixels(1), 0);
+
+    console_.rows.SetRowMarked(0, false);
+    EXPECT_EQ(list.Imagenes()->Count(), 1);
+    EXPECT_EQ(markPixels(0), 0);
 }
 
 }  // namespace

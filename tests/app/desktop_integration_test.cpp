@@ -26,6 +26,9 @@ class RecordingHandlers : public ConsoleHandlers {
     void TrayIcon1DblClick() override { log.push_back("dblclick"); }
     void AbrirVentana1Click() override { log.push_back("abrir"); }
     void Salir1Click() override { log.push_back("cerrar"); }
+    void NotificationClicked(std::int32_t id) override {
+        log.push_back("notification " + std::to_string(id));
+    }
     Log log;
 };
 
@@ -76,6 +79,37 @@ TEST_F(DesktopIntegrationTest, events_before_the_handlers_are_set_do_nothing) {
 
 TEST_F(DesktopIntegrationTest, a_conversation_without_a_sound_fails_to_be_announced) {
     EXPECT_THROW(desktop.ConversationOpened(5, "Ana"), std::exception);
+}
+
+// The icon as the console's signals leave it: still with no tip, cycling with the count in its
+// tip, or the disconnected picture, which wins over the cycling until the connection is back.
+TEST_F(DesktopIntegrationTest, the_icon_cycles_while_conversations_wait_unless_disconnected) {
+    desktop.SetHandlers(&handlers);
+    TTrayIcon& tray = desktop.TrayIcon1();
+    const TIcon plain = tray.Icon();
+    EXPECT_FALSE(tray.CycleIcons());
+    EXPECT_FALSE(tray.ShowHint());
+
+    desktop.ShowWaiting(2, "Tertulia: 2 conversaciones esperan");
+    EXPECT_TRUE(tray.CycleIcons());
+    EXPECT_EQ(tray.CycleInterval(), DesktopIntegration::kCycleInterval);
+    ASSERT_NE(tray.IconList(), nullptr);
+    EXPECT_EQ(tray.IconList()->Count(), 2);
+    EXPECT_TRUE(tray.ShowHint());
+    EXPECT_EQ(tray.Hint(), "Tertulia: 2 conversaciones esperan");
+
+    desktop.ShowDisconnected(true, "Tertulia: Sin conexion");
+    EXPECT_FALSE(tray.CycleIcons());
+    EXPECT_NE(tray.Icon().GetHandle(), plain.GetHandle());
+    EXPECT_EQ(tray.Hint(), "Tertulia: Sin conexion");
+
+    desktop.ShowDisconnected(false, "");
+    EXPECT_TRUE(tray.CycleIcons()) << "still waiting";
+    desktop.ShowWaiting(0, "");
+    EXPECT_FALSE(tray.CycleIcons());
+    EXPECT_EQ(tray.IconList(), nullptr);
+    EXPECT_EQ(tray.Icon().GetHandle(), plain.GetHandle());
+    EXPECT_FALSE(tray.ShowHint());
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ struct ConsoleHarness {
                   .rows = view,
                   .chatWindows = view,
                   .announcer = view,
+                  .attention = view,
                   .loop = view,
                   .tmIdle = tmIdle,
                   .openSettings = [this]() -> std::unique_ptr<SettingsStore> {

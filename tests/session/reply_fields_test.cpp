@@ -87,6 +87,7 @@ struct CountedRows : ConversationRows {
     void AddRow(const std::string&) override { ++rows; }
     void RemoveRow(int) override { --rows; }
     int SelectedRow() const override { return -1; }
+    void SetRowMarked(int, bool) override {}
     int rows = 0;
 };
 

@@ -17,7 +17,9 @@ std::ostream& operator<<(std::ostream& os, const LoginReply& r) {
 std::ostream& operator<<(std::ostream& os, const NewsReply& r) {
     os << "{kind " << static_cast<int>(r.kind) << ", entries [";
     for (const NewsEntry& e : r.entries) os << e.idSesionClt << "=" << e.nombre << "|";
-    return os << "], stopped " << r.stoppedAtBadId << " '" << r.badIdText << "'}";
+    os << "], stopped " << r.stoppedAtBadId << " '" << r.badIdText << "', lines [";
+    for (const VisitorLines& l : r.visitorLines) os << l.idSesionClt << ":" << l.count << ";";
+    return os << "]}";
 }
 
 std::ostream& operator<<(std::ostream& os, const UpdateReply& r) {
@@ -143,6 +145,11 @@ NewsReply Stopped(std::vector<NewsEntry> entries, std::string badIdText) {
     return reply;
 }
 
+NewsReply WithLines(NewsReply reply, std::vector<VisitorLines> lines) {
+    reply.visitorLines = std::move(lines);
+    return reply;
+}
+
 NewsReply OfKind(NewsReply::Kind kind) {
     NewsReply reply;
     reply.kind = kind;
@@ -164,6 +171,18 @@ INSTANTIATE_TEST_SUITE_P(
         NewsRow{"name_bytes_verbatim", std::string("OK,5=\xD1o\0\r\n|", 12),
                 List({{5, std::string("\xD1o\0\r\n", 5)}})},
         NewsRow{"overflowing_id_stops", "OK,2147483648=X|", Stopped({}, "2147483648")},
+        NewsRow{"line_counts_read", "OK lineas=5:3;7:0,5=Ana|7=Eva|",
+                WithLines(List({{5, "Ana"}, {7, "Eva"}}), {{5, 3}, {7, 0}})},
+        NewsRow{"line_counts_of_empty_list", "OK lineas=,", List({})},
+        NewsRow{"line_counts_without_list", "OK lineas=5:2", WithLines(List({}), {{5, 2}})},
+        NewsRow{"line_counts_negative_id", "OK lineas=-4:1,-4=A|",
+                WithLines(List({{-4, "A"}}), {{-4, 1}})},
+        NewsRow{"malformed_counts_left_out", "OK lineas=5:x;:2;6;7:-1;8:;9:4,9=Luis|",
+                WithLines(List({{9, "Luis"}}), {{9, 4}})},
+        NewsRow{"huge_count_left_out", "OK lineas=5:99999999999999999999;6:1,",
+                WithLines(List({}), {{6, 1}})},
+        NewsRow{"other_head_gives_no_counts", "OK noticias=5:3,5=Ana|", List({{5, "Ana"}})},
+        NewsRow{"counts_after_comma_not_read", "OK,lineas=5:3|", Stopped({}, "lineas")},
         NewsRow{"error_status", "ERROR.x", OfKind(NewsReply::Kind::ErrorStatus)},
         NewsRow{"error", "ERRORx", OfKind(NewsReply::Kind::Error)},
         NewsRow{"lower_case_ok_is_other", "ok,5=Ana|", OfKind(NewsReply::Kind::Other)},

@@ -10,6 +10,7 @@
 
 #include "chat/chat_view.h"
 #include "chat/chat_window_factory.h"
+#include "session/attention_signals.h"
 #include "session/console_view.h"
 #include "session/conversation_announcer.h"
 #include "session/conversation_rows.h"
@@ -63,6 +64,7 @@ class RecordingConsoleView : public ConsoleView,
                              public ConversationRows,
                              public ChatWindowFactory,
                              public ConversationAnnouncer,
+                             public AttentionSignals,
                              public EventLoop {
   public:
     explicit RecordingConsoleView(EventLog& log) : log_(log) {}
@@ -116,13 +118,56 @@ class RecordingConsoleView : public ConsoleView,
     void RemoveRow(int index) override {
         log_.push_back("list remove " + listItems.at(static_cast<std::size_t>(index)));
         listItems.erase(listItems.begin() + index);
+        if (static_cast<std::size_t>(index) < markedRows.size()) {
+            markedRows.erase(markedRows.begin() + index);
+        }
     }
     int SelectedRow() const override { return selected; }
+    void SetRowMarked(int index, bool marked) override {
+        signalLog.push_back(std::string(marked ? "mark " : "unmark ") +
+                            listItems.at(static_cast<std::size_t>(index)));
+        markedRows.resize(listItems.size());
+        markedRows[static_cast<std::size_t>(index)] = marked;
+    }
+    bool RowMarked(std::size_t index) const {
+        return index < markedRows.size() && markedRows[index];
+    }
+    void NotifyConversation(std::int32_t id, const std::string& summary,
+                            const std::string&) override {
+        signalLog.push_back("notify " + std::to_string(id) + " " + summary);
+        notifications[id] = summary;
+    }
+    void WithdrawConversation(std::int32_t id) override {
+        signalLog.push_back("withdraw " + std::to_string(id));
+        notifications.erase(id);
+    }
+    void ShowWaiting(int count, const std::string& tip) override {
+        waiting = count;
+        trayTip = tip;
+    }
+    void ShowDisconnected(bool shown, const std::string& tip) override {
+        signalLog.push_back(shown ? "disconnected icon" : "connected icon");
+        disconnectedIcon = shown;
+        disconnectedTip = tip;
+    }
+    void NotifyDisconnected(const std::string& summary, const std::string& body) override {
+        signalLog.push_back("notify disconnected " + summary);
+        disconnectedNotice = body;
+    }
+    void WithdrawDisconnected() override {
+        signalLog.push_back("withdraw disconnected");
+        disconnectedNotice.reset();
+    }
     void LoadSound(const std::string& fileName) override { loadedSound = fileName; }
     // The sound, played twice.
     void ConversationOpened(std::int32_t, const std::string&) override {
         PlaySound();
         PlaySound();
+    }
+    void Remind() override {
+        signalLog.push_back("reminder");
+        if (!soundWorks) throw std::runtime_error("No wave loaded");
+        ++reminders;
     }
     void ReportApplicationError(const std::string& text) override {
         applicationErrors.push_back(text);
@@ -161,6 +206,16 @@ class RecordingConsoleView : public ConsoleView,
     int plays = 0;
     std::vector<std::string> applicationErrors;
     int quits = 0;
+    // The signals of waiting conversations and of the connection, apart from `log`.
+    EventLog signalLog;
+    int reminders = 0;
+    std::vector<bool> markedRows;                       // by row, as the list box shows them
+    std::map<std::int32_t, std::string> notifications;  // out now, by conversation id
+    int waiting = 0;
+    std::string trayTip;
+    bool disconnectedIcon = false;
+    std::string disconnectedTip;
+    std::optional<std::string> disconnectedNotice;
     std::vector<RecordingChatView*> chats;  // the conversation windows alive, in creation order
     std::function<void(RecordingChatView&)> onChatCreated;
 
@@ -222,6 +277,11 @@ class RecordingChatView : public ChatView {
         log_.push_back("chat confirm " + text);
         dialog.Run();
         return confirmAnswer;
+    }
+    // The keyboard focus comes into the message line, as when the operator clicks there.
+    void TakeFocus() {
+        messageFocus = true;
+        if (handlers) handlers->FormActivate();
     }
     // Takes the keyboard focus away from this window, as when another window is active.
     void LoseFocus() {

@@ -26,6 +26,7 @@ class TImageList : public QObject, public TrayImageList {
 
     // Adds a picture, scaled to the list's size when it has another; returns its index.
     int Add(const QPixmap& image);
+    void Clear() { images_.clear(); }
     // Draws image `index` with its top left corner at `at`; transparent pixels stay untouched.
     void Draw(int index, QPainter& painter, QPoint at) const;
     TIcon GetIcon(int index) const override;

@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# The signals of a conversation that waits, with the real console, the real stand-in service,
+# a tray host and a recording notification service on a private session bus, under Xvfb: a
+# visitor writes while the conversation's window does not have the focus; at the next news poll
+# its row is marked, a notification is out and the tray icon cycles; focusing the window fetches
+# the new line and withdraws all three. The service killed while logged in gives the
+# disconnected icon and a notification. Takes about a minute: two news intervals of 30 s.
+#
+# usage: attention_end_to_end.sh TERTULIA TERTULIA-SERVICE RECORDER SEND-CLOSE-REQUEST SCREENSHOT-DIR
+set -euo pipefail
+export LC_ALL=C.UTF-8
+
+if [ "${TERTULIA_E2E_IN_NAMESPACE:-}" != 1 ]; then
+    if unshare -n true 2>/dev/null; then
+        exec env TERTULIA_E2E_IN_NAMESPACE=1 unshare -n "$0" "$@"
+    fi
+    if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
+        echo "SKIP: no network namespace, and port 8080 is taken" >&2
+        exit 77
+    fi
+    export TERTULIA_E2E_IN_NAMESPACE=1
+fi
+ip link set lo up 2>/dev/null || true
+
+tertulia=$1
+service=$2
+recorder=$3
+send_close=$4
+shots=$5
+mkdir -p "$shots"
+
+skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
+/usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
+    skip "python3-dbus or python3-gi is not installed"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -n "${DISPLAY:-}" ] && import -window root "$shots/attention-failure.png" 2>/dev/null || true
+    echo "--- notifications" >&2
+    cat "$work/notifications.log" >&2 || true
+    echo "--- focus $(xdotool getwindowfocus 2>/dev/null) chat ${chat:-} console ${console:-}" >&2
+    cat "$work/recorder.log" >&2 || true
+    echo "--- requests" >&2
+    tail -5 "$work/access.log" >&2 || true
+    echo "--- program output" >&2
+    cat "$work/tertulia.log" >&2 || true
+    exit 1
+}
+
+wait_for() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+}
+
+visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
+has_visible_window() { [ -n "$(visible_window "$1")" ]; }
+has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
+
+# The pixels of our marks, as the program paints them: the orange disc and the red cross.
+count_colour() { convert "$1" txt:- | grep -ci "$2" || true; }
+red_pixels() { convert "$1" -fx '(r>0.7&&g<0.3&&b<0.3)?1:0' -format '%[fx:round(mean*w*h)]' info:; }
+tray_shot() { import -window root -crop 32x32+0+0 +repage "$1"; }
+# Whether the tray icon shows more than one picture within two seconds.
+tray_cycles() {
+    local sums=()
+    for i in $(seq 8); do
+        tray_shot "$work/tray-$i.png"
+        sums+=("$(convert "$work/tray-$i.png" rgba:- | md5sum | cut -c1-32)")
+        sleep 0.25
+    done
+    [ "$(printf '%s\n' "${sums[@]}" | sort -u | wc -l)" -gt 1 ]
+}
+tray_still() { ! tray_cycles; }
+console_marked() {
+    import -window "$console" "$work/console.png"
+    [ "$(count_colour "$work/console.png" '#FF7800')" -gt 20 ]
+}
+console_unmarked() { ! console_marked; }
+
+# The last notification call about a summary: "Notify" or "CloseNotification".
+notifications() { cat "$work/notifications.log"; }
+last_call_for() {
+    local number
+    number=$(grep -F "\"summary\": \"$1\"" "$work/notifications.log" | tail -1 |
+        sed -E 's/.*"id": ([0-9]+).*/\1/')
+    [ -n "$number" ] || return 0
+    grep -E "\"id\": $number[,}]" "$work/notifications.log" | tail -1 |
+        sed -E 's/.*"call": "([A-Za-z]+)".*/\1/'
+}
+notified() { [ "$(last_call_for "$1")" = Notify ]; }
+withdrawn() { [ "$(last_call_for "$1")" = CloseNotification ]; }
+notify_count() { grep -cF "\"summary\": \"$1\"" "$work/notifications.log" || true; }
+
+. "$(dirname "$0")/../../scripts/headless-display.sh"
+start_headless_display "$work" || skip "Xvfb did not start"
+
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
+exec 6>"$work/bus-address"
+dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
+pids+=($!)
+exec 6>&-
+wait_for 5 test -s "$work/bus-address" || skip "dbus-daemon did not start"
+DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
+export DBUS_SESSION_BUS_ADDRESS
+/usr/bin/python3 "$recorder" "$work/notifications.log" "$work/click" >"$work/recorder.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -e "$work/notifications.log" || fail "the notification recorder did not start"
+
+"$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo \
+    --access-log "$work/access.log" >"$work/service.log" 2>&1 &
+service_pid=$!
+pids+=($service_pid)
+api=http://127.0.0.1:8080
+wait_for 10 curl -sf "$api/" || fail "the service did not start"
+
+opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Lucía" \
+    "$api/api/conversaciones") || fail "the visitor could not open a conversation"
+id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
+token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
+visitor_writes() {
+    curl -sf --data-urlencode "token=$token" --data-urlencode "texto=$1" \
+        "$api/api/conversaciones/$id/mensajes" >/dev/null || fail "the visitor could not write"
+}
+visitor_writes "Buenas tardes"
+
+export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
+mkdir -p "$HOME"
+"$tertulia" >"$work/tertulia.log" 2>&1 &
+pids+=($!)
+
+wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
+console=$(visible_window '^Tertulia$')
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$console")"
+tray_shot "$work/tray-plain.png"
+import -window root -crop 100x32+0+0 +repage "$work/tray-plain-wide.png"
+xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+sleep 0.3
+xdotool type --delay 40 demo
+xdotool key Tab
+xdotool type --delay 40 demo
+xdotool key Tab space
+
+title="Conversacion con : Lucía"
+wait_for 20 has_visible_window "^$title\$" || fail "no window titled '$title'"
+chat=$(visible_window "^$title\$")
+# The window has the focus (no window manager here to give it): the conversation is attended.
+xdotool windowfocus --sync "$chat"
+wait_for 10 withdrawn "$title" || fail "the new conversation's notification was not withdrawn once focused"
+
+# The operator works in the console; the visitor writes meanwhile.
+xdotool windowfocus --sync "$console"
+sleep 0.5
+visitor_writes "¿Sigue ahí?"
+wait_for 40 notified "$title" || fail "no notification within a news interval"
+notifications | grep -F "\"summary\": \"$title\"" | tail -1 | grep -qF '"actions": ["default"' ||
+    fail "the notification offers no default action"
+wait_for 5 console_marked || fail "the row shows no mark"
+tray_cycles || fail "the tray icon does not cycle"
+import -window "$console" "$shots/attention-console.png"
+# The tray while it shows the attention picture, for the record.
+for _ in $(seq 12); do
+    import -window root -crop 100x32+0+0 +repage "$work/tray-now.png"
+    cmp -s <(convert "$work/tray-now.png" rgba:-) <(convert "$work/tray-plain-wide.png" rgba:-) || break
+    sleep 0.2
+done
+convert "$work/tray-now.png" -scale 300% "$shots/attention-tray.png"
+import -window root "$shots/attention-screen.png"
+
+# A click on the notification brings back the window, which the operator had closed; once it
+# has the focus it fetches the new line at once. Without a window manager the X server may
+# refuse a program's own request for the focus, so the test gives it as a window manager would.
+"$send_close" "$chat"
+wait_for 5 has_no_visible_window "^$title\$" || fail "closing the conversation window did not hide it"
+number=$(grep -F "\"summary\": \"$title\"" "$work/notifications.log" | tail -1 |
+    sed -E 's/.*"id": ([0-9]+).*/\1/')
+fetches() { grep -c "accion=getchat.*idsesionclt=$id" "$work/access.log" || true; }
+before=$(fetches)
+echo "$number" >"$work/click"
+wait_for 5 has_visible_window "^$title\$" || fail "the click did not show the window"
+[ "$(xdotool getwindowfocus)" = "$chat" ] || xdotool windowfocus --sync "$chat"
+fetched() { [ "$(fetches)" -gt "$before" ]; }
+wait_for 5 fetched || fail "focusing the window did not fetch its transcript"
+wait_for 5 withdrawn "$title" || fail "the notification stayed"
+wait_for 5 console_unmarked || fail "the mark stayed"
+wait_for 5 tray_still || fail "the tray icon kept cycling"
+
+# The service goes away while the console is logged in.
+kill "$service_pid"
+wait "$service_pid" 2>/dev/null || true
+wait_for 40 notified "Tertulia" || fail "no notification of the lost connection"
+notifications | grep -F '"summary": "Tertulia"' | tail -1 | grep -qF 'Sin conexion con el servicio' ||
+    fail "the notification does not say the service is out of reach"
+tray_shot "$work/tray-disconnected.png"
+[ "$(red_pixels "$work/tray-disconnected.png")" -gt "$(($(red_pixels "$work/tray-plain.png") + 10))" ] ||
+    fail "the tray icon does not show the disconnection"
+import -window root -crop 100x32+0+0 +repage "$work/tray-disconnected-wide.png"
+convert "$work/tray-disconnected-wide.png" -scale 300% "$shots/attention-tray-disconnected.png"
+echo "PASS"
