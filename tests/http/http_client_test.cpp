@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "http/http_errors.h"
+#include "tests/http/failure_of.h"
 #include "tests/http/progress_log.h"
 #include "tests/http/script_server.h"
 
@@ -37,12 +38,7 @@ struct Fixture {
 
     // The message of the failure that GetText throws.
     std::string FailureOf(const std::string& target) {
-        try {
-            client.GetText(server.Url(target));
-        } catch (const std::exception& failure) {
-            return failure.what();
-        }
-        return "(no failure)";
+        return test::FailureOf(client, server.Url(target));
     }
 };
 

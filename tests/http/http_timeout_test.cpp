@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "http/http_client.h"
+#include "tests/http/failure_of.h"
 #include "tests/http/script_server.h"
 
 namespace tertulia {
@@ -19,14 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTimedOut = "Socket Error # 10060\r\nConnection timed out.";
 
-std::string FailureOf(HttpClient& client, const std::string& url) {
-    try {
-        client.GetText(url);
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-    return "(no failure)";
-}
+using test::FailureOf;
 
 TEST(HttpTimeoutTest, ServerThatAcceptsButNeverAnswers) {
     test::ScriptServer server;

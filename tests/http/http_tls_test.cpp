@@ -14,10 +14,12 @@
 #include "http/md5.h"
 #include "http/stream.h"
 #include "http/tls_transport.h"
+#include "tests/http/failure_of.h"
 #include "tests/http/nginx_server.h"
 #include "tests/http/nginx_tls_proxy.h"
 #include "tests/http/progress_log.h"
 #include "tests/http/script_server.h"
+#include "tests/support/command_run.h"
 
 namespace tertulia {
 namespace {
@@ -28,18 +30,11 @@ using test::ReadRequest;
 using test::Reply;
 using test::Send;
 
-std::string FailureOf(HttpClient& client, const std::string& url) {
-    try {
-        client.GetText(url);
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-    return "(no failure)";
-}
+using test::FailureOf;
 
 // nginx terminating TLS in front of a scripted plain server; the client trusts the test
 // authority only, through SSL_CERT_FILE as any OpenSSL program would.
-class HttpTlsTest : public testing::Test {
+class HttpTlsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!test::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
@@ -190,38 +185,24 @@ TEST(HttpTlsWaitTest, WithoutASecureTransportHttpsIsRefusedAsBefore) {
 }
 
 // tertulia-tool get over HTTPS, as an operator runs it.
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
 class ToolTlsTest : public HttpTlsTest {
   protected:
-    ToolRun Get(const std::string& url) {
-        const std::string out = proxy_->FilesDirectory() + "/../out";
-        const std::string err = proxy_->FilesDirectory() + "/../err";
-        const std::string command = "SSL_CERT_FILE='" + proxy_->CaFile() + "' " + TERTULIA_TOOL +
-                                    " get '" + url + "' >'" + out + "' 2>'" + err + "'";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+    testing::CommandRun Get(const std::string& url) {
+        return testing::RunCommand(
+            "SSL_CERT_FILE='" + proxy_->CaFile() + "' " + TERTULIA_TOOL + " get '" + url + "'",
+            proxy_->FilesDirectory() + "/..");
     }
 };
 
 TEST_F(ToolTlsTest, GetsOverHttpsAndRefusesAnExpiredCertificate) {
     AnswerOnce("DESACTUALIZADA.ABC,https://127.0.0.1/x");
-    const ToolRun fetched = Get(proxy_->Url(Site::Good, "/gl/chkupdate.php?accion=check"));
+    const testing::CommandRun fetched =
+        Get(proxy_->Url(Site::Good, "/gl/chkupdate.php?accion=check"));
     EXPECT_EQ(fetched.status, 0) << fetched.err;
     EXPECT_EQ(fetched.out, "DESACTUALIZADA.ABC,https://127.0.0.1/x");
 
-    const ToolRun refused = Get(proxy_->Url(Site::Expired, "/gl/chkupdate.php?accion=check"));
+    const testing::CommandRun refused =
+        Get(proxy_->Url(Site::Expired, "/gl/chkupdate.php?accion=check"));
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "");
     EXPECT_NE(refused.err.find("was refused: expired"), std::string::npos) << refused.err;

@@ -1,9 +1,6 @@
 #include "tests/http/nginx_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,20 +15,23 @@ namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
 
-bool Accepts(int port);
-
 }  // namespace
 
-int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+void WriteNginxConfigStart(std::ostream& config, const std::string& d) {
+    config << "worker_processes 1;\n"
+           << "user root;\n"
+           << "error_log " << d << "/error.log;\n"
+           << "pid " << d << "/nginx.pid;\n"
+           << "events { worker_connections 64; }\n"
+           << "http {\n"
+           << "  access_log off;\n"
+           << "  client_body_temp_path " << d << "/body;\n"
+           << "  proxy_temp_path " << d << "/proxy;\n"
+           << "  fastcgi_temp_path " << d << "/fastcgi;\n"
+           << "  uwsgi_temp_path " << d << "/uwsgi;\n"
+           << "  scgi_temp_path " << d << "/scgi;\n"
+           << "  default_type application/octet-stream;\n"
+           << "  sendfile on;\n";
 }
 
 pid_t StartNginx(const std::string& directory, const std::string& configFile,
@@ -45,14 +45,12 @@ pid_t StartNginx(const std::string& directory, const std::string& configFile,
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (const int port : ports) {
-        while (!Accepts(port)) {
+        while (!LoopbackAccepts(port)) {
             int status = 0;
             const bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
             if (ended || std::chrono::steady_clock::now() > deadline) {
                 if (!ended) StopNginx(pid);
-                std::ifstream log(directory + "/error.log");
-                error =
-                    "nginx did not start: " + std::string(std::istreambuf_iterator<char>(log), {});
+                error = "nginx did not start: " + ReadLog(directory + "/error.log");
                 return -1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -65,22 +63,6 @@ void StopNginx(pid_t pid) {
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
 }
-
-namespace {
-
-bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
-
-}  // namespace
 
 bool NginxServer::Available() {
     return ::access(kNginx, X_OK) == 0;
@@ -97,31 +79,18 @@ NginxServer::NginxServer() {
     port_ = FreeLoopbackPort();
     shortKeepAlivePort_ = FreeLoopbackPort();
     const std::string& d = directory_;
-    std::ofstream(d + "/nginx.conf")
-        << "worker_processes 1;\n"
-        << "user root;\n"
-        << "error_log " << d << "/error.log;\n"
-        << "pid " << d << "/nginx.pid;\n"
-        << "events { worker_connections 64; }\n"
-        << "http {\n"
-        << "  access_log off;\n"
-        << "  client_body_temp_path " << d << "/body;\n"
-        << "  proxy_temp_path " << d << "/proxy;\n"
-        << "  fastcgi_temp_path " << d << "/fastcgi;\n"
-        << "  uwsgi_temp_path " << d << "/uwsgi;\n"
-        << "  scgi_temp_path " << d << "/scgi;\n"
-        << "  default_type application/octet-stream;\n"
-        << "  sendfile on;\n"
-        << "  server { listen 127.0.0.1:" << port_ << "; root " << d
-        << "/www; keepalive_timeout 75s;\n"
-        << "    location = /cookie { add_header Set-Cookie \"sesion=abc; path=/\"; return 200 "
-           "\"cookie set\"; }\n"
-        << "    location = /moved { return 302 /x; }\n"
-        << "  }\n"
-        << "  server { listen 127.0.0.1:" << shortKeepAlivePort_ << "; root " << d
-        << "/www; keepalive_timeout 300ms; }\n"
-        << "}\n";
-
+    std::ofstream config(d + "/nginx.conf");
+    WriteNginxConfigStart(config, d);
+    config << "  server { listen 127.0.0.1:" << port_ << "; root " << d
+           << "/www; keepalive_timeout 75s;\n"
+           << "    location = /cookie { add_header Set-Cookie \"sesion=abc; path=/\"; return 200 "
+              "\"cookie set\"; }\n"
+           << "    location = /moved { return 302 /x; }\n"
+           << "  }\n"
+           << "  server { listen 127.0.0.1:" << shortKeepAlivePort_ << "; root " << d
+           << "/www; keepalive_timeout 300ms; }\n"
+           << "}\n";
+    config.close();
     pid_ = StartNginx(d, d + "/nginx.conf", {port_, shortKeepAlivePort_}, error_);
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
+
+#include "tests/support/daemon_process.h"
 
 namespace tertulia::test {
 
@@ -33,8 +36,9 @@ class NginxServer {
     std::string error_;
 };
 
-// A loopback port that was free a moment ago.
-int FreeLoopbackPort();
+// Writes the opening of an nginx configuration that keeps every file under `directory`:
+// process settings and the start of the "http" block, which the caller fills and closes.
+void WriteNginxConfigStart(std::ostream& config, const std::string& directory);
 // Starts Debian's nginx in the foreground on `configFile` (its files under `directory`) and
 // waits until every one of `ports` accepts; the process id, or -1 with `error` set.
 pid_t StartNginx(const std::string& directory, const std::string& configFile,

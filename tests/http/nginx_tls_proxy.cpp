@@ -40,21 +40,8 @@ NginxTlsProxy::NginxTlsProxy(int backendPort) {
     }
 
     std::ofstream config(d + "/nginx.conf");
-    config << "worker_processes 1;\n"
-           << "user root;\n"
-           << "error_log " << d << "/error.log;\n"
-           << "pid " << d << "/nginx.pid;\n"
-           << "events { worker_connections 64; }\n"
-           << "http {\n"
-           << "  access_log off;\n"
-           << "  client_body_temp_path " << d << "/body;\n"
-           << "  proxy_temp_path " << d << "/proxy;\n"
-           << "  fastcgi_temp_path " << d << "/fastcgi;\n"
-           << "  uwsgi_temp_path " << d << "/uwsgi;\n"
-           << "  scgi_temp_path " << d << "/scgi;\n"
-           << "  default_type application/octet-stream;\n"
-           << "  sendfile on;\n"
-           << "  ssl_protocols TLSv1.2 TLSv1.3;\n";
+    WriteNginxConfigStart(config, d);
+    config << "  ssl_protocols TLSv1.2 TLSv1.3;\n";
     std::vector<int> ports;
     for (std::size_t i = 0; i < std::size(kSites); ++i) {
         ports_[i] = FreeLoopbackPort();

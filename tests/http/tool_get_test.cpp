@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "tests/http/script_server.h"
+#include "tests/support/command_run.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
@@ -15,38 +11,18 @@ using test::ReadRequest;
 using test::Reply;
 using test::Send;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using testing::CommandRun;
+using testing::ReadWholeFile;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-class ToolGetTest : public testing::Test {
+class ToolGetTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tertulia-tool-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        directory_ = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + directory_ + "'").c_str()); }
-
-    ToolRun Get(const std::string& arguments) {
-        const std::string command = std::string(TERTULIA_TOOL) + " get " + arguments + " >'" +
-                                    directory_ + "/out' 2>'" + directory_ + "/err'";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(directory_ + "/out"),
-                ReadAll(directory_ + "/err")};
+    CommandRun Get(const std::string& arguments) {
+        return testing::RunCommand(std::string(TERTULIA_TOOL) + " get " + arguments,
+                                   directory_.path());
     }
 
     test::ScriptServer server_;
-    std::string directory_;
+    testing::TemporaryDirectory directory_;
 };
 
 TEST_F(ToolGetTest, FetchesEveryUrlThroughOneClient) {
@@ -54,7 +30,7 @@ TEST_F(ToolGetTest, FetchesEveryUrlThroughOneClient) {
         {ReadRequest(),
          Send(Reply("HTTP/1.1 200 OK", {"Content-Length: 3", "Set-Cookie: s=1"}, "one")),
          ReadRequest(), Send(Reply("HTTP/1.1 200 OK", {"Content-Length: 3"}, "two"))});
-    const ToolRun run = Get("'" + server_.Url("/a") + "' '" + server_.Url("/b") + "'");
+    const CommandRun run = Get("'" + server_.Url("/a") + "' '" + server_.Url("/b") + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "onetwo");
     EXPECT_EQ(run.err, "");
@@ -68,7 +44,7 @@ TEST_F(ToolGetTest, StopsAtTheFirstFailure) {
     server_.AddConnection(
         {ReadRequest(), Send(Reply("HTTP/1.1 200 OK", {"Content-Length: 3"}, "one")), ReadRequest(),
          Send(Reply("HTTP/1.1 404 Not Found", {"Content-Length: 4"}, "gone"))});
-    const ToolRun run =
+    const CommandRun run =
         Get("--progress " + server_.Url("/a") + " " + server_.Url("/b") + " " + server_.Url("/c"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "one");
@@ -82,24 +58,24 @@ TEST_F(ToolGetTest, StopsAtTheFirstFailure) {
 TEST_F(ToolGetTest, WritesIntoAFile) {
     server_.AddConnection({ReadRequest(), Send(Reply("HTTP/1.1 200 OK", {"Content-Length: 4"},
                                                      std::string("a\0\xf1z", 4)))});
-    const std::string file = directory_ + "/download";
-    const ToolRun run = Get("-o '" + file + "' " + server_.Url("/f"));
+    const std::string file = directory_.path() + "/download";
+    const CommandRun run = Get("-o '" + file + "' " + server_.Url("/f"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(ReadAll(file), std::string("a\0\xf1z", 4));
+    EXPECT_EQ(ReadWholeFile(file), std::string("a\0\xf1z", 4));
 }
 
 TEST_F(ToolGetTest, StatusLineFromTheServerIsWrittenEscaped) {
     server_.AddConnection({ReadRequest(), Send("HTTP/1.1 500 \x1b]0;x\x07\x1b[2J\\ \xf1\x7f\t\r\n"
                                                "Content-Length: 0\r\n\r\n")});
-    const ToolRun run = Get(server_.Url("/"));
+    const CommandRun run = Get(server_.Url("/"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "HTTP/1.1 500 \\x1B]0;x\\x07\\x1B[2J\\\\ \xf1\\x7F\\t\n");
 }
 
 TEST_F(ToolGetTest, RefusedUrlMessageGoesToStandardError) {
     // The tool reaches "https" addresses through its secure transport; other schemes it refuses.
-    const ToolRun run = Get("ftp://127.0.0.1/");
+    const CommandRun run = Get("ftp://127.0.0.1/");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Unsupported URL scheme \"ftp\".\n");
 }

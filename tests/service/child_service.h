@@ -72,11 +72,7 @@ class ChildService {
     int port() const { return port_; }
     const std::string& output() const { return output_; }
 
-    std::unique_ptr<httplib::Client> Client() const {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);
-        client->set_url_encode(false);
-        return client;
-    }
+    std::unique_ptr<httplib::Client> Client() const { return LoopbackClient(port_); }
     std::string Body(const std::string& target) const {
         const auto reply = Client()->Get(target.c_str());
         return reply ? reply->body : "(no reply)";

@@ -6,6 +6,7 @@
 
 #include "child_service.h"
 #include "http/md5.h"
+#include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
 namespace {
@@ -31,7 +32,7 @@ TEST(ForwardedOrigin, OnlyTrustedProxiesNameTheSchemeAndHost) {
     const ChildService untrusted(directory.path() + "/untrusted.db", offer);
 
     struct Row {
-        const char* proves;
+        const char* name;
         httplib::Headers headers;
         std::string fromTrusted;  // "HOST" stands for the Host the client sent
         std::string fromOthers;
@@ -67,8 +68,7 @@ TEST(ForwardedOrigin, OnlyTrustedProxiesNameTheSchemeAndHost) {
          "https://[::1]:8443",
          "http://HOST"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.proves);
+    ForEachRow(rows, [&](const Row& row) {
         for (const auto* service : {&trusted, &untrusted}) {
             std::string origin = service == &trusted ? row.fromTrusted : row.fromOthers;
             const std::string host = "127.0.0.1:" + std::to_string(service->port());
@@ -82,7 +82,7 @@ TEST(ForwardedOrigin, OnlyTrustedProxiesNameTheSchemeAndHost) {
                       std::string::npos)
                 << "widget.js does not open " << origin;
         }
-    }
+    });
 }
 
 TEST(AllowedSites, NameTheFramingPagesOfTheirCompanyOnly) {
@@ -92,7 +92,7 @@ TEST(AllowedSites, NameTheFramingPagesOfTheirCompanyOnly) {
     ASSERT_EQ(RunService({"add-company", "otra", "contrasena-larga", "--db", database}), 0);
 
     struct Refused {
-        const char* proves;
+        const char* name;
         std::vector<std::string> arguments;
         int status;
     };
@@ -104,12 +104,11 @@ TEST(AllowedSites, NameTheFramingPagesOfTheirCompanyOnly) {
         {"a space that would add a source", {"allow-site", "acme", "https://a.example *"}, 2},
         {"an unknown company", {"allow-site", "nadie", "https://tienda.example"}, 1},
     };
-    for (const Refused& refusal : refusals) {
-        SCOPED_TRACE(refusal.proves);
+    ForEachRow(refusals, [&](const Refused& refusal) {
         std::vector<std::string> arguments = refusal.arguments;
         arguments.insert(arguments.end(), {"--db", database});
         EXPECT_EQ(RunService(arguments), refusal.status);
-    }
+    });
     for (const char* site :
          {"HTTPS://Tienda.Example/", "http://127.0.0.2:8000", "https://otra-tienda.example"}) {
         ASSERT_EQ(RunService({"allow-site", "acme", site, "--db", database}), 0) << site;

@@ -13,6 +13,7 @@
 
 #include "child_service.h"
 #include "service/visitor_page.h"
+#include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
 namespace {
@@ -387,8 +388,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
              EXPECT_EQ(std::count(news.begin(), news.end(), '|'), 2) << "nothing else";
          }},
     };
-    for (const HostileCase& row : rows) {
-        SCOPED_TRACE(row.name);
+    ForEachRow(rows, [](const HostileCase& row) {
         TemporaryDirectory directory;
         std::vector<std::string> options = {"--demo"};
         for (const std::string& option : row.options) {
@@ -398,7 +398,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
         ChildService service(directory.path() + "/service.db", options,
                              directory.path() + "/errors.txt");
         row.attack(Hostile{service, directory.path()});
-    }
+    });
 }
 
 // On the service's own clock, which the test holds still and moves.

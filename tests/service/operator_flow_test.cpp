@@ -4,6 +4,7 @@
 
 #include "running_service.h"
 #include "service/visitor_api.h"
+#include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
 namespace {
@@ -208,13 +209,13 @@ TEST(OperatorFlow, bad_requests_get_an_error_reply_and_store_nothing) {
         {"close_unknown_conversation",
          "accion=dropclt&idempresa=demo&idsesion=SESSION&idsesionclt=999", "ERROR: "},
     };
-    for (const BadOperatorRequest& row : rows) {
+    ForEachRow(rows, [&](const BadOperatorRequest& row) {
         std::string query = row.query;
         if (const auto at = query.find("SESSION"); at != std::string::npos) {
             query.replace(at, 7, session);
         }
-        EXPECT_TRUE(service.Body("/tertulia.php?" + query).starts_with(row.replyStart)) << row.name;
-    }
+        EXPECT_TRUE(service.Body("/tertulia.php?" + query).starts_with(row.replyStart));
+    });
     // Nothing of it was stored, the conversation is still open, and the service still serves.
     EXPECT_EQ(service.Body(Chat(session, id)), "");
     EXPECT_EQ(service.Body(Chat(session, id, "&mensaje=" + std::string(2000, 'a'))),
@@ -286,14 +287,13 @@ TEST_F(UpdateCheck, versions_and_malformed_checks) {
         {"version_not_a_number", "1.2", "accion=check&prgid=TR&ver=uno&rel=1", "ERROR: "},
         {"other_action", "1.2", "accion=borrar&prgid=TR&ver=1&rel=1", "ERROR: "},
     };
-    for (const VersionRow& row : rows) {
+    ForEachRow(rows, [&](const VersionRow& row) {
         TemporaryDirectory files;
         std::optional<UpdateOffer> offer;
         if (row.offered) offer = Offer(files.path(), row.offered);
         RunningService service(std::move(offer));
-        EXPECT_TRUE(service.Body("/gl/chkupdate.php?" + row.query).starts_with(row.reply))
-            << row.name;
-    }
+        EXPECT_TRUE(service.Body("/gl/chkupdate.php?" + row.query).starts_with(row.reply));
+    });
 }
 
 }  // namespace

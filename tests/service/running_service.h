@@ -17,6 +17,14 @@
 
 namespace tertulia::testing {
 
+// A client of the service on the loopback `port` that sends the target exactly as given, like
+// the console does.
+inline std::unique_ptr<httplib::Client> LoopbackClient(int port) {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_url_encode(false);
+    return client;
+}
+
 // The service running in this process on a free loopback port, over a fresh database that holds
 // the demo company, with a clock the test moves.
 class RunningService {
@@ -42,12 +50,7 @@ class RunningService {
     Storage& storage() { return service_->storage(); }
     const std::string& directory() const { return directory_.path(); }
 
-    // A client that sends the target exactly as given, like the console does.
-    std::unique_ptr<httplib::Client> Client() const {
-        auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);
-        client->set_url_encode(false);
-        return client;
-    }
+    std::unique_ptr<httplib::Client> Client() const { return LoopbackClient(port_); }
 
     // The body of a GET that must answer 200.
     std::string Body(const std::string& target) const {

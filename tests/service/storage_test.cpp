@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fresh_database.h"
+#include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
 namespace {
@@ -59,12 +60,12 @@ TEST_P(StorageTest, lines_are_counted_within_the_caps_of_their_conversation) {
         {"over_the_bytes", false, "x", LineResult::Full},
         {"bytes_are_utf8_bytes_not_characters", false, "\xC3\xB1", LineResult::Full},
     };
-    for (const Row& row : rows) {
+    ForEachRow(rows, [&](const Row& row) {
         const LineResult result = row.fromOperator
                                       ? storage_->AddOperatorLine(company, ana.id, row.text, caps)
                                       : storage_->AddVisitorLine(ana.id, ana.token, row.text, caps);
-        EXPECT_EQ(result, row.result) << row.name;
-    }
+        EXPECT_EQ(result, row.result);
+    });
     EXPECT_EQ(storage_->AddVisitorLine(ana.id, "otra-ficha", "y", {}), LineResult::NotFound);
     EXPECT_EQ(storage_->AddOperatorLine(company + 1, ana.id, "y", {}), LineResult::NotFound);
     EXPECT_EQ(storage_->AddVisitorLine(ana.id, ana.token, "y", {2, 0}), LineResult::Full)

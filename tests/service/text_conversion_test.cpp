@@ -7,9 +7,12 @@
 #include "service/form_fields.h"
 #include "service/options.h"
 #include "service/transcript_markup.h"
+#include "tests/support/table_rows.h"
 
 namespace tertulia {
 namespace {
+
+using testing::ForEachRow;
 
 TEST(Charset, every_windows_1252_byte_survives_the_trip_through_utf8) {
     // The five undefined bytes stand for the control characters with their numbers, as on the
@@ -41,10 +44,10 @@ TEST(Charset, the_bytes_128_to_159_are_windows_1252_not_latin1_controls) {
         {"y_diaeresis_capital", "\x9F", "Ÿ"},
         {"latin1_range", "\xA0\xBF\xD1\xF1\xFF", "\u00A0¿Ññÿ"},
     };
-    for (const CharsetRow& row : rows) {
-        EXPECT_EQ(Utf8FromWindows1252(row.windows1252), row.utf8) << row.name;
-        EXPECT_EQ(Windows1252FromUtf8(row.utf8), row.windows1252) << row.name;
-    }
+    ForEachRow(rows, [&](const CharsetRow& row) {
+        EXPECT_EQ(Utf8FromWindows1252(row.windows1252), row.utf8);
+        EXPECT_EQ(Windows1252FromUtf8(row.utf8), row.windows1252);
+    });
 }
 
 TEST(Charset, what_windows_1252_cannot_hold_becomes_a_question_mark) {
@@ -70,7 +73,7 @@ TEST(Charset, utf8_is_checked_strictly) {
         {"past_u10ffff", "\xF4\x90\x80\x80", std::nullopt},
         {"latin1_byte", "Jos\xE9", std::nullopt},
     };
-    for (const Utf8Row& row : rows) EXPECT_EQ(Utf8Length(row.text), row.length) << row.name;
+    ForEachRow(rows, [](const Utf8Row& row) { EXPECT_EQ(Utf8Length(row.text), row.length); });
 }
 
 TEST(TranscriptMarkup, lines_are_bold_names_joined_by_line_break_tags) {
@@ -129,7 +132,8 @@ TEST(TranscriptMarkup, markup_and_entities_written_as_text_show_as_written) {
         // No markup shows these literally: the decoding of "&amp;lt;" goes on to "<".
         {"later_entity_as_text", "&lt;&eacute;&nbsp;", "<\xE9 "},
     };
-    for (const ShownRow& row : rows) EXPECT_EQ(ShownByConsole(row.written), row.shown) << row.name;
+    ForEachRow(rows,
+               [](const ShownRow& row) { EXPECT_EQ(ShownByConsole(row.written), row.shown); });
 }
 
 struct FormRow {
@@ -152,9 +156,9 @@ TEST(FormFields, decoding) {
         {"empty_pairs_ignored", "&&a=1&", "a", "1"},
         {"missing", "a=1", "b", std::nullopt},
     };
-    for (const FormRow& row : rows) {
-        EXPECT_EQ(FormFields::Parse(row.encoded).Find(row.field), row.value) << row.name;
-    }
+    ForEachRow(rows, [&](const FormRow& row) {
+        EXPECT_EQ(FormFields::Parse(row.encoded).Find(row.field), row.value);
+    });
 }
 
 TEST(FormFields, refusals) {
@@ -232,6 +236,8 @@ TEST(CommandLine, default_database_under_the_xdg_data_directory) {
 namespace tertulia {
 namespace {
 
+using testing::ForEachRow;
+
 TEST(CommandLine, limits_proxies_and_the_demo) {
     const auto serve = std::get<ServeCommand>(
         ParseCommandLine({"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
@@ -265,9 +271,9 @@ TEST(ClientAddress, forwarded_for_counts_only_behind_a_trusted_proxy) {
         {"no_header_leaves_the_proxy", "10.0.0.1", "", "10.0.0.1"},
         {"malformed_leaves_the_proxy", "10.0.0.1", "198.51.100.1, nonsense", "10.0.0.1"},
     };
-    for (const ClientRow& row : rows) {
-        EXPECT_EQ(ClientAddress(row.peer, row.forwardedFor, proxies), row.client) << row.name;
-    }
+    ForEachRow(rows, [&](const ClientRow& row) {
+        EXPECT_EQ(ClientAddress(row.peer, row.forwardedFor, proxies), row.client);
+    });
     EXPECT_EQ(LimitKey("192.0.2.7"), "192.0.2.7");
     EXPECT_EQ(LimitKey("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "running_service.h"
+#include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
 namespace {
@@ -147,12 +148,12 @@ TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
         }
         return text;
     };
-    for (const BadVisitorRequest& row : rows) {
+    ForEachRow(rows, [&](const BadVisitorRequest& row) {
         const Reply reply = row.form.empty() ? Get(service, fill(row.path))
                                              : Post(service, fill(row.path), fill(row.form));
-        EXPECT_EQ(reply.status, row.status) << row.name;
-        EXPECT_TRUE(reply.body.starts_with("{\"error\":\"")) << row.name << ": " << reply.body;
-    }
+        EXPECT_EQ(reply.status, row.status);
+        EXPECT_TRUE(reply.body.starts_with("{\"error\":\"")) << reply.body;
+    });
     const Reply notForm =
         Post(service, "/api/conversaciones", "{\"empresa\":\"demo\"}", "application/json");
     EXPECT_EQ(notForm.status, 415);

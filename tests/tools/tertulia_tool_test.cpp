@@ -11,27 +11,37 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "chat/transcript_rendering.h"
+#include "tests/support/command_run.h"
 
 extern char** environ;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = tertulia::testing::CommandRun;
 
-std::string ReadFile(const std::string& name) {
-    std::ifstream file(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+// What the child `pid` left in the files `out` and `err`, once it has ended.
+Outcome Collect(pid_t pid, const std::string& out, const std::string& err) {
+    Outcome outcome;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        outcome.status = WEXITSTATUS(status);
+    outcome.out = tertulia::testing::ReadWholeFile(out);
+    outcome.err = tertulia::testing::ReadWholeFile(err);
+    return outcome;
+}
+
+// The exact status and bytes a run must give.
+void ExpectOutcome(const Outcome& outcome, int status, const std::string& out,
+                   const std::string& err) {
+    EXPECT_EQ(outcome.status, status);
+    EXPECT_EQ(outcome.out, out);
+    EXPECT_EQ(outcome.err, err);
 }
 
 void WriteFile(const std::string& name, const std::string& bytes) {
@@ -76,13 +86,7 @@ class ToolTest : public testing::Test {
             ::execvpe(program.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }
-        Outcome outcome;
-        int status = 0;
-        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            outcome.status = WEXITSTATUS(status);
-        outcome.out = ReadFile(out);
-        outcome.err = ReadFile(err);
-        return outcome;
+        return Collect(pid, out, err);
     }
 
     // Runs the tool with its standard input a pipe into which `pieces` are written one after
@@ -117,13 +121,7 @@ class ToolTest : public testing::Test {
         }
         ::close(fds[1]);
         std::signal(SIGPIPE, previous);
-        Outcome outcome;
-        int status = 0;
-        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            outcome.status = WEXITSTATUS(status);
-        outcome.out = ReadFile(out);
-        outcome.err = ReadFile(err);
-        return outcome;
+        return Collect(pid, out, err);
     }
 
     Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "",
@@ -151,10 +149,7 @@ class ToolContractTest : public ToolTest, public testing::WithParamInterface<Row
 
 TEST_P(ToolContractTest, ExactOutputAndStatus) {
     const Row& row = GetParam();
-    const Outcome outcome = RunTool(row.args, row.input);
-    EXPECT_EQ(outcome.status, row.status);
-    EXPECT_EQ(outcome.out, row.out);
-    EXPECT_EQ(outcome.err, row.err);
+    ExpectOutcome(RunTool(row.args, row.input), row.status, row.out, row.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -315,10 +310,7 @@ class RenderPipeTest : public ToolTest, public testing::WithParamInterface<Piped
 // The error-reply rule is decided on the first five bytes, however the pipe delivers them.
 TEST_P(RenderPipeTest, ErrorReplyDecidedOnTheFirstBytes) {
     const PipedRow& row = GetParam();
-    const Outcome outcome = RunToolThroughPipe({"render"}, row.pieces);
-    EXPECT_EQ(outcome.status, row.status);
-    EXPECT_EQ(outcome.out, row.out);
-    EXPECT_EQ(outcome.err, row.err);
+    ExpectOutcome(RunToolThroughPipe({"render"}, row.pieces), row.status, row.out, row.err);
 }
 
 const std::string kLongErrorReply = "ERROR." + std::string(200000, 'x') + "<br>&amp;";
@@ -367,10 +359,8 @@ TEST_F(ToolTest, TempfileCreatesAnOwnerOnlyEmptyFile) {
 }
 
 TEST_F(ToolTest, TempfileFailureReportsTheMessage) {
-    const Outcome outcome = RunTool({"tempfile"}, "", {"TMPDIR=" + dir_ + "/missing"});
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "Error al crear archivo temporal\n");
+    ExpectOutcome(RunTool({"tempfile"}, "", {"TMPDIR=" + dir_ + "/missing"}), 1, "",
+                  "Error al crear archivo temporal\n");
 }
 
 }  // namespace
