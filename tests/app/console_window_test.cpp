@@ -51,6 +51,7 @@ class CloseAndOpen : public ConsoleHandlers {
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override { logic_.AbrirVentana1Click(); }
     void Salir1Click() override {}
+    void NotificationClicked(std::int32_t) override {}
 
   private:
     TfrmMain& logic_;
