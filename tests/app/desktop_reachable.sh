@@ -13,17 +13,9 @@
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
-if [ "${TERTULIA_E2E_IN_NAMESPACE:-}" != 1 ]; then
-    if unshare -n true 2>/dev/null; then
-        exec env TERTULIA_E2E_IN_NAMESPACE=1 unshare -n "$0" "$@"
-    fi
-    if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
-        echo "SKIP: no network namespace, and port 8080 is taken" >&2
-        exit 77
-    fi
-    export TERTULIA_E2E_IN_NAMESPACE=1
-fi
-ip link set lo up 2>/dev/null || true
+# shellcheck source=own_network.sh
+. "$(dirname "$0")/own_network.sh"
+enter_own_network "$0" "$@"
 
 tertulia=$1
 service=$2

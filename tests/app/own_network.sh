@@ -1,0 +1,19 @@
+# Sourced by the tests that run the real console against the real service. The console's
+# service address is port 8080 on loopback, so each test runs in a network namespace of its own
+# where that port is free.
+
+# enter_own_network SCRIPT ARGS...: runs SCRIPT again inside a new network namespace (and does not
+# return), or, where none can be made, goes on here when port 8080 is free and skips otherwise.
+enter_own_network() {
+    if [ "${TERTULIA_E2E_IN_NAMESPACE:-}" != 1 ]; then
+        if unshare -n true 2>/dev/null; then
+            exec env TERTULIA_E2E_IN_NAMESPACE=1 unshare -n "$@"
+        fi
+        if (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null; then
+            echo "SKIP: no network namespace, and port 8080 is taken" >&2
+            exit 77
+        fi
+        export TERTULIA_E2E_IN_NAMESPACE=1
+    fi
+    ip link set lo up 2>/dev/null || true
+}
