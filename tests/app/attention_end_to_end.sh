@@ -10,8 +10,8 @@
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
-# shellcheck source=own_network.sh
-. "$(dirname "$0")/own_network.sh"
+# shellcheck source=desktop_test_support.sh
+. "$(dirname "$0")/desktop_test_support.sh"
 enter_own_network "$0" "$@"
 
 tertulia=$1
@@ -51,20 +51,6 @@ fail() {
     cat "$work/tertulia.log" >&2 || true
     exit 1
 }
-
-wait_for() {
-    local seconds=$1
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
-
-visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
-has_visible_window() { [ -n "$(visible_window "$1")" ]; }
-has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
 
 # The pixels of our marks, as the program paints them: the orange disc and the red cross.
 count_colour() { convert "$1" txt:- | grep -ci "$2" || true; }

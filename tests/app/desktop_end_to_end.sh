@@ -11,8 +11,8 @@ set -euo pipefail
 # xdotool matches window titles in the current locale; the visitor's name is not ASCII.
 export LC_ALL=C.UTF-8
 
-# shellcheck source=own_network.sh
-. "$(dirname "$0")/own_network.sh"
+# shellcheck source=desktop_test_support.sh
+. "$(dirname "$0")/desktop_test_support.sh"
 enter_own_network "$0" "$@"
 
 tertulia=$1
@@ -36,21 +36,6 @@ fail() {
     cat "$work/tertulia.log" >&2 || true
     exit 1
 }
-
-# Waits until the command succeeds, for at most $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
-
-visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
-has_visible_window() { [ -n "$(visible_window "$1")" ]; }
-has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
 
 # shellcheck source=../../scripts/headless-display.sh
 . "$(dirname "$0")/../../scripts/headless-display.sh"
