@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTextDocument>
@@ -260,6 +261,26 @@ void QtChatView::Show() {
     form_->show();
     form_->raise();
     form_->activateWindow();
+}
+
+void QtChatView::ShowInBackground() {
+    if (form_->isMinimized()) form_->showNormal();
+    form_->show();
+    form_->raise();
+}
+
+ScreenRect QtChatView::Frame() const {
+    const QRect frame = form_->frameGeometry();
+    return {frame.x(), frame.y(), frame.width(), frame.height()};
+}
+
+void QtChatView::MoveFrame(int left, int top) {
+    form_->move(left, top);
+}
+
+ScreenRect QtChatView::UsableArea() const {
+    const QRect area = form_->screen()->availableGeometry();
+    return {area.x(), area.y(), area.width(), area.height()};
 }
 
 void QtChatView::Hide() {

@@ -92,7 +92,11 @@ class QtChatView : public ChatView {
     bool IsVisible() const override;
     int OuterWidth() const override;
     void Show() override;
+    void ShowInBackground() override;
     void Hide() override;
+    ScreenRect Frame() const override;
+    void MoveFrame(int left, int top) override;
+    ScreenRect UsableArea() const override;
     bool TranscriptHasFocus() const override;
     bool MessageLineHasFocus() const override;
     void ShowError(const std::string& text) override;

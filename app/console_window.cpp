@@ -239,6 +239,8 @@ void ConsoleWindow::ShowError(const std::string& text) {
     ShowErrorBox(this, ToQString(text));
 }
 
+void ConsoleWindow::CloseErrors() {}
+
 bool ConsoleWindow::Confirm(const std::string& text) {
     return AskConfirmation(this, ToQString(text));
 }

@@ -51,6 +51,7 @@ class ConsoleWindow : public QMainWindow, public ConsoleView, public Dialogs {
     void RepaintAndProcessMessages() override;
 
     void ShowError(const std::string& text) override;
+    void CloseErrors() override;
     bool Confirm(const std::string& text) override;
     void ShowWarning(const std::string& caption, const std::string& text) override;
 

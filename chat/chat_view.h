@@ -4,6 +4,15 @@
 
 namespace tertulia {
 
+// A rectangle on the screen, in pixels.
+struct ScreenRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const ScreenRect&) const = default;
+};
+
 // The events of a conversation window, handled by its logic. The desktop layer calls them and
 // passes any exception that escapes to the application's top-level error report.
 class ChatHandlers {
@@ -47,8 +56,19 @@ class ChatView {
 
     virtual bool IsVisible() const = 0;
     virtual int OuterWidth() const = 0;
+    // Shows the window, brings it to the front and activates it.
     virtual void Show() = 0;
+    // Shows the window and brings it to the front without activating it: the keyboard focus
+    // stays with the window or program that has it. The message line still gets the window's
+    // focus, for when the operator activates the window.
+    virtual void ShowInBackground() = 0;
     virtual void Hide() = 0;
+
+    // The window's outer frame on the screen, moved by its top left corner, and the part of its
+    // screen that windows may use (without panels and docks).
+    virtual ScreenRect Frame() const = 0;
+    virtual void MoveFrame(int left, int top) = 0;
+    virtual ScreenRect UsableArea() const = 0;
 
     // Whether the control that receives keyboard input now is the transcript area, or the
     // message line, of this window.

@@ -59,6 +59,7 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     bool FormCloseQuery() override;  // always refuses the close and hides the window
     void FormDestroy();
     void btConectarClick() override;
+    void LoginFieldEdited() override {}
     void tmIdleTimer();
     void ListBoxWImg1DblClick() override;
     void TrayIcon1DblClick() override;

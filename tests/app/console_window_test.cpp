@@ -29,6 +29,7 @@ class CountedConectar : public ConsoleHandlers {
     void FormShow() override {}
     bool FormCloseQuery() override { return false; }
     void btConectarClick() override { ++clicks_; }
+    void LoginFieldEdited() override {}
     void ListBoxWImg1DblClick() override {}
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override {}
@@ -47,6 +48,7 @@ class CloseAndOpen : public ConsoleHandlers {
     void FormShow() override {}
     bool FormCloseQuery() override { return logic_.FormCloseQuery(); }
     void btConectarClick() override {}
+    void LoginFieldEdited() override {}
     void ListBoxWImg1DblClick() override {}
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override { logic_.AbrirVentana1Click(); }

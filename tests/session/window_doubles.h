@@ -91,6 +91,10 @@ class RecordingConsoleView : public ConsoleView,
         errors.push_back(text);
         dialog.Run();
     }
+    void CloseErrors() override {
+        log_.push_back("errors closed");
+        ++errorsClosed;
+    }
     bool Confirm(const std::string& text) override {
         log_.push_back("confirm " + text);
         dialog.Run();
@@ -194,6 +198,7 @@ class RecordingConsoleView : public ConsoleView,
     std::int32_t gaugeMax = 1000;
     std::int32_t gaugeProgress = 0;
     std::vector<std::string> errors;
+    int errorsClosed = 0;
     bool confirmAnswer = true;
     DialogHook dialog;
     bool windowVisible = false;
@@ -265,7 +270,21 @@ class RecordingChatView : public ChatView {
         visible = true;
         if (handlers) handlers->FormShow();
     }
+    // The window is not active: its message line has only the window's focus, for later.
+    void ShowInBackground() override {
+        log_.push_back("chat show in background " + caption);
+        visible = true;
+        if (handlers) handlers->FormShow();
+        messageFocusForLater = messageFocus;
+        messageFocus = transcriptFocus = false;
+    }
     void Hide() override { visible = false; }
+    ScreenRect Frame() const override { return frame; }
+    void MoveFrame(int frameLeft, int frameTop) override {
+        frame.left = frameLeft;
+        frame.top = frameTop;
+    }
+    ScreenRect UsableArea() const override { return usableArea; }
     bool TranscriptHasFocus() const override { return transcriptFocus; }
     bool MessageLineHasFocus() const override { return messageFocus; }
     void ShowError(const std::string& text) override {
@@ -298,6 +317,9 @@ class RecordingChatView : public ChatView {
     int messageLeft = 48, messageWidth = 286, outerWidth = 411, sendButtonLeft = 336;
     bool visible = false;
     bool transcriptFocus = false, messageFocus = false;
+    bool messageFocusForLater = false;  // shown in the background with the focus in place
+    ScreenRect frame{398, 206, 411, 270};
+    ScreenRect usableArea{0, 0, 1280, 1000};
     std::vector<std::string> errors;
     bool confirmAnswer = false;
     DialogHook dialog;
