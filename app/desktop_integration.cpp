@@ -112,6 +112,11 @@ void DesktopIntegration::WithdrawDisconnected() {
     notifications_.Withdraw(kDisconnectedKey);
 }
 
+void DesktopIntegration::NotifyReconnected(const std::string& summary, const std::string& body) {
+    // In the place of the lost connection's notice: one notice about the connection at a time.
+    notifications_.Show(kDisconnectedKey, ToQString(summary), ToQString(body), false);
+}
+
 void DesktopIntegration::RenderIcon() {
     TTrayIcon& tray = trayIcon_.Tray();
     const bool cycle = !disconnected_ && waiting_ > 0;

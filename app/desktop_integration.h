@@ -52,6 +52,7 @@ class DesktopIntegration : public ConversationAnnouncer, public AttentionSignals
     void ShowDisconnected(bool disconnected, const std::string& tip) override;
     void NotifyDisconnected(const std::string& summary, const std::string& body) override;
     void WithdrawDisconnected() override;
+    void NotifyReconnected(const std::string& summary, const std::string& body) override;
 
     // How often the icon changes picture while conversations wait.
     static constexpr std::uint32_t kCycleInterval = 700;

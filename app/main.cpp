@@ -35,6 +35,7 @@ int main(int argc, char* argv[]) {
     DesktopIntegration desktop(console, loop);
     QtChatWindowFactory chatWindows(loop);
     QtTimer tmIdle(loop);
+    QtTimer tmReconectar(loop);
     FileSaveDialog saveDialog(&console);
     HttpClient http;
     http.SetSecureTransport(MakeTlsTransportFactory());
@@ -51,6 +52,7 @@ int main(int argc, char* argv[]) {
             .attention = desktop,
             .loop = loop,
             .tmIdle = tmIdle,
+            .tmReconectar = tmReconectar,
             .openSettings = [] { return IniSettingsStore::Open(); },
             .saveDialog = saveDialog,
             .http = http,

@@ -85,33 +85,38 @@ std::shared_ptr<const TlsSetup> MakeSetup() {
     return setup;
 }
 
-// Why a certificate was refused, in the words an operator looks for, with OpenSSL's own.
+// Why a certificate was refused, in the operator's words (Windows-1252); a reason without words
+// of ours keeps OpenSSL's own text for the administrator.
 std::string RefusedCertificate(const std::string& host, long verifyResult) {
-    const char* why = nullptr;
+    std::string why;
     switch (verifyResult) {
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-            why = "unknown issuer";
+            why = ": emisor desconocido";
             break;
         case X509_V_ERR_CERT_HAS_EXPIRED:
-            why = "expired";
+            why = ": caducado";
             break;
         case X509_V_ERR_CERT_NOT_YET_VALID:
-            why = "not yet valid";
+            why = ": a\xFAn no es v\xE1lido";
             break;
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            why = "wrong host name";
+            why = ": no corresponde a " + host;
             break;
         default:
-            why = "not trusted";
+            why = std::string(" (") + X509_verify_cert_error_string(verifyResult) + ")";
             break;
     }
-    return "The certificate of the server " + host + " was refused: " + why + " (" +
-           X509_verify_cert_error_string(verifyResult) + ").";
+    return "El certificado del servidor " + host + " no es de confianza" + why;
+}
+
+// The start of a failed handshake's message; OpenSSL's reason follows.
+std::string NoSecureConnection(const std::string& host) {
+    return "No se pudo establecer la conexi\xF3n segura con el servidor " + host + ": ";
 }
 
 // The reason of the first queued OpenSSL error, or of `fallback`.
@@ -223,9 +228,8 @@ class TlsTransport : public Transport {
             }
             if (error == SSL_ERROR_SSL) {
                 healthy_ = false;
-                throw std::runtime_error("The secure connection to the server " + host_ +
-                                         " could not be made: " + QueuedReason("handshake failed") +
-                                         ".");
+                throw std::runtime_error(NoSecureConnection(host_) +
+                                         QueuedReason("handshake failed"));
             }
             Await(error, deadline);
         }
@@ -234,8 +238,7 @@ class TlsTransport : public Transport {
         if (SSL_get_verify_result(ssl_.get()) != X509_V_OK ||
             SSL_get0_peer_certificate(ssl_.get()) == nullptr) {
             healthy_ = false;
-            throw std::runtime_error("The secure connection to the server " + host_ +
-                                     " could not be made: no verified certificate.");
+            throw std::runtime_error(NoSecureConnection(host_) + "sin certificado verificado");
         }
     }
 
@@ -259,11 +262,10 @@ class TlsTransport : public Transport {
                 break;
         }
         healthy_ = false;
-        throw std::runtime_error("The secure connection to the server " + host_ + " failed: " +
-                                 QueuedReason(error == SSL_ERROR_SYSCALL
-                                                  ? "unexpected eof while reading"
-                                                  : "protocol error") +
-                                 ".");
+        throw std::runtime_error(
+            "La conexi\xF3n segura con el servidor " + host_ + " ha fallado: " +
+            QueuedReason(error == SSL_ERROR_SYSCALL ? "unexpected eof while reading"
+                                                    : "protocol error"));
     }
 
     std::shared_ptr<const TlsSetup> setup_;

@@ -89,9 +89,9 @@ class OperatorRequest {
             wait = std::max(wait, LoginWait(failures.count, failures.last, now));
         }
         if (wait > 0) {
-            return Windows1252FromUtf8("ERROR: Demasiados intentos fallidos; espere " +
-                                       std::to_string(wait) +
-                                       " segundos antes de volver a intentarlo.");
+            return Windows1252FromUtf8(
+                "ERROR: Demasiados intentos fallidos; espere " + std::to_string(wait) +
+                (wait == 1 ? " segundo" : " segundos") + " antes de volver a intentarlo.");
         }
         const auto session = storage_.Login(code, digest);
         if (!session) {

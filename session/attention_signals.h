@@ -27,6 +27,8 @@ class AttentionSignals {
     // A notification that the service is out of reach; withdrawn with an empty text.
     virtual void NotifyDisconnected(const std::string& summary, const std::string& body) = 0;
     virtual void WithdrawDisconnected() = 0;
+    // A passing notification that the console logged in again by itself.
+    virtual void NotifyReconnected(const std::string& summary, const std::string& body) = 0;
 };
 
 // Which of the signals the operator wants (settings section "Avisos").

@@ -7,9 +7,11 @@
 
 #include "http/md5.h"
 #include "session/error_report.h"
+#include "session/failure_words.h"
 #include "session/self_update.h"
 #include "session/service_protocol.h"
 #include "session/sound_file.h"
+#include "session/window_cascade.h"
 
 namespace tertulia {
 
@@ -20,16 +22,17 @@ std::string Caption(const std::string& visitorName) {
 }
 
 std::string WaitingTip(int count) {
-    if (count == 1) return "Tertulia: 1 conversacion espera";
+    if (count == 1) return "Tertulia: 1 conversaci\xF3n espera";
     return "Tertulia: " + std::to_string(count) + " conversaciones esperan";
 }
 
-std::string TimeOfDayNow() {
-    const std::time_t now = std::time(nullptr);
+// The local time of day `seconds` from now, in `format`.
+std::string TimeOfDay(const char* format, int seconds = 0) {
+    const std::time_t then = std::time(nullptr) + seconds;
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&then, &local);
     char text[16];
-    return std::string(text, std::strftime(text, sizeof text, "%H:%M", &local));
+    return std::string(text, std::strftime(text, sizeof text, format, &local));
 }
 
 bool WindowHasFocus(TfrmChatClt& window) {
@@ -50,6 +53,8 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
     tmIdle.SetEnabled(false);
     tmIdle.SetInterval(NewsInterval);
     tmIdle.SetHandler([this] { tmIdleTimer(); });
+    parts_.tmReconectar.SetEnabled(false);
+    parts_.tmReconectar.SetHandler([this] { tmReconectarTimer(); });
     HttpClient& http = parts_.http;
     http.OnWorkBegin = [this](TWorkMode mode, std::int32_t max) { HTTP1WorkBegin(mode, max); };
     http.OnWork = [this](TWorkMode mode, std::int32_t count) { HTTP1Work(mode, count); };
@@ -59,6 +64,8 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
 TfrmMain::~TfrmMain() {
     parts_.tmIdle.SetEnabled(false);
     parts_.tmIdle.SetHandler(nullptr);
+    parts_.tmReconectar.SetEnabled(false);
+    parts_.tmReconectar.SetHandler(nullptr);
     parts_.http.OnWorkBegin = nullptr;
     parts_.http.OnWork = nullptr;
     parts_.http.OnWorkEnd = nullptr;
@@ -105,6 +112,7 @@ void TfrmMain::MostrarPanel(Panel panel) {
 }
 
 void TfrmMain::btConectarClick() {
+    StopReconnecting();
     std::string digest;
     try {
         digest = Md5TextOfString(view_.Password());
@@ -114,13 +122,12 @@ void TfrmMain::btConectarClick() {
     try {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
-        const std::string reply =
-            parts_.http.GetText(UrlLogin(serviceUrl_, CodigoEmpresa(), digest));
+        const std::string company = CodigoEmpresa();
+        const std::string reply = parts_.http.GetText(UrlLogin(serviceUrl_, company, digest));
         const LoginReply login = LeerRespuestaLogin(reply);
         if (login.kind == LoginReply::Kind::Ok) {
-            idSesion_ = login.idSesion;
-            ConnectionBack();
-            tmIdleTimer();
+            ConnectionBack(false);
+            LoggedIn(login, company);
         } else if (login.kind == LoginReply::Kind::Error) {
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();
@@ -160,6 +167,7 @@ void TfrmMain::tmIdleTimer() {
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();
             view_.SetStatusText(reply);
+            ScheduleReconnect();  // the session lapsed: a new one is asked for
         } else if (news.kind == NewsReply::Kind::Error) {
             parts_.dialogs.ShowError(reply);
             // The operator must be able to log in again.
@@ -168,11 +176,84 @@ void TfrmMain::tmIdleTimer() {
             MostrarPanel(Panel::pnLogin);
         }
     } catch (const std::exception& failure) {
-        // Signalled before the modal box, which may stay open while the operator is away.
-        ConnectionLost(failure.what());
+        // Signalled, and the login tried again, before the modal box, which may stay open while
+        // the operator is away; an attempt that succeeds closes it and has shown the list.
+        ConnectionLost(failure);
+        ScheduleReconnect();
+        const int loginsBefore = logins_;
         parts_.dialogs.ShowError(ConsoleErrorText(failure.what()));
-        MostrarPanel(Panel::pnLogin);
+        if (logins_ == loginsBefore) MostrarPanel(Panel::pnLogin);
     }
+}
+
+void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company) {
+    idSesion_ = login.idSesion;
+    ++logins_;
+    if (company != company_) DropConversations();
+    company_ = company;
+    tmIdleTimer();
+}
+
+void TfrmMain::LoginFieldEdited() {
+    if (!Reconnecting()) return;
+    StopReconnecting();
+    view_.SetStatusText("");
+}
+
+void TfrmMain::ScheduleReconnect() {
+    if (!reconectar_ || CodigoEmpresa().empty() || view_.Password().empty()) return;
+    const int delay = reconnectSchedule_.Next();
+    parts_.tmReconectar.SetInterval(delay);
+    parts_.tmReconectar.SetEnabled(true);
+    view_.SetStatusText("Reintentando la conexi\xF3n a las " + TimeOfDay("%H:%M:%S", delay / 1000));
+}
+
+void TfrmMain::StopReconnecting() {
+    parts_.tmReconectar.SetEnabled(false);
+    reconnectSchedule_.Reset();
+}
+
+void TfrmMain::tmReconectarTimer() {
+    parts_.tmReconectar.SetEnabled(false);
+    const std::string company = CodigoEmpresa();
+    LoginReply login;
+    std::string reply;
+    try {
+        reply =
+            parts_.http.GetText(UrlLogin(serviceUrl_, company, Md5TextOfString(view_.Password())));
+        login = LeerRespuestaLogin(reply);
+    } catch (const std::exception&) {
+        ScheduleReconnect();  // still out of reach: no box, the next attempt later
+        return;
+    }
+    switch (login.kind) {
+        case LoginReply::Kind::Ok:
+            StopReconnecting();
+            parts_.dialogs.CloseErrors();
+            ConnectionBack(true);
+            LoggedIn(login, company);
+            break;
+        case LoginReply::Kind::Error:
+            // Refused: trying again cannot help. Shown as a refusal of "Conectar" is.
+            StopReconnecting();
+            MostrarPanel(Panel::pnLogin);
+            view_.RepaintAndProcessMessages();
+            parts_.dialogs.ShowError(reply);
+            break;
+        case LoginReply::Kind::Refused:  // no answer of the service's: tried again
+            ScheduleReconnect();
+            break;
+    }
+}
+
+void TfrmMain::DropConversations() {
+    for (Conversation& each : conversations_.Items()) SetUnattended(each, false);
+    while (!conversations_.Items().empty()) {
+        TfrmChatClt& window = *conversations_.Items().back().window;
+        window.View().Hide();
+        DestroyLater(conversations_.Remove(window));
+    }
+    ShowWaiting(false);
 }
 
 void TfrmMain::VerificarActualizacion() {
@@ -212,7 +293,9 @@ void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
     openingActivated_ = false;
     ++opened_;
     ventana->View().SetCaption(Caption(name));
-    ventana->View().Show();
+    PlaceNewWindow(ventana->View());
+    // Never activated: the operator's typing stays where it is until they turn to it.
+    ventana->View().ShowInBackground();
     try {
         parts_.announcer.ConversationOpened(id, name);
     } catch (const std::exception&) {
@@ -239,6 +322,18 @@ void TfrmMain::OpenConversation(std::int32_t id, const std::string& name) {
     }
     // Listed first, so that the window is never left without its item.
     if (firstPollFailure) std::rethrow_exception(firstPollFailure);
+}
+
+void TfrmMain::PlaceNewWindow(ChatView& view) {
+    // The first window keeps its design place; each later one sits off the one before it.
+    if (conversations_.Items().empty()) lastPlaced_.reset();
+    if (lastPlaced_) {
+        const ScreenRect place = NextCascadePlace(*lastPlaced_, view.UsableArea());
+        view.MoveFrame(place.left, place.top);
+        lastPlaced_ = place;
+    } else {
+        lastPlaced_ = view.Frame();
+    }
 }
 
 void TfrmMain::ListBoxWImg1DblClick() {
@@ -305,6 +400,8 @@ void TfrmMain::ReadSwitches() {
         return !value || *value != "0";
     };
     switches_ = {on("Marca"), on("Bandeja"), on("Notificaciones"), on("Sonido")};
+    const std::optional<std::string> reconnect = settings_->Read("Servicio", "Reconectar");
+    reconectar_ = !reconnect || *reconnect != "0";
 }
 
 void TfrmMain::TakeVisitorLines(const NewsReply& news) {
@@ -324,8 +421,8 @@ void TfrmMain::SetUnattended(Conversation& conversation, bool unattended) {
     if (switches_.marca) conversations_.SetMarked(conversation, unattended);
     if (unattended && switches_.notificaciones) {
         parts_.attention.NotifyConversation(conversation.IdSesionClt,
-                                          Caption(conversation.visitorName),
-                                          "El visitante espera respuesta.");
+                                            Caption(conversation.visitorName),
+                                            "El visitante espera respuesta.");
         conversation.notified = true;
     } else if (!unattended && conversation.notified) {
         parts_.attention.WithdrawConversation(conversation.IdSesionClt);
@@ -347,20 +444,26 @@ void TfrmMain::ShowWaiting(bool remind) {
     }
 }
 
-void TfrmMain::ConnectionLost(const std::string& why) {
+void TfrmMain::ConnectionLost(const std::exception& failure) {
     if (disconnected_) return;
     disconnected_ = true;
-    const std::string since = "Sin conexion con el servicio desde las " + TimeOfDayNow();
+    const std::string since = "Sin conexi\xF3n con el servicio desde las " + TimeOfDay("%H:%M");
     if (switches_.bandeja) parts_.attention.ShowDisconnected(true, "Tertulia: " + since);
-    if (switches_.notificaciones)
-        parts_.attention.NotifyDisconnected("Tertulia", since + ".\n" + why);
+    if (switches_.notificaciones) {
+        parts_.attention.NotifyDisconnected("Tertulia",
+                                            since + ".\nMotivo: " + FailureInWords(failure) + ".");
+    }
 }
 
-void TfrmMain::ConnectionBack() {
-    if (!disconnected_) return;
-    disconnected_ = false;
-    if (switches_.bandeja) parts_.attention.ShowDisconnected(false, "");
-    if (switches_.notificaciones) parts_.attention.WithdrawDisconnected();
+void TfrmMain::ConnectionBack(bool automatic) {
+    if (disconnected_) {
+        disconnected_ = false;
+        if (switches_.bandeja) parts_.attention.ShowDisconnected(false, "");
+        if (switches_.notificaciones) parts_.attention.WithdrawDisconnected();
+    }
+    if (automatic && switches_.notificaciones) {
+        parts_.attention.NotifyReconnected("Tertulia", "Conexi\xF3n restablecida");
+    }
 }
 
 void TfrmMain::DestroyLater(std::unique_ptr<TfrmChatClt> window) {

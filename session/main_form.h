@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "session/dialogs.h"
 #include "session/event_loop.h"
 #include "session/program_starter.h"
+#include "session/reconnect_schedule.h"
 #include "session/save_dialog.h"
 #include "session/service_protocol.h"
 #include "session/settings_store.h"
@@ -33,6 +35,7 @@ struct ConsoleParts {
     AttentionSignals& attention;
     EventLoop& loop;
     Timer& tmIdle;
+    Timer& tmReconectar;  // the login tried again after the service was lost
     SettingsOpener openSettings;
     SaveDialog& saveDialog;  // SaveDialog1
     HttpClient& http;        // HTTP1
@@ -59,8 +62,9 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     bool FormCloseQuery() override;  // always refuses the close and hides the window
     void FormDestroy();
     void btConectarClick() override;
-    void LoginFieldEdited() override {}
+    void LoginFieldEdited() override;
     void tmIdleTimer();
+    void tmReconectarTimer();
     void ListBoxWImg1DblClick() override;
     void TrayIcon1DblClick() override;
     void AbrirVentana1Click() override;
@@ -78,6 +82,7 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     bool Iniciado() const { return iniciado_; }
     const ConversationList& Conversations() const { return conversations_; }
     const AttentionSwitches& Switches() const { return switches_; }
+    bool Reconnecting() const { return parts_.tmReconectar.Enabled(); }
 
     // What the conversation windows use.
     const std::string& ServiceUrl() const override { return serviceUrl_; }
@@ -89,8 +94,16 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     bool ConversationActivated(TfrmChatClt& window) override;
 
   private:
+    // Takes the session of an "OK" login reply to `company` and runs the first news poll.
+    void LoggedIn(const LoginReply& login, const std::string& company);
+    // The next automatic login attempt, if the switch is on and both fields are typed.
+    void ScheduleReconnect();
+    void StopReconnecting();
+    // Closes the windows of another company's conversations, leaving them open on the service.
+    void DropConversations();
     void ReadNewsList(const NewsReply& news);
     void OpenConversation(std::int32_t id, const std::string& name);
+    void PlaceNewWindow(ChatView& view);
     void DestroyLater(std::unique_ptr<TfrmChatClt> window);
     void ReadSwitches();
     // The unattended rule for the counts of a news reply.
@@ -98,8 +111,8 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     void SetUnattended(Conversation& conversation, bool unattended);
     // The icon and the sound for the conversations that wait now.
     void ShowWaiting(bool remind);
-    void ConnectionLost(const std::string& why);
-    void ConnectionBack();
+    void ConnectionLost(const std::exception& failure);
+    void ConnectionBack(bool automatic);
 
     ConsoleParts parts_;
     ConsoleView& view_;
@@ -119,6 +132,11 @@ class TfrmMain : public ConsoleHandlers, public ChatConsole {
     std::size_t opened_ = 0;  // conversations opened so far
     AttentionSwitches switches_;
     bool disconnected_ = false;
+    bool reconectar_ = true;  // the switch for automatic login attempts
+    ReconnectSchedule reconnectSchedule_;
+    int logins_ = 0;                        // successful logins so far
+    std::string company_;                   // the company code of the last successful login
+    std::optional<ScreenRect> lastPlaced_;  // the frame of the last window opened
 };
 
 }  // namespace tertulia

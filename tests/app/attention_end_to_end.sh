@@ -186,7 +186,7 @@ wait_for 5 tray_still || fail "the tray icon kept cycling"
 kill "$service_pid"
 wait "$service_pid" 2>/dev/null || true
 wait_for 40 notified "Tertulia" || fail "no notification of the lost connection"
-notifications | grep -F '"summary": "Tertulia"' | tail -1 | grep -qF 'Sin conexion con el servicio' ||
+notifications | grep -F '"summary": "Tertulia"' | tail -1 | grep -qF 'Sin conexión con el servicio' ||
     fail "the notification does not say the service is out of reach"
 tray_shot "$work/tray-disconnected.png"
 [ "$(red_pixels "$work/tray-disconnected.png")" -gt "$(($(red_pixels "$work/tray-plain.png") + 10))" ] ||

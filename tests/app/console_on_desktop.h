@@ -33,6 +33,7 @@ struct ConsoleOnDesktop : private WithApplication {
                   .attention = desktop,
                   .loop = loop,
                   .tmIdle = tmIdle,
+                  .tmReconectar = tmReconectar,
                   .openSettings = [file =
                                        settingsFile.isEmpty()
                                            ? directory.filePath(QStringLiteral("Tertulia.conf"))
@@ -58,6 +59,7 @@ struct ConsoleOnDesktop : private WithApplication {
     DesktopIntegration desktop{window, loop};
     QtChatWindowFactory chatWindows{loop};
     QtTimer tmIdle{loop};
+    QtTimer tmReconectar{loop};
     FileSaveDialog saveDialog{&window};
     HttpClient http;
     TfrmMain frmMain;

@@ -86,9 +86,11 @@ TEST(TrimMessageTest, RemovesCodesUpTo32AtBothEndsOnly) {
     EXPECT_EQ(TrimMessage("\xA0x\xA0"), "\xA0x\xA0");  // the no-break space stays
 }
 
-// A console logged in as session "s1" with the conversation 5 of Ana open and shown.
+// A console logged in as session "s1" with the conversation 5 of Ana open and shown. Its
+// window manager activates new windows, so that each new window's first poll fetches.
 struct OpenChatTest : ::testing::Test {
     OpenChatTest() {
+        harness.view.windowManagerActivates = true;
         harness.view.companyCode = "acme";
         server.Reply("OK=s1");
         server.Reply("OK,5=Ana|");

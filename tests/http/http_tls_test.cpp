@@ -88,7 +88,7 @@ TEST_F(HttpTlsTest, HostNameIsSentBySniAndCheckedAsAName) {
     EXPECT_EQ(client_.GetText(proxy_->Url(Site::Good, "/server-name")), "")
         << "an IP address is no server name";
     EXPECT_NE(FailureOf(client_, proxy_->Url(Site::WrongHost, "/x", "LOCALHOST"))
-                  .find("was refused: wrong host name"),
+                  .find("no es de confianza: no corresponde a LOCALHOST"),
               std::string::npos);
 }
 
@@ -100,14 +100,11 @@ TEST_F(HttpTlsTest, RefusedCertificatesSayWhyAndSendNothing) {
     };
     const Row rows[] = {
         {"issuer not trusted", Site::UnknownIssuer,
-         "The certificate of the server 127.0.0.1 was refused: unknown issuer (unable to get "
-         "local issuer certificate)."},
+         "El certificado del servidor 127.0.0.1 no es de confianza: emisor desconocido"},
         {"expired", Site::Expired,
-         "The certificate of the server 127.0.0.1 was refused: expired (certificate has "
-         "expired)."},
+         "El certificado del servidor 127.0.0.1 no es de confianza: caducado"},
         {"issued for another name", Site::WrongHost,
-         "The certificate of the server 127.0.0.1 was refused: wrong host name (IP address "
-         "mismatch)."},
+         "El certificado del servidor 127.0.0.1 no es de confianza: no corresponde a 127.0.0.1"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(FailureOf(client_, proxy_->Url(row.site, "/tertulia.php?accion=do_login")),
@@ -175,8 +172,8 @@ TEST(HttpTlsWaitTest, PlainServerOnAnHttpsAddressFailsClearly) {
     HttpClient client;
     client.SetSecureTransport(MakeTlsTransportFactory());
     EXPECT_TRUE(FailureOf(client, "https://127.0.0.1:" + std::to_string(plain.Port()) + "/")
-                    .starts_with("The secure connection to the server 127.0.0.1 could not be "
-                                 "made: "));
+                    .starts_with("No se pudo establecer la conexi\xF3n segura con el servidor "
+                                 "127.0.0.1: "));
 }
 
 TEST(HttpTlsWaitTest, WithoutASecureTransportHttpsIsRefusedAsBefore) {
@@ -205,7 +202,7 @@ TEST_F(ToolTlsTest, GetsOverHttpsAndRefusesAnExpiredCertificate) {
         Get(proxy_->Url(Site::Expired, "/gl/chkupdate.php?accion=check"));
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "");
-    EXPECT_NE(refused.err.find("was refused: expired"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("no es de confianza: caducado"), std::string::npos) << refused.err;
     EXPECT_EQ(backend_.Requests().size(), 1u);
 }
 

@@ -411,7 +411,8 @@ TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_a
     };
     ::testing::internal::CaptureStderr();
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(login("demo", "mal").starts_with("ERROR: C")) << i;
-    EXPECT_TRUE(login("demo", "demo").starts_with("ERROR: Demasiados intentos"))
+    EXPECT_EQ(login("demo", "demo"),
+              "ERROR: Demasiados intentos fallidos; espere 1 segundo antes de volver a intentarlo.")
         << "refused unchecked";
     service.now += 1;
     EXPECT_TRUE(login("demo", "demo").starts_with("OK=")) << "after a second's wait";

@@ -17,17 +17,15 @@ std::string Chat(int id) {
            std::to_string(id);
 }
 
-// A logged-in console, which opened the conversations of `news`; their windows then lose the
-// keyboard focus, as when the operator works elsewhere.
+// A logged-in console, which opened the conversations of `news` in windows that did not take
+// the keyboard focus: their first polls fetched nothing.
 struct AttentionTest : ::testing::Test {
-    void Start(const std::string& news, int conversations = 1) {
+    void Start(const std::string& news) {
         harness.console.FormCreate();
         harness.view.companyCode = "acme";
         server.Reply("OK=s1");
         server.Reply(news);
-        for (int i = 0; i < conversations; ++i) server.Reply("");
         harness.console.btConectarClick();
-        for (auto* chat : view.chats) chat->LoseFocus();
     }
     void Poll(const std::string& news) {
         server.Reply(news);
@@ -51,7 +49,7 @@ TEST_F(AttentionTest, waits_from_opening_until_focused_and_again_when_the_visito
     EXPECT_EQ(view.notifications,
               (std::map<std::int32_t, std::string>{{5, "Conversacion con : Ana"}}));
     EXPECT_EQ(view.waiting, 1);
-    EXPECT_EQ(view.trayTip, "Tertulia: 1 conversacion espera");
+    EXPECT_EQ(view.trayTip, "Tertulia: 1 conversaci\xF3n espera");
     EXPECT_EQ(view.plays, 2) << "the poll that opened it plays the sound twice, no more";
     EXPECT_EQ(view.reminders, 0);
 
@@ -91,7 +89,7 @@ TEST_F(AttentionTest, waits_from_opening_until_focused_and_again_when_the_visito
 }
 
 TEST_F(AttentionTest, an_older_service_without_counts_waits_only_until_the_first_focus) {
-    Start("OK,5=Ana|7=Eva|", 2);
+    Start("OK,5=Ana|7=Eva|");
     EXPECT_EQ(view.waiting, 2);
     EXPECT_EQ(view.trayTip, "Tertulia: 2 conversaciones esperan");
     EXPECT_EQ(view.markedRows, (std::vector<bool>{true, true}));
@@ -113,7 +111,7 @@ TEST_F(AttentionTest, an_older_service_without_counts_waits_only_until_the_first
 }
 
 TEST_F(AttentionTest, a_click_on_the_notification_shows_the_window_and_closing_withdraws_it) {
-    Start("OK lineas=5:0;7:2,5=Ana|7=Eva|", 2);
+    Start("OK lineas=5:0;7:2,5=Ana|7=Eva|");
     harness.Chat(0).Hide();
     harness.console.NotificationClicked(5);
     EXPECT_TRUE(harness.Chat(0).IsVisible());
@@ -149,7 +147,6 @@ TEST(AttentionSwitchesTest, each_signal_follows_its_setting) {
         harness.view.companyCode = "acme";
         server.Reply("OK=s1");
         server.Reply("OK lineas=5:1,5=Ana|");
-        server.Reply("");
         harness.console.btConectarClick();
         server.Reply("OK lineas=5:1,5=Ana|");
         harness.tmIdle.Fire();
@@ -162,17 +159,19 @@ TEST(AttentionSwitchesTest, each_signal_follows_its_setting) {
 }
 
 TEST_F(AttentionTest, a_news_poll_that_cannot_reach_the_service_shows_the_disconnection) {
-    Start("OK,", 0);
+    Start("OK,");
     bool iconBeforeTheBox = false;
     view.dialog.duringNext = [&] { iconBeforeTheBox = view.disconnectedIcon; };
     server.Drop();
     harness.tmIdle.Fire();
     EXPECT_TRUE(iconBeforeTheBox) << "shown while the error box waits for the operator";
-    EXPECT_EQ(view.disconnectedTip.rfind("Tertulia: Sin conexion con el servicio desde las ", 0),
+    EXPECT_EQ(view.disconnectedTip.rfind("Tertulia: Sin conexi\xF3n con el servicio desde las ", 0),
               0u)
         << view.disconnectedTip;
     ASSERT_TRUE(view.disconnectedNotice.has_value());
-    EXPECT_NE(view.disconnectedNotice->find("Connection Closed Gracefully."), std::string::npos);
+    EXPECT_NE(view.disconnectedNotice->find("Motivo: el servicio ha cerrado la conexi\xF3n."),
+              std::string::npos)
+        << *view.disconnectedNotice;
     EXPECT_EQ(view.panel, Panel::pnLogin);
 
     // A refused login is no reconnection.

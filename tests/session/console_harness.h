@@ -26,6 +26,7 @@ struct ConsoleHarness {
                   .attention = view,
                   .loop = view,
                   .tmIdle = tmIdle,
+                  .tmReconectar = tmReconectar,
                   .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
                       if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
                       return std::make_unique<MemorySettings>(settings);
@@ -49,6 +50,7 @@ struct ConsoleHarness {
     EventLog log;
     RecordingConsoleView view;
     RecordingTimer tmIdle;
+    RecordingTimer tmReconectar;
     std::map<std::string, std::string> settings;
     bool settingsOpen = true;
     ScriptedSaveDialog saveDialog;

@@ -60,7 +60,7 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
                        "token=" + token + "&texto=Necesito+ayuda")
                   .status,
               200);
-    chat.timer.Fire();
+    chat.TakeFocus();
     EXPECT_NE(chat.transcript.find("Necesito ayuda"), std::string::npos) << chat.transcript;
 
     // The operator's line reaches the visitor with its accented letters and the euro sign.
@@ -111,7 +111,8 @@ TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
     std::ofstream(update) << "#!/bin/sh\necho \"$0\" > '" << marker.string() << ".part' && mv '"
                           << marker.string() << ".part' '" << marker.string() << "'\n";
 
-    ServiceProcess service(TERTULIA_SERVICE_BINARY, {.database = "", .arguments = {"--update-file", update.string(),
+    ServiceProcess service(TERTULIA_SERVICE_BINARY, {.database = "",
+                                                     .arguments = {"--update-file", update.string(),
                                                                    "--update-version", "1.2"}});
     const char* savedTmp = std::getenv("TMPDIR");
     const std::string restoreTmp = savedTmp ? savedTmp : "";

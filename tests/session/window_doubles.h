@@ -162,6 +162,9 @@ class RecordingConsoleView : public ConsoleView,
         signalLog.push_back("withdraw disconnected");
         disconnectedNotice.reset();
     }
+    void NotifyReconnected(const std::string& summary, const std::string& body) override {
+        signalLog.push_back("notify reconnected " + summary + ": " + body);
+    }
     void LoadSound(const std::string& fileName) override { loadedSound = fileName; }
     // The sound, played twice.
     void ConversationOpened(std::int32_t, const std::string&) override {
@@ -223,6 +226,7 @@ class RecordingConsoleView : public ConsoleView,
     std::optional<std::string> disconnectedNotice;
     std::vector<RecordingChatView*> chats;  // the conversation windows alive, in creation order
     std::function<void(RecordingChatView&)> onChatCreated;
+    bool windowManagerActivates = false;  // given to every new conversation window
 
   private:
     void PlaySound();
@@ -276,7 +280,7 @@ class RecordingChatView : public ChatView {
         visible = true;
         if (handlers) handlers->FormShow();
         messageFocusForLater = messageFocus;
-        messageFocus = transcriptFocus = false;
+        if (!windowManagerActivates) messageFocus = transcriptFocus = false;
     }
     void Hide() override { visible = false; }
     ScreenRect Frame() const override { return frame; }
@@ -318,6 +322,8 @@ class RecordingChatView : public ChatView {
     bool visible = false;
     bool transcriptFocus = false, messageFocus = false;
     bool messageFocusForLater = false;  // shown in the background with the focus in place
+    // A window manager that activates every new window, whatever the program asked.
+    bool windowManagerActivates = false;
     ScreenRect frame{398, 206, 411, 270};
     ScreenRect usableArea{0, 0, 1280, 1000};
     std::vector<std::string> errors;
@@ -333,6 +339,7 @@ class RecordingChatView : public ChatView {
 inline ChatWindowParts RecordingConsoleView::Create() {
     auto timer = std::make_unique<RecordingTimer>();
     auto chat = std::make_unique<RecordingChatView>(log_, chats, *timer);
+    chat->windowManagerActivates = windowManagerActivates;
     if (onChatCreated) onChatCreated(*chat);
     return {std::move(chat), std::move(timer)};
 }

@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# The operator's safety with the real console and the real stand-in service, under Xvfb with
+# openbox as the window manager, a tray host and a recording notification service:
+# - typing goes on into the focused conversation while a new one opens, and the new one waits
+#   (its notification stays, its row is marked) in a window that covers no other;
+# - Alt+C runs "Cerrar y Borrar Historial"; Enter on a row of the console shows its window;
+# - the service stopped and started again: the console logs in by itself, with the error box
+#   still open, withdraws the disconnected signals and says "Conexión restablecida";
+# - a password changed on the service meanwhile stops the attempts;
+# - a login to another company closes the first company's windows without closing their
+#   conversations on the service.
+# Takes three to four minutes: several news intervals of 30 s.
+#
+# usage: operator_safety_end_to_end.sh TERTULIA TERTULIA-SERVICE RECORDER SEND-CLOSE-REQUEST SHOTS
+set -euo pipefail
+export LC_ALL=C.UTF-8
+
+# shellcheck source=desktop_test_support.sh
+. "$(dirname "$0")/desktop_test_support.sh"
+enter_own_network "$0" "$@"
+
+tertulia=$1
+service=$2
+recorder=$3
+send_close=$4
+shots=$5
+mkdir -p "$shots"
+
+skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+command -v openbox >/dev/null || skip "openbox is not installed"
+command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
+/usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
+    skip "python3-dbus or python3-gi is not installed"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -n "${DISPLAY:-}" ] && import -window root "$shots/safety-failure.png" 2>/dev/null || true
+    echo "--- focus: $(xdotool getwindowfocus getwindowname 2>/dev/null)" >&2
+    echo "--- notifications" >&2
+    cat "$work/notifications.log" >&2 || true
+    echo "--- requests" >&2
+    tail -15 "$work/access.log" >&2 || true
+    echo "--- program output" >&2
+    cat "$work/tertulia.log" >&2 || true
+    exit 1
+}
+
+. "$(dirname "$0")/../../scripts/headless-display.sh"
+start_headless_display "$work" || skip "Xvfb did not start"
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || skip "openbox did not start"
+
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
+exec 6>"$work/bus-address"
+dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
+pids+=($!)
+exec 6>&-
+wait_for 5 test -s "$work/bus-address" || skip "dbus-daemon did not start"
+DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
+export DBUS_SESSION_BUS_ADDRESS
+/usr/bin/python3 "$recorder" "$work/notifications.log" "$work/click" >"$work/recorder.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -e "$work/notifications.log" || fail "the notification recorder did not start"
+
+api=http://127.0.0.1:8080
+start_service() {
+    "$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo \
+        --access-log "$work/access.log" >>"$work/service.log" 2>&1 &
+    service_pid=$!
+    pids+=($service_pid)
+    wait_for 10 curl -sf "$api/" || fail "the service did not start"
+}
+stop_service() {
+    kill "$service_pid"
+    wait "$service_pid" 2>/dev/null || true
+}
+start_service
+echo otra | "$service" add-company otra --db "$work/service.db" >/dev/null 2>&1 ||
+    fail "could not add the second company"
+
+# visitor_opens NAME: opens a conversation of the demo company; sets `id` and `token`.
+visitor_opens() {
+    local opened
+    opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=$1" \
+        "$api/api/conversaciones") || fail "the visitor $1 could not open a conversation"
+    id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
+    token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
+}
+transcript_of() { curl -sf "$api/api/conversaciones/$1?token=$2"; }
+
+# The last notification call about a summary: "Notify" or "CloseNotification".
+last_call_for() {
+    local number
+    number=$(grep -F "\"summary\": \"$1\"" "$work/notifications.log" | tail -1 |
+        sed -E 's/.*"id": ([0-9]+).*/\1/')
+    [ -n "$number" ] || return 0
+    grep -E "\"id\": $number[,}]" "$work/notifications.log" | tail -1 |
+        sed -E 's/.*"call": "([A-Za-z]+)".*/\1/'
+}
+notified() { [ "$(last_call_for "$1")" = Notify ]; }
+notified_body() { grep -F '"call": "Notify"' "$work/notifications.log" | grep -qF "\"body\": \"$1"; }
+focused_window() { xdotool getwindowfocus; }
+focus_is() { [ "$(focused_window)" = "$1" ]; }
+console_marked() {
+    import -window "$console" "$work/console.png"
+    [ "$(convert "$work/console.png" txt:- | grep -ci '#FF7800' || true)" -gt 20 ]
+}
+logins() { grep -c "accion=do_login" "$work/access.log" || true; }
+
+visitor_opens "Pedro"
+pedro_id=$id pedro_token=$token
+
+export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
+mkdir -p "$HOME"
+"$tertulia" >"$work/tertulia.log" 2>&1 &
+pids+=($!)
+wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
+console=$(visible_window '^Tertulia$')
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$console")"
+console_x=$X console_y=$Y
+xdotool windowactivate --sync "$console"
+xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+sleep 0.3
+xdotool type --delay 40 demo
+xdotool key Tab
+xdotool type --delay 40 demo
+xdotool key Return
+
+pedro="Conversacion con : Pedro"
+wait_for 20 has_visible_window "^$pedro\$" || fail "no window titled '$pedro'"
+pedro_window=$(visible_window "^$pedro\$")
+sleep 1
+focus_is "$console" || fail "the new window took the focus from the console"
+
+# The operator turns to Pedro and types; Lucía arrives meanwhile and her window opens.
+xdotool windowactivate --sync "$pedro_window"
+wait_for 5 focus_is "$pedro_window" || fail "Pedro's window did not take the focus"
+visitor_opens "Lucía"
+lucia_id=$id lucia_token=$token
+lucia="Conversacion con : Lucía"
+typed="Pedro,"
+xdotool type --delay 60 "$typed"
+for _ in $(seq 45); do
+    has_visible_window "^$lucia\$" && break
+    xdotool type --delay 60 " un"
+    typed+=" un"
+    sleep 0.6
+done
+has_visible_window "^$lucia\$" || fail "Lucía's window did not open within a news interval"
+xdotool type --delay 60 " momento por favor"
+typed+=" momento por favor"
+focus_is "$pedro_window" || fail "the focus left Pedro's window when Lucía's opened"
+xdotool key Return
+reached() { transcript_of "$pedro_id" "$pedro_token" | grep -qF "\"texto\":\"$typed\""; }
+wait_for 10 reached || fail "Pedro did not get the whole line '$typed'"
+transcript_of "$lucia_id" "$lucia_token" | grep -q '"autor":"operador"' &&
+    fail "a line of the operator reached Lucía"
+import -window root "$shots/safety-two-windows.png"
+
+wait_for 5 notified "$lucia" || fail "Lucía's conversation is not notified as waiting"
+sleep 1
+notified "$lucia" || fail "Lucía's notification was withdrawn though nobody looked at her window"
+console_marked || fail "Lucía's row shows no mark"
+lucia_window=$(visible_window "^$lucia\$")
+pedro_at=$(xdotool getwindowgeometry "$pedro_window" | grep Position)
+lucia_at=$(xdotool getwindowgeometry "$lucia_window" | grep Position)
+[ "$pedro_at" != "$lucia_at" ] || fail "Lucía's window covers Pedro's exactly ($lucia_at)"
+
+# Alt+C in Lucía's window asks whether to save; Cancel still closes the conversation.
+xdotool windowactivate --sync "$lucia_window"
+wait_for 5 focus_is "$lucia_window" || fail "Lucía's window did not take the focus"
+xdotool key alt+c
+wait_for 5 has_visible_window '^Confirm$' || fail "Alt+C did not reach the confirmation box"
+xdotool key Escape
+closed() { grep -q "accion=dropclt.*idsesionclt=$lucia_id" "$work/access.log"; }
+wait_for 10 closed || fail "Lucía's conversation was not closed on the service"
+wait_for 5 has_no_visible_window "^$lucia\$" || fail "Lucía's window stayed"
+
+# Enter on Pedro's row brings back his window, which the operator had closed.
+"$send_close" "$pedro_window"
+wait_for 5 has_no_visible_window "^$pedro\$" || fail "closing Pedro's window did not hide it"
+xdotool windowactivate --sync "$console"
+xdotool mousemove $((console_x + 60)) $((console_y + 50 + 34 + 16)) click 1
+sleep 0.3
+xdotool key Return
+wait_for 5 has_visible_window "^$pedro\$" || fail "Enter on the row did not show the window"
+
+# The service goes away for a while and comes back; nobody touches the console.
+stop_service
+wait_for 40 has_visible_window '^Error$' || fail "no error box for the lost service"
+wait_for 5 notified "Tertulia" || fail "no notification of the lost connection"
+sleep 8
+start_service
+restarted=$SECONDS
+wait_for 70 notified_body "Conexión restablecida" ||
+    fail "no automatic login within 70 s of the restart"
+echo "logged in again $((SECONDS - restarted)) s after the restart"
+wait_for 5 has_no_visible_window '^Error$' || fail "the error box stayed open"
+disconnected_id=$(grep -F '"body": "Sin conexión' "$work/notifications.log" | tail -1 |
+    sed -E 's/.*"id": ([0-9]+).*/\1/')
+grep -qE "\"call\": \"CloseNotification\", \"id\": $disconnected_id[,}]" "$work/notifications.log" ||
+    fail "the disconnected notification was not withdrawn"
+xdotool windowactivate --sync "$(visible_window "^$pedro\$")"
+xdotool type --delay 40 "Ya estoy de vuelta"
+xdotool key Return
+back() { transcript_of "$pedro_id" "$pedro_token" | grep -qF '"texto":"Ya estoy de vuelta"'; }
+wait_for 10 back || fail "Pedro's window does not work with the new session"
+
+# A password changed on the service while it was away: the attempts stop at the refusal.
+stop_service
+wait_for 40 has_visible_window '^Error$' || fail "no error box for the second loss"
+echo nueva | "$service" set-password demo --db "$work/service.db" >/dev/null 2>&1 ||
+    fail "could not change the password"
+start_service
+refused() { [ "$(xdotool search --onlyvisible --name '^Error$' | wc -l)" -ge 2 ]; }
+wait_for 70 refused || fail "the refused login was not shown"
+before=$(logins)
+sleep 12
+[ "$(logins)" = "$before" ] || fail "the console went on trying after the refusal"
+import -window root "$shots/safety-refused.png"
+for box in $(xdotool search --onlyvisible --name '^Error$'); do
+    xdotool windowactivate --sync "$box" key Return
+    sleep 0.5
+done
+wait_for 5 has_no_visible_window '^Error$' || fail "the error boxes did not close"
+
+# Another company: Pedro's window goes, his conversation stays open on the service.
+xdotool windowactivate --sync "$console"
+xdotool mousemove $((console_x + 60)) $((console_y + 50 + 69 + 10)) click 1 key ctrl+a
+xdotool type --delay 40 otra
+xdotool key Tab ctrl+a
+xdotool type --delay 40 otra
+xdotool key Return
+wait_for 15 has_no_visible_window "^$pedro\$" || fail "Pedro's window stayed after the switch"
+grep -q "accion=dropclt.*idsesionclt=$pedro_id" "$work/access.log" &&
+    fail "the switch closed Pedro's conversation on the service"
+transcript_of "$pedro_id" "$pedro_token" | grep -q '"abierta":true' ||
+    fail "Pedro's conversation is no longer open"
+echo "PASS"
