@@ -33,4 +33,6 @@ if ! tray_host_up; then
     start_tray_host "$work"
     tray_host_up || { cat "$work/trayer.log" "$work/xvfb.log" >&2; exit 1; }
 fi
+# What libdbus and fontconfig keep for the life of the process is no leak of ours.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(dirname "$0")/app/lsan_suppressions.txt}
 QT_QPA_PLATFORM=xcb TERTULIA_TRAY_HOST=1 "$@"

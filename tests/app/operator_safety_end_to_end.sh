@@ -89,7 +89,7 @@ stop_service() {
     wait "$service_pid" 2>/dev/null || true
 }
 start_service
-echo otra | "$service" add-company otra --db "$work/service.db" >/dev/null 2>&1 ||
+echo otra-clave | "$service" add-company otra --db "$work/service.db" >/dev/null 2>&1 ||
     fail "could not add the second company"
 
 # visitor_opens NAME: opens a conversation of the demo company; sets `id` and `token`.
@@ -224,7 +224,7 @@ wait_for 10 back || fail "Pedro's window does not work with the new session"
 # A password changed on the service while it was away: the attempts stop at the refusal.
 stop_service
 wait_for 40 has_visible_window '^Error$' || fail "no error box for the second loss"
-echo nueva | "$service" set-password demo --db "$work/service.db" >/dev/null 2>&1 ||
+echo nueva-clave | "$service" set-password demo --db "$work/service.db" >/dev/null 2>&1 ||
     fail "could not change the password"
 start_service
 refused() { [ "$(xdotool search --onlyvisible --name '^Error$' | wc -l)" -ge 2 ]; }
@@ -244,7 +244,7 @@ xdotool windowactivate --sync "$console"
 xdotool mousemove $((console_x + 60)) $((console_y + 50 + 69 + 10)) click 1 key ctrl+a
 xdotool type --delay 40 otra
 xdotool key Tab ctrl+a
-xdotool type --delay 40 otra
+xdotool type --delay 40 otra-clave
 xdotool key Return
 wait_for 15 has_no_visible_window "^$pedro\$" || fail "Pedro's window stayed after the switch"
 grep -q "accion=dropclt.*idsesionclt=$pedro_id" "$work/access.log" &&
