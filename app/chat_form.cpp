@@ -123,12 +123,7 @@ void ChatForm::FocusMessageLine() {
 }
 
 void ChatForm::ShowActivated() {
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
-    // Qt marks the native window once it was shown without activation and never clears the
-    // mark; left there, this showing too would tell the window manager not to give it the focus.
-    if (QWindow* window = windowHandle()) {
-        window->setProperty("_q_showWithoutActivating", false);
-    }
+    MarkShowing(true);
     if (isMinimized()) showNormal();
     show();
     raise();
@@ -138,12 +133,27 @@ void ChatForm::ShowActivated() {
 }
 
 void ChatForm::ShowInBackground() {
-    // Qt then sets the window's user time to 0, by which window managers leave the focus
-    // where it is when the window is mapped.
-    setAttribute(Qt::WA_ShowWithoutActivating, true);
-    if (isMinimized()) showNormal();
+    MarkShowing(false);
+    // Window managers activate a minimised window that is asked back, and Qt asks for it as
+    // soon as the minimised state is cleared; a new native window, mapped afresh, stays in the
+    // background.
+    if (isMinimized()) {
+        hide();
+        destroy();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        MarkShowing(false);
+    }
     show();
     raise();
+}
+
+void ChatForm::MarkShowing(bool activating) {
+    setAttribute(Qt::WA_ShowWithoutActivating, !activating);
+    // Qt hands the attribute to the native window only when it makes that window, and never
+    // takes it back; the native window reads this mark at every showing and, when it is set,
+    // gives itself a user time of 0, by which window managers leave the focus where it is.
+    winId();
+    windowHandle()->setProperty("_q_showWithoutActivating", !activating);
 }
 
 bool ChatForm::HasFocus(const QWidget* control) const {

@@ -60,6 +60,8 @@ class ChatForm : public QWidget {
     void Call(void (ChatHandlers::*handler)());
     void Run(const std::function<void(ChatHandlers&)>& call);
     void LayOutPanels();
+    // Whether the next showing asks the window manager for the focus.
+    void MarkShowing(bool activating);
 
     QFrame* pnSup_;
     QFrame* pnInf_;

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
+#include <functional>
 #include <stdexcept>
 
 #include "app/console_window.h"
@@ -249,6 +251,46 @@ TEST_F(ChatFormTest, transcript_keeps_its_characters_and_uses_cr_lf_line_breaks)
     for (const auto& row : rows) {
         view->SetTranscriptText(row.shown);
         EXPECT_EQ(view->TranscriptText(), row.read) << row.name;
+    }
+}
+
+// Whether the window manager is asked for the focus is the mark that the native window reads
+// at each showing (Qt never clears it by itself). Offscreen activates every window, so the
+// focus itself is seen only under a real window manager.
+TEST_F(ChatFormTest, only_a_showing_in_the_background_marks_the_window_not_to_be_activated) {
+    ConsoleOnDesktop logic;
+    std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
+    ChatView& view = owned->View();
+    ChatForm& form = static_cast<QtChatView&>(view).Form();
+    const auto minimise = [&] {
+        form.showMinimized();
+        QApplication::processEvents();
+    };
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        bool background;
+    } rows[] = {
+        {"new window in the background", [] {}, true},
+        {"asked for by the operator", [] {}, false},
+        {"hidden, back in the background", [&] { form.hide(); }, true},
+        {"minimised, back in the background", minimise, true},
+        {"minimised, asked for by the operator", minimise, false},
+    };
+    view.MoveFrame(120, 90);
+    for (const auto& row : rows) {
+        row.before();
+        if (row.background) {
+            view.ShowInBackground();
+        } else {
+            view.Show();
+        }
+        EXPECT_EQ(form.windowHandle()->property("_q_showWithoutActivating").toBool(),
+                  row.background)
+            << row.name;
+        EXPECT_TRUE(form.isVisible() && !form.isMinimized()) << row.name;
+        EXPECT_EQ(view.Frame().left, 120) << row.name;
+        EXPECT_EQ(form.focusWidget(), form.edMensaje) << row.name;
     }
 }
 
