@@ -133,7 +133,6 @@ void ChatForm::ShowActivated() {
 }
 
 void ChatForm::ShowInBackground() {
-    MarkShowing(false);
     // Window managers activate a minimised window that is asked back, and Qt asks for it as
     // soon as the minimised state is cleared; a new native window, mapped afresh, stays in the
     // background.
@@ -141,8 +140,8 @@ void ChatForm::ShowInBackground() {
         hide();
         destroy();
         setWindowState(windowState() & ~Qt::WindowMinimized);
-        MarkShowing(false);
     }
+    MarkShowing(false);
     show();
     raise();
 }
