@@ -1,5 +1,7 @@
 #include "app/chat_form.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
@@ -48,9 +50,25 @@ bool TypesCharacter(const QKeyEvent& key) {
     return key.text().at(0).unicode() != 127;  // Delete
 }
 
+// A conversation window is a plain QWidget, which screen readers would be told is a pane of
+// another window; they should meet it as a window of its own, named by its caption.
+QAccessibleInterface* ConversationWindowAccessible(const QString& className, QObject* object) {
+    if (className != QLatin1String(ChatForm::staticMetaObject.className())) return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
+
+void ExposeAsWindowToScreenReaders() {
+    static const bool installed = [] {
+        QAccessible::installFactory(&ConversationWindowAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
 }  // namespace
 
 ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
+    ExposeAsWindowToScreenReaders();
     setWindowTitle(QStringLiteral("Chat"));
     setFont(DialogFont(false));
     move(398, 206);
@@ -59,7 +77,7 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     pnSup_ = new QFrame(this);
     pnSup_->setObjectName(QStringLiteral("pnSup"));
     sbCerraryBorrar =
-        MakeButton(pnSup_, QStringLiteral("Cerrar y Borrar Historial"), QRect(3, 3, 142, 25));
+        MakeButton(pnSup_, QStringLiteral("&Cerrar y Borrar Historial"), QRect(3, 3, 142, 25));
     sbCerraryBorrar->setObjectName(QStringLiteral("sbCerraryBorrar"));
     sbCerraryBorrar->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
     sbCerraryBorrar->setIconSize(QSize(16, 16));
@@ -70,6 +88,8 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setFont(FixedPitchFont());
+    // The transcript holds what the service sent; Tab leaves it for the message line.
+    Memo1->setTabChangesFocus(true);
     Memo1->installEventFilter(this);
 
     pnInf_ = new QFrame(this);
@@ -80,8 +100,10 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     edMensaje->setObjectName(QStringLiteral("edMensaje"));
     edMensaje->setGeometry(48, 3, 286, 23);
     edMensaje->setFont(FixedPitchFont());
+    edMensaje->setAccessibleName(Label1_->text());
+    Label1_->setBuddy(edMensaje);
     edMensaje->installEventFilter(this);
-    sbEnviar = MakeButton(pnInf_, QStringLiteral("Enviar"), QRect(336, 3, 61, 22));
+    sbEnviar = MakeButton(pnInf_, QStringLiteral("&Enviar"), QRect(336, 3, 61, 22));
     sbEnviar->setObjectName(QStringLiteral("sbEnviar"));
 
     setTabOrder(Memo1, edMensaje);
@@ -98,9 +120,39 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
 
 void ChatForm::FocusMessageLine() {
     edMensaje->setFocus(Qt::OtherFocusReason);
+}
+
+void ChatForm::ShowActivated() {
+    MarkShowing(true);
+    if (isMinimized()) showNormal();
+    show();
+    raise();
     if (isActiveWindow()) return;
     activateWindow();
     awaitingActivation_ = isVisible();
+}
+
+void ChatForm::ShowInBackground() {
+    // Window managers activate a minimised window that is asked back, and Qt asks for it as
+    // soon as the minimised state is cleared; a new native window, mapped afresh, stays in the
+    // background.
+    if (isMinimized()) {
+        hide();
+        destroy();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
+    MarkShowing(false);
+    show();
+    raise();
+}
+
+void ChatForm::MarkShowing(bool activating) {
+    setAttribute(Qt::WA_ShowWithoutActivating, !activating);
+    // Qt hands the attribute to the native window only when it makes that window, and never
+    // takes it back; the native window reads this mark at every showing and, when it is set,
+    // gives itself a user time of 0, by which window managers leave the focus where it is.
+    winId();
+    windowHandle()->setProperty("_q_showWithoutActivating", !activating);
 }
 
 bool ChatForm::HasFocus(const QWidget* control) const {
@@ -257,16 +309,11 @@ int QtChatView::OuterWidth() const {
 }
 
 void QtChatView::Show() {
-    if (form_->isMinimized()) form_->showNormal();
-    form_->show();
-    form_->raise();
-    form_->activateWindow();
+    form_->ShowActivated();
 }
 
 void QtChatView::ShowInBackground() {
-    if (form_->isMinimized()) form_->showNormal();
-    form_->show();
-    form_->raise();
+    form_->ShowInBackground();
 }
 
 ScreenRect QtChatView::Frame() const {

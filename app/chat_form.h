@@ -33,8 +33,12 @@ class ChatForm : public QWidget {
     QToolButton* sbEnviar;
     QToolButton* sbCerraryBorrar;
 
-    // Gives the message line the keyboard focus and asks for the window's activation.
+    // Gives the message line the window's focus; it has the keyboard once the window is active.
     void FocusMessageLine();
+    // Shows the window, brings it to the front and asks for its activation.
+    void ShowActivated();
+    // Shows the window and brings it to the front, leaving the keyboard where it is.
+    void ShowInBackground();
     // Whether `control` receives keyboard input now. The window system reports an activation
     // that the program asked for only later; until then, or until another window takes the
     // keyboard, the control that was given the focus counts as having it, as it would once
@@ -56,6 +60,8 @@ class ChatForm : public QWidget {
     void Call(void (ChatHandlers::*handler)());
     void Run(const std::function<void(ChatHandlers&)>& call);
     void LayOutPanels();
+    // Whether the next showing asks the window manager for the focus.
+    void MarkShowing(bool activating);
 
     QFrame* pnSup_;
     QFrame* pnInf_;

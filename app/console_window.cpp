@@ -6,6 +6,7 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -63,6 +64,7 @@ ConsoleWindow::ConsoleWindow(QtEventLoop& loop) : loop_(loop) {
 
     Image1_ = new QLabel(client_);
     Image1_->setObjectName(QStringLiteral("Image1"));
+    Image1_->setAccessibleName(QStringLiteral("Tertulia"));
     Image1_->setScaledContents(true);
     Image1_->setPixmap(QPixmap::fromImage(LoadBanner()));
 
@@ -123,10 +125,20 @@ void ConsoleWindow::BuildTransferPanel() {
 
 void ConsoleWindow::BuildLoginPanel() {
     pnLogin_ = MakePanel("pnLogin");
-    MakeLabel(pnLogin_, QStringLiteral("Codigo Empresa"), 45, 54);
+    QLabel* codeLabel = MakeLabel(pnLogin_, QStringLiteral("Codigo Empresa"), 45, 54);
     edCodigoEmpresa_ = MakeEdit(pnLogin_, "edCodigoEmpresa", QRect(31, 69, 121, 21));
-    MakeLabel(pnLogin_, QStringLiteral("Contraseña para Chatear"), 21, 105);
+    QLabel* passwordLabel =
+        MakeLabel(pnLogin_, QStringLiteral(u"Contraseña para Chatear"), 21, 105);
     edPassword_ = MakeEdit(pnLogin_, "edPassword", QRect(31, 120, 121, 21));
+    // A screen reader names each field by the label above it.
+    for (auto [label, edit] :
+         {std::pair{codeLabel, edCodigoEmpresa_}, {passwordLabel, edPassword_}}) {
+        label->setBuddy(edit);
+        edit->setAccessibleName(label->text());
+        // Only the operator's typing, not the stored code that the console puts there.
+        connect(edit, &QLineEdit::textEdited, this,
+                [this] { Call(&ConsoleHandlers::LoginFieldEdited); });
+    }
     edPassword_->setEchoMode(QLineEdit::Password);
     // One "*" per character, as the operator expects from this console.
     edPassword_->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
@@ -185,7 +197,7 @@ QString ConsoleWindow::StatusText() const {
 }
 
 void ConsoleWindow::ShowPanel(Panel panel) {
-    for (QFrame* each : {pnTransfer_, pnLogin_, pnChat_}) each->hide();
+    QFrame* const previous = shownPanel_;
     switch (panel) {
         case Panel::pnTransfer:
             shownPanel_ = pnTransfer_;
@@ -197,8 +209,26 @@ void ConsoleWindow::ShowPanel(Panel panel) {
             shownPanel_ = pnChat_;
             break;
     }
+    // The panel that stays shown keeps its controls' focus, so that typing goes on undisturbed.
+    for (QFrame* each : {pnTransfer_, pnLogin_, pnChat_}) {
+        if (each != shownPanel_) each->hide();
+    }
     LayOutClient();
     shownPanel_->show();
+    // A hidden panel takes the keyboard focus away with it; the list gets it back after every
+    // news poll, which passes through the transfer panel.
+    if (shownPanel_ != previous || !shownPanel_->isAncestorOf(focusWidget())) {
+        if (QWidget* first = FirstControl(shownPanel_)) first->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+QWidget* ConsoleWindow::FirstControl(const QFrame* panel) const {
+    // With the stored company code in place the operator has only the password left to type.
+    if (panel == pnLogin_) {
+        return edCodigoEmpresa_->text().isEmpty() ? edCodigoEmpresa_ : edPassword_;
+    }
+    if (panel == pnChat_) return ListBoxWImg1_;
+    return nullptr;
 }
 
 std::string ConsoleWindow::CompanyCode() const {
@@ -236,10 +266,19 @@ void ConsoleWindow::SetGauge(std::int32_t max, std::int32_t progress) {
 }
 
 void ConsoleWindow::ShowError(const std::string& text) {
-    ShowErrorBox(this, ToQString(text));
+    ShowErrorBox(this, ToQString(text),
+                 [this](QMessageBox& box) { openErrors_.emplace_back(&box); });
+    std::erase_if(openErrors_, [](const QPointer<QMessageBox>& box) { return box.isNull(); });
 }
 
-void ConsoleWindow::CloseErrors() {}
+void ConsoleWindow::CloseErrors() {
+    // Each box waits in a loop of its own; the innermost one goes first, then the ones that
+    // opened before it return in turn.
+    const std::vector<QPointer<QMessageBox>> boxes = openErrors_;
+    for (auto box = boxes.rbegin(); box != boxes.rend(); ++box) {
+        if (!box->isNull()) CloseOkBox(**box);
+    }
+}
 
 bool ConsoleWindow::Confirm(const std::string& text) {
     return AskConfirmation(this, ToQString(text));

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "session/console_view.h"
 #include "session/dialogs.h"
@@ -11,6 +13,7 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 
@@ -65,6 +68,7 @@ class ConsoleWindow : public QMainWindow, public ConsoleView, public Dialogs {
     void Call(void (ConsoleHandlers::*handler)());
     void LayOutClient();
     QFrame* MakePanel(const char* name);
+    QWidget* FirstControl(const QFrame* panel) const;
     void BuildTransferPanel();
     void BuildLoginPanel();
     void BuildChatPanel();
@@ -86,6 +90,7 @@ class ConsoleWindow : public QMainWindow, public ConsoleView, public Dialogs {
     QLabel* StatusBar1_;
     int gaugeMax_ = 1000;
     int gaugeProgress_ = 0;
+    std::vector<QPointer<QMessageBox>> openErrors_;  // by opening, the innermost last
     QTimer notificationAreaCheck_;
 };
 

@@ -31,6 +31,12 @@ void ListBoxRows::SetRowMarked(int index, bool marked) {
     if (index < 0 || static_cast<std::size_t>(index) >= marked_.size()) return;
     if (marked_[static_cast<std::size_t>(index)] == marked) return;
     marked_[static_cast<std::size_t>(index)] = marked;
+    // The mark is a picture; a screen reader says it with the row's name instead.
+    if (QListWidgetItem* row = listBox_.item(index)) {
+        row->setData(
+            Qt::AccessibleTextRole,
+            marked ? QVariant(row->text() + QStringLiteral(", espera respuesta")) : QVariant());
+    }
     RebuildImages();
 }
 

@@ -13,19 +13,27 @@ QWidget* VisibleOrNone(QWidget* parent) {
 }
 
 // The texts are replies and failure messages, shown as they came, never read as markup.
-void ShowOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) {
+void ShowOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+               const std::function<void(QMessageBox&)>& opened = {}) {
     QMessageBox box(icon, title, text, QMessageBox::NoButton, VisibleOrNone(parent));
     box.setTextFormat(Qt::PlainText);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
+    if (opened) opened(box);
     box.exec();
 }
 
 }  // namespace
 
-void ShowErrorBox(QWidget* parent, const QString& text) {
-    ShowOkBox(parent, QMessageBox::Critical, QStringLiteral("Error"), text);
+void ShowErrorBox(QWidget* parent, const QString& text,
+                  const std::function<void(QMessageBox&)>& opened) {
+    ShowOkBox(parent, QMessageBox::Critical, QStringLiteral("Error"), text, opened);
+}
+
+void CloseOkBox(QMessageBox& box) {
+    // Its one button, OK, is the default one.
+    if (QPushButton* ok = box.defaultButton()) ok->click();
 }
 
 bool AskConfirmation(QWidget* parent, const QString& text) {

@@ -1,15 +1,21 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace tertulia {
 
 // The program's modal boxes, with literal titles and button texts.
 
-// "Error" with the text and "OK".
-void ShowErrorBox(QWidget* parent, const QString& text);
+// "Error" with the text and "OK". `opened`, when given, gets the box before it waits, so that
+// the caller can close it as OK would (CloseOkBox); the box is gone once this returns.
+void ShowErrorBox(QWidget* parent, const QString& text,
+                  const std::function<void(QMessageBox&)>& opened = {});
+// Presses the OK of a box that ShowErrorBox has open.
+void CloseOkBox(QMessageBox& box);
 
 // "Confirm" with "OK" (the default) and "Cancel" (Escape); true only when OK was chosen.
 bool AskConfirmation(QWidget* parent, const QString& text);

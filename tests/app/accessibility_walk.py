@@ -5,9 +5,9 @@ usage: accessibility_walk.py APPLICATION-NAME [SECONDS]
 Finds the application among those registered on the accessibility bus of the session bus named
 by DBUS_SESSION_BUS_ADDRESS, then visits every object under it and asks each one for all the
 properties of every interface it offers (org.freedesktop.DBus.Properties.GetAll), and for its
-children; a property call with too few arguments must be refused. Prints one line per object;
-exits 0 when every object answered, 1 when the application stopped answering or a call failed,
-77 when the accessibility bus cannot be reached.
+children; a property call with too few arguments must be refused. Prints the tree, one line per
+object; exits 0 when every object answered, 1 when the application stopped answering or a call
+failed, 77 when the accessibility bus cannot be reached.
 """
 
 import sys
@@ -52,10 +52,12 @@ def find_application(bus, name, seconds):
 
 
 def walk(bus, start):
+    """Prints the tree depth first, one object a line, indented by its depth: its role, its
+    name and the interfaces that it offers beside Accessible."""
     seen = set()
-    pending = [start]
+    pending = [(start, 0)]
     while pending:
-        app_bus, path = pending.pop(0)
+        (app_bus, path), depth = pending.pop()
         if (app_bus, path) in seen or path == "/org/a11y/atspi/null":
             continue
         seen.add((app_bus, path))
@@ -67,10 +69,12 @@ def walk(bus, start):
                                                      timeout=TIMEOUT)
         role = node.GetRoleName(dbus_interface=ACCESSIBLE, timeout=TIMEOUT)
         name = properties.get(ACCESSIBLE, {}).get("Name", "")
-        short_names = sorted(str(i).rsplit(".", 1)[-1] for i in interfaces)
-        print(f"{path} [{role}] {str(name)!r} {short_names}")
-        for child_bus, child_path in node.GetChildren(dbus_interface=ACCESSIBLE, timeout=TIMEOUT):
-            pending.append((str(child_bus), str(child_path)))
+        others = sorted(str(i).rsplit(".", 1)[-1] for i in interfaces if str(i) != ACCESSIBLE)
+        print(f"{'  ' * depth}[{role}] {str(name)!r}  ({', '.join(others)})")
+        children = node.GetChildren(dbus_interface=ACCESSIBLE, timeout=TIMEOUT)
+        # Reversed onto the stack, so that they come out in their own order.
+        for child_bus, child_path in reversed(children):
+            pending.append(((str(child_bus), str(child_path)), depth + 1))
     return len(seen)
 
 

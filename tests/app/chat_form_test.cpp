@@ -12,7 +12,10 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
+#include <QWindow>
+#include <functional>
 #include <stdexcept>
 
 #include "app/console_window.h"
@@ -73,8 +76,9 @@ TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
     EXPECT_EQ(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_TRUE(QFontInfo(form.Memo1->font()).fixedPitch());
     EXPECT_TRUE(QFontInfo(form.edMensaje->font()).fixedPitch());
-    EXPECT_EQ(form.sbEnviar->text(), QStringLiteral("Enviar"));
-    EXPECT_EQ(form.sbCerraryBorrar->text(), QStringLiteral("Cerrar y Borrar Historial"));
+    // The same words, with Alt+E and Alt+C underlined.
+    EXPECT_EQ(form.sbEnviar->text(), QStringLiteral("&Enviar"));
+    EXPECT_EQ(form.sbCerraryBorrar->text(), QStringLiteral("&Cerrar y Borrar Historial"));
 
     const auto* pnSup = form.findChild<QWidget*>(QStringLiteral("pnSup"));
     const auto* pnInf = form.findChild<QWidget*>(QStringLiteral("pnInf"));
@@ -248,6 +252,109 @@ TEST_F(ChatFormTest, transcript_keeps_its_characters_and_uses_cr_lf_line_breaks)
         view->SetTranscriptText(row.shown);
         EXPECT_EQ(view->TranscriptText(), row.read) << row.name;
     }
+}
+
+// Whether the window manager is asked for the focus is the mark that the native window reads
+// at each showing (Qt never clears it by itself). Offscreen activates every window, so the
+// focus itself is seen only under a real window manager.
+TEST_F(ChatFormTest, only_a_showing_in_the_background_marks_the_window_not_to_be_activated) {
+    ConsoleOnDesktop logic;
+    std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
+    ChatView& view = owned->View();
+    ChatForm& form = static_cast<QtChatView&>(view).Form();
+    const auto minimise = [&] {
+        form.showMinimized();
+        QApplication::processEvents();
+    };
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        bool background;
+    } rows[] = {
+        {"new window in the background", [] {}, true},
+        {"asked for by the operator", [] {}, false},
+        {"hidden, back in the background", [&] { form.hide(); }, true},
+        {"minimised, back in the background", minimise, true},
+        {"minimised, asked for by the operator", minimise, false},
+    };
+    view.MoveFrame(120, 90);
+    for (const auto& row : rows) {
+        row.before();
+        if (row.background) {
+            view.ShowInBackground();
+        } else {
+            view.Show();
+        }
+        EXPECT_EQ(form.windowHandle()->property("_q_showWithoutActivating").toBool(),
+                  row.background)
+            << row.name;
+        EXPECT_TRUE(form.isVisible() && !form.isMinimized()) << row.name;
+        EXPECT_EQ(view.Frame().left, 120) << row.name;
+        EXPECT_EQ(form.focusWidget(), form.edMensaje) << row.name;
+    }
+}
+
+// The buttons stay out of the Tab chain; their letters reach them from either field.
+TEST_F(ChatFormTest, alt_c_and_alt_e_press_the_buttons_from_either_field) {
+    std::unique_ptr<ChatView> view = NewView();
+    RecordingHandlers handlers;
+    int sends = 0, closes = 0;
+    handlers.onSend = [&] { ++sends; };
+    handlers.onCloseAndDelete = [&] { ++closes; };
+    view->SetHandlers(&handlers);
+    view->Show();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const struct {
+        const char* name;
+        QWidget* field;
+        Qt::Key key;
+        int sends;
+        int closes;
+    } rows[] = {
+        {"alt+e in the message line", form.edMensaje, Qt::Key_E, 1, 0},
+        {"alt+c in the message line", form.edMensaje, Qt::Key_C, 0, 1},
+        {"alt+e in the transcript", form.Memo1, Qt::Key_E, 1, 0},
+        {"alt+c in the transcript", form.Memo1, Qt::Key_C, 0, 1},
+    };
+    for (const auto& row : rows) {
+        sends = closes = 0;
+        row.field->setFocus();
+        QTest::keyClick(row.field, row.key, Qt::AltModifier);
+        // A mnemonic shows the button pressed for a moment before it clicks.
+        static_cast<void>(QTest::qWaitFor([&] { return sends + closes > 0; }, 1000));
+        EXPECT_EQ(sends, row.sends) << row.name;
+        EXPECT_EQ(closes, row.closes) << row.name;
+    }
+    EXPECT_TRUE(form.edMensaje->text().isEmpty());
+    view->SetHandlers(nullptr);
+}
+
+TEST_F(ChatFormTest, tab_moves_between_transcript_and_message_line_without_typing_a_tab) {
+    std::unique_ptr<ChatView> view = NewView();
+    view->SetTranscriptText("Ana: hola");
+    view->Show();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const struct {
+        const char* name;
+        QWidget* from;
+        Qt::Key key;
+        QWidget* to;
+    } rows[] = {
+        {"tab from the transcript", form.Memo1, Qt::Key_Tab, form.edMensaje},
+        {"tab from the message line", form.edMensaje, Qt::Key_Tab, form.Memo1},
+        {"shift+tab from the message line", form.edMensaje, Qt::Key_Backtab, form.Memo1},
+        {"shift+tab from the transcript", form.Memo1, Qt::Key_Backtab, form.edMensaje},
+    };
+    for (const auto& row : rows) {
+        row.from->setFocus();
+        QTest::keyClick(row.from, row.key,
+                        row.key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+        EXPECT_EQ(QApplication::focusWidget(), row.to) << row.name;
+    }
+    EXPECT_EQ(view->TranscriptText(), "Ana: hola");
+    EXPECT_EQ(view->MessageText(), "");
 }
 
 TEST_F(ChatFormTest, screenshot_of_a_conversation_window) {

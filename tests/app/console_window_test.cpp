@@ -8,10 +8,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <functional>
 
 #include "app/window_put_away.h"
@@ -22,19 +25,23 @@
 namespace tertulia {
 namespace {
 
-// Counts the presses of "Conectar"; the window's other events do nothing.
+// Counts the presses of "Conectar", the edits of the login fields and the opening of list rows;
+// the window's other events do nothing.
 class CountedConectar : public ConsoleHandlers {
   public:
     explicit CountedConectar(int& clicks) : clicks_(clicks) {}
     void FormShow() override {}
     bool FormCloseQuery() override { return false; }
     void btConectarClick() override { ++clicks_; }
-    void LoginFieldEdited() override {}
-    void ListBoxWImg1DblClick() override {}
+    void LoginFieldEdited() override { ++edits; }
+    void ListBoxWImg1DblClick() override { ++listOpens; }
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override {}
     void Salir1Click() override {}
     void NotificationClicked(std::int32_t) override {}
+
+    int edits = 0;
+    int listOpens = 0;
 
   private:
     int& clicks_;
@@ -219,6 +226,134 @@ TEST_F(ConsoleWindowTest, enter_in_the_password_field_presses_conectar) {
         EXPECT_EQ(clicks, row.clicks) << row.field << " " << row.key;
     }
     window_->SetHandlers(nullptr);
+}
+
+TEST_F(ConsoleWindowTest, only_the_operators_typing_in_a_login_field_counts_as_an_edit) {
+    int clicks = 0;
+    CountedConectar handlers(clicks);
+    window_->SetHandlers(&handlers);
+    window_->show();
+    window_->ShowPanel(Panel::pnLogin);
+    auto* code = window_->findChild<QLineEdit*>(QStringLiteral("edCodigoEmpresa"));
+    auto* password = window_->findChild<QLineEdit*>(QStringLiteral("edPassword"));
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        int edits;
+    } rows[] = {
+        {"typing the code", [&] { QTest::keyClicks(code, "ab"); }, 2},
+        {"erasing in the code", [&] { QTest::keyClick(code, Qt::Key_Backspace); }, 1},
+        {"typing the password", [&] { QTest::keyClicks(password, "x"); }, 1},
+        {"the stored code put there", [&] { window_->SetCompanyCode("demo"); }, 0},
+        {"an arrow key", [&] { QTest::keyClick(code, Qt::Key_Left); }, 0},
+    };
+    for (const auto& row : rows) {
+        handlers.edits = 0;
+        row.change();
+        EXPECT_EQ(handlers.edits, row.edits) << row.name;
+    }
+    window_->SetHandlers(nullptr);
+}
+
+// The keyboard's double-click on the conversation list.
+TEST_F(ConsoleWindowTest, enter_or_space_on_the_selected_row_opens_it) {
+    int clicks = 0;
+    CountedConectar handlers(clicks);
+    window_->SetHandlers(&handlers);
+    window_->show();
+    window_->ShowPanel(Panel::pnChat);
+    for (const char* name : {"Ana", "Eva"}) console_.rows.AddRow(name);
+    auto& list = window_->ListBox();
+    const struct {
+        const char* name;
+        int selected;  // -1: none, the current row left unselected
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int opens;
+    } rows[] = {
+        {"return", 1, Qt::Key_Return, Qt::NoModifier, 1},
+        {"keypad enter", 0, Qt::Key_Enter, Qt::KeypadModifier, 1},
+        {"space", 1, Qt::Key_Space, Qt::NoModifier, 1},
+        {"return without a selection", -1, Qt::Key_Return, Qt::NoModifier, 0},
+        {"a letter", 1, Qt::Key_A, Qt::NoModifier, 0},
+        {"control+return", 1, Qt::Key_Return, Qt::ControlModifier, 0},
+        {"space without a selection only selects", -1, Qt::Key_Space, Qt::NoModifier, 0},
+    };
+    for (const auto& row : rows) {
+        list.clearSelection();
+        list.setCurrentRow(
+            row.selected < 0 ? 0 : row.selected,
+            row.selected < 0 ? QItemSelectionModel::NoUpdate : QItemSelectionModel::ClearAndSelect);
+        handlers.listOpens = 0;
+        QTest::keyClick(&list, row.key, row.modifiers);
+        EXPECT_EQ(handlers.listOpens, row.opens) << row.name;
+    }
+    EXPECT_EQ(console_.rows.SelectedRow(), 0) << "the last row's space selected Ana";
+    window_->SetHandlers(nullptr);
+}
+
+// The focus goes where the operator types next: the password when the code is stored, and the
+// list again after a news poll has passed through the transfer panel.
+TEST_F(ConsoleWindowTest, a_panel_coming_back_puts_the_focus_where_typing_goes_next) {
+    window_->show();
+    auto* code = window_->findChild<QLineEdit*>(QStringLiteral("edCodigoEmpresa"));
+    const struct {
+        const char* name;
+        std::string storedCode;
+        std::vector<Panel> panels;
+        const char* focused;
+    } rows[] = {
+        {"stored code", "demo", {Panel::pnTransfer, Panel::pnLogin}, "edPassword"},
+        {"no stored code", "", {Panel::pnTransfer, Panel::pnLogin}, "edCodigoEmpresa"},
+        {"list after a poll",
+         "demo",
+         {Panel::pnChat, Panel::pnTransfer, Panel::pnChat},
+         "ListBoxWImg1"},
+    };
+    for (const auto& row : rows) {
+        window_->SetCompanyCode(row.storedCode);
+        for (Panel panel : row.panels) window_->ShowPanel(panel);
+        EXPECT_EQ(window_->focusWidget(), Child(row.focused)) << row.name;
+    }
+    // Shown again while the operator types in it, the login panel keeps the focus in place.
+    window_->ShowPanel(Panel::pnLogin);
+    code->setFocus();
+    window_->ShowPanel(Panel::pnLogin);
+    EXPECT_EQ(window_->focusWidget(), code);
+}
+
+// A handler that runs while error boxes wait (a news poll) closes them all, as OK would; a
+// confirmation stays for the operator to answer.
+TEST_F(ConsoleWindowTest, closing_the_errors_makes_every_waiting_error_box_return) {
+    window_->show();
+    // Should the boxes stay open, the test still ends, and fails.
+    bool rescued = false;
+    QTimer rescue;
+    QObject::connect(&rescue, &QTimer::timeout, [&rescued] {
+        if (QWidget* box = QApplication::activeModalWidget()) box->close();
+        rescued = true;
+    });
+    rescue.start(5000);
+    std::vector<std::string> returned;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] { window_->CloseErrors(); });
+        window_->ShowError("segundo");
+        returned.push_back("segundo");
+    });
+    window_->ShowError("primero");
+    returned.push_back("primero");
+    EXPECT_EQ(returned, (std::vector<std::string>{"segundo", "primero"}));
+    EXPECT_FALSE(rescued);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // Closed first, the confirmation would be gone before the test reads it and answers Cancel.
+    QTimer::singleShot(0, [&] { window_->CloseErrors(); });
+    bool answer = true;
+    const SeenBox confirm = ReadModalBox([&] { answer = window_->Confirm("Desea Guardar?"); },
+                                         QStringLiteral("Cancel"));
+    EXPECT_EQ(confirm.title, QStringLiteral("Confirm"));
+    EXPECT_FALSE(answer);
+    window_->CloseErrors();  // none open: nothing happens
 }
 
 TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {

@@ -1,6 +1,7 @@
 #include "widgets/qt/list_box_w_img.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -138,6 +139,20 @@ void TListBoxWImg::DrawImageItem(TCanvas& canvas, int index, const QRect& rect, 
 void TListBoxWImg::mouseDoubleClickEvent(QMouseEvent* event) {
     QListWidget::mouseDoubleClickEvent(event);
     emit DblClick();
+}
+
+void TListBoxWImg::keyPressEvent(QKeyEvent* event) {
+    const QListWidgetItem* current = currentItem();
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const int key = event->key();
+    // Without a selected row, Space selects the current one as usual.
+    if (plain && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        current != nullptr && current->isSelected()) {
+        event->accept();
+        emit DblClick();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 }  // namespace tertulia

@@ -59,11 +59,13 @@ class TListBoxWImg : public QListWidget {
     void DrawImageItem(TCanvas& canvas, int index, const QRect& rect, TOwnerDrawState state);
 
   signals:
-    // Any double-click on the control.
+    // Any double-click on the control, and Enter or Space on its selected row: the keyboard's
+    // way to the same.
     void DblClick();
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     class RowDelegate;
