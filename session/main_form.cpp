@@ -234,8 +234,10 @@ void TfrmMain::tmReconectarTimer() {
             LoggedIn(login, company);
             break;
         case LoginReply::Kind::Error:
-            // Refused: trying again cannot help. Shown as a refusal of "Conectar" is.
+            // Refused: trying again cannot help. Shown as a refusal of "Conectar" is, in place
+            // of the box about the lost service, which answers again.
             StopReconnecting();
+            parts_.dialogs.CloseErrors();
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();
             parts_.dialogs.ShowError(reply);

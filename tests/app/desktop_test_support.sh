@@ -29,6 +29,17 @@ wait_for() {
     done
 }
 
-visible_window() { xdotool search --onlyvisible --name "$1" | head -1; }
+# A search fails as a whole when a window goes away while it runs: it then finds nothing.
+visible_window() { { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; } | head -1; }
+# window_of TITLE: the visible window with that title, waiting up to 5 s for it.
+window_of() {
+    local window
+    for _ in $(seq 25); do
+        window=$(visible_window "$1")
+        [ -n "$window" ] && break
+        sleep 0.2
+    done
+    echo "$window"
+}
 has_visible_window() { [ -n "$(visible_window "$1")" ]; }
 has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }

@@ -129,12 +129,14 @@ mkdir -p "$HOME"
 "$tertulia" >"$work/tertulia.log" 2>&1 &
 pids+=($!)
 wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
-console=$(visible_window '^Tertulia$')
+console=$(window_of '^Tertulia$')
 sleep 2
-eval "$(xdotool getwindowgeometry --shell "$console")"
-console_x=$X console_y=$Y
+# Where the console's client area lies on the screen; under a window manager xdotool reports
+# the frame's decorations into it.
+read -r console_x console_y < <(xwininfo -id "$console" |
+    awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF} END {print x, y}')
 xdotool windowactivate --sync "$console"
-xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+xdotool mousemove $((console_x + 60)) $((console_y + 50 + 69 + 10)) click 1
 sleep 0.3
 xdotool type --delay 40 demo
 xdotool key Tab
@@ -143,7 +145,7 @@ xdotool key Return
 
 pedro="Conversacion con : Pedro"
 wait_for 20 has_visible_window "^$pedro\$" || fail "no window titled '$pedro'"
-pedro_window=$(visible_window "^$pedro\$")
+pedro_window=$(window_of "^$pedro\$")
 sleep 1
 focus_is "$console" || fail "the new window took the focus from the console"
 
@@ -176,7 +178,7 @@ wait_for 5 notified "$lucia" || fail "Lucía's conversation is not notified as w
 sleep 1
 notified "$lucia" || fail "Lucía's notification was withdrawn though nobody looked at her window"
 console_marked || fail "Lucía's row shows no mark"
-lucia_window=$(visible_window "^$lucia\$")
+lucia_window=$(window_of "^$lucia\$")
 pedro_at=$(xdotool getwindowgeometry "$pedro_window" | grep Position)
 lucia_at=$(xdotool getwindowgeometry "$lucia_window" | grep Position)
 [ "$pedro_at" != "$lucia_at" ] || fail "Lucía's window covers Pedro's exactly ($lucia_at)"
@@ -200,7 +202,9 @@ sleep 0.3
 xdotool key Return
 wait_for 5 has_visible_window "^$pedro\$" || fail "Enter on the row did not show the window"
 
-# The service goes away for a while and comes back; nobody touches the console.
+# The service goes away for a while and comes back; nobody touches the console. (A conversation
+# window that has the focus then would report its own failed polls in boxes of its own.)
+xdotool windowactivate --sync "$console"
 stop_service
 wait_for 40 has_visible_window '^Error$' || fail "no error box for the lost service"
 wait_for 5 notified "Tertulia" || fail "no notification of the lost connection"
@@ -215,29 +219,31 @@ disconnected_id=$(grep -F '"body": "Sin conexión' "$work/notifications.log" | t
     sed -E 's/.*"id": ([0-9]+).*/\1/')
 grep -qE "\"call\": \"CloseNotification\", \"id\": $disconnected_id[,}]" "$work/notifications.log" ||
     fail "the disconnected notification was not withdrawn"
-xdotool windowactivate --sync "$(visible_window "^$pedro\$")"
+xdotool windowactivate --sync "$(window_of "^$pedro\$")"
 xdotool type --delay 40 "Ya estoy de vuelta"
 xdotool key Return
 back() { transcript_of "$pedro_id" "$pedro_token" | grep -qF '"texto":"Ya estoy de vuelta"'; }
 wait_for 10 back || fail "Pedro's window does not work with the new session"
 
 # A password changed on the service while it was away: the attempts stop at the refusal.
+xdotool windowactivate --sync "$console"
 stop_service
 wait_for 40 has_visible_window '^Error$' || fail "no error box for the second loss"
 echo nueva-clave | "$service" set-password demo --db "$work/service.db" >/dev/null 2>&1 ||
     fail "could not change the password"
+before=$(logins)
 start_service
-refused() { [ "$(xdotool search --onlyvisible --name '^Error$' | wc -l)" -ge 2 ]; }
-wait_for 70 refused || fail "the refused login was not shown"
+tried() { [ "$(logins)" -gt "$before" ]; }
+wait_for 70 tried || fail "no automatic login within 70 s of the restart"
+sleep 1
+[ "$(xdotool search --onlyvisible --name '^Error$' 2>/dev/null | wc -l)" = 1 ] ||
+    fail "not one error box, the refusal's, on screen"
 before=$(logins)
 sleep 12
 [ "$(logins)" = "$before" ] || fail "the console went on trying after the refusal"
 import -window root "$shots/safety-refused.png"
-for box in $(xdotool search --onlyvisible --name '^Error$'); do
-    xdotool windowactivate --sync "$box" key Return
-    sleep 0.5
-done
-wait_for 5 has_no_visible_window '^Error$' || fail "the error boxes did not close"
+xdotool windowactivate --sync "$(window_of '^Error$')" key Return
+wait_for 5 has_no_visible_window '^Error$' || fail "the refusal's box did not close"
 
 # Another company: Pedro's window goes, his conversation stays open on the service.
 xdotool windowactivate --sync "$console"

@@ -89,6 +89,7 @@ TEST_F(ReconnectTest, a_refused_login_stops_the_attempts_and_is_shown_once) {
     EXPECT_FALSE(harness.tmReconectar.Enabled());
     EXPECT_EQ(view.errors.back(), "ERROR: clave incorrecta");
     EXPECT_EQ(view.errors.size(), 2u);
+    EXPECT_EQ(view.errorsClosed, 1) << "the box about the lost service goes";
     EXPECT_EQ(view.panel, Panel::pnLogin);
     EXPECT_FALSE(Logged("notify reconnected Tertulia: Conexi\xF3n restablecida"));
 }
