@@ -15,14 +15,8 @@ fi
 ip link set lo up
 
 idle_seconds=${IDLE_SECONDS:-60}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../scripts/work-folder.sh
+. "$(dirname "$0")/../scripts/work-folder.sh"
 
 # shellcheck source=../scripts/headless-display.sh
 . "$top/scripts/headless-display.sh"

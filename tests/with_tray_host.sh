@@ -6,14 +6,8 @@ set -euo pipefail
 for tool in Xvfb trayer xdotool; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing" >&2; exit 77; }
 done
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../scripts/work-folder.sh
+. "$(dirname "$0")/../scripts/work-folder.sh"
 
 # shellcheck source=../scripts/headless-display.sh
 . "$(dirname "$0")/../scripts/headless-display.sh"

@@ -19,14 +19,8 @@ command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 [ -x /usr/libexec/at-spi-bus-launcher ] || skip "at-spi2-core is not installed"
 /usr/bin/python3 -c 'import dbus' 2>/dev/null || skip "python3-dbus is not installed"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 
 source "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || skip "Xvfb did not start"

@@ -29,14 +29,8 @@ command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 /usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
     skip "python3-dbus or python3-gi is not installed"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -73,35 +67,13 @@ console_marked() {
 }
 console_unmarked() { ! console_marked; }
 
-# The last notification call about a summary: "Notify" or "CloseNotification".
 notifications() { cat "$work/notifications.log"; }
-last_call_for() {
-    local number
-    number=$(grep -F "\"summary\": \"$1\"" "$work/notifications.log" | tail -1 |
-        sed -E 's/.*"id": ([0-9]+).*/\1/')
-    [ -n "$number" ] || return 0
-    grep -E "\"id\": $number[,}]" "$work/notifications.log" | tail -1 |
-        sed -E 's/.*"call": "([A-Za-z]+)".*/\1/'
-}
-notified() { [ "$(last_call_for "$1")" = Notify ]; }
-withdrawn() { [ "$(last_call_for "$1")" = CloseNotification ]; }
 notify_count() { grep -cF "\"summary\": \"$1\"" "$work/notifications.log" || true; }
 
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || skip "Xvfb did not start"
 
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR=$work/runtime
-exec 6>"$work/bus-address"
-dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
-pids+=($!)
-exec 6>&-
-wait_for 5 test -s "$work/bus-address" || skip "dbus-daemon did not start"
-DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
-export DBUS_SESSION_BUS_ADDRESS
-/usr/bin/python3 "$recorder" "$work/notifications.log" "$work/click" >"$work/recorder.log" 2>&1 &
-pids+=($!)
-wait_for 10 test -e "$work/notifications.log" || fail "the notification recorder did not start"
+start_notification_recorder "$recorder" || skip "no session bus with the notification recorder"
 
 "$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo \
     --access-log "$work/access.log" >"$work/service.log" 2>&1 &

@@ -20,14 +20,8 @@ service=$2
 send_close=$3
 shots=$4
 mkdir -p "$shots"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 
 fail() {
     echo "FAIL: $*" >&2

@@ -20,14 +20,8 @@ enter_own_network "$0" "$@"
 tertulia=$1
 service=$2
 send_close=$3
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 
 run=0
 fail() {

@@ -43,3 +43,33 @@ window_of() {
 }
 has_visible_window() { [ -n "$(visible_window "$1")" ]; }
 has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
+
+# start_notification_recorder RECORDER: a private session bus, its address exported, with the
+# recording notification service on it, which logs every call to $work/notifications.log and
+# reports a click on the notification whose number is written into $work/click.
+start_notification_recorder() {
+    mkdir -m 700 "$work/runtime"
+    export XDG_RUNTIME_DIR=$work/runtime
+    exec 6>"$work/bus-address"
+    dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
+    pids+=($!)
+    exec 6>&-
+    wait_for 5 test -s "$work/bus-address" || return 1
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
+    export DBUS_SESSION_BUS_ADDRESS
+    /usr/bin/python3 "$1" "$work/notifications.log" "$work/click" >"$work/recorder.log" 2>&1 &
+    pids+=($!)
+    wait_for 10 test -e "$work/notifications.log"
+}
+
+# The last notification call about a summary: "Notify" or "CloseNotification".
+last_call_for() {
+    local number
+    number=$(grep -F "\"summary\": \"$1\"" "$work/notifications.log" | tail -1 |
+        sed -E 's/.*"id": ([0-9]+).*/\1/')
+    [ -n "$number" ] || return 0
+    grep -E "\"id\": $number[,}]" "$work/notifications.log" | tail -1 |
+        sed -E 's/.*"call": "([A-Za-z]+)".*/\1/'
+}
+notified() { [ "$(last_call_for "$1")" = Notify ]; }
+withdrawn() { [ "$(last_call_for "$1")" = CloseNotification ]; }

@@ -35,14 +35,8 @@ command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 /usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
     skip "python3-dbus or python3-gi is not installed"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 
 fail() {
     echo "FAIL: $*" >&2
@@ -63,18 +57,7 @@ openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || skip "openbox did not start"
 
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR=$work/runtime
-exec 6>"$work/bus-address"
-dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
-pids+=($!)
-exec 6>&-
-wait_for 5 test -s "$work/bus-address" || skip "dbus-daemon did not start"
-DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
-export DBUS_SESSION_BUS_ADDRESS
-/usr/bin/python3 "$recorder" "$work/notifications.log" "$work/click" >"$work/recorder.log" 2>&1 &
-pids+=($!)
-wait_for 10 test -e "$work/notifications.log" || fail "the notification recorder did not start"
+start_notification_recorder "$recorder" || skip "no session bus with the notification recorder"
 
 api=http://127.0.0.1:8080
 start_service() {
@@ -102,16 +85,6 @@ visitor_opens() {
 }
 transcript_of() { curl -sf "$api/api/conversaciones/$1?token=$2"; }
 
-# The last notification call about a summary: "Notify" or "CloseNotification".
-last_call_for() {
-    local number
-    number=$(grep -F "\"summary\": \"$1\"" "$work/notifications.log" | tail -1 |
-        sed -E 's/.*"id": ([0-9]+).*/\1/')
-    [ -n "$number" ] || return 0
-    grep -E "\"id\": $number[,}]" "$work/notifications.log" | tail -1 |
-        sed -E 's/.*"call": "([A-Za-z]+)".*/\1/'
-}
-notified() { [ "$(last_call_for "$1")" = Notify ]; }
 notified_body() { grep -F '"call": "Notify"' "$work/notifications.log" | grep -qF "\"body\": \"$1"; }
 focused_window() { xdotool getwindowfocus; }
 focus_is() { [ "$(focused_window)" = "$1" ]; }

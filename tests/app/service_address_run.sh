@@ -12,14 +12,9 @@ for program in python3 nginx openssl; do
     command -v "$program" >/dev/null || { echo "SKIP: needs $program" >&2; exit 77; }
 done
 
-work=$(mktemp -d /tmp/tertulia-address-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+work_template=/tmp/tertulia-address-XXXXXX
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 
 fail() {
     echo "FAIL: $*" >&2
