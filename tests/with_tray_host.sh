@@ -20,11 +20,14 @@ tray_host_up() {
     done
     return 1
 }
+# Seldom, the host finds no display at the address the server gave: a new server and host then.
 if ! tray_host_up; then
-    echo "the tray host did not come up; once more" >&2
-    cat "$work/trayer.log" >&2
-    kill "$tray_host_pid" 2>/dev/null || true
-    start_tray_host "$work"
+    echo "the tray host did not come up on $DISPLAY; once more on a new display" >&2
+    cat "$work/trayer.log" "$work/xvfb.log" >&2
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    pids=()
+    start_headless_display "$work" || { echo "Xvfb did not start" >&2; exit 1; }
     tray_host_up || { cat "$work/trayer.log" "$work/xvfb.log" >&2; exit 1; }
 fi
 # What libdbus and fontconfig keep for the life of the process is no leak of ours.
