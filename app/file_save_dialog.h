@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "session/save_dialog.h"
+#include "chat/save_dialog.h"
 
 class QWidget;
 

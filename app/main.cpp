@@ -16,6 +16,7 @@
 #include "http/http_client.h"
 #include "http/tls_transport.h"
 #include "session/main_form.h"
+#include "session/console_settings.h"
 #include "session/service_address.h"
 
 int main(int argc, char* argv[]) {
@@ -40,7 +41,7 @@ int main(int argc, char* argv[]) {
     HttpClient http;
     http.SetSecureTransport(MakeTlsTransportFactory());
     const std::string serviceUrl =
-        ChooseServiceUrl(IniSettingsStore::ReadIfPossible(kServiceSection, kServiceUrlName),
+        ChooseServiceUrl(IniSettingsStore::ReadIfPossible(kServiceUrl.section, kServiceUrl.name),
                          std::getenv(kServiceUrlVariable), TERTULIA_SERVICE_URL);
     TfrmMain frmMain(
         ConsoleParts{

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "session/event_loop.h"
+#include "base/event_loop.h"
 
 namespace tertulia {
 

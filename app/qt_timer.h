@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "widgets/timer.h"
+#include "base/timer.h"
 
 namespace tertulia {
 

@@ -1,4 +1,4 @@
-#include "http/md5.h"
+#include "base/md5.h"
 
 #include <algorithm>
 #include <array>

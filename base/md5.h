@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/stream.h"
+#include "base/stream.h"
 
 namespace tertulia {
 

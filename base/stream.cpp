@@ -1,4 +1,4 @@
-#include "http/stream.h"
+#include "base/stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

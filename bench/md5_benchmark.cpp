@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "http/md5.h"
-#include "http/stream.h"
+#include "base/md5.h"
+#include "base/stream.h"
 
 namespace {
 

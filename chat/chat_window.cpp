@@ -1,12 +1,11 @@
 #include "chat/chat_window.h"
 
-#include "chat/chat_console.h"
+#include "chat/conversation_requests.h"
 #include "chat/message_encoding.h"
+#include "chat/save_dialog.h"
 #include "chat/transcript_file.h"
 #include "chat/transcript_rendering.h"
-#include "http/http_client.h"
-#include "session/save_dialog.h"
-#include "session/service_protocol.h"
+#include "protocol/service_protocol.h"
 
 namespace tertulia {
 
@@ -19,7 +18,7 @@ std::string TrimMessage(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-TfrmChatClt::TfrmChatClt(std::int32_t idSesionClt, ChatConsole& console,
+TfrmChatClt::TfrmChatClt(std::int32_t idSesionClt, ConversationRequests& console,
                          std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer)
     : idSesionClt_(idSesionClt),
       console_(console),
@@ -58,8 +57,7 @@ void TfrmChatClt::FormActivate() {
 void TfrmChatClt::Timer1Timer() {
     if (!view_->IsVisible()) return;
     if (!view_->TranscriptHasFocus() && !view_->MessageLineHasFocus()) return;
-    MostrarRespuesta(console_.HTTP1().GetText(UrlTranscripcion(
-        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), idSesionClt_)));
+    MostrarRespuesta(console_.Transcript(idSesionClt_));
 }
 
 void TfrmChatClt::edMensajeKeyPress(char key) {
@@ -74,9 +72,7 @@ void TfrmChatClt::sbEnviarClick() {
     const std::string text = TrimMessage(view_->MessageText());
     view_->SetMessageText(text);
     if (!text.empty()) {
-        MostrarRespuesta(console_.HTTP1().GetText(
-            UrlEnviarMensaje(console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(),
-                             idSesionClt_, CodificarMensaje(text))));
+        MostrarRespuesta(console_.Send(idSesionClt_, CodificarMensaje(text)));
     }
     view_->SetMessageText("");
 }
@@ -87,8 +83,7 @@ void TfrmChatClt::sbCerraryBorrarClick() {
             WriteTranscriptFile(*fileName, view_->TranscriptText());
         }
     }
-    const std::string reply = console_.HTTP1().GetText(UrlCerrarConversacion(
-        console_.ServiceUrl(), console_.CodigoEmpresa(), console_.IdSesion(), idSesionClt_));
+    const std::string reply = console_.Close(idSesionClt_);
     if (!LeerRespuestaCierre(reply).ok) {
         view_->ShowError(reply);
         return;

@@ -4,12 +4,12 @@
 #include <memory>
 #include <string>
 
+#include "base/timer.h"
 #include "chat/chat_view.h"
-#include "widgets/timer.h"
 
 namespace tertulia {
 
-class ChatConsole;
+class ConversationRequests;
 
 // The logic of a conversation window: polls its conversation's transcript, sends the operator's
 // lines and, on request, saves the transcript and closes the conversation.
@@ -19,8 +19,8 @@ class TfrmChatClt : public ChatHandlers {
     static constexpr int PollInterval = 15000;
 
     // Takes the new, hidden window and its poll timer, which runs from now on.
-    TfrmChatClt(std::int32_t idSesionClt, ChatConsole& console, std::unique_ptr<ChatView> view,
-                std::unique_ptr<Timer> timer);
+    TfrmChatClt(std::int32_t idSesionClt, ConversationRequests& console,
+                std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer);
     ~TfrmChatClt() override;
     TfrmChatClt(const TfrmChatClt&) = delete;
     TfrmChatClt& operator=(const TfrmChatClt&) = delete;
@@ -45,7 +45,7 @@ class TfrmChatClt : public ChatHandlers {
 
   private:
     const std::int32_t idSesionClt_;
-    ChatConsole& console_;
+    ConversationRequests& console_;
     std::unique_ptr<ChatView> view_;
     std::unique_ptr<Timer> Timer1_;
 };

@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "base/timer.h"
 #include "chat/chat_view.h"
-#include "widgets/timer.h"
 
 namespace tertulia {
 

@@ -1,23 +1,29 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tertulia {
 
-class HttpClient;
 class SaveDialog;
 class TfrmChatClt;
 
-// What a conversation window uses of the console that owns it; read afresh for every request.
-class ChatConsole {
+// What a conversation window asks of the console that owns it: the service's requests for its
+// conversation, made with the console's login as it is at that moment; the shared save dialog;
+// and the two moments the console must know of. A request that fails throws.
+class ConversationRequests {
   public:
-    virtual ~ChatConsole() = default;
+    virtual ~ConversationRequests() = default;
 
-    virtual const std::string& ServiceUrl() const = 0;
-    virtual std::string CodigoEmpresa() const = 0;  // the text of edCodigoEmpresa now
-    virtual std::string IdSesion() const = 0;
-    virtual HttpClient& HTTP1() = 0;
+    // The service's reply to the transcript request of conversation `idSesionClt`.
+    virtual std::string Transcript(std::int32_t idSesionClt) = 0;
+    // The reply to the transcript request that carries a line, `mensaje`, already encoded.
+    virtual std::string Send(std::int32_t idSesionClt, const std::string& mensaje) = 0;
+    // The reply to the close request.
+    virtual std::string Close(std::int32_t idSesionClt) = 0;
+
     virtual SaveDialog& SaveDialog1() = 0;
+
     // The window's conversation has been closed on the service: its list row goes now, and the
     // window once its running handler has returned.
     virtual void ConversationClosed(TfrmChatClt& window) = 0;

@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "chat/latin1_entities.h"
+#include "text/latin1_entities.h"
 
 namespace tertulia {
 

@@ -18,7 +18,7 @@
 #include "http/http_errors.h"
 #include "http/input_buffer.h"
 #include "http/reply_exchange.h"
-#include "http/stream.h"
+#include "base/stream.h"
 
 namespace tertulia {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "http/http_errors.h"
 #include "http/reply_pace.h"
-#include "http/stream.h"
+#include "base/stream.h"
 #include "http/transport.h"
 #include "http/work_progress.h"
 

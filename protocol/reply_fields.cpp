@@ -1,4 +1,4 @@
-#include "session/reply_fields.h"
+#include "protocol/reply_fields.h"
 
 namespace tertulia {
 

@@ -1,6 +1,6 @@
-#include "session/service_protocol.h"
+#include "protocol/service_protocol.h"
 
-#include "session/reply_fields.h"
+#include "protocol/reply_fields.h"
 
 namespace tertulia {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "http/md5.h"
+#include "base/md5.h"
 #include "service/charset.h"
 
 namespace tertulia {

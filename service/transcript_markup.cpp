@@ -1,6 +1,6 @@
 #include "service/transcript_markup.h"
 
-#include "chat/latin1_entities.h"
+#include "text/latin1_entities.h"
 #include "service/charset.h"
 
 namespace tertulia {

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "http/md5.h"
-#include "http/stream.h"
+#include "base/md5.h"
+#include "base/stream.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/form_fields.h"

@@ -4,6 +4,10 @@
 
 namespace tertulia {
 
+std::string CaptionOf(const std::string& visitorName) {
+    return "Conversacion con : " + visitorName;
+}
+
 void ConversationList::Add(Conversation conversation) {
     rows_.AddRow(conversation.visitorName);
     items_.push_back(std::move(conversation));
@@ -20,28 +24,37 @@ std::unique_ptr<TfrmChatClt> ConversationList::Remove(const TfrmChatClt& window)
     return removed;
 }
 
-Conversation* ConversationList::Selected() {
+std::vector<std::unique_ptr<TfrmChatClt>> ConversationList::RemoveAll() {
+    std::vector<std::unique_ptr<TfrmChatClt>> removed;
+    while (!items_.empty()) {
+        rows_.RemoveRow(static_cast<int>(items_.size()) - 1);
+        removed.push_back(std::move(items_.back().window));
+        items_.pop_back();
+    }
+    return removed;
+}
+
+const Conversation* ConversationList::Selected() const {
     const int index = rows_.SelectedRow();
     if (index < 0 || index >= static_cast<int>(items_.size())) return nullptr;
     return &items_[static_cast<std::size_t>(index)];
 }
 
-Conversation* ConversationList::Find(const TfrmChatClt& window) {
-    for (Conversation& each : items_) {
+const Conversation* ConversationList::Find(const TfrmChatClt& window) const {
+    for (const Conversation& each : items_) {
         if (each.window.get() == &window) return &each;
     }
     return nullptr;
 }
 
-Conversation* ConversationList::Find(std::int32_t idSesionClt) {
+const Conversation* ConversationList::Find(std::int32_t idSesionClt) const {
     const int index = BuscarItem(*this, idSesionClt);
     return index < 0 ? nullptr : &items_[static_cast<std::size_t>(index)];
 }
 
-void ConversationList::SetMarked(const Conversation& conversation, bool marked) {
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        if (&items_[i] == &conversation) rows_.SetRowMarked(static_cast<int>(i), marked);
-    }
+void ConversationList::SetMarked(std::int32_t idSesionClt, bool marked) {
+    const int index = BuscarItem(*this, idSesionClt);
+    if (index >= 0) rows_.SetRowMarked(index, marked);
 }
 
 int BuscarItem(const ConversationList& lista, std::int32_t idSesionClt) {

@@ -2,12 +2,12 @@
 
 #include <exception>
 
+#include "base/md5.h"
+#include "base/stream.h"
 #include "http/http_client.h"
-#include "http/md5.h"
-#include "http/stream.h"
+#include "protocol/service_protocol.h"
 #include "session/dialogs.h"
 #include "session/error_report.h"
-#include "session/service_protocol.h"
 #include "session/temp_file.h"
 
 namespace tertulia {

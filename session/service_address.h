@@ -5,9 +5,6 @@
 
 namespace tertulia {
 
-// Where the settings file names the service: section "[Servicio]", value "URL".
-inline constexpr const char* kServiceSection = "Servicio";
-inline constexpr const char* kServiceUrlName = "URL";
 // The environment variable that names the service when the settings file does not.
 inline constexpr const char* kServiceUrlVariable = "TERTULIA_SERVICE_URL";
 

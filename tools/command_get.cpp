@@ -10,7 +10,7 @@
 
 #include "http/http_client.h"
 #include "http/http_errors.h"
-#include "http/stream.h"
+#include "base/stream.h"
 #include "http/tls_transport.h"
 #include "tools/commands.h"
 #include "tools/peer_text.h"

@@ -1,7 +1,7 @@
 #include <cstring>
 
-#include "http/md5.h"
-#include "http/stream.h"
+#include "base/md5.h"
+#include "base/stream.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 

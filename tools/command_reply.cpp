@@ -1,7 +1,7 @@
 #include <string>
 #include <string_view>
 
-#include "session/service_protocol.h"
+#include "protocol/service_protocol.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 

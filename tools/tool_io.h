@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/stream.h"
+#include "base/stream.h"
 
 namespace tertulia::tool {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "widgets/timer.h"
+#include "base/timer.h"
 
 // What the notification-area icon needs of the desktop, as small interfaces that a desktop
 // backend implements and tests replace with recording doubles.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "http/stream.h"
+#include "base/stream.h"
 #include "widgets/sound_service.h"
 
 namespace tertulia {

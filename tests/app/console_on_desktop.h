@@ -48,7 +48,7 @@ struct ConsoleOnDesktop : private WithApplication {
     // A new conversation window over the desktop's parts.
     std::unique_ptr<TfrmChatClt> NewChat(std::int32_t id = 5) {
         ChatWindowParts parts = chatWindows.Create();
-        return std::make_unique<TfrmChatClt>(id, frmMain, std::move(parts.view),
+        return std::make_unique<TfrmChatClt>(id, frmMain.Windows(), std::move(parts.view),
                                              std::move(parts.timer));
     }
 

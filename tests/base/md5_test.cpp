@@ -1,4 +1,4 @@
-#include "http/md5.h"
+#include "base/md5.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "http/stream.h"
+#include "base/stream.h"
 
 namespace tertulia {
 namespace {

@@ -5,78 +5,84 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
-#include "tests/session/console_harness.h"
-#include "tests/support/scripted_service.h"
+#include "tests/chat/chat_doubles.h"
 
 namespace tertulia {
 namespace {
 
-using testing::ConsoleHarness;
+using testing::FakeRequests;
 using testing::RecordingChatView;
-using testing::ScriptedService;
+using testing::RecordingTimer;
 
-const std::string kChat5 = "/tertulia.php?accion=getchat&idempresa=acme&idsesion=s1&idsesionclt=5";
-const std::string kClose5 = "/tertulia.php?accion=dropclt&idempresa=acme&idsesion=s1&idsesionclt=5";
-
-// Window behaviour that makes no request.
+// The window of conversation 5 over a recording view and a fake console.
 struct ChatWindowTest : ::testing::Test {
-    static TfrmChatClt Make(ConsoleHarness& harness) {
-        ChatWindowParts parts = harness.view.Create();
-        return TfrmChatClt(0, harness.console, std::move(parts.view), std::move(parts.timer));
+    ChatWindowTest() {
+        auto timer = std::make_unique<RecordingTimer>();
+        auto made = std::make_unique<RecordingChatView>(log, chats, *timer);
+        view = made.get();
+        window = std::make_unique<TfrmChatClt>(5, requests, std::move(made), std::move(timer));
     }
-    ChatWindowTest() : window(Make(harness)), view(harness.Chat(0)) {}
-    ConsoleHarness harness{"http://127.0.0.1:9"};
-    TfrmChatClt window;
-    RecordingChatView& view;
+    // Shown with the focus in its message line, as the operator works in it.
+    void ShowFocused() {
+        view->Show();
+        requests.calls.clear();
+    }
+
+    testing::EventLog log;
+    std::vector<RecordingChatView*> chats;
+    FakeRequests requests;
+    RecordingChatView* view = nullptr;
+    std::unique_ptr<TfrmChatClt> window;
 };
 
 TEST_F(ChatWindowTest, ItsPollTimerRunsEvery15SecondsFromCreation) {
-    EXPECT_EQ(view.handlers, &window);
-    EXPECT_EQ(view.timer.interval, 15000);
-    EXPECT_TRUE(view.timer.Enabled());
-    EXPECT_TRUE(view.timer.HasHandler());
+    EXPECT_EQ(view->handlers, window.get());
+    EXPECT_EQ(view->timer.interval, 15000);
+    EXPECT_TRUE(view->timer.Enabled());
+    EXPECT_TRUE(view->timer.HasHandler());
 }
 
 TEST_F(ChatWindowTest, ShowTakesTheMarginAndResizeKeepsIt) {
-    view.Show();
-    EXPECT_TRUE(view.MessageLineHasFocus());
-    EXPECT_EQ(window.MargenDerecho, 77);
-    view.outerWidth = 611;
-    window.FormResize();
-    EXPECT_EQ(view.messageWidth, 486);
-    EXPECT_EQ(view.sendButtonLeft, 536);
-    view.outerWidth = 100;  // no minimum width
-    window.FormResize();
-    EXPECT_EQ(view.messageWidth, -25);
-    EXPECT_EQ(view.sendButtonLeft, 25);
+    view->Show();
+    EXPECT_TRUE(view->MessageLineHasFocus());
+    EXPECT_EQ(window->MargenDerecho, 77);
+    view->outerWidth = 611;
+    window->FormResize();
+    EXPECT_EQ(view->messageWidth, 486);
+    EXPECT_EQ(view->sendButtonLeft, 536);
+    view->outerWidth = 100;  // no minimum width
+    window->FormResize();
+    EXPECT_EQ(view->messageWidth, -25);
+    EXPECT_EQ(view->sendButtonLeft, 25);
 }
 
 TEST_F(ChatWindowTest, CloseFromTheFrameOnlyHides) {
-    view.Show();
-    window.FormCloseQuery();
-    EXPECT_FALSE(view.IsVisible());
-    EXPECT_TRUE(view.timer.Enabled());
+    view->Show();
+    window->FormCloseQuery();
+    EXPECT_FALSE(view->IsVisible());
+    EXPECT_TRUE(view->timer.Enabled());
 }
 
 TEST_F(ChatWindowTest, EveryKeyBeginsAFullNewPollInterval) {
-    const int starts = view.timer.starts;
-    window.edMensajeKeyPress('h');
-    window.edMensajeKeyPress('\b');
-    EXPECT_EQ(view.timer.starts, starts + 2);
-    EXPECT_TRUE(view.timer.Enabled());
+    const int starts = view->timer.starts;
+    window->edMensajeKeyPress('h');
+    window->edMensajeKeyPress('\b');
+    EXPECT_EQ(view->timer.starts, starts + 2);
+    EXPECT_TRUE(view->timer.Enabled());
 }
 
 TEST_F(ChatWindowTest, PollsWithoutVisibilityOrFocusSendNothing) {
-    // The service address is closed: a request would fail.
-    window.Timer1Timer();  // hidden
-    view.Show();
-    view.LoseFocus();
-    window.Timer1Timer();  // focus elsewhere
-    EXPECT_NO_THROW(window.Timer1Timer());
-    view.message = " \t ";
-    window.edMensajeKeyPress('\r');  // only blanks: nothing sent, line emptied
-    EXPECT_EQ(view.messageHistory, (std::vector<std::string>{"", ""}));
+    // No reply is queued: a request would fail.
+    window->Timer1Timer();  // hidden
+    view->Show();
+    view->LoseFocus();
+    window->Timer1Timer();  // focus elsewhere
+    EXPECT_NO_THROW(window->Timer1Timer());
+    view->message = " \t ";
+    window->edMensajeKeyPress('\r');  // only blanks: nothing sent, line emptied
+    EXPECT_EQ(view->messageHistory, (std::vector<std::string>{"", ""}));
 }
 
 TEST(TrimMessageTest, RemovesCodesUpTo32AtBothEndsOnly) {
@@ -86,48 +92,24 @@ TEST(TrimMessageTest, RemovesCodesUpTo32AtBothEndsOnly) {
     EXPECT_EQ(TrimMessage("\xA0x\xA0"), "\xA0x\xA0");  // the no-break space stays
 }
 
-// A console logged in as session "s1" with the conversation 5 of Ana open and shown. Its
-// window manager activates new windows, so that each new window's first poll fetches.
-struct OpenChatTest : ::testing::Test {
-    OpenChatTest() {
-        harness.view.windowManagerActivates = true;
-        harness.view.companyCode = "acme";
-        server.Reply("OK=s1");
-        server.Reply("OK,5=Ana|");
-        server.Reply("Ana: hola");
-        harness.console.btConectarClick();
-        harness.log.clear();
-    }
-    RecordingChatView& chat() { return harness.Chat(0); }
-    ChatHandlers& window() { return *chat().handlers; }
-    std::vector<std::string> TargetsAfterLogin() {
-        const auto all = server.Targets();
-        return {all.begin() + 3, all.end()};
-    }
-
-    ScriptedService server;
-    ConsoleHarness harness{server.Url()};
-};
-
-TEST_F(OpenChatTest, PollsShowTheTranscriptOnlyWhenItChanged) {
-    EXPECT_EQ(chat().transcript, "Ana: hola");
-    server.Reply("Ana: hola<br>Ana: <b>&iquest;hay alguien?</b>");
-    chat().timer.Fire();
-    EXPECT_EQ(chat().transcript, "Ana: hola\r\nAna: \xBFhay alguien?");
-    const int replacements = chat().transcriptReplacements;
-    server.Reply("Ana: hola\nAna: \xBFhay alguien?");
-    chat().timer.Fire();
-    EXPECT_EQ(chat().transcriptReplacements, replacements) << "same text: area left alone";
-    server.Reply("ERROR. sesion");
-    chat().transcriptFocus = true;
-    chat().messageFocus = false;
-    chat().timer.Fire();
-    EXPECT_EQ(chat().errors, std::vector<std::string>{"ERROR. sesion"});
-    EXPECT_EQ(chat().transcript, "Ana: hola\r\nAna: \xBFhay alguien?");
-    EXPECT_EQ(TargetsAfterLogin(), (std::vector<std::string>{kChat5, kChat5, kChat5}));
+TEST_F(ChatWindowTest, polls_show_the_transcript_only_when_it_changed) {
+    ShowFocused();
+    requests.replies = {"Ana: hola<br>Ana: <b>&iquest;hay alguien?</b>",
+                        "Ana: hola\nAna: \xBFhay alguien?", "ERROR. sesion"};
+    view->timer.Fire();
+    EXPECT_EQ(view->transcript, "Ana: hola\r\nAna: \xBFhay alguien?");
+    const int replacements = view->transcriptReplacements;
+    view->timer.Fire();
+    EXPECT_EQ(view->transcriptReplacements, replacements) << "same text: area left alone";
+    view->transcriptFocus = true;
+    view->messageFocus = false;
+    view->timer.Fire();
+    EXPECT_EQ(view->errors, std::vector<std::string>{"ERROR. sesion"});
+    EXPECT_EQ(view->transcript, "Ana: hola\r\nAna: \xBFhay alguien?");
+    EXPECT_EQ(requests.calls, (std::vector<std::string>(3, "getchat 5")));
 }
 
-TEST_F(OpenChatTest, SendTrimsEncodesShowsTheReplyAndEmptiesTheLine) {
+TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) {
     struct Row {
         const char* proves;
         std::string typed;
@@ -157,54 +139,47 @@ TEST_F(OpenChatTest, SendTrimsEncodesShowsTheReplyAndEmptiesTheLine) {
          {"a&b=c", ""},
          "Yo: "},
     };
+    ShowFocused();
     for (const Row& row : rows) {
-        server.Reply(row.reply);
-        chat().message = row.typed;
-        chat().messageHistory.clear();
-        window().edMensajeKeyPress('\r');
-        EXPECT_EQ(server.Targets().back(), kChat5 + "&mensaje=" + row.sentMessage) << row.proves;
-        EXPECT_EQ(chat().messageHistory, row.lineHistory) << row.proves;
-        EXPECT_EQ(chat().transcript, row.transcript) << row.proves;
+        requests.replies = {row.reply};
+        view->message = row.typed;
+        view->messageHistory.clear();
+        window->edMensajeKeyPress('\r');
+        EXPECT_EQ(requests.calls.back(), "send 5 " + row.sentMessage) << row.proves;
+        EXPECT_EQ(view->messageHistory, row.lineHistory) << row.proves;
+        EXPECT_EQ(view->transcript, row.transcript) << row.proves;
     }
-    EXPECT_EQ(chat().errors, std::vector<std::string>{"ERROR x"});
+    EXPECT_EQ(view->errors, std::vector<std::string>{"ERROR x"});
+
+    requests.replies = {"!Connection Closed Gracefully."};
+    view->message = " hola ";
+    EXPECT_THROW(window->sbEnviarClick(), std::runtime_error);
+    EXPECT_EQ(view->message, "hola") << "a failed send keeps the trimmed line";
 }
 
-TEST_F(OpenChatTest, AFailedSendEscapesAndKeepsTheTrimmedLine) {
-    server.Drop();
-    chat().message = " hola ";
-    EXPECT_THROW(window().sbEnviarClick(), std::runtime_error);
-    EXPECT_EQ(chat().message, "hola");
-}
-
-TEST_F(OpenChatTest, CloseAndDeleteSavesClosesRemovesAndIsDestroyedAfterwards) {
+TEST_F(ChatWindowTest, close_and_delete_saves_then_closes_and_tells_the_console) {
     const auto file =
         std::filesystem::temp_directory_path() / ("copia-" + std::to_string(::getpid()) + ".txt");
-    chat().transcript = "Ana: hola\r\nYo: adios";
-    chat().confirmAnswer = true;
-    harness.saveDialog.answer = file.string();
-    server.Reply("OK cerrada");
-    window().sbCerraryBorrarClick();
+    view->transcript = "Ana: hola\r\nYo: adios";
+    view->confirmAnswer = true;
+    requests.saveDialog.answer = file.string();
+    requests.replies = {"OK cerrada"};
+    window->sbCerraryBorrarClick();
     std::ifstream in(file, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "Ana: hola\r\nYo: adios");
     std::filesystem::remove(file);
-    EXPECT_EQ(TargetsAfterLogin(), std::vector<std::string>{kClose5});
-    EXPECT_TRUE(harness.Listed().empty());
-    EXPECT_EQ(
-        harness.log,
-        (testing::EventLog{"chat confirm Desea Guardar una Copia de la Conversacion en un Archivo?",
-                           "list remove Ana"}));
-    EXPECT_EQ(harness.view.chats.size(), 1u);
-    harness.view.RunPosted();
-    EXPECT_TRUE(harness.view.chats.empty());
+    EXPECT_EQ(requests.calls, (std::vector<std::string>{"dropclt 5", "closed"}));
+    EXPECT_EQ(log, testing::EventLog{
+                       "chat confirm Desea Guardar una Copia de la Conversacion en un Archivo?"});
 }
 
-TEST_F(OpenChatTest, CloseAndDeleteWithoutSavingOrWithARefusal) {
+TEST_F(ChatWindowTest, close_and_delete_without_saving_or_with_a_refusal) {
     struct Row {
         const char* proves;
         bool confirm;
         std::optional<std::string> chosen;
         std::string reply;
-        bool removed;
+        bool closed;
     };
     const Row rows[] = {
         {"lower-case ok is a refusal", false, std::nullopt, "ok", false},
@@ -212,124 +187,37 @@ TEST_F(OpenChatTest, CloseAndDeleteWithoutSavingOrWithARefusal) {
         {"a cancelled save dialog still closes", true, std::nullopt, "OK", true},
     };
     for (const Row& row : rows) {
-        const int dialogs = harness.saveDialog.runs;
-        chat().confirmAnswer = row.confirm;
-        harness.saveDialog.answer = row.chosen;
-        server.Reply(row.reply);
-        window().sbCerraryBorrarClick();
-        EXPECT_EQ(harness.saveDialog.runs, dialogs + (row.confirm ? 1 : 0)) << row.proves;
-        EXPECT_EQ(server.Targets().back(), kClose5) << row.proves;
-        EXPECT_EQ(harness.Listed().empty(), row.removed) << row.proves;
-        if (!row.removed) {
-            EXPECT_EQ(chat().errors.back(), row.reply) << row.proves;
+        const int dialogs = requests.saveDialog.runs;
+        view->confirmAnswer = row.confirm;
+        requests.saveDialog.answer = row.chosen;
+        requests.replies = {row.reply};
+        requests.calls.clear();
+        window->sbCerraryBorrarClick();
+        EXPECT_EQ(requests.saveDialog.runs, dialogs + (row.confirm ? 1 : 0)) << row.proves;
+        EXPECT_EQ(requests.calls.front(), "dropclt 5") << row.proves;
+        EXPECT_EQ(requests.calls.back() == "closed", row.closed) << row.proves;
+        if (!row.closed) {
+            EXPECT_EQ(view->errors.back(), row.reply) << row.proves;
         }
     }
 }
 
-TEST_F(OpenChatTest, ATranscriptFileThatCannotBeWrittenStopsBeforeTheCloseRequest) {
-    chat().confirmAnswer = true;
-    harness.saveDialog.answer = "/nonexistent/dir/copia.txt";
-    EXPECT_THROW(window().sbCerraryBorrarClick(), std::runtime_error);
-    EXPECT_TRUE(TargetsAfterLogin().empty());
-    EXPECT_EQ(harness.Listed().size(), 1u);
+TEST_F(ChatWindowTest, a_transcript_file_that_cannot_be_written_stops_before_the_close_request) {
+    view->confirmAnswer = true;
+    requests.saveDialog.answer = "/nonexistent/dir/copia.txt";
+    EXPECT_THROW(window->sbCerraryBorrarClick(), std::runtime_error);
+    EXPECT_TRUE(requests.calls.empty());
 }
 
-// Window messages are served while a modal box is open: what runs there runs to completion,
-// and the interrupted handler goes on undisturbed.
-TEST_F(OpenChatTest, AWindowsPollDuringTheErrorBoxOfANewWindowsFirstPoll) {
-    server.Reply("OK,5=Ana|7=Eva|");
-    server.Reply("ERROR sin permiso");            // the first poll of 7
-    server.Reply("Ana: hola<br>Ana: sigo aqui");  // the poll of 5, nested in 7's error box
-    harness.view.onChatCreated = [&](RecordingChatView& created) {
-        created.dialog.duringNext = [&] {
-            chat().timer.Fire();
-            harness.view.RunPosted();
-        };
-    };
-    harness.console.tmIdleTimer();
-    EXPECT_EQ(chat().transcript, "Ana: hola\r\nAna: sigo aqui");
-    EXPECT_EQ(harness.Chat(1).errors, std::vector<std::string>{"ERROR sin permiso"});
-    EXPECT_EQ(harness.ListedIds(), (std::vector<std::string>{"5=Ana", "7=Eva"}));
-    EXPECT_EQ(harness.Listed()[1].window->IdSesionClt(), 7);
-    EXPECT_EQ(&harness.Listed()[1].window->View(), &harness.Chat(1));
-    EXPECT_EQ(server.Targets().back(), kChat5);
-    EXPECT_TRUE(harness.tmIdle.Enabled());
-}
-
-TEST_F(OpenChatTest, AnotherWindowsCloseAndDeleteDuringAnErrorBoxOfANewOrSendingWindow) {
-    // 5 is closed, and destroyed, while the first poll of 7 shows its error box.
-    server.Reply("OK,7=Eva|9=Luis|");
-    server.Reply("ERROR sin permiso");  // the first poll of 7
-    server.Reply("OK");                 // 5's close request, nested in 7's error box
-    server.Reply("Luis: hola");         // the first poll of 9
-    harness.view.onChatCreated = [&](RecordingChatView& created) {
-        harness.view.onChatCreated = nullptr;
-        created.dialog.duringNext = [&] {
-            chat().handlers->sbCerraryBorrarClick();
-            harness.view.RunPosted();
-        };
-    };
-    harness.console.tmIdleTimer();
-    EXPECT_EQ(harness.ListedIds(), (std::vector<std::string>{"7=Eva", "9=Luis"}));
-    EXPECT_EQ(harness.view.listItems, (std::vector<std::string>{"Eva", "Luis"}));
-    ASSERT_EQ(harness.view.chats.size(), 2u);
-    EXPECT_EQ(&harness.Listed()[0].window->View(), &harness.Chat(0));
-    EXPECT_EQ(harness.Chat(0).caption, "Conversacion con : Eva");
-    EXPECT_TRUE(harness.tmIdle.Enabled());
-
-    // 7 is closed, and destroyed, while 9's send shows its error box; 9 goes on to empty its line.
-    server.Reply("ERROR no enviado");
-    server.Reply("OK");
-    RecordingChatView& luis = harness.Chat(1);
-    luis.dialog.duringNext = [&] {
-        harness.Chat(0).handlers->sbCerraryBorrarClick();
-        harness.view.RunPosted();
-    };
-    luis.message = "hola";
-    luis.handlers->sbEnviarClick();
-    EXPECT_EQ(luis.message, "");
-    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"9=Luis"});
-    ASSERT_EQ(harness.view.chats.size(), 1u);
-    EXPECT_EQ(&harness.Listed()[0].window->View(), &luis);
-}
-
-// A window closed from the error box of its own first poll was never listed: it is not listed
-// afterwards either, and it goes once the news poll has returned.
-TEST_F(OpenChatTest, a_window_closed_during_its_own_first_poll_is_never_listed) {
-    server.Reply("OK,5=Ana|7=Eva|");
-    server.Reply("ERROR sin permiso");  // the first poll of 7
-    server.Reply("OK");                 // 7's own close request, from that error box
-    harness.view.onChatCreated = [&](RecordingChatView& created) {
-        created.dialog.duringNext = [&created] { created.handlers->sbCerraryBorrarClick(); };
-    };
-    harness.console.tmIdleTimer();
-    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"5=Ana"});
-    EXPECT_EQ(harness.view.listItems, std::vector<std::string>{"Ana"});
-    EXPECT_TRUE(harness.tmIdle.Enabled());
-    ASSERT_EQ(harness.view.chats.size(), 2u) << "destroyed only after the poll returned";
-    harness.view.RunPosted();
-    ASSERT_EQ(harness.view.chats.size(), 1u);
-    EXPECT_EQ(&harness.Listed()[0].window->View(), &harness.Chat(0));
-}
-
-TEST_F(OpenChatTest, ANewsPollDuringTheConfirmationOfCloseAndDelete) {
-    server.Reply("OK,7=Eva|");  // the news poll, nested in 5's confirmation box
-    server.Reply("Eva: buenas");
-    server.Reply("OK");  // the close request of 5
-    chat().confirmAnswer = false;
-    chat().dialog.duringNext = [&] { harness.tmIdle.Fire(); };
-    window().sbCerraryBorrarClick();
-    EXPECT_EQ(
-        TargetsAfterLogin(),
-        (std::vector<std::string>{
-            "/tertulia.php?accion=get_news&idempresa=acme&idsesion=s1",
-            "/tertulia.php?accion=getchat&idempresa=acme&idsesion=s1&idsesionclt=7", kClose5}));
-    EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"7=Eva"});
-    EXPECT_EQ(harness.view.listItems, std::vector<std::string>{"Eva"});
-    harness.view.RunPosted();
-    ASSERT_EQ(harness.view.chats.size(), 1u);
-    EXPECT_EQ(harness.Chat(0).caption, "Conversacion con : Eva");
-    EXPECT_EQ(harness.Chat(0).transcript, "Eva: buenas");
+TEST_F(ChatWindowTest, the_focus_coming_in_fetches_the_transcript_only_of_a_waiting_conversation) {
+    ShowFocused();
+    window->FormActivate();
+    EXPECT_EQ(requests.calls, std::vector<std::string>{"activated"});
+    requests.waiting = true;
+    requests.replies = {"Ana: hola"};
+    window->FormActivate();
+    EXPECT_EQ(requests.calls.back(), "getchat 5");
+    EXPECT_EQ(view->transcript, "Ana: hola");
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "http/http_client.h"
-#include "http/md5.h"
-#include "http/stream.h"
+#include "base/md5.h"
+#include "base/stream.h"
 #include "tests/http/nginx_server.h"
 #include "tests/http/progress_log.h"
 

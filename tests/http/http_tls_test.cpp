@@ -11,8 +11,8 @@
 
 #include "http/http_client.h"
 #include "http/http_errors.h"
-#include "http/md5.h"
-#include "http/stream.h"
+#include "base/md5.h"
+#include "base/stream.h"
 #include "http/tls_transport.h"
 #include "tests/http/failure_of.h"
 #include "tests/http/nginx_server.h"

@@ -1,4 +1,4 @@
-#include "session/service_protocol.h"
+#include "protocol/service_protocol.h"
 
 #include <gtest/gtest.h>
 

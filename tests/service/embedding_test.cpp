@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "child_service.h"
-#include "http/md5.h"
+#include "base/md5.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia::testing {

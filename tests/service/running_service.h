@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "http/md5.h"
+#include "base/md5.h"
 #include "service/company_setup.h"
 #include "service/service.h"
 #include "tests/support/temporary_directory.h"

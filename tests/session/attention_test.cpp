@@ -31,7 +31,9 @@ struct AttentionTest : ::testing::Test {
         server.Reply(news);
         harness.tmIdle.Fire();
     }
-    bool Unattended(std::size_t index) const { return harness.Listed().at(index).unattended; }
+    bool Unattended(std::size_t index) const {
+        return harness.console.Signals().Waits(harness.Listed().at(index).IdSesionClt);
+    }
     long Count(const std::string& signal) const {
         return std::count(view.signalLog.begin(), view.signalLog.end(), signal);
     }

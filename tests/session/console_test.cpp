@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "http/md5.h"
+#include "base/md5.h"
 #include "session/error_report.h"
 #include "tests/session/console_harness.h"
 #include "tests/support/scripted_service.h"

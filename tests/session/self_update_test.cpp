@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/md5.h"
 #include "http/http_client.h"
-#include "http/md5.h"
 #include "tests/session/window_doubles.h"
 #include "tests/support/scripted_service.h"
 #include "tests/support/table_rows.h"

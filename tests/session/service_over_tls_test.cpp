@@ -27,7 +27,7 @@ TEST(ServiceOverTlsTest, TheConsolesRequestsGoThroughTls) {
     const std::string token = testing::JsonMember(opened.body, "token");
 
     testing::ConsoleHarness harness(proxy.Url(Site::Good, "", "localhost"));
-    harness.console.HTTP1().SetSecureTransport(MakeTlsTransportFactory());
+    harness.http.SetSecureTransport(MakeTlsTransportFactory());
     harness.console.FormCreate();
     harness.console.FormShow();
     harness.view.RunPosted();

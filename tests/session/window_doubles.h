@@ -8,54 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "chat/chat_view.h"
+#include "base/event_loop.h"
 #include "chat/chat_window_factory.h"
 #include "session/attention_signals.h"
 #include "session/console_view.h"
 #include "session/conversation_announcer.h"
 #include "session/conversation_rows.h"
 #include "session/dialogs.h"
-#include "session/event_loop.h"
-#include "session/save_dialog.h"
 #include "session/settings_store.h"
-#include "widgets/timer.h"
+#include "tests/chat/chat_doubles.h"
 
 namespace tertulia::testing {
-
-// One log for all windows, so that tests can check the order of operations across them.
-using EventLog = std::vector<std::string>;
-
-// A modal box serves window messages while it is open: a test puts here what runs meanwhile.
-struct DialogHook {
-    std::function<void()> duringNext;
-    void Run() {
-        if (auto hook = std::exchange(duringNext, nullptr)) hook();
-    }
-};
-
-class RecordingTimer : public Timer {
-  public:
-    void SetHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
-    void SetInterval(int milliseconds) override { interval = milliseconds; }
-    void SetEnabled(bool enabled) override {
-        if (enabled && !enabled_) ++starts;
-        enabled_ = enabled;
-    }
-    bool Enabled() const override { return enabled_; }
-    void Fire() {
-        if (handler_) handler_();
-    }
-    bool HasHandler() const { return static_cast<bool>(handler_); }
-
-    int interval = 0;
-    int starts = 0;  // how many times a full new interval began
-
-  private:
-    std::function<void()> handler_;
-    bool enabled_ = false;
-};
-
-class RecordingChatView;
 
 // The console window with the desktop around it: its dialogs, its list rows, the conversation
 // windows it makes, the announcer and the event loop, all recorded in one log.
@@ -234,108 +197,6 @@ class RecordingConsoleView : public ConsoleView,
     EventLog& log_;
 };
 
-class RecordingChatView : public ChatView {
-  public:
-    // `pollTimer` is the window's own timer, made with the view.
-    RecordingChatView(EventLog& log, std::vector<RecordingChatView*>& registry,
-                      RecordingTimer& pollTimer)
-        : timer(pollTimer), log_(log), registry_(registry) {
-        registry_.push_back(this);
-    }
-    ~RecordingChatView() override {
-        log_.push_back("chat destroyed " + caption);
-        std::erase(registry_, this);
-    }
-
-    void SetHandlers(ChatHandlers* newHandlers) override { handlers = newHandlers; }
-    void SetCaption(const std::string& text) override { caption = text; }
-    std::string TranscriptText() const override { return transcript; }
-    void SetTranscriptText(const std::string& text) override {
-        transcript = text;
-        ++transcriptReplacements;
-    }
-    std::string MessageText() const override { return message; }
-    void SetMessageText(const std::string& text) override {
-        message = text;
-        messageHistory.push_back(text);
-    }
-    void FocusMessageLine() override {
-        messageFocus = true;
-        transcriptFocus = false;
-    }
-    int MessageLineLeft() const override { return messageLeft; }
-    int MessageLineWidth() const override { return messageWidth; }
-    void SetMessageLineWidth(int width) override { messageWidth = width; }
-    void SetSendButtonLeft(int sendLeft) override { sendButtonLeft = sendLeft; }
-    bool IsVisible() const override { return visible; }
-    int OuterWidth() const override { return outerWidth; }
-    void Show() override {
-        log_.push_back("chat show " + caption);
-        visible = true;
-        if (handlers) handlers->FormShow();
-    }
-    // The window is not active: its message line has only the window's focus, for later.
-    void ShowInBackground() override {
-        log_.push_back("chat show in background " + caption);
-        visible = true;
-        if (handlers) handlers->FormShow();
-        messageFocusForLater = messageFocus;
-        if (!windowManagerActivates) messageFocus = transcriptFocus = false;
-    }
-    void Hide() override { visible = false; }
-    ScreenRect Frame() const override { return frame; }
-    void MoveFrame(int frameLeft, int frameTop) override {
-        frame.left = frameLeft;
-        frame.top = frameTop;
-    }
-    ScreenRect UsableArea() const override { return usableArea; }
-    bool TranscriptHasFocus() const override { return transcriptFocus; }
-    bool MessageLineHasFocus() const override { return messageFocus; }
-    void ShowError(const std::string& text) override {
-        log_.push_back("chat error " + text);
-        errors.push_back(text);
-        dialog.Run();
-    }
-    bool Confirm(const std::string& text) override {
-        log_.push_back("chat confirm " + text);
-        dialog.Run();
-        return confirmAnswer;
-    }
-    // The keyboard focus comes into the message line, as when the operator clicks there.
-    void TakeFocus() {
-        messageFocus = true;
-        if (handlers) handlers->FormActivate();
-    }
-    // Takes the keyboard focus away from this window, as when another window is active.
-    void LoseFocus() {
-        messageFocus = false;
-        transcriptFocus = false;
-    }
-
-    ChatHandlers* handlers = nullptr;
-    std::string caption = "Chat";
-    std::string transcript;
-    int transcriptReplacements = 0;
-    std::string message;
-    std::vector<std::string> messageHistory;
-    int messageLeft = 48, messageWidth = 286, outerWidth = 411, sendButtonLeft = 336;
-    bool visible = false;
-    bool transcriptFocus = false, messageFocus = false;
-    bool messageFocusForLater = false;  // shown in the background with the focus in place
-    // A window manager that activates every new window, whatever the program asked.
-    bool windowManagerActivates = false;
-    ScreenRect frame{398, 206, 411, 270};
-    ScreenRect usableArea{0, 0, 1280, 1000};
-    std::vector<std::string> errors;
-    bool confirmAnswer = false;
-    DialogHook dialog;
-    RecordingTimer& timer;
-
-  private:
-    EventLog& log_;
-    std::vector<RecordingChatView*>& registry_;
-};
-
 inline ChatWindowParts RecordingConsoleView::Create() {
     auto timer = std::make_unique<RecordingTimer>();
     auto chat = std::make_unique<RecordingChatView>(log_, chats, *timer);
@@ -377,16 +238,6 @@ class MemorySettings : public SettingsStore {
 
   private:
     std::map<std::string, std::string>& values_;
-};
-
-class ScriptedSaveDialog : public SaveDialog {
-  public:
-    std::optional<std::string> Execute() override {
-        ++runs;
-        return answer;
-    }
-    std::optional<std::string> answer;
-    int runs = 0;
 };
 
 }  // namespace tertulia::testing

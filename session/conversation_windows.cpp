@@ -1,0 +1,133 @@
+#include "session/conversation_windows.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "session/window_cascade.h"
+
+namespace tertulia {
+
+void ConversationWindows::OpenNew(const NewsReply& news) {
+    for (const NewsEntry& entry : news.entries) {
+        if (BuscarItem(parts_.list, entry.idSesionClt) < 0) Open(entry.idSesionClt, entry.nombre);
+    }
+    if (news.stoppedAtBadId) throw std::runtime_error(InvalidIdMessage(news.badIdText));
+}
+
+void ConversationWindows::Open(std::int32_t id, const std::string& name) {
+    ChatWindowParts made = parts_.factory.Create();
+    auto ventana =
+        std::make_unique<TfrmChatClt>(id, *this, std::move(made.view), std::move(made.timer));
+    opening_ = Opening{ventana.get()};
+    ++opened_;
+    ventana->View().SetCaption(CaptionOf(name));
+    Place(ventana->View());
+    // Never activated: the operator's typing stays where it is until they turn to it.
+    ventana->View().ShowInBackground();
+    try {
+        parts_.announcer.ConversationOpened(id, name);
+    } catch (const std::exception&) {
+        // A missing sound never keeps a conversation from being opened.
+    }
+    std::exception_ptr firstPollFailure;
+    try {
+        ventana->Timer1Timer();
+    } catch (const std::exception&) {
+        firstPollFailure = std::current_exception();
+    }
+    const Opening opened = *std::exchange(opening_, std::nullopt);
+    if (opened.closed) {
+        // Closed from a box of its own first poll: it is never listed.
+        DestroyLater(std::move(ventana));
+    } else {
+        parts_.list.Add(Conversation{id, name, std::move(ventana)});
+        parts_.attention.Opened(id, opened.activated);
+    }
+    // Listed first, so that the window is never left without its row.
+    if (firstPollFailure) std::rethrow_exception(firstPollFailure);
+}
+
+void ConversationWindows::Place(ChatView& view) {
+    // The first window keeps its design place; each later one sits off the one before it.
+    if (parts_.list.Items().empty()) lastPlaced_.reset();
+    if (lastPlaced_) {
+        const ScreenRect place = NextCascadePlace(*lastPlaced_, view.UsableArea());
+        view.MoveFrame(place.left, place.top);
+        lastPlaced_ = place;
+    } else {
+        lastPlaced_ = view.Frame();
+    }
+}
+
+void ConversationWindows::ShowSelected() {
+    if (const Conversation* selected = parts_.list.Selected()) selected->window->View().Show();
+}
+
+void ConversationWindows::Show(std::int32_t idSesionClt) {
+    if (const Conversation* shown = parts_.list.Find(idSesionClt)) shown->window->View().Show();
+}
+
+void ConversationWindows::CloseAll() {
+    for (const Conversation& each : parts_.list.Items()) parts_.attention.Forget(each.IdSesionClt);
+    for (std::unique_ptr<TfrmChatClt>& window : parts_.list.RemoveAll()) {
+        window->View().Hide();
+        DestroyLater(std::move(window));
+    }
+    parts_.attention.ShowWaiting(false);
+}
+
+bool ConversationWindows::HasFocus(std::int32_t idSesionClt) const {
+    const Conversation* conversation = parts_.list.Find(idSesionClt);
+    if (conversation == nullptr) return false;
+    ChatView& view = conversation->window->View();
+    return view.IsVisible() && (view.TranscriptHasFocus() || view.MessageLineHasFocus());
+}
+
+std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
+    const ConsoleLogin& login = parts_.login;
+    return parts_.http.GetText(
+        UrlTranscripcion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+}
+
+std::string ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
+    const ConsoleLogin& login = parts_.login;
+    return parts_.http.GetText(UrlEnviarMensaje(serviceUrl_, login.CodigoEmpresa(),
+                                                login.IdSesion(), idSesionClt, mensaje));
+}
+
+std::string ConversationWindows::Close(std::int32_t idSesionClt) {
+    const ConsoleLogin& login = parts_.login;
+    return parts_.http.GetText(
+        UrlCerrarConversacion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+}
+
+void ConversationWindows::ConversationClosed(TfrmChatClt& window) {
+    if (opening_ && opening_->window == &window) {
+        opening_->closed = true;
+        return;
+    }
+    if (parts_.list.Find(window) == nullptr) return;
+    parts_.attention.Forget(window.IdSesionClt());
+    DestroyLater(parts_.list.Remove(window));
+    parts_.attention.ShowWaiting(false);
+}
+
+bool ConversationWindows::ConversationActivated(TfrmChatClt& window) {
+    if (opening_ && opening_->window == &window) {
+        opening_->activated = true;
+        return false;
+    }
+    if (parts_.list.Find(window) == nullptr) return false;
+    return parts_.attention.Attended(window.IdSesionClt());
+}
+
+void ConversationWindows::DestroyLater(std::unique_ptr<TfrmChatClt> window) {
+    const TfrmChatClt* doomed = window.get();
+    closing_.push_back(std::move(window));
+    parts_.loop.Post([this, doomed] {
+        std::erase_if(closing_, [doomed](const auto& each) { return each.get() == doomed; });
+    });
+}
+
+}  // namespace tertulia
