@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "protocol/service_replies.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/client_address.h"
@@ -102,24 +103,18 @@ class OperatorRequest {
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
         storage_.ForgetLoginFailures(keys);
-        return "OK=" + *session;
+        return EscribirRespuestaLogin(*session);
     }
 
     std::string News() {
         const std::int64_t company = Company();
-        // The console reads nothing between "OK" and the first ","; the visitors' line counts
-        // stand there, for consoles that mark conversations with new lines.
-        const std::vector<ConversationInfo> conversations = storage_.OpenConversations(company);
-        std::string counts;
-        std::string list;
-        for (const ConversationInfo& conversation : conversations) {
-            if (!counts.empty()) counts += ';';
-            counts +=
-                std::to_string(conversation.id) + ":" + std::to_string(conversation.visitorLines);
-            list += std::to_string(conversation.id) + "=" +
-                    Windows1252FromUtf8(conversation.visitorName) + "|";
+        std::vector<NewsEntry> entries;
+        std::vector<VisitorLines> lines;
+        for (const ConversationInfo& conversation : storage_.OpenConversations(company)) {
+            entries.push_back({conversation.id, Windows1252FromUtf8(conversation.visitorName)});
+            lines.push_back({conversation.id, conversation.visitorLines});
         }
-        return "OK lineas=" + counts + "," + list;
+        return EscribirRespuestaNoticias(entries, lines);
     }
 
     std::string Chat() {
@@ -150,7 +145,7 @@ class OperatorRequest {
         const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
         switch (storage_.Close(company, id)) {
             case CloseResult::Closed:
-                return "OK";
+                return EscribirRespuestaCierre();
             case CloseResult::NotFound:
                 return Missing(id);
             case CloseResult::AlreadyClosed:

@@ -5,6 +5,7 @@
 
 #include "base/md5.h"
 #include "base/stream.h"
+#include "protocol/service_replies.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/form_fields.h"
@@ -70,9 +71,10 @@ std::string UpdateApi::Check(std::string_view query, const std::string& origin) 
         if (!version || !release) throw BadRequest("La versión no es válida.");
         if (program != kProgramId) throw BadRequest("Programa desconocido.");
         if (offer_ && std::pair{*version, *release} < std::pair{offer_->version, offer_->release}) {
-            return "DESACTUALIZADA." + offer_->digestText + "," + origin + offer_->DownloadPath();
+            return EscribirRespuestaActualizacion(
+                {true, offer_->digestText, origin + offer_->DownloadPath()});
         }
-        return "ACTUALIZADA.";
+        return EscribirRespuestaActualizacion({});
     } catch (const BadRequest& refusal) {
         return Windows1252FromUtf8(std::string("ERROR: ") + refusal.what());
     }

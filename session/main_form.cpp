@@ -72,10 +72,6 @@ void TfrmMain::WMInicio() {
     VerificarActualizacion();
 }
 
-void TfrmMain::MostrarPanel(Panel panel) {
-    view_.ShowPanel(panel);
-}
-
 void TfrmMain::btConectarClick() {
     reconnection_.Stop();
     std::string digest;
@@ -94,9 +90,7 @@ void TfrmMain::btConectarClick() {
             attention_.ConnectionBack(false);
             LoggedIn(login, company);
         } else if (login.kind == LoginReply::Kind::Error) {
-            MostrarPanel(Panel::pnLogin);
-            view_.RepaintAndProcessMessages();
-            parts_.dialogs.ShowError(reply);
+            ShowRefusal(reply);
         } else {
             MostrarPanel(Panel::pnLogin);
         }
@@ -164,6 +158,12 @@ void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company) {
     tmIdleTimer();
 }
 
+void TfrmMain::ShowRefusal(const std::string& reply) {
+    MostrarPanel(Panel::pnLogin);
+    view_.RepaintAndProcessMessages();
+    parts_.dialogs.ShowError(reply);
+}
+
 void TfrmMain::LoginFieldEdited() {
     if (!reconnection_.Running()) return;
     reconnection_.Stop();
@@ -194,9 +194,7 @@ void TfrmMain::tmReconectarTimer() {
             // of the box about the lost service, which answers again.
             reconnection_.Stop();
             parts_.dialogs.CloseErrors();
-            MostrarPanel(Panel::pnLogin);
-            view_.RepaintAndProcessMessages();
-            parts_.dialogs.ShowError(reply);
+            ShowRefusal(reply);
             break;
         case LoginReply::Kind::Refused:  // no answer of the service's: tried again
             reconnection_.Schedule();
@@ -221,25 +219,9 @@ void TfrmMain::VerificarActualizacion() {
     }
 }
 
-void TfrmMain::ListBoxWImg1DblClick() {
-    windows_.ShowSelected();
-}
-
 bool TfrmMain::FormCloseQuery() {
     view_.HideWindow();
     return false;
-}
-
-void TfrmMain::TrayIcon1DblClick() {
-    view_.ShowWindow();
-}
-
-void TfrmMain::AbrirVentana1Click() {
-    view_.ShowWindow();
-}
-
-void TfrmMain::Salir1Click() {
-    parts_.loop.Quit();
 }
 
 void TfrmMain::FormDestroy() {
@@ -249,10 +231,6 @@ void TfrmMain::FormDestroy() {
     } catch (const std::exception& failure) {
         parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
-}
-
-void TfrmMain::NotificationClicked(std::int32_t idSesionClt) {
-    windows_.Show(idSesionClt);
 }
 
 }  // namespace tertulia

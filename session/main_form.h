@@ -66,13 +66,13 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     void LoginFieldEdited() override;
     void tmIdleTimer();
     void tmReconectarTimer();
-    void ListBoxWImg1DblClick() override;
-    void TrayIcon1DblClick() override;
-    void AbrirVentana1Click() override;
-    void Salir1Click() override;
-    void NotificationClicked(std::int32_t idSesionClt) override;
+    void ListBoxWImg1DblClick() override { windows_.ShowSelected(); }
+    void TrayIcon1DblClick() override { view_.ShowWindow(); }
+    void AbrirVentana1Click() override { view_.ShowWindow(); }
+    void Salir1Click() override { parts_.loop.Quit(); }
+    void NotificationClicked(std::int32_t idSesionClt) override { windows_.Show(idSesionClt); }
 
-    void MostrarPanel(Panel panel);
+    void MostrarPanel(Panel panel) { view_.ShowPanel(panel); }
     void VerificarActualizacion();
 
     std::string CodigoEmpresa() const override;
@@ -90,6 +90,8 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     // login to another company first closes the windows of the one before.
     void LoggedIn(const LoginReply& login, const std::string& company);
     void ReadNewsList(const NewsReply& news);
+    // A login refused by the service: the login panel, and the reply in an error box.
+    void ShowRefusal(const std::string& reply);
 
     ConsoleParts parts_;
     ConsoleView& view_;

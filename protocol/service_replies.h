@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/service_protocol.h"
+
+namespace tertulia {
+
+// The service's side of the replies that the console reads with LeerRespuesta*: each writer
+// makes the reply that its reader reads back to the same values. Texts are Windows-1252.
+
+// "OK=" and the new session's id.
+std::string EscribirRespuestaLogin(std::string_view idSesion);
+// "OK", the visitors' line counts ("lineas=ID:COUNT;...") where a console that knows them finds
+// them and any other reads nothing, then "ID=NAME|" for each open conversation.
+std::string EscribirRespuestaNoticias(const std::vector<NewsEntry>& entries,
+                                      const std::vector<VisitorLines>& visitorLines);
+// The close request's success.
+std::string EscribirRespuestaCierre();
+// The update check: outdated, with the new program's digest text and address, or up to date.
+std::string EscribirRespuestaActualizacion(const UpdateReply& update);
+
+}  // namespace tertulia
