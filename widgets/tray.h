@@ -58,8 +58,8 @@ class TrayPopupMenu {
 };
 
 // The icon in the notification area: a picture, a tip, pictures shown in turn, a menu and a
-// double-click; minimising the main window can send the program there. Pictures, lists and
-// menus are borrowed and must outlive the tray.
+// double-click; minimising the main window can send the program there. Picture lists and menus
+// are borrowed and must outlive the tray.
 class Tray {
   public:
     virtual ~Tray() = default;

@@ -43,6 +43,7 @@ class DesktopIntegrationTest : public testing::Test, private WithApplication {
     DesktopIntegration desktop{console, loop};
     RecordingHandlers handlers;
 
+    void SetUp() override { ASSERT_NE(console.findChild<QSystemTrayIcon*>(), nullptr); }
     QSystemTrayIcon& Icon() { return *console.findChild<QSystemTrayIcon*>(); }
     static constexpr int kCycleInterval = DesktopIntegration::kCycleInterval;
 };
