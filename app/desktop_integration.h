@@ -62,10 +62,10 @@ class DesktopIntegration : public ConversationAnnouncer, public AttentionSignals
     QtEventLoop& loop_;
     ConsoleHandlers* handlers_ = nullptr;
     std::unique_ptr<QtPopupMenu> pmMenu_;
-    // After the menu and the pictures that it borrows, so that it goes first.
     TIcon plainIcon_;
     TIcon disconnectedIcon_;
     TImageList cycleIcons_{32, 32};  // the icon and the attention icon
+    // After the menu and the picture list that it borrows, so that it goes first.
     std::unique_ptr<Tray> TrayIcon1_;
     SdlSoundService sound_;
     TWaveFile WaveFile1_{sound_};
