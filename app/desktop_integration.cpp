@@ -6,6 +6,7 @@
 #include "app/qt_event_loop.h"
 #include "widgets/qt/icon_picture.h"
 #include "widgets/qt/resources.h"
+#include "widgets/qt/tray_backend.h"
 #include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
@@ -18,7 +19,7 @@ constexpr qint64 kDisconnectedKey = std::numeric_limits<qint64>::max();
 }  // namespace
 
 DesktopIntegration::DesktopIntegration(QWidget& console, QtEventLoop& loop)
-    : loop_(loop), pmMenu_(std::make_unique<QtPopupMenu>()), trayIcon_(&console) {
+    : loop_(loop), pmMenu_(std::make_unique<QtPopupMenu>()), TrayIcon1_(MakeQtTrayIcon(console)) {
     const auto call = [this](void (ConsoleHandlers::*handler)()) {
         return loop_.Guarded([this, handler] {
             if (handlers_ != nullptr) (handlers_->*handler)();
@@ -45,25 +46,18 @@ DesktopIntegration::DesktopIntegration(QWidget& console, QtEventLoop& loop)
         });
     };
 
-    TTrayIcon& tray = trayIcon_.Tray();
-    tray.SetIcon(plainIcon_);
-    tray.SetShowHint(false);
-    tray.SetPopupMenu(pmMenu_.get());
-    tray.SetLeftPopup(true);
-    tray.SetMinimizeToTray(true);
-    tray.OnDblClick = [dblClick = call(&ConsoleHandlers::TrayIcon1DblClick)](TTrayIcon&) {
-        dblClick();
-    };
+    TrayIcon1_->SetPicture(plainIcon_);
+    TrayIcon1_->SetMenu(pmMenu_.get(), true);
+    TrayIcon1_->SetMinimizeToTray(true);
+    TrayIcon1_->SetOnDoubleClick(call(&ConsoleHandlers::TrayIcon1DblClick));
 }
 
-DesktopIntegration::~DesktopIntegration() {
-    trayIcon_.Tray().SetPopupMenu(nullptr);
-}
+DesktopIntegration::~DesktopIntegration() = default;
 
 void DesktopIntegration::SetHandlers(ConsoleHandlers* handlers) {
     const bool first = handlers_ == nullptr && handlers != nullptr;
     handlers_ = handlers;
-    if (first) trayIcon_.Tray().Loaded();
+    if (first) TrayIcon1_->Show();
 }
 
 void DesktopIntegration::LoadSound(const std::string& fileName) {
@@ -118,21 +112,11 @@ void DesktopIntegration::NotifyReconnected(const std::string& summary, const std
 }
 
 void DesktopIntegration::RenderIcon() {
-    TTrayIcon& tray = trayIcon_.Tray();
     const bool cycle = !disconnected_ && waiting_ > 0;
-    if (cycle && !tray.CycleIcons()) {
-        tray.SetIconList(&cycleIcons_);
-        tray.SetCycleInterval(kCycleInterval);
-        tray.SetCycleIcons(true);
-    } else if (!cycle && tray.CycleIcons()) {
-        tray.SetCycleIcons(false);
-        tray.SetIconList(nullptr);
-    }
-    if (!cycle) tray.SetIcon(disconnected_ ? disconnectedIcon_ : plainIcon_);
-    const std::string& tip = disconnected_ ? disconnectedTip_ : waitingTip_;
+    TrayIcon1_->CyclePictures(cycle ? &cycleIcons_ : nullptr, kCycleInterval);
+    if (!cycle) TrayIcon1_->SetPicture(disconnected_ ? disconnectedIcon_ : plainIcon_);
     // The icon has no tip unless it has something to say.
-    tray.SetHint(cycle || disconnected_ ? tip : std::string());
-    tray.SetShowHint(cycle || disconnected_);
+    TrayIcon1_->SetTip(disconnected_ ? disconnectedTip_ : cycle ? waitingTip_ : std::string());
 }
 
 }  // namespace tertulia

@@ -10,8 +10,8 @@
 #include "session/conversation_announcer.h"
 #include "widgets/qt/image_list.h"
 #include "widgets/qt/popup_menu.h"
-#include "widgets/qt/tray_backend.h"
 #include "widgets/sdl/sdl_sound_service.h"
+#include "widgets/tray.h"
 #include "widgets/wave_file.h"
 
 class QWidget;
@@ -35,9 +35,7 @@ class DesktopIntegration : public ConversationAnnouncer, public AttentionSignals
     void SetHandlers(ConsoleHandlers* handlers);
 
     // False once the icon has asked that the console not be shown at start.
-    bool ShowMainForm() { return trayIcon_.Backend().ShowMainForm(); }
-    TTrayIcon& TrayIcon1() { return trayIcon_.Tray(); }
-    QtTrayBackend& Backend() { return trayIcon_.Backend(); }
+    bool ShowMainForm() const { return TrayIcon1_->ShowMainForm(); }
     QtPopupMenu& PopupMenu() { return *pmMenu_; }
 
     void LoadSound(const std::string& fileName) override;
@@ -64,12 +62,13 @@ class DesktopIntegration : public ConversationAnnouncer, public AttentionSignals
     QtEventLoop& loop_;
     ConsoleHandlers* handlers_ = nullptr;
     std::unique_ptr<QtPopupMenu> pmMenu_;
-    QtTrayIcon trayIcon_;
-    SdlSoundService sound_;
-    TWaveFile WaveFile1_{sound_};
-    TImageList cycleIcons_{32, 32};  // the icon and the attention icon
     TIcon plainIcon_;
     TIcon disconnectedIcon_;
+    TImageList cycleIcons_{32, 32};  // the icon and the attention icon
+    // After the menu and the picture list that it borrows, so that it goes first.
+    std::unique_ptr<Tray> TrayIcon1_;
+    SdlSoundService sound_;
+    TWaveFile WaveFile1_{sound_};
     int waiting_ = 0;
     std::string waitingTip_;
     bool disconnected_ = false;

@@ -1,70 +1,36 @@
 #include "widgets/tray_icon.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace tertulia {
 
-TTrayIcon::TTrayIcon(const Platform& platform, bool designing)
-    : platform_(platform), designing_(designing) {
-    TrayDesktop& desktop = platform_.desktop;
-    // Every instance registers it; the desktop answers with the same identifier each time.
-    taskbarCreated_ = desktop.RegisterWindowMessage("TaskbarCreated");
+namespace {
 
-    iconData_.cbSize = TNotifyIconData::kSize;
-    iconData_.hWnd = desktop.AllocateHiddenWindow(
-        [this](const WindowMessage& message) { return TrayWindowProc(message); });
-    iconData_.uID = kIconId;
-    iconData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    iconData_.uCallbackMessage = kCallbackMessage;
+// The longest tip the notification area shows.
+constexpr std::size_t kTipLength = 127;
 
-    cycleTimer_ = desktop.CreateTimer();
+}  // namespace
+
+TTrayIcon::TTrayIcon(std::unique_ptr<TrayDesktop> desktop) : desktop_(std::move(desktop)) {
+    cycleTimer_ = desktop_->CreateTimer();
     cycleTimer_->SetEnabled(false);
     cycleTimer_->SetInterval(static_cast<int>(cycleInterval_));
     cycleTimer_->SetHandler([this] { CycleStep(); });
-
-    if (!designing_) {
-        savedAppProcedure_ = desktop.ReplaceAppWindowProcedure(
-            [this](const WindowMessage& message) { return AppWindowHook(message); });
-        appHooked_ = true;
-        if (desktop.HasOwner()) {
-            savedOwnerProcedure_ = desktop.ReplaceOwnerWindowProcedure(
-                [this](const WindowMessage& message) { return OwnerWindowHook(message); });
-            ownerHooked_ = true;
-        }
-    }
+    desktop_->Attach(*this);
 }
 
 TTrayIcon::~TTrayIcon() {
     SetIconVisible(false);
-    icon_ = TIcon();
-    TrayDesktop& desktop = platform_.desktop;
-    desktop.DeallocateHiddenWindow(iconData_.hWnd);
-    cycleTimer_.reset();
-    // The saved procedures go back even when empty, so that no hook calls into a dead icon.
-    if (appHooked_) desktop.ReplaceAppWindowProcedure(std::move(savedAppProcedure_));
-    if (ownerHooked_) desktop.ReplaceOwnerWindowProcedure(std::move(savedOwnerProcedure_));
 }
 
 void TTrayIcon::Loaded() {
-    if (startMinimized_ && !designing_) {
-        platform_.desktop.SetShowMainForm(false);
-        platform_.desktop.ShowAppWindow(SW_HIDE);
+    if (startMinimized_) {
+        showMainForm_ = false;
+        desktop_->HideMainForm();
     }
     UpdateIcon();
     SetIconVisible(iconVisible_);
-}
-
-void TTrayIcon::SetDesignPreview(bool value) {
-    designPreview_ = value;
-    previewSwitch_ = true;
-    if (value) {
-        AddIcon();
-    } else {
-        RemoveIcon();
-    }
-    previewSwitch_ = false;
 }
 
 void TTrayIcon::SetIconList(TrayImageList* value) {
@@ -119,34 +85,23 @@ void TTrayIcon::SetIconIndex(int value) {
     UpdateIcon();
 }
 
-bool TTrayIcon::PrepareIconData() {
-    if (designing_ && !previewSwitch_ && !designPreview_) return false;
-    iconData_.hIcon = icon_.GetHandle();
-    iconData_.szTip.fill(0);
-    if (showHint_ && !hint_.empty()) {
-        const std::size_t length = std::min(hint_.size(), TNotifyIconData::kTipSize - 1);
-        std::memcpy(iconData_.szTip.data(), hint_.data(), length);
-    }
-    return true;
+bool TTrayIcon::Request(TrayRequest request) {
+    const std::string tip = showHint_ ? hint_.substr(0, kTipLength) : std::string();
+    return desktop_->NotifyIcon(request, icon_, tip);
 }
 
 bool TTrayIcon::AddIcon() {
-    if (!previewSwitch_) iconVisible_ = true;
-    if (designing_ && !previewSwitch_) return false;
-    if (!PrepareIconData()) return false;
-    return platform_.notifyArea.NotifyIcon(NIM_ADD, iconData_);
+    iconVisible_ = true;
+    return Request(TrayRequest::Add);
 }
 
 bool TTrayIcon::RemoveIcon() {
-    if (!previewSwitch_) iconVisible_ = false;
-    if (designing_ && !previewSwitch_) return false;
-    if (!PrepareIconData()) return false;
-    return platform_.notifyArea.NotifyIcon(NIM_DELETE, iconData_);
+    iconVisible_ = false;
+    return Request(TrayRequest::Delete);
 }
 
 bool TTrayIcon::UpdateIcon() {
-    if (!PrepareIconData()) return false;
-    return platform_.notifyArea.NotifyIcon(NIM_MODIFY, iconData_);
+    return Request(TrayRequest::Modify);
 }
 
 void TTrayIcon::CycleStep() {
@@ -185,20 +140,8 @@ void TTrayIcon::DoMouseMove(TShiftState shift, int x, int y) {
 }
 
 void TTrayIcon::HandleMinimize() {
-    TrayDesktop& desktop = platform_.desktop;
-    if (desktop.HasMainForm()) {
-        desktop.SetMainFormVisible(false);
-        desktop.ShowAppWindow(SW_HIDE);
-    }
+    desktop_->HideMainForm();
     SetIconVisible(true);
-}
-
-TShiftState TTrayIcon::ModifierKeys() const {
-    TShiftState shift = 0;
-    if (platform_.input.KeyPressed(VK_SHIFT)) shift |= ssShift;
-    if (platform_.input.KeyPressed(VK_MENU)) shift |= ssAlt;
-    if (platform_.input.KeyPressed(VK_CONTROL)) shift |= ssCtrl;
-    return shift;
 }
 
 void TTrayIcon::ClickDefaultItem() {
@@ -212,109 +155,101 @@ void TTrayIcon::ClickDefaultItem() {
     }
 }
 
-void TTrayIcon::HandleIconMouse(unsigned mouseMessage) {
-    const TPoint at = platform_.input.CursorPos().value_or(TPoint{});
-    const TShiftState keys = ModifierKeys();
-    switch (mouseMessage) {
-        case WM_MOUSEMOVE:
+void TTrayIcon::MouseOnIcon(TrayMouse action) {
+    if (!enabled_) return;
+    const TPoint at = desktop_->CursorPos().value_or(TPoint{});
+    const TShiftState keys = desktop_->ModifierKeys();
+    switch (action) {
+        case TrayMouse::Move:
             DoMouseMove(keys, at.x, at.y);
             break;
-        case WM_LBUTTONDOWN:
+        case TrayMouse::LeftDown:
             DoMouseDown(mbLeft, keys | ssLeft, at.x, at.y);
             clickPending_ = true;
             if (leftPopup_) ShowPopupMenu();
             break;
-        case WM_LBUTTONUP:
+        case TrayMouse::LeftUp:
             if (clickPending_) {
                 clickPending_ = false;
                 DoClick();
             }
             DoMouseUp(mbLeft, keys | ssLeft, at.x, at.y);
             break;
-        case WM_LBUTTONDBLCLK:
+        case TrayMouse::LeftDblClick:
             DoDblClick();
             ClickDefaultItem();
             break;
-        case WM_RBUTTONDOWN:
+        case TrayMouse::RightDown:
             DoMouseDown(mbRight, keys | ssRight, at.x, at.y);
             ShowPopupMenu();
             break;
-        case WM_RBUTTONUP:
+        case TrayMouse::RightUp:
             DoMouseUp(mbRight, keys | ssRight, at.x, at.y);
             break;
-        case WM_MBUTTONDOWN:
+        case TrayMouse::MiddleDown:
             DoMouseDown(mbMiddle, keys | ssMiddle, at.x, at.y);
             break;
-        case WM_MBUTTONUP:
+        case TrayMouse::MiddleUp:
             DoMouseUp(mbMiddle, keys | ssMiddle, at.x, at.y);
             break;
-        default:
-            break;
     }
-}
-
-std::intptr_t TTrayIcon::TrayWindowProc(const WindowMessage& message) {
-    if (message.message == kCallbackMessage) {
-        if (enabled_) HandleIconMouse(static_cast<unsigned>(message.lParam));
-        return 0;
-    }
-    if (message.message == WM_QUERYENDSESSION) return 1;
-    return 0;
 }
 
 void TTrayIcon::ShowPopupMenu() {
     if (popupMenu_ == nullptr || !popupMenu_->AutoPopup()) return;
-    const std::optional<TPoint> at = platform_.input.CursorPos();
+    const std::optional<TPoint> at = desktop_->CursorPos();
     if (!at) return;
-    TrayDesktop& desktop = platform_.desktop;
-    desktop.ProcessMessages();
+    desktop_->ProcessMessages();
     // The messages just served may have taken the menu away.
     if (popupMenu_ == nullptr) return;
-    desktop.SetForegroundOwnerWindow();
+    desktop_->BringMainFormToFront();
     popupMenu_->SetPopupComponent(this);
     popupMenu_->Popup(at->x, at->y);
-    desktop.PostNullToOwner();
 }
 
-std::intptr_t TTrayIcon::AppWindowHook(const WindowMessage& message) {
-    if (message.message == WM_SIZE && message.wParam == SIZE_MINIMIZED && minimizeToTray_) {
-        HandleMinimize();
-    }
-    if (message.message == taskbarCreated_ && iconVisible_) AddIcon();
-    return savedAppProcedure_ ? savedAppProcedure_(message) : 0;
+void TTrayIcon::MainFormMinimized() {
+    if (minimizeToTray_) HandleMinimize();
 }
 
-std::intptr_t TTrayIcon::OwnerWindowHook(const WindowMessage& message) {
-    TrayDesktop& desktop = platform_.desktop;
-    if (message.message == WM_ACTIVATE) {
-        const std::uintptr_t state = message.wParam & 0xFFFF;
-        if (state == WA_ACTIVE || state == WA_CLICKACTIVE) {
-            if (const std::optional<ActiveControl> control = desktop.ScreenActiveControl()) {
-                if (static_cast<WindowHandle>(message.lParam) != control->parentWindow) {
-                    desktop.SetFocus(control->window);
-                }
-            }
-        }
-    }
-    if (message.message == WM_SHOWWINDOW && message.wParam == 1 && message.lParam == 0) {
-        desktop.ShowAppWindow(SW_RESTORE);
-        desktop.SetForegroundAppWindow();
-        desktop.SetForegroundOwnerWindow();
-    }
-    return savedOwnerProcedure_ ? savedOwnerProcedure_(message) : 0;
+void TTrayIcon::MainFormShown() {
+    desktop_->RestoreMainForm();
+    desktop_->BringMainFormToFront();
 }
 
-void TTrayIcon::Notification(const TrayImageList* component, TOperation operation) {
-    if (operation == opRemove && component != nullptr && component == iconList_) {
-        iconList_ = nullptr;
-        SetIconIndex(0);
+void TTrayIcon::NotificationAreaCreated() {
+    if (iconVisible_) AddIcon();
+}
+
+void TTrayIcon::SetTip(const std::string& tip) {
+    SetHint(tip);
+    SetShowHint(!tip.empty());
+}
+
+void TTrayIcon::CyclePictures(TrayImageList* pictures, std::uint32_t interval) {
+    // Asked again for what it does already, it keeps its place in the turn.
+    const bool already = pictures == nullptr
+                             ? !cycleIcons_ && iconList_ == nullptr
+                             : cycleIcons_ && iconList_ == pictures && cycleInterval_ == interval;
+    if (already) return;
+    if (pictures != nullptr) {
+        SetIconList(pictures);
+        SetCycleInterval(interval);
+        SetCycleIcons(true);
+    } else {
+        SetCycleIcons(false);
+        SetIconList(nullptr);
     }
 }
 
-void TTrayIcon::Notification(const TrayPopupMenu* component, TOperation operation) {
-    if (operation == opRemove && component != nullptr && component == popupMenu_) {
-        popupMenu_ = nullptr;
-    }
+void TTrayIcon::SetMenu(TrayPopupMenu* menu, bool onLeftClick) {
+    SetPopupMenu(menu);
+    SetLeftPopup(onLeftClick);
+}
+
+void TTrayIcon::SetOnDoubleClick(std::function<void()> handler) {
+    OnDblClick = [handler = std::move(handler)](TTrayIcon&) {
+        if (handler) handler();
+    };
 }
 
 }  // namespace tertulia

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "widgets/tray_platform.h"
+#include "base/timer.h"
+#include "widgets/tray.h"
 
 namespace tertulia {
 
@@ -20,37 +22,61 @@ constexpr TShiftState ssLeft = 1u << 3;
 constexpr TShiftState ssRight = 1u << 4;
 constexpr TShiftState ssMiddle = 1u << 5;
 
-enum TOperation { opInsert, opRemove };
+struct TPoint {
+    int x = 0;
+    int y = 0;
+};
+
+// What the mouse did on the icon, as the desktop reports it.
+enum class TrayMouse {
+    Move,
+    LeftDown,
+    LeftUp,
+    LeftDblClick,
+    RightDown,
+    RightUp,
+    MiddleDown,
+    MiddleUp
+};
+
+enum class TrayRequest { Add, Modify, Delete };
+
+// What the icon needs of the desktop; a desktop backend implements it, tests record it.
+class TrayDesktop {
+  public:
+    virtual ~TrayDesktop() = default;
+
+    // Where the desktop's reports about the icon and the main window go from now on.
+    virtual void Attach(TTrayIcon& icon) = 0;
+    // Adds, changes or takes away the icon; true when the notification area accepted it.
+    virtual bool NotifyIcon(TrayRequest request, const TIcon& icon, const std::string& tip) = 0;
+    virtual std::unique_ptr<Timer> CreateTimer() = 0;
+    // Screen coordinates; empty when the position cannot be read.
+    virtual std::optional<TPoint> CursorPos() const = 0;
+    // Shift, Alt and Ctrl as pressed now.
+    virtual TShiftState ModifierKeys() const = 0;
+    virtual void ProcessMessages() = 0;
+    // The main window leaves the screen and the taskbar.
+    virtual void HideMainForm() = 0;
+    // The main window is no longer minimised.
+    virtual void RestoreMainForm() = 0;
+    virtual void BringMainFormToFront() = 0;
+};
 
 // The application's icon in the desktop's notification area: turns mouse actions on it into
 // events, opens a popup menu there, and can send the application to the notification area when
-// it is minimised. The desktop is reached only through the interfaces of tray_platform.h.
-//
-// Life cycle as a form uses it: construct, set the stored properties, then Loaded(). The
-// platform objects must outlive the icon.
-class TTrayIcon {
+// it is minimised. The program sets it up through Tray; the properties and events are the
+// component's own.
+class TTrayIcon : public Tray {
   public:
-    struct Platform {
-        NotifyAreaService& notifyArea;
-        TrayDesktop& desktop;
-        TrayInput& input;
-    };
-
-    static constexpr std::uint32_t kCallbackMessage = 0x0800;
-    static constexpr std::uint32_t kIconId = 1;
-
-    // `designing`: the icon sits in a form designer; it then replaces no window procedures and
-    // shows itself only while DesignPreview is true.
-    explicit TTrayIcon(const Platform& platform, bool designing = false);
-    virtual ~TTrayIcon();
+    explicit TTrayIcon(std::unique_ptr<TrayDesktop> desktop);
+    ~TTrayIcon() override;
     TTrayIcon(const TTrayIcon&) = delete;
     TTrayIcon& operator=(const TTrayIcon&) = delete;
 
-    // Runs once all stored properties have been set.
+    // Runs once all properties have been set up: this is when the icon is added.
     void Loaded();
 
-    bool DesignPreview() const { return designPreview_; }
-    void SetDesignPreview(bool value);
     TrayImageList* IconList() const { return iconList_; }
     void SetIconList(TrayImageList* value);
     bool CycleIcons() const { return cycleIcons_; }
@@ -76,7 +102,7 @@ class TTrayIcon {
     bool StartMinimized() const { return startMinimized_; }
     void SetStartMinimized(bool value) { startMinimized_ = value; }
     bool MinimizeToTray() const { return minimizeToTray_; }
-    void SetMinimizeToTray(bool value) { minimizeToTray_ = value; }
+    void SetMinimizeToTray(bool value) override { minimizeToTray_ = value; }
 
     std::function<void(TTrayIcon& sender)> OnClick;
     std::function<void(TTrayIcon& sender)> OnDblClick;
@@ -92,15 +118,22 @@ class TTrayIcon {
 
     void ShowPopupMenu();
 
-    // The procedures of the hidden window and the two hooked windows.
-    std::intptr_t TrayWindowProc(const WindowMessage& message);
-    std::intptr_t AppWindowHook(const WindowMessage& message);
-    std::intptr_t OwnerWindowHook(const WindowMessage& message);
+    // What the desktop reports.
+    void MouseOnIcon(TrayMouse action);
+    void MainFormMinimized();
+    // Shown by the program's request, not by the window system.
+    void MainFormShown();
+    // The desktop's notification area has been made anew, empty.
+    void NotificationAreaCreated();
 
-    // Told by the common owner when a component goes away; pass the same object that was given
-    // to SetIconList or SetPopupMenu.
-    void Notification(const TrayImageList* component, TOperation operation);
-    void Notification(const TrayPopupMenu* component, TOperation operation);
+    // Tray.
+    void Show() override { Loaded(); }
+    bool ShowMainForm() const override { return showMainForm_; }
+    void SetPicture(const TIcon& picture) override { SetIcon(picture); }
+    void SetTip(const std::string& tip) override;
+    void CyclePictures(TrayImageList* pictures, std::uint32_t interval) override;
+    void SetMenu(TrayPopupMenu* menu, bool onLeftClick) override;
+    void SetOnDoubleClick(std::function<void()> handler) override;
 
   protected:
     virtual void DoClick();
@@ -111,19 +144,13 @@ class TTrayIcon {
     virtual void DoMouseMove(TShiftState shift, int x, int y);
     virtual void HandleMinimize();
 
-    // Fills the record's icon and tip; false when no request may be made now.
-    bool PrepareIconData();
-
   private:
+    bool Request(TrayRequest request);
     void CycleStep();
-    void HandleIconMouse(unsigned mouseMessage);
-    TShiftState ModifierKeys() const;
     void ClickDefaultItem();
 
-    Platform platform_;
-    const bool designing_;
+    std::unique_ptr<TrayDesktop> desktop_;
 
-    bool designPreview_ = false;
     TrayImageList* iconList_ = nullptr;
     bool cycleIcons_ = false;
     std::uint32_t cycleInterval_ = 0;
@@ -138,15 +165,9 @@ class TTrayIcon {
     bool startMinimized_ = false;
     bool minimizeToTray_ = false;
 
-    TNotifyIconData iconData_;
-    unsigned taskbarCreated_ = 0;
     std::unique_ptr<Timer> cycleTimer_;
     bool clickPending_ = false;
-    bool previewSwitch_ = false;
-    bool appHooked_ = false;
-    bool ownerHooked_ = false;
-    WindowProcedure savedAppProcedure_;
-    WindowProcedure savedOwnerProcedure_;
+    bool showMainForm_ = true;
 };
 
 }  // namespace tertulia

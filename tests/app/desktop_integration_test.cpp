@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QImage>
+#include <QSystemTrayIcon>
+#include <QTest>
 #include <QWidget>
 #include <stdexcept>
 #include <string>
@@ -39,6 +42,10 @@ class DesktopIntegrationTest : public testing::Test, private WithApplication {
     QWidget console;
     DesktopIntegration desktop{console, loop};
     RecordingHandlers handlers;
+
+    void SetUp() override { ASSERT_NE(console.findChild<QSystemTrayIcon*>(), nullptr); }
+    QSystemTrayIcon& Icon() { return *console.findChild<QSystemTrayIcon*>(); }
+    static constexpr int kCycleInterval = DesktopIntegration::kCycleInterval;
 };
 
 TEST_F(DesktopIntegrationTest, menu_holds_open_separator_and_close_with_open_as_bold_default) {
@@ -60,17 +67,11 @@ TEST_F(DesktopIntegrationTest, menu_holds_open_separator_and_close_with_open_as_
     EXPECT_EQ(handlers.log, (Log{"abrir", "cerrar"}));
 }
 
-TEST_F(DesktopIntegrationTest, double_click_runs_the_default_item_only_when_left_popup_is_off) {
+// With the menu on the left click, a double-click shows the console and runs no menu item.
+TEST_F(DesktopIntegrationTest, double_click_on_the_icon_runs_only_its_handler) {
     desktop.SetHandlers(&handlers);
-    TTrayIcon& tray = desktop.TrayIcon1();
-    EXPECT_TRUE(tray.LeftPopup());
-    tray.SetLeftPopup(false);
-    desktop.Backend().Activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_EQ(std::count(handlers.log.begin(), handlers.log.end(), "abrir"), 1);
-    tray.SetLeftPopup(true);
-    desktop.Backend().Activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_EQ(std::count(handlers.log.begin(), handlers.log.end(), "abrir"), 1);
-    EXPECT_EQ(handlers.log.back(), "dblclick");
+    emit Icon().activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(handlers.log, (Log{"dblclick"}));
 }
 
 TEST_F(DesktopIntegrationTest, events_before_the_handlers_are_set_do_nothing) {
@@ -86,31 +87,34 @@ TEST_F(DesktopIntegrationTest, a_conversation_without_a_sound_fails_to_be_announ
 // tip, or the disconnected picture, which wins over the cycling until the connection is back.
 TEST_F(DesktopIntegrationTest, the_icon_cycles_while_conversations_wait_unless_disconnected) {
     desktop.SetHandlers(&handlers);
-    TTrayIcon& tray = desktop.TrayIcon1();
-    const TIcon plain = tray.Icon();
-    EXPECT_FALSE(tray.CycleIcons());
-    EXPECT_FALSE(tray.ShowHint());
+    QSystemTrayIcon& icon = Icon();
+    const auto shown = [&icon] { return icon.icon().pixmap(32, 32).toImage(); };
+    // Whether the icon changes picture within a turn and a half.
+    const auto changes = [&shown] {
+        const QImage before = shown();
+        return QTest::qWaitFor([&] { return shown() != before; }, 3 * kCycleInterval / 2);
+    };
+    const QImage plain = shown();
+    EXPECT_TRUE(icon.isVisible());
+    EXPECT_TRUE(icon.toolTip().isEmpty());
 
     desktop.ShowWaiting(2, "Tertulia: 2 conversaciones esperan");
-    EXPECT_TRUE(tray.CycleIcons());
-    EXPECT_EQ(tray.CycleInterval(), DesktopIntegration::kCycleInterval);
-    ASSERT_NE(tray.IconList(), nullptr);
-    EXPECT_EQ(tray.IconList()->Count(), 2);
-    EXPECT_TRUE(tray.ShowHint());
-    EXPECT_EQ(tray.Hint(), "Tertulia: 2 conversaciones esperan");
+    EXPECT_EQ(icon.toolTip(), QStringLiteral("Tertulia: 2 conversaciones esperan"));
+    EXPECT_TRUE(changes());
+    EXPECT_TRUE(changes());
 
-    desktop.ShowDisconnected(true, "Tertulia: Sin conexion");
-    EXPECT_FALSE(tray.CycleIcons());
-    EXPECT_NE(tray.Icon().GetHandle(), plain.GetHandle());
-    EXPECT_EQ(tray.Hint(), "Tertulia: Sin conexion");
+    desktop.ShowDisconnected(true, "Tertulia: Sin conexi\xf3n");
+    EXPECT_EQ(icon.toolTip(), QStringLiteral("Tertulia: Sin conexi\u00f3n"));
+    EXPECT_NE(shown(), plain);
+    EXPECT_FALSE(changes());
 
     desktop.ShowDisconnected(false, "");
-    EXPECT_TRUE(tray.CycleIcons()) << "still waiting";
+    EXPECT_EQ(icon.toolTip(), QStringLiteral("Tertulia: 2 conversaciones esperan"));
+    EXPECT_TRUE(changes()) << "still waiting";
     desktop.ShowWaiting(0, "");
-    EXPECT_FALSE(tray.CycleIcons());
-    EXPECT_EQ(tray.IconList(), nullptr);
-    EXPECT_EQ(tray.Icon().GetHandle(), plain.GetHandle());
-    EXPECT_FALSE(tray.ShowHint());
+    EXPECT_EQ(shown(), plain);
+    EXPECT_TRUE(icon.toolTip().isEmpty());
+    EXPECT_FALSE(changes());
 }
 
 }  // namespace

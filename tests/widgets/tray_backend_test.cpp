@@ -1,18 +1,19 @@
 #include "widgets/qt/tray_backend.h"
 
 #include <gtest/gtest.h>
-#include <QAction>
+#include <QApplication>
 #include <QDeadlineTimer>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <QWidget>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "qt_test_app.h"
 #include "widgets/qt/icon_picture.h"
-#include "widgets/qt/popup_menu.h"
 #include "widgets/qt/resources.h"
 
 namespace tertulia {
@@ -23,27 +24,27 @@ using Log = std::vector<std::string>;
 class TrayBackendTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ASSERT_NE(icon, nullptr) << "the icon is a child of its window";
         window.resize(192, 336);
-        tray.SetIcon(MakeIcon(TrayIconPixmap()));
-        tray.OnClick = [this](TTrayIcon&) { log.push_back("click"); };
-        tray.OnDblClick = [this](TTrayIcon&) { log.push_back("dblclick"); };
-        tray.OnMouseDown = [this](TTrayIcon&, TMouseButton button, TShiftState, int, int) {
+        tray->SetIcon(MakeIcon(TrayIconPixmap()));
+        tray->OnClick = [this](TTrayIcon&) { log.push_back("click"); };
+        tray->OnDblClick = [this](TTrayIcon&) { log.push_back("dblclick"); };
+        tray->OnMouseDown = [this](TTrayIcon&, TMouseButton button, TShiftState, int, int) {
             log.push_back("down " + std::to_string(button));
         };
-        tray.OnMouseUp = [this](TTrayIcon&, TMouseButton button, TShiftState, int, int) {
+        tray->OnMouseUp = [this](TTrayIcon&, TMouseButton button, TShiftState, int, int) {
             log.push_back("up " + std::to_string(button));
         };
     }
 
     QWidget window;
-    QtTrayIcon trayIcon{&window};
-    QtTrayBackend& backend = trayIcon.Backend();
-    TTrayIcon& tray = trayIcon.Tray();
+    std::unique_ptr<TTrayIcon> tray = MakeQtTrayIcon(window);
+    QSystemTrayIcon* icon = window.findChild<QSystemTrayIcon*>();
     Log log;
 };
 
-TEST_F(TrayBackendTest, QtActivationsBecomeTheMouseMessages) {
-    tray.Loaded();
+TEST_F(TrayBackendTest, QtActivationsBecomeMouseActions) {
+    tray->Loaded();
     struct Row {
         const char* name;
         std::vector<QSystemTrayIcon::ActivationReason> reasons;
@@ -60,24 +61,23 @@ TEST_F(TrayBackendTest, QtActivationsBecomeTheMouseMessages) {
     };
     for (const Row& row : rows) {
         log.clear();
-        for (const auto reason : row.reasons) emit backend.SystemTrayIcon().activated(reason);
+        for (const auto reason : row.reasons) emit icon->activated(reason);
         EXPECT_EQ(log, row.expected) << row.name;
     }
 }
 
 TEST_F(TrayBackendTest, IconShowsWithItsPictureAndTip) {
-    tray.SetHint("Tertulia \x80 chat");
-    tray.SetShowHint(true);
-    tray.Loaded();
-    QSystemTrayIcon& icon = backend.SystemTrayIcon();
-    EXPECT_TRUE(icon.isVisible());
-    EXPECT_FALSE(icon.icon().isNull());
-    EXPECT_EQ(icon.toolTip(), QString::fromUtf8("Tertulia \u20ac chat"));
+    tray->SetHint("Tertulia \x80 chat");
+    tray->SetShowHint(true);
+    tray->Loaded();
+    EXPECT_TRUE(icon->isVisible());
+    EXPECT_FALSE(icon->icon().isNull());
+    EXPECT_EQ(icon->toolTip(), QString::fromUtf8("Tertulia \u20ac chat"));
 
-    tray.SetShowHint(false);
-    EXPECT_TRUE(icon.toolTip().isEmpty());
-    tray.SetIconVisible(false);
-    EXPECT_FALSE(icon.isVisible());
+    tray->SetShowHint(false);
+    EXPECT_TRUE(icon->toolTip().isEmpty());
+    tray->SetIconVisible(false);
+    EXPECT_FALSE(icon->isVisible());
 }
 
 // Whether a notification area is there: the offscreen desktop has none; the run under Xvfb with
@@ -96,15 +96,15 @@ bool TrayHostRuns() {
 TEST_F(TrayBackendTest, MinimisingHidesTheWindowIntoTheTrayAndShowingRestoresIt) {
     if (!TrayHostRuns()) GTEST_SKIP() << "needs a notification area (runs under trayer)";
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
-    tray.SetMinimizeToTray(true);
-    tray.Loaded();
+    tray->SetMinimizeToTray(true);
+    tray->Loaded();
     window.show();
     QApplication::processEvents();
 
     window.setWindowState(Qt::WindowMinimized);
     QApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
-    EXPECT_TRUE(backend.SystemTrayIcon().isVisible());
+    EXPECT_TRUE(icon->isVisible());
 
     window.show();
     QApplication::processEvents();
@@ -113,7 +113,7 @@ TEST_F(TrayBackendTest, MinimisingHidesTheWindowIntoTheTrayAndShowingRestoresIt)
 }
 
 TEST_F(TrayBackendTest, MinimisingWithoutMinimizeToTrayKeepsTheWindow) {
-    tray.Loaded();
+    tray->Loaded();
     window.show();
     QApplication::processEvents();
     window.setWindowState(Qt::WindowMinimized);
@@ -125,20 +125,14 @@ TEST_F(TrayBackendTest, MinimisingWithoutMinimizeToTrayKeepsTheWindow) {
 TEST_F(TrayBackendTest, MinimisingWithoutANotificationAreaKeepsTheWindowMinimised) {
     if (TrayHostRuns()) GTEST_SKIP() << "a notification area is there";
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-    tray.SetMinimizeToTray(true);
-    tray.Loaded();
+    tray->SetMinimizeToTray(true);
+    tray->Loaded();
     window.show();
     QApplication::processEvents();
     window.setWindowState(Qt::WindowMinimized);
     QApplication::processEvents();
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(window.isMinimized());
-}
-
-TEST_F(TrayBackendTest, StartMinimizedAsksNotToShowTheConsole) {
-    tray.SetStartMinimized(true);
-    tray.Loaded();
-    EXPECT_FALSE(backend.ShowMainForm());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -10,28 +9,6 @@ namespace tertulia {
 namespace {
 
 using Log = std::vector<std::string>;
-
-class RecordingNotifyArea : public NotifyAreaService {
-  public:
-    struct Request {
-        TNotifyMessage message;
-        TNotifyIconData data;
-    };
-    explicit RecordingNotifyArea(Log& log) : log_(log) {}
-
-    bool NotifyIcon(TNotifyMessage message, const TNotifyIconData& data) override {
-        requests.push_back({message, data});
-        static const char* const kNames[] = {"add", "modify", "delete"};
-        log_.push_back(kNames[message]);
-        return accept;
-    }
-
-    std::vector<Request> requests;
-    bool accept = true;
-
-  private:
-    Log& log_;
-};
 
 class FakeTimer : public Timer {
   public:
@@ -45,88 +22,58 @@ class FakeTimer : public Timer {
     std::function<void()> tick;
 };
 
-constexpr WindowHandle kHiddenWindow = 0x51;
-constexpr unsigned kTaskbarCreated = 0xC0AB;
-constexpr std::intptr_t kPreviousResult = 77;
+struct NamedPicture : IconPicture {
+    explicit NamedPicture(int n) : number(n) {}
+    int number;
+};
 
+int PictureNumber(const TIcon& icon) {
+    const auto* picture = dynamic_cast<const NamedPicture*>(icon.GetHandle().get());
+    return picture != nullptr ? picture->number : -1;
+}
+
+// Records what the icon asks of the desktop.
 class FakeDesktop : public TrayDesktop {
   public:
-    explicit FakeDesktop(Log& log) : log_(log) {
-        appProcedure = [](const WindowMessage&) { return kPreviousResult; };
-        ownerProcedure = appProcedure;
-    }
+    struct Request {
+        TrayRequest request;
+        int picture;
+        std::string tip;
+    };
+    explicit FakeDesktop(Log& log) : log_(log) {}
 
-    unsigned RegisterWindowMessage(const std::string& name) override {
-        return name == "TaskbarCreated" ? kTaskbarCreated : 0;
-    }
-    WindowHandle AllocateHiddenWindow(WindowProcedure procedure) override {
-        hiddenProcedure = std::move(procedure);
-        return kHiddenWindow;
-    }
-    void DeallocateHiddenWindow(WindowHandle window) override {
-        log_.push_back("deallocate " + std::to_string(window));
-        hiddenProcedure = nullptr;
+    void Attach(TTrayIcon& value) override { icon = &value; }
+    bool NotifyIcon(TrayRequest request, const TIcon& picture, const std::string& tip) override {
+        static const char* const kNames[] = {"add", "modify", "delete"};
+        log_.push_back(kNames[static_cast<int>(request)]);
+        requests.push_back({request, PictureNumber(picture), tip});
+        return accept;
     }
     std::unique_ptr<Timer> CreateTimer() override {
         auto created = std::make_unique<FakeTimer>();
         timer = created.get();
         return created;
     }
-    WindowProcedure ReplaceAppWindowProcedure(WindowProcedure procedure) override {
-        std::swap(appProcedure, procedure);
-        return procedure;
-    }
-    bool HasOwner() const override { return hasOwner; }
-    WindowProcedure ReplaceOwnerWindowProcedure(WindowProcedure procedure) override {
-        std::swap(ownerProcedure, procedure);
-        return procedure;
-    }
+    std::optional<TPoint> CursorPos() const override { return cursor; }
+    TShiftState ModifierKeys() const override { return keys; }
     void ProcessMessages() override {
         log_.push_back("process messages");
         if (onProcessMessages) onProcessMessages();
     }
-    void SetShowMainForm(bool show) override {
-        log_.push_back(std::string("show main form ") + (show ? "true" : "false"));
-    }
-    bool HasMainForm() const override { return true; }
-    void SetMainFormVisible(bool visible) override {
-        log_.push_back(std::string("main form visible ") + (visible ? "true" : "false"));
-    }
-    void ShowAppWindow(int command) override {
-        log_.push_back("show app window " + std::to_string(command));
-    }
-    void SetForegroundAppWindow() override { log_.push_back("foreground app"); }
-    void SetForegroundOwnerWindow() override { log_.push_back("foreground owner"); }
-    void PostNullToOwner() override { log_.push_back("post null"); }
-    std::optional<ActiveControl> ScreenActiveControl() const override { return activeControl; }
-    void SetFocus(WindowHandle window) override {
-        log_.push_back("focus " + std::to_string(window));
-    }
+    void HideMainForm() override { log_.push_back("hide main form"); }
+    void RestoreMainForm() override { log_.push_back("restore main form"); }
+    void BringMainFormToFront() override { log_.push_back("to front"); }
 
-    std::intptr_t SendToIcon(unsigned mouseMessage) {
-        return hiddenProcedure(
-            {TTrayIcon::kCallbackMessage, 1, static_cast<std::intptr_t>(mouseMessage)});
-    }
-
-    WindowProcedure hiddenProcedure;
-    WindowProcedure appProcedure;
-    WindowProcedure ownerProcedure;
+    TTrayIcon* icon = nullptr;
+    std::vector<Request> requests;
+    bool accept = true;
     FakeTimer* timer = nullptr;
-    bool hasOwner = true;
-    std::optional<ActiveControl> activeControl;
+    std::optional<TPoint> cursor = TPoint{100, 200};
+    TShiftState keys = 0;
     std::function<void()> onProcessMessages;
 
   private:
     Log& log_;
-};
-
-class FakeInput : public TrayInput {
-  public:
-    std::optional<TPoint> CursorPos() const override { return cursor; }
-    bool KeyPressed(int virtualKey) const override { return pressed.count(virtualKey) > 0; }
-
-    std::optional<TPoint> cursor = TPoint{100, 200};
-    std::map<int, bool> pressed;
 };
 
 class FakeMenu : public TrayPopupMenu {
@@ -150,11 +97,6 @@ class FakeMenu : public TrayPopupMenu {
     std::vector<bool> defaults_;
 };
 
-struct NamedPicture : IconPicture {
-    explicit NamedPicture(int n) : number(n) {}
-    int number;
-};
-
 class FakeImageList : public TrayImageList {
   public:
     explicit FakeImageList(int count) : count_(count) {}
@@ -167,24 +109,22 @@ class FakeImageList : public TrayImageList {
     int count_;
 };
 
-int PictureNumber(const TIcon::Handle& handle) {
-    const auto* picture = dynamic_cast<const NamedPicture*>(handle.get());
-    return picture != nullptr ? picture->number : -1;
-}
-
 class TrayIconTest : public ::testing::Test {
   protected:
-    // The console's configuration: LeftPopup and MinimizeToTray, a menu whose item 0 is the
-    // default, no tip.
-    TTrayIcon& MakeConsoleTray() {
-        tray = std::make_unique<TTrayIcon>(TTrayIcon::Platform{notifyArea, desktop, input});
+    TrayIconTest() {
+        auto fake = std::make_unique<FakeDesktop>(log);
+        desktop = fake.get();
+        tray = std::make_unique<TTrayIcon>(std::move(fake));
+    }
+
+    // The console's set-up: LeftPopup and MinimizeToTray, a menu whose item 0 is the default.
+    void SetUpAsTheConsole() {
         tray->SetPopupMenu(&menu);
         tray->SetLeftPopup(true);
         tray->SetMinimizeToTray(true);
         RecordEvents();
         tray->Loaded();
         log.clear();
-        return *tray;
     }
 
     void RecordEvents() {
@@ -203,88 +143,52 @@ class TrayIconTest : public ::testing::Test {
         tray->OnMouseMove = [this](TTrayIcon&, TShiftState, int, int) { log.push_back("move"); };
     }
 
-    const TNotifyIconData& LastRecord() const { return notifyArea.requests.back().data; }
+    const FakeDesktop::Request& LastRequest() const { return desktop->requests.back(); }
 
     Log log;
-    RecordingNotifyArea notifyArea{log};
-    FakeDesktop desktop{log};
-    FakeInput input;
+    FakeDesktop* desktop;
     FakeMenu menu{log, {true, false, false}};
     std::unique_ptr<TTrayIcon> tray;
     TShiftState lastShift = 0;
     TPoint lastPoint;
 };
 
-TEST_F(TrayIconTest, LoadedAddsTheIconWithTheFixedRecord) {
-    tray = std::make_unique<TTrayIcon>(TTrayIcon::Platform{notifyArea, desktop, input});
-    tray->SetIcon(TIcon(std::make_shared<const NamedPicture>(42)));
-    log.clear();
-    tray->Loaded();
-
-    EXPECT_EQ(log, (Log{"modify", "add"}));
-    const TNotifyIconData& record = LastRecord();
-    EXPECT_EQ(record.cbSize, 488u);
-    EXPECT_EQ(record.hWnd, kHiddenWindow);
-    EXPECT_EQ(record.uID, 1u);
-    EXPECT_EQ(record.uFlags, 7u);
-    EXPECT_EQ(record.uCallbackMessage, 0x0800u);
-    EXPECT_EQ(PictureNumber(record.hIcon), 42);
-    EXPECT_TRUE(tray->IconVisible());
+TEST_F(TrayIconTest, LoadedAddsTheIconOrTakesItAway) {
+    struct Row {
+        const char* name;
+        bool iconVisible;
+        bool startMinimized;
+        Log expected;
+    };
+    const Row rows[] = {
+        {"shown", true, false, {"modify", "add"}},
+        {"hidden", false, false, {"modify", "delete"}},
+        {"start minimised: hidden before the add", true, true, {"hide main form", "modify", "add"}},
+    };
+    for (const Row& row : rows) {
+        auto fake = std::make_unique<FakeDesktop>(log);
+        TTrayIcon icon(std::move(fake));
+        icon.SetIcon(TIcon(std::make_shared<const NamedPicture>(42)));
+        icon.SetIconVisible(row.iconVisible);
+        icon.SetStartMinimized(row.startMinimized);
+        log.clear();
+        icon.Loaded();
+        EXPECT_EQ(log, row.expected) << row.name;
+        EXPECT_EQ(icon.IconVisible(), row.iconVisible) << row.name;
+        EXPECT_EQ(icon.ShowMainForm(), !row.startMinimized) << row.name;
+    }
 }
 
-TEST_F(TrayIconTest, LoadedWithIconHiddenRemovesIt) {
-    tray = std::make_unique<TTrayIcon>(TTrayIcon::Platform{notifyArea, desktop, input});
-    tray->SetIconVisible(false);
-    log.clear();
-    tray->Loaded();
-    EXPECT_EQ(log, (Log{"modify", "delete"}));
-}
-
-TEST_F(TrayIconTest, StartMinimizedHidesTheApplicationBeforeTheIconIsAdded) {
-    tray = std::make_unique<TTrayIcon>(TTrayIcon::Platform{notifyArea, desktop, input});
-    tray->SetStartMinimized(true);
-    log.clear();
-    tray->Loaded();
-    EXPECT_EQ(log, (Log{"show main form false", "show app window 0", "modify", "add"}));
-}
-
-TEST_F(TrayIconTest, DestructionRemovesTheIconAndPutsTheWindowProceduresBack) {
-    MakeConsoleTray();
-    EXPECT_EQ(desktop.appProcedure({WM_NULL, 0, 0}), kPreviousResult);
+TEST_F(TrayIconTest, DestructionRemovesTheIcon) {
+    SetUpAsTheConsole();
     tray.reset();
-
-    EXPECT_EQ(log, (Log{"delete", "deallocate " + std::to_string(kHiddenWindow)}));
-    ASSERT_TRUE(desktop.appProcedure);
-    ASSERT_TRUE(desktop.ownerProcedure);
-    // The saved procedures are back: messages no longer reach the icon.
-    EXPECT_EQ(desktop.appProcedure({WM_SIZE, SIZE_MINIMIZED, 0}), kPreviousResult);
-    EXPECT_EQ(log.size(), 2u);
-}
-
-TEST_F(TrayIconTest, DesignModeShowsTheIconOnlyForThePreview) {
-    tray = std::make_unique<TTrayIcon>(TTrayIcon::Platform{notifyArea, desktop, input}, true);
-    tray->Loaded();
-    EXPECT_TRUE(notifyArea.requests.empty());
-    EXPECT_EQ(desktop.appProcedure({WM_NULL, 0, 0}), kPreviousResult) << "no hook in design mode";
-
-    tray->SetDesignPreview(true);
-    EXPECT_EQ(log, (Log{"add"}));
-    tray->SetIconVisible(false);
-    EXPECT_FALSE(tray->IconVisible());
-    tray->SetHint("x");
-    EXPECT_EQ(log, (Log{"add", "modify"})) << "only the preview switch adds or removes";
-    tray->SetDesignPreview(false);
-    EXPECT_EQ(log.back(), "delete");
-    EXPECT_FALSE(tray->IconVisible()) << "the preview leaves IconVisible alone";
-    log.clear();
-    tray->SetHint("y");
-    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(log, (Log{"delete"}));
 }
 
 struct MouseCase {
     const char* name;
     bool leftPopup;
-    std::vector<unsigned> messages;
+    std::vector<TrayMouse> actions;
     Log expected;
 };
 
@@ -297,54 +201,48 @@ class TrayMouseTest : public TrayIconTest, public ::testing::WithParamInterface<
 TEST_P(TrayMouseTest, ReportsEventsInOrder) {
     // A menu whose items 1 and 3 are marked default.
     FakeMenu twoDefaults{log, {false, true, false, true}};
-    MakeConsoleTray();
+    SetUpAsTheConsole();
     tray->SetPopupMenu(&twoDefaults);
     tray->SetLeftPopup(GetParam().leftPopup);
-    for (const unsigned message : GetParam().messages) desktop.SendToIcon(message);
+    for (const TrayMouse action : GetParam().actions) tray->MouseOnIcon(action);
     EXPECT_EQ(log, GetParam().expected);
 }
 
+using enum TrayMouse;
+
 INSTANTIATE_TEST_SUITE_P(
     Sequences, TrayMouseTest,
-    ::testing::Values(MouseCase{"LeftPopupPressReportsDownThenOpensMenu",
-                                true,
-                                {WM_LBUTTONDOWN},
-                                {"down left", "process messages", "foreground owner",
-                                 "menu at 100,200", "post null"}},
-                      MouseCase{"PressAndReleaseReportDownClickUp",
-                                false,
-                                {WM_LBUTTONDOWN, WM_LBUTTONUP},
-                                {"down left", "click", "up left"}},
-                      MouseCase{"DoubleClickClicksOnceAndFirstDefaultItem",
-                                false,
-                                {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP},
-                                {"down left", "click", "up left", "dblclick", "item 1", "up left"}},
-                      MouseCase{"LeftPopupDoubleClickClicksNoItem",
-                                true,
-                                {WM_LBUTTONDBLCLK, WM_LBUTTONUP},
-                                {"dblclick", "up left"}},
-                      MouseCase{"RightPressOpensMenuWithoutLeftPopup",
-                                false,
-                                {WM_RBUTTONDOWN, WM_RBUTTONUP},
-                                {"down right", "process messages", "foreground owner",
-                                 "menu at 100,200", "post null", "up right"}},
-                      MouseCase{"MiddleButtonReportsOnly",
-                                false,
-                                {WM_MBUTTONDOWN, WM_MBUTTONUP},
-                                {"down middle", "up middle"}},
-                      MouseCase{"MoveReportsMove", false, {WM_MOUSEMOVE}, {"move"}},
-                      MouseCase{"RightAndMiddleDoubleClicksAreIgnored",
-                                false,
-                                {WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK},
-                                {}}),
+    ::testing::Values(
+        MouseCase{"LeftPopupPressReportsDownThenOpensMenu",
+                  true,
+                  {LeftDown},
+                  {"down left", "process messages", "to front", "menu at 100,200"}},
+        MouseCase{"PressAndReleaseReportDownClickUp",
+                  false,
+                  {LeftDown, LeftUp},
+                  {"down left", "click", "up left"}},
+        MouseCase{"DoubleClickClicksOnceAndFirstDefaultItem",
+                  false,
+                  {LeftDown, LeftUp, LeftDblClick, LeftUp},
+                  {"down left", "click", "up left", "dblclick", "item 1", "up left"}},
+        MouseCase{"LeftPopupDoubleClickClicksNoItem",
+                  true,
+                  {LeftDblClick, LeftUp},
+                  {"dblclick", "up left"}},
+        MouseCase{"RightPressOpensMenuWithoutLeftPopup",
+                  false,
+                  {RightDown, RightUp},
+                  {"down right", "process messages", "to front", "menu at 100,200", "up right"}},
+        MouseCase{
+            "MiddleButtonReportsOnly", false, {MiddleDown, MiddleUp}, {"down middle", "up middle"}},
+        MouseCase{"MoveReportsMove", false, {Move}, {"move"}}),
     [](const ::testing::TestParamInfo<MouseCase>& info) { return info.param.name; });
 
 TEST_F(TrayIconTest, EventsCarryCursorAndModifierKeys) {
-    MakeConsoleTray();
-    tray->SetLeftPopup(false);
-    input.pressed = {{VK_SHIFT, true}, {VK_CONTROL, true}};
-    input.cursor = TPoint{7, 9};
-    desktop.SendToIcon(WM_RBUTTONDOWN);
+    SetUpAsTheConsole();
+    desktop->keys = ssShift | ssCtrl;
+    desktop->cursor = TPoint{7, 9};
+    tray->MouseOnIcon(TrayMouse::RightDown);
     EXPECT_EQ(lastShift, ssShift | ssCtrl | ssRight);
     EXPECT_EQ(lastPoint.x, 7);
     EXPECT_EQ(lastPoint.y, 9);
@@ -352,43 +250,33 @@ TEST_F(TrayIconTest, EventsCarryCursorAndModifierKeys) {
 }
 
 TEST_F(TrayIconTest, MenuNeedsAutoPopupAndReadableCursor) {
-    MakeConsoleTray();
+    SetUpAsTheConsole();
+    tray->SetLeftPopup(false);
     menu.autoPopup = false;
-    desktop.SendToIcon(WM_RBUTTONDOWN);
-    desktop.SendToIcon(WM_LBUTTONDBLCLK);
+    tray->MouseOnIcon(TrayMouse::RightDown);
+    tray->MouseOnIcon(TrayMouse::LeftDblClick);
     menu.autoPopup = true;
-    input.cursor.reset();
-    desktop.SendToIcon(WM_LBUTTONDOWN);
-    EXPECT_EQ(log, (Log{"down right", "dblclick", "down left"}));
+    desktop->cursor.reset();
+    tray->MouseOnIcon(TrayMouse::RightDown);
+    EXPECT_EQ(log, (Log{"down right", "dblclick", "down right"}));
 }
 
-TEST_F(TrayIconTest, DisabledIconIgnoresTheMouseButStillLetsTheSessionEnd) {
-    MakeConsoleTray();
+TEST_F(TrayIconTest, DisabledIconIgnoresTheMouse) {
+    SetUpAsTheConsole();
     tray->SetEnabled(false);
-    for (unsigned message : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
-                             WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
-        desktop.SendToIcon(message);
+    for (const TrayMouse action :
+         {Move, LeftDown, LeftUp, LeftDblClick, RightDown, RightUp, MiddleDown, MiddleUp}) {
+        tray->MouseOnIcon(action);
     }
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(desktop.hiddenProcedure({WM_QUERYENDSESSION, 0, 0}), 1);
 }
 
 TEST_F(TrayIconTest, MenuTakenAwayWhileMessagesAreServedIsNotShown) {
-    MakeConsoleTray();
-    desktop.onProcessMessages = [this] { tray->Notification(&menu, opRemove); };
-    desktop.SendToIcon(WM_RBUTTONDOWN);
-    EXPECT_EQ(log, (Log{"down right", "process messages"}));
-}
-
-TEST_F(TrayIconTest, RemovedMenuIsForgotten) {
-    MakeConsoleTray();
-    FakeMenu other{log, {}};
-    tray->Notification(&other, opRemove);
-    EXPECT_EQ(tray->PopupMenu(), &menu) << "another component's removal changes nothing";
-    tray->Notification(&menu, opRemove);
-    EXPECT_EQ(tray->PopupMenu(), nullptr);
-    desktop.SendToIcon(WM_RBUTTONDOWN);
-    EXPECT_EQ(log, (Log{"down right"}));
+    SetUpAsTheConsole();
+    desktop->onProcessMessages = [this] { tray->SetPopupMenu(nullptr); };
+    tray->MouseOnIcon(TrayMouse::RightDown);
+    tray->MouseOnIcon(TrayMouse::RightDown);
+    EXPECT_EQ(log, (Log{"down right", "process messages", "down right"}));
 }
 
 TEST_F(TrayIconTest, TipFollowsHintAndShowHint) {
@@ -405,20 +293,21 @@ TEST_F(TrayIconTest, TipFollowsHintAndShowHint) {
         {"no tip without ShowHint", longHint, false, ""},
         {"no tip for empty hint", "", true, ""},
     };
-    MakeConsoleTray();
+    SetUpAsTheConsole();
     for (const Row& row : rows) {
         tray->SetHint(row.hint);
         tray->SetShowHint(row.showHint);
-        const TNotifyIconData& record = LastRecord();
-        EXPECT_EQ(notifyArea.requests.back().message, NIM_MODIFY) << row.name;
-        EXPECT_EQ(record.Tip(), row.tip) << row.name;
-        EXPECT_EQ(record.szTip[127], 0) << row.name;
-        EXPECT_EQ(record.uFlags, 7u) << row.name;
+        EXPECT_EQ(LastRequest().request, TrayRequest::Modify) << row.name;
+        EXPECT_EQ(LastRequest().tip, row.tip) << row.name;
     }
+    tray->SetTip("Tertulia");
+    EXPECT_TRUE(tray->ShowHint());
+    tray->SetTip("");
+    EXPECT_FALSE(tray->ShowHint());
 }
 
 TEST_F(TrayIconTest, IconIndexIsClampedToTheIconList) {
-    MakeConsoleTray();
+    SetUpAsTheConsole();
     FakeImageList three(3);
     tray->SetIconList(&three);
     struct Row {
@@ -428,89 +317,77 @@ TEST_F(TrayIconTest, IconIndexIsClampedToTheIconList) {
     for (const Row row : {Row{7, 2}, Row{1, 1}, Row{-4, 0}}) {
         tray->SetIconIndex(row.set);
         EXPECT_EQ(tray->IconIndex(), row.expected) << row.set;
-        EXPECT_EQ(notifyArea.requests.back().message, NIM_MODIFY);
-        EXPECT_EQ(PictureNumber(LastRecord().hIcon), row.expected) << row.set;
+        EXPECT_EQ(LastRequest().request, TrayRequest::Modify);
+        EXPECT_EQ(LastRequest().picture, row.expected) << row.set;
     }
 
-    tray->Notification(&three, opRemove);
-    EXPECT_EQ(tray->IconList(), nullptr);
+    tray->SetIconIndex(2);
+    tray->SetIconList(nullptr);
+    EXPECT_EQ(tray->IconIndex(), 0);
     tray->SetIconIndex(2);
     EXPECT_EQ(tray->IconIndex(), 0) << "without a list the index is 0";
 }
 
-TEST_F(TrayIconTest, TaskbarRecreationAddsTheIconOnlyWhenVisible) {
-    MakeConsoleTray();
-    EXPECT_EQ(desktop.appProcedure({kTaskbarCreated, 0, 0}), kPreviousResult);
+TEST_F(TrayIconTest, NewNotificationAreaGetsTheIconOnlyWhenVisible) {
+    SetUpAsTheConsole();
+    tray->NotificationAreaCreated();
     EXPECT_EQ(log, (Log{"add"}));
 
     tray->SetIconVisible(false);
     log.clear();
-    desktop.appProcedure({kTaskbarCreated, 0, 0});
+    tray->NotificationAreaCreated();
     EXPECT_TRUE(log.empty());
 }
 
 TEST_F(TrayIconTest, MinimisingSendsTheApplicationToTheTray) {
-    MakeConsoleTray();
-    EXPECT_EQ(desktop.appProcedure({WM_SIZE, SIZE_MINIMIZED, 0}), kPreviousResult);
-    EXPECT_EQ(log, (Log{"main form visible false", "show app window 0", "add"}));
+    SetUpAsTheConsole();
+    tray->MainFormMinimized();
+    EXPECT_EQ(log, (Log{"hide main form", "add"}));
 
     log.clear();
-    desktop.appProcedure({WM_SIZE, SIZE_RESTORED, 0});
     tray->SetMinimizeToTray(false);
-    desktop.appProcedure({WM_SIZE, SIZE_MINIMIZED, 0});
+    tray->MainFormMinimized();
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(TrayIconTest, OwnerShownOnRequestRestoresAndComesToFront) {
-    MakeConsoleTray();
-    EXPECT_EQ(desktop.ownerProcedure({WM_SHOWWINDOW, 1, 0}), kPreviousResult);
-    EXPECT_EQ(log, (Log{"show app window 9", "foreground app", "foreground owner"}));
-
-    log.clear();
-    desktop.ownerProcedure({WM_SHOWWINDOW, 1, 3});  // shown because its parent opened
-    desktop.ownerProcedure({WM_SHOWWINDOW, 0, 0});
-    EXPECT_TRUE(log.empty());
-}
-
-TEST_F(TrayIconTest, OwnerActivationGivesFocusBackToTheActiveControl) {
-    MakeConsoleTray();
-    desktop.activeControl = ActiveControl{0x31, 0x30};
-    desktop.ownerProcedure({WM_ACTIVATE, WA_CLICKACTIVE, 0x99});
-    desktop.ownerProcedure({WM_ACTIVATE, WA_ACTIVE, 0x30});  // its own parent was deactivated
-    desktop.ownerProcedure({WM_ACTIVATE, 0, 0x99});          // deactivation
-    EXPECT_EQ(log, (Log{"focus 49"}));
+TEST_F(TrayIconTest, MainFormShownIsRestoredAndComesToFront) {
+    SetUpAsTheConsole();
+    tray->MainFormShown();
+    EXPECT_EQ(log, (Log{"restore main form", "to front"}));
 }
 
 TEST_F(TrayIconTest, CyclingStepsThroughTheIconList) {
-    MakeConsoleTray();
+    SetUpAsTheConsole();
     FakeImageList three(3);
-    tray->SetIconList(&three);
-    tray->SetCycleInterval(250);
-    tray->SetCycleIcons(true);
-    ASSERT_NE(desktop.timer, nullptr);
-    EXPECT_TRUE(desktop.timer->enabled);
-    EXPECT_EQ(desktop.timer->interval, 250);
+    tray->CyclePictures(&three, 250);
+    ASSERT_NE(desktop->timer, nullptr);
+    EXPECT_TRUE(tray->CycleIcons());
+    EXPECT_TRUE(desktop->timer->enabled);
+    EXPECT_EQ(desktop->timer->interval, 250);
 
     std::vector<int> next;
     tray->OnCycle = [&](TTrayIcon& sender, int nextIndex) {
         next.push_back(nextIndex);
-        EXPECT_EQ(PictureNumber(sender.Icon().GetHandle()), sender.IconIndex());
+        EXPECT_EQ(PictureNumber(sender.Icon()), sender.IconIndex());
     };
     std::vector<int> shown;
     for (int i = 0; i < 4; ++i) {
-        desktop.timer->tick();
-        shown.push_back(PictureNumber(LastRecord().hIcon));
+        desktop->timer->tick();
+        shown.push_back(LastRequest().picture);
+        // Asked again, the turn goes on from where it is.
+        tray->CyclePictures(&three, 250);
     }
     EXPECT_EQ(next, (std::vector<int>{1, 2, 0, 1}));
     EXPECT_EQ(shown, (std::vector<int>{1, 2, 0, 1}));
 
-    tray->SetCycleIcons(false);
-    EXPECT_FALSE(desktop.timer->enabled);
+    tray->CyclePictures(nullptr, 250);
+    EXPECT_FALSE(desktop->timer->enabled);
+    EXPECT_EQ(tray->IconList(), nullptr);
 }
 
 TEST_F(TrayIconTest, RefusalsOnlyShowInTheResults) {
-    MakeConsoleTray();
-    notifyArea.accept = false;
+    SetUpAsTheConsole();
+    desktop->accept = false;
     EXPECT_FALSE(tray->AddIcon());
     EXPECT_TRUE(tray->IconVisible());
     EXPECT_FALSE(tray->UpdateIcon());

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "widgets/tray_platform.h"
+#include "widgets/tray.h"
 
 namespace tertulia {
 

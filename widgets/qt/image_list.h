@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "widgets/tray_platform.h"
+#include "widgets/tray.h"
 
 class QPainter;
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "widgets/tray_platform.h"
+#include "widgets/tray.h"
 
 class QAction;
 
