@@ -17,7 +17,7 @@ std::string WaitingTip(int count) {
 }  // namespace
 
 void Attention::Opened(std::int32_t idSesionClt, bool attended) {
-    Waiting& waiting = waiting_[idSesionClt] = Waiting{.unattended = false};
+    Waiting& waiting = waiting_[idSesionClt] = Waiting{false, std::nullopt, false};
     if (!attended) SetUnattended(idSesionClt, waiting, true);
 }
 
