@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
 #include "tests/chat/chat_doubles.h"
+#include "tests/support/temporary_directory.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia {
 namespace {
@@ -158,16 +158,14 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
 }
 
 TEST_F(ChatWindowTest, close_and_delete_saves_then_closes_and_tells_the_console) {
-    const auto file =
-        std::filesystem::temp_directory_path() / ("copia-" + std::to_string(::getpid()) + ".txt");
+    const testing::TemporaryDirectory directory;
+    const std::string file = directory.path() + "/copia.txt";
     view->transcript = "Ana: hola\r\nYo: adios";
     view->confirmAnswer = true;
-    requests.saveDialog.answer = file.string();
+    requests.saveDialog.answer = file;
     requests.replies = {"OK cerrada"};
     window->sbCerraryBorrarClick();
-    std::ifstream in(file, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "Ana: hola\r\nYo: adios");
-    std::filesystem::remove(file);
+    EXPECT_EQ(testing::ReadWholeFile(file), "Ana: hola\r\nYo: adios");
     EXPECT_EQ(requests.calls, (std::vector<std::string>{"dropclt 5", "closed"}));
     EXPECT_EQ(log, testing::EventLog{
                        "chat confirm Desea Guardar una Copia de la Conversacion en un Archivo?"});

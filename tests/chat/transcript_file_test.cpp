@@ -11,29 +11,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+
+#include "tests/support/temporary_directory.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::ReadWholeFile;
 
 class TranscriptFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("transcript-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
+    testing::TemporaryDirectory temporary_{"tertulia-transcript-test"};
+    const fs::path dir_ = temporary_.path();
 };
 
 TEST_F(TranscriptFileTest, WritesTheTextsBytesWithCrLfBreaksAndNothingAdded) {
@@ -52,7 +43,7 @@ TEST_F(TranscriptFileTest, WritesTheTextsBytesWithCrLfBreaksAndNothingAdded) {
     for (const Row& row : rows) {
         const fs::path file = dir_ / "copia.txt";
         WriteTranscriptFile(file.string(), row.text);
-        EXPECT_EQ(ReadAll(file), row.bytes) << row.proves;
+        EXPECT_EQ(ReadWholeFile(file), row.bytes) << row.proves;
     }
 }
 
@@ -61,7 +52,7 @@ TEST_F(TranscriptFileTest, ReplacesAnExistingFileKeepingItsPermissionsAndLeavesN
     std::ofstream(file) << "an older and much longer transcript";
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     WriteTranscriptFile(file.string(), "nuevo");
-    EXPECT_EQ(ReadAll(file), "nuevo");
+    EXPECT_EQ(ReadWholeFile(file), "nuevo");
     EXPECT_EQ(fs::status(file).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
@@ -93,7 +84,7 @@ TEST_F(TranscriptFileTest, AFileThatMayNotBeWrittenIsNotReplaced) {
             std::_Exit(1);
         },
         ::testing::ExitedWithCode(0), "Cannot create file \".*\". Permission denied");
-    EXPECT_EQ(ReadAll(file), "protegida");
+    EXPECT_EQ(ReadWholeFile(file), "protegida");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
@@ -127,7 +118,7 @@ TEST_F(TranscriptFileTest, AWriteThatFailsHalfwayLeavesTheOldFileWholeAndNoPartF
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedSignal);
     EXPECT_EQ(message, "Cannot write file \"" + file.string() + "\". File too large");
-    EXPECT_EQ(ReadAll(file), "old transcript");
+    EXPECT_EQ(ReadWholeFile(file), "old transcript");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 

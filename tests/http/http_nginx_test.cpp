@@ -4,18 +4,19 @@
 #include <fstream>
 #include <thread>
 
-#include "http/http_client.h"
 #include "base/md5.h"
 #include "base/stream.h"
+#include "http/http_client.h"
 #include "tests/http/nginx_server.h"
 #include "tests/http/progress_log.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
 
 using namespace std::chrono_literals;
 
-class HttpNginxTest : public testing::Test {
+class HttpNginxTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!test::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
@@ -42,21 +43,18 @@ class HttpNginxTest : public testing::Test {
 TEST_F(HttpNginxTest, LargeFileIntoAFileStreamWithWholeBlocks) {
     const std::string bytes = Pattern(5 * 1024 * 1024 + 123);
     WriteFile("big.bin", bytes);
-    char pattern[] = "/tmp/tertulia-download-XXXXXX";
-    const int fd = ::mkstemp(pattern);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    const testing::TemporaryDirectory downloads;
+    const std::string target = downloads.path() + "/big.bin";
     test::ProgressLog progress;
     progress.Attach(client_);
     {
-        FileStream file(pattern, FileStream::Mode::Create);
+        FileStream file(target, FileStream::Mode::Create);
         client_.GetToStream(nginx_->Url("/big.bin"), file);
         EXPECT_EQ(file.Size(), static_cast<std::int64_t>(bytes.size()));
         file.Close();
     }
-    FileStream written(pattern, FileStream::Mode::Read);
+    FileStream written(target, FileStream::Mode::Read);
     EXPECT_EQ(Md5TextOfStream(written), Md5TextOfString(bytes));
-    ::unlink(pattern);
 
     ASSERT_GE(progress.events.size(), 3u);
     EXPECT_EQ(progress.events.front(), "Begin " + std::to_string(bytes.size()));

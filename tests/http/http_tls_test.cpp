@@ -9,10 +9,10 @@
 #include <sstream>
 #include <thread>
 
-#include "http/http_client.h"
-#include "http/http_errors.h"
 #include "base/md5.h"
 #include "base/stream.h"
+#include "http/http_client.h"
+#include "http/http_errors.h"
 #include "http/tls_transport.h"
 #include "tests/http/failure_of.h"
 #include "tests/http/nginx_server.h"
@@ -134,11 +134,9 @@ TEST_F(HttpTlsTest, DownloadOf256MiBIsByteExact) {
     const std::string source = proxy_->FilesDirectory() + "/big.bin";
     const std::string command = "head -c 268435456 /dev/urandom > '" + source + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string memory = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string target = memory + "/tertulia-tls-download-XXXXXX";
-    const int fd = ::mkstemp(target.data());
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    const testing::TemporaryDirectory memory(
+        "tertulia-tls-download", std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
+    const std::string target = memory.path() + "/big.bin";
     std::int64_t lastCount = 0;
     client_.OnWork = [&lastCount](TWorkMode, std::int32_t count) { lastCount = count; };
     {
@@ -151,7 +149,6 @@ TEST_F(HttpTlsTest, DownloadOf256MiBIsByteExact) {
     FileStream received(target, FileStream::Mode::Read);
     EXPECT_EQ(received.Size(), 268435456);
     EXPECT_EQ(Md5TextOfStream(received), Md5TextOfStream(expected));
-    ::unlink(target.c_str());
 }
 
 TEST(HttpTlsWaitTest, SilentServerEndsTheHandshakeWithinTheConnectTimeOut) {

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/whole_file.h"
+
 namespace tertulia::test {
 
 namespace {
@@ -50,7 +52,7 @@ pid_t StartNginx(const std::string& directory, const std::string& configFile,
             const bool ended = ::waitpid(pid, &status, WNOHANG) == pid;
             if (ended || std::chrono::steady_clock::now() > deadline) {
                 if (!ended) StopNginx(pid);
-                error = "nginx did not start: " + ReadLog(directory + "/error.log");
+                error = "nginx did not start: " + testing::ReadWholeFile(directory + "/error.log");
                 return -1;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -69,16 +71,10 @@ bool NginxServer::Available() {
 }
 
 NginxServer::NginxServer() {
-    char pattern[] = "/tmp/tertulia-nginx-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-        error_ = "cannot make a temporary directory";
-        return;
-    }
-    directory_ = pattern;
-    std::filesystem::create_directory(directory_ + "/www");
+    const std::string& d = directory_.path();
+    std::filesystem::create_directory(d + "/www");
     port_ = FreeLoopbackPort();
     shortKeepAlivePort_ = FreeLoopbackPort();
-    const std::string& d = directory_;
     std::ofstream config(d + "/nginx.conf");
     WriteNginxConfigStart(config, d);
     config << "  server { listen 127.0.0.1:" << port_ << "; root " << d
@@ -96,7 +92,6 @@ NginxServer::NginxServer() {
 
 NginxServer::~NginxServer() {
     if (pid_ > 0) StopNginx(pid_);
-    if (!directory_.empty()) std::filesystem::remove_all(directory_);
 }
 
 std::string NginxServer::Url(const std::string& target) const {

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include "tests/support/temporary_directory.h"
+
 #include "tests/support/daemon_process.h"
 
 namespace tertulia::test {
@@ -24,12 +26,12 @@ class NginxServer {
 
     bool Running() const { return pid_ > 0; }
     const std::string& Error() const { return error_; }
-    std::string WwwDirectory() const { return directory_ + "/www"; }
+    std::string WwwDirectory() const { return directory_.path() + "/www"; }
     std::string Url(const std::string& target) const;
     std::string ShortKeepAliveUrl(const std::string& target) const;
 
   private:
-    std::string directory_;
+    testing::TemporaryDirectory directory_{"tertulia-nginx"};
     int port_ = 0;
     int shortKeepAlivePort_ = 0;
     pid_t pid_ = -1;

@@ -23,13 +23,7 @@ constexpr SiteSetup kSites[] = {
 }  // namespace
 
 NginxTlsProxy::NginxTlsProxy(int backendPort) {
-    char pattern[] = "/tmp/tertulia-nginx-tls-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-        error_ = "cannot make a temporary directory";
-        return;
-    }
-    directory_ = pattern;
-    const std::string& d = directory_;
+    const std::string& d = directory_.path();
     std::filesystem::create_directory(FilesDirectory());
     const std::string makeCertificates = std::string(TERTULIA_SOURCE_DIR) +
                                          "/tests/http/make_test_certificates.sh '" + d +
@@ -67,7 +61,6 @@ NginxTlsProxy::NginxTlsProxy(int backendPort) {
 
 NginxTlsProxy::~NginxTlsProxy() {
     if (pid_ > 0) StopNginx(pid_);
-    if (!directory_.empty()) std::filesystem::remove_all(directory_);
 }
 
 std::string NginxTlsProxy::Url(Site site, const std::string& target,

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include "tests/support/temporary_directory.h"
+
 namespace tertulia::test {
 
 // Debian's nginx terminating TLS on loopback ports in front of a plain HTTP server on
@@ -24,14 +26,14 @@ class NginxTlsProxy {
 
     bool Running() const { return pid_ > 0; }
     const std::string& Error() const { return error_; }
-    std::string CaFile() const { return directory_ + "/certificates/ca.pem"; }
-    std::string FilesDirectory() const { return directory_ + "/files"; }
+    std::string CaFile() const { return directory_.path() + "/certificates/ca.pem"; }
+    std::string FilesDirectory() const { return directory_.path() + "/files"; }
     // "https://HOST:PORT" and the target; the host is 127.0.0.1 unless given.
     std::string Url(Site site, const std::string& target,
                     const std::string& host = "127.0.0.1") const;
 
   private:
-    std::string directory_;
+    testing::TemporaryDirectory directory_{"tertulia-nginx-tls"};
     int ports_[5] = {};
     pid_t pid_ = -1;
     std::string error_;

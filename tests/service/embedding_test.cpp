@@ -4,8 +4,9 @@
 
 #include <fstream>
 
-#include "child_service.h"
 #include "base/md5.h"
+#include "running_service.h"
+#include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
@@ -14,9 +15,9 @@ namespace {
 const std::string kDownload = "/gl/descargas/tertulia-1.2";
 const std::string kCheck = "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1";
 
-std::string Fetch(const ChildService& service, const std::string& target,
+std::string Fetch(const ServiceProcess& service, const std::string& target,
                   const httplib::Headers& headers) {
-    const auto reply = service.Client()->Get(target.c_str(), headers);
+    const auto reply = LoopbackClient(service.Port())->Get(target.c_str(), headers);
     return reply ? reply->body : "(no reply)";
 }
 
@@ -28,8 +29,8 @@ TEST(ForwardedOrigin, OnlyTrustedProxiesNameTheSchemeAndHost) {
     const std::vector<std::string> offer = {"--update-file", update, "--update-version", "1.2"};
     std::vector<std::string> trustedOptions = offer;
     trustedOptions.insert(trustedOptions.end(), {"--trusted-proxy", "127.0.0.1"});
-    const ChildService trusted(directory.path() + "/trusted.db", trustedOptions);
-    const ChildService untrusted(directory.path() + "/untrusted.db", offer);
+    const ServiceProcess trusted({.arguments = trustedOptions});
+    const ServiceProcess untrusted({.arguments = offer});
 
     struct Row {
         const char* name;
@@ -71,7 +72,7 @@ TEST(ForwardedOrigin, OnlyTrustedProxiesNameTheSchemeAndHost) {
     ForEachRow(rows, [&](const Row& row) {
         for (const auto* service : {&trusted, &untrusted}) {
             std::string origin = service == &trusted ? row.fromTrusted : row.fromOthers;
-            const std::string host = "127.0.0.1:" + std::to_string(service->port());
+            const std::string host = "127.0.0.1:" + std::to_string(service->Port());
             if (const auto at = origin.find("HOST"); at != std::string::npos) {
                 origin.replace(at, 4, host);
             }
@@ -116,9 +117,9 @@ TEST(AllowedSites, NameTheFramingPagesOfTheirCompanyOnly) {
     ASSERT_EQ(
         RunService({"disallow-site", "acme", "https://otra-tienda.example", "--db", database}), 0);
 
-    const ChildService service(database, {});
+    const ServiceProcess service({.database = database, .demo = false});
     const auto policy = [&](const std::string& target) {
-        const auto reply = service.Client()->Get(target.c_str());
+        const auto reply = LoopbackClient(service.Port())->Get(target.c_str());
         return reply ? reply->get_header_value("Content-Security-Policy") : "(no reply)";
     };
     const std::string rest = "; base-uri 'none'";

@@ -11,9 +11,11 @@
 #include <functional>
 #include <thread>
 
-#include "child_service.h"
+#include "running_service.h"
 #include "service/visitor_page.h"
+#include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
 namespace {
@@ -129,9 +131,8 @@ std::string Exchange(int port, const std::string& request, const char* from = "1
 }
 
 struct Hostile {
-    const ChildService& service;
-    const std::string& directory;
-    int port() const { return service.port(); }
+    const ServiceProcess& service;
+    int port() const { return service.Port(); }
 
     std::string Session() const {
         const std::string reply = service.Body(
@@ -191,8 +192,9 @@ void ReadOnlyDatabaseRefusesToStart(const std::string& directory) {
                                                std::filesystem::perms::others_read);
     const std::string errors = directory + "/errors.txt";
     EXPECT_EQ(RunService({"--listen", "127.0.0.1:0", "--db", database}, "", errors, prefix), 1);
-    EXPECT_NE(FileText(errors).find("no se puede escribir en la base de datos"), std::string::npos)
-        << FileText(errors);
+    EXPECT_NE(ReadWholeFile(errors).find("no se puede escribir en la base de datos"),
+              std::string::npos)
+        << ReadWholeFile(errors);
 }
 
 TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
@@ -391,14 +393,13 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
     };
     ForEachRow(rows, [](const HostileCase& row) {
         TemporaryDirectory directory;
-        std::vector<std::string> options = {"--demo"};
+        std::vector<std::string> options;
         for (const std::string& option : row.options) {
             options.push_back(option == "UPDATE" ? directory.path() + "/update" : option);
         }
         std::ofstream(directory.path() + "/update") << "0123456789";
-        ChildService service(directory.path() + "/service.db", options,
-                             directory.path() + "/errors.txt");
-        row.attack(Hostile{service, directory.path()});
+        ServiceProcess service({.arguments = options, .errors = directory.path() + "/errors.txt"});
+        row.attack(Hostile{service});
     });
 }
 
@@ -438,16 +439,14 @@ TEST(HostileTraffic, two_services_start_together_on_one_new_database) {
     for (int attempt = 0; attempt < 4; ++attempt) {
         TemporaryDirectory directory;
         const std::string database = directory.path() + "/service.db";
-        std::unique_ptr<ChildService> first;
-        std::unique_ptr<ChildService> second;
-        std::thread starter([&] {
-            first = std::make_unique<ChildService>(database, std::vector<std::string>{"--demo"});
-        });
-        EXPECT_NO_THROW(
-            second = std::make_unique<ChildService>(database, std::vector<std::string>{"--demo"}));
+        const ServiceProcess::Options options{.database = database};
+        std::unique_ptr<ServiceProcess> first;
+        std::unique_ptr<ServiceProcess> second;
+        std::thread starter([&] { first = std::make_unique<ServiceProcess>(options); });
+        EXPECT_NO_THROW(second = std::make_unique<ServiceProcess>(options));
         starter.join();
         ASSERT_TRUE(first && second) << "attempt " << attempt;
-        for (const ChildService* service : {first.get(), second.get()}) {
+        for (const ServiceProcess* service : {first.get(), second.get()}) {
             EXPECT_TRUE(service
                             ->Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
                                    Md5TextOfString("demo"))

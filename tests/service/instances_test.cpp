@@ -3,15 +3,15 @@
 #include <atomic>
 #include <thread>
 
-#include "child_service.h"
 #include "fresh_database.h"
 #include "tests/support/haproxy_balancer.h"
+#include "tests/support/service_process.h"
 
 namespace tertulia::testing {
 namespace {
 
-const std::vector<std::string> kUnlimited = {"--demo", "--lines-per-address", "0",
-                                             "--lines-per-conversation", "0"};
+const std::vector<std::string> kUnlimited = {"--lines-per-address", "0", "--lines-per-conversation",
+                                             "0"};
 
 std::unique_ptr<httplib::Client> ClientOf(const std::string& url) {
     auto client = std::make_unique<httplib::Client>(url);
@@ -49,10 +49,10 @@ class Instances : public ::testing::Test {
 };
 
 TEST_F(Instances, a_visitor_on_one_and_the_operator_on_the_other) {
-    ChildService one(database_.location(), kUnlimited);
-    ChildService other(database_.location(), kUnlimited);
-    auto visitor = one.Client();
-    auto console = other.Client();
+    ServiceProcess one({.database = database_.location(), .arguments = kUnlimited});
+    ServiceProcess other({.database = database_.location(), .arguments = kUnlimited});
+    auto visitor = ClientOf(one.Url());
+    auto console = ClientOf(other.Url());
     const auto [id, token] = Open(*visitor, "Ana");
     const std::string session =
         Get(*console,
@@ -77,9 +77,9 @@ TEST_F(Instances, a_visitor_on_one_and_the_operator_on_the_other) {
 }
 
 TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
-    ChildService doomed(database_.location(), kUnlimited);
-    ChildService survivor(database_.location(), kUnlimited);
-    test::HaproxyBalancer balancer({doomed.port(), survivor.port()});
+    ServiceProcess doomed({.database = database_.location(), .arguments = kUnlimited});
+    ServiceProcess survivor({.database = database_.location(), .arguments = kUnlimited});
+    test::HaproxyBalancer balancer({doomed.Port(), survivor.Port()});
     if (!balancer.Running()) GTEST_SKIP() << balancer.Error();
 
     constexpr int kWriters = 3;
@@ -118,7 +118,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
     killed = true;
     for (std::thread& thread : threads) thread.join();
 
-    auto client = survivor.Client();
+    auto client = ClientOf(survivor.Url());
     for (const Writer& writer : writers) {
         const std::string stored =
             Get(*client, "/api/conversaciones/" + writer.id + "?token=" + writer.token);

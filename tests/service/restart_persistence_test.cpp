@@ -7,7 +7,9 @@
 
 #include <sqlite3.h>
 
-#include "child_service.h"
+#include "running_service.h"
+#include "tests/support/service_process.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
 namespace {
@@ -27,8 +29,8 @@ TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_
         "a");
     std::string session;
     {
-        ChildService service(database, {});
-        EXPECT_EQ(service.output().find("«demo»"), std::string::npos) << "no demo without --demo";
+        ServiceProcess service({.database = database, .demo = false});
+        EXPECT_EQ(service.Output().find("«demo»"), std::string::npos) << "no demo without --demo";
         session = service.Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" + digest);
         ASSERT_TRUE(session.starts_with("OK="));
         session = session.substr(3);
@@ -41,7 +43,7 @@ TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_
     // Neither the password, nor the digest that logs in, nor a session id is written anywhere
     // in the files.
     for (const auto& file : std::filesystem::directory_iterator(directory.path())) {
-        const std::string bytes = FileText(file.path());
+        const std::string bytes = ReadWholeFile(file.path());
         for (const std::string& secret : {std::string("contrase"), digest, session}) {
             EXPECT_EQ(bytes.find(secret), std::string::npos) << file.path() << " holds " << secret;
         }
@@ -57,19 +59,18 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     std::string closedId;
     int acknowledged = 0;
     {
-        ChildService first(database, {"--demo", "--lines-per-address", "0"});
-        EXPECT_NE(first.output().find("«demo»"), std::string::npos);
+        ServiceProcess first({.database = database, .arguments = {"--lines-per-address", "0"}});
+        EXPECT_NE(first.Output().find("«demo»"), std::string::npos);
         session = first
                       .Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
                             Md5TextOfString("demo"))
                       .substr(3);
         for (std::string* conversation : {&closedId, &id}) {
             const auto opened =
-                first.Client()->Post("/api/conversaciones", "empresa=demo&nombre=Luc%C3%ADa",
-                                     "application/x-www-form-urlencoded");
-            ASSERT_TRUE(opened && opened->status == 201);
-            *conversation = opened->body.substr(6, opened->body.find(',') - 6);
-            token = opened->body.substr(opened->body.find("\"token\":\"") + 9, 32);
+                PostForm(first.Port(), "/api/conversaciones", "empresa=demo&nombre=Luc%C3%ADa");
+            ASSERT_EQ(opened.status, 201);
+            *conversation = JsonMember(opened.body, "id");
+            token = JsonMember(opened.body, "token");
         }
         ASSERT_EQ(first.Body("/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + closedId),
@@ -81,7 +82,7 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
         // The visitor writes as fast as the service acknowledges until the service is killed.
         std::atomic<bool> stop = false;
         std::thread writer([&] {
-            auto client = first.Client();
+            auto client = LoopbackClient(first.Port());
             for (int n = 1; !stop; ++n) {
                 const auto reply =
                     client->Post(("/api/conversaciones/" + id + "/mensajes").c_str(),
@@ -98,8 +99,8 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     }
     ASSERT_GT(acknowledged, 0);
 
-    ChildService second(database, {"--demo"});
-    EXPECT_EQ(second.output().find("«demo»"), std::string::npos) << "demo made only once";
+    ServiceProcess second({.database = database});
+    EXPECT_EQ(second.Output().find("«demo»"), std::string::npos) << "demo made only once";
     // The session, the conversations and every acknowledged line are there.
     // The line in flight at the kill may have been stored without its answer.
     const std::string news =
@@ -131,7 +132,7 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
 namespace tertulia::testing {
 namespace {
 
-std::string LoginReply(const ChildService& service, const std::string& code,
+std::string LoginReply(const ServiceProcess& service, const std::string& code,
                        const std::string& password) {
     return service.Body("/tertulia.php?accion=do_login&idempresa=" + code +
                         "&contrasena=" + Md5TextOfString(password));
@@ -145,15 +146,14 @@ TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_no
     EXPECT_EQ(RunService({"add-company", "acme", "primera-clave", "--db", database}), 0);
     EXPECT_EQ(RunService({"add-company", "otra", "--db", database}, "clave-de-otra\n"), 0);
 
-    ChildService service(database, {});
+    ServiceProcess service({.database = database, .demo = false});
     const std::string login = LoginReply(service, "acme", "primera-clave");
     ASSERT_TRUE(login.starts_with("OK="));
     const std::string news =
         "/tertulia.php?accion=get_news&idempresa=acme&idsesion=" + login.substr(3);
     EXPECT_EQ(service.Body(news), "OK lineas=,");
-    const auto opened = service.Client()->Post("/api/conversaciones", "empresa=acme&nombre=Ana",
-                                               "application/x-www-form-urlencoded");
-    ASSERT_TRUE(opened && opened->status == 201);
+    ASSERT_EQ(PostForm(service.Port(), "/api/conversaciones", "empresa=acme&nombre=Ana").status,
+              201);
 
     EXPECT_EQ(RunService({"set-password", "acme", "--db", database}, "1234567\n"), 1);
     EXPECT_EQ(RunService({"set-password", "nadie", "--db", database}, "segunda-clave\n"), 1);
@@ -165,10 +165,8 @@ TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_no
     EXPECT_EQ(RunService({"remove-company", "acme", "--db", database}), 0);
     EXPECT_EQ(RunService({"remove-company", "acme", "--db", database}), 1) << "gone already";
     EXPECT_TRUE(LoginReply(service, "acme", "segunda-clave").starts_with("ERROR"));
-    const auto refused = service.Client()->Post("/api/conversaciones", "empresa=acme&nombre=Eva",
-                                                "application/x-www-form-urlencoded");
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 404);
+    EXPECT_EQ(PostForm(service.Port(), "/api/conversaciones", "empresa=acme&nombre=Eva").status,
+              404);
     EXPECT_TRUE(LoginReply(service, "otra", "clave-de-otra").starts_with("OK="))
         << "the other company is untouched";
 }
@@ -177,7 +175,7 @@ TEST(AccessLog, one_line_per_request_without_secrets) {
     TemporaryDirectory directory;
     const std::string log = directory.path() + "/access.log";
     {
-        ChildService service(directory.path() + "/service.db", {"--demo", "--access-log", log});
+        ServiceProcess service({.arguments = {"--access-log", log}});
         const std::string login = LoginReply(service, "demo", "demo");
         ASSERT_TRUE(login.starts_with("OK="));
         service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + login.substr(3));
@@ -186,7 +184,7 @@ TEST(AccessLog, one_line_per_request_without_secrets) {
         std::string text;
         for (int i = 0; i < 100 && std::count(text.begin(), text.end(), '\n') < 3; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            text = FileText(log);
+            text = ReadWholeFile(log);
         }
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
         EXPECT_NE(text.find("\"GET /tertulia.php?accion=do_login&idempresa=demo&contrasena=-\" "
@@ -209,7 +207,7 @@ TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
     TemporaryDirectory directory;
     const std::string database = directory.path() + "/service.db";
     const std::string errors = directory.path() + "/errors.txt";
-    ChildService service(database, {"--demo"}, errors);
+    ServiceProcess service({.database = database, .errors = errors});
     const std::string session = LoginReply(service, "demo", "demo").substr(3);
     // The messages go missing under the running service.
     sqlite3* db = nullptr;
@@ -217,14 +215,13 @@ TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
     sqlite3_busy_timeout(db, 10000);
     EXPECT_EQ(sqlite3_exec(db, "DROP TABLE messages", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    const auto opened = service.Client()->Post("/api/conversaciones", "empresa=demo&nombre=Ana",
-                                               "application/x-www-form-urlencoded");
-    ASSERT_TRUE(opened && opened->status == 201);
-    const std::string id = opened->body.substr(6, opened->body.find(',') - 6);
+    const auto opened = PostForm(service.Port(), "/api/conversaciones", "empresa=demo&nombre=Ana");
+    ASSERT_EQ(opened.status, 201);
+    const std::string id = JsonMember(opened.body, "id");
     EXPECT_EQ(service.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
                            "&idsesionclt=" + id),
               "ERROR: Error interno del servicio.");
-    const std::string log = FileText(errors);
+    const std::string log = ReadWholeFile(errors);
     EXPECT_NE(log.find("error interno en /tertulia.php accion=getchat: SQLite: no such table: "
                        "messages"),
               std::string::npos)

@@ -157,9 +157,8 @@ TEST(ConsoleCreationTest, ReadsTheCompanyCodeAndStoresItAtTheEnd) {
 }
 
 TEST(ConsoleCreationTest, ASettingsFailureIsReportedAndTheConsoleStillComesUp) {
-    const fs::path directory =
-        fs::temp_directory_path() / ("console-" + std::to_string(::getpid()));
-    fs::create_directories(directory);
+    const testing::TemporaryDirectory temporary;
+    const fs::path directory = temporary.path();
     std::ofstream(directory / "sonido.wav") << "RIFF";
     ConsoleHarness harness("http://127.0.0.1:9", directory.string());
     harness.settingsOpen = false;
@@ -169,7 +168,6 @@ TEST(ConsoleCreationTest, ASettingsFailureIsReportedAndTheConsoleStillComesUp) {
     EXPECT_EQ(harness.view.loadedSound, (directory / "sonido.wav").string());
     harness.console.FormDestroy();
     EXPECT_TRUE(harness.settings.empty());
-    fs::remove_all(directory);
 }
 
 TEST(ConsoleCreationTest, WindowHandlers) {

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "tests/session/console_harness.h"
 #include "tests/support/service_process.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia {
 namespace {
@@ -21,12 +21,8 @@ using testing::ConsoleHarness;
 using testing::GetPath;
 using testing::JsonMember;
 using testing::PostForm;
+using testing::ReadWholeFile;
 using testing::ServiceProcess;
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // The console logged in to the real service as the demo company's operator.
 void StartAndLogIn(ConsoleHarness& harness) {
@@ -40,7 +36,7 @@ void StartAndLogIn(ConsoleHarness& harness) {
 }
 
 TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
-    ServiceProcess service(TERTULIA_SERVICE_BINARY);
+    ServiceProcess service;
     const auto opened = PostForm(service.Port(), "/api/conversaciones", "empresa=demo&nombre=Ana");
     ASSERT_EQ(opened.status, 201) << opened.body;
     const std::string id = JsonMember(opened.body, "id");
@@ -91,7 +87,7 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
     harness.saveDialog.answer = copy.string();
     const std::string shown = chat.transcript;
     chat.handlers->sbCerraryBorrarClick();
-    EXPECT_EQ(ReadAll(copy), shown);
+    EXPECT_EQ(ReadWholeFile(copy), shown);
     EXPECT_TRUE(harness.Listed().empty());
     EXPECT_TRUE(harness.view.listItems.empty());
     EXPECT_EQ(harness.view.chats.size(), 1u) << "destroyed only after the handler returned";
@@ -111,9 +107,8 @@ TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
     std::ofstream(update) << "#!/bin/sh\necho \"$0\" > '" << marker.string() << ".part' && mv '"
                           << marker.string() << ".part' '" << marker.string() << "'\n";
 
-    ServiceProcess service(TERTULIA_SERVICE_BINARY, {.database = "",
-                                                     .arguments = {"--update-file", update.string(),
-                                                                   "--update-version", "1.2"}});
+    ServiceProcess service(
+        {.arguments = {"--update-file", update.string(), "--update-version", "1.2"}});
     const char* savedTmp = std::getenv("TMPDIR");
     const std::string restoreTmp = savedTmp ? savedTmp : "";
     ::setenv("TMPDIR", (work / "tmp").c_str(), 1);
@@ -130,11 +125,11 @@ TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(fs::exists(marker));
-    const std::string started = ReadAll(marker);
+    const std::string started = ReadWholeFile(marker);
     EXPECT_EQ(started.substr(0, (work / "tmp/~tm").string().size()), (work / "tmp/~tm").string());
     EXPECT_TRUE(started.ends_with(".exe\n")) << started;
     const fs::path program = started.substr(0, started.size() - 1);
-    EXPECT_EQ(ReadAll(program), ReadAll(update));
+    EXPECT_EQ(ReadWholeFile(program), ReadWholeFile(update));
     EXPECT_EQ(fs::status(program).permissions(), fs::perms::owner_all);
 }
 

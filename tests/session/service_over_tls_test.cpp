@@ -16,7 +16,7 @@ using Site = test::NginxTlsProxy::Site;
 // terminating TLS: update check, login, news, a conversation's poll and a sent line.
 TEST(ServiceOverTlsTest, TheConsolesRequestsGoThroughTls) {
     if (!test::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
-    testing::ServiceProcess service(TERTULIA_SERVICE_BINARY);
+    testing::ServiceProcess service;
     test::NginxTlsProxy proxy(service.Port());
     ASSERT_TRUE(proxy.Running()) << proxy.Error();
     ::setenv("SSL_CERT_FILE", proxy.CaFile().c_str(), 1);

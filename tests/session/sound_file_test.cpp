@@ -1,12 +1,13 @@
 #include "session/sound_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
@@ -15,17 +16,13 @@ namespace fs = std::filesystem;
 
 // Lays out an installation under a temporary folder: "prefix/bin" is the program's folder,
 // "prefix/share/tertulia" the data folder beside it, "elsewhere" the data folder it was built for.
-class SoundFileTest : public testing::Test {
+class SoundFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tertulia-sound-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
         fs::create_directories(Bin());
         fs::create_directories(Data());
         fs::create_directories(Configured());
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     fs::path Bin() const { return root_ / "prefix/bin"; }
     fs::path Data() const { return root_ / "prefix/share/tertulia"; }
@@ -35,7 +32,8 @@ class SoundFileTest : public testing::Test {
         return FindSoundFile(Bin().string(), "../share/tertulia", Configured().string());
     }
 
-    fs::path root_;
+    testing::TemporaryDirectory temporary_{"tertulia-sound-test"};
+    const fs::path root_ = temporary_.path();
 };
 
 TEST_F(SoundFileTest, FirstFolderHoldingTheSoundWins) {

@@ -8,18 +8,16 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
-#include <vector>
+
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia {
 namespace {
 
 // Points TMPDIR at a directory of the test's own for the test's duration.
-class TempFileTest : public testing::Test {
+class TempFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tertulia-temp-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        directory_ = pattern;
         const char* old = std::getenv("TMPDIR");
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
@@ -33,12 +31,10 @@ class TempFileTest : public testing::Test {
             ::unsetenv("TMPDIR");
         }
         ::chmod(directory_.c_str(), 0700);
-        for (const std::string& name : created_) std::remove(name.c_str());
-        ::rmdir(directory_.c_str());
     }
 
-    std::string directory_;
-    std::vector<std::string> created_;
+    testing::TemporaryDirectory temporary_{"tertulia-temp-test"};
+    const std::string directory_ = temporary_.path();
 
   private:
     bool hadOld_ = false;
@@ -58,9 +54,8 @@ TEST_F(TempFileTest, DirectoryComesFromTheEnvironmentWithTrailingSlash) {
 TEST_F(TempFileTest, TwoCallsGiveTwoNewEmptyOwnerOnlyFiles) {
     const std::string first = TempFileName();
     const std::string second = TempFileName();
-    created_ = {first, second};
     EXPECT_NE(first, second);
-    for (const std::string& name : created_) {
+    for (const std::string& name : {first, second}) {
         EXPECT_EQ(name.rfind(directory_ + "/~tm", 0), 0u) << name;
         struct stat info {};
         ASSERT_EQ(::stat(name.c_str(), &info), 0) << name;
@@ -76,7 +71,6 @@ TEST_F(TempFileTest, UnwritableOrMissingDirectoryFails) {
         EXPECT_THROW(TempFileName(), std::runtime_error);
     }
     const std::string plainFile = directory_ + "/plain";
-    created_ = {plainFile};
     std::fclose(std::fopen(plainFile.c_str(), "w"));
     for (const std::string& bad : {directory_ + "/missing", plainFile}) {
         ::setenv("TMPDIR", bad.c_str(), 1);

@@ -3,9 +3,9 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
 
@@ -16,11 +16,6 @@ struct CommandRun {
     std::string out;
     std::string err;
 };
-
-inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 // Runs `command` through /bin/sh with its output and errors caught in files "out" and "err"
 // under `directory`, so that binary bytes and large outputs arrive whole.

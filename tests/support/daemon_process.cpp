@@ -5,13 +5,10 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace tertulia::test {
@@ -77,20 +74,10 @@ pid_t StartChild(const std::vector<std::string>& argv, const std::string& logFil
     return Spawn(DaemonUser{}, argv, logFile);
 }
 
-std::string MakeDaemonDirectory(const std::string& prefix, const DaemonUser& user) {
-    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a directory under /tmp");
+void GiveDirectoryTo(const std::string& path, const DaemonUser& user) {
+    if (user.switchUser && ::chown(path.c_str(), user.uid, user.gid) != 0) {
+        throw std::runtime_error("cannot hand " + path + " to the daemon's user");
     }
-    if (user.switchUser && ::chown(pattern.c_str(), user.uid, user.gid) != 0) {
-        throw std::runtime_error("cannot hand " + pattern + " to the daemon's user");
-    }
-    return pattern;
-}
-
-std::string ReadLog(const std::string& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 int FreeLoopbackPort() {

@@ -25,11 +25,8 @@ int RunAs(const DaemonUser& user, const std::vector<std::string>& argv, const st
 // Starts `argv` as a child in the background with output to `logFile`; its pid, or -1.
 pid_t StartChild(const std::vector<std::string>& argv, const std::string& logFile);
 
-// A new directory under /tmp, so that the unprivileged user can reach it; owned by `user`.
-std::string MakeDaemonDirectory(const std::string& prefix, const DaemonUser& user);
-
-// The whole of a small text file; empty when it cannot be read.
-std::string ReadLog(const std::string& path);
+// Hands a directory (under /tmp, where the unprivileged user can reach it) to `user`.
+void GiveDirectoryTo(const std::string& path, const DaemonUser& user);
 
 // A loopback port that was free a moment ago.
 int FreeLoopbackPort();

@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "tests/support/daemon_process.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia::test {
 
@@ -24,14 +24,8 @@ HaproxyBalancer::HaproxyBalancer(const std::vector<int>& backendPorts) {
         error_ = "haproxy is not installed (Debian package haproxy)";
         return;
     }
-    try {
-        directory_ = MakeDaemonDirectory("tertulia-haproxy", DaemonUser{});
-    } catch (const std::exception& failure) {
-        error_ = failure.what();
-        return;
-    }
     port_ = FreeLoopbackPort();
-    const std::string config = directory_ + "/haproxy.cfg";
+    const std::string config = directory_.path() + "/haproxy.cfg";
     {
         std::ofstream out(config);
         out << "global\n"
@@ -52,7 +46,7 @@ HaproxyBalancer::HaproxyBalancer(const std::vector<int>& backendPorts) {
             out << "  server instance" << i << " 127.0.0.1:" << backendPorts[i] << "\n";
         }
     }
-    const std::string log = directory_ + "/haproxy.log";
+    const std::string log = directory_.path() + "/haproxy.log";
     pid_ = StartChild({kHaproxy, "-db", "-f", config}, log);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (pid_ > 0 && !LoopbackAccepts(port_)) {
@@ -63,7 +57,7 @@ HaproxyBalancer::HaproxyBalancer(const std::vector<int>& backendPorts) {
                 ::waitpid(pid_, nullptr, 0);
             }
             pid_ = -1;
-            error_ = "haproxy did not start: " + ReadLog(log);
+            error_ = "haproxy did not start: " + testing::ReadWholeFile(log);
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -74,10 +68,6 @@ HaproxyBalancer::~HaproxyBalancer() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
-    }
-    if (!directory_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
     }
 }
 

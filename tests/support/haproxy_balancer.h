@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temporary_directory.h"
+
 namespace tertulia::test {
 
 // Debian's haproxy in the foreground, balancing HTTP requests round robin over the given
@@ -25,7 +27,7 @@ class HaproxyBalancer {
     std::string Url() const;  // "http://127.0.0.1:PORT"
 
   private:
-    std::string directory_;
+    testing::TemporaryDirectory directory_{"tertulia-haproxy"};
     int port_ = 0;
     pid_t pid_ = -1;
     std::string error_;

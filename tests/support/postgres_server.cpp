@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "tests/support/whole_file.h"
+
 namespace tertulia::test {
 
 namespace {
@@ -55,46 +57,45 @@ void PostgresServer::Start() {
     }
     std::string why;
     if (!UnprivilegedUser(user_, why)) throw std::runtime_error(why);
-    directory_ = MakeDaemonDirectory("tertulia-postgres", user_);
-    const std::string data = directory_ + "/data";
-    const std::string initLog = directory_ + "/initdb.log";
+    GiveDirectoryTo(directory_.path(), user_);
+    const std::string& directory = directory_.path();
+    const std::string data = directory + "/data";
+    const std::string initLog = directory + "/initdb.log";
     // No durability is asked of a throwaway cluster, so it skips every fsync.
     if (RunAs(user_,
               {bin_ + "/initdb", "-D", data, "-U", "tertulia", "--auth=trust", "--encoding=UTF8",
                "--locale=C", "--no-sync", "--no-instructions"},
               initLog) != 0) {
-        throw std::runtime_error("initdb failed: " + ReadLog(initLog));
+        throw std::runtime_error("initdb failed: " + testing::ReadWholeFile(initLog));
     }
-    const std::string serverLog = directory_ + "/server.log";
-    const std::string serverOptions = "-k " + directory_ + " -p " + kPort +
+    const std::string serverLog = directory + "/server.log";
+    const std::string serverOptions = "-k " + directory + " -p " + kPort +
                                       " -c listen_addresses='' -c fsync=off"
                                       " -c full_page_writes=off";
     if (RunAs(user_,
               {bin_ + "/pg_ctl", "-D", data, "-l", serverLog, "-o", serverOptions, "-w", "-t", "60",
                "start"},
-              directory_ + "/pg_ctl.log") != 0) {
+              directory + "/pg_ctl.log") != 0) {
         // A server that came up too late for pg_ctl's wait must not outlive the test.
         RunAs(user_, {bin_ + "/pg_ctl", "-D", data, "-m", "immediate", "-w", "stop"},
-              directory_ + "/pg_ctl.log");
+              directory + "/pg_ctl.log");
         throw std::runtime_error("pg_ctl could not start the server: " +
-                                 ReadLog(directory_ + "/pg_ctl.log") + ReadLog(serverLog));
+                                 testing::ReadWholeFile(directory + "/pg_ctl.log") +
+                                 testing::ReadWholeFile(serverLog));
     }
     running_ = true;
 }
 
 PostgresServer::~PostgresServer() {
     if (running_) {
-        RunAs(user_, {bin_ + "/pg_ctl", "-D", directory_ + "/data", "-m", "fast", "-w", "stop"},
-              directory_ + "/pg_ctl.log");
-    }
-    if (!directory_.empty()) {
-        std::error_code ignored;
-        fs::remove_all(directory_, ignored);
+        RunAs(user_,
+              {bin_ + "/pg_ctl", "-D", directory_.path() + "/data", "-m", "fast", "-w", "stop"},
+              directory_.path() + "/pg_ctl.log");
     }
 }
 
 std::string PostgresServer::Uri(const std::string& database) const {
-    return "postgresql://tertulia@/" + database + "?host=" + directory_ + "&port=" + kPort;
+    return "postgresql://tertulia@/" + database + "?host=" + directory_.path() + "&port=" + kPort;
 }
 
 std::string PostgresServer::CreateDatabase(const std::string& name) {

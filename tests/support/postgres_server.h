@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tests/support/daemon_process.h"
+#include "tests/support/temporary_directory.h"
 
 namespace tertulia::test {
 
@@ -30,7 +31,8 @@ class PostgresServer {
     void Start();
 
     std::string bin_;
-    std::string directory_;
+    // Under /tmp: the server's socket lies there, and a socket's path is short.
+    testing::TemporaryDirectory directory_{"tertulia-postgres", "/tmp"};
     DaemonUser user_;
     bool running_ = false;
     std::string error_;

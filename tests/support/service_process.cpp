@@ -1,6 +1,7 @@
 #include "tests/support/service_process.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,15 +10,33 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
-#include <vector>
 
 extern char** environ;
 
 namespace tertulia::testing {
 
 namespace {
+
+// Starts `arguments` (the program first, looked up in PATH without a "/") with its standard
+// error appended to `errors` (empty: ours); `plumb` adds the other redirections. Its pid, or -1.
+template <typename Plumbing>
+pid_t Spawn(std::vector<std::string> arguments, const std::string& errors, Plumbing plumb) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    plumb(actions);
+    if (!errors.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+    }
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
 
 std::string Exchange(int port, const std::string& request) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -51,39 +70,26 @@ PostReply Parse(const std::string& reply) {
 
 }  // namespace
 
-ServiceProcess::ServiceProcess(const std::string& binary, Options options) {
-    std::string database = options.database;
-    if (database.empty()) {
-        char pattern[] = "/tmp/tertulia-service-test-XXXXXX";
-        if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a directory");
-        directory_ = pattern;
-        database = directory_ + "/service.db";
-    }
-    std::vector<std::string> arguments = {binary, "--listen", "127.0.0.1:0", "--db", database,
-                                         "--demo"};
+ServiceProcess::ServiceProcess(Options options) {
+    std::vector<std::string> arguments = {
+        TERTULIA_SERVICE_BINARY, "--listen", "127.0.0.1:0", "--db",
+        options.database.empty() ? directory_.path() + "/service.db" : options.database};
+    if (options.demo) arguments.push_back("--demo");
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
 
     // Its output comes through a pipe, so that the address is read only once its line is whole.
     int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_ = Spawn(arguments, options.errors, [&](posix_spawn_file_actions_t& actions) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    });
     ::close(pipeEnds[1]);
-    if (spawned != 0) {
+    if (pid_ < 0) {
         ::close(pipeEnds[0]);
-        throw std::runtime_error("cannot start " + binary);
+        throw std::runtime_error("cannot start " + arguments[0]);
     }
-    pid_ = pid;
 
-    const std::string marker = "http://127.0.0.1:";
+    const std::string marker = "escucha en http://127.0.0.1:";
     char buffer[512];
     while (output_.find(marker) == std::string::npos ||
            output_.find('\n', output_.find(marker)) == std::string::npos) {
@@ -93,7 +99,10 @@ ServiceProcess::ServiceProcess(const std::string& binary, Options options) {
     }
     ::close(pipeEnds[0]);
     const std::size_t at = output_.find(marker);
-    if (at == std::string::npos) throw std::runtime_error("the service did not start: " + output_);
+    if (at == std::string::npos) {
+        Kill();
+        throw std::runtime_error("the service did not start: " + output_);
+    }
     port_ = std::stoi(output_.substr(at + marker.size()));
     url_ = "http://127.0.0.1:" + std::to_string(port_);
 }
@@ -103,10 +112,6 @@ ServiceProcess::~ServiceProcess() {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
     }
-    if (!directory_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
-    }
 }
 
 void ServiceProcess::Kill() {
@@ -114,6 +119,31 @@ void ServiceProcess::Kill() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
+}
+
+std::string ServiceProcess::Body(const std::string& target) const {
+    return GetPath(port_, target).body;
+}
+
+int RunService(std::vector<std::string> arguments, const std::string& input,
+               const std::string& errors, const std::vector<std::string>& prefix) {
+    arguments.insert(arguments.begin(), TERTULIA_SERVICE_BINARY);
+    arguments.insert(arguments.begin(), prefix.begin(), prefix.end());
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
+    const pid_t pid = Spawn(arguments, errors, [&](posix_spawn_file_actions_t& actions) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    });
+    ::close(pipeEnds[0]);
+    if (pid > 0 && !input.empty()) {
+        [[maybe_unused]] const ssize_t written = ::write(pipeEnds[1], input.data(), input.size());
+    }
+    ::close(pipeEnds[1]);
+    if (pid < 0) return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 PostReply PostForm(int port, const std::string& path, const std::string& form) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temporary_directory.h"
+
 namespace tertulia::testing {
 
 // The real stand-in service, tertulia-service, started as its own process on a free loopback
@@ -10,14 +12,18 @@ namespace tertulia::testing {
 class ServiceProcess {
   public:
     struct Options {
-        // Its database; empty: a new one in a directory of its own, removed with this object.
+        // Its database: a file path or a PostgreSQL URI; empty: a new one in Directory().
         std::string database;
-        // Added to the command line (for example the update offer).
+        // Added to the command line (for example the update offer or the limits).
         std::vector<std::string> arguments;
+        // Started with --demo, which makes the demo company where the database lacks it.
+        bool demo = true;
+        // Where its standard error is appended; empty: this process's.
+        std::string errors;
     };
 
-    explicit ServiceProcess(const std::string& binary) : ServiceProcess(binary, Options{}) {}
-    ServiceProcess(const std::string& binary, Options options);
+    ServiceProcess() : ServiceProcess(Options{}) {}
+    explicit ServiceProcess(Options options);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -27,18 +33,27 @@ class ServiceProcess {
 
     const std::string& Url() const { return url_; }  // "http://127.0.0.1:PORT"
     int Port() const { return port_; }
-    // A directory of its own, where its new database lies; empty when it was given one.
-    const std::string& Directory() const { return directory_; }
+    // A directory of its own, removed with this object; its database lies there unless given.
+    const std::string& Directory() const { return directory_.path(); }
     // What it printed up to the line with its address.
     const std::string& Output() const { return output_; }
+    // The body of a GET of `target`, whatever the status.
+    std::string Body(const std::string& target) const;
 
   private:
-    std::string directory_;
+    TemporaryDirectory directory_{"tertulia-service"};
     std::string url_;
     std::string output_;
     int port_ = 0;
     int pid_ = -1;
 };
+
+// Runs tertulia-service with `arguments` to its end (a command such as add-company), with
+// `input` on its standard input and its standard error appended to `errors`; its exit status,
+// or -1. `prefix` goes before the program (for example a command that drops privileges).
+int RunService(std::vector<std::string> arguments, const std::string& input = "",
+               const std::string& errors = "/dev/null",
+               const std::vector<std::string>& prefix = {});
 
 // A POST of a form to the service on the loopback port, as a visitor's browser sends it; the
 // reply's status and body.

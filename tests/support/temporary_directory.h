@@ -9,13 +9,19 @@
 
 namespace tertulia::testing {
 
-// A new directory of its own under $TMPDIR (or /tmp), removed with everything in it.
+// A new directory of its own, "PREFIX-XXXXXX", removed with everything in it. It lies under
+// `parent` when one is given (daemons that other users run want /tmp, large files /dev/shm),
+// otherwise under $TMPDIR, or /tmp.
 class TemporaryDirectory {
   public:
-    TemporaryDirectory() {
+    explicit TemporaryDirectory(const std::string& prefix = "tertulia",
+                                const std::string& parent = "") {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && base[0] ? base : "/tmp") + "/tertulia-XXXXXX";
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        const std::string under = !parent.empty() ? parent : base && base[0] ? base : "/tmp";
+        std::string pattern = under + "/" + prefix + "-XXXXXX";
+        if (!::mkdtemp(pattern.data())) {
+            throw std::runtime_error("cannot make a directory under " + under);
+        }
         path_ = pattern;
     }
     ~TemporaryDirectory() {

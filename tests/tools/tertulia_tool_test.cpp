@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 
 #include "chat/transcript_rendering.h"
 #include "tests/support/command_run.h"
+#include "tests/support/temporary_directory.h"
 
 extern char** environ;
 
@@ -50,17 +50,6 @@ void WriteFile(const std::string& name, const std::string& bytes) {
 
 class ToolTest : public testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tertulia-tool-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-
-    void TearDown() override {
-        const std::string command = "rm -rf '" + dir_ + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-
     // Runs `program` (searched in PATH unless it holds a "/") with `input` as standard input;
     // `extraEnvironment` entries ("NAME=value") come before the inherited ones.
     Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
@@ -129,7 +118,8 @@ class ToolTest : public testing::Test {
         return RunProgram(TERTULIA_TOOL_PATH, args, input, extraEnvironment);
     }
 
-    std::string dir_;
+    tertulia::testing::TemporaryDirectory temporary_{"tertulia-tool-test"};
+    const std::string dir_ = temporary_.path();
 };
 
 struct Row {

@@ -9,9 +9,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "tests/support/temporary_directory.h"
+#include "tests/support/whole_file.h"
 #include "widgets/sdl/sdl_sound_service.h"
 
 namespace tertulia {
@@ -49,11 +50,6 @@ std::string MakeWave(int rate, int channels, double seconds) {
     out += "data";
     u32(static_cast<std::uint32_t>(samples.size()));
     return out + samples;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 const std::string kAssetSound = std::string(TERTULIA_ASSETS_DIR) + "/sonido.wav";
@@ -189,7 +185,7 @@ TEST_F(WaveFileTest, PlayingLeavesSigintAndSigtermToTheProgram) {
 
 TEST_F(WaveFileTest, DataValueRoundTrip) {
     player.LoadFromFile(kAssetSound);
-    const std::string wave = ReadFile(kAssetSound);
+    const std::string wave = testing::ReadWholeFile(kAssetSound);
     MemoryStream form;
     player.WriteDataValue(form);
     const std::string& bytes = form.Bytes();
@@ -337,9 +333,8 @@ TEST_F(WaveFileTest, LoadFromStreamTakesTheStreamsWholeSize) {
 }
 
 TEST_F(WaveFileTest, WaveNameKeepsTheFileNameAndLoadsExistingFiles) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("wave_name_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const testing::TemporaryDirectory temporary;
+    const std::filesystem::path dir = temporary.path();
     const std::string existing = (dir / "sonido.wav").string();
     { std::ofstream(existing, std::ios::binary) << "file bytes"; }
 
@@ -368,7 +363,6 @@ TEST_F(WaveFileTest, WaveNameKeepsTheFileNameAndLoadsExistingFiles) {
     player.SetWaveName("");
     EXPECT_EQ(player.WaveName(), "");
     EXPECT_TRUE(player.IsEmpty());
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
