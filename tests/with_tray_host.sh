@@ -24,9 +24,7 @@ tray_host_up() {
 if ! tray_host_up; then
     echo "the tray host did not come up on $DISPLAY; once more on a new display" >&2
     cat "$work/trayer.log" "$work/xvfb.log" >&2
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    pids=()
+    end_processes
     start_headless_display "$work" || { echo "Xvfb did not start" >&2; exit 1; }
     tray_host_up || { cat "$work/trayer.log" "$work/xvfb.log" >&2; exit 1; }
 fi

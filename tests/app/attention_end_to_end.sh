@@ -21,10 +21,6 @@ send_close=$4
 shots=$5
 mkdir -p "$shots"
 
-skip() {
-    echo "SKIP: $*" >&2
-    exit 77
-}
 command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 /usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
     skip "python3-dbus or python3-gi is not installed"
@@ -75,31 +71,13 @@ start_headless_display "$work" || skip "Xvfb did not start"
 
 start_notification_recorder "$recorder" || skip "no session bus with the notification recorder"
 
-"$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo \
-    --access-log "$work/access.log" >"$work/service.log" 2>&1 &
-service_pid=$!
-pids+=($service_pid)
-api=http://127.0.0.1:8080
-wait_for 10 curl -sf "$api/" || fail "the service did not start"
-
-opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Lucía" \
-    "$api/api/conversaciones") || fail "the visitor could not open a conversation"
-id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
-token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
-visitor_writes() {
-    curl -sf --data-urlencode "token=$token" --data-urlencode "texto=$1" \
-        "$api/api/conversaciones/$id/mensajes" >/dev/null || fail "the visitor could not write"
-}
-visitor_writes "Buenas tardes"
+start_service "$service" --access-log "$work/access.log" || fail "the service did not start"
+visitor_opens "Lucía" || fail "the visitor could not open a conversation"
+visitor_writes "Buenas tardes" || fail "the visitor could not write"
 
 export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
-"$tertulia" >"$work/tertulia.log" 2>&1 &
-pids+=($!)
-
-wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
-console=$(visible_window '^Tertulia$')
-sleep 2
+start_console "$tertulia" "$work/tertulia.log" || fail "the console did not appear"
 eval "$(xdotool getwindowgeometry --shell "$console")"
 tray_shot "$work/tray-plain.png"
 import -window root -crop 100x32+0+0 +repage "$work/tray-plain-wide.png"
@@ -120,7 +98,7 @@ wait_for 10 withdrawn "$title" || fail "the new conversation's notification was 
 # The operator works in the console; the visitor writes meanwhile.
 xdotool windowfocus --sync "$console"
 sleep 0.5
-visitor_writes "¿Sigue ahí?"
+visitor_writes "¿Sigue ahí?" || fail "the visitor could not write"
 wait_for 40 notified "$title" || fail "no notification within a news interval"
 notifications | grep -F "\"summary\": \"$title\"" | tail -1 | grep -qF '"actions": ["default"' ||
     fail "the notification offers no default action"
@@ -155,8 +133,7 @@ wait_for 5 console_unmarked || fail "the mark stayed"
 wait_for 5 tray_still || fail "the tray icon kept cycling"
 
 # The service goes away while the console is logged in.
-kill "$service_pid"
-wait "$service_pid" 2>/dev/null || true
+stop_service
 wait_for 40 notified "Tertulia" || fail "no notification of the lost connection"
 notifications | grep -F '"summary": "Tertulia"' | tail -1 | grep -qF 'Sin conexión con el servicio' ||
     fail "the notification does not say the service is out of reach"

@@ -35,29 +35,15 @@ fail() {
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || fail "Xvfb did not start"
 
-"$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo >"$work/service.log" 2>&1 &
-pids+=($!)
-api=http://127.0.0.1:8080
-wait_for 10 curl -sf "$api/" || fail "the service did not start"
+start_service "$service" || fail "the service did not start"
 
 # A visitor writes before the operator logs in; the first news poll opens the conversation.
-opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Lucía" \
-    "$api/api/conversaciones") || fail "the visitor could not open a conversation"
-id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
-token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
-curl -sf --data-urlencode "token=$token" --data-urlencode "texto=Buenas tardes" \
-    "$api/api/conversaciones/$id/mensajes" >/dev/null || fail "the visitor could not write"
+visitor_opens "Lucía" || fail "the visitor could not open a conversation"
+visitor_writes "Buenas tardes" || fail "the visitor could not write"
 
 export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
-"$tertulia" >"$work/tertulia.log" 2>&1 &
-tertulia_pid=$!
-pids+=($tertulia_pid)
-
-wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
-console=$(visible_window '^Tertulia$')
-# The update check runs first; then the login panel is offered.
-sleep 2
+start_console "$tertulia" "$work/tertulia.log" || fail "the console did not appear"
 eval "$(xdotool getwindowgeometry --shell "$console")"
 import -window root "$shots/e2e-login.png"
 

@@ -37,27 +37,18 @@ is_non_empty() { [ -s "$1" ]; }
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_virtual_screen "$work" || fail "Xvfb did not start"
 
-"$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo >"$work/service.log" 2>&1 &
-pids+=($!)
-api=http://127.0.0.1:8080
-wait_for 10 curl -sf "$api/" || fail "the service did not start"
-curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=Lucía" \
-    "$api/api/conversaciones" >/dev/null || fail "the visitor could not open a conversation"
+start_service "$service" || fail "the service did not start"
+visitor_opens "Lucía" || fail "the visitor could not open a conversation"
 title="Conversacion con : Lucía"
 
-# start_console: the program with settings of its own and SDL writing its sound to a file.
-start_console() {
+# start_run: the program with settings of its own and SDL writing its sound to a file.
+start_run() {
     run=$((run + 1))
     export XDG_CONFIG_HOME="$work/config-$run" HOME="$work/home-$run"
     export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/audio-$run.raw"
     mkdir -p "$HOME"
     settings="$XDG_CONFIG_HOME/Grupo Laredo/Tertulia.ini"
-    "$tertulia" >"$work/tertulia-$run.log" 2>&1 &
-    tertulia_pid=$!
-    pids+=($tertulia_pid)
-    wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
-    console=$(visible_window '^Tertulia$')
-    sleep 2  # the update check runs before the login panel is offered
+    start_console "$tertulia" "$work/tertulia-$run.log" || fail "the console did not appear"
 }
 
 # type_company_code: "demo" into edCodigoEmpresa, 50 pixels below the banner's top at 31,69.
@@ -90,7 +81,7 @@ ends_storing_the_code() {
 }
 
 # Without a notification area: closing leaves the windows on screen; SIGTERM after the sound.
-start_console
+start_run
 log_in_until_the_sound
 chat=$(visible_window "^$title\$")
 "$send_close" "$console"
@@ -102,7 +93,7 @@ kill -0 "$tertulia_pid" || fail "closing the windows ended the program"
 kill -TERM "$tertulia_pid"
 ends_storing_the_code SIGTERM
 
-start_console
+start_run
 log_in_until_the_sound
 kill -INT "$tertulia_pid"
 ends_storing_the_code SIGINT
@@ -110,7 +101,7 @@ ends_storing_the_code SIGINT
 # With a tray host: closing hides the console, which comes back when the host goes away.
 start_tray_host "$work"
 sleep 1
-start_console
+start_run
 type_company_code
 "$send_close" "$console"
 wait_for 5 has_no_visible_window '^Tertulia$' || fail "closing the console did not hide it"

@@ -18,6 +18,11 @@ enter_own_network() {
     ip link set lo up 2>/dev/null || true
 }
 
+skip() {
+    echo "SKIP: $*" >&2
+    exit 77
+}
+
 # wait_for SECONDS COMMAND...: waits until the command succeeds, for at most SECONDS.
 wait_for() {
     local seconds=$1
@@ -73,3 +78,44 @@ last_call_for() {
 }
 notified() { [ "$(last_call_for "$1")" = Notify ]; }
 withdrawn() { [ "$(last_call_for "$1")" = CloseNotification ]; }
+
+# The stand-in service where the console is built to find it.
+api=http://127.0.0.1:8080
+# start_service SERVICE [OPTIONS...]: the service with the demo company and its database in
+# $work, its output added to $work/service.log; sets `service_pid`. Fails when it does not answer
+# within 10 s.
+start_service() {
+    "$1" --listen 127.0.0.1:8080 --db "$work/service.db" --demo "${@:2}" \
+        >>"$work/service.log" 2>&1 &
+    service_pid=$!
+    pids+=("$service_pid")
+    wait_for 10 curl -sf "$api/"
+}
+stop_service() {
+    kill "$service_pid"
+    wait "$service_pid" 2>/dev/null || true
+}
+# visitor_opens NAME: a visitor opens a conversation of the demo company; sets `id` and `token`.
+visitor_opens() {
+    local opened
+    opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=$1" \
+        "$api/api/conversaciones") || return 1
+    id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
+    token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
+}
+# visitor_writes TEXT: the visitor of conversation `id` writes a line.
+visitor_writes() {
+    curl -sf --data-urlencode "token=$token" --data-urlencode "texto=$1" \
+        "$api/api/conversaciones/$id/mensajes" >/dev/null
+}
+# start_console PROGRAM LOG: the console, its output in LOG; sets `tertulia_pid` and, once its
+# window is up, `console`. Fails when no window appears within 15 s.
+start_console() {
+    "$1" >"$2" 2>&1 &
+    tertulia_pid=$!
+    pids+=("$tertulia_pid")
+    wait_for 15 has_visible_window '^Tertulia$' || return 1
+    console=$(visible_window '^Tertulia$')
+    # The update check runs first; then the login panel is offered.
+    sleep 2
+}

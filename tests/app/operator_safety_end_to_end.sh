@@ -26,10 +26,6 @@ send_close=$4
 shots=$5
 mkdir -p "$shots"
 
-skip() {
-    echo "SKIP: $*" >&2
-    exit 77
-}
 command -v openbox >/dev/null || skip "openbox is not installed"
 command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 /usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
@@ -59,30 +55,13 @@ wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || skip "openbox did not start"
 
 start_notification_recorder "$recorder" || skip "no session bus with the notification recorder"
 
-api=http://127.0.0.1:8080
-start_service() {
-    "$service" --listen 127.0.0.1:8080 --db "$work/service.db" --demo \
-        --access-log "$work/access.log" >>"$work/service.log" 2>&1 &
-    service_pid=$!
-    pids+=($service_pid)
-    wait_for 10 curl -sf "$api/" || fail "the service did not start"
+service_up() {
+    start_service "$service" --access-log "$work/access.log" || fail "the service did not start"
 }
-stop_service() {
-    kill "$service_pid"
-    wait "$service_pid" 2>/dev/null || true
-}
-start_service
+service_up
 echo otra-clave | "$service" add-company otra --db "$work/service.db" >/dev/null 2>&1 ||
     fail "could not add the second company"
 
-# visitor_opens NAME: opens a conversation of the demo company; sets `id` and `token`.
-visitor_opens() {
-    local opened
-    opened=$(curl -sf --data-urlencode empresa=demo --data-urlencode "nombre=$1" \
-        "$api/api/conversaciones") || fail "the visitor $1 could not open a conversation"
-    id=$(sed -E 's/.*"id":([0-9]+).*/\1/' <<<"$opened")
-    token=$(sed -E 's/.*"token":"([^"]+)".*/\1/' <<<"$opened")
-}
 transcript_of() { curl -sf "$api/api/conversaciones/$1?token=$2"; }
 
 notified_body() { grep -F '"call": "Notify"' "$work/notifications.log" | grep -qF "\"body\": \"$1"; }
@@ -94,16 +73,12 @@ console_marked() {
 }
 logins() { grep -c "accion=do_login" "$work/access.log" || true; }
 
-visitor_opens "Pedro"
+visitor_opens "Pedro" || fail "the visitor Pedro could not open a conversation"
 pedro_id=$id pedro_token=$token
 
 export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
-"$tertulia" >"$work/tertulia.log" 2>&1 &
-pids+=($!)
-wait_for 15 has_visible_window '^Tertulia$' || fail "the console did not appear"
-console=$(window_of '^Tertulia$')
-sleep 2
+start_console "$tertulia" "$work/tertulia.log" || fail "the console did not appear"
 # Where the console's client area lies on the screen; under a window manager xdotool reports
 # the frame's decorations into it.
 read -r console_x console_y < <(xwininfo -id "$console" |
@@ -125,7 +100,7 @@ focus_is "$console" || fail "the new window took the focus from the console"
 # The operator turns to Pedro and types; Lucía arrives meanwhile and her window opens.
 xdotool windowactivate --sync "$pedro_window"
 wait_for 5 focus_is "$pedro_window" || fail "Pedro's window did not take the focus"
-visitor_opens "Lucía"
+visitor_opens "Lucía" || fail "the visitor Lucía could not open a conversation"
 lucia_id=$id lucia_token=$token
 lucia="Conversacion con : Lucía"
 typed="Pedro,"
@@ -182,7 +157,7 @@ stop_service
 wait_for 40 has_visible_window '^Error$' || fail "no error box for the lost service"
 wait_for 5 notified "Tertulia" || fail "no notification of the lost connection"
 sleep 8
-start_service
+service_up
 restarted=$SECONDS
 wait_for 70 notified_body "Conexión restablecida" ||
     fail "no automatic login within 70 s of the restart"
@@ -205,7 +180,7 @@ wait_for 40 has_visible_window '^Error$' || fail "no error box for the second lo
 echo nueva-clave | "$service" set-password demo --db "$work/service.db" >/dev/null 2>&1 ||
     fail "could not change the password"
 before=$(logins)
-start_service
+service_up
 tried() { [ "$(logins)" -gt "$before" ]; }
 wait_for 70 tried || fail "no automatic login within 70 s of the restart"
 sleep 1

@@ -13,8 +13,9 @@ for tool in dpkg-deb dpkg-shlibdeps; do
     fi
 done
 
-work=$(mktemp -d /tmp/tertulia-packages-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+work_template=/tmp/tertulia-packages-XXXXXX
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
 failures=0
 fail() {
     echo "FAIL: $*"
