@@ -2,16 +2,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSystemTrayIcon>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
-#include <cstdlib>
 
 // Read by LeakSanitizer in the sanitizer build: fontconfig keeps allocations for the process's
 // life.
@@ -53,17 +49,6 @@ SeenBox ReadModalBox(const std::function<void()>& open, const QString& press) {
     });
     open();
     return seen;
-}
-
-bool TrayHostRuns() {
-    if (std::getenv("TERTULIA_TRAY_HOST") == nullptr) return false;
-    // The host claims the notification area a moment after its window has appeared.
-    QDeadlineTimer deadline(10000);
-    while (!QSystemTrayIcon::isSystemTrayAvailable() && !deadline.hasExpired()) {
-        QApplication::processEvents();
-        QThread::msleep(50);
-    }
-    return true;
 }
 
 void SaveScreenshot(QWidget& window, const QString& name) {

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "tests/widgets/tray_host.h"
+
 class QMessageBox;
 class QWidget;
 
@@ -30,10 +32,6 @@ struct SeenBox {
 // Runs `open`, which shows a modal box; the box is read and closed with the button whose text is
 // `press` (or with Escape when `press` is empty).
 SeenBox ReadModalBox(const std::function<void()>& open, const QString& press);
-
-// Whether a notification area is there: the offscreen desktop has none; the run under Xvfb with
-// trayer (tests/with_tray_host.sh) says that it provides one.
-bool TrayHostRuns();
 
 // Saves the window's picture as <build>/screenshots/<name>.png.
 void SaveScreenshot(QWidget& window, const QString& name);

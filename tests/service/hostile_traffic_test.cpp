@@ -134,12 +134,7 @@ struct Hostile {
     const ServiceProcess& service;
     int port() const { return service.Port(); }
 
-    std::string Session() const {
-        const std::string reply = service.Body(
-            "/tertulia.php?accion=do_login&idempresa=demo&contrasena=" + Md5TextOfString("demo"));
-        if (!reply.starts_with("OK=")) throw std::runtime_error("login refused: " + reply);
-        return reply.substr(3);
-    }
+    std::string Session() const { return service.Login(); }
     std::string News() const {
         return service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + Session());
     }
@@ -447,10 +442,7 @@ TEST(HostileTraffic, two_services_start_together_on_one_new_database) {
         starter.join();
         ASSERT_TRUE(first && second) << "attempt " << attempt;
         for (const ServiceProcess* service : {first.get(), second.get()}) {
-            EXPECT_TRUE(service
-                            ->Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
-                                   Md5TextOfString("demo"))
-                            .starts_with("OK="));
+            EXPECT_TRUE(service->LoginReply().starts_with("OK="));
         }
     }
 }

@@ -54,10 +54,7 @@ TEST_F(Instances, a_visitor_on_one_and_the_operator_on_the_other) {
     auto visitor = ClientOf(one.Url());
     auto console = ClientOf(other.Url());
     const auto [id, token] = Open(*visitor, "Ana");
-    const std::string session =
-        Get(*console,
-            "/tertulia.php?accion=do_login&idempresa=demo&contrasena=" + Md5TextOfString("demo"))
-            .substr(3);
+    const std::string session = other.Login();
     const std::string news = "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session;
     EXPECT_EQ(Get(*console, news), "OK lineas=" + id + ":0," + id + "=Ana|");
     ASSERT_TRUE(Write(*visitor, id, token, "hola"));

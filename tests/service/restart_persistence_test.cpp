@@ -31,13 +31,10 @@ TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_
     {
         ServiceProcess service({.database = database, .demo = false});
         EXPECT_EQ(service.Output().find("«demo»"), std::string::npos) << "no demo without --demo";
-        session = service.Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" + digest);
-        ASSERT_TRUE(session.starts_with("OK="));
-        session = session.substr(3);
-        EXPECT_TRUE(service
-                        .Body("/tertulia.php?accion=do_login&idempresa=acme&contrasena=" +
-                              Md5TextOfString("contraseña"))
-                        .starts_with("ERROR"))
+        session = service.Login("acme",
+                                "contrase\xF1"
+                                "a");
+        EXPECT_TRUE(service.LoginReply("acme", "contraseña").starts_with("ERROR"))
             << "the UTF-8 bytes of the password are not what the console hashes";
     }
     // Neither the password, nor the digest that logs in, nor a session id is written anywhere
@@ -61,17 +58,11 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     {
         ServiceProcess first({.database = database, .arguments = {"--lines-per-address", "0"}});
         EXPECT_NE(first.Output().find("«demo»"), std::string::npos);
-        session = first
-                      .Body("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
-                            Md5TextOfString("demo"))
-                      .substr(3);
-        for (std::string* conversation : {&closedId, &id}) {
-            const auto opened =
-                PostForm(first.Port(), "/api/conversaciones", "empresa=demo&nombre=Luc%C3%ADa");
-            ASSERT_EQ(opened.status, 201);
-            *conversation = JsonMember(opened.body, "id");
-            token = JsonMember(opened.body, "token");
-        }
+        session = first.Login();
+        closedId = OpenConversation(first.Port(), "Luc%C3%ADa").id;
+        const VisitorConversation open = OpenConversation(first.Port(), "Luc%C3%ADa");
+        id = open.id;
+        token = open.token;
         ASSERT_EQ(first.Body("/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + closedId),
                   "OK");
@@ -132,12 +123,6 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
 namespace tertulia::testing {
 namespace {
 
-std::string LoginReply(const ServiceProcess& service, const std::string& code,
-                       const std::string& password) {
-    return service.Body("/tertulia.php?accion=do_login&idempresa=" + code +
-                        "&contrasena=" + Md5TextOfString(password));
-}
-
 TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_nothing) {
     TemporaryDirectory directory;
     const std::string database = directory.path() + "/service.db";
@@ -147,27 +132,24 @@ TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_no
     EXPECT_EQ(RunService({"add-company", "otra", "--db", database}, "clave-de-otra\n"), 0);
 
     ServiceProcess service({.database = database, .demo = false});
-    const std::string login = LoginReply(service, "acme", "primera-clave");
-    ASSERT_TRUE(login.starts_with("OK="));
-    const std::string news =
-        "/tertulia.php?accion=get_news&idempresa=acme&idsesion=" + login.substr(3);
+    const std::string news = "/tertulia.php?accion=get_news&idempresa=acme&idsesion=" +
+                             service.Login("acme", "primera-clave");
     EXPECT_EQ(service.Body(news), "OK lineas=,");
-    ASSERT_EQ(PostForm(service.Port(), "/api/conversaciones", "empresa=acme&nombre=Ana").status,
-              201);
+    OpenConversation(service.Port(), "Ana", "acme");
 
     EXPECT_EQ(RunService({"set-password", "acme", "--db", database}, "1234567\n"), 1);
     EXPECT_EQ(RunService({"set-password", "nadie", "--db", database}, "segunda-clave\n"), 1);
     EXPECT_EQ(RunService({"set-password", "acme", "--db", database}, "segunda-clave\n"), 0);
     EXPECT_TRUE(service.Body(news).starts_with("ERROR.")) << "the session ended";
-    EXPECT_TRUE(LoginReply(service, "acme", "primera-clave").starts_with("ERROR"));
-    EXPECT_TRUE(LoginReply(service, "acme", "segunda-clave").starts_with("OK="));
+    EXPECT_TRUE(service.LoginReply("acme", "primera-clave").starts_with("ERROR"));
+    EXPECT_TRUE(service.LoginReply("acme", "segunda-clave").starts_with("OK="));
 
     EXPECT_EQ(RunService({"remove-company", "acme", "--db", database}), 0);
     EXPECT_EQ(RunService({"remove-company", "acme", "--db", database}), 1) << "gone already";
-    EXPECT_TRUE(LoginReply(service, "acme", "segunda-clave").starts_with("ERROR"));
+    EXPECT_TRUE(service.LoginReply("acme", "segunda-clave").starts_with("ERROR"));
     EXPECT_EQ(PostForm(service.Port(), "/api/conversaciones", "empresa=acme&nombre=Eva").status,
               404);
-    EXPECT_TRUE(LoginReply(service, "otra", "clave-de-otra").starts_with("OK="))
+    EXPECT_TRUE(service.LoginReply("otra", "clave-de-otra").starts_with("OK="))
         << "the other company is untouched";
 }
 
@@ -176,9 +158,8 @@ TEST(AccessLog, one_line_per_request_without_secrets) {
     const std::string log = directory.path() + "/access.log";
     {
         ServiceProcess service({.arguments = {"--access-log", log}});
-        const std::string login = LoginReply(service, "demo", "demo");
-        ASSERT_TRUE(login.starts_with("OK="));
-        service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + login.substr(3));
+        const std::string session = service.Login();
+        service.Body("/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + session);
         service.Body("/no-existe");
         // A line is written once its reply has gone out, a moment after the client has it.
         std::string text;
@@ -192,7 +173,7 @@ TEST(AccessLog, one_line_per_request_without_secrets) {
                   std::string::npos)
             << text;
         EXPECT_NE(text.find("\"GET /no-existe\" 404 "), std::string::npos) << text;
-        EXPECT_EQ(text.find(login.substr(3)), std::string::npos) << "session id written";
+        EXPECT_EQ(text.find(session), std::string::npos) << "session id written";
         EXPECT_EQ(text.find(Md5TextOfString("demo")), std::string::npos) << "digest written";
     }
 }
@@ -208,16 +189,14 @@ TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
     const std::string database = directory.path() + "/service.db";
     const std::string errors = directory.path() + "/errors.txt";
     ServiceProcess service({.database = database, .errors = errors});
-    const std::string session = LoginReply(service, "demo", "demo").substr(3);
+    const std::string session = service.Login();
     // The messages go missing under the running service.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
     sqlite3_busy_timeout(db, 10000);
     EXPECT_EQ(sqlite3_exec(db, "DROP TABLE messages", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
-    const auto opened = PostForm(service.Port(), "/api/conversaciones", "empresa=demo&nombre=Ana");
-    ASSERT_EQ(opened.status, 201);
-    const std::string id = JsonMember(opened.body, "id");
+    const std::string id = OpenConversation(service.Port(), "Ana").id;
     EXPECT_EQ(service.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
                            "&idsesionclt=" + id),
               "ERROR: Error interno del servicio.");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "running_service.h"
+#include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
@@ -24,21 +25,11 @@ Reply Get(const RunningService& service, const std::string& target) {
     return {reply->status, reply->body};
 }
 
-// The id and token of a new conversation of the demo company.
-std::pair<std::string, std::string> Open(const RunningService& service, const std::string& name) {
-    const Reply reply = Post(service, "/api/conversaciones", "empresa=demo&nombre=" + name);
-    if (reply.status != 201) throw std::runtime_error("refused: " + reply.body);
-    const std::size_t idAt = reply.body.find("\"id\":") + 5;
-    const std::size_t tokenAt = reply.body.find("\"token\":\"") + 9;
-    return {reply.body.substr(idAt, reply.body.find(',') - idAt),
-            reply.body.substr(tokenAt, reply.body.find('"', tokenAt) - tokenAt)};
-}
-
 TEST(VisitorApi, a_visitor_opens_writes_and_reads_back) {
     RunningService service;
     const Reply opened = Post(service, "/api/conversaciones", "empresa=demo&nombre=Mar%C3%ADa+L.");
     ASSERT_EQ(opened.status, 201);
-    const auto [id, token] = Open(service, "Luis");
+    const auto [id, token] = OpenConversation(service.port(), "Luis");
     EXPECT_EQ(token.size(), 32u);
     EXPECT_EQ(std::stoi(id), std::stoi(opened.body.substr(6)) + 1);
 
@@ -62,8 +53,8 @@ TEST(VisitorApi, a_visitor_opens_writes_and_reads_back) {
 
 TEST(VisitorApi, a_wrong_token_never_reaches_another_conversation) {
     RunningService service;
-    const auto [first, firstToken] = Open(service, "Ana");
-    const auto [second, secondToken] = Open(service, "Eva");
+    const auto [first, firstToken] = OpenConversation(service.port(), "Ana");
+    const auto [second, secondToken] = OpenConversation(service.port(), "Eva");
     Post(service, "/api/conversaciones/" + first + "/mensajes",
          "token=" + firstToken + "&texto=mio");
 
@@ -90,7 +81,7 @@ TEST(VisitorApi, a_wrong_token_never_reaches_another_conversation) {
 
 TEST(VisitorApi, a_closed_conversation_takes_no_more_lines) {
     RunningService service;
-    const auto [id, token] = Open(service, "Ana");
+    const auto [id, token] = OpenConversation(service.port(), "Ana");
     const std::string session = service.Login();
     EXPECT_EQ(service.Body("/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                            "&idsesionclt=" + id),
@@ -111,7 +102,7 @@ struct BadVisitorRequest {
 
 TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
     RunningService service;
-    const auto [id, token] = Open(service, "Ana");
+    const auto [id, token] = OpenConversation(service.port(), "Ana");
     const std::string send = "/api/conversaciones/ID/mensajes";
     const std::vector<BadVisitorRequest> rows = {
         {"unknown_company", "/api/conversaciones", "empresa=nadie&nombre=Ana", 404},

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -36,6 +38,18 @@ struct ConsoleHarness {
                   .starter = std::move(starter),
               },
               std::move(serviceUrl), std::move(programDirectory)) {}
+
+    // Shows the console and, once the update check has let it on to the login panel, logs in as
+    // the demo company's operator.
+    void ShowAndLogInAsDemo() {
+        console.FormCreate();
+        console.FormShow();
+        view.RunPosted();
+        ASSERT_EQ(view.panel, Panel::pnLogin) << "the update check did not end on the login panel";
+        view.companyCode = "demo";
+        view.password = "demo";
+        console.btConectarClick();
+    }
 
     RecordingChatView& Chat(std::size_t index) { return *view.chats.at(index); }
     const std::vector<Conversation>& Listed() const { return console.Conversations().Items(); }

@@ -20,30 +20,17 @@ namespace fs = std::filesystem;
 using testing::ConsoleHarness;
 using testing::GetPath;
 using testing::JsonMember;
+using testing::OpenConversation;
 using testing::PostForm;
 using testing::ReadWholeFile;
 using testing::ServiceProcess;
 
-// The console logged in to the real service as the demo company's operator.
-void StartAndLogIn(ConsoleHarness& harness) {
-    harness.console.FormCreate();
-    harness.console.FormShow();
-    harness.view.RunPosted();
-    ASSERT_EQ(harness.view.panel, Panel::pnLogin) << "the service offers no update";
-    harness.view.companyCode = "demo";
-    harness.view.password = "demo";
-    harness.console.btConectarClick();
-}
-
 TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
     ServiceProcess service;
-    const auto opened = PostForm(service.Port(), "/api/conversaciones", "empresa=demo&nombre=Ana");
-    ASSERT_EQ(opened.status, 201) << opened.body;
-    const std::string id = JsonMember(opened.body, "id");
-    const std::string token = JsonMember(opened.body, "token");
+    const auto [id, token] = OpenConversation(service.Port(), "Ana");
 
     ConsoleHarness harness(service.Url());
-    StartAndLogIn(harness);
+    harness.ShowAndLogInAsDemo();
     EXPECT_EQ(harness.view.panel, Panel::pnChat);
     EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{id + "=Ana"});
     EXPECT_TRUE(harness.tmIdle.Enabled());

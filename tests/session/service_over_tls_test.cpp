@@ -20,21 +20,11 @@ TEST(ServiceOverTlsTest, TheConsolesRequestsGoThroughTls) {
     test::NginxTlsProxy proxy(service.Port());
     ASSERT_TRUE(proxy.Running()) << proxy.Error();
     ::setenv("SSL_CERT_FILE", proxy.CaFile().c_str(), 1);
-    const auto opened =
-        testing::PostForm(service.Port(), "/api/conversaciones", "empresa=demo&nombre=Ana");
-    ASSERT_EQ(opened.status, 201) << opened.body;
-    const std::string id = testing::JsonMember(opened.body, "id");
-    const std::string token = testing::JsonMember(opened.body, "token");
+    const auto [id, token] = testing::OpenConversation(service.Port(), "Ana");
 
     testing::ConsoleHarness harness(proxy.Url(Site::Good, "", "localhost"));
     harness.http.SetSecureTransport(MakeTlsTransportFactory());
-    harness.console.FormCreate();
-    harness.console.FormShow();
-    harness.view.RunPosted();
-    ASSERT_EQ(harness.view.panel, Panel::pnLogin) << "the update check came back";
-    harness.view.companyCode = "demo";
-    harness.view.password = "demo";
-    harness.console.btConectarClick();
+    harness.ShowAndLogInAsDemo();
     EXPECT_EQ(harness.view.panel, Panel::pnChat);
     ASSERT_EQ(harness.ListedIds(), std::vector<std::string>{id + "=Ana"});
 

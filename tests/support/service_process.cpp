@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "base/md5.h"
+
 extern char** environ;
 
 namespace tertulia::testing {
@@ -125,6 +127,18 @@ std::string ServiceProcess::Body(const std::string& target) const {
     return GetPath(port_, target).body;
 }
 
+std::string ServiceProcess::LoginReply(const std::string& company,
+                                       const std::string& password) const {
+    return Body("/tertulia.php?accion=do_login&idempresa=" + company +
+                "&contrasena=" + Md5TextOfString(password));
+}
+
+std::string ServiceProcess::Login(const std::string& company, const std::string& password) const {
+    const std::string reply = LoginReply(company, password);
+    if (!reply.starts_with("OK=")) throw std::runtime_error("login refused: " + reply);
+    return reply.substr(3);
+}
+
 int RunService(std::vector<std::string> arguments, const std::string& input,
                const std::string& errors, const std::vector<std::string>& prefix) {
     arguments.insert(arguments.begin(), TERTULIA_SERVICE_BINARY);
@@ -171,6 +185,17 @@ std::string JsonMember(const std::string& json, const std::string& name) {
     }
     auto end = json.find_first_of(",}", begin);
     return json.substr(begin, end - begin);
+}
+
+VisitorConversation OpenConversation(int port, const std::string& name,
+                                     const std::string& company) {
+    const PostReply opened =
+        PostForm(port, "/api/conversaciones", "empresa=" + company + "&nombre=" + name);
+    if (opened.status != 201) {
+        throw std::runtime_error("conversation refused (" + std::to_string(opened.status) +
+                                 "): " + opened.body);
+    }
+    return {JsonMember(opened.body, "id"), JsonMember(opened.body, "token")};
 }
 
 }  // namespace tertulia::testing

@@ -39,6 +39,12 @@ class ServiceProcess {
     const std::string& Output() const { return output_; }
     // The body of a GET of `target`, whatever the status.
     std::string Body(const std::string& target) const;
+    // Its reply to an operator's login, with the password's digest as the console sends it.
+    std::string LoginReply(const std::string& company = "demo",
+                           const std::string& password = "demo") const;
+    // A new operator session; throws when the login is refused.
+    std::string Login(const std::string& company = "demo",
+                      const std::string& password = "demo") const;
 
   private:
     TemporaryDirectory directory_{"tertulia-service"};
@@ -68,5 +74,15 @@ PostReply GetPath(int port, const std::string& path);
 
 // The value of a JSON member holding a string or a number, in a flat object; empty if missing.
 std::string JsonMember(const std::string& json, const std::string& name);
+
+// A visitor's new conversation, as the service names it to the visitor's page.
+struct VisitorConversation {
+    std::string id;
+    std::string token;
+};
+// Opens one for the visitor `name` (URL-encoded, as the form carries it) at `company`; throws
+// when the service refuses it.
+VisitorConversation OpenConversation(int port, const std::string& name,
+                                     const std::string& company = "demo");
 
 }  // namespace tertulia::testing

@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QWidget>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "qt_test_app.h"
+#include "tray_host.h"
 #include "widgets/qt/icon_picture.h"
 #include "widgets/qt/resources.h"
 
@@ -35,6 +33,15 @@ class TrayBackendTest : public ::testing::Test {
         tray->OnMouseUp = [this](TTrayIcon&, TMouseButton button, TShiftState, int, int) {
             log.push_back("up " + std::to_string(button));
         };
+    }
+
+    // The window shown once the icon is loaded, then minimised.
+    void ShowAndMinimise() {
+        tray->Loaded();
+        window.show();
+        QApplication::processEvents();
+        window.setWindowState(Qt::WindowMinimized);
+        QApplication::processEvents();
     }
 
     QWidget window;
@@ -80,29 +87,11 @@ TEST_F(TrayBackendTest, IconShowsWithItsPictureAndTip) {
     EXPECT_FALSE(icon->isVisible());
 }
 
-// Whether a notification area is there: the offscreen desktop has none; the run under Xvfb with
-// trayer says that it provides one.
-bool TrayHostRuns() {
-    if (std::getenv("TERTULIA_TRAY_HOST") == nullptr) return false;
-    // The host claims the notification area a moment after its window has appeared.
-    QDeadlineTimer deadline(10000);
-    while (!QSystemTrayIcon::isSystemTrayAvailable() && !deadline.hasExpired()) {
-        QApplication::processEvents();
-        QThread::msleep(50);
-    }
-    return true;
-}
-
 TEST_F(TrayBackendTest, MinimisingHidesTheWindowIntoTheTrayAndShowingRestoresIt) {
     if (!TrayHostRuns()) GTEST_SKIP() << "needs a notification area (runs under trayer)";
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
     tray->SetMinimizeToTray(true);
-    tray->Loaded();
-    window.show();
-    QApplication::processEvents();
-
-    window.setWindowState(Qt::WindowMinimized);
-    QApplication::processEvents();
+    ShowAndMinimise();
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(icon->isVisible());
 
@@ -113,11 +102,7 @@ TEST_F(TrayBackendTest, MinimisingHidesTheWindowIntoTheTrayAndShowingRestoresIt)
 }
 
 TEST_F(TrayBackendTest, MinimisingWithoutMinimizeToTrayKeepsTheWindow) {
-    tray->Loaded();
-    window.show();
-    QApplication::processEvents();
-    window.setWindowState(Qt::WindowMinimized);
-    QApplication::processEvents();
+    ShowAndMinimise();
     EXPECT_TRUE(window.isVisible());
 }
 
@@ -126,11 +111,7 @@ TEST_F(TrayBackendTest, MinimisingWithoutANotificationAreaKeepsTheWindowMinimise
     if (TrayHostRuns()) GTEST_SKIP() << "a notification area is there";
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     tray->SetMinimizeToTray(true);
-    tray->Loaded();
-    window.show();
-    QApplication::processEvents();
-    window.setWindowState(Qt::WindowMinimized);
-    QApplication::processEvents();
+    ShowAndMinimise();
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(window.isMinimized());
 }
