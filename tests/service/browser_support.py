@@ -1,6 +1,7 @@
 """What the service's browser tests share: a free port, plain HTTP calls, waiting for a
 condition, Chromium driven over chromedriver, the service started as a process and the
 console's requests."""
+import hashlib
 import json
 import os
 import shutil
@@ -139,6 +140,14 @@ def operator_get(origin, query):
     """A request of the console: a GET whose query is sent exactly as written."""
     with urllib.request.urlopen(origin + "/tertulia.php?" + query, timeout=30) as reply:
         return reply.read()
+
+
+def operator_session(origin):
+    """A new session of the demo company's operator."""
+    digest = hashlib.md5(b"demo").hexdigest().upper()
+    login = operator_get(origin, "accion=do_login&idempresa=demo&contrasena=" + digest)
+    assert login.startswith(b"OK="), login
+    return login[3:].decode()
 
 
 def available():

@@ -4,12 +4,12 @@
 Usage: visitor_page_chromium.py PATH-TO-tertulia-service
 Exits 77 (skipped) when Chromium or chromedriver is not installed.
 """
-import hashlib
 import os
 import sys
 import tempfile
 
-from browser_support import Browser, available, operator_get, start_service, wait_for
+from browser_support import (Browser, available, operator_get, operator_session, start_service,
+                             wait_for)
 
 
 def main():
@@ -33,10 +33,7 @@ def main():
             browser.click("#enviar")
             wait_for("the line on the page", lambda: "Cádiz" in browser.text("#mensajes"))
 
-            digest = hashlib.md5(b"demo").hexdigest().upper()
-            login = operator_get(origin, "accion=do_login&idempresa=demo&contrasena=" + digest)
-            assert login.startswith(b"OK="), login
-            session = login[3:].decode()
+            session = operator_session(origin)
             news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
             assert news.startswith(b"OK lineas=") and news.endswith(b"=Ana|"), news
             conversation = news.split(b",", 1)[1].split(b"=")[0].decode()

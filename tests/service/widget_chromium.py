@@ -10,7 +10,6 @@ A page from an origin that is not allowed gets no visitor page in the frame.
 Usage: widget_chromium.py PATH-TO-tertulia-service
 Exits 77 (skipped) when Chromium or chromedriver is not installed.
 """
-import hashlib
 import http.server
 import os
 import socket
@@ -19,8 +18,8 @@ import sys
 import tempfile
 import threading
 
-from browser_support import (ELEMENT, Browser, available, operator_get, start_service,
-                             wait_for)
+from browser_support import (ELEMENT, Browser, available, operator_get, operator_session,
+                             start_service, wait_for)
 
 SHADOW = "return document.getElementById('tertulia-chat').shadowRoot"
 
@@ -77,13 +76,6 @@ def panel_open(browser):
 def into_frame(browser):
     browser.frame(None)
     browser.frame(wait_for("the chat frame", lambda: widget(browser, "iframe")))
-
-
-def operator_session(origin):
-    digest = hashlib.md5(b"demo").hexdigest().upper()
-    login = operator_get(origin, "accion=do_login&idempresa=demo&contrasena=" + digest)
-    assert login.startswith(b"OK="), login
-    return login[3:].decode()
 
 
 def check_allowed_site(browser, site, origin):
