@@ -117,12 +117,6 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
                     .starts_with("ERROR"));
 }
 
-}  // namespace
-}  // namespace tertulia::testing
-
-namespace tertulia::testing {
-namespace {
-
 TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_nothing) {
     TemporaryDirectory directory;
     const std::string database = directory.path() + "/service.db";
@@ -177,12 +171,6 @@ TEST(AccessLog, one_line_per_request_without_secrets) {
         EXPECT_EQ(text.find(Md5TextOfString("demo")), std::string::npos) << "digest written";
     }
 }
-
-}  // namespace
-}  // namespace tertulia::testing
-
-namespace tertulia::testing {
-namespace {
 
 TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
     TemporaryDirectory directory;

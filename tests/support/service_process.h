@@ -13,13 +13,13 @@ class ServiceProcess {
   public:
     struct Options {
         // Its database: a file path or a PostgreSQL URI; empty: a new one in Directory().
-        std::string database;
+        std::string database{};
         // Added to the command line (for example the update offer or the limits).
-        std::vector<std::string> arguments;
+        std::vector<std::string> arguments{};
         // Started with --demo, which makes the demo company where the database lacks it.
         bool demo = true;
         // Where its standard error is appended; empty: this process's.
-        std::string errors;
+        std::string errors{};
     };
 
     ServiceProcess() : ServiceProcess(Options{}) {}

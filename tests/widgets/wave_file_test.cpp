@@ -1,6 +1,7 @@
 #include "widgets/wave_file.h"
 
 #include <SDL.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +18,9 @@
 
 namespace tertulia {
 namespace {
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 // A 16-bit PCM wave file image holding a quiet tone.
 std::string MakeWave(int rate, int channels, double seconds) {
@@ -82,12 +86,7 @@ class WaveFileTest : public ::testing::Test {
 TEST_F(WaveFileTest, EmptyPlayerRaisesNoWaveDataWithoutOnPlay) {
     player.OnPlay = [this](TWaveFile&) { ++plays; };
     EXPECT_TRUE(player.IsEmpty());
-    try {
-        player.Play();
-        FAIL() << "no exception";
-    } catch (const EWaveError& error) {
-        EXPECT_STREQ(error.what(), "No wave data");
-    }
+    EXPECT_THAT([&] { player.Play(); }, ThrowsMessage<EWaveError>(StrEq("No wave data")));
     EXPECT_EQ(plays, 0);
     EXPECT_FALSE(sound.IsPlaying());
 }
@@ -149,12 +148,7 @@ TEST_F(WaveFileTest, SoundInAnotherFormatIsConvertedToTheDevice) {
 TEST_F(WaveFileTest, UndecodableBytesRaiseErrorPlayingSoundAfterOnPlay) {
     Load(player, "RIFF but not really a wave file");
     player.OnPlay = [this](TWaveFile&) { ++plays; };
-    try {
-        player.Play();
-        FAIL() << "no exception";
-    } catch (const EWaveError& error) {
-        EXPECT_STREQ(error.what(), "Error playing sound");
-    }
+    EXPECT_THAT([&] { player.Play(); }, ThrowsMessage<EWaveError>(StrEq("Error playing sound")));
     EXPECT_EQ(plays, 1);
 }
 
@@ -309,13 +303,9 @@ TEST_F(WaveFileTest, SameAsComparesSoundsAndClasses) {
 TEST_F(WaveFileTest, LoadFailureKeepsTheOldSound) {
     Load(player, "old sound");
     const std::string missing = "/nonexistent-dir/sonido.wav";
-    try {
-        player.LoadFromFile(missing);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "Cannot open file \"" + missing + "\". No such file or directory");
-    }
+    EXPECT_THAT([&] { player.LoadFromFile(missing); },
+                ThrowsMessage<std::runtime_error>(
+                    StrEq("Cannot open file \"" + missing + "\". No such file or directory")));
     EXPECT_EQ(Saved(player), "old sound");
 }
 
