@@ -25,17 +25,6 @@ namespace {
 
 using Outcome = tertulia::testing::CommandRun;
 
-// What the child `pid` left in the files `out` and `err`, once it has ended.
-Outcome Collect(pid_t pid, const std::string& out, const std::string& err) {
-    Outcome outcome;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        outcome.status = WEXITSTATUS(status);
-    outcome.out = tertulia::testing::ReadWholeFile(out);
-    outcome.err = tertulia::testing::ReadWholeFile(err);
-    return outcome;
-}
-
 // The exact status and bytes a run must give.
 void ExpectOutcome(const Outcome& outcome, int status, const std::string& out,
                    const std::string& err) {
@@ -55,49 +44,20 @@ class ToolTest : public testing::Test {
     Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
                        const std::string& input,
                        const std::vector<std::string>& extraEnvironment = {}) {
-        const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
-        WriteFile(in, input);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const std::string& entry : extraEnvironment)
-            envp.push_back(const_cast<char*>(entry.c_str()));
-        for (char** entry = environ; *entry != nullptr; ++entry) envp.push_back(*entry);
-        envp.push_back(nullptr);
-
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int fds[3] = {::open(in.c_str(), O_RDONLY),
-                                ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
-                                ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
-            for (int i = 0; i < 3; ++i) ::dup2(fds[i], i);
-            ::execvpe(program.c_str(), argv.data(), envp.data());
-            ::_exit(127);
-        }
-        return Collect(pid, out, err);
+        WriteFile(dir_ + "/stdin", input);
+        const int in = ::open((dir_ + "/stdin").c_str(), O_RDONLY | O_CLOEXEC);
+        const pid_t pid = Start(program, args, in, extraEnvironment);
+        ::close(in);
+        return Collect(pid);
     }
 
     // Runs the tool with its standard input a pipe into which `pieces` are written one after
     // the other, with a pause between them so that the tool reads them apart.
     Outcome RunToolThroughPipe(const std::vector<std::string>& args,
                                const std::vector<std::string>& pieces) {
-        const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-        std::vector<char*> argv{const_cast<char*>(TERTULIA_TOOL_PATH)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
         int fds[2];
-        if (::pipe(fds) != 0) return {};
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(fds[0], 0);
-            ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+        const pid_t pid = Start(TERTULIA_TOOL_PATH, args, fds[0]);
         ::close(fds[0]);
         const auto previous = std::signal(SIGPIPE, SIG_IGN);
         for (const std::string& piece : pieces) {
@@ -110,7 +70,7 @@ class ToolTest : public testing::Test {
         }
         ::close(fds[1]);
         std::signal(SIGPIPE, previous);
-        return Collect(pid, out, err);
+        return Collect(pid);
     }
 
     Outcome RunTool(const std::vector<std::string>& args, const std::string& input = "",
@@ -120,6 +80,42 @@ class ToolTest : public testing::Test {
 
     tertulia::testing::TemporaryDirectory temporary_{"tertulia-tool-test"};
     const std::string dir_ = temporary_.path();
+
+  private:
+    // Starts `program` with standard input from the descriptor `input` and its outputs into
+    // "stdout" and "stderr" of dir_.
+    pid_t Start(const std::string& program, const std::vector<std::string>& args, int input,
+                const std::vector<std::string>& extraEnvironment = {}) {
+        const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& entry : extraEnvironment)
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        for (char** entry = environ; *entry != nullptr; ++entry) envp.push_back(*entry);
+        envp.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(input, 0);
+            ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            ::execvpe(program.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    // What the child `pid` left in dir_'s "stdout" and "stderr", once it has ended.
+    Outcome Collect(pid_t pid) {
+        Outcome outcome;
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            outcome.status = WEXITSTATUS(status);
+        outcome.out = tertulia::testing::ReadWholeFile(dir_ + "/stdout");
+        outcome.err = tertulia::testing::ReadWholeFile(dir_ + "/stderr");
+        return outcome;
+    }
 };
 
 struct Row {
