@@ -150,5 +150,23 @@ def operator_session(origin):
     return login[3:].decode()
 
 
+def visitor_opens_and_writes(browser, name, line):
+    """On the visitor page in view: opens a conversation as `name` and sends `line`."""
+    browser.type("#nombre", name)
+    browser.click("#abrir")
+    wait_for("the conversation to open", lambda: "abierta" in browser.text("#estado"))
+    browser.type("#texto", line)
+    browser.click("#enviar")
+    wait_for("the line on the page", lambda: line in browser.text("#mensajes"))
+
+
+def operator_finds(origin, name):
+    """The operator's new session and the id of the one conversation, the visitor `name`'s."""
+    session = operator_session(origin)
+    news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
+    assert news.startswith(b"OK lineas=") and news.endswith(("=%s|" % name).encode()), news
+    return session, news.split(b",", 1)[1].split(b"=")[0].decode()
+
+
 def available():
     return os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)

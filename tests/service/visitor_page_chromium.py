@@ -8,8 +8,8 @@ import os
 import sys
 import tempfile
 
-from browser_support import (Browser, available, operator_get, operator_session, start_service,
-                             wait_for)
+from browser_support import (Browser, available, operator_finds, operator_get, start_service,
+                             visitor_opens_and_writes, wait_for)
 
 
 def main():
@@ -26,17 +26,9 @@ def main():
             browser = Browser(os.path.join(directory, "profile"))
             browser.open(origin + "/?empresa=demo")
             assert browser.value("#empresa") == "demo", "the company comes from the address"
-            browser.type("#nombre", "Ana")
-            browser.click("#abrir")
-            wait_for("the conversation to open", lambda: "abierta" in browser.text("#estado"))
-            browser.type("#texto", "¿Tienen envíos a Cádiz?")
-            browser.click("#enviar")
-            wait_for("the line on the page", lambda: "Cádiz" in browser.text("#mensajes"))
+            visitor_opens_and_writes(browser, "Ana", "¿Tienen envíos a Cádiz?")
 
-            session = operator_session(origin)
-            news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
-            assert news.startswith(b"OK lineas=") and news.endswith(b"=Ana|"), news
-            conversation = news.split(b",", 1)[1].split(b"=")[0].decode()
+            session, conversation = operator_finds(origin, "Ana")
             chat = "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s" % (
                 session, conversation)
             transcript = operator_get(origin, chat)

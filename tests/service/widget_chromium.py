@@ -18,8 +18,8 @@ import sys
 import tempfile
 import threading
 
-from browser_support import (ELEMENT, Browser, available, operator_get, operator_session,
-                             start_service, wait_for)
+from browser_support import (ELEMENT, Browser, available, operator_finds, operator_get,
+                             start_service, visitor_opens_and_writes, wait_for)
 
 SHADOW = "return document.getElementById('tertulia-chat').shadowRoot"
 
@@ -92,17 +92,9 @@ def check_allowed_site(browser, site, origin):
     wait_for("the focus on the name field",
              lambda: browser.execute("return document.activeElement.id") == "nombre")
     assert browser.value("#empresa") == "demo"
-    browser.type("#nombre", "Ana")
-    browser.click("#abrir")
-    wait_for("the conversation to open", lambda: "abierta" in browser.text("#estado"))
-    browser.type("#texto", "Hola desde la portada")
-    browser.click("#enviar")
-    wait_for("the line in the frame", lambda: "portada" in browser.text("#mensajes"))
+    visitor_opens_and_writes(browser, "Ana", "Hola desde la portada")
 
-    session = operator_session(origin)
-    news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
-    assert news.startswith(b"OK lineas=") and news.endswith(b"=Ana|"), news
-    conversation = news.split(b",", 1)[1].split(b"=")[0].decode()
+    session, conversation = operator_finds(origin, "Ana")
     answer = operator_get(origin, "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s"
                           "&mensaje=Buenos%%20d%%EDas%%2C%%20Ana" % (session, conversation))
     assert answer.endswith(b"<b>Operador</b>: Buenos d&iacute;as, Ana"), answer
