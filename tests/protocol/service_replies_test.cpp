@@ -11,7 +11,11 @@ TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
               (LoginReply{LoginReply::Kind::Ok, "a1b2"}));
     EXPECT_TRUE(LeerRespuestaCierre(EscribirRespuestaCierre()).ok);
 
-    const std::vector<NewsEntry> entries = {{5, "Ana"}, {-7, "Jos\xE9 Mar\xEDa"}, {9, ""}};
+    const std::vector<NewsEntry> entries = {{5, "Ana"},
+                                            {-7,
+                                             "Jos\xE9 Mar\xED"
+                                             "a"},
+                                            {9, ""}};
     const std::vector<VisitorLines> lines = {{5, 3}, {-7, 0}, {9, 4294967296}};
     const NewsReply news = LeerRespuestaNoticias(EscribirRespuestaNoticias(entries, lines));
     EXPECT_EQ(news.kind, NewsReply::Kind::List);
