@@ -1,5 +1,6 @@
 #include "service/company_setup.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "base/md5.h"
@@ -19,6 +20,15 @@ std::string ConsoleDigest(const std::string& password) {
     if (*length < kMinPasswordLength) {
         throw std::runtime_error("la contraseña debe tener al menos " +
                                  std::to_string(kMinPasswordLength) + " caracteres");
+    }
+    // A control character cannot be typed into the console's field; blanks alone guess easily.
+    const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    if (std::any_of(bytes.begin(), bytes.end(), control)) {
+        throw std::runtime_error("la contraseña no puede tener caracteres de control");
+    }
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](unsigned char c) { return c == ' ' || c == 0xA0; })) {
+        throw std::runtime_error("la contraseña debe tener algún carácter que no sea un espacio");
     }
     return Md5TextOfString(bytes);
 }

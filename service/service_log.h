@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tertulia {
@@ -9,5 +10,10 @@ namespace tertulia {
 void LogLine(std::string_view text);
 
 void LogInternalError(std::string_view route, std::string_view cause);
+
+// `text` as a log line may carry it: what a client sent never breaks or forges a line nor
+// reaches a terminal as a command. Control characters (C1 included), bytes that are not UTF-8 and
+// the backslash are written as "\xNN" and "\\"; every other character as it is.
+std::string EscapedForLog(std::string_view text);
 
 }  // namespace tertulia

@@ -23,6 +23,10 @@ TEST(CompanyCommand, registers_the_digest_of_the_windows_1252_password_and_only_
     EXPECT_EQ(RunService({"add-company", "nipon", "日本", "--db", database}), 1)
         << "the console cannot type this password";
     EXPECT_EQ(RunService({"add-company", "a&b", "clave", "--db", database}), 2);
+    EXPECT_EQ(RunService({"add-company", "blancos", "        ", "--db", database}), 1)
+        << "eight spaces";
+    EXPECT_EQ(RunService({"add-company", "control", "clave\tlarga", "--db", database}), 1)
+        << "a control character";
 
     const std::string digest = Md5TextOfString(
         "contrase\xF1"

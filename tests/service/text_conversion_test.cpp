@@ -6,6 +6,7 @@
 #include "service/client_address.h"
 #include "service/form_fields.h"
 #include "service/options.h"
+#include "service/service_log.h"
 #include "service/transcript_markup.h"
 #include "tests/support/table_rows.h"
 
@@ -74,6 +75,27 @@ TEST(Charset, utf8_is_checked_strictly) {
         {"latin1_byte", "Jos\xE9", std::nullopt},
     };
     ForEachRow(rows, [](const Utf8Row& row) { EXPECT_EQ(Utf8Length(row.text), row.length); });
+}
+
+// What a client sent reaches the log as text only: no line break, no terminal command.
+TEST(ServiceLog, control_characters_and_bytes_that_are_not_utf8_are_escaped) {
+    struct Row {
+        const char* name;
+        std::string text;
+        std::string logged;
+    };
+    const Row rows[] = {
+        {"plain and accented text stays", "empresa «acme» ñ €", "empresa «acme» ñ €"},
+        {"C0 controls and DEL", "a\r\nb\x1B[2J\x7F", "a\\x0D\\x0Ab\\x1B[2J\\x7F"},
+        {"C1 controls written in UTF-8",
+         "\xC2\x9D"
+         "0;x\xC2\x85",
+         "\\xC2\\x9D0;x\\xC2\\x85"},
+        {"raw bytes of Windows-1252 text", "\x8D\x90\x9D", "\\x8D\\x90\\x9D"},
+        {"cut and overlong sequences", "\xE2\x82 \xC0\xAF", "\\xE2\\x82 \\xC0\\xAF"},
+        {"a backslash cannot forge an escape", "\\x41", "\\\\x41"},
+    };
+    ForEachRow(rows, [](const Row& row) { EXPECT_EQ(EscapedForLog(row.text), row.logged); });
 }
 
 TEST(TranscriptMarkup, lines_are_bold_names_joined_by_line_break_tags) {
