@@ -1,6 +1,9 @@
 #include "service/postgres_database.h"
 
 #include <stdexcept>
+#include <string>
+
+#include "service/service_log.h"
 
 namespace tertulia {
 
@@ -109,6 +112,17 @@ std::string Numbered(std::string_view sql) {
     return out;
 }
 
+// A notice of the server's ("relation ... already exists, skipping" at every start) goes to the
+// log as one line, not to standard error as libpq writes it.
+void LogNotice(void*, const char* message) {
+    std::string line = message;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    LogLine("PostgreSQL: " + line);
+}
+
 }  // namespace
 
 PostgresConnection::PostgresConnection(const std::string& uri)
@@ -119,6 +133,7 @@ PostgresConnection::PostgresConnection(const std::string& uri)
         PQfinish(connection_);
         throw std::runtime_error(message);
     }
+    PQsetNoticeProcessor(connection_, LogNotice, nullptr);
 }
 
 PostgresConnection::~PostgresConnection() {

@@ -6,6 +6,8 @@
 #include "fresh_database.h"
 #include "tests/support/haproxy_balancer.h"
 #include "tests/support/service_process.h"
+#include "tests/support/temporary_directory.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
 namespace {
@@ -49,8 +51,15 @@ class Instances : public ::testing::Test {
 };
 
 TEST_F(Instances, a_visitor_on_one_and_the_operator_on_the_other) {
+    TemporaryDirectory logs;
+    const std::string log = logs.path() + "/errors.txt";
     ServiceProcess one({.database = database_.location(), .arguments = kUnlimited});
-    ServiceProcess other({.database = database_.location(), .arguments = kUnlimited});
+    ServiceProcess other(
+        {.database = database_.location(), .arguments = kUnlimited, .errors = log});
+    // The second start finds the schema made: the server's notice is one line of the log.
+    for (const std::string line : {"\nNOTICE:", "\nDETAIL:"}) {
+        EXPECT_EQ(("\n" + ReadWholeFile(log)).find(line), std::string::npos) << ReadWholeFile(log);
+    }
     auto visitor = ClientOf(one.Url());
     auto console = ClientOf(other.Url());
     const auto [id, token] = Open(*visitor, "Ana");
