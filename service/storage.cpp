@@ -6,6 +6,7 @@
 
 #include "service/postgres_database.h"
 #include "service/secrets.h"
+#include "service/service_log.h"
 #include "service/sqlite_database.h"
 
 namespace tertulia {
@@ -143,7 +144,26 @@ void Storage::UpgradeSchema() {
             "ON CONFLICT (name) DO UPDATE SET value = excluded.value";
         db.Run(set, {std::string_view("schema_version"), Count(steps.size())});
         db.Run(set, {std::string_view("opened"), now});
+        FoldCompanyCodes(db);
     });
+}
+
+void Storage::FoldCompanyCodes(SqlConnection& db) {
+    // Codes are unique whatever their letter case (they are ASCII, which lower() folds on both
+    // engines). Codes registered before that rule that differ only in case stay as they are.
+    const SqlRows twins = db.Run(
+        "SELECT a.code, b.code FROM companies a JOIN companies b "
+        "ON lower(a.code) = lower(b.code) AND a.id < b.id ORDER BY a.id, b.id");
+    if (twins.empty()) {
+        db.Execute(
+            "CREATE UNIQUE INDEX IF NOT EXISTS companies_code_folded ON companies (lower(code))");
+        return;
+    }
+    for (std::size_t row = 0; row < twins.size(); ++row) {
+        LogLine("las empresas \xC2\xAB" + twins.Text(row, 0) + "\xC2\xBB y \xC2\xAB" +
+                twins.Text(row, 1) +
+                "\xC2\xBB solo se distinguen por las may\xC3\xBAsculas; se conservan las dos");
+    }
 }
 
 bool Storage::HasCompanies() {
@@ -154,9 +174,16 @@ bool Storage::HasCompanies() {
 bool Storage::AddCompany(const std::string& code, const std::string& digestText) {
     const PasswordHash hash = HashDigestText(digestText);
     return database_->Write([&](SqlConnection& db) {
+        // The folded index refuses a twin atomically; where older twins keep it from being
+        // made, the look-up below still does.
+        if (!db.Run("SELECT id FROM companies WHERE lower(code) = lower(?)",
+                    {std::string_view(code)})
+                 .empty()) {
+            return false;
+        }
         return !db.Run(
                       "INSERT INTO companies (code, salt, iterations, hash) VALUES (?, ?, ?, ?) "
-                      "ON CONFLICT (code) DO NOTHING RETURNING id",
+                      "ON CONFLICT DO NOTHING RETURNING id",
                       {std::string_view(code), std::string_view(hash.salt),
                        std::int64_t{hash.iterations}, std::string_view(hash.hash)})
                     .empty();

@@ -131,6 +131,9 @@ class Storage {
 
   private:
     void UpgradeSchema();
+    // The unique index on the company code without regard to case, or a log line for each pair
+    // of older codes that keeps it from being made.
+    static void FoldCompanyCodes(SqlConnection& db);
 
     Clock clock_;
     std::unique_ptr<SqlDatabase> database_;

@@ -213,9 +213,39 @@ TEST_P(StorageTest, a_database_of_a_newer_service_is_refused) {
     }
 }
 
+TEST_P(StorageTest, company_codes_are_unique_whatever_their_letter_case) {
+    EXPECT_FALSE(storage_->AddCompany("DEMO", "OTRO"));
+    EXPECT_FALSE(storage_->AddCompany("Demo", "OTRO"));
+    EXPECT_TRUE(storage_->AddCompany("acme", "OTRO"));
+    EXPECT_TRUE(storage_->Login("demo", "DIGEST")) << "the first keeps its spelling";
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StorageTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return std::string(BackendName(info.param)); });
+
+// Codes registered before the rule that differ only in case stay; the log says so, and no third
+// spelling can join them.
+TEST(SqliteUpgrade, older_codes_that_differ_only_in_case_are_kept_and_named_in_the_log) {
+    TemporaryDirectory directory;
+    const std::string path = directory.path() + "/service.db";
+    Storage::Open(path, [] { return 0; })->AddCompany("acme", "D");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db,
+                 "DROP INDEX companies_code_folded; INSERT INTO companies (code, salt, iterations, "
+                 "hash) VALUES ('ACME', 's', 1, 'h')",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ::testing::internal::CaptureStderr();
+    const auto storage = Storage::Open(path, [] { return 0; });
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("las empresas «acme» y «ACME» solo se distinguen por las mayúsculas"),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(storage->AddCompany("Acme", "D"));
+    EXPECT_TRUE(storage->Login("acme", "D"));
+}
 
 TEST(SqliteUpgrade, a_file_from_before_schema_versions_gets_its_counts) {
     TemporaryDirectory directory;
