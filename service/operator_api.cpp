@@ -52,15 +52,19 @@ std::string Transcript(Storage& storage, const ConversationInfo& conversation) {
             {message.fromOperator ? OperatorApi::kOperatorName : conversation.visitorName,
              std::move(message.text)});
     }
+    // A conversation closed by anyone but this console (its visitor's silence, another console)
+    // ends with a line that tells the operator how to let its window go, instead of an error at
+    // every poll.
+    if (!conversation.open) {
+        lines.push_back(
+            {"Tertulia",
+             "La conversación ha terminado. Ciérrela con «Cerrar y Borrar Historial»."});
+    }
     return TranscriptMarkup(lines);
 }
 
 std::string Missing(std::int32_t id) {
     return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " no existe.");
-}
-
-std::string Closed(std::int32_t id) {
-    return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " está cerrada.");
 }
 
 std::string Full(std::int32_t id) {
@@ -127,7 +131,7 @@ class OperatorRequest {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
-                    return Closed(id);
+                    break;  // nothing stored: the transcript below says that it ended
                 case LineResult::Full:
                     return Full(id);
                 case LineResult::Stored:
@@ -136,7 +140,6 @@ class OperatorRequest {
         }
         const auto conversation = storage_.CompanyConversation(company, id);
         if (!conversation) return Missing(id);
-        if (!conversation->open) return Closed(id);
         return Transcript(storage_, *conversation);
     }
 
@@ -149,7 +152,7 @@ class OperatorRequest {
             case CloseResult::NotFound:
                 return Missing(id);
             case CloseResult::AlreadyClosed:
-                return Closed(id);
+                return EscribirRespuestaCierre();  // its window goes, whoever closed it
         }
         return Missing(id);
     }

@@ -115,10 +115,12 @@ TEST(RestartPersistence, nothing_acknowledged_is_lost_when_the_service_is_killed
     EXPECT_TRUE(transcript.starts_with(expected)) << "acknowledged " << acknowledged;
     EXPECT_TRUE(second.Body("/api/conversaciones/" + id + "?token=" + token)
                     .starts_with("{\"abierta\":true,\"mensajes\":[{\"autor\":\"operador\""));
+    // The close survived: the closed conversation's transcript says it has ended.
     EXPECT_TRUE(second
                     .Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
                           "&idsesionclt=" + closedId)
-                    .starts_with("ERROR"));
+                    .ends_with("<b>Tertulia</b>: La conversaci&oacute;n ha terminado. "
+                               "Ci&eacute;rrela con &laquo;Cerrar y Borrar Historial&raquo;."));
 }
 
 TEST(CompanyCommand, set_password_ends_the_sessions_and_remove_company_leaves_nothing) {
