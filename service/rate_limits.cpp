@@ -10,16 +10,29 @@ double TokenBuckets::Refilled(const Bucket& bucket, std::int64_t now) const {
     return std::min<double>(burst_, bucket.tokens + elapsed * perSecond);
 }
 
+void TokenBuckets::DropFullBuckets(std::int64_t now) {
+    while (!touched_.empty() && touched_.front().first + periodSeconds_ <= now) {
+        const auto found = buckets_.find(touched_.front().second);
+        // A bucket touched again since has a later entry of its own.
+        if (found != buckets_.end() && found->second.at == touched_.front().first) {
+            buckets_.erase(found);
+        }
+        touched_.pop_front();
+    }
+}
+
+std::size_t TokenBuckets::Keys() {
+    std::lock_guard lock(mutex_);
+    return buckets_.size();
+}
+
 bool TokenBuckets::Take(const std::string& key, std::int64_t now) {
     if (burst_ == 0) return true;
     std::lock_guard lock(mutex_);
-    if (buckets_.size() >= kMaxKeys && !buckets_.contains(key)) {
-        // A full bucket is the same as none.
-        std::erase_if(buckets_,
-                      [&](const auto& entry) { return Refilled(entry.second, now) >= burst_; });
-    }
+    DropFullBuckets(now);
     auto [it, added] = buckets_.try_emplace(key, Bucket{static_cast<double>(burst_), now});
     Bucket& bucket = it->second;
+    if (added || bucket.at != now) touched_.emplace_back(now, key);
     bucket.tokens = Refilled(bucket, now);
     bucket.at = now;
     if (bucket.tokens < 1) return false;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace tertulia {
 
@@ -11,8 +13,10 @@ namespace tertulia {
 
 // A token bucket per key (a client address): `burst` tokens, refilled evenly at `burst` per
 // `periodSeconds`. A burst of 0 means no limit. The buckets live in this process, so each service
-// limits on its own: behind a balancer a client gets at most the sum of the services' bursts. The
-// map is bounded: full buckets, which hold nothing worth remembering, are dropped when it grows.
+// limits on its own: behind a balancer a client gets at most the sum of the services' bursts. A
+// bucket untouched for a whole period is full, which is the same as none: it is dropped, in the
+// order the buckets were touched, so that the map holds only the keys of the last period and no
+// request ever walks all of them.
 class TokenBuckets {
   public:
     TokenBuckets(unsigned burst, std::int64_t periodSeconds)
@@ -20,20 +24,23 @@ class TokenBuckets {
 
     // Takes a token for the key; false when its bucket is empty.
     bool Take(const std::string& key, std::int64_t now);
+    // How many keys it remembers now.
+    std::size_t Keys();
 
   private:
     struct Bucket {
         double tokens = 0;
         std::int64_t at = 0;
     };
-    static constexpr std::size_t kMaxKeys = 100000;
-
     double Refilled(const Bucket& bucket, std::int64_t now) const;
+    void DropFullBuckets(std::int64_t now);
 
     unsigned burst_;
     std::int64_t periodSeconds_;
     std::mutex mutex_;
     std::unordered_map<std::string, Bucket> buckets_;
+    // (when, key) for each second a bucket was touched in, oldest first.
+    std::deque<std::pair<std::int64_t, std::string>> touched_;
 };
 
 // Failed logins: from the fifth failure in a row on, the next attempt waits 1 s, then 2, 4...

@@ -6,6 +6,7 @@
 #include "service/client_address.h"
 #include "service/form_fields.h"
 #include "service/options.h"
+#include "service/rate_limits.h"
 #include "service/service_log.h"
 #include "service/transcript_markup.h"
 #include "tests/support/table_rows.h"
@@ -280,6 +281,22 @@ struct ClientRow {
     std::string forwardedFor;
     std::string client;
 };
+
+// Three a minute per key; a key idle for a minute is forgotten, without walking all the others.
+TEST(TokenBuckets, a_bucket_refills_and_is_forgotten_once_full) {
+    TokenBuckets buckets(3, 60);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(buckets.Take("a", 100));
+    EXPECT_FALSE(buckets.Take("a", 100)) << "empty";
+    EXPECT_TRUE(buckets.Take("a", 120)) << "a token every 20 s";
+    EXPECT_FALSE(buckets.Take("a", 121));
+    for (int key = 0; key < 1000; ++key) buckets.Take("k" + std::to_string(key), 150);
+    EXPECT_EQ(buckets.Keys(), 1001u);
+    EXPECT_TRUE(buckets.Take("b", 181)) << "a minute after a's last take";
+    EXPECT_EQ(buckets.Keys(), 1001u) << "a is full, so gone; the others are not yet";
+    EXPECT_TRUE(buckets.Take("b", 210));
+    EXPECT_EQ(buckets.Keys(), 1u) << "only b is left";
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(buckets.Take("a", 210)) << "a starts full again";
+}
 
 TEST(ClientAddress, forwarded_for_counts_only_behind_a_trusted_proxy) {
     const std::set<std::string> proxies = {"10.0.0.1", "10.0.0.2"};
