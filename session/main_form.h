@@ -82,7 +82,6 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     const ConversationList& Conversations() const { return conversations_; }
     ConversationWindows& Windows() { return windows_; }
     const Attention& Signals() const { return attention_; }
-    const Reconnection& Reconnecting() const { return reconnection_; }
     TransferProgress& Progress() { return progress_; }
 
   private:

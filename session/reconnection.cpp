@@ -1,5 +1,8 @@
 #include "session/reconnection.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "session/time_of_day.h"
 
 namespace tertulia {
@@ -20,7 +23,7 @@ Reconnection::~Reconnection() {
 
 void Reconnection::Schedule() {
     if (!allowed_ || view_.CompanyCode().empty() || view_.Password().empty()) return;
-    const int delay = schedule_.Next();
+    const int delay = std::exchange(nextDelay_, std::min(nextDelay_ * 2, LongestDelay));
     timer_.SetInterval(delay);
     timer_.SetEnabled(true);
     view_.SetStatusText("Reintentando la conexi\xF3n a las " + TimeOfDay("%H:%M:%S", delay / 1000));
@@ -28,7 +31,7 @@ void Reconnection::Schedule() {
 
 void Reconnection::Stop() {
     timer_.SetEnabled(false);
-    schedule_.Reset();
+    nextDelay_ = FirstDelay;
 }
 
 }  // namespace tertulia

@@ -4,15 +4,18 @@
 
 #include "base/timer.h"
 #include "session/console_view.h"
-#include "session/reconnect_schedule.h"
 
 namespace tertulia {
 
 // The console's automatic login after it lost the service: the timer of the attempts, their
-// schedule, and the status line that says when the next one comes. The attempt itself is the
+// schedule (5 s after the failure, then twice as long after each failed attempt, up to once a
+// minute), and the status line that says when the next one comes. The attempt itself is the
 // console's, run when the timer fires.
 class Reconnection {
   public:
+    static constexpr int FirstDelay = 5000;
+    static constexpr int LongestDelay = 60000;
+
     Reconnection(Timer& timer, ConsoleView& view, std::function<void()> attempt);
     ~Reconnection();
     Reconnection(const Reconnection&) = delete;
@@ -29,7 +32,7 @@ class Reconnection {
   private:
     Timer& timer_;
     ConsoleView& view_;
-    ReconnectSchedule schedule_;
+    int nextDelay_ = FirstDelay;  // milliseconds
     bool allowed_ = true;
 };
 

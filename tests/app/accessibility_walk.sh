@@ -10,10 +10,8 @@ program=$1
 walker=$2
 filter=$3
 
-skip() {
-    echo "SKIP: $*" >&2
-    exit 77
-}
+# shellcheck source=desktop_test_support.sh
+. "$(dirname "$0")/desktop_test_support.sh"
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
 command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 [ -x /usr/libexec/at-spi-bus-launcher ] || skip "at-spi2-core is not installed"
@@ -25,21 +23,8 @@ command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
 source "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || skip "Xvfb did not start"
 
-# The accessibility bus's socket goes into the runtime folder: a private one keeps this run
-# apart from any other session on the machine.
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR=$work/runtime
-exec 6>"$work/bus-address"
-dbus-daemon --session --nofork --nopidfile --print-address=6 >"$work/dbus.log" 2>&1 &
-pids+=($!)
-exec 6>&-
-for _ in $(seq 50); do
-    [ -s "$work/bus-address" ] && break
-    sleep 0.1
-done
-[ -s "$work/bus-address" ] || skip "dbus-daemon did not start"
-DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
-export DBUS_SESSION_BUS_ADDRESS
+# The accessibility bus's socket goes into the private runtime folder of the session bus.
+start_session_bus || skip "dbus-daemon did not start"
 
 export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 SDL_AUDIODRIVER=dummy
 export PYTHONIOENCODING=utf-8 TERTULIA_ACCESSIBILITY_WALKER=$walker

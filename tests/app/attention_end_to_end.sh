@@ -21,9 +21,7 @@ send_close=$4
 shots=$5
 mkdir -p "$shots"
 
-command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
-/usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
-    skip "python3-dbus or python3-gi is not installed"
+require_notification_recorder
 
 # shellcheck source=../../scripts/work-folder.sh
 . "$(dirname "$0")/../../scripts/work-folder.sh"

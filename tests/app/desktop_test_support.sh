@@ -49,10 +49,9 @@ window_of() {
 has_visible_window() { [ -n "$(visible_window "$1")" ]; }
 has_no_visible_window() { [ -z "$(visible_window "$1")" ]; }
 
-# start_notification_recorder RECORDER: a private session bus, its address exported, with the
-# recording notification service on it, which logs every call to $work/notifications.log and
-# reports a click on the notification whose number is written into $work/click.
-start_notification_recorder() {
+# start_session_bus: a private session bus, its address exported, with a runtime folder of its
+# own, so that the run is kept apart from any other session on the machine.
+start_session_bus() {
     mkdir -m 700 "$work/runtime"
     export XDG_RUNTIME_DIR=$work/runtime
     exec 6>"$work/bus-address"
@@ -62,6 +61,20 @@ start_notification_recorder() {
     wait_for 5 test -s "$work/bus-address" || return 1
     DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus-address")
     export DBUS_SESSION_BUS_ADDRESS
+}
+
+# require_notification_recorder: skips the test where the recorder cannot run.
+require_notification_recorder() {
+    command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
+    /usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
+        skip "python3-dbus or python3-gi is not installed"
+}
+
+# start_notification_recorder RECORDER: a private session bus with the recording notification
+# service on it, which logs every call to $work/notifications.log and reports a click on the
+# notification whose number is written into $work/click.
+start_notification_recorder() {
+    start_session_bus || return 1
     /usr/bin/python3 "$1" "$work/notifications.log" "$work/click" >"$work/recorder.log" 2>&1 &
     pids+=($!)
     wait_for 10 test -e "$work/notifications.log"

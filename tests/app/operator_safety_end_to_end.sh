@@ -27,9 +27,7 @@ shots=$5
 mkdir -p "$shots"
 
 command -v openbox >/dev/null || skip "openbox is not installed"
-command -v dbus-daemon >/dev/null || skip "dbus-daemon is not installed"
-/usr/bin/python3 -c 'import dbus; from gi.repository import GLib' 2>/dev/null ||
-    skip "python3-dbus or python3-gi is not installed"
+require_notification_recorder
 
 # shellcheck source=../../scripts/work-folder.sh
 . "$(dirname "$0")/../../scripts/work-folder.sh"
