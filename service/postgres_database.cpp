@@ -9,7 +9,7 @@ namespace tertulia {
 
 namespace {
 
-// The whole schema; a database of this engine was never at an older version.
+// The first schema of this engine.
 const char* const kSchema = R"SQL(
 CREATE TABLE companies (
     id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
@@ -57,6 +57,21 @@ CREATE TABLE allowed_sites (
     origin TEXT NOT NULL,
     PRIMARY KEY (company_id, origin)
 );
+)SQL";
+
+// When each conversation's visitor was last heard from, so that silent ones are closed; the
+// client networks that logged in to each company, which the company's failed-login wait leaves
+// alone.
+const char* const kVisitorsAndKnownAddresses = R"SQL(
+ALTER TABLE conversations ADD COLUMN visitor_seen BIGINT NOT NULL DEFAULT 0;
+UPDATE conversations SET visitor_seen = extract(epoch FROM now())::BIGINT;
+CREATE TABLE known_addresses (
+    company_id BIGINT NOT NULL REFERENCES companies(id),
+    address TEXT NOT NULL,
+    last_login BIGINT NOT NULL,
+    PRIMARY KEY (company_id, address)
+);
+CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
 )SQL";
 
 // A failure the server reported, with its SQLSTATE code.
@@ -215,7 +230,7 @@ PostgresDatabase::PostgresDatabase(const std::string& uri, std::size_t connectio
 }
 
 std::vector<const char*> PostgresDatabase::SchemaSteps() const {
-    return {kSchema};
+    return {kSchema, kVisitorsAndKnownAddresses};
 }
 
 void PostgresDatabase::LockSchema(SqlConnection& connection) {

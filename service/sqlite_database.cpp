@@ -81,6 +81,21 @@ CREATE TABLE IF NOT EXISTS allowed_sites (
 );
 )SQL";
 
+// When each conversation's visitor was last heard from (an older open conversation counts as
+// heard from at the upgrade), so that silent ones are closed; the client networks that logged in
+// to each company, which the company's failed-login wait leaves alone.
+const char* const kVisitorsAndKnownAddresses = R"SQL(
+ALTER TABLE conversations ADD COLUMN visitor_seen INTEGER NOT NULL DEFAULT 0;
+UPDATE conversations SET visitor_seen = CAST(strftime('%s', 'now') AS INTEGER);
+CREATE TABLE known_addresses (
+    company_id INTEGER NOT NULL REFERENCES companies(id),
+    address TEXT NOT NULL,
+    last_login INTEGER NOT NULL,
+    PRIMARY KEY (company_id, address)
+);
+CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
+)SQL";
+
 }  // namespace
 
 SqliteConnection::SqliteConnection(const std::string& path) {
@@ -196,7 +211,7 @@ SqliteDatabase::~SqliteDatabase() {
 }
 
 std::vector<const char*> SqliteDatabase::SchemaSteps() const {
-    return {kFirstSchema, kCountersAndRetention};
+    return {kFirstSchema, kCountersAndRetention, kVisitorsAndKnownAddresses};
 }
 
 void SqliteDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {
