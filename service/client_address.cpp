@@ -54,6 +54,21 @@ std::string ClientAddress(const std::string& peer, std::string_view forwardedFor
     return peer;
 }
 
+std::string NetworkKey(const std::string& address) {
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) {
+        const auto bytes = reinterpret_cast<unsigned char*>(&v4.s_addr);
+        return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+               std::to_string(bytes[2]) + ".0/24";
+    }
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return address;
+    std::fill(v6.s6_addr + 6, v6.s6_addr + 16, 0);
+    char out[INET6_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET6, &v6, out, sizeof out);
+    return std::string(out) + "/48";
+}
+
 std::string LimitKey(const std::string& address) {
     in6_addr v6{};
     if (address.find(':') == std::string::npos || inet_pton(AF_INET6, address.c_str(), &v6) != 1) {

@@ -22,4 +22,8 @@ std::string ClientAddress(const std::string& peer, std::string_view forwardedFor
 // IPv6 client usually holds a whole /64.
 std::string LimitKey(const std::string& address);
 
+// The network an address belongs to, for limits that one owner of many addresses must not get
+// around: an IPv4 address's /24, an IPv6 address's /48.
+std::string NetworkKey(const std::string& address);
+
 }  // namespace tertulia

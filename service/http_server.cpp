@@ -1,6 +1,7 @@
 #include "service/http_server.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <sys/resource.h>
@@ -18,6 +19,8 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "service/client_address.h"
 
 namespace tertulia {
 
@@ -117,11 +120,37 @@ class WorkerPool {
 struct Link {
     int fd = -1;
     std::string address;
+    std::string key;                // what the per-address limit counts it by
     SteadyClock::time_point since;  // when it started waiting for a request head
-    bool awaitingHead = true;
+    // While a request's head or body is coming in, it must be complete by the deadline.
+    bool timed = true;
+    SteadyClock::time_point deadline;
     bool cut = false;
     std::string target;  // of the request whose head is coming in
 };
+
+// A reply body the library sends from, and the budget it is counted in.
+struct HeldReply {
+    std::string body;
+    std::atomic<std::size_t>* unsent = nullptr;
+};
+
+// Header names are HTTP tokens. This library keeps a blank before the colon in the name, and
+// joins a folded line's text to the name of the header it continues, so both show up here; a
+// folded line of one bare token (which makes another valid name) cannot be told apart, unless
+// it continues a header that frames the body.
+bool ValidHeaderName(std::string_view name) {
+    if (name.empty()) return false;
+    for (const char c : name) {
+        const bool token = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+        if (!token) return false;  // names are in lower case here
+    }
+    for (const std::string_view framing : {"content-length", "transfer-encoding"}) {
+        if (name.size() > framing.size() && name.starts_with(framing)) return false;
+    }
+    return true;
+}
 
 // One request from its complete head to its reply.
 struct Exchange {
@@ -161,7 +190,8 @@ struct HttpServer::Impl {
 
     std::mutex linksMutex;
     std::unordered_set<Link*> links;
-    std::unordered_map<std::string, unsigned> perAddress;
+    std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
+    std::atomic<std::size_t> unsentBytes = 0;
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
@@ -191,8 +221,9 @@ struct HttpServer::Impl {
         if (self.limits.connectionsPerAddress == 0) return MHD_YES;
         const std::string text = AddressText(address);
         if (self.limits.unlimitedAddresses.contains(text)) return MHD_YES;
+        const std::string key = LimitKey(text);
         std::lock_guard lock(self.linksMutex);
-        const auto it = self.perAddress.find(text);
+        const auto it = self.perAddress.find(key);
         const unsigned open = it == self.perAddress.end() ? 0 : it->second;
         return open < self.limits.connectionsPerAddress ? MHD_YES : MHD_NO;
     }
@@ -210,9 +241,11 @@ struct HttpServer::Impl {
                     MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
                 link->address = AddressText(address->client_addr);
             }
+            link->key = LimitKey(link->address);
             link->since = SteadyClock::now();
+            link->deadline = link->since + std::chrono::seconds(self.limits.headSeconds);
             std::lock_guard lock(self.linksMutex);
-            ++self.perAddress[link->address];
+            ++self.perAddress[link->key];
             self.links.insert(link.get());
             *context = link.release();
             return;
@@ -223,7 +256,7 @@ struct HttpServer::Impl {
         {
             std::lock_guard lock(self.linksMutex);
             self.links.erase(link.get());
-            const auto it = self.perAddress.find(link->address);
+            const auto it = self.perAddress.find(link->key);
             if (it != self.perAddress.end() && --it->second == 0) self.perAddress.erase(it);
         }
         self.LogUnanswered(*link);
@@ -250,8 +283,9 @@ struct HttpServer::Impl {
         }
         if (link) {
             std::lock_guard lock(self.linksMutex);
-            link->awaitingHead = true;
             link->since = SteadyClock::now();
+            link->deadline = link->since + std::chrono::seconds(self.limits.headSeconds);
+            link->timed = true;
         }
     }
 
@@ -261,7 +295,10 @@ struct HttpServer::Impl {
         return MHD_YES;
     }
 
-    static void FreeString(void* cls) { delete static_cast<std::string*>(cls); }
+    static void FreeHeld(void* cls) {
+        std::unique_ptr<HeldReply> held(static_cast<HeldReply*>(cls));
+        if (held->unsent) *held->unsent -= held->body.size();
+    }
     static void FreeShared(void* cls) {
         delete static_cast<std::shared_ptr<const std::string>*>(cls);
     }
@@ -277,11 +314,20 @@ struct HttpServer::Impl {
             if (!response) delete keep;
             exchange.bytes = length;
         } else {
-            auto* body = new std::string(std::move(reply.body));
-            exchange.bytes = body->size();
+            auto held = std::make_unique<HeldReply>();
+            held->body = std::move(reply.body);
+            const std::size_t size = held->body.size();
+            if (size > limits.largeReplyBytes) {
+                if (unsentBytes.fetch_add(size) + size > limits.unsentReplyBytes) {
+                    unsentBytes -= size;
+                    return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
+                }
+                held->unsent = &unsentBytes;
+            }
+            exchange.bytes = size;
             response = MHD_create_response_from_buffer_with_free_callback_cls(
-                body->size(), body->data(), FreeString, body);
-            if (!response) delete body;
+                size, held->body.data(), FreeHeld, held.get());
+            if (response) held.release();
         }
         if (!response) return MHD_NO;
         for (const auto& [name, value] : reply.headers) {
@@ -294,11 +340,14 @@ struct HttpServer::Impl {
         return queued;
     }
 
+    // Refusals close the connection: what the client sent after the head is not read as a
+    // request of its own.
     MHD_Result Refuse(MHD_Connection* connection, Exchange& exchange, int status) {
         HttpReply reply;
         reply.status = status;
         reply.body = "Error " + std::to_string(status) + "\n";
-        reply.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
+        reply.headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Connection", "close"}};
+        if (status == MHD_HTTP_SERVICE_UNAVAILABLE) reply.headers.emplace_back("Retry-After", "5");
         return Queue(connection, exchange, std::move(reply));
     }
 
@@ -307,6 +356,7 @@ struct HttpServer::Impl {
         std::size_t lengths = 0;
         bool chunked = false;
         for (const auto& [name, value] : request.headers) {
+            if (!ValidHeaderName(name)) return MHD_HTTP_BAD_REQUEST;
             if (name == "content-length") ++lengths;
             if (name == "transfer-encoding") chunked = true;
         }
@@ -331,16 +381,25 @@ struct HttpServer::Impl {
         request.method = method;
         request.path = url;
         MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &request.headers);
+        const std::string routeMethod = request.method == "HEAD" ? "GET" : request.method;
+        exchange->bodyLimit = routes.bodyLimit(routeMethod, request.path);
         if (Link* link = LinkOf(connection)) {
             std::lock_guard lock(linksMutex);
-            link->awaitingHead = false;
             request.target = std::move(link->target);
             request.peer = link->address;
             link->target.clear();
+            const bool body =
+                request.Header("content-length").find_first_not_of('0') != std::string::npos;
+            link->timed = body;
+            if (body) {
+                const unsigned kibibytes = static_cast<unsigned>(exchange->bodyLimit / 1024);
+                const unsigned seconds =
+                    std::max(limits.headSeconds,
+                             std::min(limits.headSeconds + kibibytes, limits.bodySeconds));
+                link->deadline = link->since + std::chrono::seconds(seconds);
+            }
         }
         if (request.target.empty()) request.target = request.path;
-        const std::string routeMethod = request.method == "HEAD" ? "GET" : request.method;
-        exchange->bodyLimit = routes.bodyLimit(routeMethod, request.path);
         Exchange& started = *exchange;
         *context = exchange.release();
         if (const int refusal = FramingRefusal(request, started.bodyLimit)) {
@@ -351,6 +410,15 @@ struct HttpServer::Impl {
 
     MHD_Result Dispatch(MHD_Connection* connection, Exchange& exchange) {
         exchange.dispatched = true;
+        if (Link* link = LinkOf(connection)) {
+            std::lock_guard lock(linksMutex);
+            link->timed = false;
+        }
+        if (routes.answerAtOnce) {
+            if (std::optional<HttpReply> reply = routes.answerAtOnce(exchange.request)) {
+                return Queue(connection, exchange, std::move(*reply));
+            }
+        }
         Exchange* target = &exchange;
         auto job = [this, connection, target] {
             try {
@@ -398,16 +466,22 @@ struct HttpServer::Impl {
         return self.Dispatch(connection, *exchange);
     }
 
-    // Cuts the connections that have taken too long over a request head.
+    // Cuts the connections that have taken too long over a request, and gives memory that
+    // replies used back to the system once a minute: freed pieces of the threads' arenas are
+    // otherwise kept for good.
     void Watch() {
-        const auto deadline = std::chrono::seconds(limits.headSeconds);
         std::unique_lock stop(stopMutex);
+        auto trimmed = SteadyClock::now();
         while (!stopChanged.wait_for(stop, std::chrono::milliseconds(250),
                                      [&] { return stopRequested; })) {
             const auto now = SteadyClock::now();
+            if (now - trimmed > std::chrono::minutes(1)) {
+                malloc_trim(0);
+                trimmed = now;
+            }
             std::lock_guard lock(linksMutex);
             for (Link* link : links) {
-                if (link->awaitingHead && !link->cut && now - link->since > deadline) {
+                if (link->timed && !link->cut && now > link->deadline) {
                     // The library sees the end of the stream and closes the connection itself.
                     ::shutdown(link->fd, SHUT_RDWR);
                     link->cut = true;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,16 +14,25 @@ namespace tertulia {
 
 // What one client may take of the server. A connection that has not sent a complete request
 // head within `headSeconds` of its start (or of its previous reply) is cut, however slowly it
-// trickles; one that sends nothing for `idleSeconds` is closed.
+// trickles; its body must follow within one more second per KiB that its route takes, the
+// whole request within `bodySeconds` at most (or the head's time where that is longer). One
+// that sends nothing for `idleSeconds` is closed.
 struct HttpLimits {
     unsigned connections = 2048;
     unsigned connectionsPerAddress = 64;  // 0: no limit
     std::size_t headBytes = 32 * 1024;    // request line, headers and their bookkeeping
     unsigned headSeconds = 10;
+    unsigned bodySeconds = 30;
     unsigned idleSeconds = 15;
     unsigned ioThreads = 2;  // threads that move bytes; they never wait for the database
     unsigned workers = 64;   // threads that answer requests
-    // Addresses whose connections the per-address limit leaves alone (trusted proxies).
+    // Reply bytes held for clients that have not taken them yet. A reply larger than
+    // `largeReplyBytes` that would pass this is refused with 503, so clients that ask and never
+    // read cannot fill the memory.
+    std::size_t unsentReplyBytes = 32 << 20;
+    std::size_t largeReplyBytes = 64 << 10;
+    // Connections per address count an IPv6 client by its /64 (see LimitKey). Addresses whose
+    // connections the per-address limit leaves alone (trusted proxies):
     std::set<std::string> unlimitedAddresses;
 };
 
@@ -63,6 +73,9 @@ struct AccessRecord {
 struct HttpRoutes {
     // The largest body the route takes; 0 for routes without a body.
     std::function<std::size_t(const std::string& method, const std::string& path)> bodyLimit;
+    // Answers on the thread that read the request, when it needs nothing that may wait (no
+    // database); nothing hands the request to a worker. Optional.
+    std::function<std::optional<HttpReply>(const HttpRequest&)> answerAtOnce;
     // Runs on a worker thread and may wait for the database.
     std::function<HttpReply(const HttpRequest&)> answer;
     // Called for every finished request when set; from any thread.
@@ -73,7 +86,8 @@ struct HttpRoutes {
 // request is handed to a pool of workers while its connection waits suspended, so neither slow
 // clients nor slow answers hold the others. Requests of one connection are answered in order.
 // Requests with conflicting framing (several Content-Length values, or one together with
-// Transfer-Encoding) are refused, as are bodies beyond the route's limit and chunked bodies.
+// Transfer-Encoding), header names that are no HTTP token (a blank before the colon, a folded
+// line) and chunked bodies are refused, as are bodies beyond the route's limit.
 class HttpServer {
   public:
     HttpServer(HttpLimits limits, HttpRoutes routes);

@@ -38,7 +38,7 @@ std::string JsonString(std::string_view text) {
             out += "\\\"";
         } else if (c == '\\') {
             out += "\\\\";
-        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
+        } else if (c < 0x20) {
             AppendEscape(out, c);
         } else {
             out += character;

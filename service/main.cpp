@@ -181,6 +181,10 @@ int main(int argc, char** argv) {
     // per thread, memory freed by one stays reserved for it, and the service's resident size
     // grows with the thread count rather than with its work.
     mallopt(M_ARENA_MAX, 2);
+    // Large buffers (a long transcript's reply) get pages of their own, returned when freed;
+    // glibc would otherwise raise this threshold after the first such free and keep every later
+    // one in the arenas.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     Command command;
     try {
         command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -91,8 +91,12 @@ bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arg
         {"--max-head-bytes", 4096, 1 << 20, [&](std::size_t v) { http.headBytes = v; }},
         {"--head-timeout", 1, 3600, [&](std::size_t v) { http.headSeconds = v; }},
         {"--idle-timeout", 1, 3600, [&](std::size_t v) { http.idleSeconds = v; }},
+        {"--body-timeout", 1, 3600, [&](std::size_t v) { http.bodySeconds = v; }},
         {"--conversations-per-address", 0, kMany,
          [&](std::size_t v) { visitors.conversationsPerAddress = v; }},
+        {"--conversations-per-network", 0, kMany,
+         [&](std::size_t v) { visitors.conversationsPerNetwork = v; }},
+        {"--visitor-silence", 0, 86400, [&](std::size_t v) { visitors.silenceSeconds = v; }},
         {"--lines-per-address", 0, kMany, [&](std::size_t v) { visitors.linesPerAddress = v; }},
         {"--lines-per-conversation", 0, kMany,
          [&](std::size_t v) { visitors.perConversation.lines = v; }},
@@ -285,13 +289,20 @@ Límites (0 en los que lo admiten: sin límite):
   --head-timeout S                 segundos para recibir la cabecera completa de
                                    cada petición (10)
   --idle-timeout S                 segundos sin tráfico antes de cerrar (15)
+  --body-timeout S                 segundos como máximo para una petición con
+                                   cuerpo: la cabecera más un segundo por KiB
+                                   que admite su ruta (30)
   --conversations-per-address N    conversaciones abiertas por dirección: N
                                    seguidas, que se recuperan a N por hora (20)
+  --conversations-per-network N    lo mismo por red (/24 de IPv4, /48 de IPv6)
+                                   (60)
   --lines-per-address N            mensajes de visitantes por dirección: N
                                    seguidos, que se recuperan a N por minuto (60)
   --lines-per-conversation N       líneas de una conversación (500)
   --bytes-per-conversation N       bytes de texto de una conversación (262144)
   --waiting-per-company N          conversaciones abiertas de una empresa (200)
+  --visitor-silence S              segundos sin noticias del visitante tras los
+                                   que se cierra su conversación (600)
 
 Rutas:
   /                       página de chat para los visitantes (/?empresa=CÓDIGO

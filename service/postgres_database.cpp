@@ -65,6 +65,7 @@ CREATE TABLE allowed_sites (
 const char* const kVisitorsAndKnownAddresses = R"SQL(
 ALTER TABLE conversations ADD COLUMN visitor_seen BIGINT NOT NULL DEFAULT 0;
 UPDATE conversations SET visitor_seen = extract(epoch FROM now())::BIGINT;
+CREATE INDEX conversations_silent ON conversations(open, visitor_seen);
 CREATE TABLE known_addresses (
     company_id BIGINT NOT NULL REFERENCES companies(id),
     address TEXT NOT NULL,

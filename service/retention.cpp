@@ -6,8 +6,10 @@
 
 namespace tertulia {
 
-Retention::Retention(Storage& storage, unsigned keepDays)
-    : storage_(storage), keepSeconds_(std::int64_t{keepDays} * 24 * 3600) {
+Retention::Retention(Storage& storage, unsigned keepDays, unsigned silenceSeconds)
+    : storage_(storage),
+      keepSeconds_(std::int64_t{keepDays} * 24 * 3600),
+      silenceSeconds_(silenceSeconds) {
     thread_ = std::thread([this] { Loop(); });
 }
 
@@ -28,6 +30,10 @@ bool Retention::Wait(std::chrono::milliseconds time) {
 void Retention::Loop() {
     while (Wait(kInterval)) {
         try {
+            while (silenceSeconds_ != 0 &&
+                   storage_.CloseSilentConversations(silenceSeconds_, kBatch) == kBatch &&
+                   Wait(kPause)) {
+            }
             while (storage_.RemoveExpired(keepSeconds_, kBatch) == kBatch && Wait(kPause)) {
             }
         } catch (const std::exception& failure) {

@@ -10,8 +10,9 @@
 
 namespace tertulia {
 
-// Removes what the database no longer needs (lapsed sessions, forgotten failed logins, closed
-// conversations past their retention) on a thread of its own: every minute, in transactions of
+// Closes the conversations of visitors who have gone silent, and removes what the database no
+// longer needs (lapsed sessions, forgotten failed logins, closed conversations past their
+// retention), on a thread of its own: every minute, in transactions of
 // a few hundred rows with a pause between them, so that requests never wait behind it. Several
 // services sharing one database may all run it.
 class Retention {
@@ -20,8 +21,9 @@ class Retention {
     static constexpr std::chrono::seconds kInterval{60};
     static constexpr std::chrono::milliseconds kPause{50};
 
-    // `keepDays` 0 keeps closed conversations for ever.
-    Retention(Storage& storage, unsigned keepDays);
+    // `keepDays` 0 keeps closed conversations for ever; `silenceSeconds` 0 leaves silent
+    // conversations open.
+    Retention(Storage& storage, unsigned keepDays, unsigned silenceSeconds);
     ~Retention();
     Retention(const Retention&) = delete;
     Retention& operator=(const Retention&) = delete;
@@ -33,6 +35,7 @@ class Retention {
 
     Storage& storage_;
     std::int64_t keepSeconds_;
+    std::int64_t silenceSeconds_;
     std::mutex mutex_;
     std::condition_variable stopRequested_;
     bool stopping_ = false;

@@ -175,7 +175,8 @@ Service::Service(ServiceConfig config)
     operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
     visitorApi_ = std::make_unique<VisitorApi>(*storage_, config.visitors, clock);
     updateApi_ = std::make_unique<UpdateApi>(update_);
-    retention_ = std::make_unique<Retention>(*storage_, config.keepDays);
+    retention_ =
+        std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
     if (config.accessLog == "-") {
         accessLog_ = stdout;
     } else if (!config.accessLog.empty()) {
@@ -196,6 +197,7 @@ Service::Service(ServiceConfig config)
         return 0;
     };
     routes.answer = [this](const HttpRequest& request) { return Answer(request); };
+    routes.answerAtOnce = [this](const HttpRequest& request) { return AnswerAtOnce(request); };
     if (accessLog_) routes.log = [this](const AccessRecord& record) { WriteAccessLog(record); };
     server_ = std::make_unique<HttpServer>(std::move(limits), std::move(routes));
 }
@@ -217,7 +219,43 @@ HttpReply Service::Answer(const HttpRequest& request) {
     }
 }
 
+std::optional<HttpReply> Service::AnswerAtOnce(const HttpRequest& request) {
+    try {
+        return StaticRoute(request);
+    } catch (const std::exception& failure) {
+        LogInternalError(request.method + " " + request.path, failure.what());
+        return Failure(request.path, 500);
+    }
+}
+
+std::optional<HttpReply> Service::StaticRoute(const HttpRequest& request) const {
+    const std::string& path = request.path;
+    if (request.method != "GET" && request.method != "HEAD") return std::nullopt;
+    const std::string_view query = QueryOfTarget(request.target);
+    if (path == "/gl/chkupdate.php") {
+        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
+        HttpReply reply = Reply(200, updateApi_->Check(query, origin), kOperatorType);
+        reply.headers.emplace_back("Cache-Control", "no-store");
+        return reply;
+    }
+    if (update_ && path == update_->DownloadPath()) {
+        return RangeOf(update_->bytes, request.Header("range"));
+    }
+    // A company's page names the sites that may frame it, from the database.
+    if (path == "/" && !CompanyOfPage(query)) return VisitorPageReply({});
+    if (path == "/widget.js") {
+        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
+        HttpReply reply = Reply(200, ChatWidgetScript(origin), "text/javascript; charset=utf-8");
+        // Short, so that a change of the script reaches the company's pages soon.
+        reply.headers.emplace_back("Cache-Control", "public, max-age=300");
+        reply.headers.emplace_back("Vary", "Host, X-Forwarded-Host, X-Forwarded-Proto");
+        return reply;
+    }
+    return std::nullopt;
+}
+
 HttpReply Service::Route(const HttpRequest& request, const std::string& client) {
+    if (std::optional<HttpReply> reply = StaticRoute(request)) return std::move(*reply);
     const std::string& path = request.path;
     const bool get = request.method == "GET" || request.method == "HEAD";
     const std::string_view query = QueryOfTarget(request.target);
@@ -226,29 +264,9 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
         reply.headers.emplace_back("Cache-Control", "no-store");
         return reply;
     }
-    if (get && path == "/gl/chkupdate.php") {
-        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
-        HttpReply reply = Reply(200, updateApi_->Check(query, origin), kOperatorType);
-        reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
-    }
-    if (get && update_ && path == update_->DownloadPath()) {
-        return RangeOf(update_->bytes, request.Header("range"));
-    }
     if (get && path == "/") {
-        HttpReply reply = Reply(200, std::string(VisitorPage()), "text/html; charset=utf-8");
-        reply.headers.emplace_back("Content-Security-Policy",
-                                   VisitorPagePolicy(SitesOfPage(query)));
-        reply.headers.emplace_back("Cache-Control", "no-cache");
-        return reply;
-    }
-    if (get && path == "/widget.js") {
-        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
-        HttpReply reply = Reply(200, ChatWidgetScript(origin), "text/javascript; charset=utf-8");
-        // Short, so that a change of the script reaches the company's pages soon.
-        reply.headers.emplace_back("Cache-Control", "public, max-age=300");
-        reply.headers.emplace_back("Vary", "Host, X-Forwarded-Host, X-Forwarded-Proto");
-        return reply;
+        const auto code = CompanyOfPage(query);
+        return VisitorPageReply(code ? storage_->AllowedSites(*code) : std::vector<std::string>{});
     }
     if (request.method == "POST" && path == kConversations) {
         if (!IsForm(request)) return Json({415, R"({"error":"Se esperan campos de formulario."})"});
@@ -270,14 +288,21 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     return Failure(path, 404);
 }
 
-std::vector<std::string> Service::SitesOfPage(std::string_view query) {
+std::optional<std::string> Service::CompanyOfPage(std::string_view query) {
     try {
         const auto code = FormFields::Parse(query).Find("empresa");
-        if (!code || !ValidCompanyCode(*code)) return {};
-        return storage_->AllowedSites(*code);
+        if (!code || !ValidCompanyCode(*code)) return std::nullopt;
+        return *code;
     } catch (const BadRequest&) {
-        return {};
+        return std::nullopt;
     }
+}
+
+HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
+    HttpReply reply = Reply(200, std::string(VisitorPage()), "text/html; charset=utf-8");
+    reply.headers.emplace_back("Content-Security-Policy", VisitorPagePolicy(sites));
+    reply.headers.emplace_back("Cache-Control", "no-cache");
+    return reply;
 }
 
 void Service::WriteAccessLog(const AccessRecord& record) {

@@ -53,10 +53,14 @@ class Service {
 
   private:
     HttpReply Answer(const HttpRequest& request);
+    std::optional<HttpReply> AnswerAtOnce(const HttpRequest& request);
+    // The routes that need no database: the update check and download, the chat button's
+    // script, the visitor page of no company.
+    std::optional<HttpReply> StaticRoute(const HttpRequest& request) const;
     HttpReply Route(const HttpRequest& request, const std::string& client);
-    HttpReply Download(const HttpRequest& request) const;
-    // The sites that may frame the visitor page of the company its query names.
-    std::vector<std::string> SitesOfPage(std::string_view query);
+    // The company that a visitor page's query names, when it names a valid code.
+    static std::optional<std::string> CompanyOfPage(std::string_view query);
+    static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
     void WriteAccessLog(const AccessRecord& record);
 
     std::unique_ptr<Storage> storage_;

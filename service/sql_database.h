@@ -24,6 +24,10 @@ class SqlRows {
     const std::string& Text(std::size_t row, std::size_t column) const {
         return rows_.at(row).at(column);
     }
+    // The text moved out, leaving the field empty: a long transcript is not copied.
+    std::string TakeText(std::size_t row, std::size_t column) {
+        return std::move(rows_.at(row).at(column));
+    }
     std::int64_t Int(std::size_t row, std::size_t column) const;
 
   private:

@@ -87,6 +87,7 @@ CREATE TABLE IF NOT EXISTS allowed_sites (
 const char* const kVisitorsAndKnownAddresses = R"SQL(
 ALTER TABLE conversations ADD COLUMN visitor_seen INTEGER NOT NULL DEFAULT 0;
 UPDATE conversations SET visitor_seen = CAST(strftime('%s', 'now') AS INTEGER);
+CREATE INDEX conversations_silent ON conversations(open, visitor_seen);
 CREATE TABLE known_addresses (
     company_id INTEGER NOT NULL REFERENCES companies(id),
     address TEXT NOT NULL,

@@ -349,7 +349,8 @@ CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) 
 }
 
 OpenedConversation Storage::OpenConversation(const std::string& companyCode,
-                                             const std::string& visitorName, unsigned maxWaiting) {
+                                             const std::string& visitorName, unsigned maxWaiting,
+                                             unsigned silenceSeconds) {
     const std::string token = RandomHex(16);
     const std::string tokenHash = Sha256Hex(token);
     const std::int64_t now = clock_();
@@ -361,16 +362,26 @@ OpenedConversation Storage::OpenConversation(const std::string& companyCode,
             db.Run("UPDATE companies SET code = code WHERE code = ? RETURNING id", {companyCode});
         if (company.empty()) return {Outcome::NoCompany, {}};
         const std::int64_t companyId = company.Int(0, 0);
-        if (maxWaiting != 0) {
-            const SqlRows waiting =
-                db.Run("SELECT COUNT(*) FROM conversations WHERE company_id = ? AND open = 1",
-                       {companyId});
-            if (waiting.Int(0, 0) >= std::int64_t{maxWaiting}) return {Outcome::TooManyWaiting, {}};
+        const auto waiting = [&] {
+            return db
+                .Run("SELECT COUNT(*) FROM conversations WHERE company_id = ? AND open = 1",
+                     {companyId})
+                .Int(0, 0);
+        };
+        if (maxWaiting != 0 && waiting() >= std::int64_t{maxWaiting}) {
+            // Places held by visitors who have gone are given to the new one.
+            if (silenceSeconds == 0) return {Outcome::TooManyWaiting, {}};
+            db.Run(
+                "UPDATE conversations SET open = 0, closed_at = ? "
+                "WHERE company_id = ? AND open = 1 AND visitor_seen < ?",
+                {now, companyId, now - std::int64_t{silenceSeconds}});
+            if (waiting() >= std::int64_t{maxWaiting}) return {Outcome::TooManyWaiting, {}};
         }
         const SqlRows inserted = db.Run(
-            "INSERT INTO conversations (company_id, visitor_name, token_hash, open, opened_at) "
-            "VALUES (?, ?, ?, 1, ?) RETURNING id",
-            {companyId, std::string_view(visitorName), std::string_view(tokenHash), now});
+            "INSERT INTO conversations "
+            "(company_id, visitor_name, token_hash, open, opened_at, visitor_seen) "
+            "VALUES (?, ?, ?, 1, ?, ?) RETURNING id",
+            {companyId, std::string_view(visitorName), std::string_view(tokenHash), now, now});
         const std::int64_t id = inserted.Int(0, 0);
         // Conversation ids travel as signed 32-bit integers to the console.
         if (id > std::numeric_limits<std::int32_t>::max()) {
@@ -381,22 +392,45 @@ OpenedConversation Storage::OpenConversation(const std::string& companyCode,
 }
 
 std::optional<ConversationInfo> Storage::VisitorConversation(std::int32_t conversationId,
-                                                             const std::string& token) {
-    return database_->Read(
-        [&](SqlConnection& db) { return FindVisitorConversation(db, conversationId, token); });
+                                                             const std::string& token,
+                                                             std::int64_t touchAfter) {
+    const std::int64_t now = clock_();
+    const std::string tokenHash = Sha256Hex(token);
+    std::int64_t heard = 0;
+    auto conversation = database_->Read([&](SqlConnection& db) {
+        const SqlRows rows = db.Run(
+            "SELECT id, visitor_name, open, visitor_lines, visitor_seen FROM conversations "
+            "WHERE id = ? AND token_hash = ?",
+            {std::int64_t{conversationId}, std::string_view(tokenHash)});
+        if (!rows.empty()) heard = rows.Int(0, 4);
+        return FirstConversation(rows);
+    });
+    // Reads stay reads but for a write now and then.
+    if (conversation && conversation->open && now - heard >= touchAfter) {
+        database_->Write([&](SqlConnection& db) {
+            db.Run("UPDATE conversations SET visitor_seen = ? WHERE id = ? AND visitor_seen < ?",
+                   {now, std::int64_t{conversationId}, now});
+        });
+    }
+    return conversation;
 }
 
 LineResult Storage::AddVisitorLine(std::int32_t conversationId, const std::string& token,
                                    const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
     return database_->Write([&](SqlConnection& db) {
-        return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, caps,
-                          now);
+        const LineResult result = InsertLine(db, FindVisitorConversation(db, conversationId, token),
+                                             false, text, caps, now);
+        if (result == LineResult::Stored) {
+            db.Run("UPDATE conversations SET visitor_seen = ? WHERE id = ?",
+                   {now, std::int64_t{conversationId}});
+        }
+        return result;
     });
 }
 
 std::vector<StoredMessage> Storage::Messages(std::int32_t conversationId) {
-    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+    SqlRows rows = database_->Read([&](SqlConnection& db) {
         return db.Run(
             "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id",
             {std::int64_t{conversationId}});
@@ -404,9 +438,21 @@ std::vector<StoredMessage> Storage::Messages(std::int32_t conversationId) {
     std::vector<StoredMessage> result;
     result.reserve(rows.size());
     for (std::size_t row = 0; row < rows.size(); ++row) {
-        result.push_back({rows.Int(row, 0) != 0, rows.Text(row, 1)});
+        result.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
     }
     return result;
+}
+
+std::size_t Storage::CloseSilentConversations(std::int64_t silenceSeconds, std::size_t batch) {
+    const std::int64_t now = clock_();
+    return database_->Write([&](SqlConnection& db) {
+        return db
+            .Run(
+                "UPDATE conversations SET open = 0, closed_at = ? WHERE id IN (SELECT id FROM "
+                "conversations WHERE open = 1 AND visitor_seen < ? LIMIT ?) RETURNING id",
+                {now, now - silenceSeconds, Count(batch)})
+            .size();
+    });
 }
 
 std::size_t Storage::RemoveExpired(std::int64_t keepSeconds, std::size_t batch) {

@@ -106,16 +106,24 @@ class Storage {
                                const std::string& text, const ConversationCaps& caps);
     CloseResult Close(std::int64_t companyId, std::int32_t conversationId);
 
-    // Refused when the company has `maxWaiting` open conversations already (0: no limit).
+    // Refused when the company has `maxWaiting` open conversations already (0: no limit) after
+    // those whose visitor has been silent for `silenceSeconds` (0: never) are closed.
     OpenedConversation OpenConversation(const std::string& companyCode,
-                                        const std::string& visitorName, unsigned maxWaiting);
-    // The conversation only when the token is the one it was opened with.
+                                        const std::string& visitorName, unsigned maxWaiting,
+                                        unsigned silenceSeconds = 0);
+    // The conversation only when the token is the one it was opened with. Its visitor counts
+    // as heard from now; the time is written when it is `touchAfter` seconds old or more.
     std::optional<ConversationInfo> VisitorConversation(std::int32_t conversationId,
-                                                        const std::string& token);
+                                                        const std::string& token,
+                                                        std::int64_t touchAfter = 30);
     LineResult AddVisitorLine(std::int32_t conversationId, const std::string& token,
                               const std::string& text, const ConversationCaps& caps);
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
+
+    // Closes at most `batch` open conversations whose visitor has neither read nor written for
+    // `silenceSeconds`; how many it closed.
+    std::size_t CloseSilentConversations(std::int64_t silenceSeconds, std::size_t batch);
 
     // One small transaction of clean-up: at most `batch` rows of lapsed sessions, forgotten
     // failed logins, and conversations closed more than `keepSeconds` ago with their lines

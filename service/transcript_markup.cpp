@@ -1,7 +1,7 @@
 #include "service/transcript_markup.h"
 
-#include "text/latin1_entities.h"
 #include "service/charset.h"
+#include "text/latin1_entities.h"
 
 namespace tertulia {
 

@@ -1,5 +1,6 @@
 #include "service/visitor_api.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
@@ -95,8 +96,13 @@ JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
                           "Se han abierto demasiadas conversaciones desde su dirección; "
                           "inténtelo más tarde."};
         }
-        const OpenedConversation opened =
-            storage_.OpenConversation(empresa, name, limits_.waitingPerCompany);
+        if (!openedPerNetwork_.Take(NetworkKey(client), clock_())) {
+            throw Refusal{429,
+                          "Se han abierto demasiadas conversaciones desde su red; "
+                          "inténtelo más tarde."};
+        }
+        const OpenedConversation opened = storage_.OpenConversation(
+            empresa, name, limits_.waitingPerCompany, limits_.silenceSeconds);
         switch (opened.outcome) {
             case OpenedConversation::Outcome::NoCompany:
                 throw Refusal{404, "La empresa no existe."};
@@ -143,13 +149,26 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         const auto id = ConversationId(idText);
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(query);
-        const auto conversation = storage_.VisitorConversation(*id, fields.Get("token"));
+        // A page that reads every two seconds is heard from; the time is written only now and
+        // then, well within the silence that closes a conversation.
+        const std::int64_t touchAfter =
+            limits_.silenceSeconds == 0
+                ? 30
+                : std::clamp<std::int64_t>(limits_.silenceSeconds / 4, 1, 30);
+        const auto conversation =
+            storage_.VisitorConversation(*id, fields.Get("token"), touchAfter);
         if (!conversation) throw kNoConversation;
-        std::string body = "{\"abierta\":";
+        const std::vector<StoredMessage> messages = storage_.Messages(conversation->id);
+        // Sized once: a long transcript's reply is not grown by doubling.
+        std::size_t size = 64;
+        for (const StoredMessage& message : messages) size += message.text.size() + 48;
+        std::string body;
+        body.reserve(size);
+        body += "{\"abierta\":";
         body += conversation->open ? "true" : "false";
         body += ",\"mensajes\":[";
         bool first = true;
-        for (const StoredMessage& message : storage_.Messages(conversation->id)) {
+        for (const StoredMessage& message : messages) {
             if (!first) body += ',';
             first = false;
             body += "{\"autor\":";

@@ -17,9 +17,13 @@ struct JsonReply {
 // What anonymous visitors may do. Defaults that no real visitor meets; 0 means no limit.
 struct VisitorLimits {
     unsigned conversationsPerAddress = 20;  // opened per client address and hour
+    unsigned conversationsPerNetwork = 60;  // opened per client network (NetworkKey) and hour
     unsigned linesPerAddress = 60;          // written per client address and minute
     ConversationCaps perConversation{500, 256 * 1024};
     unsigned waitingPerCompany = 200;  // open conversations of one company
+    // A conversation whose visitor has neither asked nor written for this long is closed, so
+    // that visitors who left do not hold the company's waiting places.
+    unsigned silenceSeconds = 600;
 };
 
 // The JSON API of the visitor page. Bodies are form fields in UTF-8; each conversation is
@@ -36,6 +40,7 @@ class VisitorApi {
           limits_(limits),
           clock_(std::move(clock)),
           opened_(limits.conversationsPerAddress, 3600),
+          openedPerNetwork_(limits.conversationsPerNetwork, 3600),
           written_(limits.linesPerAddress, 60) {}
 
     // POST /api/conversaciones: fields empresa, nombre -> {"id":N,"token":"..."}.
@@ -50,6 +55,7 @@ class VisitorApi {
     VisitorLimits limits_;
     Clock clock_;
     TokenBuckets opened_;
+    TokenBuckets openedPerNetwork_;
     TokenBuckets written_;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -39,22 +40,45 @@ int CompleteReplies(std::string_view bytes) {
     }
 }
 
-// A TCP connection to the service from a loopback address of our choosing.
+// A TCP connection to the service from a loopback address of our choosing: IPv4 to
+// 127.0.0.1, or IPv6 (any address of a network routed to the loopback) to ::1. A small
+// `receiveBuffer` makes a client that takes its reply slowly.
 class RawConnection {
   public:
-    RawConnection(int port, const char* from = "127.0.0.1") {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        inet_pton(AF_INET, from, &address.sin_addr);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    RawConnection(int port, const char* from = "127.0.0.1", int receiveBuffer = 0) {
+        const bool v6 = std::string_view(from).find(':') != std::string_view::npos;
+        fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0) {
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        sockaddr_storage storage{};
+        auto* address = reinterpret_cast<sockaddr*>(&storage);
+        socklen_t size = sizeof(sockaddr_in);
+        if (v6) {
+            const int yes = 1;
+            setsockopt(fd_, SOL_IPV6, IPV6_FREEBIND, &yes, sizeof yes);
+            auto& in6 = *reinterpret_cast<sockaddr_in6*>(&storage);
+            in6.sin6_family = AF_INET6;
+            inet_pton(AF_INET6, from, &in6.sin6_addr);
+            size = sizeof in6;
+        } else {
+            auto& in4 = *reinterpret_cast<sockaddr_in*>(&storage);
+            in4.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &in4.sin_addr);
+        }
+        if (fd_ < 0 || ::bind(fd_, address, size) != 0) {
             throw std::runtime_error("cannot bind to " + std::string(from));
         }
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            throw std::runtime_error("cannot connect");
+        if (v6) {
+            auto& in6 = *reinterpret_cast<sockaddr_in6*>(&storage);
+            in6.sin6_port = htons(static_cast<uint16_t>(port));
+            in6.sin6_addr = in6addr_loopback;
+        } else {
+            auto& in4 = *reinterpret_cast<sockaddr_in*>(&storage);
+            in4.sin_port = htons(static_cast<uint16_t>(port));
+            inet_pton(AF_INET, "127.0.0.1", &in4.sin_addr);
         }
+        if (::connect(fd_, address, size) != 0) throw std::runtime_error("cannot connect");
     }
     ~RawConnection() { ::close(fd_); }
     RawConnection(const RawConnection&) = delete;
@@ -165,6 +189,13 @@ struct HostileCase {
     std::vector<std::string> options;
     std::function<void(const Hostile&)> attack;
 };
+
+// The resident memory of a process, in MiB.
+double ResidentMiB(int pid) {
+    const std::string status = ReadWholeFile("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? 0 : std::stod(status.substr(at + 6)) / 1024;
+}
 
 // Makes room for a thousand sockets in this process where the system allows it.
 bool RoomForSockets(rlim_t wanted) {
@@ -312,6 +343,14 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
                  "\r\n0\r\n\r\n";
              EXPECT_EQ(StatusOf(Exchange(h.port(), chunked)), 400);
              EXPECT_EQ(StatusOf(Exchange(h.port(), Post(kOpen, std::string(5000, 'a')))), 413);
+             // A blank before the colon, or a folded line, hides the length from one reader.
+             for (const std::string head : {"Content-Length : 23\r\n", "Content-Length:\r\n 23\r\n",
+                                            "X-Folded: a\r\n b c\r\nContent-Length: 23\r\n"}) {
+                 const std::string request = "POST " + kOpen + " HTTP/1.1\r\nHost: x\r\n" +
+                                             "Content-Type: application/x-www-form-urlencoded\r\n" +
+                                             head + "\r\n" + form;
+                 EXPECT_EQ(StatusOf(Exchange(h.port(), request)), 400) << head;
+             }
              EXPECT_EQ(h.News(), "OK lineas=,");
          }},
         {"conversations_per_address",
@@ -371,6 +410,85 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
                        "OK");
              EXPECT_EQ(h.Open("Luz").first, 201);
          }},
+        {"unread_large_replies_are_held_within_a_budget",
+         {"--lines-per-address", "0"},
+         [](const Hostile& h) {
+             if (!RoomForSockets(1300)) GTEST_SKIP() << "no room for 1,024 sockets here";
+             // The largest transcript: its whole text of "<", which JSON needs no escape for.
+             const auto conversation = h.Opened("Ana");
+             std::string line;
+             for (int i = 0; i < 2000; ++i) line += "%3C";
+             for (int i = 0; i < 131; ++i) ASSERT_EQ(h.Write(conversation, line), 200) << i;
+             const std::string read =
+                 Get("/api/conversaciones/" + conversation.first + "?token=" + conversation.second);
+             EXPECT_LT(BodyOf(Exchange(h.port(), read)).size(), 270'000u);
+             // 1,024 clients from 16 addresses ask for it and never read.
+             std::vector<std::unique_ptr<RawConnection>> unread;
+             for (int n = 0; n < 1024; ++n) {
+                 const std::string from = "127.0.0." + std::to_string(2 + n % 16);
+                 unread.push_back(std::make_unique<RawConnection>(h.port(), from.c_str(), 4096));
+                 unread.back()->Send(read);
+             }
+             double resident = 0;
+             for (int i = 0; i < 50; ++i) {
+                 resident = std::max(resident, ResidentMiB(h.service.Pid()));
+                 std::this_thread::sleep_for(100ms);
+             }
+             const auto start = std::chrono::steady_clock::now();
+             EXPECT_EQ(h.News().substr(0, 2), "OK");
+             const std::chrono::duration<double> normal = std::chrono::steady_clock::now() - start;
+             std::cout << "1,024 unread replies: at most " << resident << " MiB resident; a normal "
+                       << "request meanwhile took " << normal.count() << " s\n";
+             EXPECT_LT(resident, 128);
+             EXPECT_LT(normal.count(), 5) << "answered while they wait";
+         }},
+        {"a_slow_body_is_cut_at_its_deadline",
+         // One second for the head, one more per KiB that opening a conversation takes (4).
+         {"--head-timeout", "1"},
+         [kOpen](const Hostile& h) {
+             RawConnection slow(h.port());
+             const auto start = std::chrono::steady_clock::now();
+             slow.Send("POST " + kOpen + " HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n");
+             bool cut = false;
+             for (int i = 0; i < 80 && !cut; ++i) {
+                 std::this_thread::sleep_for(250ms);
+                 cut = !slow.Send("a") || slow.ClosedByService();
+             }
+             const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start;
+             EXPECT_TRUE(cut) << "still open after 20 s of trickling";
+             EXPECT_GT(taken.count(), 3) << "the body has more time than the head";
+         }},
+        {"conversations_per_network",
+         {"--conversations-per-network", "2"},
+         [](const Hostile& h) {
+             EXPECT_EQ(h.Open("Ana", "127.0.0.2").first, 201);
+             EXPECT_EQ(h.Open("Eva", "127.0.0.3").first, 201);
+             const auto [status, body] = h.Open("Luz", "127.0.0.4");
+             EXPECT_EQ(status, 429);
+             EXPECT_NE(body.find("desde su red"), std::string::npos) << body;
+             EXPECT_EQ(h.Open("Luz", "127.0.1.4").first, 201) << "another network";
+         }},
+        {"a_silent_visitor_gives_up_its_waiting_place",
+         {"--waiting-per-company", "1", "--visitor-silence", "3"},
+         [](const Hostile& h) {
+             const auto ana = h.Opened("Ana");
+             // Ana's page keeps reading: she holds her place past the silence.
+             const std::string read = "/api/conversaciones/" + ana.first + "?token=" + ana.second;
+             for (int i = 0; i < 5; ++i) {
+                 std::this_thread::sleep_for(1s);
+                 EXPECT_EQ(GetPath(h.port(), read).status, 200);
+             }
+             EXPECT_EQ(h.Open("Eva").first, 503);
+             std::this_thread::sleep_for(4s);
+             EXPECT_EQ(h.Open("Eva").first, 201) << "Ana went silent";
+             EXPECT_NE(GetPath(h.port(), read).body.find("\"abierta\":false"), std::string::npos);
+             const std::string chat = h.service.Body(
+                 "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + h.Session() +
+                 "&idsesionclt=" + ana.first);
+             EXPECT_NE(chat.find("<b>Tertulia</b>: La conversaci&oacute;n ha terminado."),
+                       std::string::npos)
+                 << chat;
+         }},
         {"names_that_read_as_the_operator_or_hide_characters",
          {},
          [](const Hostile& h) {
@@ -423,6 +541,31 @@ TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_a
                        "seguidos"),
               std::string::npos)
         << log;
+}
+
+// Addresses of one IPv6 /64, routed to the loopback of a network namespace of the test's own.
+TEST(HostileTraffic, connections_per_address_count_an_ipv6_client_by_its_64) {
+    std::string skipped;
+    // The namespace is entered by this thread alone; the service it starts inherits it.
+    std::thread inside([&] {
+        if (::unshare(CLONE_NEWNET) != 0 ||
+            std::system("ip link set lo up && ip -6 route add local 2001:db8:1::/64 dev lo") != 0) {
+            skipped = "cannot make a network namespace with an IPv6 network here";
+            return;
+        }
+        ServiceProcess service(
+            {.arguments = {"--max-connections-per-address", "3"}, .listen = "::"});
+        std::vector<std::unique_ptr<RawConnection>> held;
+        for (const char* from : {"2001:db8:1::a", "2001:db8:1::b", "2001:db8:1::c"}) {
+            held.push_back(std::make_unique<RawConnection>(service.Port(), from));
+        }
+        std::this_thread::sleep_for(200ms);
+        RawConnection fourth(service.Port(), "2001:db8:1::d");
+        EXPECT_TRUE(fourth.ClosedWithin(20s)) << "a fourth address of the same /64";
+        EXPECT_EQ(StatusOf(Exchange(service.Port(), Get("/"), "::1")), 200) << "another /64";
+    });
+    inside.join();
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(HostileTraffic, a_read_only_database_refuses_to_start) {

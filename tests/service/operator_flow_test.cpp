@@ -79,7 +79,7 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
         visitorView,
         "{\"abierta\":true,\"mensajes\":["
         "{\"autor\":\"visitante\",\"texto\":\"¿Tienen envíos a Cádiz?\"},"
-        "{\"autor\":\"operador\",\"texto\":\"S, a toda España \\u0026 m \\u003cpronto\\u003e\"}]}");
+        "{\"autor\":\"operador\",\"texto\":\"S, a toda España & m <pronto>\"}]}");
 
     const std::string drop = "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + std::to_string(ana);

@@ -74,8 +74,11 @@ PostReply Parse(const std::string& reply) {
 
 ServiceProcess::ServiceProcess(Options options) {
     std::vector<std::string> arguments = {
-        TERTULIA_SERVICE_BINARY, "--listen", "127.0.0.1:0", "--db",
-        options.database.empty() ? directory_.path() + "/service.db" : options.database};
+        TERTULIA_SERVICE_BINARY, "--listen",
+        (options.listen.find(':') != std::string::npos ? "[" + options.listen + "]"
+                                                       : options.listen) +
+            ":0",
+        "--db", options.database.empty() ? directory_.path() + "/service.db" : options.database};
     if (options.demo) arguments.push_back("--demo");
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
 
@@ -91,7 +94,7 @@ ServiceProcess::ServiceProcess(Options options) {
         throw std::runtime_error("cannot start " + arguments[0]);
     }
 
-    const std::string marker = "escucha en http://127.0.0.1:";
+    const std::string marker = "escucha en http://";
     char buffer[512];
     while (output_.find(marker) == std::string::npos ||
            output_.find('\n', output_.find(marker)) == std::string::npos) {
@@ -105,7 +108,8 @@ ServiceProcess::ServiceProcess(Options options) {
         Kill();
         throw std::runtime_error("the service did not start: " + output_);
     }
-    port_ = std::stoi(output_.substr(at + marker.size()));
+    const std::string shown = output_.substr(at, output_.find("/\n", at) - at);
+    port_ = std::stoi(shown.substr(shown.rfind(':') + 1));
     url_ = "http://127.0.0.1:" + std::to_string(port_);
 }
 

@@ -20,6 +20,8 @@ class ServiceProcess {
         bool demo = true;
         // Where its standard error is appended; empty: this process's.
         std::string errors{};
+        // The address it listens on, its port chosen by it ("::" takes IPv4 clients too).
+        std::string listen = "127.0.0.1";
     };
 
     ServiceProcess() : ServiceProcess(Options{}) {}
@@ -33,6 +35,7 @@ class ServiceProcess {
 
     const std::string& Url() const { return url_; }  // "http://127.0.0.1:PORT"
     int Port() const { return port_; }
+    int Pid() const { return pid_; }
     // A directory of its own, removed with this object; its database lies there unless given.
     const std::string& Directory() const { return directory_.path(); }
     // What it printed up to the line with its address.
