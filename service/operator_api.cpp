@@ -1,9 +1,9 @@
 #include "service/operator_api.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <exception>
+#include <optional>
 
 #include "protocol/service_replies.h"
 #include "service/bad_request.h"
@@ -83,30 +83,36 @@ class OperatorRequest {
     // Each reply is Windows-1252 text.
     std::string Login() {
         const std::string code = Code();
-        const std::string& digest = fields_.Get("contrasena");
-        // Failures are counted per company code and per client address, in the database so
-        // that every service behind a balancer sees them.
-        const std::vector<std::string> keys = {"empresa " + code, "direccion " + LimitKey(client_)};
-        const std::int64_t now = api_.clock_();
-        std::int64_t wait = 0;
-        for (const std::string& key : keys) {
-            const Storage::Failures failures = storage_.LoginFailures(key);
-            wait = std::max(wait, LoginWait(failures.count, failures.last, now));
-        }
-        if (wait > 0) {
+        const std::string address = LimitKey(client_);
+        // Counted before the check, in the database, so that no number of simultaneous
+        // attempts on any of the services sharing it gets more checks than the waits allow.
+        const Storage::LoginAttempt attempt = storage_.AttemptLogin(code, address);
+        if (attempt.wait > 0) {
+            api_.refusals_.Count(address);
             return Windows1252FromUtf8(
-                "ERROR: Demasiados intentos fallidos; espere " + std::to_string(wait) +
-                (wait == 1 ? " segundo" : " segundos") + " antes de volver a intentarlo.");
+                "ERROR: Demasiados intentos fallidos; espere " + std::to_string(attempt.wait) +
+                (attempt.wait == 1 ? " segundo" : " segundos") + " antes de volver a intentarlo.");
         }
-        const auto session = storage_.Login(code, digest);
-        if (!session) {
-            const std::vector<unsigned> counts = storage_.CountLoginFailure(keys);
-            LogLine("inicio de sesión fallido de la empresa «" + code + "» desde " + client_ +
-                    " (" + std::to_string(counts[0]) + " seguidos de la empresa, " +
-                    std::to_string(counts[1]) + " de la dirección)");
+        if (!attempt.companyExists) {
+            LogLine("inicio de sesión fallido de la empresa desconocida «" + code + "» desde " +
+                    client_ + " (" + std::to_string(attempt.addressFailures) + " de la dirección)");
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
-        storage_.ForgetLoginFailures(keys);
+        std::optional<std::string> session;
+        if (!api_.checks_.Run([&] { session = storage_.Login(code, fields_.Get("contrasena")); })) {
+            storage_.UncountLoginFailure(attempt.counted);
+            api_.refusals_.Count(address);
+            return Windows1252FromUtf8(
+                "ERROR: El servicio está ocupado comprobando contraseñas; inténtelo de nuevo.");
+        }
+        if (!session) {
+            LogLine("inicio de sesión fallido de la empresa «" + code + "» desde " + client_ +
+                    " (" + std::to_string(attempt.companyFailures) + " seguidos de la empresa, " +
+                    std::to_string(attempt.addressFailures) + " de la dirección)");
+            return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
+        }
+        storage_.ForgetLoginFailures(attempt.keys);
+        storage_.RememberAddress(code, address);
         return EscribirRespuestaLogin(*session);
     }
 

@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "service/rate_limits.h"
+#include "service/login_refusals.h"
+#include "service/password_checks.h"
 #include "service/storage.h"
 
 namespace tertulia {
@@ -11,9 +12,10 @@ namespace tertulia {
 // The service script "/tertulia.php": login, news, transcript (optionally storing a line first)
 // and closing a conversation. Replies are Windows-1252 text in exactly the forms the console
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
-// session is gone and the operator has to log in again. Failed logins are counted per company
-// code and per client address: from the fifth in a row, the next attempt must wait (see
-// LoginWait) and is refused unchecked until then.
+// session is gone and the operator has to log in again. Failed logins make their client network
+// wait, and an attacked company's unknown networks (see Storage::AttemptLogin); a waiting
+// attempt is refused unchecked, and so is one finding the password checks full
+// (PasswordChecks).
 class OperatorApi {
   public:
     // The author name of the operator's lines in transcripts.
@@ -21,7 +23,7 @@ class OperatorApi {
     static constexpr std::size_t kMaxLine = 2000;
 
     OperatorApi(Storage& storage, const ConversationCaps& caps, Clock clock)
-        : storage_(storage), caps_(caps), clock_(std::move(clock)) {}
+        : storage_(storage), caps_(caps), clock_(std::move(clock)), refusals_(clock_) {}
 
     // The reply to a request whose query string is `query`, still percent-encoded, from the
     // client at `client`.
@@ -33,6 +35,8 @@ class OperatorApi {
     Storage& storage_;
     ConversationCaps caps_;
     Clock clock_;
+    PasswordChecks checks_;
+    LoginRefusals refusals_;
 };
 
 }  // namespace tertulia

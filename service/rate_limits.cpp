@@ -40,9 +40,9 @@ bool TokenBuckets::Take(const std::string& key, std::int64_t now) {
     return true;
 }
 
-std::int64_t LoginWait(unsigned count, std::int64_t last, std::int64_t now) {
-    if (count <= kFreeLoginFailures) return 0;
-    const unsigned doublings = std::min(count - kFreeLoginFailures - 1, 6u);
+std::int64_t LoginWait(unsigned count, std::int64_t last, std::int64_t now, unsigned freeFailures) {
+    if (count <= freeFailures) return 0;
+    const unsigned doublings = std::min(count - freeFailures - 1, 6u);
     const std::int64_t wait = std::min<std::int64_t>(std::int64_t{1} << doublings, kMaxLoginWait);
     return std::max<std::int64_t>(last + wait - now, 0);
 }

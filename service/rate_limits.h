@@ -45,11 +45,13 @@ class TokenBuckets {
 
 // Failed logins: from the fifth failure in a row on, the next attempt waits 1 s, then 2, 4...
 // up to a minute after the last failure. The failures themselves are kept in the database
-// (Storage::LoginFailures), so that every service sharing it counts them together.
+// (Storage::AttemptLogin), so that every service sharing it counts them together.
 inline constexpr unsigned kFreeLoginFailures = 4;
 inline constexpr std::int64_t kMaxLoginWait = 60;
 
-// Seconds from `now` until a key with `count` failures, the last at `last`, may try again.
-std::int64_t LoginWait(unsigned count, std::int64_t last, std::int64_t now);
+// Seconds from `now` until a key with `count` failures, the last at `last`, may try again, when
+// its first `freeFailures` cost no wait.
+std::int64_t LoginWait(unsigned count, std::int64_t last, std::int64_t now,
+                       unsigned freeFailures = kFreeLoginFailures);
 
 }  // namespace tertulia

@@ -61,6 +61,8 @@ class Storage {
     static constexpr std::int64_t kSessionLifetime = 30 * 60;
     // Failed logins are forgotten after this long without another.
     static constexpr std::int64_t kFailureMemory = 3600;
+    // A client network that logged in to a company stays known to it this long.
+    static constexpr std::int64_t kKnownAddressMemory = 30 * 24 * 3600;
 
     // Creates or upgrades the schema and proves that the database takes writes; throws
     // std::runtime_error naming the database and the cause otherwise. Several services may
@@ -82,13 +84,14 @@ class Storage {
     // Removes the company with its sessions, conversations and lines; false when there is none.
     bool RemoveCompany(const std::string& code);
 
-    // A new session id when the company exists and the digest text is its password's.
+    // A new session id when the company exists and the digest text is its password's. An
+    // unknown company costs no password hash: company codes are public.
     std::optional<std::string> Login(const std::string& code, const std::string& digestText);
     // The company of a live session of company `code`; the session's lifetime starts again.
     std::optional<std::int64_t> SessionCompany(const std::string& code,
                                                const std::string& sessionId);
 
-    // Failed logins in a row of a key (a company code, a client address) and when the last was.
+    // Failed logins in a row of a key and when the last was.
     struct Failures {
         unsigned count = 0;
         std::int64_t last = 0;
@@ -97,6 +100,32 @@ class Storage {
     // Counts a failure of each key, starting again after kFailureMemory; the new counts.
     std::vector<unsigned> CountLoginFailure(const std::vector<std::string>& keys);
     void ForgetLoginFailures(const std::vector<std::string>& keys);
+
+    // A login attempt, decided and (when it may go on) counted as a failure before its
+    // password is checked.
+    struct LoginAttempt {
+        std::int64_t wait = 0;         // > 0: refused for this many seconds, nothing counted
+        bool companyExists = false;    // false: refused without a check
+        unsigned companyFailures = 0;  // in a row, this attempt's included
+        unsigned addressFailures = 0;
+        std::vector<std::string> keys;     // all its keys, forgotten when it succeeds
+        std::vector<std::string> counted;  // the keys it counted a failure of
+    };
+    // An attempt on company `code` from the client network `address` (see LimitKey). Failures
+    // are counted per network ("direccion ADDR", across companies), per company ("empresa
+    // CODE") and, once the company is past kFreeLoginFailures failures in a row, per company and
+    // network ("empresa CODE direccion ADDR"). The network waits as LoginWait says; the pair
+    // waits from its first failure on, except for a network that logged in to the company within
+    // kKnownAddressMemory; the company as a whole never waits, so that an attacker does not lock
+    // its operator out. One transaction reads the keys, then locks them in a fixed order,
+    // decides and counts, so that simultaneous attempts, on every service sharing the database,
+    // get no more checks than the waits allow. A refused attempt counts nothing: it does not
+    // extend the wait.
+    LoginAttempt AttemptLogin(const std::string& code, const std::string& address);
+    // Takes back a failure counted of each key, for an attempt that was not checked after all.
+    void UncountLoginFailure(const std::vector<std::string>& keys);
+    // The network as known to the company from now on (see AttemptLogin).
+    void RememberAddress(const std::string& code, const std::string& address);
 
     // Open conversations in order of opening, with their visitors' line counts.
     std::vector<ConversationInfo> OpenConversations(std::int64_t companyId);
@@ -126,9 +155,9 @@ class Storage {
     std::size_t CloseSilentConversations(std::int64_t silenceSeconds, std::size_t batch);
 
     // One small transaction of clean-up: at most `batch` rows of lapsed sessions, forgotten
-    // failed logins, and conversations closed more than `keepSeconds` ago with their lines
-    // (0 keeps conversations for ever). Returns how many rows it removed, so that a caller
-    // repeats it while it removes a full batch.
+    // failed logins and known addresses, and conversations closed more than `keepSeconds` ago
+    // with their lines (0 keeps conversations for ever). Returns how many rows it removed, so
+    // that a caller repeats it while it removes a full batch.
     std::size_t RemoveExpired(std::int64_t keepSeconds, std::size_t batch);
 
     // The web origins ("https://shop.example") whose pages may show the company's visitor page

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "running_service.h"
+#include "service/charset.h"
 #include "service/visitor_page.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
@@ -516,18 +517,37 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
     });
 }
 
+// The replies to a login, in Windows-1252.
+const std::string kWrongLogin =
+    Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
+const std::string kChecksBusy = Windows1252FromUtf8(
+    "ERROR: El servicio está ocupado comprobando contraseñas; inténtelo de nuevo.");
+const std::string kWaitOneSecond =
+    "ERROR: Demasiados intentos fallidos; espere 1 segundo antes de volver a intentarlo.";
+
+std::string LoginTarget(const std::string& code, const std::string& password) {
+    return "/tertulia.php?accion=do_login&idempresa=" + code +
+           "&contrasena=" + Md5TextOfString(password);
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 // On the service's own clock, which the test holds still and moves.
 TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_address) {
     RunningService service;
-    const auto login = [&](const std::string& code, const std::string& password) {
-        return service.Body("/tertulia.php?accion=do_login&idempresa=" + code +
-                            "&contrasena=" + Md5TextOfString(password));
+    const auto login = [&](const std::string& code, const std::string& password,
+                           const char* from = "127.0.0.1") {
+        return BodyOf(Exchange(service.port(), Get(LoginTarget(code, password)), from));
     };
     ::testing::internal::CaptureStderr();
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(login("demo", "mal").starts_with("ERROR: C")) << i;
-    EXPECT_EQ(login("demo", "demo"),
-              "ERROR: Demasiados intentos fallidos; espere 1 segundo antes de volver a intentarlo.")
-        << "refused unchecked";
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(login("demo", "mal"), kWrongLogin) << i;
+    EXPECT_EQ(login("demo", "demo"), kWaitOneSecond) << "refused unchecked";
     service.now += 1;
     EXPECT_TRUE(login("demo", "demo").starts_with("OK=")) << "after a second's wait";
 
@@ -536,11 +556,132 @@ TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_a
     EXPECT_TRUE(login("demo", "demo").starts_with("ERROR: Demasiados intentos"));
     service.now += 1;
     EXPECT_TRUE(login("demo", "demo").starts_with("OK="));
+
+    // While 127.0.0.2 attacks the company, another unknown address waits from its first failure
+    // on; 127.0.0.1, which has logged in to it, does not.
+    for (int i = 0; i < 5; ++i) login("demo", "mal", "127.0.0.2");
+    EXPECT_EQ(login("demo", "mal", "127.0.0.3"), kWrongLogin) << "its first attempt is checked";
+    EXPECT_EQ(login("demo", "demo", "127.0.0.3"), kWaitOneSecond);
+    EXPECT_EQ(login("demo", "mal"), kWrongLogin);
+    EXPECT_TRUE(login("demo", "demo").starts_with("OK="));
+
+    // The refusals are logged per address once their minute has ended.
+    service.now += 60;
+    login("demo", "mal", "127.0.0.2");
+    EXPECT_TRUE(login("demo", "mal", "127.0.0.2").starts_with("ERROR: Demasiados intentos"));
     const std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("inicio de sesión fallido de la empresa «demo» desde 127.0.0.1 (5 "
-                       "seguidos"),
-              std::string::npos)
-        << log;
+    for (const std::string line :
+         {"inicio de sesión fallido de la empresa «demo» desde 127.0.0.1 (5 seguidos",
+          "inicio de sesión fallido de la empresa desconocida «otra0» desde 127.0.0.1 (1 de la "
+          "dirección)",
+          "2 intentos de inicio de sesión rechazados desde 127.0.0.1 en el último minuto",
+          "1 intento de inicio de sesión rechazado desde 127.0.0.3 en el último minuto"}) {
+        EXPECT_EQ(Occurrences(log, line), 1u) << line << "\n" << log;
+    }
+}
+
+// Sleeps into the next second of the clock, so that a burst sent then meets waits that last
+// for its whole time (waits are whole seconds of the service's clock).
+void IntoTheNextSecond() {
+    std::this_thread::sleep_until(
+        std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) + 20ms);
+}
+
+// The replies to `count` logins with a wrong password sent at once, each on a connection of its
+// own from the address that `from` names for it.
+std::vector<std::string> WrongLoginsAtOnce(int port, int count,
+                                           const std::function<std::string(int)>& from) {
+    std::vector<std::unique_ptr<RawConnection>> connections;
+    for (int i = 0; i < count; ++i) {
+        connections.push_back(std::make_unique<RawConnection>(port, from(i).c_str()));
+    }
+    const std::string request = Get(LoginTarget("demo", "mal"));
+    IntoTheNextSecond();
+    for (auto& connection : connections) connection->Send(request);
+    std::vector<std::string> bodies;
+    for (auto& connection : connections) bodies.push_back(BodyOf(connection->Replies(1)));
+    return bodies;
+}
+
+// Logins from many clients at once, against the real service process and its own clock.
+TEST(HostileTraffic, logins_in_a_flood_are_checked_sparingly_and_let_the_operator_in) {
+    struct FloodCase {
+        const char* name;
+        std::function<void(const ServiceProcess&, const std::string& log)> attack;
+    };
+    const std::vector<FloodCase> rows = {
+        {"sixty_at_once_from_one_new_address_have_five_checked",
+         [](const ServiceProcess& service, const std::string& log) {
+             const auto bodies =
+                 WrongLoginsAtOnce(service.Port(), 60, [](int) { return "127.0.0.2"; });
+             EXPECT_EQ(std::count(bodies.begin(), bodies.end(), kWrongLogin), 5);
+             for (const std::string& body : bodies) {
+                 EXPECT_TRUE(body == kWrongLogin || body == kChecksBusy ||
+                             body.starts_with("ERROR: Demasiados intentos"))
+                     << body;
+             }
+             EXPECT_EQ(Occurrences(ReadWholeFile(log), "«demo» desde 127.0.0.2 ("), 5u);
+         }},
+        {"sixty_at_once_from_sixty_addresses_find_the_checks_busy",
+         [](const ServiceProcess& service, const std::string& log) {
+             const auto bodies = WrongLoginsAtOnce(
+                 service.Port(), 60, [](int i) { return "127.0.0." + std::to_string(10 + i); });
+             const auto wrong = std::count(bodies.begin(), bodies.end(), kWrongLogin);
+             const auto busy = std::count(bodies.begin(), bodies.end(), kChecksBusy);
+             EXPECT_GT(busy, 0);
+             EXPECT_EQ(wrong + busy, 60);
+             EXPECT_EQ(Occurrences(ReadWholeFile(log), "inicio de sesión fallido"),
+                       static_cast<std::size_t>(wrong));
+         }},
+        {"the_operator_gets_in_while_another_address_floods",
+         [](const ServiceProcess& service, const std::string&) {
+             std::atomic<bool> flooding = true;
+             std::atomic<int> attempts = 0;
+             std::vector<std::thread> attackers;
+             for (int i = 0; i < 30; ++i) {
+                 attackers.emplace_back([&] {
+                     RawConnection connection(service.Port(), "127.0.0.2");
+                     const std::string request = Get(LoginTarget("demo", "mal"));
+                     while (flooding && connection.Send(request) &&
+                            !connection.Replies(1).empty()) {
+                         ++attempts;
+                     }
+                 });
+             }
+             const auto operatorLogin = [&] {
+                 return BodyOf(
+                     Exchange(service.Port(), Get(LoginTarget("demo", "demo")), "127.0.0.3"));
+             };
+             int loggedIn = 0;
+             int busyRetries = 0;
+             for (int n = 0; n < 15; ++n) {
+                 std::this_thread::sleep_for(200ms);
+                 std::string body = operatorLogin();
+                 for (int retry = 0; body == kChecksBusy && retry < 10; ++retry) {
+                     ++busyRetries;
+                     body = operatorLogin();
+                 }
+                 if (body.starts_with("OK=")) {
+                     ++loggedIn;
+                 } else {
+                     ADD_FAILURE() << "login " << n << ": " << body;
+                 }
+             }
+             flooding = false;
+             for (std::thread& attacker : attackers) attacker.join();
+             EXPECT_EQ(loggedIn, 15) << busyRetries << " retries after the checks were busy";
+             EXPECT_GT(attempts, 100) << "the flood ran";
+             ::testing::Test::RecordProperty("operator_logins", loggedIn);
+             ::testing::Test::RecordProperty("operator_busy_retries", busyRetries);
+             ::testing::Test::RecordProperty("attacker_attempts", attempts);
+         }},
+    };
+    ForEachRow(rows, [](const FloodCase& row) {
+        TemporaryDirectory directory;
+        const std::string log = directory.path() + "/errors.txt";
+        const ServiceProcess service({.errors = log});
+        row.attack(service, log);
+    });
 }
 
 // Addresses of one IPv6 /64, routed to the loopback of a network namespace of the test's own.

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <latch>
 #include <thread>
 
 #include "fresh_database.h"
+#include "service/charset.h"
 #include "tests/support/haproxy_balancer.h"
 #include "tests/support/service_process.h"
 #include "tests/support/temporary_directory.h"
@@ -139,6 +143,44 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
         Get(*ClientOf(balancer.Url()),
             "/tertulia.php?accion=do_login&idempresa=demo&contrasena=" + Md5TextOfString("demo"));
     EXPECT_TRUE(session.starts_with("OK=")) << session;
+}
+
+TEST_F(Instances, simultaneous_wrong_logins_on_both_have_five_checked) {
+    TemporaryDirectory logs;
+    const std::vector<std::string> logFiles = {logs.path() + "/one.txt",
+                                               logs.path() + "/other.txt"};
+    ServiceProcess one({.database = database_.location(), .errors = logFiles[0]});
+    ServiceProcess other({.database = database_.location(), .errors = logFiles[1]});
+    constexpr int kLogins = 60;
+    std::vector<std::string> bodies(kLogins);
+    std::latch ready(kLogins + 1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kLogins; ++i) {
+        threads.emplace_back([&, i] {
+            auto client = ClientOf((i % 2 == 0 ? one : other).Url());
+            ready.arrive_and_wait();
+            bodies[i] = Get(*client, "/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
+                                         Md5TextOfString("mal"));
+        });
+    }
+    // Into the next second of the clock, so that the waits the burst meets last for all of it.
+    std::this_thread::sleep_until(
+        std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
+        std::chrono::milliseconds(20));
+    ready.arrive_and_wait();
+    for (std::thread& thread : threads) thread.join();
+    const std::string wrong =
+        Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), wrong), 5);
+    std::size_t failureLines = 0;
+    for (const std::string& file : logFiles) {
+        const std::string log = ReadWholeFile(file);
+        for (std::size_t at = log.find("inicio de sesión fallido"); at != std::string::npos;
+             at = log.find("inicio de sesión fallido", at + 1)) {
+            ++failureLines;
+        }
+    }
+    EXPECT_EQ(failureLines, 5u);
 }
 
 }  // namespace
