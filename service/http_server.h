@@ -29,7 +29,7 @@ struct HttpLimits {
     // Reply bytes held for clients that have not taken them yet. A reply larger than
     // `largeReplyBytes` that would pass this is refused with 503, so clients that ask and never
     // read cannot fill the memory.
-    std::size_t unsentReplyBytes = 32 << 20;
+    std::size_t unsentReplyBytes = 16 << 20;
     std::size_t largeReplyBytes = 64 << 10;
     // Connections per address count an IPv6 client by its /64 (see LimitKey). Addresses whose
     // connections the per-address limit leaves alone (trusted proxies):
