@@ -74,7 +74,9 @@ LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> convers
          std::int64_t{caps.lines}, Count(caps.bytes), bytes, Count(caps.bytes)});
     if (counted.empty()) {
         const SqlRows open = db.Run("SELECT open FROM conversations WHERE id = ?", {id});
-        return !open.empty() && open.Int(0, 0) == 0 ? LineResult::Closed : LineResult::Full;
+        // Gone since it was found: removed with its company.
+        if (open.empty()) return LineResult::NotFound;
+        return open.Int(0, 0) == 0 ? LineResult::Closed : LineResult::Full;
     }
     db.Run(
         "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
@@ -105,13 +107,14 @@ Storage::Storage(std::unique_ptr<SqlDatabase> database, Clock clock)
     }
 }
 
-std::unique_ptr<Storage> Storage::Open(const std::string& location, Clock clock) {
+std::unique_ptr<Storage> Storage::Open(const std::string& location, Clock clock,
+                                       std::chrono::milliseconds timeout) {
     std::unique_ptr<SqlDatabase> database;
     if (IsPostgresUri(location)) {
-        database = std::make_unique<PostgresDatabase>(location);
+        database = std::make_unique<PostgresDatabase>(location, timeout);
     } else {
         try {
-            database = std::make_unique<SqliteDatabase>(location);
+            database = std::make_unique<SqliteDatabase>(location, timeout);
         } catch (const std::exception& failure) {
             throw std::runtime_error("no se puede escribir en la base de datos " + location + ": " +
                                      failure.what());
@@ -206,17 +209,24 @@ bool Storage::SetPassword(const std::string& code, const std::string& digestText
 
 bool Storage::RemoveCompany(const std::string& code) {
     return database_->Write([&](SqlConnection& db) {
-        const auto id = CompanyId(db, code);
-        if (!id) return false;
+        // Other services add to the company while it goes. Giving its row a code no company
+        // can have takes the row's strongest lock: requests adding a conversation, a session
+        // or a site to it finish first, and later ones find it gone. Touching its
+        // conversations then waits for the lines being added to them.
+        const SqlRows company =
+            db.Run("UPDATE companies SET code = '#' || id WHERE code = ? RETURNING id", {code});
+        if (company.empty()) return false;
+        const std::int64_t id = company.Int(0, 0);
+        db.Run("UPDATE conversations SET open = open WHERE company_id = ?", {id});
         db.Run(
             "DELETE FROM messages WHERE conversation_id IN "
             "(SELECT id FROM conversations WHERE company_id = ?)",
-            {*id});
-        db.Run("DELETE FROM conversations WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM known_addresses WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM companies WHERE id = ?", {*id});
+            {id});
+        db.Run("DELETE FROM conversations WHERE company_id = ?", {id});
+        db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {id});
+        db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {id});
+        db.Run("DELETE FROM known_addresses WHERE company_id = ?", {id});
+        db.Run("DELETE FROM companies WHERE id = ?", {id});
         return true;
     });
 }
