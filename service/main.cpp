@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "service/company_setup.h"
@@ -107,19 +108,72 @@ int Sites(const SiteCommand& command) {
     return 0;
 }
 
+// SIGINT and SIGTERM, taken by a thread of their own; every thread started later inherits them
+// blocked. During the start, which may wait for the database, they end the process at once;
+// once the service is handed over, they stop it cleanly.
+class StopSignals {
+  public:
+    StopSignals() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] { Wait(); });
+    }
+    ~StopSignals() { Finish(); }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // From now on a signal stops `service`, whose Serve follows.
+    void HandOver(Service& service) {
+        std::lock_guard lock(mutex_);
+        service_ = &service;
+    }
+    // Done with signals; the service handed over may go.
+    void Finish() {
+        if (!thread_.joinable()) return;
+        finished_ = true;
+        // Wakes the thread if it still waits for a signal.
+        pthread_kill(thread_.native_handle(), SIGTERM);
+        thread_.join();
+    }
+
+  private:
+    void Wait() {
+        int signal = 0;
+        while (sigwait(&signals_, &signal) != 0) {
+        }
+        Service* service = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            service = service_;
+        }
+        if (finished_) return;
+        if (service == nullptr) {
+            LogLine("se ha pedido terminar durante el arranque; el servicio no llega a escuchar");
+            _exit(1);
+        }
+        // A signal that comes while the server is still starting waits for it.
+        while (!service->Serving() && !finished_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        service->Stop();
+    }
+
+    sigset_t signals_;
+    std::mutex mutex_;
+    Service* service_ = nullptr;
+    std::atomic<bool> finished_ = false;
+    std::thread thread_;
+};
+
 int Serve(const ServeCommand& command) {
-    // SIGINT and SIGTERM are taken by one thread that stops the server; the server's threads,
-    // started later, inherit the blocked mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    StopSignals stopSignals;
     signal(SIGPIPE, SIG_IGN);
 
     ServiceConfig config;
     const std::string location = DatabaseLocation(command.database);
-    config.storage = Storage::Open(location, {});
+    config.storage = Storage::Open(location, {}, std::chrono::seconds(command.databaseTimeout));
     const std::string shownDatabase = IsPostgresUri(location)
                                           ? config.storage->Description()
                                           : std::filesystem::absolute(location).string();
@@ -151,26 +205,9 @@ int Serve(const ServeCommand& command) {
     }
     std::cout << "tertulia-service escucha en http://" << host << ":" << port << "/" << std::endl;
 
-    std::atomic<bool> finished = false;
-    std::thread stopper([&] {
-        int signal = 0;
-        while (sigwait(&stopSignals, &signal) != 0) {
-        }
-        // A signal that comes while the server is still starting waits for it.
-        while (!service.Serving() && !finished) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        service.Stop();
-    });
+    stopSignals.HandOver(service);
     const bool served = service.Serve();
-    finished = true;
-    if (served) {
-        stopper.join();
-    } else {
-        // Unblock the stopper by sending it what it waits for.
-        kill(getpid(), SIGTERM);
-        stopper.join();
-    }
+    stopSignals.Finish();
     return served ? 0 : 1;
 }
 

@@ -194,6 +194,8 @@ std::string OperatorApi::Answer(std::string_view query, const std::string& clien
         return Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.");
     } catch (const BadRequest& refusal) {
         return Windows1252FromUtf8(std::string("ERROR: ") + refusal.what());
+    } catch (const DatabaseUnavailable&) {
+        throw;  // the service answers that the database is away
     } catch (const std::exception& failure) {
         LogInternalError("/tertulia.php accion=" + Utf8FromWindows1252(accion), failure.what());
         return "ERROR: Error interno del servicio.";

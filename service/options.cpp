@@ -104,6 +104,7 @@ bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arg
          [&](std::size_t v) { visitors.perConversation.bytes = v; }},
         {"--waiting-per-company", 0, kMany, [&](std::size_t v) { visitors.waitingPerCompany = v; }},
         {"--keep-days", 0, 36500, [&](std::size_t v) { command.keepDays = v; }},
+        {"--database-timeout", 1, 3600, [&](std::size_t v) { command.databaseTimeout = v; }},
     };
     for (const Limit& limit : limits) {
         if (option != limit.name) continue;
@@ -248,7 +249,8 @@ bool ValidCompanyCode(const std::string& code) {
 
 std::string UsageText() {
     return R"(Uso:
-  tertulia-service [--listen HOST:PUERTO] [--db BASE] [--demo] [--keep-days N]
+  tertulia-service [--listen HOST:PUERTO] [--db BASE] [--database-timeout S]
+                   [--demo] [--keep-days N]
                    [--update-file ARCHIVO --update-version V.R]
                    [--access-log ARCHIVO] [--trusted-proxy DIRECCIÓN]... [LÍMITES]
   tertulia-service add-company CÓDIGO [CONTRASEÑA] [--db BASE]
@@ -268,6 +270,8 @@ Servicio de chat para la consola Tertulia y página de chat para los visitantes.
                          ~/.local/share/tertulia/service.db) o una URI de
                          PostgreSQL (postgresql://USUARIO@SERVIDOR/BASE...),
                          que pueden compartir varios servicios
+  --database-timeout S   segundos que una petición espera a la base de datos
+                         (10); pasados, responde 503 y el servicio sigue
   --keep-days N          días que se guardan las conversaciones cerradas antes
                          de borrarlas con sus mensajes (30; 0: para siempre)
   --demo                 crea la empresa de demostración «demo» con la

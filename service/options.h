@@ -16,7 +16,8 @@ struct HelpCommand {};
 struct ServeCommand {
     std::string host = "127.0.0.1";
     int port = 8080;
-    std::string database;  // empty: the default file
+    std::string database;           // empty: the default file
+    unsigned databaseTimeout = 10;  // seconds one request waits for the database
     unsigned keepDays = 30;
     std::optional<std::string> updateFile;
     std::optional<std::string> updateVersion;

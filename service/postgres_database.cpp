@@ -1,5 +1,11 @@
 #include "service/postgres_database.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -87,6 +93,13 @@ class PostgresError : public std::runtime_error {
     std::string state_;
 };
 
+// The connection broke (the server restarted or went away): what was sent on it may or may not
+// have reached the server.
+class ConnectionLost : public DatabaseUnavailable {
+  public:
+    using DatabaseUnavailable::DatabaseUnavailable;
+};
+
 // libpq's message on one line: its lines joined with blanks.
 std::string Message(PGconn* connection) {
     std::string message;
@@ -106,12 +119,9 @@ std::string Message(PGconn* connection) {
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-// Throws unless the result is a success.
-void Check(PGconn* connection, const Result& result) {
-    const ExecStatusType status = PQresultStatus(result.get());
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
-    const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
-    throw PostgresError(Message(connection), state ? state : "");
+bool Succeeded(const PGresult* result) {
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
 // "?" placeholders as PostgreSQL's "$1", "$2"...; the statements hold no "?" of their own.
@@ -139,41 +149,130 @@ void LogNotice(void*, const char* message) {
     LogLine("PostgreSQL: " + line);
 }
 
+// The events of `events` (or an error) that came on the socket before the deadline; 0 when
+// none did.
+short Ready(int socket, short events, Deadline deadline) {
+    // No socket: libpq finds out what is wrong itself.
+    if (socket < 0) return events;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd ready{socket, events, 0};
+        const int count = ::poll(&ready, 1,
+                                 static_cast<int>(std::min<std::int64_t>(
+                                     left.count(), std::numeric_limits<int>::max())));
+        if (count > 0) return ready.revents;
+        if (count < 0 && errno != EINTR) return events;
+    }
+}
+
+// The server's own limits for a statement and for a lock wait, a little below the deadline, so
+// that the server gives up its side of the work before the service gives up waiting for it.
+std::string ServerTimeouts(std::chrono::milliseconds timeout) {
+    const std::int64_t whole = timeout.count();
+    const std::int64_t statement = whole - std::min<std::int64_t>(1000, whole / 4);
+    const std::int64_t lock = statement - std::min<std::int64_t>(500, whole / 8);
+    return "SET statement_timeout = " + std::to_string(statement) +
+           "; SET lock_timeout = " + std::to_string(lock);
+}
+
 }  // namespace
 
-PostgresConnection::PostgresConnection(const std::string& uri)
-    : connection_(PQconnectdb(uri.c_str())) {
-    if (PQstatus(connection_) != CONNECTION_OK) {
-        const std::string message =
-            connection_ ? Message(connection_) : std::string("PostgreSQL: out of memory");
+PostgresConnection::PostgresConnection(const std::string& uri, std::chrono::milliseconds timeout,
+                                       Deadline deadline)
+    : deadline_(deadline) {
+    // Keepalives find a server that vanished under an idle connection. They come before the
+    // URI, whose own settings win.
+    const char* const keywords[] = {"keepalives",       "keepalives_idle", "keepalives_interval",
+                                    "keepalives_count", "dbname",          nullptr};
+    const char* const values[] = {"1", "30", "10", "3", uri.c_str(), nullptr};
+    connection_ = PQconnectStartParams(keywords, values, 1);
+    if (connection_ == nullptr) throw DatabaseUnavailable("PostgreSQL: sin memoria");
+    try {
+        // Polled as libpq asks, so that the deadline bounds every step of connecting.
+        PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+        while (PQstatus(connection_) != CONNECTION_BAD && polling != PGRES_POLLING_OK &&
+               polling != PGRES_POLLING_FAILED) {
+            const short wanted = polling == PGRES_POLLING_READING ? POLLIN : POLLOUT;
+            if (Ready(PQsocket(connection_), wanted, deadline_) == 0) {
+                throw DatabaseUnavailable("PostgreSQL no ha respondido a tiempo al conectar");
+            }
+            polling = PQconnectPoll(connection_);
+        }
+        if (polling != PGRES_POLLING_OK) throw DatabaseUnavailable(Message(connection_));
+        PQsetnonblocking(connection_, 1);
+        PQsetNoticeProcessor(connection_, LogNotice, nullptr);
+        Execute(ServerTimeouts(timeout).c_str());
+    } catch (...) {
         PQfinish(connection_);
-        throw std::runtime_error(message);
+        throw;
     }
-    PQsetNoticeProcessor(connection_, LogNotice, nullptr);
 }
 
 PostgresConnection::~PostgresConnection() {
     PQfinish(connection_);
 }
 
-void PostgresConnection::EnsureConnected() {
-    if (PQstatus(connection_) == CONNECTION_OK) return;
-    prepared_.clear();
-    PQreset(connection_);
-    if (PQstatus(connection_) != CONNECTION_OK) throw std::runtime_error(Message(connection_));
+bool PostgresConnection::Usable() const {
+    return !broken_ && PQstatus(connection_) == CONNECTION_OK;
+}
+
+void PostgresConnection::Lost() {
+    broken_ = true;
+    throw ConnectionLost(Message(connection_));
+}
+
+short PostgresConnection::WaitFor(short events) {
+    const short ready = Ready(PQsocket(connection_), events, deadline_);
+    if (ready == 0) {
+        broken_ = true;
+        throw DatabaseUnavailable("PostgreSQL no ha respondido a tiempo");
+    }
+    return ready;
+}
+
+PGresult* PostgresConnection::Await(bool sent) {
+    if (!sent) Lost();
+    // The statement leaves in pieces when the socket is full.
+    for (int flushed; (flushed = PQflush(connection_)) != 0;) {
+        if (flushed < 0) Lost();
+        if ((WaitFor(POLLIN | POLLOUT) & POLLIN) != 0 && !PQconsumeInput(connection_)) Lost();
+    }
+    Result kept(nullptr, &PQclear);
+    for (;;) {
+        while (PQisBusy(connection_)) {
+            WaitFor(POLLIN);
+            if (!PQconsumeInput(connection_)) Lost();
+        }
+        Result next(PQgetResult(connection_), &PQclear);
+        if (!next) break;
+        // A script's first failure ends it; otherwise its last result is the answer.
+        if (!kept || Succeeded(kept.get())) kept = std::move(next);
+    }
+    if (kept && Succeeded(kept.get())) return kept.release();
+    const char* field = kept ? PQresultErrorField(kept.get(), PG_DIAG_SQLSTATE) : nullptr;
+    const std::string state = field ? field : "";
+    // The server ending the session (a shutdown, a restart) or the connection failing.
+    if (PQstatus(connection_) != CONNECTION_OK || state.starts_with("57P") ||
+        state.starts_with("08")) {
+        Lost();
+    }
+    // The server's statement or lock time-out.
+    if (state == "57014" || state == "55P03") throw DatabaseUnavailable(Message(connection_));
+    throw PostgresError(Message(connection_), state);
 }
 
 void PostgresConnection::Execute(const char* script) {
-    Check(connection_, Result(PQexec(connection_, script), &PQclear));
+    PQclear(Await(PQsendQuery(connection_, script) == 1));
 }
 
 void PostgresConnection::Rollback() noexcept {
-    if (PQstatus(connection_) != CONNECTION_OK) return;
-    const Result result(PQexec(connection_, "ROLLBACK"), &PQclear);
-    // A connection that cannot even roll back is made again, without its prepared statements.
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-        prepared_.clear();
-        PQreset(connection_);
+    if (!Usable()) return;
+    try {
+        Execute("ROLLBACK");
+    } catch (...) {
+        broken_ = true;
     }
 }
 
@@ -182,9 +281,8 @@ SqlRows PostgresConnection::Run(std::string_view sql, std::initializer_list<SqlV
     auto it = prepared_.find(key);
     if (it == prepared_.end()) {
         const std::string name = "s" + std::to_string(prepared_.size());
-        Check(connection_,
-              Result(PQprepare(connection_, name.c_str(), Numbered(sql).c_str(), 0, nullptr),
-                     &PQclear));
+        PQclear(Await(PQsendPrepare(connection_, name.c_str(), Numbered(sql).c_str(), 0, nullptr) ==
+                      1));
         it = prepared_.emplace(key, name).first;
     }
     std::vector<std::string> texts;
@@ -198,11 +296,10 @@ SqlRows PostgresConnection::Run(std::string_view sql, std::initializer_list<SqlV
     }
     std::vector<const char*> pointers;
     for (const std::string& text : texts) pointers.push_back(text.c_str());
-    const Result result(
-        PQexecPrepared(connection_, it->second.c_str(), static_cast<int>(pointers.size()),
-                       pointers.data(), nullptr, nullptr, 0),
-        &PQclear);
-    Check(connection_, result);
+    const Result result(Await(PQsendQueryPrepared(connection_, it->second.c_str(),
+                                                  static_cast<int>(pointers.size()),
+                                                  pointers.data(), nullptr, nullptr, 0) == 1),
+                        &PQclear);
     SqlRows rows;
     const int count = PQntuples(result.get());
     const int columns = PQnfields(result.get());
@@ -218,11 +315,13 @@ SqlRows PostgresConnection::Run(std::string_view sql, std::initializer_list<SqlV
     return rows;
 }
 
-PostgresDatabase::PostgresDatabase(const std::string& uri, std::size_t connections)
-    : description_(DescribePostgresUri(uri)) {
+PostgresDatabase::PostgresDatabase(const std::string& uri, std::chrono::milliseconds timeout,
+                                   std::size_t connections)
+    : uri_(uri), description_(DescribePostgresUri(uri)), timeout_(timeout) {
+    const Deadline deadline = std::chrono::steady_clock::now() + timeout;
     try {
         for (std::size_t i = 0; i < connections; ++i) {
-            idle_.push_back(std::make_unique<PostgresConnection>(uri));
+            idle_.push_back(std::make_unique<PostgresConnection>(uri, timeout, deadline));
         }
     } catch (const std::exception& failure) {
         throw std::runtime_error("no se puede conectar con la base de datos " + description_ +
@@ -250,17 +349,26 @@ void PostgresDatabase::RunWrite(const std::function<void(SqlConnection&)>& work)
 void PostgresDatabase::RunTransaction(const char* begin,
                                       const std::function<void(SqlConnection&)>& work) {
     constexpr int kAttempts = 5;
+    Lease lease(*this, std::chrono::steady_clock::now() + timeout_);
+    bool replaced = false;
     for (int attempt = 1;; ++attempt) {
-        Lease lease(*this);
-        PostgresConnection& connection = lease.connection();
+        PostgresConnection& connection = lease.Connection();
+        bool committing = false;
         try {
-            connection.EnsureConnected();
             connection.Execute(begin);
             work(connection);
+            committing = true;
             // When the commit's outcome is not known, this fails and nothing is reported as
             // stored.
             connection.Execute("COMMIT");
             return;
+        } catch (const ConnectionLost&) {
+            // A connection the server dropped, typically at a restart, is found out by its
+            // first statement: a new one runs the transaction again, once, unless the commit
+            // was sent, whose outcome no one knows.
+            if (committing || replaced) throw;
+            replaced = true;
+            lease.Replace();
         } catch (const PostgresError& failure) {
             connection.Rollback();
             if (!failure.Retryable() || attempt == kAttempts) throw;
@@ -271,19 +379,35 @@ void PostgresDatabase::RunTransaction(const char* begin,
     }
 }
 
-PostgresDatabase::Lease::Lease(PostgresDatabase& database) : database_(database) {
+PostgresDatabase::Lease::Lease(PostgresDatabase& database, Deadline deadline)
+    : database_(database), deadline_(deadline) {
     std::unique_lock lock(database_.poolMutex_);
-    database_.poolChanged_.wait(lock, [&] { return !database_.idle_.empty(); });
+    if (!database_.poolChanged_.wait_until(lock, deadline,
+                                           [&] { return !database_.idle_.empty(); })) {
+        throw DatabaseUnavailable("PostgreSQL: ninguna conexión libre a tiempo");
+    }
     connection_ = std::move(database_.idle_.back());
     database_.idle_.pop_back();
 }
 
 PostgresDatabase::Lease::~Lease() {
+    // A connection in an unknown state is closed; its place makes a new one when next leased.
+    if (connection_ && !connection_->Usable()) connection_.reset();
     {
         std::lock_guard lock(database_.poolMutex_);
         database_.idle_.push_back(std::move(connection_));
     }
     database_.poolChanged_.notify_one();
+}
+
+PostgresConnection& PostgresDatabase::Lease::Connection() {
+    if (!connection_ || !connection_->Usable()) {
+        connection_.reset();
+        connection_ =
+            std::make_unique<PostgresConnection>(database_.uri_, database_.timeout_, deadline_);
+    }
+    connection_->SetDeadline(deadline_);
+    return *connection_;
 }
 
 std::string DescribePostgresUri(const std::string& uri) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "service/bad_request.h"
+#include "service/charset.h"
 #include "service/chat_widget.h"
 #include "service/client_address.h"
 #include "service/form_fields.h"
@@ -55,6 +56,18 @@ HttpReply Json(const JsonReply& json) {
 HttpReply Failure(const std::string& path, int status) {
     if (path.starts_with("/api/")) return Json({status, R"({"error":"Petición no válida."})"});
     return Reply(status, "Error " + std::to_string(status) + "\n", "text/plain; charset=utf-8");
+}
+
+// The database did not answer in time; the client may try again shortly.
+HttpReply Unavailable(const std::string& path) {
+    const std::string message = "La base de datos no responde; inténtelo de nuevo.";
+    if (path == "/tertulia.php") {
+        HttpReply reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
+        reply.headers.emplace_back("Cache-Control", "no-store");
+        return reply;
+    }
+    if (path.starts_with("/api/")) return Json({503, "{\"error\":\"" + message + "\"}"});
+    return Reply(503, "Error 503\n", "text/plain; charset=utf-8");
 }
 
 // The conversation id of "/api/conversaciones/ID" followed by `rest`, when the path is one.
@@ -213,6 +226,9 @@ HttpReply Service::Answer(const HttpRequest& request) {
         ClientAddress(request.peer, request.Header("x-forwarded-for"), trustedProxies_);
     try {
         return Route(request, client);
+    } catch (const DatabaseUnavailable& failure) {
+        LogUnavailable(request.method + " " + request.path, failure.what());
+        return Unavailable(request.path);
     } catch (const std::exception& failure) {
         LogInternalError(request.method + " " + request.path, failure.what());
         return Failure(request.path, 500);
@@ -303,6 +319,24 @@ HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
     reply.headers.emplace_back("Content-Security-Policy", VisitorPagePolicy(sites));
     reply.headers.emplace_back("Cache-Control", "no-cache");
     return reply;
+}
+
+void Service::LogUnavailable(const std::string& route, const std::string& cause) {
+    constexpr auto kMinute = std::chrono::minutes(1);
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(unavailableMutex_);
+    if (unavailableLogged_ && now - *unavailableLogged_ < kMinute) {
+        ++unavailableUnlogged_;
+        return;
+    }
+    std::string line = "la base de datos no responde (" + route + "): " + cause;
+    if (unavailableUnlogged_ > 0) {
+        line += "; antes, " + std::to_string(unavailableUnlogged_) +
+                " peticiones más sin respuesta desde la línea anterior";
+    }
+    LogLine(line);
+    unavailableLogged_ = now;
+    unavailableUnlogged_ = 0;
 }
 
 void Service::WriteAccessLog(const AccessRecord& record) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -62,6 +63,9 @@ class Service {
     static std::optional<std::string> CompanyOfPage(std::string_view query);
     static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
     void WriteAccessLog(const AccessRecord& record);
+    // Logs a request the database left unanswered: the first at once, the others counted into
+    // one line a minute, so that an outage does not flood the log.
+    void LogUnavailable(const std::string& route, const std::string& cause);
 
     std::unique_ptr<Storage> storage_;
     std::optional<UpdateOffer> update_;
@@ -73,6 +77,9 @@ class Service {
     std::FILE* accessLog_ = nullptr;
     bool ownsAccessLog_ = false;
     std::mutex accessLogMutex_;
+    std::mutex unavailableMutex_;
+    std::optional<std::chrono::steady_clock::time_point> unavailableLogged_;
+    unsigned unavailableUnlogged_ = 0;
     std::unique_ptr<HttpServer> server_;
     std::string listenOrigin_;
 };

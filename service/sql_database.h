@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -11,6 +13,16 @@
 #include <vector>
 
 namespace tertulia {
+
+// The moment by which one transaction must be done.
+using Deadline = std::chrono::steady_clock::time_point;
+
+// The database did not answer within the service's deadline (it is stopped, unreachable, or a
+// lock or the write queue held the work too long): the request may be tried again later.
+class DatabaseUnavailable : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 // A value bound to a "?" placeholder of a statement.
 using SqlValue = std::variant<std::int64_t, std::string_view>;
@@ -47,7 +59,9 @@ class SqlConnection {
 // One database the service keeps everything in, on one engine or another. Each Read or Write
 // runs its work as one transaction; a Write returns only after its commit, so an answer built
 // on it survives the process being killed. A failure in the work throws out of Read or Write
-// and leaves nothing of the transaction behind.
+// and leaves nothing of the transaction behind. Each has a deadline, from its start, for the
+// wait for a connection or the write lock and for every statement; past it, or when the
+// database cannot be reached, it throws DatabaseUnavailable.
 class SqlDatabase {
   public:
     virtual ~SqlDatabase() = default;

@@ -1,5 +1,6 @@
 #include "service/sqlite_database.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <stdexcept>
@@ -10,7 +11,15 @@ namespace tertulia {
 namespace {
 
 [[noreturn]] void Fail(sqlite3* db) {
-    throw std::runtime_error(std::string("SQLite: ") + sqlite3_errmsg(db));
+    const std::string message = std::string("SQLite: ") + sqlite3_errmsg(db);
+    // Another process held the lock past the busy time-out.
+    if ((sqlite3_errcode(db) & 0xFF) == SQLITE_BUSY) throw DatabaseUnavailable(message);
+    throw std::runtime_error(message);
+}
+
+std::chrono::milliseconds Left(Deadline deadline) {
+    return std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(
+                                                      deadline - std::chrono::steady_clock::now()));
 }
 
 // The schema in its versions. The first is the schema of the service before versions were
@@ -99,7 +108,7 @@ CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
 
 }  // namespace
 
-SqliteConnection::SqliteConnection(const std::string& path) {
+SqliteConnection::SqliteConnection(const std::string& path, std::chrono::milliseconds busyTimeout) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -107,14 +116,18 @@ SqliteConnection::SqliteConnection(const std::string& path) {
         throw std::runtime_error("SQLite: " + path + ": " + message);
     }
     try {
-        sqlite3_busy_timeout(db_, 10000);
+        const Deadline deadline = std::chrono::steady_clock::now() + busyTimeout;
+        WaitUntil(deadline);
         // Switching a new file to WAL takes a lock that SQLite does not wait for: another
         // process opening the same new file at this moment makes it fail at once.
-        for (int tries = 0;; ++tries) {
+        for (;;) {
             const int result =
                 sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
             if (result == SQLITE_OK) break;
-            if ((result != SQLITE_BUSY && result != SQLITE_LOCKED) || tries == 500) Fail(db_);
+            if ((result != SQLITE_BUSY && result != SQLITE_LOCKED) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                Fail(db_);
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         Execute("PRAGMA synchronous=FULL");
@@ -136,6 +149,10 @@ void SqliteConnection::Execute(const char* script) {
 
 void SqliteConnection::Rollback() noexcept {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void SqliteConnection::WaitUntil(Deadline deadline) {
+    sqlite3_busy_timeout(db_, static_cast<int>(Left(deadline).count()));
 }
 
 SqlRows SqliteConnection::Run(std::string_view sql, std::initializer_list<SqlValue> values) {
@@ -189,15 +206,19 @@ SqlRows SqliteConnection::Run(std::string_view sql, std::initializer_list<SqlVal
 
 struct SqliteDatabase::WriteJob {
     const std::function<void(SqlConnection&)>& work;
+    Deadline deadline;
     std::exception_ptr failure{};
+    bool started = false;  // taken by the writer, which alone ends it then
+    bool again = false;    // to wait for the write lock once more
     bool done = false;
     std::condition_variable finished{};
 };
 
-SqliteDatabase::SqliteDatabase(const std::string& path, std::size_t readers)
-    : path_(path), writer_(std::make_unique<SqliteConnection>(path)) {
+SqliteDatabase::SqliteDatabase(const std::string& path, std::chrono::milliseconds timeout,
+                               std::size_t readers)
+    : path_(path), timeout_(timeout), writer_(std::make_unique<SqliteConnection>(path, timeout)) {
     for (std::size_t i = 0; i < readers; ++i) {
-        idle_.push_back(std::make_unique<SqliteConnection>(path));
+        idle_.push_back(std::make_unique<SqliteConnection>(path, timeout));
     }
     writerThread_ = std::thread([this] { WriterLoop(); });
 }
@@ -216,8 +237,10 @@ std::vector<const char*> SqliteDatabase::SchemaSteps() const {
 }
 
 void SqliteDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {
-    Lease lease(*this);
+    const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
+    Lease lease(*this, deadline);
     SqliteConnection& connection = lease.connection();
+    connection.WaitUntil(deadline);
     connection.Execute("BEGIN");
     try {
         work(connection);
@@ -229,11 +252,19 @@ void SqliteDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {
 }
 
 void SqliteDatabase::RunWrite(const std::function<void(SqlConnection&)>& work) {
-    WriteJob job{work};
+    WriteJob job{work, std::chrono::steady_clock::now() + timeout_};
     std::unique_lock lock(queueMutex_);
     queue_.push_back(&job);
     queueChanged_.notify_all();
-    job.finished.wait(lock, [&] { return job.done; });
+    while (!job.done) {
+        if (!job.finished.wait_until(lock, job.deadline, [&] { return job.done || job.started; })) {
+            std::erase(queue_, &job);
+            throw DatabaseUnavailable("SQLite: la escritura no ha empezado a tiempo");
+        }
+        // Taken by the writer, which waits for the lock no longer than the deadline, and may
+        // queue it again to wait once more.
+        job.finished.wait(lock, [&] { return job.done || !job.started; });
+    }
     if (job.failure) std::rethrow_exception(job.failure);
 }
 
@@ -244,40 +275,71 @@ void SqliteDatabase::WriterLoop() {
         if (queue_.empty()) return;
         std::vector<WriteJob*> batch;
         batch.swap(queue_);
+        for (WriteJob* job : batch) job->started = true;
         lock.unlock();
 
-        SqliteConnection& db = *writer_;
-        try {
-            db.Execute("BEGIN IMMEDIATE");
-            for (WriteJob* job : batch) {
-                db.Execute("SAVEPOINT job");
-                try {
-                    job->work(db);
-                    db.Execute("RELEASE job");
-                } catch (...) {
-                    job->failure = std::current_exception();
-                    db.Execute("ROLLBACK TO job");
-                    db.Execute("RELEASE job");
-                }
-            }
-            db.Execute("COMMIT");
-        } catch (...) {
-            // The transaction as a whole failed: none of the batch was stored.
-            db.Rollback();
-            for (WriteJob* job : batch) job->failure = std::current_exception();
-        }
+        RunBatch(batch);
 
         lock.lock();
-        for (WriteJob* job : batch) {
-            job->done = true;
-            job->finished.notify_one();
+        // The writes to wait for the lock again go first, in their order.
+        for (auto job = batch.rbegin(); job != batch.rend(); ++job) {
+            if ((*job)->again) {
+                (*job)->again = false;
+                (*job)->started = false;
+                queue_.insert(queue_.begin(), *job);
+            } else {
+                (*job)->done = true;
+            }
+            (*job)->finished.notify_one();
         }
     }
 }
 
-SqliteDatabase::Lease::Lease(SqliteDatabase& database) : database_(database) {
+void SqliteDatabase::RunBatch(const std::vector<WriteJob*>& batch) {
+    SqliteConnection& db = *writer_;
+    // The write lock is awaited as long as the batch's most hurried write allows.
+    Deadline first = batch.front()->deadline;
+    for (const WriteJob* job : batch) first = std::min(first, job->deadline);
+    db.WaitUntil(first);
+    try {
+        db.Execute("BEGIN IMMEDIATE");
+    } catch (const DatabaseUnavailable&) {
+        const auto now = std::chrono::steady_clock::now();
+        for (WriteJob* job : batch) {
+            job->again = job->deadline > now;
+            if (!job->again) job->failure = std::current_exception();
+        }
+        return;
+    } catch (...) {
+        for (WriteJob* job : batch) job->failure = std::current_exception();
+        return;
+    }
+    try {
+        for (WriteJob* job : batch) {
+            db.Execute("SAVEPOINT job");
+            try {
+                job->work(db);
+                db.Execute("RELEASE job");
+            } catch (...) {
+                job->failure = std::current_exception();
+                db.Execute("ROLLBACK TO job");
+                db.Execute("RELEASE job");
+            }
+        }
+        db.Execute("COMMIT");
+    } catch (...) {
+        // The transaction as a whole failed: none of the batch was stored.
+        db.Rollback();
+        for (WriteJob* job : batch) job->failure = std::current_exception();
+    }
+}
+
+SqliteDatabase::Lease::Lease(SqliteDatabase& database, Deadline deadline) : database_(database) {
     std::unique_lock lock(database_.poolMutex_);
-    database_.poolChanged_.wait(lock, [&] { return !database_.idle_.empty(); });
+    if (!database_.poolChanged_.wait_until(lock, deadline,
+                                           [&] { return !database_.idle_.empty(); })) {
+        throw DatabaseUnavailable("SQLite: ninguna conexión libre a tiempo");
+    }
     connection_ = std::move(database_.idle_.back());
     database_.idle_.pop_back();
 }

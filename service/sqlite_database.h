@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -15,10 +16,12 @@
 namespace tertulia {
 
 // One SQLite connection in WAL mode with full synchronisation, so that a committed transaction
-// survives the process being killed. Prepared statements are kept for reuse.
+// survives the process being killed. Prepared statements are kept for reuse. A statement that
+// finds the database locked by another process past the busy time-out throws
+// DatabaseUnavailable.
 class SqliteConnection : public SqlConnection {
   public:
-    explicit SqliteConnection(const std::string& path);
+    SqliteConnection(const std::string& path, std::chrono::milliseconds busyTimeout);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
@@ -27,6 +30,8 @@ class SqliteConnection : public SqlConnection {
     void Execute(const char* script) override;
     // Ends a failed transaction; SQLite may have rolled it back already.
     void Rollback() noexcept;
+    // How long a statement waits for another process's lock: until the deadline.
+    void WaitUntil(Deadline deadline);
 
   private:
     sqlite3* db_ = nullptr;
@@ -36,10 +41,13 @@ class SqliteConnection : public SqlConnection {
 // An SQLite file. Writes go to one writer thread that commits whatever has queued up as one
 // transaction, each write in its own savepoint, so that a busy service pays one disk flush for
 // many writes and a write never waits inside SQLite's busy handler. A write returns only after
-// its commit. Reads use a small pool of connections and run side by side on snapshots.
+// its commit. Reads use a small pool of connections and run side by side on snapshots. A write
+// still queued at its deadline leaves the queue; one whose deadline passes while another process
+// holds the write lock fails, and the rest of its batch waits on.
 class SqliteDatabase : public SqlDatabase {
   public:
-    explicit SqliteDatabase(const std::string& path, std::size_t readers = 8);
+    SqliteDatabase(const std::string& path, std::chrono::milliseconds timeout,
+                   std::size_t readers = 8);
     ~SqliteDatabase() override;
 
     std::vector<const char*> SchemaSteps() const override;
@@ -54,7 +62,7 @@ class SqliteDatabase : public SqlDatabase {
   private:
     class Lease {
       public:
-        explicit Lease(SqliteDatabase& database);
+        Lease(SqliteDatabase& database, Deadline deadline);
         ~Lease();
         SqliteConnection& connection() { return *connection_; }
 
@@ -66,8 +74,10 @@ class SqliteDatabase : public SqlDatabase {
     struct WriteJob;
 
     void WriterLoop();
+    void RunBatch(const std::vector<WriteJob*>& batch);
 
     std::string path_;
+    std::chrono::milliseconds timeout_;
     std::unique_ptr<SqliteConnection> writer_;
     std::mutex queueMutex_;
     std::condition_variable queueChanged_;

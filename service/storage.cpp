@@ -59,7 +59,7 @@ std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
 
 // Counts the line into its conversation, within the caps, and stores it. The counting is one
 // conditional update of the conversation's row, so that services sharing a database never let
-// a conversation past its caps between them.
+// a conversation past its caps between them. A visitor's line also marks its visitor as there.
 LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> conversation,
                       bool fromOperator, const std::string& text, const ConversationCaps& caps,
                       std::int64_t now) {
@@ -69,14 +69,18 @@ LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> convers
     const std::int64_t bytes = Count(text.size());
     const SqlRows counted = db.Run(
         "UPDATE conversations SET line_count = line_count + 1, byte_count = byte_count + ?, "
-        "visitor_lines = visitor_lines + ? "
+        "visitor_lines = visitor_lines + ?, "
+        "visitor_seen = CASE WHEN ? = 1 THEN ? ELSE visitor_seen END "
         "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
         "AND (? = 0 OR byte_count + ? <= ?) RETURNING id",
-        {bytes, std::int64_t{fromOperator ? 0 : 1}, id, std::int64_t{caps.lines},
-         std::int64_t{caps.lines}, Count(caps.bytes), bytes, Count(caps.bytes)});
+        {bytes, std::int64_t{fromOperator ? 0 : 1}, std::int64_t{fromOperator ? 0 : 1}, now, id,
+         std::int64_t{caps.lines}, std::int64_t{caps.lines}, Count(caps.bytes), bytes,
+         Count(caps.bytes)});
     if (counted.empty()) {
         const SqlRows open = db.Run("SELECT open FROM conversations WHERE id = ?", {id});
-        return !open.empty() && open.Int(0, 0) == 0 ? LineResult::Closed : LineResult::Full;
+        // Gone since it was found: removed with its company.
+        if (open.empty()) return LineResult::NotFound;
+        return open.Int(0, 0) == 0 ? LineResult::Closed : LineResult::Full;
     }
     db.Run(
         "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
@@ -107,13 +111,14 @@ Storage::Storage(std::unique_ptr<SqlDatabase> database, Clock clock)
     }
 }
 
-std::unique_ptr<Storage> Storage::Open(const std::string& location, Clock clock) {
+std::unique_ptr<Storage> Storage::Open(const std::string& location, Clock clock,
+                                       std::chrono::milliseconds timeout) {
     std::unique_ptr<SqlDatabase> database;
     if (IsPostgresUri(location)) {
-        database = std::make_unique<PostgresDatabase>(location);
+        database = std::make_unique<PostgresDatabase>(location, timeout);
     } else {
         try {
-            database = std::make_unique<SqliteDatabase>(location);
+            database = std::make_unique<SqliteDatabase>(location, timeout);
         } catch (const std::exception& failure) {
             throw std::runtime_error("no se puede escribir en la base de datos " + location + ": " +
                                      failure.what());
@@ -208,17 +213,24 @@ bool Storage::SetPassword(const std::string& code, const std::string& digestText
 
 bool Storage::RemoveCompany(const std::string& code) {
     return database_->Write([&](SqlConnection& db) {
-        const auto id = CompanyId(db, code);
-        if (!id) return false;
+        // Other services add to the company while it goes. Giving its row a code no company
+        // can have takes the row's strongest lock: requests adding a conversation, a session
+        // or a site to it finish first, and later ones find it gone. Touching its
+        // conversations then waits for the lines being added to them.
+        const SqlRows company =
+            db.Run("UPDATE companies SET code = '#' || id WHERE code = ? RETURNING id", {code});
+        if (company.empty()) return false;
+        const std::int64_t id = company.Int(0, 0);
+        db.Run("UPDATE conversations SET open = open WHERE company_id = ?", {id});
         db.Run(
             "DELETE FROM messages WHERE conversation_id IN "
             "(SELECT id FROM conversations WHERE company_id = ?)",
-            {*id});
-        db.Run("DELETE FROM conversations WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM known_addresses WHERE company_id = ?", {*id});
-        db.Run("DELETE FROM companies WHERE id = ?", {*id});
+            {id});
+        db.Run("DELETE FROM conversations WHERE company_id = ?", {id});
+        db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {id});
+        db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {id});
+        db.Run("DELETE FROM known_addresses WHERE company_id = ?", {id});
+        db.Run("DELETE FROM companies WHERE id = ?", {id});
         return true;
     });
 }
@@ -508,13 +520,8 @@ LineResult Storage::AddVisitorLine(std::int32_t conversationId, const std::strin
                                    const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
     return database_->Write([&](SqlConnection& db) {
-        const LineResult result = InsertLine(db, FindVisitorConversation(db, conversationId, token),
-                                             false, text, caps, now);
-        if (result == LineResult::Stored) {
-            db.Run("UPDATE conversations SET visitor_seen = ? WHERE id = ?",
-                   {now, std::int64_t{conversationId}});
-        }
-        return result;
+        return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, caps,
+                          now);
     });
 }
 

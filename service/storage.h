@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,6 +64,8 @@ class Storage {
     static constexpr std::int64_t kFailureMemory = 3600;
     // A client network that logged in to a company stays known to it this long.
     static constexpr std::int64_t kKnownAddressMemory = 30 * 24 * 3600;
+    // How long one operation waits for the database unless told otherwise.
+    static constexpr std::chrono::seconds kDatabaseTimeout{10};
 
     // Creates or upgrades the schema and proves that the database takes writes; throws
     // std::runtime_error naming the database and the cause otherwise. Several services may
@@ -70,8 +73,10 @@ class Storage {
     Storage(std::unique_ptr<SqlDatabase> database, Clock clock);
 
     // The database at `location`: a PostgreSQL connection URI ("postgresql://..." or
-    // "postgres://..."), or else the path of an SQLite file.
-    static std::unique_ptr<Storage> Open(const std::string& location, Clock clock);
+    // "postgres://..."), or else the path of an SQLite file. Each operation, and connecting,
+    // waits for the database at most `timeout`, then throws DatabaseUnavailable.
+    static std::unique_ptr<Storage> Open(const std::string& location, Clock clock,
+                                         std::chrono::milliseconds timeout = kDatabaseTimeout);
 
     // The database as messages name it, without any password.
     std::string Description() const { return database_->Description(); }
@@ -82,6 +87,7 @@ class Storage {
     // False when there is no such company. Ends every session of the company.
     bool SetPassword(const std::string& code, const std::string& digestText);
     // Removes the company with its sessions, conversations and lines; false when there is none.
+    // Requests adding to the company meanwhile finish first or find it gone.
     bool RemoveCompany(const std::string& code);
 
     // A new session id when the company exists and the digest text is its password's. An

@@ -73,6 +73,8 @@ JsonReply Guarded(const char* route, const std::function<JsonReply()>& work) {
         return ErrorReply(refusal.status, refusal.message);
     } catch (const BadRequest& refusal) {
         return ErrorReply(400, refusal.what());
+    } catch (const DatabaseUnavailable&) {
+        throw;  // the service answers that the database is away
     } catch (const std::exception& failure) {
         LogInternalError(route, failure.what());
         return ErrorReply(500, "Error interno del servicio.");

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <iostream>
 #include <latch>
+#include <optional>
 #include <thread>
 
 #include "fresh_database.h"
 #include "service/charset.h"
+#include "tests/support/daemon_process.h"
 #include "tests/support/haproxy_balancer.h"
 #include "tests/support/service_process.h"
 #include "tests/support/temporary_directory.h"
@@ -181,6 +187,193 @@ TEST_F(Instances, simultaneous_wrong_logins_on_both_have_five_checked) {
         }
     }
     EXPECT_EQ(failureLines, 5u);
+}
+
+// A PostgreSQL server of the tests below alone, which they pause and restart.
+test::PostgresServer& StalledPostgres() {
+    static test::PostgresServer server;
+    return server;
+}
+
+// Paused for the scope, so that a failed check never leaves the server stopped.
+class Paused {
+  public:
+    explicit Paused(test::PostgresServer& server) : server_(server) { server_.Pause(); }
+    ~Paused() { server_.Resume(); }
+    Paused(const Paused&) = delete;
+    Paused& operator=(const Paused&) = delete;
+
+  private:
+    test::PostgresServer& server_;
+};
+
+struct Timed {
+    int status = 0;  // 0: no reply
+    std::string body;
+    double seconds = 0;
+};
+
+// A GET, or a POST of a form, with how long its reply took.
+Timed Request(const std::string& url, const std::string& target, const std::string& form = "") {
+    auto client = ClientOf(url);
+    client->set_read_timeout(60, 0);
+    const auto start = std::chrono::steady_clock::now();
+    const auto reply =
+        form.empty() ? client->Get(target.c_str())
+                     : client->Post(target.c_str(), form, "application/x-www-form-urlencoded");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (!reply) return {0, "", took.count()};
+    return {reply->status, reply->body, took.count()};
+}
+
+Timed OpenDemo(const std::string& url) {
+    return Request(url, "/api/conversaciones", "empresa=demo&nombre=Ana");
+}
+
+// The exit status of the child, or -1 for a signal, once it ends within `limit`; nothing
+// (and the child killed) when it does not.
+std::optional<int> ExitWithin(pid_t child, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+class DatabaseStalls : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!server_.Running()) GTEST_SKIP() << "PostgreSQL cannot be started: " << server_.Error();
+        static std::atomic<int> made = 0;
+        database_ = server_.CreateDatabase("stalls_" + std::to_string(++made));
+    }
+
+    test::PostgresServer& server_ = StalledPostgres();
+    std::string database_;
+    TemporaryDirectory logs_;
+};
+
+TEST_F(DatabaseStalls, a_paused_database_is_answered_503_by_the_deadline_and_then_served_again) {
+    const std::string log = logs_.path() + "/errors.txt";
+    ServiceProcess service(
+        {.database = database_, .arguments = {"--database-timeout", "2"}, .errors = log});
+    const std::string news =
+        "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + service.Login();
+    {
+        const Paused paused(server_);
+        const Timed console = Request(service.Url(), news);
+        EXPECT_EQ(console.status, 503);
+        EXPECT_EQ(console.body, "ERROR: La base de datos no responde; int\xE9ntelo de nuevo.");
+        const Timed visitor = OpenDemo(service.Url());
+        EXPECT_EQ(visitor.status, 503);
+        EXPECT_TRUE(visitor.body.starts_with("{\"error\":\"La base de datos no responde"))
+            << visitor.body;
+        std::cout << "503 with the database paused after " << console.seconds << " s (console), "
+                  << visitor.seconds << " s (visitor)" << std::endl;
+        EXPECT_LT(std::max(console.seconds, visitor.seconds), 8.0);
+    }
+    EXPECT_EQ(Request(service.Url(), news).body, "OK lineas=,");
+    EXPECT_EQ(OpenDemo(service.Url()).status, 201);
+    EXPECT_EQ(Occurrences(ReadWholeFile(log), "la base de datos no responde"), 1u)
+        << "one line a minute: " << ReadWholeFile(log);
+}
+
+// Holds every worker with requests that wait for the paused database, then asks for the script
+// that pages load: it needs no database and should not wait for a worker.
+TEST_F(DatabaseStalls, the_widget_script_is_served_while_every_worker_waits_for_the_database) {
+    ServiceProcess service({.database = database_,
+                            .arguments = {"--database-timeout", "3", "--conversations-per-address",
+                                          "0", "--max-connections-per-address", "0"}});
+    const Paused paused(server_);
+    std::vector<std::thread> waiting;
+    for (int i = 0; i < 80; ++i) waiting.emplace_back([&] { OpenDemo(service.Url()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Timed widget = Request(service.Url(), "/widget.js");
+    std::cout << "/widget.js with the database paused after " << widget.seconds << " s"
+              << std::endl;
+    for (std::thread& thread : waiting) thread.join();
+    EXPECT_EQ(widget.status, 200);
+    EXPECT_LT(widget.seconds, 1.0) << "it waited for a worker that the database held";
+}
+
+TEST_F(DatabaseStalls, a_company_row_locked_elsewhere_is_answered_503_by_the_deadline) {
+    ServiceProcess service({.database = database_, .arguments = {"--database-timeout", "2"}});
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> holder(PQconnectdb(database_.c_str()),
+                                                              &PQfinish);
+    const auto run = [&](const char* sql) { PQclear(PQexec(holder.get(), sql)); };
+    run("BEGIN");
+    run("UPDATE companies SET code = code WHERE code = 'demo'");
+    const Timed opened = OpenDemo(service.Url());
+    EXPECT_EQ(opened.status, 503) << opened.body;
+    EXPECT_LT(opened.seconds, 8.0);
+    std::cout << "503 behind a locked company row after " << opened.seconds << " s" << std::endl;
+    run("ROLLBACK");
+    EXPECT_EQ(OpenDemo(service.Url()).status, 201);
+}
+
+TEST_F(DatabaseStalls, a_restarted_database_costs_no_request_an_error) {
+    std::vector<std::string> options = kUnlimited;
+    options.insert(options.end(), {"--conversations-per-address", "0"});
+    ServiceProcess service({.database = database_, .arguments = options});
+    const std::string news =
+        "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + service.Login();
+    server_.Restart();
+    std::atomic<int> failed = 0;
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.emplace_back([&] {
+            for (int n = 0; n < 10; ++n) {
+                if (OpenDemo(service.Url()).status != 201) ++failed;
+                if (!Request(service.Url(), news).body.starts_with("OK lineas=")) ++failed;
+            }
+        });
+    }
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(failed, 0) << "of 80 requests";
+}
+
+TEST_F(DatabaseStalls, a_start_against_a_paused_database_ends_at_a_signal_or_at_the_deadline) {
+    const Paused paused(server_);
+    const std::vector<std::string> start = {
+        TERTULIA_SERVICE_BINARY, "--listen", "127.0.0.1:0", "--db", database_, "--demo"};
+    const pid_t signalled = test::StartChild(start, logs_.path() + "/signalled.txt");
+    ASSERT_GT(signalled, 0);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto signalledAt = std::chrono::steady_clock::now();
+    ::kill(signalled, SIGTERM);
+    EXPECT_EQ(ExitWithin(signalled, std::chrono::seconds(20)), 1);
+    const double afterSignal = SecondsSince(signalledAt);
+    std::cout << "a start waiting for the database ended " << afterSignal << " s after SIGTERM"
+              << std::endl;
+    EXPECT_LT(afterSignal, 2.0);
+
+    std::vector<std::string> bounded = start;
+    bounded.insert(bounded.end(), {"--database-timeout", "2"});
+    const std::string log = logs_.path() + "/bounded.txt";
+    const auto startedAt = std::chrono::steady_clock::now();
+    const pid_t waiting = test::StartChild(bounded, log);
+    ASSERT_GT(waiting, 0);
+    EXPECT_EQ(ExitWithin(waiting, std::chrono::seconds(20)), 1);
+    EXPECT_LT(SecondsSince(startedAt), 8.0);
+    EXPECT_NE(ReadWholeFile(log).find("no se puede conectar con la base de datos"),
+              std::string::npos)
+        << ReadWholeFile(log);
 }
 
 }  // namespace

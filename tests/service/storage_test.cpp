@@ -13,6 +13,50 @@ namespace {
 
 constexpr std::int64_t kDay = 24 * 3600;
 
+// A connection of the test's own to the database, beside the storage's.
+class DirectConnection {
+  public:
+    DirectConnection(Backend backend, const std::string& location) {
+        if (backend == Backend::Sqlite) {
+            sqlite3_open(location.c_str(), &sqlite_);
+        } else {
+            postgres_ = PQconnectdb(location.c_str());
+        }
+    }
+    ~DirectConnection() {
+        sqlite3_close(sqlite_);
+        PQfinish(postgres_);
+    }
+    DirectConnection(const DirectConnection&) = delete;
+    DirectConnection& operator=(const DirectConnection&) = delete;
+
+    void Run(const char* sql) {
+        if (sqlite_) {
+            sqlite3_exec(sqlite_, sql, nullptr, nullptr, nullptr);
+        } else {
+            PQclear(PQexec(postgres_, sql));
+        }
+    }
+    // The number a query answers; -1 when it fails.
+    std::int64_t Number(const char* sql) {
+        if (sqlite_) {
+            sqlite3_stmt* statement = nullptr;
+            sqlite3_prepare_v2(sqlite_, sql, -1, &statement, nullptr);
+            const std::int64_t number =
+                sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+            sqlite3_finalize(statement);
+            return number;
+        }
+        const std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(postgres_, sql),
+                                                                   &PQclear);
+        return PQntuples(result.get()) == 1 ? std::stoll(PQgetvalue(result.get(), 0, 0)) : -1;
+    }
+
+  private:
+    sqlite3* sqlite_ = nullptr;
+    PGconn* postgres_ = nullptr;
+};
+
 // The storage tests run once on each engine.
 class StorageTest : public ::testing::TestWithParam<Backend> {
   protected:
@@ -37,6 +81,14 @@ class StorageTest : public ::testing::TestWithParam<Backend> {
             throw std::runtime_error("not opened");
         }
         return opened.conversation;
+    }
+
+    // The rows of the company's tables, whatever company they belong to.
+    std::int64_t Rows() {
+        return DirectConnection(GetParam(), database_.location())
+            .Number(
+                "SELECT (SELECT COUNT(*) FROM companies) + (SELECT COUNT(*) FROM conversations) + "
+                "(SELECT COUNT(*) FROM messages) + (SELECT COUNT(*) FROM operator_sessions)");
     }
 
     std::atomic<std::int64_t> now_ = 1'700'000'000;
@@ -220,6 +272,80 @@ TEST_P(StorageTest, company_codes_are_unique_whatever_their_letter_case) {
     EXPECT_TRUE(storage_->Login("demo", "DIGEST")) << "the first keeps its spelling";
 }
 
+TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_go_on) {
+    std::atomic<bool> removed = false;
+    std::atomic<int> stored = 0;
+    std::atomic<int> full = 0;
+    std::atomic<int> failed = 0;
+    std::vector<std::thread> traffic;
+    // An operator logs in again and again, adding sessions to the company.
+    traffic.emplace_back([&] {
+        while (!removed) {
+            try {
+                storage_->Login("demo", "DIGEST");
+            } catch (const std::exception&) {
+                // A login that meets the removal halfway may fail; the removal may not.
+            }
+        }
+    });
+    for (int i = 0; i < 4; ++i) {
+        traffic.emplace_back([&] {
+            while (!removed) {
+                try {
+                    const OpenedConversation opened = storage_->OpenConversation("demo", "Ana", 0);
+                    if (opened.outcome != OpenedConversation::Outcome::Opened) continue;
+                    const NewConversation& ana = opened.conversation;
+                    for (int n = 0; n < 3; ++n) {
+                        const LineResult result =
+                            storage_->AddVisitorLine(ana.id, ana.token, "hola", {});
+                        if (result == LineResult::Stored) ++stored;
+                        if (result == LineResult::Full) ++full;
+                    }
+                } catch (const std::exception& failure) {
+                    ADD_FAILURE() << failure.what();
+                    ++failed;
+                }
+            }
+        });
+    }
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (stored < 30 && failed == 0 && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    try {
+        EXPECT_TRUE(storage_->RemoveCompany("demo"));
+    } catch (const std::exception& failure) {
+        ADD_FAILURE() << "the removal failed: " << failure.what();
+    }
+    removed = true;
+    for (std::thread& thread : traffic) thread.join();
+    EXPECT_EQ(full, 0) << "a line to a conversation gone is not found";
+    EXPECT_EQ(Rows(), 0);
+}
+
+// A session being added (which on PostgreSQL only shares the company row's lock, to check its
+// reference) is waited for and removed too.
+TEST_P(StorageTest, a_session_being_added_meanwhile_goes_with_the_company) {
+    DirectConnection other(GetParam(), database_.location());
+    other.Run("BEGIN");
+    other.Run(
+        "INSERT INTO operator_sessions (id_hash, company_id, last_seen) "
+        "SELECT 'sesion', id, 0 FROM companies WHERE code = 'demo'");
+    std::string outcome;
+    std::thread remover([&] {
+        try {
+            outcome = storage_->RemoveCompany("demo") ? "removed" : "not found";
+        } catch (const std::exception& failure) {
+            outcome = failure.what();
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    other.Run("COMMIT");
+    remover.join();
+    EXPECT_EQ(outcome, "removed");
+    EXPECT_EQ(Rows(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StorageTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return std::string(BackendName(info.param)); });
@@ -286,6 +412,46 @@ TEST(SqliteUpgrade, a_file_from_before_schema_versions_gets_its_counts) {
     now += 1;
     EXPECT_EQ(storage->RemoveExpired(30 * kDay, 100), 2u);
     EXPECT_EQ(storage->OpenConversation("demo", "Luis", 0).conversation.id, 9);
+}
+
+}  // namespace
+}  // namespace tertulia::testing
+
+namespace tertulia::testing {
+namespace {
+
+// Another process holding the file's write lock: writes wait for it only until their deadline,
+// those queued behind them too, and reads go on.
+TEST(SqliteDeadline, writes_wait_for_another_writer_only_until_their_deadline) {
+    TemporaryDirectory directory;
+    const std::string path = directory.path() + "/service.db";
+    const auto storage = Storage::Open(
+        path, [] { return 0; }, std::chrono::seconds(1));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::atomic<int> unavailable = 0;
+    std::vector<double> took(3);
+    std::vector<std::thread> writers;
+    for (std::size_t i = 0; i < took.size(); ++i) {
+        writers.emplace_back([&, i] {
+            const auto start = std::chrono::steady_clock::now();
+            try {
+                storage->AddCompany("acme" + std::to_string(i), "D");
+            } catch (const DatabaseUnavailable&) {
+                ++unavailable;
+            }
+            took[i] =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(unavailable, 3);
+    EXPECT_LT(*std::max_element(took.begin(), took.end()), 4.0);
+    EXPECT_FALSE(storage->HasCompanies());
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(storage->AddCompany("acme", "D"));
 }
 
 }  // namespace

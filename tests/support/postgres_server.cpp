@@ -2,8 +2,11 @@
 
 #include <libpq-fe.h>
 
+#include <signal.h>
+
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -68,6 +71,12 @@ void PostgresServer::Start() {
               initLog) != 0) {
         throw std::runtime_error("initdb failed: " + testing::ReadWholeFile(initLog));
     }
+    StartServer();
+}
+
+void PostgresServer::StartServer() {
+    const std::string& directory = directory_.path();
+    const std::string data = directory + "/data";
     const std::string serverLog = directory + "/server.log";
     const std::string serverOptions = "-k " + directory + " -p " + kPort +
                                       " -c listen_addresses='' -c fsync=off"
@@ -87,6 +96,7 @@ void PostgresServer::Start() {
 }
 
 PostgresServer::~PostgresServer() {
+    if (!paused_.empty()) Resume();
     if (running_) {
         RunAs(user_,
               {bin_ + "/pg_ctl", "-D", directory_.path() + "/data", "-m", "fast", "-w", "stop"},
@@ -116,6 +126,63 @@ std::string PostgresServer::CreateDatabase(const std::string& name) {
                                  PQerrorMessage(connection.get()));
     }
     return Uri(name);
+}
+
+}  // namespace tertulia::test
+
+namespace tertulia::test {
+
+namespace {
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        // "pid (command) state ppid ...": the command may hold blanks and parentheses.
+        const std::string stat = testing::ReadWholeFile(entry.path().string() + "/stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        pid_t ppid = 0;
+        if (rest >> state >> ppid && ppid == parent) children.push_back(std::stoi(name));
+    }
+    return children;
+}
+
+}  // namespace
+
+void PostgresServer::Pause() {
+    std::istringstream lock(testing::ReadWholeFile(directory_.path() + "/data/postmaster.pid"));
+    pid_t postmaster = 0;
+    if (!(lock >> postmaster) || postmaster <= 0) {
+        throw std::runtime_error("no postmaster.pid: the server is not running");
+    }
+    // The postmaster first, so that it starts no process after the list is made.
+    ::kill(postmaster, SIGSTOP);
+    paused_ = ChildrenOf(postmaster);
+    paused_.push_back(postmaster);
+    for (const pid_t process : paused_) ::kill(process, SIGSTOP);
+}
+
+void PostgresServer::Resume() {
+    for (const pid_t process : paused_) ::kill(process, SIGCONT);
+    paused_.clear();
+}
+
+void PostgresServer::Restart() {
+    const std::string& directory = directory_.path();
+    if (RunAs(user_,
+              {bin_ + "/pg_ctl", "-D", directory + "/data", "-m", "fast", "-w", "-t", "60", "stop"},
+              directory + "/pg_ctl.log") != 0) {
+        throw std::runtime_error("pg_ctl could not stop the server: " +
+                                 testing::ReadWholeFile(directory + "/pg_ctl.log"));
+    }
+    running_ = false;
+    StartServer();
 }
 
 }  // namespace tertulia::test

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 #include "tests/support/daemon_process.h"
 #include "tests/support/temporary_directory.h"
@@ -27,8 +30,19 @@ class PostgresServer {
     // Makes a new empty database and gives its URI; throws std::runtime_error when it cannot.
     std::string CreateDatabase(const std::string& name);
 
+    // Stops every process of the cluster (the postmaster and its backends, each a process of
+    // its own) with SIGSTOP, as a server that hangs; Resume lets them go on with SIGCONT.
+    // Throws std::runtime_error when the server's processes cannot be found.
+    void Pause();
+    void Resume();
+    // Stops the server as an administrator's restart does (its sessions are ended) and starts
+    // it again on the same data; throws std::runtime_error when it does not come back.
+    void Restart();
+
   private:
     void Start();
+    // pg_ctl start on the cluster made; throws with its log when it fails.
+    void StartServer();
 
     std::string bin_;
     // Under /tmp: the server's socket lies there, and a socket's path is short.
@@ -36,6 +50,7 @@ class PostgresServer {
     DaemonUser user_;
     bool running_ = false;
     std::string error_;
+    std::vector<pid_t> paused_;
 };
 
 }  // namespace tertulia::test
