@@ -225,8 +225,11 @@ HttpReply Service::Answer(const HttpRequest& request) {
     const std::string client =
         ClientAddress(request.peer, request.Header("x-forwarded-for"), trustedProxies_);
     try {
-        return Route(request, client);
+        HttpReply reply = Route(request, client);
+        databaseStalled_ = false;
+        return reply;
     } catch (const DatabaseUnavailable& failure) {
+        databaseStalled_ = true;
         LogUnavailable(request.method + " " + request.path, failure.what());
         return Unavailable(request.path);
     } catch (const std::exception& failure) {
@@ -244,7 +247,7 @@ std::optional<HttpReply> Service::AnswerAtOnce(const HttpRequest& request) {
     }
 }
 
-std::optional<HttpReply> Service::StaticRoute(const HttpRequest& request) const {
+std::optional<HttpReply> Service::StaticRoute(const HttpRequest& request) {
     const std::string& path = request.path;
     if (request.method != "GET" && request.method != "HEAD") return std::nullopt;
     const std::string_view query = QueryOfTarget(request.target);
@@ -258,7 +261,13 @@ std::optional<HttpReply> Service::StaticRoute(const HttpRequest& request) const 
         return RangeOf(update_->bytes, request.Header("range"));
     }
     // A company's page names the sites that may frame it, from the database.
-    if (path == "/" && !CompanyOfPage(query)) return VisitorPageReply({});
+    if (path == "/") {
+        const auto code = CompanyOfPage(query);
+        if (!code) return VisitorPageReply({});
+        if (databaseStalled_) {
+            if (auto sites = framingSites_.Last(*code)) return VisitorPageReply(*sites);
+        }
+    }
     if (path == "/widget.js") {
         const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
         HttpReply reply = Reply(200, ChatWidgetScript(origin), "text/javascript; charset=utf-8");
@@ -281,8 +290,15 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
         return reply;
     }
     if (get && path == "/") {
-        const auto code = CompanyOfPage(query);
-        return VisitorPageReply(code ? storage_->AllowedSites(*code) : std::vector<std::string>{});
+        const std::string code = CompanyOfPage(query).value_or("");
+        try {
+            std::vector<std::string> sites = storage_->AllowedSites(code);
+            framingSites_.Remember(code, sites);
+            return VisitorPageReply(sites);
+        } catch (const DatabaseUnavailable&) {
+            if (auto sites = framingSites_.Last(code)) return VisitorPageReply(*sites);
+            throw;
+        }
     }
     if (request.method == "POST" && path == kConversations) {
         if (!IsForm(request)) return Json({415, R"({"error":"Se esperan campos de formulario."})"});

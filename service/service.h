@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "service/framing_sites.h"
 #include "service/http_server.h"
 #include "service/operator_api.h"
 #include "service/retention.h"
@@ -56,8 +58,9 @@ class Service {
     HttpReply Answer(const HttpRequest& request);
     std::optional<HttpReply> AnswerAtOnce(const HttpRequest& request);
     // The routes that need no database: the update check and download, the chat button's
-    // script, the visitor page of no company.
-    std::optional<HttpReply> StaticRoute(const HttpRequest& request) const;
+    // script, the visitor page (of a company, only while the database stalls, with the sites
+    // last read).
+    std::optional<HttpReply> StaticRoute(const HttpRequest& request);
     HttpReply Route(const HttpRequest& request, const std::string& client);
     // The company that a visitor page's query names, when it names a valid code.
     static std::optional<std::string> CompanyOfPage(std::string_view query);
@@ -80,6 +83,9 @@ class Service {
     std::mutex unavailableMutex_;
     std::optional<std::chrono::steady_clock::time_point> unavailableLogged_;
     unsigned unavailableUnlogged_ = 0;
+    FramingSites framingSites_;
+    // Since a request found the database not answering, and until one is answered again.
+    std::atomic<bool> databaseStalled_ = false;
     std::unique_ptr<HttpServer> server_;
     std::string listenOrigin_;
 };

@@ -300,6 +300,9 @@ TEST_F(DatabaseStalls, the_widget_script_is_served_while_every_worker_waits_for_
     ServiceProcess service({.database = database_,
                             .arguments = {"--database-timeout", "3", "--conversations-per-address",
                                           "0", "--max-connections-per-address", "0"}});
+    // A company's visitor page, its sites read before the database stalled.
+    const std::string page = "/?empresa=demo";
+    EXPECT_EQ(Request(service.Url(), page).status, 200);
     const Paused paused(server_);
     std::vector<std::thread> waiting;
     for (int i = 0; i < 80; ++i) waiting.emplace_back([&] { OpenDemo(service.Url()); });
@@ -308,8 +311,11 @@ TEST_F(DatabaseStalls, the_widget_script_is_served_while_every_worker_waits_for_
     std::cout << "/widget.js with the database paused after " << widget.seconds << " s"
               << std::endl;
     for (std::thread& thread : waiting) thread.join();
+    const Timed visitorPage = Request(service.Url(), page);
     EXPECT_EQ(widget.status, 200);
     EXPECT_LT(widget.seconds, 1.0) << "it waited for a worker that the database held";
+    EXPECT_EQ(visitorPage.status, 200);
+    EXPECT_LT(visitorPage.seconds, 1.0);
 }
 
 TEST_F(DatabaseStalls, a_company_row_locked_elsewhere_is_answered_503_by_the_deadline) {
