@@ -315,20 +315,6 @@ unsigned CountFailure(SqlConnection& db, const std::string& key, std::int64_t no
 
 }  // namespace
 
-Storage::Failures Storage::LoginFailures(const std::string& key) {
-    const std::int64_t now = clock_();
-    return database_->Read([&](SqlConnection& db) { return KeyFailures(db, key, false, now); });
-}
-
-std::vector<unsigned> Storage::CountLoginFailure(const std::vector<std::string>& keys) {
-    const std::int64_t now = clock_();
-    return database_->Write([&](SqlConnection& db) {
-        std::vector<unsigned> counts;
-        for (const std::string& key : keys) counts.push_back(CountFailure(db, key, now));
-        return counts;
-    });
-}
-
 void Storage::ForgetLoginFailures(const std::vector<std::string>& keys) {
     database_->Write([&](SqlConnection& db) {
         for (const std::string& key : keys) {

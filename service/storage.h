@@ -102,9 +102,7 @@ class Storage {
         unsigned count = 0;
         std::int64_t last = 0;
     };
-    Failures LoginFailures(const std::string& key);
-    // Counts a failure of each key, starting again after kFailureMemory; the new counts.
-    std::vector<unsigned> CountLoginFailure(const std::vector<std::string>& keys);
+    // Forgets the failures of the keys: a login succeeded.
     void ForgetLoginFailures(const std::vector<std::string>& keys);
 
     // A login attempt, decided and (when it may go on) counted as a failure before its

@@ -160,8 +160,8 @@ TEST_P(StorageTest, ids_grow_across_services_sharing_the_database) {
     EXPECT_TRUE(storage_->SessionCompany("demo", *session));
     const NewConversation ana = Conversation();
     EXPECT_TRUE(other->VisitorConversation(ana.id, ana.token));
-    other->CountLoginFailure({"empresa demo"});
-    EXPECT_EQ(storage_->LoginFailures("empresa demo").count, 1u);
+    other->AttemptLogin("demo", "192.0.2.1");
+    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.1").addressFailures, 2u);
 }
 
 TEST_P(StorageTest, allowed_sites_per_company_go_with_the_company) {
@@ -179,15 +179,19 @@ TEST_P(StorageTest, allowed_sites_per_company_go_with_the_company) {
 }
 
 TEST_P(StorageTest, failed_logins_count_in_a_row_and_are_forgotten) {
-    EXPECT_EQ(storage_->CountLoginFailure({"a", "b"}), (std::vector<unsigned>{1, 1}));
-    EXPECT_EQ(storage_->CountLoginFailure({"a", "c"}), (std::vector<unsigned>{2, 1}));
-    EXPECT_EQ(storage_->LoginFailures("a").count, 2u);
-    EXPECT_EQ(storage_->LoginFailures("a").last, now_.load());
-    storage_->ForgetLoginFailures({"a"});
-    EXPECT_EQ(storage_->LoginFailures("a").count, 0u);
+    // Each attempt counts before its check, per network and per company.
+    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.1").addressFailures, 1u);
+    const Storage::LoginAttempt unknown = storage_->AttemptLogin("nadie", "192.0.2.1");
+    EXPECT_FALSE(unknown.companyExists);
+    EXPECT_EQ(unknown.addressFailures, 2u);
+    const Storage::LoginAttempt elsewhere = storage_->AttemptLogin("demo", "192.0.2.2");
+    EXPECT_EQ(elsewhere.addressFailures, 1u);
+    EXPECT_EQ(elsewhere.companyFailures, 2u);
+    storage_->ForgetLoginFailures(elsewhere.keys);
+    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.2").companyFailures, 1u) << "forgotten";
     now_ += Storage::kFailureMemory + 1;
-    EXPECT_EQ(storage_->LoginFailures("b").count, 0u) << "an hour without failures";
-    EXPECT_EQ(storage_->CountLoginFailure({"b"}), (std::vector<unsigned>{1}));
+    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.1").addressFailures, 1u)
+        << "an hour without failures";
 }
 
 TEST_P(StorageTest, retention_removes_old_closed_conversations_and_never_an_open_one) {
