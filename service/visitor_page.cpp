@@ -66,6 +66,10 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
   let conversacion = null;
   let mostrados = -1;
   let temporizador = null;
+  // The conversation's event stream, the lines it has brought, and its failures in a row.
+  let fuente = null;
+  let lineas = [];
+  let fallos = 0;
 
   function error(texto) { $("error").textContent = texto || ""; }
 
@@ -108,6 +112,8 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
   function cerrada() {
     clearInterval(temporizador);
     temporizador = null;
+    if (fuente) fuente.close();
+    fuente = null;
     $("texto").disabled = true;
     $("enviar").disabled = true;
     $("estado").textContent = "El operador ha cerrado la conversación. Gracias por escribirnos.";
@@ -136,8 +142,41 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
     // A page of the site that reopens the chat in its frame must keep the focus on its own
     // content.
     if (enfocar || window.parent === window) $("texto").focus();
+    seguir();
+  }
+
+  // Reads the conversation every two seconds.
+  function sondear() {
     actualizar();
     temporizador = setInterval(actualizar, 2000);
+  }
+
+  // Follows the conversation through its event stream, each line as it comes (a reconnection
+  // resumes after the last line). A stream that fails twice in a row without bringing a line,
+  // or that the browser gives up (a service without streams), leaves the page to the reading
+  // every two seconds, as through a proxy that does not carry streams.
+  function seguir() {
+    if (typeof EventSource !== "function") { sondear(); return; }
+    lineas = [];
+    fallos = 0;
+    fuente = new EventSource("/api/conversaciones/" + conversacion.id + "/eventos?token=" +
+                             encodeURIComponent(conversacion.token));
+    fuente.addEventListener("mensaje", (evento) => {
+      fallos = 0;
+      if (Number(evento.lastEventId) <= lineas.length) return;
+      lineas.push(JSON.parse(evento.data));
+      pintar(lineas);
+      error("");
+    });
+    fuente.addEventListener("cerrada", cerrada);
+    fuente.addEventListener("error", () => {
+      if (!fuente) return;
+      ++fallos;
+      if (fallos < 2 && fuente.readyState !== EventSource.CLOSED) return;
+      fuente.close();
+      fuente = null;
+      sondear();
+    });
   }
 
   $("inicio").addEventListener("submit", async (evento) => {
@@ -165,7 +204,7 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
                    { token: conversacion.token, texto: texto });
       $("texto").value = "";
       error("");
-      actualizar();
+      if (!fuente) actualizar();
     } catch (e) {
       error(e.message);
     }
