@@ -10,13 +10,14 @@
 #include "app/ini_settings_store.h"
 #include "app/list_box_rows.h"
 #include "app/qt_event_loop.h"
+#include "app/qt_readable_watch.h"
 #include "app/qt_timer.h"
 #include "app/qt_translations.h"
 #include "app/termination_requests.h"
 #include "http/http_client.h"
 #include "http/tls_transport.h"
-#include "session/main_form.h"
 #include "session/console_settings.h"
+#include "session/main_form.h"
 #include "session/service_address.h"
 
 int main(int argc, char* argv[]) {
@@ -37,6 +38,9 @@ int main(int argc, char* argv[]) {
     QtChatWindowFactory chatWindows(loop);
     QtTimer tmIdle(loop);
     QtTimer tmReconectar(loop);
+    QtTimer tmEventos(loop);
+    QtTimer tmPausaNoticias(loop);
+    QtReadableWatch eventWatch(loop);
     FileSaveDialog saveDialog(&console);
     HttpClient http;
     http.SetSecureTransport(MakeTlsTransportFactory());
@@ -54,6 +58,9 @@ int main(int argc, char* argv[]) {
             .loop = loop,
             .tmIdle = tmIdle,
             .tmReconectar = tmReconectar,
+            .tmEventos = tmEventos,
+            .tmPausaNoticias = tmPausaNoticias,
+            .eventWatch = eventWatch,
             .openSettings = [] { return IniSettingsStore::Open(); },
             .saveDialog = saveDialog,
             .http = http,

@@ -72,17 +72,6 @@ std::string ChunkLine(InputBuffer& reader) {
     return std::move(*line);
 }
 
-// The size of a chunk-size line: its hexadecimal digits, which end at ";" (an extension,
-// ignored) or at a blank. A line that is not a size fails rather than end the body early.
-std::int32_t ChunkSize(std::string_view line) {
-    const std::string_view digits = line.substr(0, line.find_first_of("; \t"));
-    if (digits.empty() || digits.find_first_not_of("0123456789abcdefABCDEF") != digits.npos)
-        throw std::runtime_error(kInvalidChunkSize);
-    const auto size = ParseHexInt32(digits);
-    if (!size) throw std::runtime_error(kChunkSizeTooLarge);
-    return *size;
-}
-
 void ReadChunked(InputBuffer& reader, BodySink& sink, const ProgressReport& report) {
     for (;;) {
         const std::int32_t size = ChunkSize(ChunkLine(reader));
@@ -100,6 +89,15 @@ void ReadChunked(InputBuffer& reader, BodySink& sink, const ProgressReport& repo
 }
 
 }  // namespace
+
+std::int32_t ChunkSize(std::string_view line) {
+    const std::string_view digits = line.substr(0, line.find_first_of("; \t"));
+    if (digits.empty() || digits.find_first_not_of("0123456789abcdefABCDEF") != digits.npos)
+        throw std::runtime_error(kInvalidChunkSize);
+    const auto size = ParseHexInt32(digits);
+    if (!size) throw std::runtime_error(kChunkSizeTooLarge);
+    return *size;
+}
 
 void ReadBody(InputBuffer& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report) {

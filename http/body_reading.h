@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "http/body_sink.h"
 #include "http/input_buffer.h"
@@ -22,5 +23,9 @@ struct ProgressReport {
 // not a valid size, fail: a cut-off or misread body is never passed on as complete.
 void ReadBody(InputBuffer& reader, const ReplyHead& head, BodySink& sink,
               const ProgressReport& report);
+
+// The size of a chunk-size line: its hexadecimal digits, which end at ";" (an extension,
+// ignored) or at a blank. A line that is not a size fails rather than end the body early.
+std::int32_t ChunkSize(std::string_view line);
 
 }  // namespace tertulia

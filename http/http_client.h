@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "base/stream.h"
 #include "http/http_errors.h"
 #include "http/reply_pace.h"
-#include "base/stream.h"
 #include "http/transport.h"
 #include "http/work_progress.h"
 
@@ -50,6 +50,9 @@ class HttpClient {
     // Carries "https" addresses from now on. Connecting includes the handshake, within the
     // connect time-out.
     void SetSecureTransport(SecureTransportFactory factory) { secure_ = std::move(factory); }
+    // What other connections to the same service are made with, so that they are trusted alike.
+    const SecureTransportFactory& SecureTransport() const { return secure_; }
+    std::chrono::milliseconds ConnectTimeout() const { return connectTimeout_; }
     // The clock against which cookie expiry is judged: seconds since 1970-01-01 UTC.
     void SetClock(std::function<std::int64_t()> now);
     // Largest body that GetText (or a failure's body text) accepts; a larger one fails with

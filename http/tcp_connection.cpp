@@ -154,6 +154,15 @@ std::size_t TcpConnection::ReceiveBefore(char* buffer, std::size_t capacity,
     }
 }
 
+std::optional<std::size_t> TcpConnection::ReceiveAvailable(char* buffer, std::size_t capacity) {
+    for (;;) {
+        const ssize_t received = ::recv(fd_, buffer, capacity, MSG_DONTWAIT);
+        if (received >= 0) return static_cast<std::size_t>(received);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+        if (errno != EINTR) ThrowErrno(errno);
+    }
+}
+
 bool TcpConnection::Readable() const {
     pollfd entry{fd_, POLLIN, 0};
     return ::poll(&entry, 1, 0) > 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,14 +27,15 @@ class TcpConnection : public Transport, public ByteSource {
     // As Receive; a wait also ends, timed out, at `deadline`.
     std::size_t ReceiveBefore(char* buffer, std::size_t capacity,
                               std::chrono::steady_clock::time_point deadline) override;
+    std::optional<std::size_t> ReceiveAvailable(char* buffer, std::size_t capacity) override;
     // Readable with nothing to read.
     bool PeerHasClosed() override;
 
     void SetIoTimeout(std::chrono::milliseconds timeout) override { ioTimeout_ = timeout; }
     std::chrono::milliseconds IoTimeout() const { return ioTimeout_; }
 
-    // For a secure transport that does its own reads and writes on the socket.
-    int Descriptor() const { return fd_; }
+    // Also for a secure transport that does its own reads and writes on the socket.
+    int Descriptor() const override { return fd_; }
     // Waits for `events` for at most `timeout`, and not past `latest`; an expired wait throws
     // SocketError 10060.
     void WaitFor(short events, std::chrono::milliseconds timeout,

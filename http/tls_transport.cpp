@@ -173,6 +173,21 @@ class TlsTransport : public Transport {
         }
     }
 
+    std::optional<std::size_t> ReceiveAvailable(char* buffer, std::size_t capacity) override {
+        ERR_clear_error();
+        std::size_t received = 0;
+        const int result = SSL_read_ex(ssl_.get(), buffer, capacity, &received);
+        if (result == 1) return received;
+        const int error = SSL_get_error(ssl_.get(), result);
+        if (error == SSL_ERROR_ZERO_RETURN) return 0;
+        // A record not yet whole, or a session ticket: nothing for the caller yet.
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return std::nullopt;
+        Await(error, Clock::time_point::max());
+        return std::nullopt;
+    }
+
+    int Descriptor() const override { return socket_->Descriptor(); }
+
     bool PeerHasClosed() override {
         if (!socket_->Readable()) return false;
         ERR_clear_error();

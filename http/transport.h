@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,15 @@ class Transport {
     // A wait ends, timed out, after the I/O time-out and at `deadline`.
     virtual std::size_t ReceiveBefore(char* buffer, std::size_t capacity,
                                       std::chrono::steady_clock::time_point deadline) = 0;
+    // Takes up to `capacity` bytes that are there now, never waiting: nothing when none are,
+    // 0 once the peer has closed. Bytes that a secure transport has already decrypted count as
+    // there, also when the socket itself has nothing to read.
+    virtual std::optional<std::size_t> ReceiveAvailable(char* buffer, std::size_t capacity) = 0;
     // Looks without waiting whether the peer has closed.
     virtual bool PeerHasClosed() = 0;
     virtual void SetIoTimeout(std::chrono::milliseconds timeout) = 0;
+    // The socket underneath, for waiting on it in an event loop.
+    virtual int Descriptor() const = 0;
 };
 
 // Makes the secure transport for an "https" address over a new TCP connection to `host`,

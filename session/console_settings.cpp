@@ -11,6 +11,7 @@ ConsoleSettings ReadConsoleSettings(SettingsStore& store) {
     settings.idEmpresa = Read(store, kIdEmpresa).value_or("");
     settings.switches = {on(kMarca), on(kBandeja), on(kNotificaciones), on(kSonido)};
     settings.reconectar = on(kReconectar);
+    settings.eventos = on(kEventos);
     return settings;
 }
 

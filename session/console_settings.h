@@ -22,6 +22,7 @@ inline constexpr SettingKey kNotificaciones{"Avisos", "Notificaciones"};
 inline constexpr SettingKey kSonido{"Avisos", "Sonido"};
 inline constexpr SettingKey kServiceUrl{"Servicio", "URL"};
 inline constexpr SettingKey kReconectar{"Servicio", "Reconectar"};
+inline constexpr SettingKey kEventos{"Servicio", "Eventos"};
 
 // What the console takes from the settings file when it is created. Every switch is on when its
 // value is missing and off only for "0".
@@ -29,6 +30,7 @@ struct ConsoleSettings {
     std::string idEmpresa;  // empty when none is stored
     AttentionSwitches switches;
     bool reconectar = true;  // the automatic login after the service was lost
+    bool eventos = true;     // the service's event stream, which brings the polls forward
 };
 
 ConsoleSettings ReadConsoleSettings(SettingsStore& store);

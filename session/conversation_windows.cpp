@@ -84,6 +84,10 @@ bool ConversationWindows::HasFocus(std::int32_t idSesionClt) const {
     return view.IsVisible() && (view.TranscriptHasFocus() || view.MessageLineHasFocus());
 }
 
+void ConversationWindows::Poll(std::int32_t idSesionClt) {
+    if (const Conversation* polled = parts_.list.Find(idSesionClt)) polled->window->Timer1Timer();
+}
+
 std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
     const ConsoleLogin& login = parts_.login;
     return parts_.http.GetText(

@@ -54,6 +54,8 @@ class ConversationWindows : public ConversationRequests {
     void CloseAll();
     // Whether the conversation's window has the keyboard focus now.
     bool HasFocus(std::int32_t idSesionClt) const;
+    // Runs the poll of the conversation's window, if listed, as its timer does.
+    void Poll(std::int32_t idSesionClt);
 
     std::string Transcript(std::int32_t idSesionClt) override;
     std::string Send(std::int32_t idSesionClt, const std::string& mensaje) override;

@@ -21,6 +21,12 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                 parts_.saveDialog, parts_.http, *this},
                serviceUrl_),
       reconnection_(parts_.tmReconectar, view_, [this] { tmReconectarTimer(); }),
+      polls_({parts_.loop, parts_.tmPausaNoticias,
+              [this](std::int32_t id) { return windows_.HasFocus(id); },
+              [this](std::int32_t id) { windows_.Poll(id); },
+              [this] { return parts_.tmIdle.Enabled(); }, [this] { tmIdleTimer(); }}),
+      events_({parts_.eventWatch, parts_.tmEventos, parts_.loop, parts_.http, parts_.clock,
+               [this](std::int32_t id) { polls_.Changed(id); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     Timer& tmIdle = parts_.tmIdle;
@@ -41,6 +47,7 @@ std::string TfrmMain::CodigoEmpresa() const {
 
 void TfrmMain::FormCreate() {
     iniciado_ = false;
+    events_.SetAllowed(true);  // unless the settings say otherwise
     // Each failure is reported on its own; the console comes up without what failed.
     try {
         settings_ = parts_.openSettings();
@@ -48,6 +55,7 @@ void TfrmMain::FormCreate() {
         view_.SetCompanyCode(settings.idEmpresa);
         attention_.SetSwitches(settings.switches);
         reconnection_.SetAllowed(settings.reconectar);
+        events_.SetAllowed(settings.eventos);
     } catch (const std::exception& failure) {
         parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
@@ -73,6 +81,7 @@ void TfrmMain::WMInicio() {
 }
 
 void TfrmMain::btConectarClick() {
+    const EventPolls::Busy busy(polls_);
     reconnection_.Stop();
     std::string digest;
     try {
@@ -101,6 +110,8 @@ void TfrmMain::btConectarClick() {
 }
 
 void TfrmMain::tmIdleTimer() {
+    const EventPolls::Busy busy(polls_);
+    polls_.NewsPollBegins();
     parts_.tmIdle.SetEnabled(false);
     try {
         MostrarPanel(Panel::pnTransfer);
@@ -155,6 +166,8 @@ void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company) {
     ++logins_;
     if (company != company_) windows_.CloseAll();
     company_ = company;
+    polls_.Forget();
+    events_.Open(UrlEventos(serviceUrl_, company, idSesion_));
     tmIdleTimer();
 }
 
@@ -171,6 +184,7 @@ void TfrmMain::LoginFieldEdited() {
 }
 
 void TfrmMain::tmReconectarTimer() {
+    const EventPolls::Busy busy(polls_);
     const std::string company = CodigoEmpresa();
     LoginReply login;
     std::string reply;

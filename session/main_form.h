@@ -4,7 +4,11 @@
 #include <memory>
 #include <string>
 
+#include <chrono>
+#include <functional>
+
 #include "base/event_loop.h"
+#include "base/readable_watch.h"
 #include "base/timer.h"
 #include "chat/chat_window_factory.h"
 #include "chat/save_dialog.h"
@@ -18,6 +22,8 @@
 #include "session/conversation_list.h"
 #include "session/conversation_windows.h"
 #include "session/dialogs.h"
+#include "session/event_polls.h"
+#include "session/operator_events.h"
 #include "session/program_starter.h"
 #include "session/reconnection.h"
 #include "session/settings_store.h"
@@ -35,16 +41,21 @@ struct ConsoleParts {
     AttentionSignals& attention;
     EventLoop& loop;
     Timer& tmIdle;
-    Timer& tmReconectar;  // the login tried again after the service was lost
+    Timer& tmReconectar;        // the login tried again after the service was lost
+    Timer& tmEventos;           // the event stream's next attempt, and its silence
+    Timer& tmPausaNoticias;     // the second after a news poll began
+    ReadableWatch& eventWatch;  // the event stream's connection
     SettingsOpener openSettings;
     SaveDialog& saveDialog;  // SaveDialog1
     HttpClient& http;        // HTTP1
     ProgramStarter starter = StartProgram;
+    OperatorEvents::Clock clock = std::chrono::steady_clock::now;
 };
 
 // The logic of the operator console: start-up and self-update, login (also by itself after the
-// service was lost) and the news poll. Its conversations' windows, the signals of those that
-// wait, and the transfer progress are units of their own that it holds.
+// service was lost), the news poll, and the service's event stream that brings polls forward. Its
+// conversations' windows, the signals of those that wait, and the transfer progress are units of
+// their own that it holds.
 class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
   public:
     static constexpr int NewsInterval = 30000;
@@ -82,6 +93,7 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     const ConversationList& Conversations() const { return conversations_; }
     ConversationWindows& Windows() { return windows_; }
     const Attention& Signals() const { return attention_; }
+    const OperatorEvents& Events() const { return events_; }
     TransferProgress& Progress() { return progress_; }
 
   private:
@@ -106,6 +118,8 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     Attention attention_;
     ConversationWindows windows_;
     Reconnection reconnection_;
+    EventPolls polls_;
+    OperatorEvents events_;
     TransferProgress progress_;
 };
 

@@ -11,6 +11,7 @@
 #include "app/ini_settings_store.h"
 #include "app/list_box_rows.h"
 #include "app/qt_event_loop.h"
+#include "app/qt_readable_watch.h"
 #include "app/qt_timer.h"
 #include "http/http_client.h"
 #include "qt_test_support.h"
@@ -34,6 +35,9 @@ struct ConsoleOnDesktop : private WithApplication {
                   .loop = loop,
                   .tmIdle = tmIdle,
                   .tmReconectar = tmReconectar,
+                  .tmEventos = tmEventos,
+                  .tmPausaNoticias = tmPausaNoticias,
+                  .eventWatch = eventWatch,
                   .openSettings = [file =
                                        settingsFile.isEmpty()
                                            ? directory.filePath(QStringLiteral("Tertulia.conf"))
@@ -60,6 +64,9 @@ struct ConsoleOnDesktop : private WithApplication {
     QtChatWindowFactory chatWindows{loop};
     QtTimer tmIdle{loop};
     QtTimer tmReconectar{loop};
+    QtTimer tmEventos{loop};
+    QtTimer tmPausaNoticias{loop};
+    QtReadableWatch eventWatch{loop};
     FileSaveDialog saveDialog{&window};
     HttpClient http;
     TfrmMain frmMain;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,26 +19,29 @@ struct ConsoleHarness {
     explicit ConsoleHarness(std::string serviceUrl, std::string programDirectory = "/nonexistent",
                             ProgramStarter starter = StartProgram)
         : view(log),
-          console(
-              ConsoleParts{
-                  .view = view,
-                  .dialogs = view,
-                  .rows = view,
-                  .chatWindows = view,
-                  .announcer = view,
-                  .attention = view,
-                  .loop = view,
-                  .tmIdle = tmIdle,
-                  .tmReconectar = tmReconectar,
-                  .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
-                      if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
-                      return std::make_unique<MemorySettings>(settings);
+          console(ConsoleParts{
+                      .view = view,
+                      .dialogs = view,
+                      .rows = view,
+                      .chatWindows = view,
+                      .announcer = view,
+                      .attention = view,
+                      .loop = view,
+                      .tmIdle = tmIdle,
+                      .tmReconectar = tmReconectar,
+                      .tmEventos = tmEventos,
+                      .tmPausaNoticias = tmPausaNoticias,
+                      .eventWatch = eventWatch,
+                      .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
+                          if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
+                          return std::make_unique<MemorySettings>(settings, unwritten);
+                      },
+                      .saveDialog = saveDialog,
+                      .http = http,
+                      .starter = std::move(starter),
+                      .clock = [this] { return now; },
                   },
-                  .saveDialog = saveDialog,
-                  .http = http,
-                  .starter = std::move(starter),
-              },
-              std::move(serviceUrl), std::move(programDirectory)) {}
+                  std::move(serviceUrl), std::move(programDirectory)) {}
 
     // Shows the console and, once the update check has let it on to the login panel, logs in as
     // the demo company's operator.
@@ -65,7 +69,14 @@ struct ConsoleHarness {
     RecordingConsoleView view;
     RecordingTimer tmIdle;
     RecordingTimer tmReconectar;
+    RecordingTimer tmEventos;
+    RecordingTimer tmPausaNoticias;
+    RecordingWatch eventWatch;
+    std::chrono::steady_clock::time_point now;
     std::map<std::string, std::string> settings;
+    // What the settings read when `settings` holds no value: the tests that script every request
+    // have no event stream unless they turn it on.
+    std::map<std::string, std::string> unwritten{{"Servicio/Eventos", "0"}};
     bool settingsOpen = true;
     ScriptedSaveDialog saveDialog;
     HttpClient http;

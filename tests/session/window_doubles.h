@@ -1,14 +1,18 @@
 #pragma once
 
+#include <poll.h>
+
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/event_loop.h"
+#include "base/readable_watch.h"
 #include "chat/chat_window_factory.h"
 #include "session/attention_signals.h"
 #include "session/console_view.h"
@@ -75,7 +79,10 @@ class RecordingConsoleView : public ConsoleView,
         top = newTop;
         ++moves;
     }
-    void RepaintAndProcessMessages() override { log_.push_back("repaint"); }
+    void RepaintAndProcessMessages() override {
+        log_.push_back("repaint");
+        if (auto hook = std::exchange(duringNextRepaint, nullptr)) hook();
+    }
     void Post(std::function<void()> message) override { posted.push_back(std::move(message)); }
     ChatWindowParts Create() override;
     void AddRow(const std::string& text) override {
@@ -167,6 +174,7 @@ class RecordingConsoleView : public ConsoleView,
     int errorsClosed = 0;
     bool confirmAnswer = true;
     DialogHook dialog;
+    std::function<void()> duringNextRepaint;  // the messages that the next repaint serves
     bool windowVisible = false;
     int left = -1, top = -1, moves = 0;
     std::deque<std::function<void()>> posted;
@@ -223,13 +231,47 @@ inline const char* RecordingConsoleView::PanelName(Panel shown) {
     return "?";
 }
 
+// A descriptor watched as the event loop watches it: the test says when the loop comes round.
+class RecordingWatch : public ReadableWatch {
+  public:
+    void Watch(int descriptor, std::function<void()> handler) override {
+        watched = descriptor;
+        handler_ = std::move(handler);
+    }
+    void Stop() override {
+        watched = -1;
+        handler_ = nullptr;
+    }
+    // Waits until the watched descriptor has something to read, then runs the handler as the
+    // loop would; false when nothing is watched or nothing came.
+    bool WaitAndFire() {
+        if (!handler_) return false;
+        pollfd entry{watched, POLLIN, 0};
+        if (::poll(&entry, 1, 5000) != 1) return false;
+        auto handler = handler_;
+        handler();
+        return true;
+    }
+
+    int watched = -1;
+
+  private:
+    std::function<void()> handler_;
+};
+
 class MemorySettings : public SettingsStore {
   public:
-    explicit MemorySettings(std::map<std::string, std::string>& values) : values_(values) {}
+    // `unwritten` answers for the values that `values` does not hold.
+    explicit MemorySettings(std::map<std::string, std::string>& values,
+                            const std::map<std::string, std::string>& unwritten = {})
+        : values_(values), unwritten_(unwritten) {}
     std::optional<std::string> Read(const std::string& section, const std::string& name) override {
-        const auto found = values_.find(section + "/" + name);
-        if (found == values_.end()) return std::nullopt;
-        return found->second;
+        for (const std::map<std::string, std::string>* values :
+             {&std::as_const(values_), &unwritten_}) {
+            const auto found = values->find(section + "/" + name);
+            if (found != values->end()) return found->second;
+        }
+        return std::nullopt;
     }
     void Write(const std::string& section, const std::string& name,
                const std::string& value) override {
@@ -238,6 +280,7 @@ class MemorySettings : public SettingsStore {
 
   private:
     std::map<std::string, std::string>& values_;
+    const std::map<std::string, std::string> unwritten_;
 };
 
 }  // namespace tertulia::testing

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "base/event_loop.h"
+#include "base/timer.h"
+
+namespace tertulia {
+
+// The polls that a change of a conversation brings forward: that conversation's window's poll
+// while the window has the keyboard focus, otherwise the news poll, which is run only while it is
+// armed. As every poll, never while a request of the console is in progress (then right after
+// it) and never nested; a news poll at most once a second, so a burst of changes gives one.
+class EventPolls {
+  public:
+    struct Parts {
+        EventLoop& loop;
+        Timer& newsPause;  // the second after a news poll began
+        std::function<bool(std::int32_t)> hasFocus;
+        std::function<void(std::int32_t)> pollWindow;
+        std::function<bool()> newsArmed;
+        std::function<void()> pollNews;
+    };
+
+    // While one lives, a request of the console is in progress.
+    class [[nodiscard]] Busy {
+      public:
+        explicit Busy(EventPolls& polls) : polls_(polls) { ++polls_.busy_; }
+        ~Busy();
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+
+      private:
+        EventPolls& polls_;
+    };
+
+    static constexpr int NewsPause = 1000;
+
+    explicit EventPolls(Parts parts);
+    ~EventPolls();
+    EventPolls(const EventPolls&) = delete;
+    EventPolls& operator=(const EventPolls&) = delete;
+
+    // The service says that this conversation changed.
+    void Changed(std::int32_t idSesionClt);
+    // Every news poll calls this as it begins.
+    void NewsPollBegins();
+    // Nothing pending any more (a new session begins).
+    void Forget();
+
+  private:
+    void Schedule();
+    void RunPending();
+
+    Parts parts_;
+    int busy_ = 0;
+    bool posted_ = false;
+    bool newsPending_ = false;
+    std::vector<std::int32_t> windowsPending_;
+};
+
+}  // namespace tertulia

@@ -1,0 +1,114 @@
+#include "session/operator_events.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "http/ascii_text.h"
+
+namespace tertulia {
+
+std::string UrlEventos(const std::string& base, const std::string& empresa,
+                       const std::string& idSesion) {
+    return base + "/tertulia.php?accion=eventos&idempresa=" + empresa + "&idsesion=" + idSesion;
+}
+
+OperatorEvents::OperatorEvents(Parts parts) : parts_(std::move(parts)) {
+    parts_.timer.SetEnabled(false);
+    parts_.timer.SetHandler([this] {
+        parts_.timer.SetEnabled(false);
+        if (stream_) {
+            Lost();  // silent too long
+        } else {
+            Connect();
+        }
+    });
+}
+
+OperatorEvents::~OperatorEvents() {
+    Close();
+    parts_.timer.SetHandler(nullptr);
+}
+
+void OperatorEvents::Open(const std::string& url) {
+    Close();
+    if (!allowed_) return;
+    url_ = url;
+    nextPause_ = FirstPause;
+    Connect();
+}
+
+void OperatorEvents::Close() {
+    Drop();
+    parts_.timer.SetEnabled(false);
+}
+
+void OperatorEvents::Drop() {
+    parts_.watch.Stop();
+    stream_.reset();
+    ++generation_;
+}
+
+void OperatorEvents::Connect() {
+    Drop();
+    openedAt_ = parts_.now();
+    gaveEvent_ = false;
+    try {
+        stream_ = std::make_unique<EventStream>(url_, parts_.http.SecureTransport(),
+                                                parts_.http.ConnectTimeout());
+    } catch (const std::exception&) {
+        Lost();
+        return;
+    }
+    const int generation = generation_;
+    parts_.watch.Watch(stream_->Descriptor(), [this, generation] { Read(generation); });
+    parts_.timer.SetInterval(LongestSilence);
+    parts_.timer.SetEnabled(true);
+}
+
+void OperatorEvents::Read(int generation) {
+    if (generation != generation_ || !stream_) return;
+    std::vector<ServerEvent> events;
+    EventStream::Progress progress;
+    try {
+        progress = stream_->ReadAvailable(events);
+    } catch (const std::exception&) {
+        Lost();
+        return;
+    }
+    parts_.timer.SetEnabled(true);  // heard from: the silence starts again
+    for (const ServerEvent& event : events) {
+        if (event.type != "noticias") continue;
+        const std::optional<std::int32_t> id =
+            ParseDecimalInt32(std::string_view(event.data).substr(0, event.data.find(':')));
+        if (!id) continue;
+        gaveEvent_ = true;
+        parts_.changed(*id);
+    }
+    switch (progress) {
+        case EventStream::Progress::Waiting:
+            break;
+        case EventStream::Progress::More:
+            // Other work first; decrypted bytes may wait with nothing on the socket to wake us.
+            parts_.loop.Post([this, generation] { Read(generation); });
+            break;
+        case EventStream::Progress::Ended:
+            Lost();
+            break;
+        case EventStream::Progress::NotStream:
+            Close();
+            break;
+    }
+}
+
+void OperatorEvents::Lost() {
+    const bool lasted =
+        gaveEvent_ || parts_.now() - openedAt_ >= std::chrono::milliseconds(LongestSilence);
+    Drop();
+    if (lasted) nextPause_ = FirstPause;
+    parts_.timer.SetInterval(nextPause_);
+    nextPause_ = std::min(nextPause_ * 2, LongestPause);
+    parts_.timer.SetEnabled(true);
+}
+
+}  // namespace tertulia

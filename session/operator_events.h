@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/event_loop.h"
+#include "base/readable_watch.h"
+#include "base/timer.h"
+#include "http/event_stream.h"
+#include "http/http_client.h"
+
+namespace tertulia {
+
+// The operator's event stream of a session: opened after each login, it tells which conversation
+// changed. Read only as its bytes arrive; a stream that fails, ends or falls silent is opened
+// again after a pause (1 s, twice as long each time up to a minute, 1 s again after a stream that
+// gave an event or lived a minute), without a word to the operator. A service that answers
+// with anything but a stream (an older one, or a lapsed session) is not asked again until the
+// next login.
+class OperatorEvents {
+  public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    struct Parts {
+        ReadableWatch& watch;
+        Timer& timer;  // the pause before the next attempt, and the silence of an open stream
+        EventLoop& loop;
+        const HttpClient& http;  // the service's connections are made and trusted as its are
+        Clock now;
+        std::function<void(std::int32_t idSesionClt)> changed;
+    };
+
+    static constexpr int FirstPause = 1000;
+    static constexpr int LongestPause = 60000;
+    // Keep-alive comments come every 20 s: a stream silent for this long is gone.
+    static constexpr int LongestSilence = 60000;
+
+    explicit OperatorEvents(Parts parts);
+    ~OperatorEvents();
+    OperatorEvents(const OperatorEvents&) = delete;
+    OperatorEvents& operator=(const OperatorEvents&) = delete;
+
+    // The switch of the settings file; off, no stream is opened.
+    void SetAllowed(bool allowed) { allowed_ = allowed; }
+    // Opens the stream of a new session, in place of any one before.
+    void Open(const std::string& url);
+    // No stream and no more attempts.
+    void Close();
+    bool Streaming() const { return static_cast<bool>(stream_); }
+
+  private:
+    void Connect();
+    void Read(int generation);
+    void Lost();
+    void Drop();
+
+    Parts parts_;
+    bool allowed_ = false;  // until the console has read its settings
+    std::string url_;
+    std::unique_ptr<EventStream> stream_;
+    int generation_ = 0;  // of the stream now open; later reads of an older one do nothing
+    std::chrono::steady_clock::time_point openedAt_;
+    bool gaveEvent_ = false;
+    int nextPause_ = FirstPause;
+};
+
+// The address of the operator's event stream of a session.
+std::string UrlEventos(const std::string& base, const std::string& empresa,
+                       const std::string& idSesion);
+
+}  // namespace tertulia

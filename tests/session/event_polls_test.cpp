@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/session/console_harness.h"
+#include "tests/support/scripted_service.h"
+#include "tests/support/table_rows.h"
+
+namespace tertulia {
+namespace {
+
+using testing::ScriptedService;
+
+const std::string kNews = "/tertulia.php?accion=get_news&idempresa=acme&idsesion=s1";
+const std::string kChat5 = "/tertulia.php?accion=getchat&idempresa=acme&idsesion=s1&idsesionclt=5";
+
+// An event stream that gives `events` and ends.
+std::string Stream(const std::string& events) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n" +
+           events;
+}
+
+// A console with its event stream on, logged in to "acme" as "s1" with conversation 5 of Ana
+// open; its stream answers `stream`.
+struct StreamingConsole {
+    explicit StreamingConsole(const std::string& stream) {
+        harness.settings["Servicio/Eventos"] = "1";
+        harness.console.FormCreate();
+        view.companyCode = "acme";
+        view.password = "secreta";
+        server.Reply("OK=s1");
+        server.ReplyRaw(stream);
+        server.Reply("OK,5=Ana|");
+        harness.console.btConectarClick();
+    }
+    long Count(const std::string& target) const {
+        const auto targets = server.Targets();
+        return std::count(targets.begin(), targets.end(), target);
+    }
+    // Ana's window takes the focus and, as she waits, fetches her transcript.
+    void FocusAna() {
+        server.Reply("Ana: hola");
+        harness.Chat(0).TakeFocus();
+        ASSERT_EQ(Count(kChat5), 1);
+    }
+
+    ScriptedService server;
+    testing::ConsoleHarness harness{server.Url()};
+    testing::RecordingConsoleView& view = harness.view;
+};
+
+TEST(EventPollsTest, a_change_polls_the_focused_window_at_once_or_else_the_news) {
+    struct Row {
+        const char* name;
+        bool focused;
+        std::string polled;
+    };
+    const Row rows[] = {{"Ana's window has the focus", true, kChat5},
+                        {"the focus is elsewhere", false, kNews}};
+    testing::ForEachRow(rows, [](const Row& row) {
+        StreamingConsole test(Stream("event: noticias\ndata: 5:2\n\n"));
+        EXPECT_EQ(test.Count("/tertulia.php?accion=eventos&idempresa=acme&idsesion=s1"), 1);
+        if (row.focused) test.FocusAna();
+        test.harness.tmPausaNoticias.Fire();  // a second after the login's news poll
+        const long before = test.Count(row.polled);
+        ASSERT_TRUE(test.harness.eventWatch.WaitAndFire());
+        EXPECT_EQ(test.Count(row.polled), before) << "only once the handler has returned";
+        test.server.Reply(row.focused ? "Ana: hola<br>Ana: sigo" : "OK,5=Ana|");
+        test.view.RunPosted();
+        EXPECT_EQ(test.Count(row.polled), before + 1);
+        EXPECT_EQ(test.harness.tmEventos.interval, OperatorEvents::FirstPause)
+            << "the stream ended: opened again a second later";
+    });
+}
+
+TEST(EventPollsTest, a_burst_of_changes_gives_one_news_poll_a_second_after_the_last) {
+    StreamingConsole test(
+        Stream("event: noticias\ndata: 7:1\n\n: vivo\n\n"
+               "event: noticias\r\ndata: 8:1\r\n\r\nevent: noticias\ndata: 7:2\n\n"));
+    ASSERT_TRUE(test.harness.eventWatch.WaitAndFire());
+    test.view.RunPosted();
+    EXPECT_EQ(test.Count(kNews), 1) << "the login's news poll began less than a second ago";
+    test.server.Reply("OK,5=Ana|7=Eva|8=Luis|");
+    test.harness.tmPausaNoticias.Fire();
+    test.view.RunPosted();
+    EXPECT_EQ(test.Count(kNews), 2);
+    EXPECT_EQ(test.harness.ListedIds(), (std::vector<std::string>{"5=Ana", "7=Eva", "8=Luis"}));
+    test.harness.tmPausaNoticias.Fire();
+    test.view.RunPosted();
+    EXPECT_EQ(test.Count(kNews), 2) << "nothing left to poll for";
+}
+
+TEST(EventPollsTest, a_change_during_another_request_waits_for_its_end) {
+    StreamingConsole test(Stream("event: noticias\ndata: 5:2\n\n"));
+    test.FocusAna();
+    test.view.duringNextRepaint = [&] {
+        // The news poll serves messages before its request: the change is read, not yet polled.
+        ASSERT_TRUE(test.harness.eventWatch.WaitAndFire());
+        test.view.RunPosted();
+        EXPECT_EQ(test.Count(kChat5), 1);
+        test.server.Reply("OK,5=Ana|");
+    };
+    test.harness.tmIdle.Fire();
+    EXPECT_EQ(test.Count(kChat5), 1);
+    test.server.Reply("Ana: hola<br>Ana: sigo");
+    test.view.RunPosted();
+    EXPECT_EQ(test.server.Targets().back(), kChat5) << "right after the news poll";
+}
+
+TEST(EventPollsTest, a_failing_stream_is_opened_again_ever_later_and_a_refusal_ends_it) {
+    StreamingConsole test(Stream(""));
+    testing::ConsoleHarness& harness = test.harness;
+    std::vector<int> pauses;
+    const auto failAgain = [&] {
+        ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+        pauses.push_back(harness.tmEventos.Enabled() ? harness.tmEventos.interval : 0);
+        test.server.Drop();
+        harness.tmEventos.Fire();
+    };
+    for (int attempt = 0; attempt < 8; ++attempt) failAgain();
+    EXPECT_EQ(pauses, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}));
+
+    harness.now += std::chrono::seconds(61);  // a stream that lived a minute
+    pauses.clear();
+    failAgain();
+    failAgain();
+    EXPECT_EQ(pauses, (std::vector<int>{1000, 2000}));
+
+    struct Row {
+        const char* name;
+        std::string reply;
+    };
+    const Row refusals[] = {{"an older service", "ERROR: Acci\xF3n desconocida."},
+                            {"a lapsed session", "ERROR. La sesion no existe"}};
+    testing::ForEachRow(refusals, [&](const Row& row) {
+        ASSERT_TRUE(harness.eventWatch.WaitAndFire());  // the stream open now fails
+        test.server.Reply(row.reply);
+        harness.tmEventos.Fire();
+        ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+        EXPECT_FALSE(harness.tmEventos.Enabled()) << "not tried again";
+        EXPECT_EQ(harness.eventWatch.watched, -1);
+        test.server.Reply("OK=s1");
+        test.server.Drop();
+        test.server.Reply("OK,5=Ana|");
+        harness.console.btConectarClick();  // the next login tries again
+        ASSERT_NE(harness.eventWatch.watched, -1);
+    });
+    EXPECT_EQ(test.view.errors, std::vector<std::string>{}) << "the stream never shows a box";
+}
+
+}  // namespace
+}  // namespace tertulia
