@@ -69,6 +69,10 @@ void PostgresListener::Listen(bool again) {
         polling = PQconnectPoll(pg);
     }
     if (polling != PGRES_POLLING_OK) return;
+    // The server's word on a cut connection would go to standard error: the log line below
+    // says it.
+    PQsetNoticeProcessor(
+        pg, [](void*, const char*) {}, nullptr);
     const std::string listen = std::string("LISTEN ") + kChangesChannel;
     if (!PQsendQuery(pg, listen.c_str())) return;
     bool listening = false;
