@@ -21,6 +21,7 @@
 #include <unordered_set>
 
 #include "service/client_address.h"
+#include "service/worker_pool.h"
 
 namespace tertulia {
 
@@ -52,69 +53,6 @@ std::string Lower(std::string_view text) {
     }
     return out;
 }
-
-// A fixed set of threads running queued jobs.
-class WorkerPool {
-  public:
-    explicit WorkerPool(unsigned threads) {
-        for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
-            threads_.emplace_back([this] { Run(); });
-        }
-    }
-    ~WorkerPool() {
-        {
-            std::lock_guard lock(mutex_);
-            closed_ = true;
-            ending_ = true;
-        }
-        changed_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
-    }
-
-    // Queues the job unless the pool is draining; `accepted` runs first, under the pool's lock,
-    // so that nothing the job undoes can happen before it.
-    bool Submit(std::function<void()> job, const std::function<void()>& accepted) {
-        {
-            std::lock_guard lock(mutex_);
-            if (closed_) return false;
-            accepted();
-            jobs_.push_back(std::move(job));
-            ++pending_;
-        }
-        changed_.notify_one();
-        return true;
-    }
-
-    // Takes no more jobs and waits until those queued have run.
-    void Drain() {
-        std::unique_lock lock(mutex_);
-        closed_ = true;
-        changed_.wait(lock, [&] { return pending_ == 0; });
-    }
-
-  private:
-    void Run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return ending_ || !jobs_.empty(); });
-            if (jobs_.empty()) return;
-            std::function<void()> job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-            if (--pending_ == 0) changed_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> jobs_;
-    std::size_t pending_ = 0;
-    bool closed_ = false;
-    bool ending_ = false;
-    std::vector<std::thread> threads_;
-};
 
 // What the server keeps of one TCP connection.
 struct Link {
@@ -161,6 +99,7 @@ struct Exchange {
     std::optional<HttpReply> reply;
     int status = 0;
     std::size_t bytes = 0;
+    std::shared_ptr<ReplyStream> stream;
     SteadyClock::time_point start = SteadyClock::now();
 };
 
@@ -192,6 +131,10 @@ struct HttpServer::Impl {
     std::unordered_set<Link*> links;
     std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
     std::atomic<std::size_t> unsentBytes = 0;
+
+    // Streams being sent, which a stop ends.
+    std::mutex streamsMutex;
+    std::unordered_map<const ReplyStream*, std::weak_ptr<ReplyStream>> streams;
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
@@ -274,6 +217,7 @@ struct HttpServer::Impl {
         *context = nullptr;
         Link* link = LinkOf(connection);
         if (exchange) {
+            if (exchange->stream) exchange->bytes = exchange->stream->Sent();
             const HttpRequest& request = exchange->request;
             self.Log({request.peer, request.Header("x-forwarded-for"), request.method,
                       request.target, exchange->status, exchange->bytes, 0},
@@ -303,9 +247,53 @@ struct HttpServer::Impl {
         delete static_cast<std::shared_ptr<const std::string>*>(cls);
     }
 
+    // A streamed reply's body as the library reads it.
+    struct StreamBody {
+        std::shared_ptr<ReplyStream> stream;
+        MHD_Connection* connection = nullptr;
+        Impl* server = nullptr;
+    };
+
+    static ssize_t ReadStream(void* cls, std::uint64_t, char* buffer, std::size_t size) {
+        auto& body = *static_cast<StreamBody*>(cls);
+        const std::ptrdiff_t taken =
+            body.stream->Take(buffer, size, [&] { MHD_suspend_connection(body.connection); });
+        return taken == ReplyStream::kOver ? MHD_CONTENT_READER_END_OF_STREAM : taken;
+    }
+
+    void FreeStream(StreamBody* body) {
+        body->stream->Gone();
+        std::lock_guard lock(streamsMutex);
+        streams.erase(body->stream.get());
+    }
+
+    // The stream's bytes, sent as they come; the connection sleeps while none are pending.
+    MHD_Response* StreamResponse(MHD_Connection* connection, Exchange& exchange,
+                                 std::shared_ptr<ReplyStream> stream) {
+        exchange.stream = stream;
+        stream->OnWake([connection] { MHD_resume_connection(connection); });
+        {
+            std::lock_guard lock(streamsMutex);
+            streams[stream.get()] = stream;
+        }
+        auto body = std::make_unique<StreamBody>(StreamBody{std::move(stream), connection, this});
+        // Small blocks: a stream sends a line at a time, and each connection's memory is small.
+        MHD_Response* response = MHD_create_response_from_callback(
+            MHD_SIZE_UNKNOWN, 1024, ReadStream, body.get(), [](void* cls) {
+                std::unique_ptr<StreamBody> freed(static_cast<StreamBody*>(cls));
+                freed->server->FreeStream(freed.get());
+            });
+        if (response) body.release();
+        return response;
+    }
+
     MHD_Result Queue(MHD_Connection* connection, Exchange& exchange, HttpReply reply) {
         MHD_Response* response = nullptr;
-        if (reply.shared) {
+        if (reply.stream) {
+            // The keep-alive comes often enough; the stream ends when its client goes.
+            MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
+            response = StreamResponse(connection, exchange, std::move(reply.stream));
+        } else if (reply.shared) {
             const std::size_t offset = std::min(reply.sharedOffset, reply.shared->size());
             const std::size_t length = std::min(reply.sharedLength, reply.shared->size() - offset);
             auto* keep = new std::shared_ptr<const std::string>(reply.shared);
@@ -466,6 +454,18 @@ struct HttpServer::Impl {
         return self.Dispatch(connection, *exchange);
     }
 
+    // Wakes every sleeping stream to its end, so that no connection is left suspended.
+    void EndStreams() {
+        std::vector<std::shared_ptr<ReplyStream>> live;
+        {
+            std::lock_guard lock(streamsMutex);
+            for (const auto& [key, stream] : streams) {
+                if (auto held = stream.lock()) live.push_back(std::move(held));
+            }
+        }
+        for (const auto& stream : live) stream->End();
+    }
+
     // Cuts the connections that have taken too long over a request, and gives memory that
     // replies used back to the system once a minute: freed pieces of the threads' arenas are
     // otherwise kept for good.
@@ -554,6 +554,7 @@ bool HttpServer::Serve() {
     // No new connections, then every request in hand answered, then the end.
     const MHD_socket listening = MHD_quiesce_daemon(daemon);
     self.workers.Drain();
+    self.EndStreams();
     MHD_stop_daemon(daemon);
     if (listening != MHD_INVALID_SOCKET) ::close(listening);
     self.listenSocket = -1;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "service/reply_stream.h"
+
 namespace tertulia {
 
 // What one client may take of the server. A connection that has not sent a complete request
@@ -18,7 +20,7 @@ namespace tertulia {
 // whole request within `bodySeconds` at most (or the head's time where that is longer). One
 // that sends nothing for `idleSeconds` is closed.
 struct HttpLimits {
-    unsigned connections = 2048;
+    unsigned connections = 20000;         // event streams are connections held for long
     unsigned connectionsPerAddress = 64;  // 0: no limit
     std::size_t headBytes = 32 * 1024;    // request line, headers and their bookkeeping
     unsigned headSeconds = 10;
@@ -56,6 +58,9 @@ struct HttpReply {
     std::shared_ptr<const std::string> shared;
     std::size_t sharedOffset = 0;
     std::size_t sharedLength = 0;
+    // A reply that goes on as bytes are appended to it, sent chunked; its connection has no
+    // idle time-out and holds no thread while it waits.
+    std::shared_ptr<ReplyStream> stream;
 };
 
 // One line per finished request, to the access log; empty `target` for a connection that sent

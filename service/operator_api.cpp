@@ -179,6 +179,10 @@ class OperatorRequest {
     const std::string& client_;
 };
 
+std::string OperatorApi::SessionGoneReply() {
+    return Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.");
+}
+
 std::string OperatorApi::Answer(std::string_view query, const std::string& client) {
     std::string accion;
     try {
@@ -191,7 +195,7 @@ std::string OperatorApi::Answer(std::string_view query, const std::string& clien
         if (accion == "dropclt") return request.Drop();
         return Windows1252FromUtf8("ERROR: Acción desconocida.");
     } catch (const SessionGone&) {
-        return Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.");
+        return SessionGoneReply();
     } catch (const BadRequest& refusal) {
         return Windows1252FromUtf8(std::string("ERROR: ") + refusal.what());
     } catch (const DatabaseUnavailable&) {

@@ -28,6 +28,8 @@ class OperatorApi {
     // The reply to a request whose query string is `query`, still percent-encoded, from the
     // client at `client`.
     std::string Answer(std::string_view query, const std::string& client);
+    // The reply, in Windows-1252, to a request of a session that is unknown or lapsed.
+    static std::string SessionGoneReply();
 
   private:
     friend class OperatorRequest;

@@ -267,6 +267,10 @@ void PostgresConnection::Execute(const char* script) {
     PQclear(Await(PQsendQuery(connection_, script) == 1));
 }
 
+void PostgresConnection::Announce(const std::string& change) {
+    Run(std::string("SELECT pg_notify('") + kChangesChannel + "', ?)", {std::string_view(change)});
+}
+
 void PostgresConnection::Rollback() noexcept {
     if (!Usable()) return;
     try {
@@ -331,6 +335,13 @@ PostgresDatabase::PostgresDatabase(const std::string& uri, std::chrono::millisec
 
 std::vector<const char*> PostgresDatabase::SchemaSteps() const {
     return {kSchema, kVisitorsAndKnownAddresses};
+}
+
+void PostgresDatabase::WatchChanges(ChangeWatcher watcher) {
+    listener_.reset();
+    if (watcher.changed || watcher.unknown) {
+        listener_ = std::make_unique<PostgresListener>(uri_, std::move(watcher));
+    }
 }
 
 void PostgresDatabase::LockSchema(SqlConnection& connection) {

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "service/postgres_listener.h"
 #include "service/sql_database.h"
 
 namespace tertulia {
@@ -29,6 +30,8 @@ class PostgresConnection : public SqlConnection {
 
     SqlRows Run(std::string_view sql, std::initializer_list<SqlValue> values) override;
     void Execute(const char* script) override;
+    // A notification on the changes channel, which the server delivers at the commit.
+    void Announce(const std::string& change) override;
     // The statements that follow wait for the server until then.
     void SetDeadline(Deadline deadline) { deadline_ = deadline; }
     // Ends a failed transaction; where even that fails the connection is no longer usable.
@@ -65,6 +68,8 @@ class PostgresDatabase : public SqlDatabase {
     std::vector<const char*> SchemaSteps() const override;
     void LockSchema(SqlConnection& connection) override;
     std::string Description() const override { return description_; }
+    // Listens on a connection of its own (PostgresListener).
+    void WatchChanges(ChangeWatcher watcher) override;
 
   protected:
     void RunRead(const std::function<void(SqlConnection&)>& work) override;
@@ -94,6 +99,7 @@ class PostgresDatabase : public SqlDatabase {
     std::mutex poolMutex_;
     std::condition_variable poolChanged_;
     std::vector<std::unique_ptr<PostgresConnection>> idle_;  // null where none is made yet
+    std::unique_ptr<PostgresListener> listener_;
 };
 
 // The URI as messages show it: the user, host, port and database, never the password.

@@ -47,6 +47,15 @@ HttpReply Reply(int status, std::string body, const char* type) {
     return reply;
 }
 
+HttpReply Stream(std::shared_ptr<ReplyStream> stream, const char* charset) {
+    HttpReply reply = Reply(200, "", charset);
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    // Proxies that buffer replies (nginx) pass this one on as it comes.
+    reply.headers.emplace_back("X-Accel-Buffering", "no");
+    reply.stream = std::move(stream);
+    return reply;
+}
+
 HttpReply Json(const JsonReply& json) {
     HttpReply reply = Reply(json.status, json.body, kJsonType);
     reply.headers.emplace_back("Cache-Control", "no-store");
@@ -190,6 +199,7 @@ Service::Service(ServiceConfig config)
     updateApi_ = std::make_unique<UpdateApi>(update_);
     retention_ =
         std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
+    streams_ = std::make_unique<EventStreams>(*storage_, config.visitors.silenceSeconds);
     if (config.accessLog == "-") {
         accessLog_ = stdout;
     } else if (!config.accessLog.empty()) {
@@ -217,6 +227,7 @@ Service::Service(ServiceConfig config)
 
 Service::~Service() {
     server_.reset();
+    streams_.reset();
     retention_.reset();
     if (ownsAccessLog_) std::fclose(accessLog_);
 }
@@ -285,6 +296,7 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     const bool get = request.method == "GET" || request.method == "HEAD";
     const std::string_view query = QueryOfTarget(request.target);
     if (get && path == "/tertulia.php") {
+        if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
         HttpReply reply = Reply(200, operatorApi_->Answer(query, client), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
         return reply;
@@ -313,11 +325,34 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
         }
     }
     if (get) {
+        if (const auto id = ConversationOfPath(path, "/eventos")) {
+            std::shared_ptr<ReplyStream> stream;
+            try {
+                stream = streams_->Visitor(*id, query, request.Header("last-event-id"));
+            } catch (const BadRequest&) {
+            }
+            if (!stream) return Json(VisitorApi::NoConversation());
+            return Stream(std::move(stream), "text/event-stream; charset=utf-8");
+        }
         if (const auto id = ConversationOfPath(path, "")) {
             return Json(visitorApi_->Read(*id, query));
         }
     }
     return Failure(path, 404);
+}
+
+std::optional<HttpReply> Service::OperatorStream(std::string_view query) {
+    try {
+        if (FormFields::Parse(query).Get("accion") != "eventos") return std::nullopt;
+        if (std::shared_ptr<ReplyStream> stream = streams_->Operator(query)) {
+            return Stream(std::move(stream), "text/event-stream; charset=windows-1252");
+        }
+    } catch (const BadRequest&) {
+        return std::nullopt;  // the operator's script says what is wrong with the query
+    }
+    HttpReply reply = Reply(200, OperatorApi::SessionGoneReply(), kOperatorType);
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    return reply;
 }
 
 std::optional<std::string> Service::CompanyOfPage(std::string_view query) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "service/event_streams.h"
 #include "service/framing_sites.h"
 #include "service/http_server.h"
 #include "service/operator_api.h"
@@ -62,6 +63,8 @@ class Service {
     // last read).
     std::optional<HttpReply> StaticRoute(const HttpRequest& request);
     HttpReply Route(const HttpRequest& request, const std::string& client);
+    // The operator's event stream, when the query asks for it.
+    std::optional<HttpReply> OperatorStream(std::string_view query);
     // The company that a visitor page's query names, when it names a valid code.
     static std::optional<std::string> CompanyOfPage(std::string_view query);
     static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
@@ -77,6 +80,7 @@ class Service {
     std::unique_ptr<VisitorApi> visitorApi_;
     std::unique_ptr<UpdateApi> updateApi_;
     std::unique_ptr<Retention> retention_;
+    std::unique_ptr<EventStreams> streams_;
     std::FILE* accessLog_ = nullptr;
     bool ownsAccessLog_ = false;
     std::mutex accessLogMutex_;

@@ -54,6 +54,17 @@ class SqlConnection {
     virtual SqlRows Run(std::string_view sql, std::initializer_list<SqlValue> values = {}) = 0;
     // Several statements without values, such as a schema step.
     virtual void Execute(const char* script) = 0;
+    // Tells the services watching the database (see SqlDatabase::WatchChanges) of a change,
+    // once the transaction commits; nothing when it does not.
+    virtual void Announce(const std::string& change) = 0;
+};
+
+// How a service learns of the changes that writes announce.
+struct ChangeWatcher {
+    // A change announced by a committed write, of this service or another on the database.
+    std::function<void(const std::string& change)> changed;
+    // Changes may have gone untold for a while: any of them may have happened.
+    std::function<void()> unknown;
 };
 
 // One database the service keeps everything in, on one engine or another. Each Read or Write
@@ -74,6 +85,9 @@ class SqlDatabase {
     virtual void LockSchema(SqlConnection& connection) = 0;
     // How the database is named in messages, without any password.
     virtual std::string Description() const = 0;
+    // Calls the watcher's functions from a thread of the database's own from now on; an empty
+    // watcher stops that, and once this returns none of the former watcher's calls is running.
+    virtual void WatchChanges(ChangeWatcher watcher) = 0;
 
     template <class F>
     auto Read(F&& work) {

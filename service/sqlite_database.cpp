@@ -271,7 +271,13 @@ void SqliteDatabase::RunWrite(const std::function<void(SqlConnection&)>& work) {
 void SqliteDatabase::WriterLoop() {
     std::unique_lock lock(queueMutex_);
     for (;;) {
-        queueChanged_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        if (!queueChanged_.wait_for(lock, std::chrono::seconds(1),
+                                    [&] { return stopping_ || !queue_.empty(); })) {
+            lock.unlock();
+            NoticeOtherWriters();
+            lock.lock();
+            continue;
+        }
         if (queue_.empty()) return;
         std::vector<WriteJob*> batch;
         batch.swap(queue_);
@@ -297,6 +303,8 @@ void SqliteDatabase::WriterLoop() {
 
 void SqliteDatabase::RunBatch(const std::vector<WriteJob*>& batch) {
     SqliteConnection& db = *writer_;
+    std::vector<std::string>& announced = db.Announced();
+    announced.clear();
     // The write lock is awaited as long as the batch's most hurried write allows.
     Deadline first = batch.front()->deadline;
     for (const WriteJob* job : batch) first = std::min(first, job->deadline);
@@ -317,21 +325,54 @@ void SqliteDatabase::RunBatch(const std::vector<WriteJob*>& batch) {
     try {
         for (WriteJob* job : batch) {
             db.Execute("SAVEPOINT job");
+            const std::size_t told = announced.size();
             try {
                 job->work(db);
                 db.Execute("RELEASE job");
             } catch (...) {
                 job->failure = std::current_exception();
+                announced.resize(told);
                 db.Execute("ROLLBACK TO job");
                 db.Execute("RELEASE job");
             }
         }
         db.Execute("COMMIT");
+        Tell(std::move(announced));
+        announced.clear();
     } catch (...) {
         // The transaction as a whole failed: none of the batch was stored.
+        announced.clear();
         db.Rollback();
         for (WriteJob* job : batch) job->failure = std::current_exception();
     }
+}
+
+void SqliteDatabase::WatchChanges(ChangeWatcher watcher) {
+    std::lock_guard lock(watcherMutex_);
+    watcher_ = std::move(watcher);
+}
+
+void SqliteDatabase::Tell(std::vector<std::string> changes) {
+    if (changes.empty()) return;
+    std::lock_guard lock(watcherMutex_);
+    if (!watcher_.changed) return;
+    for (const std::string& change : changes) watcher_.changed(change);
+}
+
+void SqliteDatabase::NoticeOtherWriters() {
+    // The writer's own commits leave its data version as it is: a change is another
+    // connection's, that is, another process's.
+    std::int64_t version = 0;
+    try {
+        version = writer_->Run("PRAGMA data_version", {}).Int(0, 0);
+    } catch (const std::exception&) {
+        return;
+    }
+    const bool changed = dataVersion_ >= 0 && version != dataVersion_;
+    dataVersion_ = version;
+    if (!changed) return;
+    std::lock_guard lock(watcherMutex_);
+    if (watcher_.unknown) watcher_.unknown();
 }
 
 SqliteDatabase::Lease::Lease(SqliteDatabase& database, Deadline deadline) : database_(database) {

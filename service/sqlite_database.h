@@ -32,9 +32,13 @@ class SqliteConnection : public SqlConnection {
     void Rollback() noexcept;
     // How long a statement waits for another process's lock: until the deadline.
     void WaitUntil(Deadline deadline);
+    // Kept until the transaction's outcome is known (see SqliteDatabase).
+    void Announce(const std::string& change) override { announced_.push_back(change); }
+    std::vector<std::string>& Announced() { return announced_; }
 
   private:
     sqlite3* db_ = nullptr;
+    std::vector<std::string> announced_;
     std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
@@ -43,7 +47,9 @@ class SqliteConnection : public SqlConnection {
 // many writes and a write never waits inside SQLite's busy handler. A write returns only after
 // its commit. Reads use a small pool of connections and run side by side on snapshots. A write
 // still queued at its deadline leaves the queue; one whose deadline passes while another process
-// holds the write lock fails, and the rest of its batch waits on.
+// holds the write lock fails, and the rest of its batch waits on. Changes are told to the
+// watcher after their commit; another process's writes are noticed within a second (SQLite's
+// data version), and tell the watcher that any change may have happened.
 class SqliteDatabase : public SqlDatabase {
   public:
     SqliteDatabase(const std::string& path, std::chrono::milliseconds timeout,
@@ -54,6 +60,7 @@ class SqliteDatabase : public SqlDatabase {
     // The writer's transaction holds SQLite's write lock from its start.
     void LockSchema(SqlConnection&) override {}
     std::string Description() const override { return path_; }
+    void WatchChanges(ChangeWatcher watcher) override;
 
   protected:
     void RunRead(const std::function<void(SqlConnection&)>& work) override;
@@ -75,6 +82,10 @@ class SqliteDatabase : public SqlDatabase {
 
     void WriterLoop();
     void RunBatch(const std::vector<WriteJob*>& batch);
+    // The committed changes of the batch to the watcher.
+    void Tell(std::vector<std::string> changes);
+    // Tells the watcher when another process has written since the last look.
+    void NoticeOtherWriters();
 
     std::string path_;
     std::chrono::milliseconds timeout_;
@@ -84,6 +95,10 @@ class SqliteDatabase : public SqlDatabase {
     std::vector<WriteJob*> queue_;
     bool stopping_ = false;
     std::thread writerThread_;
+
+    std::mutex watcherMutex_;  // held while the watcher is called
+    ChangeWatcher watcher_;
+    std::int64_t dataVersion_ = -1;
 
     std::mutex poolMutex_;
     std::condition_variable poolChanged_;

@@ -57,6 +57,11 @@ std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
                {std::int64_t{conversationId}, std::string_view(tokenHash)}));
 }
 
+// Tells the services on the database, at the commit, that the conversation changed.
+void Announce(SqlConnection& db, std::int64_t companyId, std::int64_t conversationId) {
+    db.Announce(std::to_string(companyId) + ":" + std::to_string(conversationId));
+}
+
 // Counts the line into its conversation, within the caps, and stores it. The counting is one
 // conditional update of the conversation's row, so that services sharing a database never let
 // a conversation past its caps between them. A visitor's line also marks its visitor as there.
@@ -72,7 +77,7 @@ LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> convers
         "visitor_lines = visitor_lines + ?, "
         "visitor_seen = CASE WHEN ? = 1 THEN ? ELSE visitor_seen END "
         "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
-        "AND (? = 0 OR byte_count + ? <= ?) RETURNING id",
+        "AND (? = 0 OR byte_count + ? <= ?) RETURNING company_id",
         {bytes, std::int64_t{fromOperator ? 0 : 1}, std::int64_t{fromOperator ? 0 : 1}, now, id,
          std::int64_t{caps.lines}, std::int64_t{caps.lines}, Count(caps.bytes), bytes,
          Count(caps.bytes)});
@@ -86,6 +91,7 @@ LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> convers
         "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
         "VALUES (?, ?, ?, ?)",
         {id, std::int64_t{fromOperator ? 1 : 0}, std::string_view(text), now});
+    Announce(db, counted.Int(0, 0), id);
     return LineResult::Stored;
 }
 
@@ -221,7 +227,11 @@ bool Storage::RemoveCompany(const std::string& code) {
             db.Run("UPDATE companies SET code = '#' || id WHERE code = ? RETURNING id", {code});
         if (company.empty()) return false;
         const std::int64_t id = company.Int(0, 0);
-        db.Run("UPDATE conversations SET open = open WHERE company_id = ?", {id});
+        const SqlRows conversations = db.Run(
+            "UPDATE conversations SET open = open WHERE company_id = ? RETURNING id, open", {id});
+        for (std::size_t row = 0; row < conversations.size(); ++row) {
+            if (conversations.Int(row, 1) != 0) Announce(db, id, conversations.Int(row, 0));
+        }
         db.Run(
             "DELETE FROM messages WHERE conversation_id IN "
             "(SELECT id FROM conversations WHERE company_id = ?)",
@@ -429,7 +439,10 @@ CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) 
             "UPDATE conversations SET open = 0, closed_at = ? "
             "WHERE id = ? AND company_id = ? AND open = 1 RETURNING id",
             {now, id, companyId});
-        if (!closed.empty()) return CloseResult::Closed;
+        if (!closed.empty()) {
+            Announce(db, companyId, id);
+            return CloseResult::Closed;
+        }
         return FindCompanyConversation(db, companyId, conversationId) ? CloseResult::AlreadyClosed
                                                                       : CloseResult::NotFound;
     });
@@ -458,10 +471,13 @@ OpenedConversation Storage::OpenConversation(const std::string& companyCode,
         if (maxWaiting != 0 && waiting() >= std::int64_t{maxWaiting}) {
             // Places held by visitors who have gone are given to the new one.
             if (silenceSeconds == 0) return {Outcome::TooManyWaiting, {}};
-            db.Run(
+            const SqlRows closed = db.Run(
                 "UPDATE conversations SET open = 0, closed_at = ? "
-                "WHERE company_id = ? AND open = 1 AND visitor_seen < ?",
+                "WHERE company_id = ? AND open = 1 AND visitor_seen < ? RETURNING id",
                 {now, companyId, now - std::int64_t{silenceSeconds}});
+            for (std::size_t row = 0; row < closed.size(); ++row) {
+                Announce(db, companyId, closed.Int(row, 0));
+            }
             if (waiting() >= std::int64_t{maxWaiting}) return {Outcome::TooManyWaiting, {}};
         }
         const SqlRows inserted = db.Run(
@@ -474,6 +490,7 @@ OpenedConversation Storage::OpenConversation(const std::string& companyCode,
         if (id > std::numeric_limits<std::int32_t>::max()) {
             throw std::runtime_error("conversation ids exhausted");
         }
+        Announce(db, companyId, id);
         return {Outcome::Opened, NewConversation{static_cast<std::int32_t>(id), token}};
     });
 }
@@ -528,13 +545,82 @@ std::vector<StoredMessage> Storage::Messages(std::int32_t conversationId) {
 std::size_t Storage::CloseSilentConversations(std::int64_t silenceSeconds, std::size_t batch) {
     const std::int64_t now = clock_();
     return database_->Write([&](SqlConnection& db) {
-        return db
-            .Run(
-                "UPDATE conversations SET open = 0, closed_at = ? WHERE id IN (SELECT id FROM "
-                "conversations WHERE open = 1 AND visitor_seen < ? LIMIT ?) RETURNING id",
-                {now, now - silenceSeconds, Count(batch)})
-            .size();
+        const SqlRows closed = db.Run(
+            "UPDATE conversations SET open = 0, closed_at = ? WHERE id IN (SELECT id FROM "
+            "conversations WHERE open = 1 AND visitor_seen < ? LIMIT ?) RETURNING id, company_id",
+            {now, now - silenceSeconds, Count(batch)});
+        for (std::size_t row = 0; row < closed.size(); ++row) {
+            Announce(db, closed.Int(row, 1), closed.Int(row, 0));
+        }
+        return closed.size();
     });
+}
+
+ConversationNews Storage::LinesAfter(std::int32_t conversationId, std::size_t after) {
+    return database_->Read([&](SqlConnection& db) {
+        ConversationNews news;
+        const SqlRows state =
+            db.Run("SELECT open FROM conversations WHERE id = ?", {std::int64_t{conversationId}});
+        if (state.empty()) return news;
+        news.found = true;
+        news.open = state.Int(0, 0) != 0;
+        SqlRows rows = db.Run(
+            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id "
+            "LIMIT ? OFFSET ?",
+            {std::int64_t{conversationId}, std::numeric_limits<std::int64_t>::max(), Count(after)});
+        for (std::size_t row = 0; row < rows.size(); ++row) {
+            news.lines.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
+        }
+        return news;
+    });
+}
+
+std::vector<ConversationActivity> Storage::OpenActivity(std::int64_t companyId) {
+    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT id, visitor_lines, line_count FROM conversations "
+            "WHERE company_id = ? AND open = 1 ORDER BY id",
+            {companyId});
+    });
+    std::vector<ConversationActivity> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back(
+            {static_cast<std::int32_t>(rows.Int(row, 0)), rows.Int(row, 1), rows.Int(row, 2)});
+    }
+    return result;
+}
+
+void Storage::TouchVisitors(const std::vector<std::int32_t>& conversationIds) {
+    if (conversationIds.empty()) return;
+    const std::int64_t now = clock_();
+    database_->Write([&](SqlConnection& db) {
+        for (const std::int32_t id : conversationIds) {
+            db.Run(
+                "UPDATE conversations SET visitor_seen = ? "
+                "WHERE id = ? AND open = 1 AND visitor_seen < ?",
+                {now, std::int64_t{id}, now});
+        }
+    });
+}
+
+void Storage::WatchChanges(
+    std::function<void(std::int64_t company, std::int32_t conversation)> changed,
+    std::function<void()> unknown) {
+    ChangeWatcher watcher;
+    if (changed) {
+        watcher.changed = [changed = std::move(changed)](const std::string& change) {
+            const std::size_t colon = change.find(':');
+            if (colon == std::string::npos) return;
+            try {
+                changed(std::stoll(change.substr(0, colon)),
+                        static_cast<std::int32_t>(std::stol(change.substr(colon + 1))));
+            } catch (const std::logic_error&) {
+                // Not one of this service's announcements: nothing to wake.
+            }
+        };
+    }
+    watcher.unknown = std::move(unknown);
+    database_->WatchChanges(std::move(watcher));
 }
 
 std::size_t Storage::RemoveExpired(std::int64_t keepSeconds, std::size_t batch) {

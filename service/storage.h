@@ -49,6 +49,20 @@ struct OpenedConversation {
 };
 enum class CloseResult { Closed, NotFound, AlreadyClosed };
 
+// What a visitor's event stream has not sent yet.
+struct ConversationNews {
+    bool found = false;
+    bool open = false;
+    std::vector<StoredMessage> lines;  // after those already sent
+};
+
+// An open conversation as the operator's event stream follows it.
+struct ConversationActivity {
+    std::int32_t id = 0;
+    std::int64_t visitorLines = 0;
+    std::int64_t lines = 0;  // either side's
+};
+
 // Whether a database location is a PostgreSQL connection URI rather than an SQLite file.
 bool IsPostgresUri(const std::string& location);
 
@@ -153,6 +167,20 @@ class Storage {
                               const std::string& text, const ConversationCaps& caps);
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
+
+    // The conversation's lines after its first `after`, and whether it is open, as read in that
+    // order: a closed conversation's lines are all there.
+    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after);
+    // The company's open conversations with their counts of lines.
+    std::vector<ConversationActivity> OpenActivity(std::int64_t companyId);
+    // The visitors of these open conversations count as heard from now.
+    void TouchVisitors(const std::vector<std::int32_t>& conversationIds);
+
+    // Tells `changed` of every conversation opened, given a line or closed, by this service or
+    // another on the database, with its company; `unknown` when such changes may have gone
+    // untold. Empty functions stop that; once this returns no former call is running.
+    void WatchChanges(std::function<void(std::int64_t company, std::int32_t conversation)> changed,
+                      std::function<void()> unknown);
 
     // Closes at most `batch` open conversations whose visitor has neither read nor written for
     // `silenceSeconds`; how many it closed.

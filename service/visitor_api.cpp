@@ -83,6 +83,15 @@ JsonReply Guarded(const char* route, const std::function<JsonReply()>& work) {
 
 }  // namespace
 
+std::string MessageJson(const StoredMessage& message) {
+    return std::string("{\"autor\":") + (message.fromOperator ? "\"operador\"" : "\"visitante\"") +
+           ",\"texto\":" + JsonString(message.text) + "}";
+}
+
+JsonReply VisitorApi::NoConversation() {
+    return ErrorReply(kNoConversation.status, kNoConversation.message);
+}
+
 JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
     return Guarded("POST /api/conversaciones", [&] {
         const FormFields fields = FormFields::Parse(form);
@@ -173,9 +182,7 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         for (const StoredMessage& message : messages) {
             if (!first) body += ',';
             first = false;
-            body += "{\"autor\":";
-            body += message.fromOperator ? "\"operador\"" : "\"visitante\"";
-            body += ",\"texto\":" + JsonString(message.text) + "}";
+            body += MessageJson(message);
         }
         body += "]}";
         return JsonReply{200, body};

@@ -26,6 +26,9 @@ struct VisitorLimits {
     unsigned silenceSeconds = 600;
 };
 
+// A line as the visitor's page reads it: {"autor":"visitante"|"operador","texto":"..."}.
+std::string MessageJson(const StoredMessage& message);
+
 // The JSON API of the visitor page. Bodies are form fields in UTF-8; each conversation is
 // reached only with the token it was opened with, and a wrong token looks exactly like a
 // conversation that does not exist. Refusals are 4xx or 503 replies {"error":"..."} in Spanish,
@@ -49,6 +52,8 @@ class VisitorApi {
     JsonReply Send(std::string_view idText, std::string_view form, const std::string& client);
     // GET /api/conversaciones/N?token=... -> {"abierta":..,"mensajes":[{"autor":..,"texto":..}]}.
     JsonReply Read(std::string_view idText, std::string_view query);
+    // The reply to a conversation that does not exist, or not for the token given.
+    static JsonReply NoConversation();
 
   private:
     Storage& storage_;

@@ -3,13 +3,15 @@
 README shows (taken from the README itself) and a certificate authority and server
 certificate made here with the openssl command. Through the proxy, the update reply, the
 download, the chat button's script and the visitor page all name https addresses, and the
-visitors' API works; straight to the service, the addresses stay plain http.
+visitors' API works, and a visitor's event stream brings its first line through; straight to
+the service, the addresses stay plain http.
 
 Usage: nginx_tls_proxy.py PATH-TO-tertulia-service PATH-TO-service/README.md
 Exits 77 (skipped) when nginx or openssl is not installed.
 """
 import hashlib
 import http.client
+import json
 import os
 import re
 import shutil
@@ -87,6 +89,22 @@ def request(connection, method, target, body=None, headers=None):
     return reply.status, dict(reply.getheaders()), reply.read()
 
 
+def first_event(context, port, target):
+    """Opens the visitor's event stream through the proxy and reads up to its first event."""
+    stream = http.client.HTTPSConnection("127.0.0.1", port, context=context, timeout=10)
+    stream.request("GET", target)
+    reply = stream.getresponse()
+    assert reply.status == 200, reply.status
+    assert reply.getheader("Content-Type") == "text/event-stream; charset=utf-8", reply.headers
+    lines = []
+    while b'data: {"autor":"visitante","texto":"hola"}\n' not in lines:
+        line = reply.readline()
+        assert line, "the stream ended before its first event: %r" % lines
+        lines.append(line)
+    assert b"id: 1\n" in lines and b"event: mensaje\n" in lines, lines
+    stream.close()
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -130,6 +148,15 @@ def main():
                                       "empresa=demo&nombre=Ana",
                                       {"Content-Type": "application/x-www-form-urlencoded"})
             assert status == 201 and b'"token"' in body, (status, body)
+            opened = json.loads(body)
+            stream_target = "/api/conversaciones/%d/eventos?token=%s" % (opened["id"],
+                                                                         opened["token"])
+            form = "token=%s&texto=hola" % opened["token"]
+            status, _, body = request(secure, "POST", "/api/conversaciones/%d/mensajes"
+                                      % opened["id"], form,
+                                      {"Content-Type": "application/x-www-form-urlencoded"})
+            assert status == 200, (status, body)
+            first_event(context, port, stream_target)
 
             plain = http.client.HTTPConnection(urllib.parse.urlsplit(origin).hostname,
                                                urllib.parse.urlsplit(origin).port, timeout=30)

@@ -1,0 +1,330 @@
+#include "service/event_streams.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <optional>
+
+#include "service/charset.h"
+#include "service/form_fields.h"
+#include "service/service_log.h"
+#include "service/visitor_api.h"
+
+namespace tertulia {
+
+namespace {
+
+constexpr std::string_view kKeepAliveComment = ": \n\n";
+// A read that found the database away is tried again this many seconds later.
+constexpr int kRetrySeconds = 5;
+
+template <typename Number>
+std::optional<Number> NumberOf(std::string_view text) {
+    Number value = 0;
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || last != end) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+// One held stream: it reads what is new when woken, one read at a time, on the pool.
+class EventStream : public Wakeable, public std::enable_shared_from_this<EventStream> {
+  public:
+    EventStream(Storage& storage, WorkerPool& workers)
+        : storage_(storage), workers_(workers), out_(std::make_shared<ReplyStream>()) {}
+
+    const std::shared_ptr<ReplyStream>& out() const { return out_; }
+    bool Ended() const { return out_->Ended(); }
+    void End() { out_->End(); }
+
+    void Wake() override {
+        {
+            std::lock_guard lock(mutex_);
+            if (busy_) {
+                again_ = true;
+                return;
+            }
+            busy_ = true;
+        }
+        if (!workers_.Submit([self = shared_from_this()] { self->CatchUp(); })) {
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+        }
+    }
+
+    // The first read, on the caller's thread; wakes meanwhile are read after it.
+    void Fill() {
+        {
+            std::lock_guard lock(mutex_);
+            busy_ = true;
+        }
+        out_->Append(kKeepAliveComment);
+        Prime();
+        CatchUp();
+    }
+
+    // Called once a second; true when a failed read is due again.
+    bool RetryDue() {
+        std::lock_guard lock(mutex_);
+        return retryIn_ > 0 && --retryIn_ == 0;
+    }
+
+    virtual void KeepAlive() { out_->Append(kKeepAliveComment); }
+    // The conversation whose visitor the stream keeps heard from; 0 for none.
+    virtual std::int32_t HeardConversation() const { return 0; }
+
+  protected:
+    // Reads the state that the stream starts from; may throw.
+    virtual void Prime() = 0;
+    // Reads what changed since the last read and appends its events.
+    virtual void Refresh() = 0;
+
+    Storage& storage_;
+
+  private:
+    void CatchUp() {
+        for (;;) {
+            bool failed = false;
+            try {
+                if (!Ended()) Refresh();
+            } catch (const DatabaseUnavailable&) {
+                failed = true;
+            } catch (const std::exception& failure) {
+                LogInternalError("flujo de eventos", failure.what());
+                End();
+            }
+            std::lock_guard lock(mutex_);
+            if (failed) retryIn_ = kRetrySeconds;
+            if (!again_) {
+                busy_ = false;
+                return;
+            }
+            again_ = false;
+        }
+    }
+
+    WorkerPool& workers_;
+    std::shared_ptr<ReplyStream> out_;
+    std::mutex mutex_;
+    bool busy_ = false;   // a read is running or queued
+    bool again_ = false;  // woken during it
+    int retryIn_ = 0;
+};
+
+namespace {
+
+class VisitorStream : public EventStream {
+  public:
+    VisitorStream(Storage& storage, WorkerPool& workers, std::int32_t conversation,
+                  std::size_t sent)
+        : EventStream(storage, workers), conversation_(conversation), sent_(sent) {}
+
+    std::int32_t HeardConversation() const override { return conversation_; }
+
+  protected:
+    void Prime() override {}
+
+    void Refresh() override {
+        const ConversationNews news = storage_.LinesAfter(conversation_, sent_);
+        std::string events;
+        for (const StoredMessage& line : news.lines) {
+            ++sent_;
+            events += "id: " + std::to_string(sent_) + "\nevent: mensaje\ndata: ";
+            events += MessageJson(line);
+            events += "\n\n";
+        }
+        // A conversation removed with its company has ended too.
+        if (!news.open) events += "event: cerrada\ndata: {}\n\n";
+        if (!events.empty()) out()->Append(events);
+        if (!news.open) End();
+    }
+
+  private:
+    std::int32_t conversation_;
+    std::size_t sent_;
+};
+
+class OperatorStream : public EventStream {
+  public:
+    OperatorStream(Storage& storage, WorkerPool& workers, std::int64_t company, std::string code,
+                   std::string session)
+        : EventStream(storage, workers),
+          company_(company),
+          code_(std::move(code)),
+          session_(std::move(session)) {}
+
+    std::int64_t company() const { return company_; }
+
+    void KeepAlive() override {
+        EventStream::KeepAlive();
+        // The session lives while its stream is held, as with any request of it.
+        try {
+            if (!storage_.SessionCompany(code_, session_)) End();
+        } catch (const DatabaseUnavailable&) {
+        }
+    }
+
+  protected:
+    void Prime() override { known_ = Read(); }
+
+    void Refresh() override {
+        std::map<std::int32_t, ConversationActivity> now = Read();
+        std::string events;
+        const auto event = [&](std::int32_t id, std::int64_t visitorLines) {
+            events += "event: noticias\ndata: " + std::to_string(id) + ":" +
+                      std::to_string(visitorLines) + "\n\n";
+        };
+        for (const auto& [id, activity] : now) {
+            const auto was = known_.find(id);
+            if (was == known_.end() || was->second.lines != activity.lines ||
+                was->second.visitorLines != activity.visitorLines) {
+                event(id, activity.visitorLines);
+            }
+        }
+        for (const auto& [id, activity] : known_) {
+            if (now.contains(id)) continue;
+            // Closed: a line may have come just before.
+            const auto closed = storage_.CompanyConversation(company_, id);
+            event(id, closed ? closed->visitorLines : activity.visitorLines);
+        }
+        known_ = std::move(now);
+        if (!events.empty()) out()->Append(events);
+    }
+
+  private:
+    std::map<std::int32_t, ConversationActivity> Read() {
+        std::map<std::int32_t, ConversationActivity> result;
+        for (const ConversationActivity& activity : storage_.OpenActivity(company_)) {
+            result.emplace(activity.id, activity);
+        }
+        return result;
+    }
+
+    std::int64_t company_;
+    std::string code_;
+    std::string session_;
+    std::map<std::int32_t, ConversationActivity> known_;
+};
+
+}  // namespace
+
+EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds)
+    : storage_(storage),
+      // As often as the visitor page's reads mark it, well within the silence.
+      touchEvery_(silenceSeconds == 0 ? 30 : std::clamp<std::int64_t>(silenceSeconds / 4, 1, 30)) {
+    storage_.WatchChanges(
+        [this](std::int64_t company, std::int32_t conversation) {
+            hub_.Changed(company, conversation);
+        },
+        [this] { hub_.ChangedAll(); });
+    timer_ = std::thread([this] { Loop(); });
+}
+
+EventStreams::~EventStreams() {
+    storage_.WatchChanges({}, {});
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stop_.notify_all();
+    timer_.join();
+    std::lock_guard lock(mutex_);
+    for (const auto& stream : streams_) stream->End();
+}
+
+std::shared_ptr<ReplyStream> EventStreams::Visitor(std::string_view idText, std::string_view query,
+                                                   std::string_view lastEventId) {
+    const auto id = NumberOf<std::int32_t>(idText);
+    if (!id || *id <= 0) return nullptr;
+    const auto conversation =
+        storage_.VisitorConversation(*id, FormFields::Parse(query).Get("token"), touchEvery_);
+    if (!conversation) return nullptr;
+    const std::size_t sent = NumberOf<std::size_t>(lastEventId).value_or(0);
+    auto stream = std::make_shared<VisitorStream>(storage_, workers_, *id, sent);
+    hub_.WatchConversation(*id, stream);
+    Start(stream);
+    return stream->out();
+}
+
+std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view query) {
+    const FormFields fields = FormFields::Parse(query);
+    const std::string code = Utf8FromWindows1252(fields.Get("idempresa"));
+    const std::string& session = fields.Get("idsesion");
+    const auto company = storage_.SessionCompany(code, session);
+    if (!company) return nullptr;
+    auto stream = std::make_shared<OperatorStream>(storage_, workers_, *company, code, session);
+    hub_.WatchCompany(*company, stream);
+    std::shared_ptr<EventStream> replaced;
+    {
+        std::lock_guard lock(mutex_);
+        replaced = sessions_[code + "\n" + session].lock();
+        sessions_[code + "\n" + session] = stream;
+    }
+    if (replaced) replaced->End();
+    Start(stream);
+    return stream->out();
+}
+
+void EventStreams::Start(const std::shared_ptr<EventStream>& stream) {
+    {
+        std::lock_guard lock(mutex_);
+        streams_.push_back(stream);
+    }
+    try {
+        stream->Fill();
+    } catch (...) {
+        stream->End();  // no client will take it
+        throw;
+    }
+}
+
+void EventStreams::Loop() {
+    std::unique_lock lock(mutex_);
+    while (!stop_.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_; })) {
+        lock.unlock();
+        Tick();
+        lock.lock();
+    }
+}
+
+void EventStreams::Tick() {
+    std::vector<std::shared_ptr<EventStream>> live;
+    const std::int64_t tick = ++ticks_;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(streams_, [](const auto& stream) { return stream->Ended(); });
+        live = streams_;
+        if (tick % 60 == 0) {
+            std::erase_if(sessions_, [](const auto& entry) { return entry.second.expired(); });
+        }
+    }
+    if (tick % 60 == 0) hub_.Sweep();
+    const bool keepAlive = tick % kKeepAlive.count() == 0;
+    std::vector<std::int32_t> heard;
+    for (const auto& stream : live) {
+        if (stream->RetryDue()) stream->Wake();
+        if (keepAlive) {
+            if (stream->HeardConversation() != 0) {
+                stream->KeepAlive();
+            } else {
+                workers_.Submit([stream] { stream->KeepAlive(); });
+            }
+        }
+        if (tick % touchEvery_ == 0 && stream->HeardConversation() != 0)
+            heard.push_back(stream->HeardConversation());
+    }
+    if (!heard.empty()) {
+        workers_.Submit([this, heard = std::move(heard)] {
+            try {
+                storage_.TouchVisitors(heard);
+            } catch (const std::exception& failure) {
+                LogLine(std::string("no se ha podido marcar a los visitantes presentes: ") +
+                        failure.what());
+            }
+        });
+    }
+}
+
+}  // namespace tertulia

@@ -1,0 +1,258 @@
+// The service's event streams over real sockets: what a visitor's page and an operator's console
+// hear while they hold one, on SQLite and on one PostgreSQL database shared by two services.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fresh_database.h"
+#include "running_service.h"
+#include "service/charset.h"
+#include "tests/support/service_process.h"
+#include "tests/support/table_rows.h"
+
+namespace tertulia::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One stream held on a raw connection: its head, then its body taken out of its chunks.
+class HeldStream {
+  public:
+    HeldStream(int port, const std::string& target, const std::string& lastEventId = "") {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error("cannot connect");
+        }
+        std::string head = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        if (!lastEventId.empty()) head += "Last-Event-ID: " + lastEventId + "\r\n";
+        head += "\r\n";
+        ::send(fd_, head.data(), head.size(), MSG_NOSIGNAL);
+    }
+    ~HeldStream() { ::close(fd_); }
+
+    // The body so far once it holds `part`, or all that came within the limit.
+    std::string Until(const std::string& part, std::chrono::seconds limit = 10s) {
+        Read([&] { return body_.find(part) != std::string::npos; }, limit);
+        return body_;
+    }
+    // Whether the reply ends (its last chunk, or the connection closed) within the limit.
+    bool Ends(std::chrono::seconds limit = 10s) {
+        Read([&] { return ended_; }, limit);
+        return ended_;
+    }
+    const std::string& head() const { return head_; }
+
+  private:
+    template <typename Done>
+    void Read(Done done, std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done() && !ended_ && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) continue;
+            char buffer[8192];
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count <= 0) {
+                ended_ = true;
+                break;
+            }
+            raw_.append(buffer, static_cast<std::size_t>(count));
+            Parse();
+        }
+    }
+
+    void Parse() {
+        if (head_.empty()) {
+            const std::size_t end = raw_.find("\r\n\r\n");
+            if (end == std::string::npos) return;
+            head_ = raw_.substr(0, end + 4);
+            raw_.erase(0, end + 4);
+            if (head_.find("chunked") == std::string::npos) {
+                chunked_ = false;
+            }
+        }
+        if (!chunked_) {
+            body_ += raw_;
+            raw_.clear();
+            return;
+        }
+        for (;;) {
+            const std::size_t line = raw_.find("\r\n");
+            if (line == std::string::npos) return;
+            const std::size_t size = std::stoul(raw_.substr(0, line), nullptr, 16);
+            if (raw_.size() < line + 2 + size + 2) return;
+            if (size == 0) ended_ = true;
+            body_ += raw_.substr(line + 2, size);
+            raw_.erase(0, line + 2 + size + 2);
+        }
+    }
+
+    int fd_ = -1;
+    std::string raw_;
+    std::string head_;
+    std::string body_;
+    bool chunked_ = true;
+    bool ended_ = false;
+};
+
+std::string Visitors(const VisitorConversation& conversation) {
+    return "/api/conversaciones/" + conversation.id + "/eventos?token=" + conversation.token;
+}
+
+std::string Line(int id, const std::string& author, const std::string& text) {
+    return "id: " + std::to_string(id) + "\nevent: mensaje\ndata: {\"autor\":\"" + author +
+           "\",\"texto\":\"" + text + "\"}\n\n";
+}
+
+bool Write(int port, const VisitorConversation& conversation, const std::string& text) {
+    return PostForm(port, "/api/conversaciones/" + conversation.id + "/mensajes",
+                    "token=" + conversation.token + "&texto=" + text)
+               .status == 200;
+}
+
+std::string Operator(const std::string& session, const std::string& action) {
+    return "/tertulia.php?accion=" + action + "&idempresa=demo&idsesion=" + session;
+}
+
+TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
+    ServiceProcess service;
+    const auto conversation = OpenConversation(service.Port(), "Ana");
+    const std::string session = service.Login();
+    const std::string chat = Operator(session, "getchat") + "&idsesionclt=" + conversation.id;
+    ASSERT_TRUE(Write(service.Port(), conversation, "uno"));
+    service.Body(chat + "&mensaje=dos");
+
+    HeldStream all(service.Port(), Visitors(conversation));
+    EXPECT_NE(all.Until(Line(2, "operador", "dos")).find(Line(1, "visitante", "uno")),
+              std::string::npos);
+    EXPECT_NE(all.head().find("Content-Type: text/event-stream; charset=utf-8"), std::string::npos)
+        << all.head();
+    EXPECT_NE(all.head().find("X-Accel-Buffering: no"), std::string::npos);
+
+    HeldStream resumed(service.Port(), Visitors(conversation), "1");
+    const std::string after = resumed.Until(Line(2, "operador", "dos"));
+    EXPECT_EQ(after.find("id: 1\n"), std::string::npos) << after;
+
+    service.Body(chat + "&mensaje=tres");
+    EXPECT_NE(all.Until(Line(3, "operador", "tres")).find(Line(3, "operador", "tres")),
+              std::string::npos);
+    service.Body(Operator(session, "dropclt") + "&idsesionclt=" + conversation.id);
+    EXPECT_NE(resumed.Until("event: cerrada\ndata: {}\n\n").find("event: cerrada"),
+              std::string::npos);
+    EXPECT_TRUE(resumed.Ends());
+
+    const PostReply wrong = GetPath(service.Port(), Visitors({conversation.id, "0000"}));
+    EXPECT_EQ(wrong.status, 404);
+    EXPECT_EQ(
+        wrong.body,
+        GetPath(service.Port(), "/api/conversaciones/" + conversation.id + "?token=0000").body);
+}
+
+TEST(EventStreams, an_operator_hears_openings_lines_and_closes_of_the_company) {
+    ServiceProcess service;
+    const std::string session = service.Login();
+    HeldStream news(service.Port(), Operator(session, "eventos"));
+    EXPECT_NE(news.Until(": \n\n").find(": \n\n"), std::string::npos);
+    EXPECT_NE(news.head().find("charset=windows-1252"), std::string::npos) << news.head();
+    const auto conversation = OpenConversation(service.Port(), "Ana");
+    const std::string event = "event: noticias\ndata: " + conversation.id + ":";
+    EXPECT_NE(news.Until(event + "0\n\n").find(event + "0\n\n"), std::string::npos);
+    ASSERT_TRUE(Write(service.Port(), conversation, "hola"));
+    EXPECT_NE(news.Until(event + "1\n\n").find(event + "1\n\n"), std::string::npos);
+    const std::string chat = Operator(session, "getchat") + "&idsesionclt=" + conversation.id;
+    service.Body(chat + "&mensaje=buenas");
+    service.Body(Operator(session, "dropclt") + "&idsesionclt=" + conversation.id);
+    // The operator's line and the close: two more events, the visitor's count unchanged.
+    const std::string three = event + "1\n\n" + event + "1\n\n" + event + "1\n\n";
+    EXPECT_NE(news.Until(three).find(three), std::string::npos) << news.Until(three, 0s);
+
+    HeldStream replacing(service.Port(), Operator(session, "eventos"));
+    EXPECT_TRUE(news.Ends());
+    EXPECT_FALSE(replacing.Ends(1s));
+}
+
+TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
+    RunningService service;
+    const std::string lapsed = service.Login();
+    service.now += Storage::kSessionLifetime + 120;
+    struct Row {
+        const char* name;
+        std::string session;
+    };
+    const Row rows[] = {{"unknown", "0123456789abcdef0123456789abcdef"}, {"lapsed", lapsed}};
+    ForEachRow(rows, [&](const Row& row) {
+        EXPECT_EQ(
+            service.Body(Operator(row.session, "eventos")),
+            Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo."));
+    });
+}
+
+class SharedPostgres : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!database_.Skip().empty()) GTEST_SKIP() << database_.Skip();
+    }
+
+    // The pids of the services' listening connections.
+    std::vector<std::string> Listeners(PGconn* connection) {
+        PGresult* result = PQexec(connection,
+                                  "SELECT pid FROM pg_stat_activity "
+                                  "WHERE application_name = 'tertulia-eventos' ORDER BY pid");
+        std::vector<std::string> pids;
+        for (int row = 0; row < PQntuples(result); ++row) {
+            pids.emplace_back(PQgetvalue(result, row, 0));
+        }
+        PQclear(result);
+        return pids;
+    }
+
+    FreshDatabase database_{Backend::Postgres};
+};
+
+TEST_F(SharedPostgres, a_line_through_one_service_reaches_a_stream_held_by_the_other) {
+    ServiceProcess writer({.database = database_.location()});
+    ServiceProcess holder({.database = database_.location()});
+    const auto conversation = OpenConversation(writer.Port(), "Ana");
+    HeldStream stream(holder.Port(), Visitors(conversation));
+    EXPECT_NE(stream.Until(": \n\n").find(": \n\n"), std::string::npos);
+    ASSERT_TRUE(Write(writer.Port(), conversation, "uno"));
+    EXPECT_NE(stream.Until(Line(1, "visitante", "uno")).find(Line(1, "visitante", "uno")),
+              std::string::npos);
+
+    // Its listening connections cut: a line written meanwhile still arrives once they are back.
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> admin(
+        PQconnectdb(database_.location().c_str()), &PQfinish);
+    const std::vector<std::string> before = Listeners(admin.get());
+    ASSERT_EQ(before.size(), 2u);
+    for (const std::string& pid : before) {
+        PQclear(PQexec(admin.get(), ("SELECT pg_terminate_backend(" + pid + ")").c_str()));
+    }
+    const auto gone = [&] {
+        for (const std::string& pid : Listeners(admin.get())) {
+            if (std::find(before.begin(), before.end(), pid) != before.end()) return false;
+        }
+        return true;
+    };
+    while (!gone()) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Write(writer.Port(), conversation, "dos"));
+    EXPECT_NE(stream.Until(Line(2, "visitante", "dos")).find(Line(2, "visitante", "dos")),
+              std::string::npos);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (Listeners(admin.get()).size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(Listeners(admin.get()).size(), 2u) << "both services listen again";
+}
+
+}  // namespace
+}  // namespace tertulia::testing
