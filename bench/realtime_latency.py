@@ -108,12 +108,15 @@ async def run(args, writer_port, stream_port, pid):
     sent = {}  # tag -> when it was sent
     arrivals = {"new": [], "operator": [], "visitor": []}
     counts = {}  # conversation -> visitor lines sent
+    opened = {}  # conversation -> when its opening was sent
+    first_seen = {}  # conversation -> when an operator stream first named it
 
     def operator_event(name, data, at):
         conversation, count = data.decode().split(":")
-        tag = ("line", conversation, count) if count != "0" else ("new", conversation)
+        first_seen.setdefault(conversation, at)
+        tag = ("line", conversation, count)
         if tag in sent:
-            arrivals["visitor" if tag[0] == "line" else "new"].append(at - sent.pop(tag))
+            arrivals["visitor"].append(at - sent.pop(tag))
 
     tasks = []
     for _ in range(args.operators):
@@ -130,7 +133,7 @@ async def run(args, writer_port, stream_port, pid):
                             {"empresa": "demo", "nombre": "V%d" % n})).decode()
         conversation = re.search(r'"id":(\d+)', reply).group(1)
         token = re.search(r'"token":"(\w+)"', reply).group(1)
-        sent[("new", conversation)] = opened_at
+        opened[conversation] = opened_at
         conversations.append((conversation, token))
 
         def visitor_event(name, data, at, conversation=conversation):
@@ -142,6 +145,7 @@ async def run(args, writer_port, stream_port, pid):
             stream_port, "/api/conversaciones/%s/eventos?token=%s" % (conversation, token),
             visitor_event)))
     await asyncio.sleep(2)
+    arrivals["new"] = [first_seen[c] - opened[c] for c in opened if c in first_seen]
     print("held: %d visitor streams, %d operator streams; resident %.0f MiB"
           % (args.streams, args.operators, resident_mib(pid)))
     before = cpu_seconds(pid)

@@ -216,7 +216,8 @@ EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds)
       touchEvery_(silenceSeconds == 0 ? 30 : std::clamp<std::int64_t>(silenceSeconds / 4, 1, 30)) {
     storage_.WatchChanges(
         [this](std::int64_t company, std::int32_t conversation) {
-            hub_.Changed(company, conversation);
+            hub_.Changed(conversation);
+            QueueNews(company, conversation);
         },
         [this] { hub_.ChangedAll(); });
     timer_ = std::thread([this] { Loop(); });
@@ -265,6 +266,56 @@ std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view query) {
     if (replaced) replaced->End();
     Start(stream);
     return stream->out();
+}
+
+void EventStreams::QueueNews(std::int64_t company, std::int32_t conversation) {
+    {
+        std::lock_guard lock(mutex_);
+        CompanyNews& news = news_[company];
+        news.changed.insert(conversation);
+        if (news.reading) return;
+        news.reading = true;
+    }
+    if (!workers_.Submit([this, company] { TellNews(company); })) {
+        std::lock_guard lock(mutex_);
+        news_.erase(company);
+    }
+}
+
+void EventStreams::TellNews(std::int64_t company) {
+    for (;;) {
+        std::set<std::int32_t> changed;
+        {
+            std::lock_guard lock(mutex_);
+            CompanyNews& news = news_[company];
+            if (news.changed.empty()) {
+                news_.erase(company);
+                return;
+            }
+            changed.swap(news.changed);
+        }
+        const std::vector<std::shared_ptr<Wakeable>> streams = hub_.CompanyStreams(company);
+        if (streams.empty()) continue;
+        std::string events;
+        try {
+            for (const std::int32_t id : changed) {
+                const auto conversation = storage_.CompanyConversation(company, id);
+                if (!conversation) continue;  // removed with its company
+                events += "event: noticias\ndata: " + std::to_string(id) + ":" +
+                          std::to_string(conversation->visitorLines) + "\n\n";
+            }
+        } catch (const std::exception& failure) {
+            // Each stream then reads the company's news itself, tried again until it answers.
+            LogLine(std::string("no se han podido leer las noticias de una empresa: ") +
+                    failure.what());
+            for (const auto& stream : streams) stream->Wake();
+            continue;
+        }
+        if (events.empty()) continue;
+        for (const auto& stream : streams) {
+            static_cast<EventStream&>(*stream).out()->Append(events);
+        }
+    }
 }
 
 void EventStreams::Start(const std::shared_ptr<EventStream>& stream) {

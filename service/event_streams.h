@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,8 +23,10 @@ class EventStream;
 // The Server-Sent Events that the service pushes. A visitor's stream carries its
 // conversation's lines ("mensaje", with the line's number in the conversation as its id) and its
 // end ("cerrada"); an operator's stream carries "noticias" (ID:COUNT) whenever a conversation of
-// the company opens, gets a line or closes. A change wakes the streams it concerns (StreamHub);
-// a woken stream reads what is new on a worker of its own pool and appends it. A comment every
+// the company opens, gets a line or closes. A change wakes its conversation's streams
+// (StreamHub), and a woken stream reads what is new on a worker of its own pool and appends it;
+// the company's news of the change is read once, on that pool, and appended to every operator
+// stream of the company, however many there are. A comment every
 // 20 s keeps each stream alive, and a held stream keeps its visitor heard from, or its operator's
 // session alive.
 class EventStreams {
@@ -46,6 +49,10 @@ class EventStreams {
     std::shared_ptr<ReplyStream> Operator(std::string_view query);
 
   private:
+    // Reads the news of the company's changed conversations and tells its operator streams; one
+    // reading at a time per company, changes meanwhile gathered into the next.
+    void QueueNews(std::int64_t company, std::int32_t conversation);
+    void TellNews(std::int64_t company);
     // Starts the stream: watched first, then filled, so that no change falls in between.
     void Start(const std::shared_ptr<EventStream>& stream);
     // Once a second: keep-alives, visitors heard from, sessions kept, failed reads tried again.
@@ -59,6 +66,11 @@ class EventStreams {
     std::mutex mutex_;
     std::vector<std::shared_ptr<EventStream>> streams_;                     // until each ends
     std::unordered_map<std::string, std::weak_ptr<EventStream>> sessions_;  // operator streams
+    struct CompanyNews {
+        std::set<std::int32_t> changed;
+        bool reading = false;
+    };
+    std::unordered_map<std::int64_t, CompanyNews> news_;
     std::int64_t ticks_ = 0;
     bool stopping_ = false;
     std::condition_variable stop_;

@@ -47,12 +47,18 @@ void StreamHub::Collect(std::unordered_map<Key, Watchers>& map, const Key& key,
     if (it->second.empty()) map.erase(it);
 }
 
-void StreamHub::Changed(std::int64_t company, std::int32_t conversation) {
+std::vector<std::shared_ptr<Wakeable>> StreamHub::CompanyStreams(std::int64_t company) {
+    std::vector<std::shared_ptr<Wakeable>> live;
+    std::lock_guard lock(mutex_);
+    Collect(companies_, company, live);
+    return live;
+}
+
+void StreamHub::Changed(std::int32_t conversation) {
     std::vector<std::shared_ptr<Wakeable>> woken;
     {
         std::lock_guard lock(mutex_);
         Collect(conversations_, conversation, woken);
-        Collect(companies_, company, woken);
     }
     // Woken outside the lock: a stream's own lock is never taken inside the hub's.
     for (const auto& stream : woken) stream->Wake();

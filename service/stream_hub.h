@@ -22,8 +22,10 @@ class StreamHub {
   public:
     void WatchConversation(std::int32_t conversation, std::weak_ptr<Wakeable> stream);
     void WatchCompany(std::int64_t company, std::weak_ptr<Wakeable> stream);
-    // A conversation of the company opened, got a line or closed.
-    void Changed(std::int64_t company, std::int32_t conversation);
+    // A conversation got a line or closed: its streams are woken.
+    void Changed(std::int32_t conversation);
+    // The live streams that watch the company.
+    std::vector<std::shared_ptr<Wakeable>> CompanyStreams(std::int64_t company);
     // Anything may have changed.
     void ChangedAll();
     // Forgets the streams that have ended.
