@@ -152,24 +152,30 @@ async def run(args, writer_port, stream_port, pid):
     await asyncio.sleep(10)
     print("CPU with the streams idle: %.1f%% of one core" % ((cpu_seconds(pid) - before) * 10))
 
-    interval = 1 / args.rate
-    end = time.perf_counter() + args.seconds
+    pending = set()
+    start_lines = time.perf_counter()
     n = 0
-    while time.perf_counter() < end:
+    while time.perf_counter() < start_lines + args.seconds:
+        # On a schedule rather than by pauses, so that the rate holds however long each takes.
+        if n >= (time.perf_counter() - start_lines) * args.rate:
+            await asyncio.sleep(0.001)
+            continue
         conversation, token = conversations[n % len(conversations)]
         n += 1
         if n % 2:
             text = "o%d" % n
             sent[("operator", '{"autor":"operador","texto":"%s"}' % text)] = time.perf_counter()
-            asyncio.create_task(get(writer_port, "/tertulia.php?accion=getchat&idempresa=demo"
-                                    "&idsesion=%s&idsesionclt=%s&mensaje=%s"
-                                    % (operator_session, conversation, text)))
+            task = asyncio.create_task(get(writer_port, "/tertulia.php?accion=getchat"
+                                           "&idempresa=demo&idsesion=%s&idsesionclt=%s"
+                                           "&mensaje=%s" % (operator_session, conversation, text)))
         else:
             counts[conversation] = counts.get(conversation, 0) + 1
             sent[("line", conversation, str(counts[conversation]))] = time.perf_counter()
-            asyncio.create_task(post(writer_port, "/api/conversaciones/%s/mensajes" % conversation,
-                                     {"token": token, "texto": "v%d" % n}))
-        await asyncio.sleep(interval)
+            task = asyncio.create_task(post(writer_port, "/api/conversaciones/%s/mensajes"
+                                            % conversation, {"token": token, "texto": "v%d" % n}))
+        pending.add(task)
+        task.add_done_callback(pending.discard)
+    await asyncio.gather(*pending)
     await asyncio.sleep(3)
     print("lines: %d in %d s; resident %.0f MiB" % (n, args.seconds, resident_mib(pid)))
     print("new visitor -> operators' event:   " + percentiles(arrivals["new"]))

@@ -22,7 +22,8 @@ namespace tertulia {
 struct HttpLimits {
     unsigned connections = 20000;         // event streams are connections held for long
     unsigned connectionsPerAddress = 64;  // 0: no limit
-    std::size_t headBytes = 32 * 1024;    // request line, headers and their bookkeeping
+    // Request line, headers and their bookkeeping; also what each held event stream keeps.
+    std::size_t headBytes = 16 * 1024;
     unsigned headSeconds = 10;
     unsigned bodySeconds = 30;
     unsigned idleSeconds = 15;

@@ -289,7 +289,7 @@ Límites (0 en los que lo admiten: sin límite):
   --max-connections N              conexiones abiertas en total (20000)
   --max-connections-per-address N  conexiones abiertas por dirección (64)
   --max-head-bytes N               memoria por conexión para la cabecera de la
-                                   petición, en bytes (32768)
+                                   petición, en bytes (16384)
   --head-timeout S                 segundos para recibir la cabecera completa de
                                    cada petición (10)
   --idle-timeout S                 segundos sin tráfico antes de cerrar (15)

@@ -101,7 +101,9 @@ start_balancer() {
         printf 'defaults\n  mode http\n  log global\n  option httplog\n  timeout connect 2s\n'
         printf '  timeout client 60s\n  timeout server 60s\n  retries 2\n  option redispatch 1\n'
         printf 'frontend front\n  bind 127.0.0.1:%s\n  default_backend instances\n' "$port"
+        # As service/README.md sets it, so that event streams would stay open through it.
         printf 'backend instances\n  balance roundrobin\n  option http-server-close\n'
+        printf '  timeout server 1h\n  timeout tunnel 1h\n'
         local n=0
         for origin in "$@"; do
             printf '  server instance%d %s check inter 500ms fall 1\n' "$n" "${origin#http://}"

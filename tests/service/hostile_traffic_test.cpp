@@ -259,7 +259,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
              flood.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");
              std::string lines;
              for (int i = 0; i < 100; ++i) lines += "X-Flood: " + std::string(90, 'a') + "\r\n";
-             // 2,000,000 lines; the service stops reading after its 32 KiB, so the socket
+             // 2,000,000 lines; the service stops reading after its 16 KiB, so the socket
              // buffers fill and the sending ends long before.
              std::size_t sent = 0;
              for (int i = 0; i < 20000 && !flood.ClosedByService() && flood.Send(lines); ++i) {

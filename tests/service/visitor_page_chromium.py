@@ -20,7 +20,8 @@ def main():
         return 77
 
     with tempfile.TemporaryDirectory(prefix="tertulia-chromium-") as directory:
-        service, origin = start_service(sys.argv[1], directory)
+        access_log = os.path.join(directory, "access.log")
+        service, origin = start_service(sys.argv[1], directory, "--access-log", access_log)
         browser = None
         try:
             browser = Browser(os.path.join(directory, "profile"))
@@ -49,6 +50,13 @@ def main():
                      lambda: "ha cerrado la conversación" in browser.text("#estado"))
             assert not browser._in_session(
                 "GET", "/element/%s/enabled" % browser.element("#texto")), "input still enabled"
+            # Both came through the conversation's event stream (logged when it ended): the page
+            # never read the conversation otherwise.
+            wait_for("the stream's end in the access log",
+                     lambda: "/eventos?" in open(access_log).read())
+            requests = open(access_log).read()
+            assert "GET /api/conversaciones/%s/eventos?" % conversation in requests, requests
+            assert "GET /api/conversaciones/%s?" % conversation not in requests, requests
             print("ok: the visitor and the operator chatted, and the page saw the close")
             return 0
         finally:

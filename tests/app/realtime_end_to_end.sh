@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The console in real time, with the real console and the real stand-in service under Xvfb: a
+# visitor's new conversation opens its window within seconds (not at the next 30 s news poll),
+# and a line to the focused window is fetched at once (not at its 15 s poll). Then the same
+# console against a service without event streams (a proxy that answers their action as an
+# older service does): it goes on by its timers, without a word. Takes about a minute.
+#
+# usage: realtime_end_to_end.sh TERTULIA TERTULIA-SERVICE OLD-SERVICE-PROXY
+set -euo pipefail
+export LC_ALL=C.UTF-8
+
+# shellcheck source=desktop_test_support.sh
+. "$(dirname "$0")/desktop_test_support.sh"
+enter_own_network "$0" "$@"
+
+tertulia=$1
+service=$2
+old_service_proxy=$3
+
+# shellcheck source=../../scripts/work-folder.sh
+. "$(dirname "$0")/../../scripts/work-folder.sh"
+
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- requests" >&2
+    tail -8 "$work/access.log" >&2 || true
+    echo "--- program output" >&2
+    cat "$work/tertulia.log" >&2 || true
+    exit 1
+}
+
+news_polls() { grep -c "accion=get_news" "$work/access.log" 2>/dev/null || true; }
+polled() { [ "$(news_polls)" -gt "$polls" ]; }
+# Logs in with the demo company, as the operator types it.
+log_in() {
+    polls=$(news_polls)
+    eval "$(xdotool getwindowgeometry --shell "$console")"
+    xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+    sleep 0.3
+    xdotool key ctrl+a
+    xdotool type --delay 40 demo
+    xdotool key Tab ctrl+a
+    xdotool type --delay 40 demo
+    xdotool key Tab space
+    wait_for 10 polled || fail "the login did not poll"
+    # The event stream opens right after the login.
+    sleep 1
+}
+fetches() { grep -c "accion=getchat.*idsesionclt=$id" "$work/access.log" || true; }
+fetched() { [ "$(fetches)" -gt "$before" ]; }
+
+. "$(dirname "$0")/../../scripts/headless-display.sh"
+start_headless_display "$work" || skip "Xvfb did not start"
+
+start_service "$service" --access-log "$work/access.log" || fail "the service did not start"
+export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
+mkdir -p "$HOME"
+start_console "$tertulia" "$work/tertulia.log" || fail "the console did not appear"
+log_in
+
+visitor_opens "Lucía" || fail "the visitor could not open a conversation"
+title="Conversacion con : Lucía"
+wait_for 5 has_visible_window "^$title\$" ||
+    fail "the new conversation's window did not open within seconds"
+chat=$(visible_window "^$title\$")
+xdotool windowfocus --sync "$chat"
+sleep 1
+for line in "Buenas tardes" "¿Sigue ahí?"; do
+    before=$(fetches)
+    visitor_writes "$line" || fail "the visitor could not write"
+    wait_for 3 fetched || fail "the focused window did not fetch the line '$line' at once"
+done
+
+# The same console against a service without streams: its timers alone bring the news.
+kill "$tertulia_pid" "$service_pid"
+wait "$tertulia_pid" "$service_pid" 2>/dev/null || true
+"$service" --listen 127.0.0.1:8081 --db "$work/service.db" --demo \
+    --access-log "$work/access.log" >>"$work/service.log" 2>&1 &
+pids+=($!)
+"$old_service_proxy" 8080 8081 &
+pids+=($!)
+wait_for 10 curl -sf "$api/" || fail "the older service did not start"
+start_console "$tertulia" "$work/tertulia.log" || fail "the console did not come back"
+log_in
+visitor_opens "Eva" || fail "the visitor could not open a conversation"
+wait_for 40 has_visible_window "^Conversacion con : Eva\$" ||
+    fail "without streams the news poll did not open the conversation"
+# No box: the console is the one window of that name.
+[ "$(xdotool search --onlyvisible --name '^Tertulia$' | wc -l)" = 1 ] || fail "a box came up"
+echo "PASS"
