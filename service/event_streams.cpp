@@ -146,24 +146,64 @@ class VisitorStream : public EventStream {
     std::size_t sent_;
 };
 
+std::string NewsEvent(std::int32_t id, std::int64_t visitorLines) {
+    return "event: noticias\ndata: " + std::to_string(id) + ":" + std::to_string(visitorLines) +
+           "\n\n";
+}
+
+// The news of one conversation, for the operator streams whose sessions see it.
+struct CompanyEvent {
+    std::int32_t id = 0;
+    std::string owner;
+    std::string text;
+};
+
 class OperatorStream : public EventStream {
   public:
-    OperatorStream(Storage& storage, WorkerPool& workers, std::int64_t company, std::string code,
-                   std::string session)
+    OperatorStream(Storage& storage, WorkerPool& workers, OperatorSession session, std::string code,
+                   std::string sessionId)
         : EventStream(storage, workers),
-          company_(company),
+          company_(session.company),
+          session_(std::move(session)),
           code_(std::move(code)),
-          session_(std::move(session)) {}
-
-    std::int64_t company() const { return company_; }
+          sessionId_(std::move(sessionId)) {}
 
     void KeepAlive() override {
         EventStream::KeepAlive();
-        // The session lives while its stream is held, as with any request of it.
+        // The session lives while its stream is held, as with any request of it, and so do
+        // its conversations; those it was not told of are looked at again, their owners having
+        // perhaps gone.
         try {
-            if (!storage_.SessionCompany(code_, session_)) End();
+            const auto session = storage_.Session(code_, sessionId_);
+            if (!session) {
+                End();
+                return;
+            }
+            if (session->oneConsole) storage_.TouchOwned(*session);
+            {
+                std::lock_guard lock(mutex_);
+                session_ = *session;
+                if (hidden_.empty()) return;
+            }
+            Reveal();
         } catch (const DatabaseUnavailable&) {
         }
+    }
+
+    // Appends the events of the conversations its session sees, and keeps back the others.
+    void Tell(const std::vector<CompanyEvent>& events) {
+        std::string text;
+        {
+            std::lock_guard lock(mutex_);
+            for (const CompanyEvent& event : events) {
+                if (session_.Sees(event.owner)) {
+                    text += event.text;
+                } else {
+                    hidden_.insert(event.id);
+                }
+            }
+        }
+        if (!text.empty()) out()->Append(text);
     }
 
   protected:
@@ -172,40 +212,68 @@ class OperatorStream : public EventStream {
     void Refresh() override {
         std::map<std::int32_t, ConversationActivity> now = Read();
         std::string events;
-        const auto event = [&](std::int32_t id, std::int64_t visitorLines) {
-            events += "event: noticias\ndata: " + std::to_string(id) + ":" +
-                      std::to_string(visitorLines) + "\n\n";
-        };
         for (const auto& [id, activity] : now) {
             const auto was = known_.find(id);
             if (was == known_.end() || was->second.lines != activity.lines ||
                 was->second.visitorLines != activity.visitorLines) {
-                event(id, activity.visitorLines);
+                events += NewsEvent(id, activity.visitorLines);
             }
         }
         for (const auto& [id, activity] : known_) {
             if (now.contains(id)) continue;
-            // Closed: a line may have come just before.
+            // Closed: a line may have come just before. One that another session took is left
+            // out, as if it had never been told.
             const auto closed = storage_.CompanyConversation(company_, id);
-            event(id, closed ? closed->visitorLines : activity.visitorLines);
+            if (closed && closed->open) continue;
+            events += NewsEvent(id, closed ? closed->visitorLines : activity.visitorLines);
         }
         known_ = std::move(now);
         if (!events.empty()) out()->Append(events);
     }
 
   private:
+    // The open conversations its session sees; the others are kept back.
     std::map<std::int32_t, ConversationActivity> Read() {
         std::map<std::int32_t, ConversationActivity> result;
-        for (const ConversationActivity& activity : storage_.OpenActivity(company_)) {
-            result.emplace(activity.id, activity);
+        const std::vector<ConversationActivity> open = storage_.OpenActivity(company_);
+        std::lock_guard lock(mutex_);
+        for (const ConversationActivity& activity : open) {
+            if (session_.Sees(activity.owner)) {
+                result.emplace(activity.id, activity);
+            } else {
+                hidden_.insert(activity.id);
+            }
         }
         return result;
     }
 
-    std::int64_t company_;
+    // Tells of the conversations kept back that its session sees now, as new ones.
+    void Reveal() {
+        const std::vector<ConversationActivity> open = storage_.OpenActivity(company_);
+        std::string events;
+        {
+            std::lock_guard lock(mutex_);
+            std::set<std::int32_t> still;
+            for (const ConversationActivity& activity : open) {
+                if (!hidden_.contains(activity.id)) continue;
+                if (session_.Sees(activity.owner)) {
+                    events += NewsEvent(activity.id, activity.visitorLines);
+                } else {
+                    still.insert(activity.id);
+                }
+            }
+            hidden_ = std::move(still);
+        }
+        if (!events.empty()) out()->Append(events);
+    }
+
+    const std::int64_t company_;
+    std::mutex mutex_;
+    OperatorSession session_;  // its option may change
     std::string code_;
-    std::string session_;
+    std::string sessionId_;
     std::map<std::int32_t, ConversationActivity> known_;
+    std::set<std::int32_t> hidden_;  // open conversations it was not told of
 };
 
 }  // namespace
@@ -253,10 +321,12 @@ std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view query) {
     const FormFields fields = FormFields::Parse(query);
     const std::string code = Utf8FromWindows1252(fields.Get("idempresa"));
     const std::string& session = fields.Get("idsesion");
-    const auto company = storage_.SessionCompany(code, session);
-    if (!company) return nullptr;
-    auto stream = std::make_shared<OperatorStream>(storage_, workers_, *company, code, session);
-    hub_.WatchCompany(*company, stream);
+    auto found = storage_.Session(code, session);
+    if (!found) return nullptr;
+    const std::int64_t company = found->company;
+    auto stream =
+        std::make_shared<OperatorStream>(storage_, workers_, std::move(*found), code, session);
+    hub_.WatchCompany(company, stream);
     std::shared_ptr<EventStream> replaced;
     {
         std::lock_guard lock(mutex_);
@@ -296,13 +366,13 @@ void EventStreams::TellNews(std::int64_t company) {
         }
         const std::vector<std::shared_ptr<Wakeable>> streams = hub_.CompanyStreams(company);
         if (streams.empty()) continue;
-        std::string events;
+        std::vector<CompanyEvent> events;
         try {
             for (const std::int32_t id : changed) {
-                const auto conversation = storage_.CompanyConversation(company, id);
+                auto conversation = storage_.CompanyConversation(company, id);
                 if (!conversation) continue;  // removed with its company
-                events += "event: noticias\ndata: " + std::to_string(id) + ":" +
-                          std::to_string(conversation->visitorLines) + "\n\n";
+                events.push_back({id, std::move(conversation->owner),
+                                  NewsEvent(id, conversation->visitorLines)});
             }
         } catch (const std::exception& failure) {
             // Each stream then reads the company's news itself, tried again until it answers.
@@ -312,9 +382,7 @@ void EventStreams::TellNews(std::int64_t company) {
             continue;
         }
         if (events.empty()) continue;
-        for (const auto& stream : streams) {
-            static_cast<EventStream&>(*stream).out()->Append(events);
-        }
+        for (const auto& stream : streams) static_cast<OperatorStream&>(*stream).Tell(events);
     }
 }
 

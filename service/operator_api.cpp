@@ -63,6 +63,14 @@ std::string Transcript(Storage& storage, const ConversationInfo& conversation) {
     return TranscriptMarkup(lines);
 }
 
+// What a console that asks for a conversation another console answers gets instead of its
+// transcript, so that its operator lets the window go.
+std::string OtherConsole() {
+    return TranscriptMarkup({{"Tertulia",
+                              "Esta conversación la atiende otra consola. Ciérrela con «Cerrar y "
+                              "Borrar Historial»."}});
+}
+
 std::string Missing(std::int32_t id) {
     return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " no existe.");
 }
@@ -117,10 +125,11 @@ class OperatorRequest {
     }
 
     std::string News() {
-        const std::int64_t company = Company();
+        const OperatorSession session = Session();
         std::vector<NewsEntry> entries;
         std::vector<VisitorLines> lines;
-        for (const ConversationInfo& conversation : storage_.OpenConversations(company)) {
+        for (const ConversationInfo& conversation : storage_.OpenConversations(session.company)) {
+            if (!session.Sees(conversation.owner)) continue;
             entries.push_back({conversation.id, Windows1252FromUtf8(conversation.visitorName)});
             lines.push_back({conversation.id, conversation.visitorLines});
         }
@@ -128,8 +137,12 @@ class OperatorRequest {
     }
 
     std::string Chat() {
-        const std::int64_t company = Company();
+        const OperatorSession session = Session();
+        const std::int64_t company = session.company;
         const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
+        if (session.oneConsole && storage_.Claim(session, id) == ClaimResult::Other) {
+            return OtherConsole();
+        }
         const auto mensaje = fields_.Find("mensaje");
         // A line whose every character the console's encoding dropped arrives empty.
         if (mensaje && !mensaje->empty()) {
@@ -150,11 +163,13 @@ class OperatorRequest {
     }
 
     std::string Drop() {
-        const std::int64_t company = Company();
+        const OperatorSession session = Session();
         const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
-        switch (storage_.Close(company, id)) {
+        switch (storage_.Close(session, id)) {
             case CloseResult::Closed:
                 return EscribirRespuestaCierre();
+            case CloseResult::Owned:
+                return EscribirRespuestaCierre();  // its window goes; its owner keeps it
             case CloseResult::NotFound:
                 return Missing(id);
             case CloseResult::AlreadyClosed:
@@ -166,11 +181,10 @@ class OperatorRequest {
   private:
     std::string Code() const { return Utf8FromWindows1252(fields_.Get("idempresa")); }
 
-    std::int64_t Company() {
-        const std::string code = Code();
-        const auto company = storage_.SessionCompany(code, fields_.Get("idsesion"));
-        if (!company) throw SessionGone();
-        return *company;
+    OperatorSession Session() {
+        auto session = storage_.Session(Code(), fields_.Get("idsesion"));
+        if (!session) throw SessionGone();
+        return std::move(*session);
     }
 
     OperatorApi& api_;

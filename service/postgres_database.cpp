@@ -81,6 +81,17 @@ CREATE TABLE known_addresses (
 CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
 )SQL";
 
+// Each open conversation of a company whose visitors are answered by one console belongs to the
+// operator session that first asked for it; companies registered before that rule keep seeing
+// every conversation in every console until their administrator says otherwise.
+const char* const kConversationOwners = R"SQL(
+ALTER TABLE conversations ADD COLUMN owner_session TEXT;
+ALTER TABLE conversations ADD COLUMN owner_seen BIGINT NOT NULL DEFAULT 0;
+CREATE INDEX conversations_owner ON conversations(owner_session);
+ALTER TABLE companies ADD COLUMN reparto TEXT NOT NULL DEFAULT 'uno';
+UPDATE companies SET reparto = 'todos';
+)SQL";
+
 // A failure the server reported, with its SQLSTATE code.
 class PostgresError : public std::runtime_error {
   public:
@@ -334,7 +345,7 @@ PostgresDatabase::PostgresDatabase(const std::string& uri, std::chrono::millisec
 }
 
 std::vector<const char*> PostgresDatabase::SchemaSteps() const {
-    return {kSchema, kVisitorsAndKnownAddresses};
+    return {kSchema, kVisitorsAndKnownAddresses, kConversationOwners};
 }
 
 void PostgresDatabase::WatchChanges(ChangeWatcher watcher) {

@@ -106,6 +106,17 @@ CREATE TABLE known_addresses (
 CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
 )SQL";
 
+// Each open conversation of a company whose visitors are answered by one console belongs to the
+// operator session that first asked for it; companies registered before that rule keep seeing
+// every conversation in every console until their administrator says otherwise.
+const char* const kConversationOwners = R"SQL(
+ALTER TABLE conversations ADD COLUMN owner_session TEXT;
+ALTER TABLE conversations ADD COLUMN owner_seen INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX conversations_owner ON conversations(owner_session);
+ALTER TABLE companies ADD COLUMN reparto TEXT NOT NULL DEFAULT 'uno';
+UPDATE companies SET reparto = 'todos';
+)SQL";
+
 }  // namespace
 
 SqliteConnection::SqliteConnection(const std::string& path, std::chrono::milliseconds busyTimeout) {
@@ -233,7 +244,7 @@ SqliteDatabase::~SqliteDatabase() {
 }
 
 std::vector<const char*> SqliteDatabase::SchemaSteps() const {
-    return {kFirstSchema, kCountersAndRetention, kVisitorsAndKnownAddresses};
+    return {kFirstSchema, kCountersAndRetention, kVisitorsAndKnownAddresses, kConversationOwners};
 }
 
 void SqliteDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {

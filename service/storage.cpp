@@ -31,7 +31,24 @@ std::int64_t Count(std::size_t value) {
 
 ConversationInfo ConversationFrom(const SqlRows& rows, std::size_t row) {
     return {static_cast<std::int32_t>(rows.Int(row, 0)), rows.Text(row, 1), rows.Int(row, 2) != 0,
-            rows.Int(row, 3)};
+            rows.Int(row, 3), rows.Text(row, 4)};
+}
+
+// Since when an owner must have asked, and its session have been used, to still have its
+// conversations.
+struct OwnerTimes {
+    std::int64_t asked = 0;
+    std::int64_t sessionUsed = 0;
+};
+
+// The owner of conversation "c" while it has one, else ''; takes the two OwnerTimes.
+constexpr const char* kOwnerColumn =
+    "CASE WHEN c.owner_session IS NOT NULL AND c.owner_seen >= ? AND EXISTS (SELECT 1 FROM "
+    "operator_sessions s WHERE s.id_hash = c.owner_session AND s.last_seen >= ?) "
+    "THEN c.owner_session ELSE '' END";
+
+OwnerTimes TimesAt(std::int64_t now, std::int64_t ownerSilence) {
+    return {now - ownerSilence, now - Storage::kSessionLifetime - kTouchInterval};
 }
 
 std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
@@ -40,11 +57,12 @@ std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
 }
 
 std::optional<ConversationInfo> FindCompanyConversation(SqlConnection& db, std::int64_t companyId,
-                                                        std::int32_t conversationId) {
+                                                        std::int32_t conversationId,
+                                                        OwnerTimes times) {
     return FirstConversation(
-        db.Run("SELECT id, visitor_name, open, visitor_lines FROM conversations "
-               "WHERE id = ? AND company_id = ?",
-               {std::int64_t{conversationId}, companyId}));
+        db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
+                   kOwnerColumn + " FROM conversations c WHERE c.id = ? AND c.company_id = ?",
+               {times.asked, times.sessionUsed, std::int64_t{conversationId}, companyId}));
 }
 
 std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
@@ -52,7 +70,7 @@ std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
                                                         const std::string& token) {
     const std::string tokenHash = Sha256Hex(token);
     return FirstConversation(
-        db.Run("SELECT id, visitor_name, open, visitor_lines FROM conversations "
+        db.Run("SELECT id, visitor_name, open, visitor_lines, '' FROM conversations "
                "WHERE id = ? AND token_hash = ?",
                {std::int64_t{conversationId}, std::string_view(tokenHash)}));
 }
@@ -271,11 +289,18 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
 
 std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,
                                                     const std::string& sessionId) {
+    const auto session = Session(code, sessionId);
+    if (!session) return std::nullopt;
+    return session->company;
+}
+
+std::optional<OperatorSession> Storage::Session(const std::string& code,
+                                                const std::string& sessionId) {
     const std::int64_t now = clock_();
     const std::string idHash = Sha256Hex(sessionId);
     const SqlRows found = database_->Read([&](SqlConnection& db) {
         return db.Run(
-            "SELECT s.company_id, s.last_seen FROM operator_sessions s "
+            "SELECT s.company_id, s.last_seen, c.reparto FROM operator_sessions s "
             "JOIN companies c ON c.id = s.company_id WHERE s.id_hash = ? AND c.code = ?",
             {std::string_view(idHash), std::string_view(code)});
     });
@@ -288,7 +313,7 @@ std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,
                    {now, std::string_view(idHash), now});
         });
     }
-    return found.Int(0, 0);
+    return OperatorSession{found.Int(0, 0), idHash, found.Text(0, 2) == "uno"};
 }
 
 namespace {
@@ -403,11 +428,13 @@ void Storage::RememberAddress(const std::string& code, const std::string& addres
 }
 
 std::vector<ConversationInfo> Storage::OpenConversations(std::int64_t companyId) {
+    const OwnerTimes times = TimesAt(clock_(), ownerSilence_);
     const SqlRows rows = database_->Read([&](SqlConnection& db) {
-        return db.Run(
-            "SELECT id, visitor_name, open, visitor_lines FROM conversations "
-            "WHERE company_id = ? AND open = 1 ORDER BY id",
-            {companyId});
+        return db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
+                          kOwnerColumn +
+                          " FROM conversations c WHERE c.company_id = ? AND c.open = 1 ORDER BY "
+                          "c.id",
+                      {times.asked, times.sessionUsed, companyId});
     });
     std::vector<ConversationInfo> result;
     for (std::size_t row = 0; row < rows.size(); ++row) {
@@ -418,16 +445,19 @@ std::vector<ConversationInfo> Storage::OpenConversations(std::int64_t companyId)
 
 std::optional<ConversationInfo> Storage::CompanyConversation(std::int64_t companyId,
                                                              std::int32_t conversationId) {
-    return database_->Read(
-        [&](SqlConnection& db) { return FindCompanyConversation(db, companyId, conversationId); });
+    const OwnerTimes times = TimesAt(clock_(), ownerSilence_);
+    return database_->Read([&](SqlConnection& db) {
+        return FindCompanyConversation(db, companyId, conversationId, times);
+    });
 }
 
 LineResult Storage::AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
                                     const std::string& text, const ConversationCaps& caps) {
     const std::int64_t now = clock_();
     return database_->Write([&](SqlConnection& db) {
-        return InsertLine(db, FindCompanyConversation(db, companyId, conversationId), true, text,
-                          caps, now);
+        return InsertLine(
+            db, FindCompanyConversation(db, companyId, conversationId, TimesAt(now, ownerSilence_)),
+            true, text, caps, now);
     });
 }
 
@@ -443,9 +473,88 @@ CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) 
             Announce(db, companyId, id);
             return CloseResult::Closed;
         }
-        return FindCompanyConversation(db, companyId, conversationId) ? CloseResult::AlreadyClosed
-                                                                      : CloseResult::NotFound;
+        return FindCompanyConversation(db, companyId, conversationId, TimesAt(now, ownerSilence_))
+                   ? CloseResult::AlreadyClosed
+                   : CloseResult::NotFound;
     });
+}
+
+CloseResult Storage::Close(const OperatorSession& session, std::int32_t conversationId) {
+    if (session.oneConsole) {
+        const auto conversation = CompanyConversation(session.company, conversationId);
+        // An owner that lapses meanwhile only keeps the conversation open a poll longer.
+        if (conversation && conversation->open && !conversation->owner.empty() &&
+            conversation->owner != session.idHash) {
+            return CloseResult::Owned;
+        }
+    }
+    return Close(session.company, conversationId);
+}
+
+ClaimResult Storage::Claim(const OperatorSession& session, std::int32_t conversationId) {
+    const std::int64_t now = clock_();
+    const OwnerTimes times = TimesAt(now, ownerSilence_);
+    const auto conversation = database_->Read([&](SqlConnection& db) {
+        return db.Run(
+            std::string("SELECT c.open, c.owner_seen, ") + kOwnerColumn +
+                " FROM conversations c WHERE c.id = ? AND c.company_id = ?",
+            {times.asked, times.sessionUsed, std::int64_t{conversationId}, session.company});
+    });
+    if (conversation.empty() || conversation.Int(0, 0) == 0) return ClaimResult::Free;
+    const std::string owner = conversation.Text(0, 2);
+    if (owner == session.idHash && now - conversation.Int(0, 1) < OwnerTouchInterval()) {
+        return ClaimResult::Mine;
+    }
+    if (!owner.empty() && owner != session.idHash) return ClaimResult::Other;
+    // Taken, or its time renewed, only while no other live session has it.
+    const SqlRows taken = database_->Write([&](SqlConnection& db) {
+        return db.Run(
+            "UPDATE conversations SET owner_session = ?, owner_seen = ? WHERE id = ? AND "
+            "company_id = ? AND open = 1 AND (owner_session IS NULL OR owner_session = ? OR "
+            "owner_seen < ? OR NOT EXISTS (SELECT 1 FROM operator_sessions s WHERE s.id_hash = "
+            "conversations.owner_session AND s.last_seen >= ?)) RETURNING id",
+            {std::string_view(session.idHash), now, std::int64_t{conversationId}, session.company,
+             std::string_view(session.idHash), times.asked, times.sessionUsed});
+    });
+    return taken.empty() ? ClaimResult::Other : ClaimResult::Mine;
+}
+
+void Storage::TouchOwned(const OperatorSession& session) {
+    const std::int64_t now = clock_();
+    database_->Write([&](SqlConnection& db) {
+        db.Run(
+            "UPDATE conversations SET owner_seen = ? "
+            "WHERE owner_session = ? AND open = 1 AND owner_seen < ?",
+            {now, std::string_view(session.idHash), now});
+    });
+}
+
+std::int64_t Storage::OwnerTouchInterval() const {
+    // Well within the silence that frees a conversation, and rare enough for polls to stay
+    // reads.
+    return std::clamp<std::int64_t>(ownerSilence_ / 4, 1, 15);
+}
+
+bool Storage::SetOneConsole(const std::string& code, bool oneConsole) {
+    return database_->Write([&](SqlConnection& db) {
+        const SqlRows company =
+            db.Run("UPDATE companies SET reparto = ? WHERE code = ? RETURNING id",
+                   {std::string_view(oneConsole ? "uno" : "todos"), std::string_view(code)});
+        if (company.empty()) return false;
+        if (!oneConsole) {
+            db.Run("UPDATE conversations SET owner_session = NULL WHERE company_id = ?",
+                   {company.Int(0, 0)});
+        }
+        return true;
+    });
+}
+
+std::optional<std::vector<std::string>> Storage::CompanyOptions(const std::string& code) {
+    const SqlRows rows = database_->Read([&](SqlConnection& db) {
+        return db.Run("SELECT reparto FROM companies WHERE code = ?", {code});
+    });
+    if (rows.empty()) return std::nullopt;
+    return std::vector<std::string>{"reparto=" + rows.Text(0, 0)};
 }
 
 OpenedConversation Storage::OpenConversation(const std::string& companyCode,
@@ -503,10 +612,10 @@ std::optional<ConversationInfo> Storage::VisitorConversation(std::int32_t conver
     std::int64_t heard = 0;
     auto conversation = database_->Read([&](SqlConnection& db) {
         const SqlRows rows = db.Run(
-            "SELECT id, visitor_name, open, visitor_lines, visitor_seen FROM conversations "
+            "SELECT id, visitor_name, open, visitor_lines, '', visitor_seen FROM conversations "
             "WHERE id = ? AND token_hash = ?",
             {std::int64_t{conversationId}, std::string_view(tokenHash)});
-        if (!rows.empty()) heard = rows.Int(0, 4);
+        if (!rows.empty()) heard = rows.Int(0, 5);
         return FirstConversation(rows);
     });
     // Reads stay reads but for a write now and then.
@@ -576,16 +685,17 @@ ConversationNews Storage::LinesAfter(std::int32_t conversationId, std::size_t af
 }
 
 std::vector<ConversationActivity> Storage::OpenActivity(std::int64_t companyId) {
+    const OwnerTimes times = TimesAt(clock_(), ownerSilence_);
     const SqlRows rows = database_->Read([&](SqlConnection& db) {
-        return db.Run(
-            "SELECT id, visitor_lines, line_count FROM conversations "
-            "WHERE company_id = ? AND open = 1 ORDER BY id",
-            {companyId});
+        return db.Run(std::string("SELECT c.id, c.visitor_lines, c.line_count, ") + kOwnerColumn +
+                          " FROM conversations c WHERE c.company_id = ? AND c.open = 1 ORDER BY "
+                          "c.id",
+                      {times.asked, times.sessionUsed, companyId});
     });
     std::vector<ConversationActivity> result;
     for (std::size_t row = 0; row < rows.size(); ++row) {
-        result.push_back(
-            {static_cast<std::int32_t>(rows.Int(row, 0)), rows.Int(row, 1), rows.Int(row, 2)});
+        result.push_back({static_cast<std::int32_t>(rows.Int(row, 0)), rows.Int(row, 1),
+                          rows.Int(row, 2), rows.Text(row, 3)});
     }
     return result;
 }

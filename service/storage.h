@@ -21,6 +21,9 @@ struct ConversationInfo {
     std::string visitorName;  // UTF-8
     bool open = false;
     std::int64_t visitorLines = 0;  // lines its visitor has written
+    // The id hash of the operator session it belongs to; empty while it belongs to nobody (see
+    // Storage::Claim).
+    std::string owner;
 };
 
 struct StoredMessage {
@@ -47,7 +50,7 @@ struct OpenedConversation {
     Outcome outcome = Outcome::NoCompany;
     NewConversation conversation;
 };
-enum class CloseResult { Closed, NotFound, AlreadyClosed };
+enum class CloseResult { Closed, NotFound, AlreadyClosed, Owned };
 
 // What a visitor's event stream has not sent yet.
 struct ConversationNews {
@@ -61,7 +64,25 @@ struct ConversationActivity {
     std::int32_t id = 0;
     std::int64_t visitorLines = 0;
     std::int64_t lines = 0;  // either side's
+    std::string owner;       // as in ConversationInfo
 };
+
+// A live operator session as its requests find it.
+struct OperatorSession {
+    std::int64_t company = 0;
+    std::string idHash;
+    // The company's conversations are each answered by the one console that first asks for
+    // them ("reparto=uno"), rather than by every console ("reparto=todos").
+    bool oneConsole = false;
+
+    // Whether the session's console is told of a conversation that belongs to `owner`.
+    bool Sees(const std::string& owner) const {
+        return !oneConsole || owner.empty() || owner == idHash;
+    }
+};
+
+// Whom a conversation that a session asks for belongs to.
+enum class ClaimResult { Mine, Other, Free };
 
 // Whether a database location is a PostgreSQL connection URI rather than an SQLite file.
 bool IsPostgresUri(const std::string& location);
@@ -110,6 +131,25 @@ class Storage {
     // The company of a live session of company `code`; the session's lifetime starts again.
     std::optional<std::int64_t> SessionCompany(const std::string& code,
                                                const std::string& sessionId);
+    // The same, with what the session's requests need to know of it.
+    std::optional<OperatorSession> Session(const std::string& code, const std::string& sessionId);
+
+    // A conversation stops belonging to its session after this many seconds in which the
+    // session neither asked for it nor held its event stream (120 unless set), or when the
+    // session ends.
+    void SetOwnerSilence(std::int64_t seconds) { ownerSilence_ = seconds; }
+    // Makes the open conversation the session's unless another live session has it: Mine, or
+    // Other; Free when it is closed or not the company's. One conditional update decides, so
+    // that of sessions asking at once, on any service sharing the database, one gets it. The
+    // time the owner last asked is written at most every OwnerTouchInterval seconds.
+    ClaimResult Claim(const OperatorSession& session, std::int32_t conversationId);
+    // The session's conversations count as asked for now (its event stream is held).
+    void TouchOwned(const OperatorSession& session);
+    // The company option "reparto": true for "uno". Switching to "todos" forgets every owner.
+    // False when there is no such company.
+    bool SetOneConsole(const std::string& code, bool oneConsole);
+    // The company's options as name=value lines; nothing when there is no such company.
+    std::optional<std::vector<std::string>> CompanyOptions(const std::string& code);
 
     // Failed logins in a row of a key and when the last was.
     struct Failures {
@@ -145,13 +185,15 @@ class Storage {
     // The network as known to the company from now on (see AttemptLogin).
     void RememberAddress(const std::string& code, const std::string& address);
 
-    // Open conversations in order of opening, with their visitors' line counts.
+    // Open conversations in order of opening, with their visitors' line counts and owners.
     std::vector<ConversationInfo> OpenConversations(std::int64_t companyId);
     std::optional<ConversationInfo> CompanyConversation(std::int64_t companyId,
                                                         std::int32_t conversationId);
     LineResult AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
                                const std::string& text, const ConversationCaps& caps);
     CloseResult Close(std::int64_t companyId, std::int32_t conversationId);
+    // Closes it unless it is another session's (Owned) in a company of one console each.
+    CloseResult Close(const OperatorSession& session, std::int32_t conversationId);
 
     // Refused when the company has `maxWaiting` open conversations already (0: no limit) after
     // those whose visitor has been silent for `silenceSeconds` (0: never) are closed.
@@ -204,8 +246,12 @@ class Storage {
     // of older codes that keeps it from being made.
     static void FoldCompanyCodes(SqlConnection& db);
 
+    // Seconds between writes of an owner's last-asked time.
+    std::int64_t OwnerTouchInterval() const;
+
     Clock clock_;
     std::unique_ptr<SqlDatabase> database_;
+    std::int64_t ownerSilence_ = 120;
 };
 
 }  // namespace tertulia
