@@ -108,6 +108,20 @@ int Sites(const SiteCommand& command) {
     return 0;
 }
 
+int CompanyOption(const CompanyOptionCommand& command) {
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    if (command.oneConsole && !storage->SetOneConsole(command.code, *command.oneConsole)) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
+    const auto options = storage->CompanyOptions(command.code);
+    if (!options) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
+    for (const std::string& option : *options) std::cout << option << "\n";
+    std::cout << std::flush;
+    return 0;
+}
+
 // SIGINT and SIGTERM, taken by a thread of their own; every thread started later inherits them
 // blocked. During the start, which may wait for the database, they end the process at once;
 // once the service is handed over, they stop it cleanly.
@@ -174,6 +188,7 @@ int Serve(const ServeCommand& command) {
     ServiceConfig config;
     const std::string location = DatabaseLocation(command.database);
     config.storage = Storage::Open(location, {}, std::chrono::seconds(command.databaseTimeout));
+    config.storage->SetOwnerSilence(command.ownerSilence);
     const std::string shownDatabase = IsPostgresUri(location)
                                           ? config.storage->Description()
                                           : std::filesystem::absolute(location).string();
@@ -241,6 +256,9 @@ int main(int argc, char** argv) {
             return RemoveCompany(*remove);
         }
         if (const auto* sites = std::get_if<SiteCommand>(&command)) return Sites(*sites);
+        if (const auto* option = std::get_if<CompanyOptionCommand>(&command)) {
+            return CompanyOption(*option);
+        }
         return Serve(std::get<ServeCommand>(command));
     } catch (const std::exception& failure) {
         LogLine(failure.what());

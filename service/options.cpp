@@ -104,6 +104,7 @@ bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arg
          [&](std::size_t v) { visitors.perConversation.bytes = v; }},
         {"--waiting-per-company", 0, kMany, [&](std::size_t v) { visitors.waitingPerCompany = v; }},
         {"--keep-days", 0, 36500, [&](std::size_t v) { command.keepDays = v; }},
+        {"--owner-silence", 1, 86400, [&](std::size_t v) { command.ownerSilence = v; }},
         {"--database-timeout", 1, 3600, [&](std::size_t v) { command.databaseTimeout = v; }},
     };
     for (const Limit& limit : limits) {
@@ -205,7 +206,18 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
             name == "allow-site" ? SiteCommand::Action::Allow : SiteCommand::Action::Disallow;
         return SiteCommand{action, (*words)[0], *origin, database};
     }
+    if (name == "company-option") {
+        if (words->size() != 2)
+            throw std::runtime_error("company-option espera CÓDIGO y OPCIÓN=VALOR");
+        const std::string& setting = (*words)[1];
+        if (setting != "reparto=uno" && setting != "reparto=todos") {
+            throw std::runtime_error("la opción se escribe reparto=uno o reparto=todos, no «" +
+                                     setting + "»");
+        }
+        return CompanyOptionCommand{(*words)[0], setting == "reparto=uno", database};
+    }
     if (words->size() != 1) throw std::runtime_error(name + " espera CÓDIGO");
+    if (name == "company-options") return CompanyOptionCommand{(*words)[0], std::nullopt, database};
     if (name == "allowed-sites") {
         return SiteCommand{SiteCommand::Action::List, (*words)[0], "", database};
     }
@@ -217,9 +229,9 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
 
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
     Arguments reader(arguments);
-    static const std::set<std::string> kCompanyCommands = {"add-company",    "set-password",
-                                                           "remove-company", "allow-site",
-                                                           "disallow-site",  "allowed-sites"};
+    static const std::set<std::string> kCompanyCommands = {
+        "add-company",   "set-password",  "remove-company", "allow-site",
+        "disallow-site", "allowed-sites", "company-option", "company-options"};
     if (!arguments.empty() && kCompanyCommands.contains(arguments[0])) {
         reader.Take();
         return ParseCompanyCommand(arguments[0], reader);
@@ -259,6 +271,8 @@ std::string UsageText() {
   tertulia-service allow-site CÓDIGO ORIGEN [--db BASE]
   tertulia-service disallow-site CÓDIGO ORIGEN [--db BASE]
   tertulia-service allowed-sites CÓDIGO [--db BASE]
+  tertulia-service company-option CÓDIGO reparto=uno|todos [--db BASE]
+  tertulia-service company-options CÓDIGO [--db BASE]
   tertulia-service --help
 
 Servicio de chat para la consola Tertulia y página de chat para los visitantes.
@@ -307,6 +321,10 @@ Límites (0 en los que lo admiten: sin límite):
   --waiting-per-company N          conversaciones abiertas de una empresa (200)
   --visitor-silence S              segundos sin noticias del visitante tras los
                                    que se cierra su conversación (600)
+  --owner-silence S                segundos en que la consola que atiende una
+                                   conversación ni la pide ni mantiene su flujo
+                                   de eventos tras los que otra puede tomarla
+                                   (120)
 
 Rutas:
   /                       página de chat para los visitantes (/?empresa=CÓDIGO
@@ -329,6 +347,11 @@ allow-site permite que las páginas de ORIGEN (https://tienda.example, con el
 puerto si no es el habitual) muestren el botón de chat de la empresa;
 disallow-site lo retira y allowed-sites los lista. Sin ninguno, la página de
 chat solo se muestra en marcos del propio servicio.
+
+company-option cambia una opción de la empresa y company-options las lista.
+reparto=uno (la opción de las empresas nuevas) da cada conversación a la primera
+consola que la abre: las demás no la ven mientras esa consola siga atendiéndola.
+reparto=todos muestra cada conversación en todas las consolas de la empresa.
 
 Detrás de un proxy inverso de confianza (--trusted-proxy), las direcciones que
 el servicio escribe en sus respuestas toman el esquema y el host de

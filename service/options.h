@@ -19,6 +19,7 @@ struct ServeCommand {
     std::string database;           // empty: the default file
     unsigned databaseTimeout = 10;  // seconds one request waits for the database
     unsigned keepDays = 30;
+    unsigned ownerSilence = 120;  // see Storage::SetOwnerSilence
     std::optional<std::string> updateFile;
     std::optional<std::string> updateVersion;
     bool demo = false;
@@ -54,8 +55,16 @@ struct SiteCommand {
     std::string database;
 };
 
+// company-option CODE NAME=VALUE, company-options CODE: how the company's consoles share its
+// conversations.
+struct CompanyOptionCommand {
+    std::string code;
+    std::optional<bool> oneConsole;  // reparto=uno or reparto=todos; none: list the options
+    std::string database;
+};
+
 using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
-                             RemoveCompanyCommand, SiteCommand>;
+                             RemoveCompanyCommand, SiteCommand, CompanyOptionCommand>;
 
 // The command line without the program name. Throws std::runtime_error with a Spanish message
 // for anything it does not understand.

@@ -181,6 +181,26 @@ TEST(EventStreams, an_operator_hears_openings_lines_and_closes_of_the_company) {
     EXPECT_FALSE(replacing.Ends(1s));
 }
 
+TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_answers) {
+    ServiceProcess service;
+    const std::string a = service.Login();
+    const std::string b = service.Login();
+    HeldStream aNews(service.Port(), Operator(a, "eventos"));
+    HeldStream bNews(service.Port(), Operator(b, "eventos"));
+    EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
+    const auto ana = OpenConversation(service.Port(), "Ana");
+    service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
+    ASSERT_TRUE(Write(service.Port(), ana, "hola"));
+    const std::string heard = "event: noticias\ndata: " + ana.id + ":1\n\n";
+    EXPECT_NE(aNews.Until(heard).find(heard), std::string::npos);
+    // Told after Ana's line, the next opening shows that B's stream left that line out.
+    const auto bea = OpenConversation(service.Port(), "Bea");
+    const std::string opened = "event: noticias\ndata: " + bea.id + ":0\n\n";
+    const std::string told = bNews.Until(opened);
+    EXPECT_NE(told.find(opened), std::string::npos);
+    EXPECT_EQ(told.find(heard), std::string::npos) << told;
+}
+
 TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
     RunningService service;
     const std::string lapsed = service.Login();

@@ -151,6 +151,36 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
     EXPECT_TRUE(session.starts_with("OK=")) << session;
 }
 
+TEST_F(Instances, two_consoles_asking_at_once_on_both_get_one_owner) {
+    ServiceProcess one({.database = database_.location()});
+    ServiceProcess other({.database = database_.location()});
+    const ServiceProcess* services[] = {&one, &other};
+    const std::string sessions[] = {one.Login(), other.Login()};
+    auto visitor = ClientOf(one.Url());
+    for (int round = 0; round < 5; ++round) {
+        const std::string id = Open(*visitor, "Ana").first;
+        std::latch start(2);
+        std::string replies[2];
+        std::vector<std::thread> consoles;
+        for (int n = 0; n < 2; ++n) {
+            consoles.emplace_back([&, n] {
+                auto client = ClientOf(services[n]->Url());
+                const std::string chat =
+                    "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + sessions[n] +
+                    "&idsesionclt=" + id + "&mensaje=soy-" + std::to_string(n);
+                start.arrive_and_wait();
+                replies[n] = Get(*client, chat);
+            });
+        }
+        for (std::thread& console : consoles) console.join();
+        // One stored its line alone; the other was told to let its window go.
+        const int owner = replies[0].starts_with("<b>Operador</b>") ? 0 : 1;
+        EXPECT_EQ(replies[owner], "<b>Operador</b>: soy-" + std::to_string(owner));
+        EXPECT_TRUE(replies[1 - owner].starts_with("<b>Tertulia</b>: Esta conversaci"))
+            << replies[1 - owner];
+    }
+}
+
 TEST_F(Instances, simultaneous_wrong_logins_on_both_have_five_checked) {
     TemporaryDirectory logs;
     const std::vector<std::string> logFiles = {logs.path() + "/one.txt",

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "chat/transcript_rendering.h"
 #include "running_service.h"
+#include "service/charset.h"
 #include "service/visitor_api.h"
+#include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
@@ -75,11 +78,10 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     // The visitor sees the operator's line in UTF-8.
     const std::string visitorView =
         service.Body("/api/conversaciones/" + std::to_string(ana) + "?token=" + anaToken);
-    EXPECT_EQ(
-        visitorView,
-        "{\"abierta\":true,\"mensajes\":["
-        "{\"autor\":\"visitante\",\"texto\":\"¿Tienen envíos a Cádiz?\"},"
-        "{\"autor\":\"operador\",\"texto\":\"S, a toda España & m <pronto>\"}]}");
+    EXPECT_EQ(visitorView,
+              "{\"abierta\":true,\"mensajes\":["
+              "{\"autor\":\"visitante\",\"texto\":\"¿Tienen envíos a Cádiz?\"},"
+              "{\"autor\":\"operador\",\"texto\":\"S, a toda España & m <pronto>\"}]}");
 
     const std::string drop = "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + std::to_string(ana);
@@ -305,6 +307,91 @@ TEST_F(UpdateCheck, versions_and_malformed_checks) {
         RunningService service(std::move(offer));
         EXPECT_TRUE(service.Body("/gl/chkupdate.php?" + row.query).starts_with(row.reply));
     });
+}
+
+// Two consoles, A and B, of the demo company on the real service, and its visitor Ana.
+struct TwoConsoles {
+    explicit TwoConsoles(std::vector<std::string> arguments = {})
+        : service({.arguments = std::move(arguments)}),
+          a(service.Login()),
+          b(service.Login()),
+          ana(OpenConversation(service.Port(), "Ana")) {}
+
+    std::string Ask(const std::string& action, const std::string& session,
+                    const std::string& extra = "") const {
+        return service.Body("/tertulia.php?accion=" + action + "&idempresa=demo&idsesion=" +
+                            session + "&idsesionclt=" + ana.id + extra);
+    }
+    std::string News(const std::string& session) const { return Ask("get_news", session); }
+    std::string Chat(const std::string& session, const std::string& extra = "") const {
+        return Ask("getchat", session, extra);
+    }
+    // The news that lists Ana with the lines she wrote.
+    std::string Listed(int lines) const {
+        return "OK lineas=" + ana.id + ":" + std::to_string(lines) + "," + ana.id + "=Ana|";
+    }
+    bool VisitorWrites(const std::string& text) const {
+        return PostForm(service.Port(), "/api/conversaciones/" + ana.id + "/mensajes",
+                        "token=" + ana.token + "&texto=" + text)
+                   .status == 200;
+    }
+    std::string Database() const { return service.Directory() + "/service.db"; }
+
+    ServiceProcess service;
+    std::string a;
+    std::string b;
+    VisitorConversation ana;
+};
+
+const std::string kOtherConsole = Windows1252FromUtf8(
+    "Tertulia: Esta conversación la atiende otra consola. Ciérrela con «Cerrar y Borrar "
+    "Historial».");
+
+TEST(OperatorFlow, the_first_console_to_open_a_conversation_answers_it_alone) {
+    const TwoConsoles consoles;
+    EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(0));
+    EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
+    EXPECT_EQ(consoles.Chat(consoles.a), "");
+    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,");
+    // B polled at the same moment and opened a window: told to let it go, its line unstored.
+    for (const std::string extra : {"", "&mensaje=yo%20la%20atiendo"}) {
+        EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(consoles.b, extra)), kOtherConsole);
+    }
+    EXPECT_EQ(consoles.Ask("dropclt", consoles.b), "OK");
+    ASSERT_TRUE(consoles.VisitorWrites("hola"));
+    EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(1));
+    EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=buenas"),
+              "<b>Ana</b>: hola<br><b>Operador</b>: buenas");
+    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,");
+}
+
+TEST(OperatorFlow, a_conversation_whose_console_went_silent_goes_to_another) {
+    const TwoConsoles consoles({"--owner-silence", "3"});
+    EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=buenas"), "<b>Operador</b>: buenas");
+    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,");
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
+    EXPECT_EQ(consoles.Chat(consoles.b), "<b>Operador</b>: buenas");
+    EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(consoles.a)), kOtherConsole);
+    EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
+}
+
+TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
+    const TwoConsoles consoles;
+    for (const std::string wrong : {"reparto=algunos", "turnos=uno"}) {
+        EXPECT_EQ(RunService({"company-option", "demo", wrong, "--db", consoles.Database()}), 2);
+    }
+    EXPECT_EQ(RunService({"company-option", "nadie", "reparto=todos", "--db", consoles.Database()}),
+              1);
+    ASSERT_EQ(RunService({"company-option", "demo", "reparto=todos", "--db", consoles.Database()}),
+              0);
+    EXPECT_EQ(Storage::Open(consoles.Database(), {})->CompanyOptions("demo"),
+              std::vector<std::string>{"reparto=todos"});
+    EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=uno"), "<b>Operador</b>: uno");
+    EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
+    const std::string both = "<b>Operador</b>: uno<br><b>Operador</b>: dos";
+    EXPECT_EQ(consoles.Chat(consoles.b, "&mensaje=dos"), both);
+    EXPECT_EQ(consoles.Chat(consoles.a), both);
 }
 
 }  // namespace
