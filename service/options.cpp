@@ -321,10 +321,10 @@ Límites (0 en los que lo admiten: sin límite):
   --waiting-per-company N          conversaciones abiertas de una empresa (200)
   --visitor-silence S              segundos sin noticias del visitante tras los
                                    que se cierra su conversación (600)
-  --owner-silence S                segundos en que la consola que atiende una
-                                   conversación ni la pide ni mantiene su flujo
-                                   de eventos tras los que otra puede tomarla
-                                   (120)
+  --owner-silence S                segundos sin que la consola que atiende una
+                                   conversación la pida ni mantenga su flujo de
+                                   eventos tras los que otra consola puede
+                                   tomarla (120)
 
 Rutas:
   /                       página de chat para los visitantes (/?empresa=CÓDIGO
