@@ -169,6 +169,13 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         const auto conversation =
             storage_.VisitorConversation(*id, fields.Get("token"), touchAfter);
         if (!conversation) throw kNoConversation;
+        // A transcript may be a quarter of a megabyte: a few are built at a time, so that a
+        // flood of reads costs their CPU, not memory for each of them at once.
+        transcriptTurns_.acquire();
+        const struct Release {
+            std::counting_semaphore<>& turns;
+            ~Release() { turns.release(); }
+        } release{transcriptTurns_};
         const std::vector<StoredMessage> messages = storage_.Messages(conversation->id);
         // Sized once: a long transcript's reply is not grown by doubling.
         std::size_t size = 64;
@@ -185,7 +192,7 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
             body += MessageJson(message);
         }
         body += "]}";
-        return JsonReply{200, body};
+        return JsonReply{200, std::move(body)};
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <semaphore>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,7 @@ class VisitorApi {
     Storage& storage_;
     VisitorLimits limits_;
     Clock clock_;
+    std::counting_semaphore<> transcriptTurns_{4};
     TokenBuckets opened_;
     TokenBuckets openedPerNetwork_;
     TokenBuckets written_;
