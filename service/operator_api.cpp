@@ -10,6 +10,7 @@
 #include "service/charset.h"
 #include "service/client_address.h"
 #include "service/form_fields.h"
+#include "service/secrets.h"
 #include "service/service_log.h"
 #include "service/transcript_markup.h"
 
@@ -85,8 +86,9 @@ std::string Full(std::int32_t id) {
 
 class OperatorRequest {
   public:
-    OperatorRequest(OperatorApi& api, const FormFields& fields, const std::string& client)
-        : api_(api), storage_(api.storage_), fields_(fields), client_(client) {}
+    OperatorRequest(OperatorApi& api, const FormFields& fields, const std::string& client,
+                    ConsoleCookie& cookie)
+        : api_(api), storage_(api.storage_), fields_(fields), client_(client), cookie_(cookie) {}
 
     // Each reply is Windows-1252 text.
     std::string Login() {
@@ -107,7 +109,13 @@ class OperatorRequest {
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
         std::optional<std::string> session;
-        if (!api_.checks_.Run([&] { session = storage_.Login(code, fields_.Get("contrasena")); })) {
+        const bool known =
+            cookie_.received.size() == 32 &&
+            cookie_.received.find_first_not_of("0123456789abcdef") == std::string::npos;
+        if (!known) cookie_.toSet = RandomHex(16);
+        const std::string console = known ? cookie_.received : cookie_.toSet;
+        if (!api_.checks_.Run(
+                [&] { session = storage_.Login(code, fields_.Get("contrasena"), console); })) {
             storage_.UncountLoginFailure(attempt.counted);
             api_.refusals_.Count(address);
             return Windows1252FromUtf8(
@@ -130,6 +138,13 @@ class OperatorRequest {
         std::vector<VisitorLines> lines;
         for (const ConversationInfo& conversation : storage_.OpenConversations(session.company)) {
             if (!session.Sees(conversation.owner)) continue;
+            // A console opens a window for every conversation of its news before it asks for
+            // any: the news that first lists a free conversation gives it to its console, so
+            // that one console alone opens it.
+            if (session.oneConsole && conversation.owner.empty() &&
+                storage_.Claim(session, conversation.id) == ClaimResult::Other) {
+                continue;
+            }
             entries.push_back({conversation.id, Windows1252FromUtf8(conversation.visitorName)});
             lines.push_back({conversation.id, conversation.visitorLines});
         }
@@ -191,17 +206,19 @@ class OperatorRequest {
     Storage& storage_;
     const FormFields& fields_;
     const std::string& client_;
+    ConsoleCookie& cookie_;
 };
 
 std::string OperatorApi::SessionGoneReply() {
     return Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.");
 }
 
-std::string OperatorApi::Answer(std::string_view query, const std::string& client) {
+std::string OperatorApi::Answer(std::string_view query, const std::string& client,
+                                ConsoleCookie& cookie) {
     std::string accion;
     try {
         const FormFields fields = FormFields::Parse(query);
-        OperatorRequest request(*this, fields, client);
+        OperatorRequest request(*this, fields, client, cookie);
         accion = fields.Get("accion");
         if (accion == "do_login") return request.Login();
         if (accion == "get_news") return request.News();

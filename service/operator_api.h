@@ -9,6 +9,16 @@
 
 namespace tertulia {
 
+// What tells one console program from another across its sessions: a cookie that the service
+// gives it at its first login and that its cookie jar sends back with every request until the
+// program ends, so that a console that logs in again (after the service was out of reach)
+// keeps the conversations it answers.
+struct ConsoleCookie {
+    static constexpr const char* kName = "tertulia_consola";
+    std::string received;  // the request's, when it is one the service gave
+    std::string toSet;     // for the reply to give, when the request carried none
+};
+
 // The service script "/tertulia.php": login, news, transcript (optionally storing a line first)
 // and closing a conversation. Replies are Windows-1252 text in exactly the forms the console
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
@@ -27,7 +37,7 @@ class OperatorApi {
 
     // The reply to a request whose query string is `query`, still percent-encoded, from the
     // client at `client`.
-    std::string Answer(std::string_view query, const std::string& client);
+    std::string Answer(std::string_view query, const std::string& client, ConsoleCookie& cookie);
     // The reply, in Windows-1252, to a request of a session that is unknown or lapsed.
     static std::string SessionGoneReply();
 

@@ -82,12 +82,14 @@ CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
 )SQL";
 
 // Each open conversation of a company whose visitors are answered by one console belongs to the
-// operator session that first asked for it; companies registered before that rule keep seeing
-// every conversation in every console until their administrator says otherwise.
+// operator session that first listed or asked for it, and passes to the next session of the same
+// console program; companies registered before that rule keep seeing every conversation in every
+// console until their administrator says otherwise.
 const char* const kConversationOwners = R"SQL(
 ALTER TABLE conversations ADD COLUMN owner_session TEXT;
 ALTER TABLE conversations ADD COLUMN owner_seen BIGINT NOT NULL DEFAULT 0;
 CREATE INDEX conversations_owner ON conversations(owner_session);
+ALTER TABLE operator_sessions ADD COLUMN console TEXT;
 ALTER TABLE companies ADD COLUMN reparto TEXT NOT NULL DEFAULT 'uno';
 UPDATE companies SET reparto = 'todos';
 )SQL";

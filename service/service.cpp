@@ -79,6 +79,20 @@ HttpReply Unavailable(const std::string& path) {
     return Reply(503, "Error 503\n", "text/plain; charset=utf-8");
 }
 
+// The value of the cookie `name` in a Cookie header; empty when it has none.
+std::string CookieOf(std::string_view header, std::string_view name) {
+    while (!header.empty()) {
+        const std::size_t end = header.find(';');
+        std::string_view pair = header.substr(0, end);
+        while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+        if (pair.starts_with(name) && pair.substr(name.size()).starts_with('=')) {
+            return std::string(pair.substr(name.size() + 1));
+        }
+        header = end == std::string_view::npos ? "" : header.substr(end + 1);
+    }
+    return "";
+}
+
 // The conversation id of "/api/conversaciones/ID" followed by `rest`, when the path is one.
 std::optional<std::string> ConversationOfPath(const std::string& path, std::string_view rest) {
     const std::string prefix = kConversations + "/";
@@ -297,8 +311,14 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     const std::string_view query = QueryOfTarget(request.target);
     if (get && path == "/tertulia.php") {
         if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
-        HttpReply reply = Reply(200, operatorApi_->Answer(query, client), kOperatorType);
+        ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
+        HttpReply reply = Reply(200, operatorApi_->Answer(query, client, cookie), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
+        if (!cookie.toSet.empty()) {
+            reply.headers.emplace_back("Set-Cookie", std::string(ConsoleCookie::kName) + "=" +
+                                                         cookie.toSet +
+                                                         "; Path=/; HttpOnly; SameSite=Strict");
+        }
         return reply;
     }
     if (get && path == "/") {

@@ -263,7 +263,8 @@ bool Storage::RemoveCompany(const std::string& code) {
     });
 }
 
-std::optional<std::string> Storage::Login(const std::string& code, const std::string& digestText) {
+std::optional<std::string> Storage::Login(const std::string& code, const std::string& digestText,
+                                          const std::string& console) {
     struct Found {
         std::int64_t companyId;
         PasswordHash hash;
@@ -280,9 +281,19 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
     const std::string sessionId = RandomHex(16);
     const std::string idHash = Sha256Hex(sessionId);
     const std::int64_t now = clock_();
+    const std::string consoleHash = console.empty() ? "" : Sha256Hex(console);
     database_->Write([&](SqlConnection& db) {
-        db.Run("INSERT INTO operator_sessions (id_hash, company_id, last_seen) VALUES (?, ?, ?)",
-               {std::string_view(idHash), found->companyId, now});
+        db.Run(
+            "INSERT INTO operator_sessions (id_hash, company_id, last_seen, console) "
+            "VALUES (?, ?, ?, ?)",
+            {std::string_view(idHash), found->companyId, now, std::string_view(consoleHash)});
+        if (consoleHash.empty()) return;
+        db.Run(
+            "UPDATE conversations SET owner_session = ?, owner_seen = ? "
+            "WHERE company_id = ? AND open = 1 AND owner_session IN (SELECT id_hash FROM "
+            "operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?)",
+            {std::string_view(idHash), now, found->companyId, found->companyId,
+             std::string_view(consoleHash), std::string_view(idHash)});
     });
     return sessionId;
 }

@@ -127,7 +127,10 @@ class Storage {
 
     // A new session id when the company exists and the digest text is its password's. An
     // unknown company costs no password hash: company codes are public.
-    std::optional<std::string> Login(const std::string& code, const std::string& digestText);
+    // `console` names the console program (see ConsoleCookie); its earlier sessions' conversations
+    // pass to the new one, so that a console that logs in again keeps them.
+    std::optional<std::string> Login(const std::string& code, const std::string& digestText,
+                                     const std::string& console = "");
     // The company of a live session of company `code`; the session's lifetime starts again.
     std::optional<std::int64_t> SessionCompany(const std::string& code,
                                                const std::string& sessionId);

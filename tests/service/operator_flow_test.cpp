@@ -347,12 +347,11 @@ const std::string kOtherConsole = Windows1252FromUtf8(
     "Tertulia: Esta conversación la atiende otra consola. Ciérrela con «Cerrar y Borrar "
     "Historial».");
 
-TEST(OperatorFlow, the_first_console_to_open_a_conversation_answers_it_alone) {
+TEST(OperatorFlow, the_first_console_to_list_a_conversation_answers_it_alone) {
     const TwoConsoles consoles;
     EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(0));
-    EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
+    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,") << "A's news gave it to A";
     EXPECT_EQ(consoles.Chat(consoles.a), "");
-    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,");
     // B polled at the same moment and opened a window: told to let it go, its line unstored.
     for (const std::string extra : {"", "&mensaje=yo%20la%20atiendo"}) {
         EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(consoles.b, extra)), kOtherConsole);
@@ -373,6 +372,27 @@ TEST(OperatorFlow, a_conversation_whose_console_went_silent_goes_to_another) {
     EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
     EXPECT_EQ(consoles.Chat(consoles.b), "<b>Operador</b>: buenas");
     EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(consoles.a)), kOtherConsole);
+    EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
+}
+
+// The same console program logging in again (its cookie jar keeps the service's cookie) keeps
+// its conversations; another console does not get them.
+TEST(OperatorFlow, a_console_that_logs_in_again_keeps_its_conversations) {
+    const TwoConsoles consoles;
+    const auto login = [&](const httplib::Headers& headers) {
+        const auto reply = LoopbackClient(consoles.service.Port())
+                               ->Get("/tertulia.php?accion=do_login&idempresa=demo&contrasena=" +
+                                         Md5TextOfString("demo"),
+                                     headers);
+        return std::pair(reply->body.substr(3), reply->get_header_value("Set-Cookie"));
+    };
+    const auto [first, cookie] = login({});
+    ASSERT_TRUE(cookie.starts_with("tertulia_consola=")) << cookie;
+    EXPECT_EQ(consoles.News(first), consoles.Listed(0));
+    const auto [again, none] = login({{"Cookie", "otra=1; " + cookie.substr(0, cookie.find(';'))}});
+    EXPECT_EQ(none, "") << "the console keeps its cookie";
+    EXPECT_EQ(consoles.News(again), consoles.Listed(0));
+    EXPECT_EQ(consoles.Chat(again, "&mensaje=sigo"), "<b>Operador</b>: sigo");
     EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
 }
 
