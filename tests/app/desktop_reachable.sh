@@ -37,7 +37,9 @@ is_non_empty() { [ -s "$1" ]; }
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_virtual_screen "$work" || fail "Xvfb did not start"
 
-start_service "$service" || fail "the service did not start"
+# Each run is a console started anew: the visitor's conversation, which the service gives to one
+# console at a time, passes to it as soon as its predecessor is silent.
+start_service "$service" --owner-silence 1 || fail "the service did not start"
 visitor_opens "Lucía" || fail "the visitor could not open a conversation"
 title="Conversacion con : Lucía"
 
