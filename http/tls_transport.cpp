@@ -163,26 +163,20 @@ class TlsTransport : public Transport {
     std::size_t ReceiveBefore(char* buffer, std::size_t capacity,
                               Clock::time_point deadline) override {
         for (;;) {
-            ERR_clear_error();
-            std::size_t received = 0;
-            const int result = SSL_read_ex(ssl_.get(), buffer, capacity, &received);
-            if (result == 1) return received;
-            const int error = SSL_get_error(ssl_.get(), result);
-            if (error == SSL_ERROR_ZERO_RETURN) return 0;
-            Await(error, deadline);
+            const ReadOutcome read = Read(buffer, capacity);
+            if (read.error == SSL_ERROR_NONE) return read.bytes;
+            Await(read.error, deadline);
         }
     }
 
     std::optional<std::size_t> ReceiveAvailable(char* buffer, std::size_t capacity) override {
-        ERR_clear_error();
-        std::size_t received = 0;
-        const int result = SSL_read_ex(ssl_.get(), buffer, capacity, &received);
-        if (result == 1) return received;
-        const int error = SSL_get_error(ssl_.get(), result);
-        if (error == SSL_ERROR_ZERO_RETURN) return 0;
+        const ReadOutcome read = Read(buffer, capacity);
+        if (read.error == SSL_ERROR_NONE) return read.bytes;
         // A record not yet whole, or a session ticket: nothing for the caller yet.
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return std::nullopt;
-        Await(error, Clock::time_point::max());
+        if (read.error == SSL_ERROR_WANT_READ || read.error == SSL_ERROR_WANT_WRITE) {
+            return std::nullopt;
+        }
+        Await(read.error, Clock::time_point::max());
         return std::nullopt;
     }
 
@@ -208,6 +202,20 @@ class TlsTransport : public Transport {
     }
 
   private:
+    // One read: its bytes (0 once the peer has closed), or the error to wait on.
+    struct ReadOutcome {
+        std::size_t bytes = 0;
+        int error = SSL_ERROR_NONE;
+    };
+    ReadOutcome Read(char* buffer, std::size_t capacity) {
+        ERR_clear_error();
+        std::size_t received = 0;
+        const int result = SSL_read_ex(ssl_.get(), buffer, capacity, &received);
+        if (result == 1) return {received, SSL_ERROR_NONE};
+        const int error = SSL_get_error(ssl_.get(), result);
+        return error == SSL_ERROR_ZERO_RETURN ? ReadOutcome{} : ReadOutcome{0, error};
+    }
+
     // The name or address that the certificate must carry, and the SNI name.
     void ExpectPeer() {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl_.get());

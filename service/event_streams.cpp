@@ -281,7 +281,7 @@ class OperatorStream : public EventStream {
 EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds)
     : storage_(storage),
       // As often as the visitor page's reads mark it, well within the silence.
-      touchEvery_(silenceSeconds == 0 ? 30 : std::clamp<std::int64_t>(silenceSeconds / 4, 1, 30)) {
+      touchEvery_(VisitorTouchInterval(silenceSeconds)) {
     storage_.WatchChanges(
         [this](std::int64_t company, std::int32_t conversation) {
             hub_.Changed(conversation);

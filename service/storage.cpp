@@ -631,10 +631,7 @@ std::optional<ConversationInfo> Storage::VisitorConversation(std::int32_t conver
     });
     // Reads stay reads but for a write now and then.
     if (conversation && conversation->open && now - heard >= touchAfter) {
-        database_->Write([&](SqlConnection& db) {
-            db.Run("UPDATE conversations SET visitor_seen = ? WHERE id = ? AND visitor_seen < ?",
-                   {now, std::int64_t{conversationId}, now});
-        });
+        TouchVisitors({conversationId});
     }
     return conversation;
 }

@@ -92,6 +92,10 @@ JsonReply VisitorApi::NoConversation() {
     return ErrorReply(kNoConversation.status, kNoConversation.message);
 }
 
+std::int64_t VisitorTouchInterval(unsigned silenceSeconds) {
+    return silenceSeconds == 0 ? 30 : std::clamp<std::int64_t>(silenceSeconds / 4, 1, 30);
+}
+
 JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
     return Guarded("POST /api/conversaciones", [&] {
         const FormFields fields = FormFields::Parse(form);
@@ -160,14 +164,9 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         const auto id = ConversationId(idText);
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(query);
-        // A page that reads every two seconds is heard from; the time is written only now and
-        // then, well within the silence that closes a conversation.
-        const std::int64_t touchAfter =
-            limits_.silenceSeconds == 0
-                ? 30
-                : std::clamp<std::int64_t>(limits_.silenceSeconds / 4, 1, 30);
-        const auto conversation =
-            storage_.VisitorConversation(*id, fields.Get("token"), touchAfter);
+        // A page that reads every two seconds is heard from.
+        const auto conversation = storage_.VisitorConversation(
+            *id, fields.Get("token"), VisitorTouchInterval(limits_.silenceSeconds));
         if (!conversation) throw kNoConversation;
         // A transcript may be a quarter of a megabyte: a few are built at a time, so that a
         // flood of reads costs their CPU, not memory for each of them at once.

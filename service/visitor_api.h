@@ -30,6 +30,11 @@ struct VisitorLimits {
 // A line as the visitor's page reads it: {"autor":"visitante"|"operador","texto":"..."}.
 std::string MessageJson(const StoredMessage& message);
 
+// Seconds between writes of a visitor's "heard from" time while its page reads or holds its
+// stream: well within the silence that closes a conversation, and rare enough for reads to stay
+// reads.
+std::int64_t VisitorTouchInterval(unsigned silenceSeconds);
+
 // The JSON API of the visitor page. Bodies are form fields in UTF-8; each conversation is
 // reached only with the token it was opened with, and a wrong token looks exactly like a
 // conversation that does not exist. Refusals are 4xx or 503 replies {"error":"..."} in Spanish,

@@ -114,12 +114,6 @@ std::string Line(int id, const std::string& author, const std::string& text) {
            "\",\"texto\":\"" + text + "\"}\n\n";
 }
 
-bool Write(int port, const VisitorConversation& conversation, const std::string& text) {
-    return PostForm(port, "/api/conversaciones/" + conversation.id + "/mensajes",
-                    "token=" + conversation.token + "&texto=" + text)
-               .status == 200;
-}
-
 std::string Operator(const std::string& session, const std::string& action) {
     return "/tertulia.php?accion=" + action + "&idempresa=demo&idsesion=" + session;
 }
@@ -129,7 +123,7 @@ TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
     const auto conversation = OpenConversation(service.Port(), "Ana");
     const std::string session = service.Login();
     const std::string chat = Operator(session, "getchat") + "&idsesionclt=" + conversation.id;
-    ASSERT_TRUE(Write(service.Port(), conversation, "uno"));
+    ASSERT_TRUE(VisitorWrites(service.Port(), conversation, "uno"));
     service.Body(chat + "&mensaje=dos");
 
     HeldStream all(service.Port(), Visitors(conversation));
@@ -167,7 +161,7 @@ TEST(EventStreams, an_operator_hears_openings_lines_and_closes_of_the_company) {
     const auto conversation = OpenConversation(service.Port(), "Ana");
     const std::string event = "event: noticias\ndata: " + conversation.id + ":";
     EXPECT_NE(news.Until(event + "0\n\n").find(event + "0\n\n"), std::string::npos);
-    ASSERT_TRUE(Write(service.Port(), conversation, "hola"));
+    ASSERT_TRUE(VisitorWrites(service.Port(), conversation, "hola"));
     EXPECT_NE(news.Until(event + "1\n\n").find(event + "1\n\n"), std::string::npos);
     const std::string chat = Operator(session, "getchat") + "&idsesionclt=" + conversation.id;
     service.Body(chat + "&mensaje=buenas");
@@ -190,7 +184,7 @@ TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_a
     EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
     const auto ana = OpenConversation(service.Port(), "Ana");
     service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
-    ASSERT_TRUE(Write(service.Port(), ana, "hola"));
+    ASSERT_TRUE(VisitorWrites(service.Port(), ana, "hola"));
     const std::string heard = "event: noticias\ndata: " + ana.id + ":1\n\n";
     EXPECT_NE(aNews.Until(heard).find(heard), std::string::npos);
     // Told after Ana's line, the next opening shows that B's stream left that line out.
@@ -245,7 +239,7 @@ TEST_F(SharedPostgres, a_line_through_one_service_reaches_a_stream_held_by_the_o
     const auto conversation = OpenConversation(writer.Port(), "Ana");
     HeldStream stream(holder.Port(), Visitors(conversation));
     EXPECT_NE(stream.Until(": \n\n").find(": \n\n"), std::string::npos);
-    ASSERT_TRUE(Write(writer.Port(), conversation, "uno"));
+    ASSERT_TRUE(VisitorWrites(writer.Port(), conversation, "uno"));
     EXPECT_NE(stream.Until(Line(1, "visitante", "uno")).find(Line(1, "visitante", "uno")),
               std::string::npos);
 
@@ -264,7 +258,7 @@ TEST_F(SharedPostgres, a_line_through_one_service_reaches_a_stream_held_by_the_o
         return true;
     };
     while (!gone()) std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(Write(writer.Port(), conversation, "dos"));
+    ASSERT_TRUE(VisitorWrites(writer.Port(), conversation, "dos"));
     EXPECT_NE(stream.Until(Line(2, "visitante", "dos")).find(Line(2, "visitante", "dos")),
               std::string::npos);
     const auto deadline = std::chrono::steady_clock::now() + 10s;

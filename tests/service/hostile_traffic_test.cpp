@@ -17,6 +17,7 @@
 #include "service/visitor_page.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
+#include "tests/support/next_second.h"
 #include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
@@ -534,14 +535,6 @@ std::string LoginTarget(const std::string& code, const std::string& password) {
            "&contrasena=" + Md5TextOfString(password);
 }
 
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 // On the service's own clock, which the test holds still and moves.
 TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_address) {
     RunningService service;
@@ -582,13 +575,6 @@ TEST(HostileTraffic, failed_logins_back_off_from_the_fifth_per_company_and_per_a
           "1 intento de inicio de sesión rechazado desde 127.0.0.3 en el último minuto"}) {
         EXPECT_EQ(Occurrences(log, line), 1u) << line << "\n" << log;
     }
-}
-
-// Sleeps into the next second of the clock, so that a burst sent then meets waits that last
-// for its whole time (waits are whole seconds of the service's clock).
-void IntoTheNextSecond() {
-    std::this_thread::sleep_until(
-        std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) + 20ms);
 }
 
 // The replies to `count` logins with a wrong password sent at once, each on a connection of its

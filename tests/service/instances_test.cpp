@@ -17,6 +17,7 @@
 #include "tests/support/haproxy_balancer.h"
 #include "tests/support/service_process.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/support/next_second.h"
 #include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
@@ -199,10 +200,7 @@ TEST_F(Instances, simultaneous_wrong_logins_on_both_have_five_checked) {
                                          Md5TextOfString("mal"));
         });
     }
-    // Into the next second of the clock, so that the waits the burst meets last for all of it.
-    std::this_thread::sleep_until(
-        std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
-        std::chrono::milliseconds(20));
+    IntoTheNextSecond();
     ready.arrive_and_wait();
     for (std::thread& thread : threads) thread.join();
     const std::string wrong =
@@ -210,11 +208,7 @@ TEST_F(Instances, simultaneous_wrong_logins_on_both_have_five_checked) {
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), wrong), 5);
     std::size_t failureLines = 0;
     for (const std::string& file : logFiles) {
-        const std::string log = ReadWholeFile(file);
-        for (std::size_t at = log.find("inicio de sesión fallido"); at != std::string::npos;
-             at = log.find("inicio de sesión fallido", at + 1)) {
-            ++failureLines;
-        }
+        failureLines += Occurrences(ReadWholeFile(file), "inicio de sesión fallido");
     }
     EXPECT_EQ(failureLines, 5u);
 }
@@ -278,12 +272,6 @@ std::optional<int> ExitWithin(pid_t child, std::chrono::seconds limit) {
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
 }
 
 class DatabaseStalls : public ::testing::Test {

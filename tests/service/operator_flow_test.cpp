@@ -330,11 +330,6 @@ struct TwoConsoles {
     std::string Listed(int lines) const {
         return "OK lineas=" + ana.id + ":" + std::to_string(lines) + "," + ana.id + "=Ana|";
     }
-    bool VisitorWrites(const std::string& text) const {
-        return PostForm(service.Port(), "/api/conversaciones/" + ana.id + "/mensajes",
-                        "token=" + ana.token + "&texto=" + text)
-                   .status == 200;
-    }
     std::string Database() const { return service.Directory() + "/service.db"; }
 
     ServiceProcess service;
@@ -357,7 +352,7 @@ TEST(OperatorFlow, the_first_console_to_list_a_conversation_answers_it_alone) {
         EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(consoles.b, extra)), kOtherConsole);
     }
     EXPECT_EQ(consoles.Ask("dropclt", consoles.b), "OK");
-    ASSERT_TRUE(consoles.VisitorWrites("hola"));
+    ASSERT_TRUE(VisitorWrites(consoles.service.Port(), consoles.ana, "hola"));
     EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(1));
     EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=buenas"),
               "<b>Ana</b>: hola<br><b>Operador</b>: buenas");

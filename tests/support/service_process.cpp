@@ -202,4 +202,10 @@ VisitorConversation OpenConversation(int port, const std::string& name,
     return {JsonMember(opened.body, "id"), JsonMember(opened.body, "token")};
 }
 
+bool VisitorWrites(int port, const VisitorConversation& conversation, const std::string& text) {
+    return PostForm(port, "/api/conversaciones/" + conversation.id + "/mensajes",
+                    "token=" + conversation.token + "&texto=" + text)
+               .status == 200;
+}
+
 }  // namespace tertulia::testing

@@ -87,5 +87,7 @@ struct VisitorConversation {
 // when the service refuses it.
 VisitorConversation OpenConversation(int port, const std::string& name,
                                      const std::string& company = "demo");
+// The visitor writes `text` (URL-encoded) to the conversation; whether the service took it.
+bool VisitorWrites(int port, const VisitorConversation& conversation, const std::string& text);
 
 }  // namespace tertulia::testing

@@ -12,4 +12,11 @@ inline std::string ReadWholeFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// How many times `part` stands in `text` (a log, say), overlapping ones included.
+inline std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 }  // namespace tertulia::testing
