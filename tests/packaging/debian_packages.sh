@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The Debian packages made by cpack from this build tree: their files where they belong, their
-# dependencies declared, the systemd unit accepted, and the tool running from an unpacked copy.
+# dependencies declared, lintian without a remark, hardened programs, the manual pages and the
+# metainfo readable, the systemd unit accepted, and the tool running from an unpacked copy.
 # Usage: debian_packages.sh BUILD_DIR CPACK. Exits 77 (skip) where dpkg's tools are missing.
 set -euo pipefail
 build=$1
 cpack=$2
 
-for tool in dpkg-deb dpkg-shlibdeps; do
-    if ! command -v "$tool" > /dev/null; then
-        echo "SKIP: $tool is missing (Debian package dpkg-dev)"
+for need in dpkg-deb:dpkg-dev dpkg-shlibdeps:dpkg-dev lintian:lintian hardening-check:devscripts \
+    appstreamcli:appstream man:man-db; do
+    if ! command -v "${need%%:*}" > /dev/null; then
+        echo "SKIP: ${need%%:*} is missing (Debian package ${need#*:})"
         exit 77
     fi
 done
@@ -44,6 +46,18 @@ has "$console" /usr/bin/tertulia-tool
 has "$console" /usr/share/tertulia/sonido.wav
 has "$console" /usr/share/applications/tertulia.desktop
 has "$console" /usr/share/icons/hicolor/32x32/apps/tertulia.png
+has "$console" /usr/share/metainfo/es.grupolaredo.Tertulia.metainfo.xml
+has "$console" /usr/share/man/man1/tertulia.1.gz
+has "$console" /usr/share/man/man1/tertulia-tool.1.gz
+has "$service" /usr/share/man/man8/tertulia-service.8.gz
+for deb in "$console" "$service"; do
+    package=$(dpkg-deb -f "$deb" Package)
+    has "$deb" "/usr/share/doc/$package/copyright"
+    has "$deb" "/usr/share/doc/$package/changelog.gz"
+    # Every error and warning counts, pedantic remarks too; information does not.
+    remarks=$(lintian --pedantic "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+    [ -z "$remarks" ] || fail "lintian on $(basename "$deb"):"$'\n'"$remarks"
+done
 lacks "$console" /usr/bin/sonido.wav
 lacks "$console" /usr/bin/tertulia-service
 has "$service" /usr/bin/tertulia-service
@@ -87,6 +101,14 @@ dpkg-deb -x "$console" "$root"
 dpkg-deb -x "$service" "$root"
 digest=$("$root/usr/bin/tertulia-tool" md5 -s x) || fail "the unpacked tertulia-tool failed"
 [ "$digest" = 9DD4E461268C8034F5C8564E155C67A6 ] || fail "unpacked tertulia-tool md5 -s x: $digest"
+hardening-check --nocfprotection "$root"/usr/bin/* > "$work/hardening.log" 2>&1 ||
+    { cat "$work/hardening.log"; fail "hardening-check refuses a program"; }
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.xml > "$work/appstream.log" 2>&1 ||
+    { cat "$work/appstream.log"; fail "appstreamcli refuses the metainfo"; }
+for page in "$root"/usr/share/man/man*/*.gz; do
+    warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 > /dev/null)
+    [ -z "$warnings" ] || fail "man -l $(basename "$page"): $warnings"
+done
 cmp -s "$root/usr/share/tertulia/sonido.wav" "$(dirname "$0")/../../assets/sonido.wav" ||
     fail "the packaged sound differs from assets/sonido.wav"
 
@@ -105,8 +127,10 @@ else
         cat "$work/verify.log"
         fail "systemd-analyze verify refuses the unit"
     fi
-    systemd-analyze security --offline=yes "$work/unit/tertulia-service.service" 2>&1 |
-        grep -F 'Overall exposure' || true
+    exposure=$(systemd-analyze security --offline=yes "$work/unit/tertulia-service.service" 2>&1 |
+        grep -F 'Overall exposure' || true)
+    echo "$exposure"
+    [[ "$exposure" =~ (SAFE|OK) ]] || fail "the unit's exposure is not OK or better: $exposure"
 fi
 
 if [ "$failures" -ne 0 ]; then
