@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""The service behind Debian's nginx terminating TLS, with the configuration the service's
-README shows (taken from the README itself) and a certificate authority and server
-certificate made here with the openssl command. Through the proxy, the update reply, the
-download, the chat button's script and the visitor page all name https addresses, and the
-visitors' API works, and a visitor's event stream brings its first line through; straight to
-the service, the addresses stay plain http.
+"""The service behind Debian's nginx terminating TLS, with the configuration the
+administrator's guide shows (taken from the guide itself) and a certificate authority and
+server certificate made here with the openssl command. Through the proxy, the update reply, the
+download, the chat button's script and the visitor page all name https addresses, the visitors'
+API works, a visitor's event stream brings its first line through, and nginx's access log holds
+no password nor session; straight to the service, the addresses stay plain http.
 
-Usage: nginx_tls_proxy.py PATH-TO-tertulia-service PATH-TO-service/README.md
+Usage: nginx_tls_proxy.py PATH-TO-tertulia-service PATH-TO-packaging/README.admin.md
 Exits 77 (skipped) when nginx or openssl is not installed.
 """
 import hashlib
@@ -27,11 +27,11 @@ NGINX = "/usr/sbin/nginx"
 CHECK = "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"
 
 
-def readme_server_block(readme):
-    """The nginx server block of the README's TLS section."""
-    text = open(readme, encoding="utf-8").read()
+def guide_configuration(guide):
+    """The nginx configuration of the guide's TLS section."""
+    text = open(guide, encoding="utf-8").read()
     blocks = re.findall(r"```nginx\n(.*?)```", text, re.S)
-    assert len(blocks) == 1, "the README should show exactly one nginx configuration"
+    assert len(blocks) == 1, "the guide should show exactly one nginx configuration"
     return blocks[0]
 
 
@@ -57,6 +57,7 @@ def start_nginx(directory, server_block, port, certificate, key, service_address
     block = block.replace("/etc/ssl/tertulia/chat.example.com.crt", certificate)
     block = block.replace("/etc/ssl/tertulia/chat.example.com.key", key)
     block = block.replace("http://127.0.0.1:8080", "http://" + service_address)
+    block = block.replace("/var/log/nginx/", directory + "/")
     assert str(port) in block and certificate in block and service_address in block, block
     paths = "".join("  %s_temp_path %s/%s;\n" % (kind, directory, kind)
                     for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
@@ -111,8 +112,8 @@ def main():
     if not (os.access(NGINX, os.X_OK) and shutil.which("openssl")):
         print("nginx or openssl is not installed; skipped.")
         return 77
-    binary, readme = sys.argv[1:]
-    block = readme_server_block(readme)
+    binary, guide = sys.argv[1:]
+    block = guide_configuration(guide)
     with tempfile.TemporaryDirectory(prefix="tertulia-tls-") as directory:
         ca, certificate, key = make_certificates(directory)
         update = os.path.join(directory, "tertulia-1.2")
@@ -157,6 +158,13 @@ def main():
                                       {"Content-Type": "application/x-www-form-urlencoded"})
             assert status == 200, (status, body)
             first_event(context, port, stream_target)
+
+            status, _, body = request(secure, "GET", "/tertulia.php?accion=do_login&idempresa="
+                                      "demo&contrasena=clave-de-prueba")
+            assert status == 200, status
+            with open(os.path.join(directory, "tertulia.log")) as log:
+                logged = log.read()
+            assert "/tertulia.php" in logged and "clave-de-prueba" not in logged, logged
 
             plain = http.client.HTTPConnection(urllib.parse.urlsplit(origin).hostname,
                                                urllib.parse.urlsplit(origin).port, timeout=30)
