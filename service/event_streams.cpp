@@ -338,6 +338,16 @@ std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view query) {
     return stream->out();
 }
 
+EventStreams::Held EventStreams::Count() {
+    Held held;
+    std::lock_guard lock(mutex_);
+    for (const auto& stream : streams_) {
+        if (stream->Ended()) continue;
+        ++(stream->HeardConversation() != 0 ? held.visitors : held.operators);
+    }
+    return held;
+}
+
 void EventStreams::QueueNews(std::int64_t company, std::int32_t conversation) {
     {
         std::lock_guard lock(mutex_);
@@ -376,8 +386,9 @@ void EventStreams::TellNews(std::int64_t company) {
             }
         } catch (const std::exception& failure) {
             // Each stream then reads the company's news itself, tried again until it answers.
-            LogLine(std::string("no se han podido leer las noticias de una empresa: ") +
-                    failure.what());
+            LogLine(LogPriority::Error,
+                    std::string("no se han podido leer las noticias de una empresa: ") +
+                        failure.what());
             for (const auto& stream : streams) stream->Wake();
             continue;
         }
@@ -439,8 +450,9 @@ void EventStreams::Tick() {
             try {
                 storage_.TouchVisitors(heard);
             } catch (const std::exception& failure) {
-                LogLine(std::string("no se ha podido marcar a los visitantes presentes: ") +
-                        failure.what());
+                LogLine(LogPriority::Error,
+                        std::string("no se ha podido marcar a los visitantes presentes: ") +
+                            failure.what());
             }
         });
     }

@@ -48,6 +48,13 @@ class EventStreams {
     // which ends a stream the session held before; null when the session is unknown or lapsed.
     std::shared_ptr<ReplyStream> Operator(std::string_view query);
 
+    // The streams held open now.
+    struct Held {
+        std::size_t visitors = 0;
+        std::size_t operators = 0;
+    };
+    Held Count();
+
   private:
     // Reads the news of the company's changed conversations and tells its operator streams; one
     // reading at a time per company, changes meanwhile gathered into the next.

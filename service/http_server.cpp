@@ -29,6 +29,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// How often the server looks for connections that have taken too long.
+constexpr std::chrono::milliseconds kWatchPeriod{250};
+
 std::string AddressText(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = "";
     if (address && address->sa_family == AF_INET) {
@@ -322,6 +325,11 @@ struct HttpServer::Impl {
             MHD_add_response_header(response, name.c_str(), value.c_str());
         }
         exchange.status = reply.status;
+        if (routes.answered) {
+            routes.answered(
+                exchange.request, reply.status,
+                std::chrono::duration<double>(SteadyClock::now() - exchange.start).count());
+        }
         const MHD_Result queued =
             MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
         MHD_destroy_response(response);
@@ -468,13 +476,21 @@ struct HttpServer::Impl {
 
     // Cuts the connections that have taken too long over a request, and gives memory that
     // replies used back to the system once a minute: freed pieces of the threads' arenas are
-    // otherwise kept for good.
-    void Watch() {
+    // otherwise kept for good. Beats the hooks' heartbeat, so that it stops when this loop does.
+    void Watch(const ServeHooks& hooks) {
+        const bool beating = hooks.heartbeat && hooks.heartbeatInterval.count() > 0;
+        const auto period =
+            beating ? std::min(hooks.heartbeatInterval, kWatchPeriod) : kWatchPeriod;
         std::unique_lock stop(stopMutex);
         auto trimmed = SteadyClock::now();
-        while (!stopChanged.wait_for(stop, std::chrono::milliseconds(250),
-                                     [&] { return stopRequested; })) {
+        auto beaten = trimmed;
+        if (beating) hooks.heartbeat();
+        while (!stopChanged.wait_for(stop, period, [&] { return stopRequested; })) {
             const auto now = SteadyClock::now();
+            if (beating && now - beaten >= hooks.heartbeatInterval) {
+                hooks.heartbeat();
+                beaten = now;
+            }
             if (now - trimmed > std::chrono::minutes(1)) {
                 malloc_trim(0);
                 trimmed = now;
@@ -527,7 +543,7 @@ int HttpServer::Bind(const std::string& host, int port) {
                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 }
 
-bool HttpServer::Serve() {
+bool HttpServer::Serve(const ServeHooks& hooks) {
     Impl& self = *impl_;
     // Every connection is a descriptor; make room for the limit where the system allows it.
     rlimit files{};
@@ -550,7 +566,8 @@ bool HttpServer::Serve() {
         MHD_OPTION_END);
     if (!daemon) return false;
     self.serving = true;
-    self.Watch();
+    if (hooks.ready) hooks.ready();
+    self.Watch(hooks);
     // No new connections, then every request in hand answered, then the end.
     const MHD_socket listening = MHD_quiesce_daemon(daemon);
     self.workers.Drain();

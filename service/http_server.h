@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -86,6 +87,18 @@ struct HttpRoutes {
     std::function<HttpReply(const HttpRequest&)> answer;
     // Called for every finished request when set; from any thread.
     std::function<void(const AccessRecord&)> log;
+    // Called as each reply is handed to the library (a stream's at its start), with the
+    // seconds since the request's head was complete; from any thread. Optional.
+    std::function<void(const HttpRequest&, int status, double seconds)> answered;
+};
+
+// What Serve tells its caller from its own loop, for a service manager to hear.
+struct ServeHooks {
+    // Once the server accepts connections.
+    std::function<void()> ready;
+    // Every `heartbeatInterval` while it serves, when both are set.
+    std::function<void()> heartbeat;
+    std::chrono::milliseconds heartbeatInterval{0};
 };
 
 // HTTP/1.1 served with GNU libmicrohttpd: a few threads on epoll carry every connection, and a
@@ -104,7 +117,7 @@ class HttpServer {
     // Binds and listens; port 0 picks a free one. Returns the port, or throws.
     int Bind(const std::string& host, int port);
     // Serves until Stop; returns false when the server could not start.
-    bool Serve();
+    bool Serve(const ServeHooks& hooks = {});
     bool Serving() const;
     // Ends a running Serve after the requests in hand are answered; safe from any thread.
     void Stop();

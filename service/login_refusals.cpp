@@ -9,10 +9,11 @@ namespace tertulia {
 namespace {
 
 void WriteLine(unsigned count, const std::string& from) {
-    LogLine(std::to_string(count) +
-            (count == 1 ? " intento de inicio de sesión rechazado desde "
-                        : " intentos de inicio de sesión rechazados desde ") +
-            from + " en el último minuto");
+    LogLine(LogPriority::Warning,
+            std::to_string(count) +
+                (count == 1 ? " intento de inicio de sesión rechazado desde "
+                            : " intentos de inicio de sesión rechazados desde ") +
+                from + " en el último minuto");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "service/options.h"
 #include "service/service.h"
 #include "service/service_log.h"
+#include "service/systemd_notify.h"
 
 namespace {
 
@@ -122,6 +123,11 @@ int CompanyOption(const CompanyOptionCommand& command) {
     return 0;
 }
 
+// An IPv6 address in brackets, as a URL writes it.
+std::string ShownHost(const std::string& host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
 // SIGINT and SIGTERM, taken by a thread of their own; every thread started later inherits them
 // blocked. During the start, which may wait for the database, they end the process at once;
 // once the service is handed over, they stop it cleanly.
@@ -164,13 +170,15 @@ class StopSignals {
         }
         if (finished_) return;
         if (service == nullptr) {
-            LogLine("se ha pedido terminar durante el arranque; el servicio no llega a escuchar");
+            LogLine(LogPriority::Warning,
+                    "se ha pedido terminar durante el arranque; el servicio no llega a escuchar");
             _exit(1);
         }
         // A signal that comes while the server is still starting waits for it.
         while (!service->Serving() && !finished_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        NotifyStopping();
         service->Stop();
     }
 
@@ -211,17 +219,28 @@ int Serve(const ServeCommand& command) {
                   << std::endl;
     }
     const int port = service.Bind(command.host, command.port);
-    const std::string host =
-        command.host.find(':') != std::string::npos ? "[" + command.host + "]" : command.host;
     std::cout << "Base de datos: " << shownDatabase << "\n";
     if (command.updateFile) {
         std::cout << "Ofrece la versión " << *command.updateVersion
                   << " de la consola: " << *command.updateFile << "\n";
     }
-    std::cout << "tertulia-service escucha en http://" << host << ":" << port << "/" << std::endl;
+    if (command.metrics) {
+        const int metricsPort = service.BindMetrics(command.metrics->host, command.metrics->port);
+        std::cout << "Métricas en http://" << ShownHost(command.metrics->host) << ":" << metricsPort
+                  << "/metrics\n";
+    }
+    const std::string address = "http://" + ShownHost(command.host) + ":" + std::to_string(port);
+    std::cout << "tertulia-service escucha en " << address << "/" << std::endl;
 
+    // Ready for systemd once it serves: by now the database has answered a query.
+    ServeHooks hooks;
+    hooks.ready = [&address] { NotifyReady("Escucha en " + address + "/"); };
+    if (const auto heartbeat = WatchdogHeartbeat()) {
+        hooks.heartbeat = NotifyWatchdog;
+        hooks.heartbeatInterval = *heartbeat;
+    }
     stopSignals.HandOver(service);
-    const bool served = service.Serve();
+    const bool served = service.Serve(hooks);
     stopSignals.Finish();
     return served ? 0 : 1;
 }
@@ -241,8 +260,9 @@ int main(int argc, char** argv) {
     try {
         command = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {
-        std::cerr << "tertulia-service: " << failure.what() << "\n"
-                  << "Pruebe «tertulia-service --help»." << std::endl;
+        // With the priority of an error for journald, as every line on standard error.
+        std::cerr << "<3>tertulia-service: " << failure.what() << "\n"
+                  << "<3>Pruebe «tertulia-service --help»." << std::endl;
         return 2;
     }
     try {
@@ -261,7 +281,7 @@ int main(int argc, char** argv) {
         }
         return Serve(std::get<ServeCommand>(command));
     } catch (const std::exception& failure) {
-        LogLine(failure.what());
+        LogLine(LogPriority::Error, failure.what());
         return 1;
     }
 }

@@ -98,14 +98,18 @@ class OperatorRequest {
         // attempts on any of the services sharing it gets more checks than the waits allow.
         const Storage::LoginAttempt attempt = storage_.AttemptLogin(code, address);
         if (attempt.wait > 0) {
+            ++api_.refusedWaiting_;
             api_.refusals_.Count(address);
             return Windows1252FromUtf8(
                 "ERROR: Demasiados intentos fallidos; espere " + std::to_string(attempt.wait) +
                 (attempt.wait == 1 ? " segundo" : " segundos") + " antes de volver a intentarlo.");
         }
         if (!attempt.companyExists) {
-            LogLine("inicio de sesión fallido de la empresa desconocida «" + code + "» desde " +
-                    client_ + " (" + std::to_string(attempt.addressFailures) + " de la dirección)");
+            ++api_.refusedCredentials_;
+            LogLine(LogPriority::Warning, "inicio de sesión fallido de la empresa desconocida «" +
+                                              code + "» desde " + client_ + " (" +
+                                              std::to_string(attempt.addressFailures) +
+                                              " de la dirección)");
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
         std::optional<std::string> session;
@@ -117,14 +121,18 @@ class OperatorRequest {
         if (!api_.checks_.Run(
                 [&] { session = storage_.Login(code, fields_.Get("contrasena"), console); })) {
             storage_.UncountLoginFailure(attempt.counted);
+            ++api_.refusedBusy_;
             api_.refusals_.Count(address);
             return Windows1252FromUtf8(
                 "ERROR: El servicio está ocupado comprobando contraseñas; inténtelo de nuevo.");
         }
         if (!session) {
-            LogLine("inicio de sesión fallido de la empresa «" + code + "» desde " + client_ +
-                    " (" + std::to_string(attempt.companyFailures) + " seguidos de la empresa, " +
-                    std::to_string(attempt.addressFailures) + " de la dirección)");
+            ++api_.refusedCredentials_;
+            LogLine(LogPriority::Warning,
+                    "inicio de sesión fallido de la empresa «" + code + "» desde " + client_ +
+                        " (" + std::to_string(attempt.companyFailures) +
+                        " seguidos de la empresa, " + std::to_string(attempt.addressFailures) +
+                        " de la dirección)");
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
         storage_.ForgetLoginFailures(attempt.keys);
@@ -211,6 +219,10 @@ class OperatorRequest {
 
 std::string OperatorApi::SessionGoneReply() {
     return Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.");
+}
+
+OperatorApi::RefusedLogins OperatorApi::Refused() const {
+    return {refusedCredentials_.load(), refusedWaiting_.load(), refusedBusy_.load()};
 }
 
 std::string OperatorApi::Answer(std::string_view query, const std::string& client,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -41,6 +43,14 @@ class OperatorApi {
     // The reply, in Windows-1252, to a request of a session that is unknown or lapsed.
     static std::string SessionGoneReply();
 
+    // Logins refused since the start, by why.
+    struct RefusedLogins {
+        std::uint64_t credentials = 0;  // an unknown company or a wrong password
+        std::uint64_t waiting = 0;      // too soon after failures
+        std::uint64_t busy = 0;         // the password checks full
+    };
+    RefusedLogins Refused() const;
+
   private:
     friend class OperatorRequest;
 
@@ -49,6 +59,9 @@ class OperatorApi {
     Clock clock_;
     PasswordChecks checks_;
     LoginRefusals refusals_;
+    std::atomic<std::uint64_t> refusedCredentials_ = 0;
+    std::atomic<std::uint64_t> refusedWaiting_ = 0;
+    std::atomic<std::uint64_t> refusedBusy_ = 0;
 };
 
 }  // namespace tertulia

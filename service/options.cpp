@@ -39,10 +39,10 @@ void SetOnce(std::optional<std::string>& target, const std::string& option, std:
     target = std::move(value);
 }
 
-void ParseListen(ServeCommand& command, const std::string& value) {
+ListenAddress ParseListen(const std::string& option, const std::string& value) {
     const std::size_t colon = value.rfind(':');
     if (colon == std::string::npos || colon == 0) {
-        throw std::runtime_error("--listen espera HOST:PUERTO, no «" + value + "»");
+        throw std::runtime_error(option + " espera HOST:PUERTO, no «" + value + "»");
     }
     std::string host = value.substr(0, colon);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
@@ -54,10 +54,9 @@ void ParseListen(ServeCommand& command, const std::string& value) {
         std::from_chars(portText.data(), portText.data() + portText.size(), port);
     if (portText.empty() || error != std::errc() || end != portText.data() + portText.size() ||
         port < 0 || port > 65535) {
-        throw std::runtime_error("puerto no válido en --listen: «" + portText + "»");
+        throw std::runtime_error("puerto no válido en " + option + ": «" + portText + "»");
     }
-    command.host = host;
-    command.port = port;
+    return {host, port};
 }
 
 // A whole number from `least` to `most`.
@@ -136,7 +135,12 @@ Command ParseServe(Arguments& arguments) {
         } else if (option == "--listen") {
             if (listenSeen) throw std::runtime_error("--listen aparece más de una vez");
             listenSeen = true;
-            ParseListen(command, arguments.ValueOf(option));
+            const ListenAddress address = ParseListen(option, arguments.ValueOf(option));
+            command.host = address.host;
+            command.port = address.port;
+        } else if (option == "--metrics-listen") {
+            if (command.metrics) throw std::runtime_error(option + " aparece más de una vez");
+            command.metrics = ParseListen(option, arguments.ValueOf(option));
         } else if (option == "--db") {
             SetOnce(command.database, option, arguments.ValueOf(option));
         } else if (option == "--update-file") {
@@ -264,7 +268,8 @@ std::string UsageText() {
   tertulia-service [--listen HOST:PUERTO] [--db BASE] [--database-timeout S]
                    [--demo] [--keep-days N]
                    [--update-file ARCHIVO --update-version V.R]
-                   [--access-log ARCHIVO] [--trusted-proxy DIRECCIÓN]... [LÍMITES]
+                   [--access-log ARCHIVO] [--trusted-proxy DIRECCIÓN]...
+                   [--metrics-listen HOST:PUERTO] [LÍMITES]
   tertulia-service add-company CÓDIGO [CONTRASEÑA] [--db BASE]
   tertulia-service set-password CÓDIGO [--db BASE]
   tertulia-service remove-company CÓDIGO [--db BASE]
@@ -298,6 +303,10 @@ Servicio de chat para la consola Tertulia y página de chat para los visitantes.
                          un proxy inverso en esa dirección IP: la del cliente se
                          toma de su X-Forwarded-For, y sus conexiones no cuentan
                          en el límite por dirección (puede repetirse)
+  --metrics-listen HOST:PUERTO
+                         sirve las métricas en formato de texto de Prometheus
+                         en http://HOST:PUERTO/metrics, una dirección aparte de
+                         la de --listen (por omisión, ninguna)
 
 Límites (0 en los que lo admiten: sin límite):
   --max-connections N              conexiones abiertas en total (20000)
@@ -336,6 +345,8 @@ Rutas:
                           getchat, dropclt)
   /gl/chkupdate.php       guion de actualización de la consola
   /api/conversaciones     API JSON de los visitantes
+  /salud                  «OK» (200) mientras la base de datos responde; si no,
+                          503: para las comprobaciones de un balanceador
 
 add-company registra una empresa con su contraseña de chat (la que el operador
 escribe en la consola, de al menos 8 caracteres); sin CONTRASEÑA la pide en el

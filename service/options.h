@@ -13,11 +13,18 @@ namespace tertulia {
 
 struct HelpCommand {};
 
+// A host (an IPv6 address without its brackets) and a port, 0 for a free one.
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+
 struct ServeCommand {
     std::string host = "127.0.0.1";
     int port = 8080;
-    std::string database;           // empty: the default file
-    unsigned databaseTimeout = 10;  // seconds one request waits for the database
+    std::optional<ListenAddress> metrics;  // --metrics-listen; none: no metrics page
+    std::string database;                  // empty: the default file
+    unsigned databaseTimeout = 10;         // seconds one request waits for the database
     unsigned keepDays = 30;
     unsigned ownerSilence = 120;  // see Storage::SetOwnerSilence
     std::optional<std::string> updateFile;

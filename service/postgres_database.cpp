@@ -159,7 +159,9 @@ void LogNotice(void*, const char* message) {
     for (char& c : line) {
         if (c == '\n' || c == '\r') c = ' ';
     }
-    LogLine("PostgreSQL: " + line);
+    const LogPriority priority =
+        line.starts_with("WARNING") ? LogPriority::Warning : LogPriority::Info;
+    LogLine(priority, "PostgreSQL: " + line);
 }
 
 // The events of `events` (or an error) that came on the socket before the deadline; 0 when
@@ -334,7 +336,7 @@ SqlRows PostgresConnection::Run(std::string_view sql, std::initializer_list<SqlV
 
 PostgresDatabase::PostgresDatabase(const std::string& uri, std::chrono::milliseconds timeout,
                                    std::size_t connections)
-    : uri_(uri), description_(DescribePostgresUri(uri)), timeout_(timeout) {
+    : SqlDatabase(timeout), uri_(uri), description_(DescribePostgresUri(uri)) {
     const Deadline deadline = std::chrono::steady_clock::now() + timeout;
     try {
         for (std::size_t i = 0; i < connections; ++i) {
@@ -353,6 +355,12 @@ std::vector<const char*> PostgresDatabase::SchemaSteps() const {
 void PostgresDatabase::WatchChanges(ChangeWatcher watcher) {
     listener_.reset();
     if (watcher.changed || watcher.unknown) {
+        // The listener tells of changes it may have missed only when it listens again on a
+        // new connection.
+        watcher.unknown = [this, unknown = std::move(watcher.unknown)] {
+            CountReconnection();
+            if (unknown) unknown();
+        };
         listener_ = std::make_unique<PostgresListener>(uri_, std::move(watcher));
     }
 }
@@ -362,18 +370,18 @@ void PostgresDatabase::LockSchema(SqlConnection& connection) {
     connection.Execute("SELECT pg_advisory_xact_lock(7470797065727475)");
 }
 
-void PostgresDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {
-    RunTransaction("BEGIN READ ONLY", work);
+void PostgresDatabase::RunRead(const Work& work, std::chrono::milliseconds timeout) {
+    RunTransaction("BEGIN READ ONLY", work, timeout);
 }
 
-void PostgresDatabase::RunWrite(const std::function<void(SqlConnection&)>& work) {
-    RunTransaction("BEGIN", work);
+void PostgresDatabase::RunWrite(const Work& work) {
+    RunTransaction("BEGIN", work, Timeout());
 }
 
-void PostgresDatabase::RunTransaction(const char* begin,
-                                      const std::function<void(SqlConnection&)>& work) {
+void PostgresDatabase::RunTransaction(const char* begin, const Work& work,
+                                      std::chrono::milliseconds timeout) {
     constexpr int kAttempts = 5;
-    Lease lease(*this, std::chrono::steady_clock::now() + timeout_);
+    Lease lease(*this, std::chrono::steady_clock::now() + timeout);
     bool replaced = false;
     for (int attempt = 1;; ++attempt) {
         PostgresConnection& connection = lease.Connection();
@@ -428,7 +436,8 @@ PostgresConnection& PostgresDatabase::Lease::Connection() {
     if (!connection_ || !connection_->Usable()) {
         connection_.reset();
         connection_ =
-            std::make_unique<PostgresConnection>(database_.uri_, database_.timeout_, deadline_);
+            std::make_unique<PostgresConnection>(database_.uri_, database_.Timeout(), deadline_);
+        database_.CountReconnection();
     }
     connection_->SetDeadline(deadline_);
     return *connection_;

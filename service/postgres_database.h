@@ -68,12 +68,13 @@ class PostgresDatabase : public SqlDatabase {
     std::vector<const char*> SchemaSteps() const override;
     void LockSchema(SqlConnection& connection) override;
     std::string Description() const override { return description_; }
-    // Listens on a connection of its own (PostgresListener).
+    // Listens on a connection of its own (PostgresListener), which counts as made again each
+    // time it listens anew.
     void WatchChanges(ChangeWatcher watcher) override;
 
   protected:
-    void RunRead(const std::function<void(SqlConnection&)>& work) override;
-    void RunWrite(const std::function<void(SqlConnection&)>& work) override;
+    void RunRead(const Work& work, std::chrono::milliseconds timeout) override;
+    void RunWrite(const Work& work) override;
 
   private:
     // A place in the pool, held for one transaction; its connection is made when it has none.
@@ -91,11 +92,10 @@ class PostgresDatabase : public SqlDatabase {
         std::unique_ptr<PostgresConnection> connection_;
     };
 
-    void RunTransaction(const char* begin, const std::function<void(SqlConnection&)>& work);
+    void RunTransaction(const char* begin, const Work& work, std::chrono::milliseconds timeout);
 
     std::string uri_;
     std::string description_;
-    std::chrono::milliseconds timeout_;
     std::mutex poolMutex_;
     std::condition_variable poolChanged_;
     std::vector<std::unique_ptr<PostgresConnection>> idle_;  // null where none is made yet

@@ -85,7 +85,7 @@ void PostgresListener::Listen(bool again) {
             if (!listening) return;
             if (again) {
                 // Whatever was announced while no one listened is unknown.
-                LogLine("las notificaciones de PostgreSQL vuelven a escucharse");
+                LogLine(LogPriority::Info, "las notificaciones de PostgreSQL vuelven a escucharse");
                 if (watcher_.unknown) watcher_.unknown();
                 again = false;
             }
@@ -97,7 +97,8 @@ void PostgresListener::Listen(bool again) {
         }
         if (!Wait(PQsocket(pg), POLLIN, -1)) return;
         if (!PQconsumeInput(pg) || PQstatus(pg) != CONNECTION_OK) {
-            LogLine("se ha perdido la conexión que escucha las notificaciones de PostgreSQL");
+            LogLine(LogPriority::Warning,
+                    "se ha perdido la conexión que escucha las notificaciones de PostgreSQL");
             return;
         }
     }

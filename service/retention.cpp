@@ -37,7 +37,8 @@ void Retention::Loop() {
             while (storage_.RemoveExpired(keepSeconds_, kBatch) == kBatch && Wait(kPause)) {
             }
         } catch (const std::exception& failure) {
-            LogLine(std::string("error al borrar datos caducados: ") + failure.what());
+            LogLine(LogPriority::Error,
+                    std::string("error al borrar datos caducados: ") + failure.what());
         }
     }
 }

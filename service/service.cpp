@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "service/bad_request.h"
 #include "service/charset.h"
@@ -12,6 +13,7 @@
 #include "service/client_address.h"
 #include "service/form_fields.h"
 #include "service/options.h"
+#include "service/process_metrics.h"
 #include "service/service_log.h"
 #include "service/visitor_page.h"
 #include "service/web_origin.h"
@@ -28,6 +30,10 @@ constexpr std::size_t kSendBody = 32 * 1024;
 const char* const kOperatorType = "text/plain; charset=windows-1252";
 const char* const kJsonType = "application/json; charset=utf-8";
 const std::string kConversations = "/api/conversaciones";
+const std::string kHealth = "/salud";
+// How long the health check waits for the database (or the database time-out where that is
+// shorter): within the 2 s that a balancer's check is commonly given.
+constexpr std::chrono::milliseconds kHealthBound{1500};
 
 std::int64_t SystemClock() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -76,6 +82,12 @@ HttpReply Unavailable(const std::string& path) {
         return reply;
     }
     if (path.starts_with("/api/")) return Json({503, "{\"error\":\"" + message + "\"}"});
+    if (path == kHealth) {
+        HttpReply reply =
+            Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
+        reply.headers.emplace_back("Cache-Control", "no-store");
+        return reply;
+    }
     return Reply(503, "Error 503\n", "text/plain; charset=utf-8");
 }
 
@@ -236,10 +248,14 @@ Service::Service(ServiceConfig config)
     routes.answer = [this](const HttpRequest& request) { return Answer(request); };
     routes.answerAtOnce = [this](const HttpRequest& request) { return AnswerAtOnce(request); };
     if (accessLog_) routes.log = [this](const AccessRecord& record) { WriteAccessLog(record); };
+    routes.answered = [this](const HttpRequest& request, int status, double seconds) {
+        requests_.Answered(RouteOf(request.path), status, seconds);
+    };
     server_ = std::make_unique<HttpServer>(std::move(limits), std::move(routes));
 }
 
 Service::~Service() {
+    metricsServer_.reset();
     server_.reset();
     streams_.reset();
     retention_.reset();
@@ -309,6 +325,7 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     const std::string& path = request.path;
     const bool get = request.method == "GET" || request.method == "HEAD";
     const std::string_view query = QueryOfTarget(request.target);
+    if (get && path == kHealth) return Health();
     if (get && path == "/tertulia.php") {
         if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
         ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
@@ -392,6 +409,57 @@ HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
     return reply;
 }
 
+HttpReply Service::Health() {
+    // Through a worker and the pool of connections like any request, so that a full pool or
+    // every worker waiting shows as well as a database that does not answer.
+    storage_->Ping(kHealthBound);
+    HttpReply reply = Reply(200, "OK", "text/plain; charset=utf-8");
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    return reply;
+}
+
+const char* Service::RouteOf(const std::string& path) const {
+    for (const char* known : {"/", "/widget.js", "/tertulia.php", "/gl/chkupdate.php", "/salud",
+                              "/api/conversaciones"}) {
+        if (path == known) return known;
+    }
+    if (update_ && path == update_->DownloadPath()) return "/gl/descargas";
+    if (ConversationOfPath(path, "/mensajes")) return "/api/conversaciones/N/mensajes";
+    if (ConversationOfPath(path, "/eventos")) return "/api/conversaciones/N/eventos";
+    if (ConversationOfPath(path, "")) return "/api/conversaciones/N";
+    return "otra";
+}
+
+HttpReply Service::MetricsReply(const HttpRequest& request) {
+    if ((request.method != "GET" && request.method != "HEAD") || request.path != "/metrics") {
+        return Failure(request.path, 404);
+    }
+    MetricsPage page;
+    requests_.Write(page);
+    ServiceFigures figures;
+    const EventStreams::Held held = streams_->Count();
+    figures.visitorStreams = held.visitors;
+    figures.operatorStreams = held.operators;
+    try {
+        figures.waitingConversations = storage_->WaitingConversations(kHealthBound);
+    } catch (const std::exception&) {
+        // Left out of the page: the rest of it still tells what the service sees.
+    }
+    const OperatorApi::RefusedLogins refused = operatorApi_->Refused();
+    figures.refusedCredentials = refused.credentials;
+    figures.refusedWaiting = refused.waiting;
+    figures.refusedBusy = refused.busy;
+    figures.databaseFailures = storage_->DatabaseFailures();
+    figures.databaseReconnections = storage_->DatabaseReconnections();
+    WriteServiceFigures(page, figures);
+    if (const std::optional<ProcessFigures> process = ReadProcessFigures()) {
+        WriteProcessFigures(page, *process);
+    }
+    HttpReply reply = Reply(200, page.Text(), MetricsPage::kContentType);
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    return reply;
+}
+
 void Service::LogUnavailable(const std::string& route, const std::string& cause) {
     constexpr auto kMinute = std::chrono::minutes(1);
     const auto now = std::chrono::steady_clock::now();
@@ -405,7 +473,7 @@ void Service::LogUnavailable(const std::string& route, const std::string& cause)
         line += "; antes, " + std::to_string(unavailableUnlogged_) +
                 " peticiones más sin respuesta desde la línea anterior";
     }
-    LogLine(line);
+    LogLine(LogPriority::Error, line);
     unavailableLogged_ = now;
     unavailableUnlogged_ = 0;
 }
@@ -436,8 +504,35 @@ int Service::Bind(const std::string& host, int port) {
     return port;
 }
 
-bool Service::Serve() {
-    return server_->Serve();
+int Service::BindMetrics(const std::string& host, int port) {
+    // A few scrapers at most, perhaps all from one address.
+    HttpLimits limits;
+    limits.connections = 32;
+    limits.connectionsPerAddress = 0;
+    limits.ioThreads = 1;
+    limits.workers = 2;
+    HttpRoutes routes;
+    routes.bodyLimit = [](const std::string&, const std::string&) -> std::size_t { return 0; };
+    routes.answer = [this](const HttpRequest& request) { return MetricsReply(request); };
+    metricsServer_ = std::make_unique<HttpServer>(std::move(limits), std::move(routes));
+    return metricsServer_->Bind(host, port);
+}
+
+bool Service::Serve(const ServeHooks& hooks) {
+    std::thread metrics;
+    if (metricsServer_) {
+        metrics = std::thread([this] {
+            if (!metricsServer_->Serve()) {
+                LogLine(LogPriority::Error, "no se puede servir la página de métricas");
+            }
+        });
+    }
+    const bool served = server_->Serve(hooks);
+    if (metricsServer_) {
+        metricsServer_->Stop();
+        metrics.join();
+    }
+    return served;
 }
 
 bool Service::Serving() const {

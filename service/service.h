@@ -14,6 +14,7 @@
 #include "service/event_streams.h"
 #include "service/framing_sites.h"
 #include "service/http_server.h"
+#include "service/metrics.h"
 #include "service/operator_api.h"
 #include "service/retention.h"
 #include "service/storage.h"
@@ -48,8 +49,11 @@ class Service {
 
     // Binds the listening socket; port 0 picks a free one. Returns the port, or throws.
     int Bind(const std::string& host, int port);
+    // Binds an address of its own for the metrics page (Prometheus's text format at
+    // /metrics), which Serve then serves as well; as Bind.
+    int BindMetrics(const std::string& host, int port);
     // Serves until Stop; returns false when serving failed.
-    bool Serve();
+    bool Serve(const ServeHooks& hooks = {});
     // True once Serve has started accepting connections and until it stops.
     bool Serving() const;
     // Ends a running Serve, or the next one; safe from any thread.
@@ -68,6 +72,11 @@ class Service {
     // The company that a visitor page's query names, when it names a valid code.
     static std::optional<std::string> CompanyOfPage(std::string_view query);
     static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
+    // 200 "OK" while the database answers a trivial query, for a balancer's checks.
+    HttpReply Health();
+    // The route a request is counted under: one of a fixed set, never the path as sent.
+    const char* RouteOf(const std::string& path) const;
+    HttpReply MetricsReply(const HttpRequest& request);
     void WriteAccessLog(const AccessRecord& record);
     // Logs a request the database left unanswered: the first at once, the others counted into
     // one line a minute, so that an outage does not flood the log.
@@ -90,7 +99,9 @@ class Service {
     FramingSites framingSites_;
     // Since a request found the database not answering, and until one is answered again.
     std::atomic<bool> databaseStalled_ = false;
+    RequestMetrics requests_;
     std::unique_ptr<HttpServer> server_;
+    std::unique_ptr<HttpServer> metricsServer_;
     std::string listenOrigin_;
 };
 

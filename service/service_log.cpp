@@ -61,14 +61,15 @@ std::string EscapedForLog(std::string_view text) {
     return escaped;
 }
 
-void LogLine(std::string_view text) {
+void LogLine(LogPriority priority, std::string_view text) {
     static std::mutex mutex;
     const time_t now = time(nullptr);
     tm utc{};
     gmtime_r(&now, &utc);
     char stamp[32];
     strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    std::string line = std::string(stamp) + " tertulia-service: ";
+    std::string line =
+        "<" + std::to_string(static_cast<int>(priority)) + ">" + stamp + " tertulia-service: ";
     line += EscapedForLog(text);
     line += '\n';
     std::lock_guard lock(mutex);
@@ -77,7 +78,8 @@ void LogLine(std::string_view text) {
 }
 
 void LogInternalError(std::string_view route, std::string_view cause) {
-    LogLine("error interno en " + std::string(route) + ": " + std::string(cause));
+    LogLine(LogPriority::Error,
+            "error interno en " + std::string(route) + ": " + std::string(cause));
 }
 
 }  // namespace tertulia

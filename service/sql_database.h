@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -75,6 +77,8 @@ struct ChangeWatcher {
 // database cannot be reached, it throws DatabaseUnavailable.
 class SqlDatabase {
   public:
+    // `timeout`: the deadline of each transaction, from its start.
+    explicit SqlDatabase(std::chrono::milliseconds timeout) : timeout_(timeout) {}
     virtual ~SqlDatabase() = default;
 
     // The schema in steps: step N brings a database at version N to version N + 1. A new
@@ -89,32 +93,56 @@ class SqlDatabase {
     // watcher stops that, and once this returns none of the former watcher's calls is running.
     virtual void WatchChanges(ChangeWatcher watcher) = 0;
 
+    std::chrono::milliseconds Timeout() const { return timeout_; }
+    // Transactions that failed, time-outs included, since the start.
+    std::uint64_t Failures() const { return failures_.load(std::memory_order_relaxed); }
+    // Connections made again after one was lost or given up, since the start.
+    std::uint64_t Reconnections() const { return reconnections_.load(std::memory_order_relaxed); }
+
     template <class F>
     auto Read(F&& work) {
-        return Run(&SqlDatabase::RunRead, std::forward<F>(work));
+        return ReadWithin(timeout_, std::forward<F>(work));
+    }
+    // A Read whose deadline is `bound` from its start, or the usual one where that is sooner.
+    template <class F>
+    auto ReadWithin(std::chrono::milliseconds bound, F&& work) {
+        const std::chrono::milliseconds timeout = std::min(bound, timeout_);
+        return Run([&](const Work& each) { RunRead(each, timeout); }, std::forward<F>(work));
     }
     template <class F>
     auto Write(F&& work) {
-        return Run(&SqlDatabase::RunWrite, std::forward<F>(work));
+        return Run([&](const Work& each) { RunWrite(each); }, std::forward<F>(work));
     }
 
   protected:
+    using Work = std::function<void(SqlConnection&)>;
+
     // The work may run more than once when the engine asks to retry the transaction.
-    virtual void RunRead(const std::function<void(SqlConnection&)>& work) = 0;
-    virtual void RunWrite(const std::function<void(SqlConnection&)>& work) = 0;
+    virtual void RunRead(const Work& work, std::chrono::milliseconds timeout) = 0;
+    virtual void RunWrite(const Work& work) = 0;
+    void CountReconnection() { reconnections_.fetch_add(1, std::memory_order_relaxed); }
 
   private:
-    template <class F>
-    auto Run(void (SqlDatabase::*runner)(const std::function<void(SqlConnection&)>&), F&& work) {
+    template <class Runner, class F>
+    auto Run(const Runner& runner, F&& work) {
         using Result = decltype(work(std::declval<SqlConnection&>()));
-        if constexpr (std::is_void_v<Result>) {
-            (this->*runner)([&](SqlConnection& connection) { work(connection); });
-        } else {
-            std::optional<Result> result;
-            (this->*runner)([&](SqlConnection& connection) { result.emplace(work(connection)); });
-            return std::move(*result);
+        try {
+            if constexpr (std::is_void_v<Result>) {
+                runner([&](SqlConnection& connection) { work(connection); });
+            } else {
+                std::optional<Result> result;
+                runner([&](SqlConnection& connection) { result.emplace(work(connection)); });
+                return std::move(*result);
+            }
+        } catch (...) {
+            failures_.fetch_add(1, std::memory_order_relaxed);
+            throw;
         }
     }
+
+    std::chrono::milliseconds timeout_;
+    std::atomic<std::uint64_t> failures_ = 0;
+    std::atomic<std::uint64_t> reconnections_ = 0;
 };
 
 }  // namespace tertulia

@@ -229,7 +229,9 @@ struct SqliteDatabase::WriteJob {
 
 SqliteDatabase::SqliteDatabase(const std::string& path, std::chrono::milliseconds timeout,
                                std::size_t readers)
-    : path_(path), timeout_(timeout), writer_(std::make_unique<SqliteConnection>(path, timeout)) {
+    : SqlDatabase(timeout),
+      path_(path),
+      writer_(std::make_unique<SqliteConnection>(path, timeout)) {
     for (std::size_t i = 0; i < readers; ++i) {
         idle_.push_back(std::make_unique<SqliteConnection>(path, timeout));
     }
@@ -249,8 +251,8 @@ std::vector<const char*> SqliteDatabase::SchemaSteps() const {
     return {kFirstSchema, kCountersAndRetention, kVisitorsAndKnownAddresses, kConversationOwners};
 }
 
-void SqliteDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {
-    const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
+void SqliteDatabase::RunRead(const Work& work, std::chrono::milliseconds timeout) {
+    const Deadline deadline = std::chrono::steady_clock::now() + timeout;
     Lease lease(*this, deadline);
     SqliteConnection& connection = lease.connection();
     connection.WaitUntil(deadline);
@@ -264,8 +266,8 @@ void SqliteDatabase::RunRead(const std::function<void(SqlConnection&)>& work) {
     }
 }
 
-void SqliteDatabase::RunWrite(const std::function<void(SqlConnection&)>& work) {
-    WriteJob job{work, std::chrono::steady_clock::now() + timeout_};
+void SqliteDatabase::RunWrite(const Work& work) {
+    WriteJob job{work, std::chrono::steady_clock::now() + Timeout()};
     std::unique_lock lock(queueMutex_);
     queue_.push_back(&job);
     queueChanged_.notify_all();

@@ -63,8 +63,8 @@ class SqliteDatabase : public SqlDatabase {
     void WatchChanges(ChangeWatcher watcher) override;
 
   protected:
-    void RunRead(const std::function<void(SqlConnection&)>& work) override;
-    void RunWrite(const std::function<void(SqlConnection&)>& work) override;
+    void RunRead(const Work& work, std::chrono::milliseconds timeout) override;
+    void RunWrite(const Work& work) override;
 
   private:
     class Lease {
@@ -88,7 +88,6 @@ class SqliteDatabase : public SqlDatabase {
     void NoticeOtherWriters();
 
     std::string path_;
-    std::chrono::milliseconds timeout_;
     std::unique_ptr<SqliteConnection> writer_;
     std::mutex queueMutex_;
     std::condition_variable queueChanged_;

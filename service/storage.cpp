@@ -191,15 +191,28 @@ void Storage::FoldCompanyCodes(SqlConnection& db) {
         return;
     }
     for (std::size_t row = 0; row < twins.size(); ++row) {
-        LogLine("las empresas \xC2\xAB" + twins.Text(row, 0) + "\xC2\xBB y \xC2\xAB" +
-                twins.Text(row, 1) +
-                "\xC2\xBB solo se distinguen por las may\xC3\xBAsculas; se conservan las dos");
+        LogLine(LogPriority::Warning,
+                "las empresas \xC2\xAB" + twins.Text(row, 0) + "\xC2\xBB y \xC2\xAB" +
+                    twins.Text(row, 1) +
+                    "\xC2\xBB solo se distinguen por las may\xC3\xBAsculas; se conservan las dos");
     }
 }
 
 bool Storage::HasCompanies() {
     return database_->Read(
         [](SqlConnection& db) { return !db.Run("SELECT id FROM companies LIMIT 1").empty(); });
+}
+
+void Storage::Ping(std::chrono::milliseconds bound) {
+    database_->ReadWithin(bound, [](SqlConnection& db) { db.Run("SELECT 1"); });
+}
+
+std::int64_t Storage::WaitingConversations(std::chrono::milliseconds bound) {
+    return database_->ReadWithin(bound, [](SqlConnection& db) {
+        return db
+            .Run("SELECT COUNT(*) FROM conversations WHERE open = 1 AND line_count = visitor_lines")
+            .Int(0, 0);
+    });
 }
 
 bool Storage::AddCompany(const std::string& code, const std::string& digestText) {

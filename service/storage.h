@@ -117,6 +117,17 @@ class Storage {
     std::string Description() const { return database_->Description(); }
 
     bool HasCompanies();
+
+    // A trivial query, answered within `bound` (or the usual deadline, where that is sooner);
+    // throws DatabaseUnavailable when the database does not answer.
+    void Ping(std::chrono::milliseconds bound);
+    // Open conversations, of every company, in which no operator has written yet; read within
+    // `bound` as Ping is.
+    std::int64_t WaitingConversations(std::chrono::milliseconds bound);
+    // Since the start: transactions that failed, time-outs included, and connections to the
+    // database made again.
+    std::uint64_t DatabaseFailures() const { return database_->Failures(); }
+    std::uint64_t DatabaseReconnections() const { return database_->Reconnections(); }
     // False when a company with this code exists already.
     bool AddCompany(const std::string& code, const std::string& digestText);
     // False when there is no such company. Ends every session of the company.

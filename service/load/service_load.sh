@@ -91,8 +91,9 @@ start_service() {
     service_origin=$(grep -o 'http://127.0.0.1:[0-9]*' "$2")
 }
 
-# haproxy round robin over the given origins, checking each every half second so that a
-# killed service leaves the rotation; prints its own origin.
+# haproxy round robin over the given origins, checking each one's /salud every half second so
+# that a killed service, or one whose database does not answer, leaves the rotation; prints its
+# own origin.
 start_balancer() {
     local port
     port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -104,6 +105,7 @@ start_balancer() {
         # As service/README.md sets it, so that event streams would stay open through it.
         printf 'backend instances\n  balance roundrobin\n  option http-server-close\n'
         printf '  timeout server 1h\n  timeout tunnel 1h\n'
+        printf '  option httpchk GET /salud\n  http-check expect status 200\n'
         local n=0
         for origin in "$@"; do
             printf '  server instance%d %s check inter 500ms fall 1\n' "$n" "${origin#http://}"

@@ -15,9 +15,9 @@
 #include "service/charset.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/haproxy_balancer.h"
+#include "tests/support/next_second.h"
 #include "tests/support/service_process.h"
 #include "tests/support/temporary_directory.h"
-#include "tests/support/next_second.h"
 #include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
@@ -302,14 +302,21 @@ TEST_F(DatabaseStalls, a_paused_database_is_answered_503_by_the_deadline_and_the
         EXPECT_EQ(visitor.status, 503);
         EXPECT_TRUE(visitor.body.starts_with("{\"error\":\"La base de datos no responde"))
             << visitor.body;
+        const Timed health = Request(service.Url(), "/salud");
+        EXPECT_EQ(health.status, 503);
+        EXPECT_EQ(health.body, "ERROR: La base de datos no responde.");
         std::cout << "503 with the database paused after " << console.seconds << " s (console), "
-                  << visitor.seconds << " s (visitor)" << std::endl;
-        EXPECT_LT(std::max(console.seconds, visitor.seconds), 8.0);
+                  << visitor.seconds << " s (visitor), " << health.seconds << " s (/salud)"
+                  << std::endl;
+        EXPECT_LT(std::max({console.seconds, visitor.seconds, health.seconds}), 8.0);
     }
     EXPECT_EQ(Request(service.Url(), news).body, "OK lineas=,");
     EXPECT_EQ(OpenDemo(service.Url()).status, 201);
+    EXPECT_EQ(Request(service.Url(), "/salud").body, "OK");
     EXPECT_EQ(Occurrences(ReadWholeFile(log), "la base de datos no responde"), 1u)
         << "one line a minute: " << ReadWholeFile(log);
+    EXPECT_TRUE(LineWith(ReadWholeFile(log), "la base de datos no responde").starts_with("<3>"))
+        << "an error for journald";
 }
 
 // Holds every worker with requests that wait for the paused database, then asks for the script
@@ -353,7 +360,8 @@ TEST_F(DatabaseStalls, a_company_row_locked_elsewhere_is_answered_503_by_the_dea
 
 TEST_F(DatabaseStalls, a_restarted_database_costs_no_request_an_error) {
     std::vector<std::string> options = kUnlimited;
-    options.insert(options.end(), {"--conversations-per-address", "0"});
+    options.insert(options.end(),
+                   {"--conversations-per-address", "0", "--metrics-listen", "127.0.0.1:0"});
     ServiceProcess service({.database = database_, .arguments = options});
     const std::string news =
         "/tertulia.php?accion=get_news&idempresa=demo&idsesion=" + service.Login();
@@ -370,6 +378,10 @@ TEST_F(DatabaseStalls, a_restarted_database_costs_no_request_an_error) {
     }
     for (std::thread& client : clients) client.join();
     EXPECT_EQ(failed, 0) << "of 80 requests";
+    const std::string metrics = GetPath(service.MetricsPort(), "/metrics").body;
+    EXPECT_NE(metrics.find("\ntertulia_database_errors_total 0\n"), std::string::npos) << metrics;
+    EXPECT_EQ(metrics.find("\ntertulia_database_reconnections_total 0\n"), std::string::npos)
+        << "connections made anew: " << metrics;
 }
 
 TEST_F(DatabaseStalls, a_start_against_a_paused_database_ends_at_a_signal_or_at_the_deadline) {

@@ -194,10 +194,15 @@ TEST(Health, an_internal_error_is_logged_with_its_route_and_cause) {
     EXPECT_EQ(service.Body("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
                            "&idsesionclt=" + id),
               "ERROR: Error interno del servicio.");
+    service.LoginReply("demo", "mal");
+    // Each line with its priority for journald: an error, and a warning.
     const std::string log = ReadWholeFile(errors);
-    EXPECT_NE(log.find("error interno en /tertulia.php accion=getchat: SQLite: no such table: "
-                       "messages"),
-              std::string::npos)
+    EXPECT_TRUE(LineWith(log,
+                         "error interno en /tertulia.php accion=getchat: SQLite: no such "
+                         "table: messages")
+                    .starts_with("<3>"))
+        << log;
+    EXPECT_TRUE(LineWith(log, "inicio de sesión fallido de la empresa «demo»").starts_with("<4>"))
         << log;
 }
 

@@ -200,12 +200,16 @@ TEST(CommandLine, serve_and_add_company) {
     EXPECT_EQ(serve.database, "");
     EXPECT_EQ(serve.keepDays, 30u);
 
-    const auto full = std::get<ServeCommand>(
-        ParseCommandLine({"--listen", "[::1]:0", "--db", "x.db", "--update-file", "f",
-                          "--update-version", "1.2", "--keep-days", "0"}));
+    const auto full = std::get<ServeCommand>(ParseCommandLine(
+        {"--listen", "[::1]:0", "--db", "x.db", "--update-file", "f", "--update-version", "1.2",
+         "--keep-days", "0", "--metrics-listen", "[::1]:9100"}));
     EXPECT_EQ(full.keepDays, 0u);
     EXPECT_EQ(full.host, "::1");
     EXPECT_EQ(full.port, 0);
+    ASSERT_TRUE(full.metrics);
+    EXPECT_EQ(full.metrics->host, "::1");
+    EXPECT_EQ(full.metrics->port, 9100);
+    EXPECT_FALSE(serve.metrics) << "none unless asked for";
     EXPECT_EQ(full.database, "x.db");
     EXPECT_EQ(full.updateFile, "f");
     EXPECT_EQ(full.updateVersion, "1.2");
@@ -225,6 +229,8 @@ TEST(CommandLine, refusals) {
         {"--listen", "127.0.0.1:99999"},
         {"--listen", "127.0.0.1:80x"},
         {"--listen"},
+        {"--metrics-listen", "9100"},
+        {"--metrics-listen", "a:1", "--metrics-listen", "b:2"},
         {"--db", "a", "--db", "b"},
         {"--update-file", "f"},
         {"--update-version", "1.2"},

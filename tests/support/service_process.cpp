@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "base/md5.h"
@@ -21,12 +23,25 @@ namespace tertulia::testing {
 namespace {
 
 // Starts `arguments` (the program first, looked up in PATH without a "/") with its standard
-// error appended to `errors` (empty: ours); `plumb` adds the other redirections. Its pid, or -1.
+// error appended to `errors` (empty: ours) and our environment with `environment` set over it;
+// `plumb` adds the other redirections. Its pid, or -1.
 template <typename Plumbing>
-pid_t Spawn(std::vector<std::string> arguments, const std::string& errors, Plumbing plumb) {
+pid_t Spawn(std::vector<std::string> arguments, const std::string& errors, Plumbing plumb,
+            std::vector<std::string> environment = {}) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view name(*entry, std::strcspn(*entry, "="));
+        const bool replaced =
+            std::any_of(environment.begin(), environment.end(), [&](const std::string& set) {
+                return set.starts_with(name) && set.size() > name.size() && set[name.size()] == '=';
+            });
+        if (!replaced) envp.push_back(*entry);
+    }
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     plumb(actions);
@@ -35,7 +50,7 @@ pid_t Spawn(std::vector<std::string> arguments, const std::string& errors, Plumb
                                          O_WRONLY | O_CREAT | O_APPEND, 0600);
     }
     pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return spawned == 0 ? pid : -1;
 }
@@ -85,9 +100,12 @@ ServiceProcess::ServiceProcess(Options options) {
     // Its output comes through a pipe, so that the address is read only once its line is whole.
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    pid_ = Spawn(arguments, options.errors, [&](posix_spawn_file_actions_t& actions) {
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    });
+    pid_ = Spawn(
+        arguments, options.errors,
+        [&](posix_spawn_file_actions_t& actions) {
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        },
+        options.environment);
     ::close(pipeEnds[1]);
     if (pid_ < 0) {
         ::close(pipeEnds[0]);
@@ -125,6 +143,12 @@ void ServiceProcess::Kill() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
+}
+
+int ServiceProcess::MetricsPort() const {
+    const std::size_t page = output_.find("/metrics\n");
+    if (page == std::string::npos) throw std::runtime_error("no metrics page: " + output_);
+    return std::stoi(output_.substr(output_.rfind(':', page) + 1));
 }
 
 std::string ServiceProcess::Body(const std::string& target) const {

@@ -22,6 +22,8 @@ class ServiceProcess {
         std::string errors{};
         // The address it listens on, its port chosen by it ("::" takes IPv4 clients too).
         std::string listen = "127.0.0.1";
+        // "NAME=VALUE" entries set in its environment, over this process's own.
+        std::vector<std::string> environment{};
     };
 
     ServiceProcess() : ServiceProcess(Options{}) {}
@@ -40,6 +42,8 @@ class ServiceProcess {
     const std::string& Directory() const { return directory_.path(); }
     // What it printed up to the line with its address.
     const std::string& Output() const { return output_; }
+    // The port of its metrics page (--metrics-listen), as it printed it; throws without one.
+    int MetricsPort() const;
     // The body of a GET of `target`, whatever the status.
     std::string Body(const std::string& target) const;
     // Its reply to an operator's login, with the password's digest as the console sends it.

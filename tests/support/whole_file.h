@@ -19,4 +19,14 @@ inline std::size_t Occurrences(const std::string& text, const std::string& part)
     return count;
 }
 
+// The first line of `text` (a log, say) that holds `part`, without its line break; empty when
+// none does.
+inline std::string LineWith(const std::string& text, const std::string& part) {
+    const std::size_t at = text.find(part);
+    if (at == std::string::npos) return "";
+    const std::size_t before = text.rfind('\n', at);
+    const std::size_t start = before == std::string::npos ? 0 : before + 1;
+    return text.substr(start, text.find('\n', at) - start);
+}
+
 }  // namespace tertulia::testing
