@@ -358,6 +358,15 @@ TEST_F(DatabaseStalls, a_company_row_locked_elsewhere_is_answered_503_by_the_dea
     EXPECT_EQ(OpenDemo(service.Url()).status, 201);
 }
 
+TEST_F(DatabaseStalls, health_is_503_while_the_server_is_stopped_and_200_once_it_is_back) {
+    ServiceProcess service({.database = database_});
+    EXPECT_EQ(Request(service.Url(), "/salud").body, "OK");
+    server_.Stop();
+    EXPECT_EQ(Request(service.Url(), "/salud").status, 503);
+    server_.StartAgain();
+    EXPECT_EQ(Request(service.Url(), "/salud").body, "OK");
+}
+
 TEST_F(DatabaseStalls, a_restarted_database_costs_no_request_an_error) {
     std::vector<std::string> options = kUnlimited;
     options.insert(options.end(),

@@ -173,7 +173,7 @@ void PostgresServer::Resume() {
     paused_.clear();
 }
 
-void PostgresServer::Restart() {
+void PostgresServer::Stop() {
     const std::string& directory = directory_.path();
     if (RunAs(user_,
               {bin_ + "/pg_ctl", "-D", directory + "/data", "-m", "fast", "-w", "-t", "60", "stop"},
@@ -182,7 +182,6 @@ void PostgresServer::Restart() {
                                  testing::ReadWholeFile(directory + "/pg_ctl.log"));
     }
     running_ = false;
-    StartServer();
 }
 
 }  // namespace tertulia::test

@@ -35,9 +35,14 @@ class PostgresServer {
     // Throws std::runtime_error when the server's processes cannot be found.
     void Pause();
     void Resume();
-    // Stops the server as an administrator's restart does (its sessions are ended) and starts
-    // it again on the same data; throws std::runtime_error when it does not come back.
-    void Restart();
+    // Stops the server as an administrator does (its sessions are ended), and starts it again
+    // on the same data; each throws std::runtime_error when pg_ctl fails.
+    void Stop();
+    void StartAgain() { StartServer(); }
+    void Restart() {
+        Stop();
+        StartAgain();
+    }
 
   private:
     void Start();
