@@ -76,15 +76,9 @@ visitor_writes "Buenas tardes" || fail "the visitor could not write"
 export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
 start_console "$tertulia" "$work/tertulia.log" || fail "the console did not appear"
-eval "$(xdotool getwindowgeometry --shell "$console")"
 tray_shot "$work/tray-plain.png"
 import -window root -crop 100x32+0+0 +repage "$work/tray-plain-wide.png"
-xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
-sleep 0.3
-xdotool type --delay 40 demo
-xdotool key Tab
-xdotool type --delay 40 demo
-xdotool key Tab space
+type_demo_login "$console"
 
 title="Conversacion con : Lucía"
 wait_for 20 has_visible_window "^$title\$" || fail "no window titled '$title'"

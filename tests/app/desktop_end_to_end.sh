@@ -44,16 +44,8 @@ visitor_writes "Buenas tardes" || fail "the visitor could not write"
 export XDG_CONFIG_HOME="$work/config" HOME="$work/home" SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
 start_console "$tertulia" "$work/tertulia.log" || fail "the console did not appear"
-eval "$(xdotool getwindowgeometry --shell "$console")"
 import -window root "$shots/e2e-login.png"
-
-# edCodigoEmpresa lies 50 pixels below the banner's top, at 31,69 of the login panel.
-xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
-sleep 0.3
-xdotool type --delay 40 demo
-xdotool key Tab
-xdotool type --delay 40 demo
-xdotool key Tab space
+type_demo_login "$console"
 
 title="Conversacion con : Lucía"
 wait_for 20 has_visible_window "^$title\$" || fail "no window titled '$title'"

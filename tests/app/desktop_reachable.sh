@@ -53,20 +53,9 @@ start_run() {
     start_console "$tertulia" "$work/tertulia-$run.log" || fail "the console did not appear"
 }
 
-# type_company_code: "demo" into edCodigoEmpresa, 50 pixels below the banner's top at 31,69.
-type_company_code() {
-    eval "$(xdotool getwindowgeometry --shell "$console")"
-    xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
-    sleep 0.3
-    xdotool type --delay 40 demo
-}
-
 # log_in_until_the_sound: the first news poll opens the visitor's conversation with the sound.
 log_in_until_the_sound() {
-    type_company_code
-    xdotool key Tab
-    xdotool type --delay 40 demo
-    xdotool key Tab space
+    type_demo_login "$console"
     wait_for 20 has_visible_window "^$title\$" || fail "no window titled '$title'"
     wait_for 10 is_non_empty "$SDL_DISKAUDIOFILE" || fail "the sound was not played"
 }
@@ -104,7 +93,7 @@ ends_storing_the_code SIGINT
 start_tray_host "$work"
 sleep 1
 start_run
-type_company_code
+type_company_code "$console"
 "$send_close" "$console"
 wait_for 5 has_no_visible_window '^Tertulia$' || fail "closing the console did not hide it"
 kill "$tray_host_pid"

@@ -121,6 +121,23 @@ visitor_writes() {
     curl -sf --data-urlencode "token=$token" --data-urlencode "texto=$1" \
         "$api/api/conversaciones/$id/mensajes" >/dev/null
 }
+# type_company_code WINDOW: "demo" into the login panel's edCodigoEmpresa of the console in
+# WINDOW, 50 pixels below the banner's top at 31,69 of the panel, replacing what it held.
+type_company_code() {
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
+    sleep 0.3
+    xdotool key ctrl+a
+    xdotool type --delay 40 demo
+}
+# type_demo_login WINDOW: logs that console in as the demo company's operator, as one types it.
+type_demo_login() {
+    type_company_code "$1"
+    xdotool key Tab ctrl+a
+    xdotool type --delay 40 demo
+    xdotool key Tab space
+}
 # start_console PROGRAM LOG: the console, its output in LOG; sets `tertulia_pid` and, once its
 # window is up, `console`. Fails when no window appears within 15 s.
 start_console() {

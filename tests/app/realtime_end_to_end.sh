@@ -34,14 +34,7 @@ polled() { [ "$(news_polls)" -gt "$polls" ]; }
 # Logs in with the demo company, as the operator types it.
 log_in() {
     polls=$(news_polls)
-    eval "$(xdotool getwindowgeometry --shell "$console")"
-    xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
-    sleep 0.3
-    xdotool key ctrl+a
-    xdotool type --delay 40 demo
-    xdotool key Tab ctrl+a
-    xdotool type --delay 40 demo
-    xdotool key Tab space
+    type_demo_login "$console"
     wait_for 10 polled || fail "the login did not poll"
     # The event stream opens right after the login.
     sleep 1

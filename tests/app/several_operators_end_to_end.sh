@@ -35,13 +35,7 @@ start_operator() {
     wait_for 15 new_console || fail "console $1 did not appear"
     window=$(comm -13 <(echo "$before") <(consoles) | head -1)
     sleep 2
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    xdotool mousemove $((X + 60)) $((Y + 50 + 69 + 10)) click 1
-    sleep 0.3
-    xdotool type --delay 40 demo
-    xdotool key Tab
-    xdotool type --delay 40 demo
-    xdotool key Tab space
+    type_demo_login "$window"
 }
 open_windows() { xdotool search --onlyvisible --name '^Conversacion con : Ana$' 2>/dev/null | wc -l; }
 one_window() { [ "$(open_windows)" = 1 ]; }
