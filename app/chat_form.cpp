@@ -155,6 +155,10 @@ void ChatForm::MarkShowing(bool activating) {
     windowHandle()->setProperty("_q_showWithoutActivating", !activating);
 }
 
+Opener ChatForm::Opening() const {
+    return loop_.Unbidden() ? Opener::Unbidden : Opener::Operator;
+}
+
 bool ChatForm::HasFocus(const QWidget* control) const {
     if (control->hasFocus()) return true;
     return awaitingActivation_ && focusWidget() == control;
@@ -343,11 +347,11 @@ bool QtChatView::MessageLineHasFocus() const {
 }
 
 void QtChatView::ShowError(const std::string& text) {
-    ShowErrorBox(form_.get(), ToQString(text));
+    ShowErrorBox(form_.get(), ToQString(text), form_->Opening());
 }
 
 bool QtChatView::Confirm(const std::string& text) {
-    return AskConfirmation(form_.get(), ToQString(text));
+    return AskConfirmation(form_.get(), ToQString(text), form_->Opening());
 }
 
 ChatWindowParts QtChatWindowFactory::Create() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/message_boxes.h"
 #include "chat/chat_view.h"
 #include "chat/chat_window_factory.h"
 
@@ -44,6 +45,9 @@ class ChatForm : public QWidget {
     // keyboard, the control that was given the focus counts as having it, as it would once
     // the activation arrives.
     bool HasFocus(const QWidget* control) const;
+
+    // What a box that the running handler opens counts as.
+    Opener Opening() const;
 
     // The owning view is gone: no more events, and the widget goes as soon as no handler of
     // it is running (a handler may be the one that asked for the window's end).

@@ -135,9 +135,6 @@ void ConsoleWindow::BuildLoginPanel() {
          {std::pair{codeLabel, edCodigoEmpresa_}, {passwordLabel, edPassword_}}) {
         label->setBuddy(edit);
         edit->setAccessibleName(label->text());
-        // Only the operator's typing, not the stored code that the console puts there.
-        connect(edit, &QLineEdit::textEdited, this,
-                [this] { Call(&ConsoleHandlers::LoginFieldEdited); });
     }
     edPassword_->setEchoMode(QLineEdit::Password);
     // One "*" per character, as the operator expects from this console.
@@ -265,8 +262,12 @@ void ConsoleWindow::SetGauge(std::int32_t max, std::int32_t progress) {
     Gauge_->repaint();
 }
 
+Opener ConsoleWindow::CurrentOpener() const {
+    return loop_.Unbidden() ? Opener::Unbidden : Opener::Operator;
+}
+
 void ConsoleWindow::ShowError(const std::string& text) {
-    ShowErrorBox(this, ToQString(text),
+    ShowErrorBox(this, ToQString(text), CurrentOpener(),
                  [this](QMessageBox& box) { openErrors_.emplace_back(&box); });
     std::erase_if(openErrors_, [](const QPointer<QMessageBox>& box) { return box.isNull(); });
 }
@@ -278,14 +279,16 @@ void ConsoleWindow::CloseErrors() {
     for (auto box = boxes.rbegin(); box != boxes.rend(); ++box) {
         if (!box->isNull()) CloseOkBox(**box);
     }
+    // The failures of the conversation windows' polls while the service was away, as well.
+    loop_.CloseUnbiddenReports();
 }
 
 bool ConsoleWindow::Confirm(const std::string& text) {
-    return AskConfirmation(this, ToQString(text));
+    return AskConfirmation(this, ToQString(text), CurrentOpener());
 }
 
 void ConsoleWindow::ShowWarning(const std::string& caption, const std::string& text) {
-    ShowWarningBox(this, ToQString(caption), ToQString(text));
+    ShowWarningBox(this, ToQString(caption), ToQString(text), CurrentOpener());
 }
 
 void ConsoleWindow::ShowWindow() {

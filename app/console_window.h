@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/message_boxes.h"
 #include "session/console_view.h"
 #include "session/dialogs.h"
 
@@ -66,6 +67,7 @@ class ConsoleWindow : public QMainWindow, public ConsoleView, public Dialogs {
 
   private:
     void Call(void (ConsoleHandlers::*handler)());
+    Opener CurrentOpener() const;
     void LayOutClient();
     QFrame* MakePanel(const char* name);
     QWidget* FirstControl(const QFrame* panel) const;

@@ -12,7 +12,7 @@ void QtReadableWatch::Watch(int descriptor, std::function<void()> handler) {
     Stop();
     notifier_ = new QSocketNotifier(descriptor, QSocketNotifier::Read);
     QObject::connect(notifier_, &QSocketNotifier::activated,
-                     [this, handler = std::move(handler)] { loop_.Run(handler); });
+                     [this, handler = std::move(handler)] { loop_.RunUnbidden(handler); });
 }
 
 void QtReadableWatch::Stop() {

@@ -7,7 +7,7 @@ namespace tertulia {
 QtTimer::QtTimer(QtEventLoop& loop, QObject* parent) : timer_(parent) {
     // Coarse timers may fire up to 5% early; the polls come on time or later, never earlier.
     timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, [this, &loop] { loop.Run(handler_); });
+    QObject::connect(&timer_, &QTimer::timeout, [this, &loop] { loop.RunUnbidden(handler_); });
 }
 
 void QtTimer::SetHandler(std::function<void()> handler) {

@@ -80,28 +80,39 @@ int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-TcpConnection::TcpConnection(const std::string& host, const std::string& port,
-                             std::chrono::milliseconds connectTimeout,
-                             std::chrono::milliseconds ioTimeout)
-    : ioTimeout_(ioTimeout) {
+int BeginConnect(const std::string& host, const std::string& port) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = ParsePort(port);
     peer.sin_addr = ResolveIPv4(host);
 
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) ThrowErrno(errno);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) ThrowErrno(errno);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
+        errno != EINPROGRESS) {
+        const int error = errno;
+        ::close(fd);
+        ThrowErrno(error);
+    }
+    return fd;
+}
+
+int ConnectResult(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+}
+
+TcpConnection::TcpConnection(const std::string& host, const std::string& port,
+                             std::chrono::milliseconds connectTimeout,
+                             std::chrono::milliseconds ioTimeout)
+    : fd_(BeginConnect(host, port)), ioTimeout_(ioTimeout) {
     try {
-        const int on = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-            if (errno != EINPROGRESS) ThrowErrno(errno);
-            WaitFor(POLLOUT, connectTimeout);
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) ThrowErrno(errno);
-            if (error != 0) ThrowErrno(error);
-        }
+        WaitFor(POLLOUT, connectTimeout);
+        if (const int error = ConnectResult(fd_)) ThrowErrno(error);
     } catch (...) {
         ::close(fd_);
         throw;

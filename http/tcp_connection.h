@@ -10,6 +10,14 @@
 
 namespace tertulia {
 
+// A non-blocking TCP/IPv4 socket whose connection to `host` and `port` has begun, and may have
+// ended already; the host is found as TcpConnection finds it. The caller owns the descriptor.
+// Failures throw SocketError.
+int BeginConnect(const std::string& host, const std::string& port);
+// What became of the connection begun on `fd` once it is writable: 0 when it was made, else
+// the errno of its failure.
+int ConnectResult(int fd);
+
 // One TCP/IPv4 connection with bounded waits. Failures throw SocketError.
 class TcpConnection : public Transport, public ByteSource {
   public:

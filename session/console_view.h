@@ -16,8 +16,6 @@ class ConsoleHandlers {
     virtual void FormShow() = 0;
     virtual bool FormCloseQuery() = 0;  // the frame's close control: the window is only hidden
     virtual void btConectarClick() = 0;
-    // The operator typed in the company code or the password field.
-    virtual void LoginFieldEdited() = 0;
     virtual void ListBoxWImg1DblClick() = 0;
     // The notification-area icon and its menu.
     virtual void TrayIcon1DblClick() = 0;

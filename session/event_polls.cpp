@@ -34,6 +34,11 @@ void EventPolls::Changed(std::int32_t idSesionClt) {
     Schedule();
 }
 
+void EventPolls::StreamBroken() {
+    newsPending_ = true;
+    Schedule();
+}
+
 void EventPolls::NewsPollBegins() {
     newsPending_ = false;  // this poll brings what the changes so far announced
     parts_.newsPause.SetEnabled(true);

@@ -12,7 +12,8 @@ namespace tertulia {
 // The polls that a change of a conversation brings forward: that conversation's window's poll
 // while the window has the keyboard focus, otherwise the news poll, which is run only while it is
 // armed. As every poll, never while a request of the console is in progress (then right after
-// it) and never nested; a news poll at most once a second, so a burst of changes gives one.
+// it) and never nested; a news poll at most once a second, so a burst of changes gives one. A
+// broken event stream brings the news poll forward as well.
 class EventPolls {
   public:
     struct Parts {
@@ -45,6 +46,8 @@ class EventPolls {
 
     // The service says that this conversation changed.
     void Changed(std::int32_t idSesionClt);
+    // The event stream broke: a news poll finds out whether the service is still there.
+    void StreamBroken();
     // Every news poll calls this as it begins.
     void NewsPollBegins();
     // Nothing pending any more (a new session begins).

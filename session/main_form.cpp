@@ -20,13 +20,14 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
       windows_({conversations_, parts_.chatWindows, parts_.announcer, attention_, parts_.loop,
                 parts_.saveDialog, parts_.http, *this},
                serviceUrl_),
-      reconnection_(parts_.tmReconectar, view_, [this] { tmReconectarTimer(); }),
+      reconnection_({parts_.tmReconectar, view_, parts_.clock,
+                     [this] { return parts_.startProbe(serviceUrl_); }, [this] { LogInAgain(); }}),
       polls_({parts_.loop, parts_.tmPausaNoticias,
               [this](std::int32_t id) { return windows_.HasFocus(id); },
               [this](std::int32_t id) { windows_.Poll(id); },
               [this] { return parts_.tmIdle.Enabled(); }, [this] { tmIdleTimer(); }}),
       events_({parts_.eventWatch, parts_.tmEventos, parts_.loop, parts_.http, parts_.clock,
-               [this](std::int32_t id) { polls_.Changed(id); }}),
+               [this](std::int32_t id) { polls_.Changed(id); }, [this] { polls_.StreamBroken(); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     Timer& tmIdle = parts_.tmIdle;
@@ -97,7 +98,7 @@ void TfrmMain::btConectarClick() {
         const LoginReply login = LeerRespuestaLogin(reply);
         if (login.kind == LoginReply::Kind::Ok) {
             attention_.ConnectionBack(false);
-            LoggedIn(login, company);
+            LoggedIn(login, company, digest);
         } else if (login.kind == LoginReply::Kind::Error) {
             ShowRefusal(reply);
         } else {
@@ -137,8 +138,10 @@ void TfrmMain::tmIdleTimer() {
         }
     } catch (const std::exception& failure) {
         // Signalled, and the login tried again, before the modal box, which may stay open while
-        // the operator is away; an attempt that succeeds closes it and has shown the list.
+        // the operator is away; an attempt that succeeds closes it and has shown the list. The
+        // probes alone look for the service meanwhile; the next login opens a new stream.
         attention_.ConnectionLost(failure);
+        events_.Close();
         reconnection_.Schedule();
         const int loginsBefore = logins_;
         parts_.dialogs.ShowError(ConsoleErrorText(failure.what()));
@@ -161,11 +164,13 @@ void TfrmMain::ReadNewsList(const NewsReply& news) {
         windows_.OpenedSoFar() == openedBefore);
 }
 
-void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company) {
+void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
+                        const std::string& digest) {
     idSesion_ = login.idSesion;
     ++logins_;
     if (company != company_) windows_.CloseAll();
     company_ = company;
+    digest_ = digest;
     polls_.Forget();
     events_.Open(UrlEventos(serviceUrl_, company, idSesion_));
     tmIdleTimer();
@@ -177,23 +182,18 @@ void TfrmMain::ShowRefusal(const std::string& reply) {
     parts_.dialogs.ShowError(reply);
 }
 
-void TfrmMain::LoginFieldEdited() {
-    if (!reconnection_.Running()) return;
-    reconnection_.Stop();
-    view_.SetStatusText("");
-}
-
-void TfrmMain::tmReconectarTimer() {
+void TfrmMain::LogInAgain() {
     const EventPolls::Busy busy(polls_);
-    const std::string company = CodigoEmpresa();
+    // Copies: the login replaces the members.
+    const std::string company = company_;
+    const std::string digest = digest_;
     LoginReply login;
     std::string reply;
     try {
-        reply =
-            parts_.http.GetText(UrlLogin(serviceUrl_, company, Md5TextOfString(view_.Password())));
+        reply = parts_.http.GetText(UrlLogin(serviceUrl_, company, digest));
         login = LeerRespuestaLogin(reply);
     } catch (const std::exception&) {
-        reconnection_.Schedule();  // still out of reach: no box, the next attempt later
+        reconnection_.Schedule();  // still out of reach: no box, the next probe later
         return;
     }
     switch (login.kind) {
@@ -201,7 +201,10 @@ void TfrmMain::tmReconectarTimer() {
             reconnection_.Stop();
             parts_.dialogs.CloseErrors();
             attention_.ConnectionBack(true);
-            LoggedIn(login, company);
+            // The requests of the session read the code from the field, which the operator
+            // may have changed meanwhile: it shows the company that is logged in.
+            if (CodigoEmpresa() != company) view_.SetCompanyCode(company);
+            LoggedIn(login, company, digest);
             break;
         case LoginReply::Kind::Error:
             // Refused: trying again cannot help. Shown as a refusal of "Conectar" is, in place

@@ -12,6 +12,7 @@
 #include "base/timer.h"
 #include "chat/chat_window_factory.h"
 #include "chat/save_dialog.h"
+#include "http/connect_probe.h"
 #include "http/http_client.h"
 #include "protocol/service_protocol.h"
 #include "session/attention.h"
@@ -41,7 +42,7 @@ struct ConsoleParts {
     AttentionSignals& attention;
     EventLoop& loop;
     Timer& tmIdle;
-    Timer& tmReconectar;        // the login tried again after the service was lost
+    Timer& tmReconectar;        // the probes of a lost service, and the login once it is back
     Timer& tmEventos;           // the event stream's next attempt, and its silence
     Timer& tmPausaNoticias;     // the second after a news poll began
     ReadableWatch& eventWatch;  // the event stream's connection
@@ -50,12 +51,16 @@ struct ConsoleParts {
     HttpClient& http;        // HTTP1
     ProgramStarter starter = StartProgram;
     OperatorEvents::Clock clock = std::chrono::steady_clock::now;
+    // Begins a connection to the service at this address, to learn whether it is there.
+    std::function<std::unique_ptr<ConnectProbe>(const std::string& url)> startProbe =
+        StartConnectProbe;
 };
 
 // The logic of the operator console: start-up and self-update, login (also by itself after the
-// service was lost), the news poll, and the service's event stream that brings polls forward. Its
-// conversations' windows, the signals of those that wait, and the transfer progress are units of
-// their own that it holds.
+// service was lost, with the company code and password of the last login that worked, whatever
+// the login panel holds by then), the news poll, and the service's event stream that brings polls
+// forward. Its conversations' windows, the signals of those that wait, and the transfer progress
+// are units of their own that it holds.
 class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
   public:
     static constexpr int NewsInterval = 30000;
@@ -74,9 +79,7 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     bool FormCloseQuery() override;  // always refuses the close and hides the window
     void FormDestroy();
     void btConectarClick() override;
-    void LoginFieldEdited() override;
     void tmIdleTimer();
-    void tmReconectarTimer();
     void ListBoxWImg1DblClick() override { windows_.ShowSelected(); }
     void TrayIcon1DblClick() override { view_.ShowWindow(); }
     void AbrirVentana1Click() override { view_.ShowWindow(); }
@@ -97,10 +100,13 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     TransferProgress& Progress() { return progress_; }
 
   private:
-    // Takes the session of an "OK" login reply to `company` and runs the first news poll; a
-    // login to another company first closes the windows of the one before.
-    void LoggedIn(const LoginReply& login, const std::string& company);
+    // Takes the session of an "OK" login reply to `company` with the password's `digest` and
+    // runs the first news poll; a login to another company first closes the windows of the one
+    // before.
+    void LoggedIn(const LoginReply& login, const std::string& company, const std::string& digest);
     void ReadNewsList(const NewsReply& news);
+    // The login that Reconnection runs once the lost service answers again.
+    void LogInAgain();
     // A login refused by the service: the login panel, and the reply in an error box.
     void ShowRefusal(const std::string& reply);
 
@@ -114,6 +120,7 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     bool iniciado_ = false;
     int logins_ = 0;       // successful logins so far
     std::string company_;  // the company code of the last successful login
+    std::string digest_;   // and its password's digest
     ConversationList conversations_;
     Attention attention_;
     ConversationWindows windows_;

@@ -109,6 +109,7 @@ void OperatorEvents::Lost() {
     parts_.timer.SetInterval(nextPause_);
     nextPause_ = std::min(nextPause_ * 2, LongestPause);
     parts_.timer.SetEnabled(true);
+    if (parts_.broken) parts_.broken();
 }
 
 }  // namespace tertulia

@@ -17,7 +17,8 @@ namespace tertulia {
 // The operator's event stream of a session: opened after each login, it tells which conversation
 // changed. Read only as its bytes arrive; a stream that fails, ends or falls silent is opened
 // again after a pause (1 s, twice as long each time up to a minute, 1 s again after a stream that
-// gave an event or lived a minute), without a word to the operator. A service that answers
+// gave an event or lived a minute), without a word to the operator; the console is told that it
+// broke, so that it can see at once whether the service is still there. A service that answers
 // with anything but a stream (an older one, or a lapsed session) is not asked again until the
 // next login.
 class OperatorEvents {
@@ -31,6 +32,7 @@ class OperatorEvents {
         const HttpClient& http;  // the service's connections are made and trusted as its are
         Clock now;
         std::function<void(std::int32_t idSesionClt)> changed;
+        std::function<void()> broken;  // the stream failed, ended or fell silent; may be empty
     };
 
     static constexpr int FirstPause = 1000;

@@ -1,37 +1,68 @@
 #include "session/reconnection.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "session/time_of_day.h"
 
 namespace tertulia {
 
-Reconnection::Reconnection(Timer& timer, ConsoleView& view, std::function<void()> attempt)
-    : timer_(timer), view_(view) {
-    timer_.SetEnabled(false);
-    timer_.SetHandler([this, attempt = std::move(attempt)] {
-        timer_.SetEnabled(false);
-        attempt();
+Reconnection::Reconnection(Parts parts) : parts_(std::move(parts)) {
+    parts_.timer.SetEnabled(false);
+    parts_.timer.SetHandler([this] {
+        parts_.timer.SetEnabled(false);
+        Probe();
     });
 }
 
 Reconnection::~Reconnection() {
-    timer_.SetEnabled(false);
-    timer_.SetHandler(nullptr);
+    parts_.timer.SetEnabled(false);
+    parts_.timer.SetHandler(nullptr);
 }
 
 void Reconnection::Schedule() {
-    if (!allowed_ || view_.CompanyCode().empty() || view_.Password().empty()) return;
-    const int delay = std::exchange(nextDelay_, std::min(nextDelay_ * 2, LongestDelay));
-    timer_.SetInterval(delay);
-    timer_.SetEnabled(true);
-    view_.SetStatusText("Reintentando la conexi\xF3n a las " + TimeOfDay("%H:%M:%S", delay / 1000));
+    if (!allowed_) return;
+    const auto now = parts_.now();
+    if (!awaySince_) awaySince_ = now;
+    probe_.reset();
+    const int interval = now - *awaySince_ >= LongAbsence ? LongProbeInterval : ProbeInterval;
+    parts_.timer.SetInterval(interval);
+    parts_.timer.SetEnabled(true);
+    parts_.view.SetStatusText("Reintentando la conexi\xF3n a las " +
+                              TimeOfDay("%H:%M:%S", interval / 1000));
 }
 
 void Reconnection::Stop() {
-    timer_.SetEnabled(false);
-    nextDelay_ = FirstDelay;
+    parts_.timer.SetEnabled(false);
+    probe_.reset();
+    awaySince_.reset();
+}
+
+void Reconnection::Probe() {
+    if (!probe_) {
+        probe_ = parts_.startProbe();
+        probeBegan_ = parts_.now();
+    }
+    Look();
+}
+
+void Reconnection::Look() {
+    switch (probe_->Check()) {
+        case ConnectProbe::Reach::Reachable:
+            probe_.reset();
+            parts_.login();
+            break;
+        case ConnectProbe::Reach::Unreachable:
+            Schedule();
+            break;
+        case ConnectProbe::Reach::Pending:
+            if (parts_.now() - probeBegan_ >= std::chrono::milliseconds(ProbeLimit)) {
+                Schedule();
+            } else {
+                parts_.timer.SetInterval(LookInterval);
+                parts_.timer.SetEnabled(true);
+            }
+            break;
+    }
 }
 
 }  // namespace tertulia

@@ -1,39 +1,61 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "base/timer.h"
+#include "http/connect_probe.h"
 #include "session/console_view.h"
 
 namespace tertulia {
 
-// The console's automatic login after it lost the service: the timer of the attempts, their
-// schedule (5 s after the failure, then twice as long after each failed attempt, up to once a
-// minute), and the status line that says when the next one comes. The attempt itself is the
-// console's, run when the timer fires.
+// The console's automatic login after it lost the service. While the service is away it is
+// probed cheaply, by a TCP connection that carries nothing, every 5 s and, after 10 minutes
+// away, every minute; the login is tried only once a probe connects. The status line says when
+// the next probe comes. The login itself is the console's, run when a probe connected; a login
+// that fails puts the probes back (Schedule), one that succeeds or is refused ends them (Stop).
 class Reconnection {
   public:
-    static constexpr int FirstDelay = 5000;
-    static constexpr int LongestDelay = 60000;
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    Reconnection(Timer& timer, ConsoleView& view, std::function<void()> attempt);
+    struct Parts {
+        Timer& timer;  // the next probe, and the look at a connection being made
+        ConsoleView& view;
+        Clock now;
+        std::function<std::unique_ptr<ConnectProbe>()> startProbe;  // at the service
+        std::function<void()> login;
+    };
+
+    static constexpr int ProbeInterval = 5000;  // milliseconds
+    static constexpr int LongProbeInterval = 60000;
+    static constexpr std::chrono::minutes LongAbsence{10};
+    // A connection being made is looked at this often, and counts as refused after ProbeLimit.
+    static constexpr int LookInterval = 100;
+    static constexpr int ProbeLimit = 3000;
+
+    explicit Reconnection(Parts parts);
     ~Reconnection();
     Reconnection(const Reconnection&) = delete;
     Reconnection& operator=(const Reconnection&) = delete;
 
     // The switch of the settings file; off, nothing is ever scheduled.
     void SetAllowed(bool allowed) { allowed_ = allowed; }
-    // The next attempt, when allowed and both login fields are typed.
+    // The service is away (since now, unless it was already): the next probe, when allowed.
     void Schedule();
-    // No more attempts until the next Schedule, which starts the schedule anew.
+    // No more probes until the next Schedule, which starts a new absence.
     void Stop();
-    bool Running() const { return timer_.Enabled(); }
 
   private:
-    Timer& timer_;
-    ConsoleView& view_;
-    int nextDelay_ = FirstDelay;  // milliseconds
+    void Probe();
+    void Look();
+
+    Parts parts_;
     bool allowed_ = true;
+    std::optional<std::chrono::steady_clock::time_point> awaySince_;
+    std::unique_ptr<ConnectProbe> probe_;
+    std::chrono::steady_clock::time_point probeBegan_;
 };
 
 }  // namespace tertulia

@@ -25,22 +25,20 @@
 namespace tertulia {
 namespace {
 
-// Counts the presses of "Conectar", the edits of the login fields and the opening of list rows;
-// the window's other events do nothing.
+// Counts the presses of "Conectar" and the opening of list rows; the window's other events do
+// nothing.
 class CountedConectar : public ConsoleHandlers {
   public:
     explicit CountedConectar(int& clicks) : clicks_(clicks) {}
     void FormShow() override {}
     bool FormCloseQuery() override { return false; }
     void btConectarClick() override { ++clicks_; }
-    void LoginFieldEdited() override { ++edits; }
     void ListBoxWImg1DblClick() override { ++listOpens; }
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override {}
     void Salir1Click() override {}
     void NotificationClicked(std::int32_t) override {}
 
-    int edits = 0;
     int listOpens = 0;
 
   private:
@@ -55,7 +53,6 @@ class CloseAndOpen : public ConsoleHandlers {
     void FormShow() override {}
     bool FormCloseQuery() override { return logic_.FormCloseQuery(); }
     void btConectarClick() override {}
-    void LoginFieldEdited() override {}
     void ListBoxWImg1DblClick() override {}
     void TrayIcon1DblClick() override {}
     void AbrirVentana1Click() override { logic_.AbrirVentana1Click(); }
@@ -224,33 +221,6 @@ TEST_F(ConsoleWindowTest, enter_in_the_password_field_presses_conectar) {
                         row.key == Qt::Key_A ? QStringLiteral("a") : QStringLiteral("\r"));
         QApplication::sendEvent(Child(row.field), &press);
         EXPECT_EQ(clicks, row.clicks) << row.field << " " << row.key;
-    }
-    window_->SetHandlers(nullptr);
-}
-
-TEST_F(ConsoleWindowTest, only_the_operators_typing_in_a_login_field_counts_as_an_edit) {
-    int clicks = 0;
-    CountedConectar handlers(clicks);
-    window_->SetHandlers(&handlers);
-    window_->show();
-    window_->ShowPanel(Panel::pnLogin);
-    auto* code = window_->findChild<QLineEdit*>(QStringLiteral("edCodigoEmpresa"));
-    auto* password = window_->findChild<QLineEdit*>(QStringLiteral("edPassword"));
-    const struct {
-        const char* name;
-        std::function<void()> change;
-        int edits;
-    } rows[] = {
-        {"typing the code", [&] { QTest::keyClicks(code, "ab"); }, 2},
-        {"erasing in the code", [&] { QTest::keyClick(code, Qt::Key_Backspace); }, 1},
-        {"typing the password", [&] { QTest::keyClicks(password, "x"); }, 1},
-        {"the stored code put there", [&] { window_->SetCompanyCode("demo"); }, 0},
-        {"an arrow key", [&] { QTest::keyClick(code, Qt::Key_Left); }, 0},
-    };
-    for (const auto& row : rows) {
-        handlers.edits = 0;
-        row.change();
-        EXPECT_EQ(handlers.edits, row.edits) << row.name;
     }
     window_->SetHandlers(nullptr);
 }

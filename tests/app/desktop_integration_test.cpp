@@ -25,7 +25,6 @@ class RecordingHandlers : public ConsoleHandlers {
     void FormShow() override { log.push_back("show"); }
     bool FormCloseQuery() override { return false; }
     void btConectarClick() override {}
-    void LoginFieldEdited() override {}
     void ListBoxWImg1DblClick() override {}
     void TrayIcon1DblClick() override { log.push_back("dblclick"); }
     void AbrirVentana1Click() override { log.push_back("abrir"); }

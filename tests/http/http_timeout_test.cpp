@@ -1,13 +1,19 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "http/connect_probe.h"
 #include "http/http_client.h"
 #include "tests/http/failure_of.h"
 #include "tests/http/script_server.h"
@@ -105,6 +111,88 @@ TEST(HttpTimeoutTest, ConnectThatNeverCompletes) {
     EXPECT_EQ(message, kTimedOut);
     EXPECT_GE(waited, 500ms);
     EXPECT_LT(waited, 5s);
+}
+
+// A loopback port with a listener on it, or with none once `listening` is false.
+class LoopbackPort {
+  public:
+    explicit LoopbackPort(bool listening) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        if (listening) {
+            ::listen(fd_, 4);
+        } else {
+            ::close(std::exchange(fd_, -1));
+        }
+    }
+    ~LoopbackPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+ConnectProbe::Reach Settled(ConnectProbe& probe) {
+    const auto end = Clock::now() + 5s;
+    ConnectProbe::Reach reach;
+    while ((reach = probe.Check()) == ConnectProbe::Reach::Pending && Clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return reach;
+}
+
+TEST(HttpTimeoutTest, a_connect_probe_learns_whether_a_port_takes_connections) {
+    const LoopbackPort listening(true);
+    const LoopbackPort closed(false);
+    const struct {
+        const char* name;
+        std::string url;
+        ConnectProbe::Reach reach;
+    } rows[] = {
+        {"a listener", listening.Url(), ConnectProbe::Reach::Reachable},
+        {"an https address, reached on its port alone", "https" + listening.Url().substr(4),
+         ConnectProbe::Reach::Reachable},
+        {"nobody listening", closed.Url(), ConnectProbe::Reach::Unreachable},
+        {"not a URL one can connect to", "ftp://127.0.0.1/", ConnectProbe::Reach::Unreachable},
+    };
+    for (const auto& row : rows) {
+        const auto probe = StartConnectProbe(row.url);
+        EXPECT_EQ(Settled(*probe), row.reach) << row.name;
+        EXPECT_EQ(probe->Check(), row.reach) << row.name << ": once settled it stays";
+    }
+}
+
+TEST(HttpTimeoutTest, a_connect_probe_never_waits_for_a_host_that_does_not_answer) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make network namespaces";
+    if (std::system("command -v ip >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs iproute2's ip";
+    BlackHoleNetwork network;
+    if (!network.Ok()) GTEST_SKIP() << "cannot make network namespaces and a veth pair here";
+
+    std::vector<ConnectProbe::Reach> seen;
+    Clock::duration took{};
+    std::thread inside([&] {
+        const int fd = ::open(network.ClientNamespacePath().c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::setns(fd, CLONE_NEWNET) != 0) return;
+        ::close(fd);
+        const auto start = Clock::now();
+        const auto probe = StartConnectProbe("http://10.213.7.2:8080/");
+        seen.push_back(probe->Check());
+        took = Clock::now() - start;
+        std::this_thread::sleep_for(300ms);
+        seen.push_back(probe->Check());
+    });
+    inside.join();
+    EXPECT_EQ(seen, std::vector<ConnectProbe::Reach>(2, ConnectProbe::Reach::Pending));
+    EXPECT_LT(took, 200ms);
 }
 
 }  // namespace

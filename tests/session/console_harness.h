@@ -40,6 +40,11 @@ struct ConsoleHarness {
                       .http = http,
                       .starter = std::move(starter),
                       .clock = [this] { return now; },
+                      .startProbe =
+                          [this](const std::string& url) {
+                              probed.push_back(url);
+                              return std::make_unique<AnsweredProbe>(reach);
+                          },
                   },
                   std::move(serviceUrl), std::move(programDirectory)) {}
 
@@ -65,6 +70,15 @@ struct ConsoleHarness {
         return ids;
     }
 
+    // A probe of the service that answers as `reach` says whenever it is looked at.
+    struct AnsweredProbe : ConnectProbe {
+        explicit AnsweredProbe(const Reach& answer) : answer_(answer) {}
+        Reach Check() override { return answer_; }
+
+      private:
+        const Reach& answer_;
+    };
+
     EventLog log;
     RecordingConsoleView view;
     RecordingTimer tmIdle;
@@ -78,6 +92,8 @@ struct ConsoleHarness {
     // have no event stream unless they turn it on.
     std::map<std::string, std::string> unwritten{{"Servicio/Eventos", "0"}};
     bool settingsOpen = true;
+    ConnectProbe::Reach reach = ConnectProbe::Reach::Reachable;  // what every probe finds
+    std::vector<std::string> probed;                             // the probes' addresses
     ScriptedSaveDialog saveDialog;
     HttpClient http;
     TfrmMain console;

@@ -66,6 +66,8 @@ TEST(EventPollsTest, a_change_polls_the_focused_window_at_once_or_else_the_news)
         ASSERT_TRUE(test.harness.eventWatch.WaitAndFire());
         EXPECT_EQ(test.Count(row.polled), before) << "only once the handler has returned";
         test.server.Reply(row.focused ? "Ana: hola<br>Ana: sigo" : "OK,5=Ana|");
+        // The stream's end, when it was read already, asks for the news as well.
+        if (row.focused) test.server.Reply("OK,5=Ana|");
         test.view.RunPosted();
         EXPECT_EQ(test.Count(row.polled), before + 1);
         EXPECT_EQ(test.harness.tmEventos.interval, OperatorEvents::FirstPause)
@@ -105,6 +107,29 @@ TEST(EventPollsTest, a_change_during_another_request_waits_for_its_end) {
     test.server.Reply("Ana: hola<br>Ana: sigo");
     test.view.RunPosted();
     EXPECT_EQ(test.server.Targets().back(), kChat5) << "right after the news poll";
+}
+
+TEST(EventPollsTest, a_broken_stream_has_a_news_poll_find_out_at_once_whether_the_service_is_gone) {
+    struct Row {
+        const char* name;
+        bool gone;
+    };
+    const Row rows[] = {{"the service is gone", true}, {"the service is still there", false}};
+    testing::ForEachRow(rows, [](const Row& row) {
+        StreamingConsole test(Stream(": vivo\n\n"));
+        testing::ConsoleHarness& harness = test.harness;
+        while (harness.console.Events().Streaming()) ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+        harness.tmPausaNoticias.Fire();  // a second after the login's news poll
+        row.gone ? test.server.Drop() : test.server.Reply("OK,5=Ana|");
+        test.view.RunPosted();
+        EXPECT_EQ(test.Count(kNews), 2);
+        EXPECT_EQ(test.view.errors.size(), row.gone ? 1u : 0u);
+        EXPECT_EQ(harness.tmReconectar.Enabled(), row.gone);
+        EXPECT_EQ(harness.tmReconectar.interval, row.gone ? Reconnection::ProbeInterval : 0);
+        EXPECT_EQ(test.view.disconnectedIcon, row.gone);
+        EXPECT_EQ(harness.tmEventos.Enabled(), !row.gone)
+            << "while the service is away only the probes look for it";
+    });
 }
 
 TEST(EventPollsTest, a_failing_stream_is_opened_again_ever_later_and_a_refusal_ends_it) {

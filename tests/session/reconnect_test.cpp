@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/md5.h"
+#include "protocol/service_protocol.h"
 #include "tests/session/console_harness.h"
 #include "tests/support/scripted_service.h"
 #include "tests/support/table_rows.h"
@@ -28,11 +30,29 @@ struct LoggedInConsole {
         view.dialog.duringNext = std::move(whileTheBoxIsOpen);
         harness.tmIdle.Fire();
     }
-    // One automatic attempt, answered by `reply` (nothing: the service is still gone).
+    // One automatic attempt: a probe that connects, and the login answered by `reply`
+    // (nothing: the connection is dropped).
     void Attempt(const std::string& reply = {}) {
-        ASSERT_TRUE(harness.tmReconectar.Enabled());
         reply.empty() ? server.Drop() : server.Reply(reply);
+        Connect();
+    }
+    // A probe that connects, and the login with the replies queued already.
+    void Connect() {
+        ASSERT_TRUE(harness.tmReconectar.Enabled());
+        harness.reach = ConnectProbe::Reach::Reachable;
         harness.tmReconectar.Fire();
+    }
+    // One probe that finds the service still away.
+    void Probe() {
+        ASSERT_TRUE(harness.tmReconectar.Enabled());
+        harness.reach = ConnectProbe::Reach::Unreachable;
+        harness.tmReconectar.Fire();
+    }
+    long Logins() const {
+        const auto targets = server.Targets();
+        return std::count_if(targets.begin(), targets.end(), [](const std::string& target) {
+            return target.find("accion=do_login") != std::string::npos;
+        });
     }
     bool Logged(const std::string& signal) const {
         return std::find(view.signalLog.begin(), view.signalLog.end(), signal) !=
@@ -53,15 +73,17 @@ TEST_F(ReconnectTest, logs_in_by_itself_while_the_error_box_is_open_and_closes_i
             delays.push_back(harness.tmReconectar.interval);
             EXPECT_EQ(view.status.rfind("Reintentando la conexi\xF3n a las ", 0), 0u)
                 << view.status;
-            Attempt();
+            attempt % 2 == 0 ? Probe() : Attempt();
         }
+        EXPECT_EQ(Logins(), 1 + 3) << "a login only after a probe that connected";
         EXPECT_EQ(view.errors.size(), 1u) << "failed attempts show no box";
         server.Reply("OK=s2");
         server.Reply("OK,5=Ana|7=Eva|");  // the news poll of the new session
-        harness.tmReconectar.Fire();
+        Connect();
         EXPECT_EQ(view.errorsClosed, 1) << "the box closes itself";
     });
-    EXPECT_EQ(delays, (std::vector<int>{5000, 10000, 20000, 40000, 60000, 60000}));
+    EXPECT_EQ(delays, std::vector<int>(6, Reconnection::ProbeInterval));
+    EXPECT_EQ(harness.probed, std::vector<std::string>(7, server.Url()));
     EXPECT_EQ(view.panel, Panel::pnChat) << "the list stays once the box has returned";
     EXPECT_TRUE(harness.tmIdle.Enabled());
     EXPECT_FALSE(harness.tmReconectar.Enabled());
@@ -81,6 +103,82 @@ TEST_F(ReconnectTest, logs_in_by_itself_while_the_error_box_is_open_and_closes_i
     EXPECT_EQ(harness.tmReconectar.interval, 5000);
 }
 
+TEST_F(ReconnectTest, the_service_is_probed_every_5_s_and_every_minute_after_10_minutes_away) {
+    LoseTheService();
+    const long loginsBefore = Logins();
+    std::vector<int> intervals;
+    const auto probeAt = [&](std::chrono::seconds away) {
+        harness.now = std::chrono::steady_clock::time_point() + away;
+        Probe();
+        intervals.push_back(harness.tmReconectar.interval);
+    };
+    probeAt(std::chrono::seconds(5));
+    probeAt(std::chrono::seconds(599));
+    probeAt(std::chrono::seconds(600));
+    probeAt(std::chrono::seconds(660));
+    EXPECT_EQ(intervals, (std::vector<int>{5000, 5000, 60000, 60000}));
+    EXPECT_EQ(Logins(), loginsBefore) << "a probe never logs in";
+
+    // A connection that is still being made is looked at again shortly, and given up after
+    // its limit; the absence goes on meanwhile.
+    harness.reach = ConnectProbe::Reach::Pending;
+    harness.tmReconectar.Fire();
+    EXPECT_EQ(harness.tmReconectar.interval, Reconnection::LookInterval);
+    harness.now += std::chrono::milliseconds(Reconnection::ProbeLimit - 1);
+    harness.tmReconectar.Fire();
+    EXPECT_EQ(harness.tmReconectar.interval, Reconnection::LookInterval);
+    harness.now += std::chrono::milliseconds(1);
+    harness.tmReconectar.Fire();
+    EXPECT_EQ(harness.tmReconectar.interval, 60000);
+    EXPECT_EQ(harness.probed.size(), 5u) << "one probe looked at three times";
+
+    // Once it connects, the login comes at once.
+    harness.reach = ConnectProbe::Reach::Pending;
+    harness.tmReconectar.Fire();
+    server.Reply("OK=s2");
+    server.Reply("OK,5=Ana|");
+    harness.reach = ConnectProbe::Reach::Reachable;
+    harness.tmReconectar.Fire();
+    EXPECT_EQ(Logins(), loginsBefore + 1);
+    EXPECT_FALSE(harness.tmReconectar.Enabled());
+
+    // The next absence begins with probes every 5 s again.
+    harness.now += std::chrono::minutes(30);
+    LoseTheService();
+    EXPECT_EQ(harness.tmReconectar.interval, 5000);
+}
+
+TEST_F(ReconnectTest, attempts_log_in_as_the_last_login_that_worked_until_conectar_replaces_it) {
+    const std::string oldLogin = UrlLogin("", "acme", Md5TextOfString("secreta"));
+    LoseTheService();
+    // The operator types into the login panel meanwhile; the attempts go on as they were.
+    view.companyCode = "acm";
+    view.password.clear();
+    Attempt();
+    EXPECT_TRUE(harness.tmReconectar.Enabled());
+    server.Reply("OK=s2");
+    server.Reply("OK,5=Ana|");
+    Connect();
+    const std::vector<std::string> targets = server.Targets();
+    EXPECT_EQ(targets.at(targets.size() - 3), oldLogin);
+    EXPECT_EQ(targets.at(targets.size() - 2), oldLogin);
+    EXPECT_EQ(targets.back(), "/tertulia.php?accion=get_news&idempresa=acme&idsesion=s2")
+        << "the session's requests go with the code that is logged in";
+    EXPECT_EQ(view.companyCode, "acme") << "the field shows it again";
+
+    // "Conectar" with another password that works: the attempts use that one from then on.
+    view.password = "nueva";
+    server.Reply("OK=s3");
+    server.Reply("OK,5=Ana|");
+    harness.console.btConectarClick();
+    LoseTheService();
+    server.Reply("OK=s4");
+    server.Reply("OK,5=Ana|");
+    Connect();
+    EXPECT_EQ(server.Targets().at(server.Targets().size() - 2),
+              UrlLogin("", "acme", Md5TextOfString("nueva")));
+}
+
 TEST_F(ReconnectTest, a_refused_login_stops_the_attempts_and_is_shown_once) {
     LoseTheService();
     EXPECT_EQ(view.panel, Panel::pnLogin);
@@ -94,31 +192,11 @@ TEST_F(ReconnectTest, a_refused_login_stops_the_attempts_and_is_shown_once) {
     EXPECT_FALSE(Logged("notify reconnected Tertulia: Conexi\xF3n restablecida"));
 }
 
-TEST_F(ReconnectTest, the_operator_or_the_settings_stop_the_attempts) {
-    struct Row {
-        const char* name;
-        std::function<void(LoggedInConsole&)> act;
-    };
-    const Row rows[] = {
-        {"typing in a field",
-         [](LoggedInConsole& test) { test.harness.console.LoginFieldEdited(); }},
-        {"pressing Conectar",
-         [](LoggedInConsole& test) {
-             test.server.Reply("ERROR: clave");
-             test.harness.console.btConectarClick();
-         }},
-    };
-    testing::ForEachRow(rows, [](const Row& row) {
-        LoggedInConsole test;
-        test.LoseTheService();
-        row.act(test);
-        EXPECT_FALSE(test.harness.tmReconectar.Enabled());
-    });
-
-    LoggedInConsole emptied;
-    emptied.view.password.clear();
-    emptied.LoseTheService();
-    EXPECT_FALSE(emptied.harness.tmReconectar.Enabled()) << "no password typed: nothing to try";
+TEST_F(ReconnectTest, conectar_or_the_settings_stop_the_attempts) {
+    LoseTheService();
+    server.Reply("ERROR: clave");
+    harness.console.btConectarClick();
+    EXPECT_FALSE(harness.tmReconectar.Enabled()) << "pressing Conectar";
 
     ScriptedService server;
     ConsoleHarness switchedOff(server.Url());
