@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QWindow>
 
 namespace tertulia {
 

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <stdexcept>
 
 #include "app/console_window.h"
 #include "app/qt_event_loop.h"
@@ -76,6 +82,87 @@ TEST(DialogsTest, only_ok_confirms) {
         ReadModalBox([&] { answer = console.Confirm("Desea Guardar?"); }, row.press);
         EXPECT_EQ(answer, row.answer) << row.name;
     }
+}
+
+// Return typed at the box that is open now, to its focused button as the keyboard sends it.
+void TypeReturnAtTheBox() {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    QWidget* focused = box->focusWidget();
+    QTest::keyClick(focused != nullptr ? focused : box, Qt::Key_Return);
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition() && waited.elapsed() < 3000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return condition();
+}
+
+TEST(DialogsTest,
+     a_box_that_no_operator_action_opened_ignores_keys_for_a_second_then_gives_the_focus_back) {
+    EnsureApplication();
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
+    console.show();
+    QLineEdit messageLine;
+    messageLine.show();
+    messageLine.activateWindow();
+    messageLine.setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return messageLine.hasFocus(); }));
+    const struct {
+        const char* name;
+        bool unbidden;
+    } rows[] = {{"a poll's box", true}, {"the operator's own", false}};
+    for (const auto& row : rows) {
+        bool openAfterHalfASecond = false;
+        QTimer::singleShot(100, [] { TypeReturnAtTheBox(); });
+        QTimer::singleShot(
+            500, [&] { openAfterHalfASecond = QApplication::activeModalWidget() != nullptr; });
+        QTimer::singleShot(kUnbiddenBoxDeafMilliseconds + 200, [] { TypeReturnAtTheBox(); });
+        const auto open = [&] { console.ShowError("ERROR : \nSocket Error # 10061"); };
+        row.unbidden ? loop.RunUnbidden(open) : loop.Run(open);
+        EXPECT_EQ(openAfterHalfASecond, row.unbidden) << row.name;
+        if (row.unbidden) {
+            EXPECT_TRUE(WaitUntil([&] { return messageLine.hasFocus(); }))
+                << "the focus went to " << QApplication::focusWidget();
+        }
+        messageLine.activateWindow();
+        messageLine.setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return messageLine.hasFocus(); }));
+    }
+}
+
+TEST(DialogsTest, close_errors_closes_the_boxes_of_an_outage_also_a_windows_failed_poll) {
+    EnsureApplication();
+    QtEventLoop loop;
+    ConsoleWindow console(loop);
+    loop.SetReportParent(&console);
+    console.show();
+    QStringList opened;
+    bool reportReturned = false;
+    QTimer::singleShot(50, [&] {
+        opened << QApplication::activeModalWidget()->windowTitle();
+        // A conversation window's poll fails while the news poll's box is open.
+        loop.RunUnbidden([] { throw std::runtime_error("Socket Error # 10061"); });
+        reportReturned = true;
+    });
+    QTimer::singleShot(150, [&] {
+        opened << QApplication::activeModalWidget()->windowTitle();
+        console.CloseErrors();
+    });
+    // Nothing hangs if they stay open.
+    QTimer::singleShot(3000, [] {
+        while (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+    QElapsedTimer took;
+    took.start();
+    loop.RunUnbidden([&] { console.ShowError("ERROR : \nSocket Error # 10061"); });
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_TRUE(reportReturned);
+    EXPECT_EQ(opened, (QStringList{QStringLiteral("Error"), QStringLiteral("Tertulia")}));
 }
 
 }  // namespace
