@@ -31,11 +31,12 @@ std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http,
     QtTimer timer(events);
     QEventLoop loop;
     std::vector<std::int32_t> changed;
-    OperatorEvents stream(
-        {watch, timer, events, http, std::chrono::steady_clock::now, [&](std::int32_t id) {
-             changed.push_back(id);
-             if (changed.size() == wanted) loop.quit();
-         }});
+    OperatorEvents stream({watch, timer, events, http, std::chrono::steady_clock::now,
+                           [&](std::int32_t id) {
+                               changed.push_back(id);
+                               if (changed.size() == wanted) loop.quit();
+                           },
+                           nullptr});
     stream.SetAllowed(true);
     stream.Open(url);
     EXPECT_TRUE(stream.Streaming());
