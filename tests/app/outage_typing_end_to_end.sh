@@ -113,7 +113,7 @@ pids+=("$sampler")
 
 reply="Hola Pedro, gracias por esperar. Reviso su pedido ahora mismo y le cuento enseguida"
 reply+=" todo lo que encuentre sobre el envio, la factura y la fecha de entrega prevista para"
-reply+=" usted, de verdad gracias"
+reply+=" usted, de verdad muchas gracias"
 [ ${#reply} = 200 ] || fail "the reply has ${#reply} characters, not 200"
 xdotool type --delay 15 "$reply" &
 typist=$!
