@@ -33,6 +33,7 @@ namespace {
 constexpr QSize kOuterSize(411, 270);
 constexpr int kTopPanelHeight = 31;
 constexpr int kBottomPanelHeight = 27;
+constexpr int kStatusLineHeight = 19;
 
 QToolButton* MakeButton(QWidget* parent, const QString& text, const QRect& geometry) {
     auto* button = new QToolButton(parent);
@@ -106,6 +107,14 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     sbEnviar = MakeButton(pnInf_, QStringLiteral("&Enviar"), QRect(336, 3, 61, 22));
     sbEnviar->setObjectName(QStringLiteral("sbEnviar"));
 
+    lbEstado_ = new QLabel(this);
+    lbEstado_->setObjectName(QStringLiteral("lbEstado"));
+    lbEstado_->setAccessibleName(QStringLiteral("Estado"));
+    lbEstado_->setFrameShape(QFrame::Panel);
+    lbEstado_->setFrameShadow(QFrame::Sunken);
+    lbEstado_->setTextFormat(Qt::PlainText);
+    lbEstado_->hide();
+
     setTabOrder(Memo1, edMensaje);
     LayOutPanels();
 
@@ -116,6 +125,13 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     connect(sbEnviar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbEnviarClick); });
     connect(sbCerraryBorrar, &QToolButton::clicked, this,
             [this] { Call(&ChatHandlers::sbCerraryBorrarClick); });
+}
+
+void ChatForm::SetStatusText(const QString& text) {
+    lbEstado_->setText(text);
+    lbEstado_->setToolTip(text);
+    lbEstado_->setVisible(!text.isEmpty());
+    LayOutPanels();
 }
 
 void ChatForm::FocusMessageLine() {
@@ -195,10 +211,13 @@ void ChatForm::Run(const std::function<void(ChatHandlers&)>& call) {
 }
 
 void ChatForm::LayOutPanels() {
+    // The status line, while shown, takes its height from the transcript area.
+    const int status = lbEstado_->isVisibleTo(this) ? kStatusLineHeight : 0;
     pnSup_->setGeometry(0, 0, width(), kTopPanelHeight);
-    pnInf_->setGeometry(0, height() - kBottomPanelHeight, width(), kBottomPanelHeight);
+    lbEstado_->setGeometry(0, height() - status, width(), status);
+    pnInf_->setGeometry(0, height() - status - kBottomPanelHeight, width(), kBottomPanelHeight);
     Memo1->setGeometry(0, kTopPanelHeight, width(),
-                       qMax(0, height() - kTopPanelHeight - kBottomPanelHeight));
+                       qMax(0, height() - kTopPanelHeight - kBottomPanelHeight - status));
 }
 
 void ChatForm::showEvent(QShowEvent* event) {
@@ -294,6 +313,10 @@ int QtChatView::MessageLineWidth() const {
 
 void QtChatView::SetMessageLineWidth(int width) {
     form_->edMensaje->resize(qMax(0, width), form_->edMensaje->height());
+}
+
+void QtChatView::SetStatusText(const std::string& text) {
+    form_->SetStatusText(ToQString(text));
 }
 
 void QtChatView::SetSendButtonLeft(int left) {

@@ -33,6 +33,10 @@ class ChatForm : public QWidget {
     QToolButton* sbEnviar;
     QToolButton* sbCerraryBorrar;
 
+    // The status line along the bottom, shown only while it has a text.
+    void SetStatusText(const QString& text);
+    QLabel* StatusLine() const { return lbEstado_; }
+
     // Gives the message line the window's focus; it has the keyboard once the window is active.
     void FocusMessageLine();
     // Shows the window, brings it to the front and asks for its activation.
@@ -66,6 +70,7 @@ class ChatForm : public QWidget {
     QFrame* pnSup_;
     QFrame* pnInf_;
     QLabel* Label1_;
+    QLabel* lbEstado_;
     QtEventLoop& loop_;
     ChatHandlers* handlers_ = nullptr;
     int runningHandlers_ = 0;
@@ -94,6 +99,7 @@ class QtChatView : public ChatView {
     int MessageLineLeft() const override;
     int MessageLineWidth() const override;
     void SetMessageLineWidth(int width) override;
+    void SetStatusText(const std::string& text) override;
     void SetSendButtonLeft(int left) override;
     bool IsVisible() const override;
     int OuterWidth() const override;

@@ -51,6 +51,9 @@ class ChatView {
     virtual int MessageLineWidth() const = 0;
     virtual void SetMessageLineWidth(int width) = 0;
 
+    // The window's status line, shown while it has a text.
+    virtual void SetStatusText(const std::string& text) = 0;
+
     // sbEnviar, the send button.
     virtual void SetSendButtonLeft(int left) = 0;
 

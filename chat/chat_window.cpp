@@ -1,6 +1,7 @@
 #include "chat/chat_window.h"
 
 #include "chat/conversation_requests.h"
+#include "chat/line_not_stored.h"
 #include "chat/message_encoding.h"
 #include "chat/save_dialog.h"
 #include "chat/transcript_file.h"
@@ -72,7 +73,14 @@ void TfrmChatClt::sbEnviarClick() {
     const std::string text = TrimMessage(view_->MessageText());
     view_->SetMessageText(text);
     if (!text.empty()) {
-        MostrarRespuesta(console_.Send(idSesionClt_, CodificarMensaje(text)));
+        const SentLine sent = console_.Send(idSesionClt_, CodificarMensaje(text));
+        MostrarRespuesta(sent.reply);
+        // A line the service did not store stays, for the operator to send again or elsewhere.
+        if (!sent.stored) {
+            view_->SetStatusText(MotivoLineaNoGuardada(sent.reply));
+            return;
+        }
+        view_->SetStatusText("");
     }
     view_->SetMessageText("");
 }

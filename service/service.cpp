@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "protocol/service_replies.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/chat_widget.h"
@@ -329,8 +330,10 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     if (get && path == "/tertulia.php") {
         if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
         ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
-        HttpReply reply = Reply(200, operatorApi_->Answer(query, client, cookie), kOperatorType);
+        OperatorReply answer = operatorApi_->Answer(query, client, cookie);
+        HttpReply reply = Reply(200, std::move(answer.text), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
+        if (answer.lineNotStored) reply.headers.push_back(EscribirCabeceraLineaNoGuardada());
         if (!cookie.toSet.empty()) {
             reply.headers.emplace_back("Set-Cookie", std::string(ConsoleCookie::kName) + "=" +
                                                          cookie.toSet +

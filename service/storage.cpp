@@ -307,8 +307,31 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
             "operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?)",
             {std::string_view(idHash), now, found->companyId, found->companyId,
              std::string_view(consoleHash), std::string_view(idHash)});
+        db.Run(
+            "DELETE FROM operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?",
+            {found->companyId, std::string_view(consoleHash), std::string_view(idHash)});
     });
     return sessionId;
+}
+
+bool Storage::EndSession(const std::string& code, const std::string& sessionId) {
+    const std::string idHash = Sha256Hex(sessionId);
+    return database_->Write([&](SqlConnection& db) {
+        const SqlRows ended = db.Run(
+            "DELETE FROM operator_sessions WHERE id_hash = ? AND company_id IN "
+            "(SELECT id FROM companies WHERE code = ?) RETURNING company_id",
+            {std::string_view(idHash), std::string_view(code)});
+        if (ended.empty()) return false;
+        const std::int64_t companyId = ended.Int(0, 0);
+        const SqlRows freed = db.Run(
+            "UPDATE conversations SET owner_session = NULL "
+            "WHERE owner_session = ? AND open = 1 RETURNING id",
+            {std::string_view(idHash)});
+        for (std::size_t row = 0; row < freed.size(); ++row) {
+            Announce(db, companyId, freed.Int(row, 0));
+        }
+        return true;
+    });
 }
 
 std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,

@@ -138,10 +138,14 @@ class Storage {
 
     // A new session id when the company exists and the digest text is its password's. An
     // unknown company costs no password hash: company codes are public.
-    // `console` names the console program (see ConsoleCookie); its earlier sessions' conversations
-    // pass to the new one, so that a console that logs in again keeps them.
+    // `console` names the console program (its key or its cookie, see OperatorApi); its earlier
+    // sessions of the company end, and their conversations pass to the new one, so that a
+    // console that logs in again, or starts again after a crash, keeps them.
     std::optional<std::string> Login(const std::string& code, const std::string& digestText,
                                      const std::string& console = "");
+    // Ends the session of company `code` and frees its conversations, telling every service on
+    // the database of each; false when there is no such session.
+    bool EndSession(const std::string& code, const std::string& sessionId);
     // The company of a live session of company `code`; the session's lifetime starts again.
     std::optional<std::int64_t> SessionCompany(const std::string& code,
                                                const std::string& sessionId);

@@ -94,10 +94,11 @@ std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
         UrlTranscripcion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
 }
 
-std::string ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
+SentLine ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
     const ConsoleLogin& login = parts_.login;
-    return parts_.http.GetText(UrlEnviarMensaje(serviceUrl_, login.CodigoEmpresa(),
-                                                login.IdSesion(), idSesionClt, mensaje));
+    std::string reply = parts_.http.GetText(UrlEnviarMensaje(
+        serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt, mensaje));
+    return {std::move(reply), !LineaNoGuardada(parts_.http.ReplyHeader(kCabeceraLinea))};
 }
 
 std::string ConversationWindows::Close(std::int32_t idSesionClt) {

@@ -58,7 +58,7 @@ class ConversationWindows : public ConversationRequests {
     void Poll(std::int32_t idSesionClt);
 
     std::string Transcript(std::int32_t idSesionClt) override;
-    std::string Send(std::int32_t idSesionClt, const std::string& mensaje) override;
+    SentLine Send(std::int32_t idSesionClt, const std::string& mensaje) override;
     std::string Close(std::int32_t idSesionClt) override;
     SaveDialog& SaveDialog1() override { return parts_.saveDialog; }
     void ConversationClosed(TfrmChatClt& window) override;

@@ -157,6 +157,41 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
     EXPECT_EQ(view->message, "hola") << "a failed send keeps the trimmed line";
 }
 
+TEST_F(ChatWindowTest, a_line_the_service_did_not_store_stays_and_the_status_says_why) {
+    struct Row {
+        const char* proves;
+        std::string reply;
+        std::string status;
+    };
+    const Row rows[] = {
+        {"another console's conversation: the notice, without its author",
+         "<b>Tertulia</b>: Esta conversaci&oacute;n la atiende otra consola.",
+         "Esta conversaci\xF3n la atiende otra consola."},
+        {"a closed one: the notice is the transcript's last line",
+         "<b>Ana</b>: hola<br><b>Tertulia</b>: La conversaci&oacute;n ha terminado: adi&oacute;s.",
+         "La conversaci\xF3n ha terminado: adi\xF3s."},
+        {"a limit: the error reply, also shown in the box",
+         "ERROR: La conversaci\xF3n 5 est\xE1 llena.",
+         "ERROR: La conversaci\xF3n 5 est\xE1 llena."},
+        {"a reply with nothing to quote", "", "La l\xEDnea no se ha guardado."},
+    };
+    ShowFocused();
+    for (const Row& row : rows) {
+        requests.replies = {row.reply};
+        requests.nextLineNotStored = true;
+        view->message = " buenas ";
+        window->edMensajeKeyPress('\r');
+        EXPECT_EQ(view->message, "buenas") << row.proves;
+        EXPECT_EQ(view->status, row.status) << row.proves;
+    }
+    EXPECT_EQ(view->errors, std::vector<std::string>{"ERROR: La conversaci\xF3n 5 est\xE1 llena."});
+
+    requests.replies = {"<b>Operador</b>: buenas"};
+    window->sbEnviarClick();
+    EXPECT_EQ(view->message, "") << "stored: the line empties";
+    EXPECT_EQ(view->status, "") << "and the reason goes";
+}
+
 TEST_F(ChatWindowTest, close_and_delete_saves_then_closes_and_tells_the_console) {
     const testing::TemporaryDirectory directory;
     const std::string file = directory.path() + "/copia.txt";

@@ -195,6 +195,19 @@ TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_a
     EXPECT_EQ(told.find(heard), std::string::npos) << told;
 }
 
+TEST(EventStreams, a_console_that_logs_out_hands_its_conversations_to_the_others_at_once) {
+    ServiceProcess service;
+    const std::string a = service.Login();
+    const std::string b = service.Login();
+    const auto ana = OpenConversation(service.Port(), "Ana");
+    service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
+    HeldStream bNews(service.Port(), Operator(b, "eventos"));
+    EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
+    EXPECT_EQ(service.Body(Operator(a, "do_logout")), "OK");
+    const std::string handed = "event: noticias\ndata: " + ana.id + ":0\n\n";
+    EXPECT_NE(bNews.Until(handed, 2s).find(handed), std::string::npos) << bNews.Until(handed, 0s);
+}
+
 TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
     RunningService service;
     const std::string lapsed = service.Login();

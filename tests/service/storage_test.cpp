@@ -3,9 +3,13 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <chrono>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "fresh_database.h"
+#include "service/secrets.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
@@ -325,6 +329,54 @@ TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_
     for (std::thread& thread : traffic) thread.join();
     EXPECT_EQ(full, 0) << "a line to a conversation gone is not found";
     EXPECT_EQ(Rows(), 0);
+}
+
+TEST_P(StorageTest, a_session_ends_by_logout_or_by_a_login_of_its_console) {
+    std::mutex mutex;
+    std::vector<std::int32_t> told;
+    storage_->WatchChanges(
+        [&](std::int64_t, std::int32_t conversation) {
+            std::lock_guard lock(mutex);
+            told.push_back(conversation);
+        },
+        [] {});
+    // What the services were told since the last call, once they were told anything.
+    const auto taken = [&] {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                if (!told.empty() || std::chrono::steady_clock::now() > giveUp) {
+                    return std::exchange(told, {});
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    const NewConversation ana = Conversation("Ana");
+    EXPECT_EQ(taken(), std::vector<std::int32_t>{ana.id}) << "opened";
+    const auto owner = [&] { return storage_->CompanyConversation(Company(), ana.id)->owner; };
+    const auto claim = [&](const std::string& session) {
+        return storage_->Claim(*storage_->Session("demo", session), ana.id);
+    };
+
+    const std::string crashed = *storage_->Login("demo", "DIGEST", "consola 1");
+    EXPECT_EQ(claim(crashed), ClaimResult::Mine);
+    const std::string other = *storage_->Login("demo", "DIGEST", "consola 2");
+    EXPECT_EQ(claim(other), ClaimResult::Other);
+    const std::string restarted = *storage_->Login("demo", "DIGEST", "consola 1");
+    EXPECT_FALSE(storage_->Session("demo", crashed)) << "the console's earlier session ended";
+    EXPECT_EQ(owner(), Sha256Hex(restarted)) << "and its conversation passed on";
+    EXPECT_TRUE(storage_->Session("demo", other)) << "another console's goes on";
+
+    EXPECT_FALSE(storage_->EndSession("otra", restarted)) << "not a session of that company";
+    EXPECT_TRUE(storage_->EndSession("demo", restarted));
+    EXPECT_FALSE(storage_->Session("demo", restarted));
+    EXPECT_EQ(owner(), "");
+    EXPECT_EQ(taken(), std::vector<std::int32_t>{ana.id}) << "freed, and every service told";
+    EXPECT_EQ(claim(other), ClaimResult::Mine);
+    EXPECT_FALSE(storage_->EndSession("demo", restarted)) << "ended already";
+    storage_->WatchChanges({}, {});
 }
 
 // A session being added (which on PostgreSQL only shares the company row's lock, to check its

@@ -151,9 +151,14 @@ TEST_F(ReconnectTest, a_login_to_another_company_closes_the_old_windows_on_this_
     ASSERT_EQ(harness.ListedIds(), std::vector<std::string>{"5=Ana"});
 
     view.companyCode = "otra";
+    server.Reply("OK");  // the session of "acme" ends first, handing Ana on
     server.Reply("OK=t1");
     server.Reply("OK,8=Luis|");
     harness.console.btConectarClick();
+    const std::vector<std::string> targets = server.Targets();
+    ASSERT_GE(targets.size(), 3u);
+    EXPECT_EQ(targets[targets.size() - 3],
+              "/tertulia.php?accion=do_logout&idempresa=acme&idsesion=s2");
     EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"8=Luis"});
     EXPECT_EQ(view.listItems, std::vector<std::string>{"Luis"});
     EXPECT_TRUE(Logged("withdraw 5"));
