@@ -93,6 +93,28 @@ TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
     EXPECT_EQ(label1->pos(), QPoint(3, 6));
 }
 
+TEST_F(ChatFormTest, the_status_line_shows_only_while_it_has_a_text_under_the_message_line) {
+    std::unique_ptr<ChatView> view = NewView();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    form.show();
+    QApplication::processEvents();
+    const QRect memo = form.Memo1->geometry();
+    const QLabel& status = *form.StatusLine();
+    EXPECT_FALSE(status.isVisible());
+
+    view->SetStatusText("Esta conversaci\xF3n la atiende otra consola.");
+    EXPECT_TRUE(status.isVisible());
+    EXPECT_EQ(status.text(), QStringLiteral("Esta conversación la atiende otra consola."));
+    EXPECT_EQ(status.geometry(), QRect(0, form.height() - 19, form.width(), 19));
+    const auto* pnInf = form.findChild<QWidget*>(QStringLiteral("pnInf"));
+    EXPECT_EQ(pnInf->geometry().bottom() + 1, status.y()) << "the message line stays above it";
+    EXPECT_EQ(form.Memo1->height(), memo.height() - 19);
+
+    view->SetStatusText("");
+    EXPECT_FALSE(status.isVisible());
+    EXPECT_EQ(form.Memo1->geometry(), memo);
+}
+
 TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_line) {
     ConsoleOnDesktop logic;
     std::unique_ptr<TfrmChatClt> owned = logic.NewChat();
