@@ -442,7 +442,7 @@ TEST(OperatorFlow, a_send_whose_line_was_not_stored_says_so_in_a_header) {
         return reply->get_header_value("Tertulia-Linea");
     };
     struct Row {
-        const char* proves;
+        const char* name;
         std::string session;
         std::string extra;
         std::string header;
@@ -457,7 +457,7 @@ TEST(OperatorFlow, a_send_whose_line_was_not_stored_says_so_in_a_header) {
         {"a session that is gone", "nadie", "&mensaje=cuatro", "no-guardada"},
     };
     ForEachRow(rows, [&](const Row& row) {
-        EXPECT_EQ(header(row.session, row.extra), row.header) << row.proves;
+        EXPECT_EQ(header(row.session, row.extra), row.header) << row.name;
     });
     EXPECT_EQ(consoles.Ask("dropclt", consoles.a), "OK");
     EXPECT_EQ(header(consoles.a, "&mensaje=cinco"), "no-guardada") << "a closed conversation";

@@ -225,7 +225,7 @@ TEST_F(ConsoleTest, CerrarEndsTheLoggedInSessionOnTheServiceThenQuits) {
 
 TEST(ConsoleKeyTest, MadeOnceThenKeptAndMadeAgainWhenNotAKey) {
     struct Row {
-        const char* proves;
+        const char* name;
         std::optional<std::string> stored;
         std::string key;
         int made;

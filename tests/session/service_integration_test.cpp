@@ -111,8 +111,7 @@ TEST(ServiceIntegrationTest, ALeavingConsoleHandsItsVisitorsOnAndARestartedOneGe
     restarted.ShowAndLogInAsDemo();
     EXPECT_EQ(restarted.ListedIds(), visitors);
     second.tmIdle.Fire();
-    EXPECT_EQ(second.view.panel, Panel::pnLogin);
-    EXPECT_EQ(second.view.status.rfind("ERROR.", 0), 0u) << second.view.status;
+    EXPECT_EQ(second.view.panel, Panel::pnLogin) << "its session is gone";
 }
 
 TEST(ServiceIntegrationTest, ALineIntoAnotherConsolesConversationStaysWithTheReason) {
@@ -138,8 +137,8 @@ TEST(ServiceIntegrationTest, ALineIntoAnotherConsolesConversationStaysWithTheRea
     other.handlers->edMensajeKeyPress('\r');
     EXPECT_EQ(other.message, "le atiendo yo") << "not stored: kept for the operator";
     EXPECT_EQ(other.status,
-              "Esta conversaci\xF3n la atiende otra consola. Ci\xE9rrela con \xABCerrar y Borrar "
-              "Historial\xBB.");
+              "Esta conversaci\xF3n la atiende otra consola. Ci\xE9rrela con \xAB"
+              "Cerrar y Borrar Historial\xBB.");
     const auto visitorView =
         GetPath(service.Port(), "/api/conversaciones/" + ana.id + "?token=" + ana.token);
     EXPECT_EQ(visitorView.body.find("le atiendo yo"), std::string::npos) << visitorView.body;
