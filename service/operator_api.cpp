@@ -131,10 +131,10 @@ class OperatorRequest {
         if (!known) cookie_.toSet = RandomHex(16);
         // A key names the console program across its runs, a cookie within one; kept apart,
         // so that neither can stand for the other.
-        const std::string& key = fields_.Get("consola");
-        const std::string console = EsClaveConsola(key) ? "consola " + LowerHex(key)
-                                    : known             ? cookie_.received
-                                                        : cookie_.toSet;
+        const std::optional<std::string> key = fields_.Find("consola");
+        const std::string console = key && EsClaveConsola(*key) ? "consola " + LowerHex(*key)
+                                    : known                     ? cookie_.received
+                                                                : cookie_.toSet;
         if (!api_.checks_.Run(
                 [&] { session = storage_.Login(code, fields_.Get("contrasena"), console); })) {
             storage_.UncountLoginFailure(attempt.counted);
