@@ -5,7 +5,7 @@
 #   all three at once, not after the owner's silence (two minutes);
 # - console 1 comes back and console 2 ends on SIGTERM: console 1 takes them the same way;
 # - console 1 is killed with SIGKILL and started again: it lists its own at its first news poll.
-# Takes about a minute.
+# Takes about half a minute.
 #
 # usage: handover_end_to_end.sh TERTULIA TERTULIA-SERVICE
 set -euo pipefail
@@ -55,11 +55,16 @@ windows_of() {
         2>/dev/null || true; } | wc -l
 }
 lists_three() { [ "$(windows_of "$1")" = 3 ]; }
-# within SECONDS N: console N shows the three conversations within that time; says how long.
-within() {
-    local start=$EPOCHREALTIME
-    wait_for "$1" lists_three "$2" || return 1
-    echo "console $2 listed them after $(awk "BEGIN { print $EPOCHREALTIME - $start }") s"
+# lists_three_by SECONDS N: console N shows the three conversations within that many seconds
+# of the moment `since` (from $EPOCHREALTIME); says how long it took.
+lists_three_by() {
+    local taken
+    until lists_three "$2"; do
+        taken=$(awk "BEGIN { print $EPOCHREALTIME - $since }")
+        awk "BEGIN { exit !($taken > $1) }" && return 1
+        sleep 0.1
+    done
+    echo "console $2 listed them $(awk "BEGIN { print $EPOCHREALTIME - $since }") s after"
 }
 ended() { ! kill -0 "${pid[$1]}" 2>/dev/null; }
 windows_of_process() {
@@ -100,23 +105,26 @@ sleep 2
 [ "$(windows_of 2)" = 0 ] || fail "console 2 opened $(windows_of 2) conversations of console 1"
 
 cerrar 1 || fail "no tray icon of console 1 opened its menu"
+since=$EPOCHREALTIME
 wait_for 5 ended 1 || fail "'Cerrar' did not end console 1"
-within 3 2 || fail "console 2 shows $(windows_of 2) of the conversations console 1 left"
+lists_three_by 3 2 || fail "console 2 shows $(windows_of 2) of the conversations console 1 left"
 grep -q 'accion=do_logout' "$work/access.log" || fail "console 1 did not end its session"
 
 start_operator 1
 sleep 2
 [ "$(windows_of 1)" = 0 ] || fail "console 1 opened $(windows_of 1) conversations of console 2"
+since=$EPOCHREALTIME
 kill -TERM "${pid[2]}"
 wait_for 5 ended 2 || fail "SIGTERM did not end console 2"
-within 3 1 || fail "console 1 shows $(windows_of 1) of the conversations console 2 left"
+lists_three_by 3 1 || fail "console 1 shows $(windows_of 1) of the conversations console 2 left"
 
 # Its session is left behind as a crash leaves it; the next regular news poll would come 30 s
 # later, and the conversations would be free only after the owner's silence.
 kill -KILL "${pid[1]}"
-wait_for 5 ended 1 || fail "SIGKILL did not end console 1"
+wait "${pid[1]}" 2>/dev/null || true
 start_operator 1
-within 3 1 || fail "console 1, started again, shows $(windows_of 1) of its conversations"
+since=$EPOCHREALTIME
+lists_three_by 3 1 || fail "console 1, started again, shows $(windows_of 1) of its conversations"
 grep -qE '^Consola=[0-9a-f]{32}$' "$work/config-1/Grupo Laredo/Tertulia.ini" ||
     fail "console 1 keeps no key in its settings"
 echo "PASS"
