@@ -220,6 +220,9 @@ TEST_F(ConsoleTest, CerrarEndsTheLoggedInSessionOnTheServiceThenQuits) {
     server.Drop();
     harness.console.Salir1Click();
     EXPECT_EQ(view.quits, 3) << "a service out of reach does not keep the program";
+    server.Reply("ERROR: Acci\xF3n desconocida.");
+    harness.console.Salir1Click();
+    EXPECT_EQ(view.quits, 4) << "nor an older service that does not know the action";
     EXPECT_TRUE(view.errors.empty());
 }
 
