@@ -1,5 +1,7 @@
 #include "session/console_key.h"
 
+#include <cstdint>
+#include <optional>
 #include <random>
 
 #include "protocol/service_protocol.h"
