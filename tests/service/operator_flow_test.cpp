@@ -415,22 +415,6 @@ TEST(OperatorFlow, a_login_with_a_console_key_takes_over_the_session_of_that_key
     EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
 }
 
-TEST(OperatorFlow, logging_out_ends_the_session_and_frees_its_conversations_at_once) {
-    const TwoConsoles consoles;
-    EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(0));
-    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,");
-    const std::string logout = "/tertulia.php?accion=do_logout&idempresa=demo&idsesion=";
-    EXPECT_EQ(consoles.service
-                  .Body("/tertulia.php?accion=do_logout&idempresa=otra&idsesion=" + consoles.a)
-                  .substr(0, 6),
-              "ERROR.")
-        << "a session of another company is not ended";
-    EXPECT_EQ(consoles.service.Body(logout + consoles.a), "OK");
-    EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
-    EXPECT_EQ(consoles.News(consoles.a).substr(0, 6), "ERROR.");
-    EXPECT_EQ(consoles.service.Body(logout + consoles.a).substr(0, 6), "ERROR.");
-}
-
 // The reply to a send whose line was not stored says so in a header; the text says why.
 TEST(OperatorFlow, a_send_whose_line_was_not_stored_says_so_in_a_header) {
     const TwoConsoles consoles({"--lines-per-conversation", "1"});
