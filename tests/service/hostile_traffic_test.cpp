@@ -501,7 +501,8 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
              for (const char* name :
                   {"Operador", "+operador+", "OPERAD%C3%93R", "Opera%CC%81dor", "%C3%B3perador",
                    "Ana%E2%80%AEanA", "Ana%E2%80%8FB", "a%E2%80%A8b", "a%E2%80%A9b",
-                   "%E2%81%A6x%E2%81%A9", "Op%E2%80%8Berador"}) {
+                   "%E2%81%A6x%E2%81%A9", "Op%E2%80%8Berador", "Operador.", "%D0%9Eperador",
+                   "TERTULIA"}) {
                  EXPECT_EQ(h.Open(name).first, 400) << name;
              }
              EXPECT_EQ(h.Open("Operadora").first, 201);
