@@ -21,6 +21,7 @@
 #include <unordered_set>
 
 #include "service/client_address.h"
+#include "service/service_log.h"
 #include "service/worker_pool.h"
 
 namespace tertulia {
@@ -31,6 +32,23 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How often the server looks for connections that have taken too long.
 constexpr std::chrono::milliseconds kWatchPeriod{250};
+
+// How long a connection beyond the cap may take over its request head: it holds a descriptor
+// of the reserve meanwhile.
+constexpr std::chrono::seconds kSpareHead{1};
+
+// Raises the soft descriptor limit to the hard one; the descriptors the process may hold.
+rlim_t RaiseDescriptorLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 0;
+    if (files.rlim_cur < files.rlim_max) {
+        rlimit raised = files;
+        // An unlimited hard limit still ends at the kernel's default ceiling per process.
+        raised.rlim_cur = files.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : files.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) files = raised;
+    }
+    return files.rlim_cur;
+}
 
 std::string AddressText(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = "";
@@ -68,6 +86,7 @@ struct Link {
     SteadyClock::time_point deadline;
     bool cut = false;
     std::string target;  // of the request whose head is coming in
+    bool spare = false;  // came beyond the cap, into the reserve
 };
 
 // A reply body the library sends from, and the budget it is counted in.
@@ -133,6 +152,8 @@ struct HttpServer::Impl {
     std::mutex linksMutex;
     std::unordered_set<Link*> links;
     std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
+    unsigned cap = 0;   // connections held at most, `limits.connections` or fewer
+    unsigned held = 0;  // links that are not spare
     std::atomic<std::size_t> unsentBytes = 0;
 
     // Streams being sent, which a stop ends.
@@ -189,8 +210,12 @@ struct HttpServer::Impl {
             }
             link->key = LimitKey(link->address);
             link->since = SteadyClock::now();
-            link->deadline = link->since + std::chrono::seconds(self.limits.headSeconds);
             std::lock_guard lock(self.linksMutex);
+            link->spare = self.held >= self.cap;
+            if (!link->spare) ++self.held;
+            link->deadline =
+                link->since +
+                (link->spare ? kSpareHead : std::chrono::seconds(self.limits.headSeconds));
             ++self.perAddress[link->key];
             self.links.insert(link.get());
             *context = link.release();
@@ -202,6 +227,7 @@ struct HttpServer::Impl {
         {
             std::lock_guard lock(self.linksMutex);
             self.links.erase(link.get());
+            if (!link->spare) --self.held;
             const auto it = self.perAddress.find(link->key);
             if (it != self.perAddress.end() && --it->second == 0) self.perAddress.erase(it);
         }
@@ -321,6 +347,13 @@ struct HttpServer::Impl {
             if (response) held.release();
         }
         if (!response) return MHD_NO;
+        // A connection beyond the cap gives its descriptor back to the reserve at once.
+        const Link* link = LinkOf(connection);
+        if (link && link->spare &&
+            std::none_of(reply.headers.begin(), reply.headers.end(),
+                         [](const auto& header) { return header.first == "Connection"; })) {
+            reply.headers.emplace_back("Connection", "close");
+        }
         for (const auto& [name, value] : reply.headers) {
             MHD_add_response_header(response, name.c_str(), value.c_str());
         }
@@ -398,6 +431,10 @@ struct HttpServer::Impl {
         if (request.target.empty()) request.target = request.path;
         Exchange& started = *exchange;
         *context = exchange.release();
+        if (const Link* link = LinkOf(connection);
+            link && link->spare && !limits.reservedPaths.contains(request.path)) {
+            return Refuse(connection, started, MHD_HTTP_SERVICE_UNAVAILABLE);
+        }
         if (const int refusal = FramingRefusal(request, started.bodyLimit)) {
             return Refuse(connection, started, refusal);
         }
@@ -545,21 +582,26 @@ int HttpServer::Bind(const std::string& host, int port) {
 
 bool HttpServer::Serve(const ServeHooks& hooks) {
     Impl& self = *impl_;
-    // Every connection is a descriptor; make room for the limit where the system allows it.
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
-        const rlim_t wanted = self.limits.connections + 256;
-        if (files.rlim_cur < wanted) {
-            files.rlim_cur = std::min(wanted, files.rlim_max);
-            setrlimit(RLIMIT_NOFILE, &files);
-        }
+    // Every connection is a descriptor. Past the descriptors the library would stop accepting,
+    // and clients would wait unanswered; the cap stops first and leaves the reserve.
+    const rlim_t descriptors = RaiseDescriptorLimit();
+    const unsigned reserve = self.limits.descriptorReserve;
+    self.cap = self.limits.connections;
+    if (reserve > 0 && descriptors < rlim_t{self.cap} + reserve) {
+        self.cap = static_cast<unsigned>(std::max<rlim_t>(descriptors, reserve + 1) - reserve);
+        LogLine(LogPriority::Warning,
+                "el límite de descriptores (" + std::to_string(descriptors) + ") deja " +
+                    std::to_string(self.cap) + " conexiones de las " +
+                    std::to_string(self.limits.connections) + " que se piden");
     }
+    // A quarter of the reserve for the refusals beyond the cap and the reserved paths.
+    const unsigned spare = reserve / 4;
     const unsigned flags =
         MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (self.ipv6 ? MHD_USE_IPv6 : 0);
     MHD_Daemon* daemon = MHD_start_daemon(
         flags, 0, Impl::Accept, &self, Impl::Handle, &self, MHD_OPTION_LISTEN_SOCKET,
         self.listenSocket, MHD_OPTION_THREAD_POOL_SIZE, std::max(self.limits.ioThreads, 1u),
-        MHD_OPTION_CONNECTION_LIMIT, self.limits.connections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        MHD_OPTION_CONNECTION_LIMIT, self.cap + spare, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT, self.limits.idleSeconds,
         MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self, MHD_OPTION_NOTIFY_COMPLETED,
         Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK, Impl::RequestLine, &self,

@@ -21,7 +21,9 @@ namespace tertulia {
 // whole request within `bodySeconds` at most (or the head's time where that is longer). One
 // that sends nothing for `idleSeconds` is closed.
 struct HttpLimits {
-    unsigned connections = 20000;         // event streams are connections held for long
+    // Event streams are connections held for long. With the service's reserve, as many as a
+    // common hard limit of 20,000 descriptors allows.
+    unsigned connections = 19000;
     unsigned connectionsPerAddress = 64;  // 0: no limit
     // Request line, headers and their bookkeeping; also what each held event stream keeps.
     std::size_t headBytes = 16 * 1024;
@@ -38,6 +40,12 @@ struct HttpLimits {
     // Connections per address count an IPv6 client by its /64 (see LimitKey). Addresses whose
     // connections the per-address limit leaves alone (trusted proxies):
     std::set<std::string> unlimitedAddresses;
+    // Descriptors left to the rest of the process (database, logs, files), 0 for none: the
+    // connections held stop at the descriptor limit less these, below `connections` where the
+    // system gives less. One beyond is answered 503 and closed, unless it asks for one of
+    // `reservedPaths`, which is answered from the reserve (a balancer's health check).
+    unsigned descriptorReserve = 0;
+    std::set<std::string> reservedPaths;
 };
 
 struct HttpRequest {
@@ -116,7 +124,8 @@ class HttpServer {
 
     // Binds and listens; port 0 picks a free one. Returns the port, or throws.
     int Bind(const std::string& host, int port);
-    // Serves until Stop; returns false when the server could not start.
+    // Serves until Stop; returns false when the server could not start. Raises the process's
+    // soft descriptor limit to its hard one first.
     bool Serve(const ServeHooks& hooks = {});
     bool Serving() const;
     // Ends a running Serve after the requests in hand are answered; safe from any thread.

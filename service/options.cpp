@@ -309,7 +309,7 @@ Servicio de chat para la consola Tertulia y página de chat para los visitantes.
                          la de --listen (por omisión, ninguna)
 
 Límites (0 en los que lo admiten: sin límite):
-  --max-connections N              conexiones abiertas en total (20000)
+  --max-connections N              conexiones abiertas en total (19000)
   --max-connections-per-address N  conexiones abiertas por dirección (64)
   --max-head-bytes N               memoria por conexión para la cabecera de la
                                    petición, en bytes (16384)

@@ -34,6 +34,9 @@ const std::string kHealth = "/salud";
 // How long the health check waits for the database (or the database time-out where that is
 // shorter): within the 2 s that a balancer's check is commonly given.
 constexpr std::chrono::milliseconds kHealthBound{1500};
+// Descriptors kept from the connections for the database's connections, the logs and the files
+// the service opens, the metrics listener's few scrapers, and health checks at the cap.
+constexpr unsigned kDescriptorReserve = 64;
 
 std::int64_t SystemClock() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -234,10 +237,12 @@ Service::Service(ServiceConfig config)
             throw std::runtime_error("no se puede escribir el registro de accesos " +
                                      config.accessLog);
         }
-        ownsAccessLog_ = true;
+        accessLogPath_ = config.accessLog;
     }
     HttpLimits limits = config.http;
     limits.unlimitedAddresses.insert(trustedProxies_.begin(), trustedProxies_.end());
+    limits.descriptorReserve = kDescriptorReserve;
+    limits.reservedPaths = {kHealth};
     HttpRoutes routes;
     routes.bodyLimit = [](const std::string& method, const std::string& path) -> std::size_t {
         if (method != "POST") return 0;
@@ -259,7 +264,7 @@ Service::~Service() {
     server_.reset();
     streams_.reset();
     retention_.reset();
-    if (ownsAccessLog_) std::fclose(accessLog_);
+    if (!accessLogPath_.empty()) std::fclose(accessLog_);
 }
 
 HttpReply Service::Answer(const HttpRequest& request) {
@@ -504,10 +509,25 @@ int Service::Bind(const std::string& host, int port) {
     return port;
 }
 
+void Service::ReopenAccessLog() {
+    if (accessLogPath_.empty()) return;
+    std::FILE* reopened = std::fopen(accessLogPath_.c_str(), "a");
+    if (!reopened) {
+        LogLine(LogPriority::Error, "no se puede reabrir el registro de accesos " + accessLogPath_ +
+                                        "; se sigue escribiendo en el anterior");
+        return;
+    }
+    std::lock_guard lock(accessLogMutex_);
+    std::fclose(accessLog_);
+    accessLog_ = reopened;
+}
+
 int Service::BindMetrics(const std::string& host, int port) {
-    // A few scrapers at most, perhaps all from one address.
+    // A few scrapers, perhaps all from one address; a socket that asks nothing soon goes, so
+    // that idle ones cannot keep a scrape out.
     HttpLimits limits;
-    limits.connections = 32;
+    limits.connections = 64;
+    limits.headSeconds = 2;
     limits.connectionsPerAddress = 0;
     limits.ioThreads = 1;
     limits.workers = 2;

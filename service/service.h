@@ -58,6 +58,9 @@ class Service {
     bool Serving() const;
     // Ends a running Serve, or the next one; safe from any thread.
     void Stop();
+    // Opens the access log file again by its name, for a log rotation that renamed it; from
+    // any thread.
+    void ReopenAccessLog();
 
   private:
     HttpReply Answer(const HttpRequest& request);
@@ -91,7 +94,7 @@ class Service {
     std::unique_ptr<Retention> retention_;
     std::unique_ptr<EventStreams> streams_;
     std::FILE* accessLog_ = nullptr;
-    bool ownsAccessLog_ = false;
+    std::string accessLogPath_;  // empty when the log is not a file of its own
     std::mutex accessLogMutex_;
     std::mutex unavailableMutex_;
     std::optional<std::chrono::steady_clock::time_point> unavailableLogged_;
