@@ -169,13 +169,15 @@ class OperatorRequest {
         const auto mensaje = fields_.Find("mensaje");
         // A line whose every character the console's encoding dropped arrives empty.
         if (mensaje && !mensaje->empty()) {
-            switch (storage_.AddOperatorLine(company, id, OperatorLine(*mensaje), api_.caps_)) {
+            switch (storage_.AddOperatorLine(session, id, OperatorLine(*mensaje), api_.caps_)) {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
                     break;  // nothing stored: the transcript below says that it ended
                 case LineResult::Full:
                     return Full(id);
+                case LineResult::Owned:
+                    return OtherConsole();  // another console was given it since the claim
                 case LineResult::Stored:
                     break;
             }

@@ -76,19 +76,20 @@ HttpReply Failure(const std::string& path, int status) {
 // The database did not answer in time; the client may try again shortly.
 HttpReply Unavailable(const std::string& path) {
     const std::string message = "La base de datos no responde; inténtelo de nuevo.";
+    HttpReply reply;
     if (path == "/tertulia.php") {
-        HttpReply reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
+        reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
-    }
-    if (path.starts_with("/api/")) return Json({503, "{\"error\":\"" + message + "\"}"});
-    if (path == kHealth) {
-        HttpReply reply =
-            Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
+    } else if (path.starts_with("/api/")) {
+        reply = Json({503, "{\"error\":\"" + message + "\"}"});
+    } else if (path == kHealth) {
+        reply = Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
         reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
+    } else {
+        reply = Reply(503, "Error 503\n", "text/plain; charset=utf-8");
     }
-    return Reply(503, "Error 503\n", "text/plain; charset=utf-8");
+    reply.headers.emplace_back("Retry-After", "5");
+    return reply;
 }
 
 // The value of the cookie `name` in a Cookie header; empty when it has none.
@@ -265,6 +266,10 @@ Service::~Service() {
 HttpReply Service::Answer(const HttpRequest& request) {
     const std::string client =
         ClientAddress(request.peer, request.Header("x-forwarded-for"), trustedProxies_);
+    // The database's time counts from the request's arrival: one that queued behind others
+    // while the database stalled is answered by then, not a whole time-out after a worker took
+    // it, and at once when that time has passed.
+    const DeadlineScope deadline(request.arrived + storage_->Timeout());
     try {
         HttpReply reply = Route(request, client);
         databaseStalled_ = false;
