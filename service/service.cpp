@@ -330,7 +330,7 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     const std::string& path = request.path;
     const bool get = request.method == "GET" || request.method == "HEAD";
     const std::string_view query = QueryOfTarget(request.target);
-    if (get && path == kHealth) return Health();
+    if (get && path == kHealth) return Health(request.arrived);
     if (get && path == "/tertulia.php") {
         if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
         ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
@@ -414,9 +414,12 @@ HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
     return reply;
 }
 
-HttpReply Service::Health() {
+HttpReply Service::Health(std::chrono::steady_clock::time_point arrived) {
     // Through a worker and the pool of connections like any request, so that a full pool or
-    // every worker waiting shows as well as a database that does not answer.
+    // every worker waiting shows as well as a database that does not answer. The bound counts
+    // from the arrival: a check that waited for a worker past it is answered at once, as its
+    // balancer has stopped waiting.
+    const DeadlineScope bound(arrived + kHealthBound);
     storage_->Ping(kHealthBound);
     HttpReply reply = Reply(200, "OK", "text/plain; charset=utf-8");
     reply.headers.emplace_back("Cache-Control", "no-store");

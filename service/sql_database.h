@@ -28,8 +28,8 @@ class DatabaseUnavailable : public std::runtime_error {
 
 // While it lasts, every transaction of its thread ends by `deadline` at the latest, and one
 // begun past it fails at once: a request's answer is due a fixed time after the request came,
-// however long it waited for a worker or a connection before. Scopes nest; the innermost
-// counts.
+// however long it waited for a worker or a connection before. A scope within another ends no
+// later than the outer one.
 class DeadlineScope {
   public:
     explicit DeadlineScope(Deadline deadline);
