@@ -19,10 +19,6 @@ DeadlineScope::~DeadlineScope() {
     scopeDeadline = outer_;
 }
 
-std::optional<Deadline> DeadlineScope::Current() {
-    return scopeDeadline;
-}
-
 Deadline SqlDatabase::DeadlineIn(std::chrono::milliseconds timeout) {
     const auto now = std::chrono::steady_clock::now();
     Deadline deadline = now + timeout;

@@ -37,9 +37,6 @@ class DeadlineScope {
     DeadlineScope(const DeadlineScope&) = delete;
     DeadlineScope& operator=(const DeadlineScope&) = delete;
 
-    // The deadline of the thread's innermost scope; nothing outside every scope.
-    static std::optional<Deadline> Current();
-
   private:
     std::optional<Deadline> outer_;
 };
