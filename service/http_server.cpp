@@ -443,6 +443,7 @@ struct HttpServer::Impl {
 
     MHD_Result Dispatch(MHD_Connection* connection, Exchange& exchange) {
         exchange.dispatched = true;
+        exchange.request.arrived = SteadyClock::now();
         if (Link* link = LinkOf(connection)) {
             std::lock_guard lock(linksMutex);
             link->timed = false;

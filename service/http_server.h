@@ -55,6 +55,8 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
     std::string body;
     std::string peer;  // the connection's address: "192.0.2.1" or "2001:db8::1"
+    // When it was whole and went to be answered, before any wait for a worker.
+    std::chrono::steady_clock::time_point arrived;
 
     // The value of the header, several of them joined with ", "; empty when absent.
     std::string Header(std::string_view lowerName) const;
@@ -91,7 +93,8 @@ struct HttpRoutes {
     // Answers on the thread that read the request, when it needs nothing that may wait (no
     // database); nothing hands the request to a worker. Optional.
     std::function<std::optional<HttpReply>(const HttpRequest&)> answerAtOnce;
-    // Runs on a worker thread and may wait for the database.
+    // Runs on a worker thread and may wait for the database; the request's `arrived` tells how
+    // long it waited for the worker.
     std::function<HttpReply(const HttpRequest&)> answer;
     // Called for every finished request when set; from any thread.
     std::function<void(const AccessRecord&)> log;

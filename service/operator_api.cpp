@@ -171,13 +171,15 @@ class OperatorRequest {
         // undefined bytes only is left empty.
         const std::string line = mensaje ? OperatorLine(*mensaje) : std::string();
         if (!line.empty()) {
-            switch (storage_.AddOperatorLine(company, id, line, api_.caps_)) {
+            switch (storage_.AddOperatorLine(session, id, line, api_.caps_)) {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
                     break;  // nothing stored: the transcript below says that it ended
                 case LineResult::Full:
                     return Full(id);
+                case LineResult::Owned:
+                    return OtherConsole();  // another console was given it since the claim
                 case LineResult::Stored:
                     break;
             }

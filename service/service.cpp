@@ -79,19 +79,20 @@ HttpReply Failure(const std::string& path, int status) {
 // The database did not answer in time; the client may try again shortly.
 HttpReply Unavailable(const std::string& path) {
     const std::string message = "La base de datos no responde; inténtelo de nuevo.";
+    HttpReply reply;
     if (path == "/tertulia.php") {
-        HttpReply reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
+        reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
-    }
-    if (path.starts_with("/api/")) return Json({503, "{\"error\":\"" + message + "\"}"});
-    if (path == kHealth) {
-        HttpReply reply =
-            Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
+    } else if (path.starts_with("/api/")) {
+        reply = Json({503, "{\"error\":\"" + message + "\"}"});
+    } else if (path == kHealth) {
+        reply = Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
         reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
+    } else {
+        reply = Reply(503, "Error 503\n", "text/plain; charset=utf-8");
     }
-    return Reply(503, "Error 503\n", "text/plain; charset=utf-8");
+    reply.headers.emplace_back("Retry-After", "5");
+    return reply;
 }
 
 // The value of the cookie `name` in a Cookie header; empty when it has none.
@@ -270,6 +271,10 @@ Service::~Service() {
 HttpReply Service::Answer(const HttpRequest& request) {
     const std::string client =
         ClientAddress(request.peer, request.Header("x-forwarded-for"), trustedProxies_);
+    // The database's time counts from the request's arrival: one that queued behind others
+    // while the database stalled is answered by then, not a whole time-out after a worker took
+    // it, and at once when that time has passed.
+    const DeadlineScope deadline(request.arrived + storage_->Timeout());
     try {
         HttpReply reply = Route(request, client);
         databaseStalled_ = false;
@@ -330,7 +335,7 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     const std::string& path = request.path;
     const bool get = request.method == "GET" || request.method == "HEAD";
     const std::string_view query = QueryOfTarget(request.target);
-    if (get && path == kHealth) return Health();
+    if (get && path == kHealth) return Health(request.arrived);
     if (get && path == "/tertulia.php") {
         if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
         ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
@@ -414,9 +419,12 @@ HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
     return reply;
 }
 
-HttpReply Service::Health() {
+HttpReply Service::Health(std::chrono::steady_clock::time_point arrived) {
     // Through a worker and the pool of connections like any request, so that a full pool or
-    // every worker waiting shows as well as a database that does not answer.
+    // every worker waiting shows as well as a database that does not answer. The bound counts
+    // from the arrival: a check that waited for a worker past it is answered at once, as its
+    // balancer has stopped waiting.
+    const DeadlineScope bound(arrived + kHealthBound);
     storage_->Ping(kHealthBound);
     HttpReply reply = Reply(200, "OK", "text/plain; charset=utf-8");
     reply.headers.emplace_back("Cache-Control", "no-store");

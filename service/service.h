@@ -76,7 +76,7 @@ class Service {
     static std::optional<std::string> CompanyOfPage(std::string_view query);
     static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
     // 200 "OK" while the database answers a trivial query, for a balancer's checks.
-    HttpReply Health();
+    HttpReply Health(std::chrono::steady_clock::time_point arrived);
     // The route a request is counted under: one of a fixed set, never the path as sent.
     const char* RouteOf(const std::string& path) const;
     HttpReply MetricsReply(const HttpRequest& request);

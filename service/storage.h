@@ -36,7 +36,9 @@ struct NewConversation {
     std::string token;
 };
 
-enum class LineResult { Stored, NotFound, Closed, Full };
+// Owned: an operator's line into a conversation that another live session has (see
+// Storage::Claim).
+enum class LineResult { Stored, NotFound, Closed, Full, Owned };
 
 // What one conversation may hold, so that its transcript stays a reply any console reads;
 // 0 means no cap.
@@ -113,6 +115,8 @@ class Storage {
     static std::unique_ptr<Storage> Open(const std::string& location, Clock clock,
                                          std::chrono::milliseconds timeout = kDatabaseTimeout);
 
+    // How long one operation waits for the database at most.
+    std::chrono::milliseconds Timeout() const { return database_->Timeout(); }
     // The database as messages name it, without any password.
     std::string Description() const { return database_->Description(); }
 
@@ -203,10 +207,16 @@ class Storage {
     std::vector<ConversationInfo> OpenConversations(std::int64_t companyId);
     std::optional<ConversationInfo> CompanyConversation(std::int64_t companyId,
                                                         std::int32_t conversationId);
+    // Whoever the conversation belongs to.
     LineResult AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
                                const std::string& text, const ConversationCaps& caps);
+    // Stores it unless it is another live session's (Owned) in a company of one console each.
+    LineResult AddOperatorLine(const OperatorSession& session, std::int32_t conversationId,
+                               const std::string& text, const ConversationCaps& caps);
     CloseResult Close(std::int64_t companyId, std::int32_t conversationId);
-    // Closes it unless it is another session's (Owned) in a company of one console each.
+    // Closes it unless it is another live session's (Owned) in a company of one console each.
+    // The owner is checked by the statement that closes, so that a session given the
+    // conversation meanwhile, on any service, keeps it.
     CloseResult Close(const OperatorSession& session, std::int32_t conversationId);
 
     // Refused when the company has `maxWaiting` open conversations already (0: no limit) after
@@ -259,6 +269,14 @@ class Storage {
     // The unique index on the company code without regard to case, or a log line for each pair
     // of older codes that keeps it from being made.
     static void FoldCompanyCodes(SqlConnection& db);
+
+    // The writes of an operator's line and of a close, on behalf of `asker` (which then must
+    // not find the conversation another's), or of no session.
+    LineResult StoreOperatorLine(std::int64_t companyId, std::int32_t conversationId,
+                                 const std::string& text, const ConversationCaps& caps,
+                                 const OperatorSession* asker);
+    CloseResult CloseAs(std::int64_t companyId, std::int32_t conversationId,
+                        const OperatorSession* asker);
 
     // Seconds between writes of an owner's last-asked time.
     std::int64_t OwnerTouchInterval() const;

@@ -150,6 +150,7 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
             case LineResult::Stored:
                 break;
             case LineResult::NotFound:
+            case LineResult::Owned:  // owners concern operators' lines alone
                 throw kNoConversation;
             case LineResult::Closed:
                 throw Refusal{409, "La conversación está cerrada."};
