@@ -19,7 +19,11 @@ std::string WaitingTip(int count) {
 
 void Attention::Opened(std::int32_t idSesionClt, bool attended) {
     Waiting& waiting = waiting_[idSesionClt] = Waiting{};
-    if (!attended) SetUnattended(idSesionClt, waiting, true);
+    if (attended) {
+        waiting.fresh = false;
+    } else {
+        SetUnattended(idSesionClt, waiting, true);
+    }
 }
 
 bool Attention::Attended(std::int32_t idSesionClt) {

@@ -125,7 +125,8 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
          "Yo: hola",
          "hola",
          {"hola", ""},
-         "Yo: hola"},
+         "Yo: hola",
+         ""},
         {"a line of dropped characters is sent empty, and says so",
          "';",
          "Yo: ",
@@ -138,13 +139,15 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
          "Yo: ",
          "%A1s%ED%21%2C%20%80%20%AB%BB",
          {"\xA1s\xED!, \x80 \xAB\xBB", ""},
-         "Yo: "},
+         "Yo: ",
+         ""},
         {"an ERROR reply still empties the line",
          "a&b=c",
          "ERROR x",
          "a%26b%3Dc",
          {"a&b=c", ""},
-         "Yo: "},
+         "Yo: ",
+         ""},
     };
     ShowFocused();
     for (const Row& row : rows) {
