@@ -74,6 +74,24 @@ for code in $(seq 128 255); do
     printf "\\x$(printf %02x "$code")"
 done | iconv -f WINDOWS-1252 -t UTF-8 >"$work/characters"
 [ "$(wc -m <"$work/characters")" = 123 ] || fail "the characters to type are not 123"
+# Types them into the window with the focus. xdotool types an upper-case letter of Latin-1 as
+# its lower-case one, so those go as Shift and the lower-case letter; a slow pace leaves the
+# program time to read each change of the keyboard map that xdotool makes for a character.
+type_characters() {
+    local code run=
+    for code in $(seq 128 255); do
+        case $code in 129 | 141 | 143 | 144 | 157) continue ;; esac
+        if [ "$code" -ge 192 ] && [ "$code" -le 222 ] && [ "$code" != 215 ]; then
+            [ -z "$run" ] || xdotool type --delay 100 "$run"
+            run=
+            xdotool key shift+U00"$(printf %02X $((code + 32)))"
+            sleep 0.1
+        else
+            run+=$(printf "\\x$(printf %02x "$code")" | iconv -f WINDOWS-1252 -t UTF-8)
+        fi
+    done
+    [ -z "$run" ] || xdotool type --delay 100 "$run"
+}
 "$visitor_in_chromium" "$api" Marta "$work/characters" >"$work/chromium.log" 2>&1 &
 visitor=$!
 pids+=("$visitor")
@@ -84,7 +102,7 @@ if has_visible_window "^$marta\$"; then
     marta_window=$(visible_window "^$marta\$")
     xdotool windowfocus --sync "$marta_window"
     sleep 0.5
-    xdotool type --delay 30 "$(cat "$work/characters")"
+    type_characters
     xdotool key Return
     status=0
     wait "$visitor" || status=$?
