@@ -169,6 +169,11 @@ wait_for 5 has_no_visible_window '^Tertulia$' || fail "closing the console did n
 grep -F "\"summary\": \"$summary\"" "$work/notifications.log" | tail -1 |
     sed -E 's/.*"id": ([0-9]+).*/\1/' >"$work/click"
 wait_for 5 has_visible_window '^Tertulia$' || fail "the click on '$summary' did not show the console"
+# Their windows, cascaded over the whole screen, go out of the tray's way.
+for window in $(xdotool search --onlyvisible --name '^Conversacion con : Visitante' 2>/dev/null); do
+    "$send_close" "$window"
+done
+wait_for 5 has_no_visible_window '^Conversacion con : Visitante' || fail "the visitors' windows stayed"
 
 # The service goes away while the console is logged in.
 stop_service

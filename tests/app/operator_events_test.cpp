@@ -26,8 +26,7 @@ using namespace std::chrono_literals;
 
 // The stream read by the real event loop until `wanted` changes came (or 10 s passed); the
 // visitors' line counts that they carried go into `counts`, when given.
-std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http,
-                                      std::size_t wanted,
+std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http, std::size_t wanted,
                                       std::vector<std::optional<std::int64_t>>* counts = nullptr) {
     EnsureApplication();
     QtEventLoop events;
@@ -35,13 +34,12 @@ std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http,
     QtTimer timer(events);
     QEventLoop loop;
     std::vector<std::int32_t> changed;
-    OperatorEvents stream(
-        {watch, timer, events, http, std::chrono::steady_clock::now,
-         [&](std::int32_t id, std::optional<std::int64_t> visitorLines) {
-             changed.push_back(id);
-             if (counts != nullptr) counts->push_back(visitorLines);
-             if (changed.size() == wanted) loop.quit();
-         }});
+    OperatorEvents stream({watch, timer, events, http, std::chrono::steady_clock::now,
+                           [&](std::int32_t id, std::optional<std::int64_t> visitorLines) {
+                               changed.push_back(id);
+                               if (counts != nullptr) counts->push_back(visitorLines);
+                               if (changed.size() == wanted) loop.quit();
+                           }});
     stream.SetAllowed(true);
     stream.Open(url);
     EXPECT_TRUE(stream.Streaming());
