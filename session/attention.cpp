@@ -57,13 +57,14 @@ void Attention::TranscriptRead(std::int32_t idSesionClt, bool focused, const std
     const auto found = waiting_.find(idSesionClt);
     if (found == waiting_.end()) return;
     Waiting& waiting = found->second;
-    if (focused) {
-        // Requests block, so no count arrives while this one ran: every line told of by then
-        // was in the transcript.
-        waiting.seen = std::max({waiting.seen, waiting.heard, waiting.visitorLines.value_or(-1)});
-    }
     const Conversation* conversation = list_.Find(idSesionClt);
     if (conversation == nullptr) return;
+    if (focused) {
+        // Requests block, so no count arrives while this one ran: every line told of by then
+        // was in the transcript, and so was every line of the visitor's that it shows.
+        waiting.seen = std::max({waiting.seen, waiting.heard, waiting.visitorLines.value_or(-1),
+                                 LineasEscritasPor(reply, conversation->visitorName)});
+    }
     std::optional<std::string> line = UltimaLineaDelVisitante(reply, conversation->visitorName);
     if (!line) return;
     const bool news = line != waiting.lastLine;

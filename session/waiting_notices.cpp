@@ -1,5 +1,8 @@
 #include "session/waiting_notices.h"
 
+#include <utility>
+#include <vector>
+
 #include "chat/transcript_rendering.h"
 
 namespace tertulia {
@@ -9,22 +12,38 @@ std::string NotificationBody(std::string_view visitorLine) {
     return std::string(visitorLine.substr(0, kNotificationLineLength)) + "\x85";
 }
 
-std::optional<std::string> UltimaLineaDelVisitante(std::string_view reply,
-                                                   std::string_view visitorName) {
-    if (EsRespuestaDeError(reply) || visitorName.empty()) return std::nullopt;
+namespace {
+
+// The texts of the lines of a transcript reply that `visitorName` wrote, in order. Every line of
+// a transcript starts with its author's name: the service writes no line break inside a line,
+// and no visitor is called "Operador".
+std::vector<std::string> LinesBy(std::string_view reply, std::string_view visitorName) {
+    std::vector<std::string> lines;
+    if (EsRespuestaDeError(reply) || visitorName.empty()) return lines;
     const std::string shown = RenderizarTranscripcion(reply);
     const std::string author = std::string(visitorName) + ": ";
-    // Every line of the transcript starts with its author: the service writes no line break
-    // inside a line.
-    std::size_t end = shown.size();
-    while (true) {
-        const std::size_t breakAt = end == 0 ? std::string::npos : shown.rfind("\r\n", end - 1);
-        const std::size_t begin = breakAt == std::string::npos ? 0 : breakAt + 2;
+    std::size_t begin = 0;
+    while (begin <= shown.size()) {
+        std::size_t end = shown.find("\r\n", begin);
+        if (end == std::string::npos) end = shown.size();
         const std::string_view line(shown.data() + begin, end - begin);
-        if (line.starts_with(author)) return std::string(line.substr(author.size()));
-        if (breakAt == std::string::npos) return std::nullopt;
-        end = breakAt;
+        if (line.starts_with(author)) lines.emplace_back(line.substr(author.size()));
+        begin = end + 2;
     }
+    return lines;
+}
+
+}  // namespace
+
+std::optional<std::string> UltimaLineaDelVisitante(std::string_view reply,
+                                                   std::string_view visitorName) {
+    std::vector<std::string> lines = LinesBy(reply, visitorName);
+    if (lines.empty()) return std::nullopt;
+    return std::move(lines.back());
+}
+
+std::int64_t LineasEscritasPor(std::string_view reply, std::string_view visitorName) {
+    return static_cast<std::int64_t>(LinesBy(reply, visitorName).size());
 }
 
 std::string WaitingSummary(int count) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ std::string NotificationBody(std::string_view visitorLine);
 // window shows it; none when the reply is an "ERROR" or holds no line of the visitor's.
 std::optional<std::string> UltimaLineaDelVisitante(std::string_view reply,
                                                    std::string_view visitorName);
+
+// How many lines of a transcript reply the visitor `visitorName` wrote; 0 for an "ERROR".
+std::int64_t LineasEscritasPor(std::string_view reply, std::string_view visitorName);
 
 // The one notification of many waiting conversations: "14 conversaciones esperan respuesta".
 std::string WaitingSummary(int count);

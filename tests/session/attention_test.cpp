@@ -193,6 +193,24 @@ TEST_F(AttentionTest, a_news_poll_that_cannot_reach_the_service_shows_the_discon
     EXPECT_EQ(Count("notify disconnected Tertulia"), 1);
 }
 
+// Without an event stream: the lines that the focused window's own poll fetched count as seen.
+TEST_F(AttentionTest, lines_read_in_the_focused_window_never_make_it_wait_again) {
+    Start("OK lineas=5:0,5=Ana|");
+    testing::RecordingChatView& ana = harness.Chat(0);
+    server.Reply("");
+    ana.TakeFocus();
+    server.Reply("<b>Ana</b>: hola<br><b>Operador</b>: dime<br><b>Ana</b>: sigo");
+    ana.timer.Fire();
+    ana.LoseFocus();
+    Poll("OK lineas=5:2,5=Ana|");
+    EXPECT_FALSE(Unattended(0)) << "both lines were in the transcript it showed";
+    EXPECT_FALSE(view.RowMarked(0));
+    EXPECT_TRUE(view.notifications.empty());
+
+    Poll("OK lineas=5:3,5=Ana|");
+    EXPECT_TRUE(Unattended(0)) << "a line written after that fetch";
+}
+
 TEST_F(AttentionTest, more_than_three_waiting_conversations_share_one_notification) {
     Start("OK,1=A|2=B|3=C|");
     EXPECT_EQ(view.notifications.size(), 3u);
@@ -244,6 +262,8 @@ TEST(WaitingNoticesTest, the_body_is_the_visitors_latest_line_cut_at_120) {
     testing::ForEachRow(rows, [](const Row& row) {
         EXPECT_EQ(UltimaLineaDelVisitante(row.reply, "Ana"), row.line);
     });
+    EXPECT_EQ(LineasEscritasPor(rows[0].reply, "Ana"), 2);
+    EXPECT_EQ(LineasEscritasPor(rows[3].reply, "Ana"), 0);
     EXPECT_EQ(NotificationBody(std::string(120, 'x')), std::string(120, 'x'));
     EXPECT_EQ(NotificationBody(long_line), std::string(120, 'x') + "\x85");
 }

@@ -210,7 +210,7 @@ TEST(EventPollsTest, a_window_without_the_focus_fetches_each_new_line_at_most_on
 // news poll, which reports the line: she does not wait again. A line written after that fetch
 // makes her wait, and her notification shows it.
 TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_later) {
-    StreamingConsole test(Stream(""), "OK lineas=5:0,5=Ana|");
+    StreamingConsole test(Stream(""), "OK lineas=5:1,5=Ana|");
     testing::ConsoleHarness& harness = test.harness;
     test.FocusAna();
     ASSERT_FALSE(harness.console.Signals().Waits(5));
@@ -225,12 +225,12 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
         test.view.RunPosted();
         harness.now += std::chrono::seconds(2);
     };
-    hear("event: noticias\ndata: 5:1\n\n", "Ana: hola<br>Ana: sigo");
+    hear("event: noticias\ndata: 5:2\n\n", "Ana: hola<br>Ana: sigo");
     EXPECT_EQ(harness.Chat(0).transcript, "Ana: hola\r\nAna: sigo");
     harness.Chat(0).LoseFocus();
     const long notified = std::count(test.view.signalLog.begin(), test.view.signalLog.end(),
                                      "notify 5 Conversacion con : Ana");
-    test.server.Reply("OK lineas=5:1,5=Ana|");
+    test.server.Reply("OK lineas=5:2,5=Ana|");
     harness.tmIdle.Fire();
     EXPECT_FALSE(harness.console.Signals().Waits(5));
     EXPECT_FALSE(test.view.RowMarked(0));
@@ -239,11 +239,11 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
               notified);
 
     harness.tmPausaNoticias.Fire();
-    test.server.ReplyRaw(Stream("event: noticias\ndata: 5:2\n\n"));
+    test.server.ReplyRaw(Stream("event: noticias\ndata: 5:3\n\n"));
     harness.tmEventos.Fire();
     ReadToEnd(harness);
     test.server.Reply("Ana: hola<br>Ana: sigo<br>Operador: dime<br>Ana: una pregunta");
-    test.server.Reply("OK lineas=5:2,5=Ana|");
+    test.server.Reply("OK lineas=5:3,5=Ana|");
     test.view.RunPosted();
     EXPECT_TRUE(harness.console.Signals().Waits(5));
     EXPECT_TRUE(test.view.RowMarked(0));
