@@ -45,6 +45,9 @@ class ChatForm : public QWidget {
     // the activation arrives.
     bool HasFocus(const QWidget* control) const;
 
+    // The status line under the message line, shown only while it has something to say.
+    void SetStatusText(const QString& text);
+
     // The owning view is gone: no more events, and the widget goes as soon as no handler of
     // it is running (a handler may be the one that asked for the window's end).
     void Release();
@@ -66,6 +69,7 @@ class ChatForm : public QWidget {
     QFrame* pnSup_;
     QFrame* pnInf_;
     QLabel* Label1_;
+    QLabel* lbEstado_;
     QtEventLoop& loop_;
     ChatHandlers* handlers_ = nullptr;
     int runningHandlers_ = 0;
@@ -100,6 +104,8 @@ class QtChatView : public ChatView {
     void Show() override;
     void ShowInBackground() override;
     void Hide() override;
+    void Raise() override;
+    void ShowNotSent(const std::string& dropped) override;
     ScreenRect Frame() const override;
     void MoveFrame(int left, int top) override;
     ScreenRect UsableArea() const override;

@@ -73,6 +73,7 @@ class RecordingChatView : public ChatView {
         message = text;
         messageHistory.push_back(text);
     }
+    void ShowNotSent(const std::string& dropped) override { notSent.push_back(dropped); }
     void FocusMessageLine() override {
         messageFocus = true;
         transcriptFocus = false;
@@ -97,6 +98,7 @@ class RecordingChatView : public ChatView {
         if (!windowManagerActivates) messageFocus = transcriptFocus = false;
     }
     void Hide() override { visible = false; }
+    void Raise() override { log_.push_back("chat raise " + caption); }
     ScreenRect Frame() const override { return frame; }
     void MoveFrame(int frameLeft, int frameTop) override {
         frame.left = frameLeft;
@@ -132,6 +134,7 @@ class RecordingChatView : public ChatView {
     int transcriptReplacements = 0;
     std::string message;
     std::vector<std::string> messageHistory;
+    std::vector<std::string> notSent;  // what each send said was left out
     int messageLeft = 48, messageWidth = 286, outerWidth = 411, sendButtonLeft = 336;
     bool visible = false;
     bool transcriptFocus = false, messageFocus = false;
