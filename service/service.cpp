@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <charconv>
+#include <cstdint>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -225,7 +226,9 @@ Service::Service(ServiceConfig config)
     updateApi_ = std::make_unique<UpdateApi>(update_);
     retention_ =
         std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
-    streams_ = std::make_unique<EventStreams>(*storage_, config.visitors.silenceSeconds);
+    streams_ = std::make_unique<EventStreams>(
+        *storage_, config.visitors.silenceSeconds,
+        config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
     if (config.accessLog == "-") {
         accessLog_ = stdout;
     } else if (!config.accessLog.empty()) {
