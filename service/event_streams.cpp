@@ -1,8 +1,8 @@
 #include "service/event_streams.h"
 
+#include <malloc.h>
 #include <algorithm>
 #include <charconv>
-#include <malloc.h>
 
 #include <map>
 #include <optional>

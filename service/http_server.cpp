@@ -332,7 +332,11 @@ struct HttpServer::Impl {
                 std::unique_ptr<StreamBody> freed(static_cast<StreamBody*>(cls));
                 freed->server->FreeStream(freed.get());
             });
-        if (response) body.release();
+        if (!response) {
+            FreeStream(body.get());  // nothing may cut that socket later
+            return nullptr;
+        }
+        body.release();
         return response;
     }
 

@@ -3,8 +3,8 @@
 #include <time.h>
 
 #include <charconv>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <thread>
 

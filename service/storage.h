@@ -228,8 +228,7 @@ class Storage {
     // At most `limit` of the conversation's lines after its first `after` (after none when
     // `after` passes its count of lines), and whether it is open, as read in that order: a
     // closed conversation's lines are all there.
-    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after,
-                                std::size_t limit);
+    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after, std::size_t limit);
     // The company's open conversations with their counts of lines.
     std::vector<ConversationActivity> OpenActivity(std::int64_t companyId);
     // The visitors of these open conversations count as heard from now.
