@@ -19,7 +19,7 @@ thread_sanitized_service_tests() {
     cmake --build "$tsan" -j"$(nproc)" --target tertulia-service service_tests
     rm -rf "$reports"
     mkdir -p "$reports"
-    TSAN_OPTIONS="log_path=$reports/report suppressions=$top/scripts/tsan.supp" \
+    TSAN_OPTIONS="log_path=$reports/report" \
         ctest --test-dir "$tsan" -L service --output-on-failure -j"$(nproc)"
     if compgen -G "$reports/report*" >/dev/null; then
         cat "$reports"/report*
