@@ -268,11 +268,10 @@ namespace {
 using testing::ForEachRow;
 
 TEST(CommandLine, limits_proxies_and_the_demo) {
-    const auto serve = std::get<ServeCommand>(
-        ParseCommandLine({"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
-                          "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1",
-                          "--trusted-proxy", "2001:DB8::1", "--access-log", "-",
-                          "--stream-buffer-bytes", "1048576"}));
+    const auto serve = std::get<ServeCommand>(ParseCommandLine(
+        {"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
+         "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1", "--trusted-proxy",
+         "2001:DB8::1", "--access-log", "-", "--stream-buffer-bytes", "1048576"}));
     EXPECT_TRUE(serve.demo);
     EXPECT_EQ(serve.http.connectionsPerAddress, 0u);
     EXPECT_EQ(serve.http.headSeconds, 5u);
