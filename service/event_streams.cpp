@@ -1,9 +1,10 @@
 #include "service/event_streams.h"
 
 #include <malloc.h>
-#include <algorithm>
-#include <charconv>
 
+#include <algorithm>
+#include <atomic>
+#include <charconv>
 #include <map>
 #include <optional>
 
