@@ -37,6 +37,8 @@ struct HttpLimits {
     // read cannot fill the memory.
     std::size_t unsentReplyBytes = 16 << 20;
     std::size_t largeReplyBytes = 64 << 10;
+    // What all event streams together hold for their clients (see ReplyStream); 0: no cap.
+    std::size_t streamBufferBytes = 64 << 20;
     // Connections per address count an IPv6 client by its /64 (see LimitKey). Addresses whose
     // connections the per-address limit leaves alone (trusted proxies):
     std::set<std::string> unlimitedAddresses;

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <thread>
 
@@ -229,7 +230,9 @@ Service::Service(ServiceConfig config)
     updateApi_ = std::make_unique<UpdateApi>(update_);
     retention_ =
         std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
-    streams_ = std::make_unique<EventStreams>(*storage_, config.visitors.silenceSeconds);
+    streams_ = std::make_unique<EventStreams>(
+        *storage_, config.visitors.silenceSeconds,
+        config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
     if (config.accessLog == "-") {
         accessLog_ = stdout;
     } else if (!config.accessLog.empty()) {

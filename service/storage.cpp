@@ -735,18 +735,21 @@ std::size_t Storage::CloseSilentConversations(std::int64_t silenceSeconds, std::
     });
 }
 
-ConversationNews Storage::LinesAfter(std::int32_t conversationId, std::size_t after) {
+ConversationNews Storage::LinesAfter(std::int32_t conversationId, std::size_t after,
+                                     std::size_t limit) {
     return database_->Read([&](SqlConnection& db) {
         ConversationNews news;
-        const SqlRows state =
-            db.Run("SELECT open FROM conversations WHERE id = ?", {std::int64_t{conversationId}});
+        const SqlRows state = db.Run("SELECT open, line_count FROM conversations WHERE id = ?",
+                                     {std::int64_t{conversationId}});
         if (state.empty()) return news;
         news.found = true;
         news.open = state.Int(0, 0) != 0;
+        const std::int64_t lines = state.Int(0, 1);
+        news.first = after <= static_cast<std::uint64_t>(lines) ? after : 0;
         SqlRows rows = db.Run(
             "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id "
             "LIMIT ? OFFSET ?",
-            {std::int64_t{conversationId}, std::numeric_limits<std::int64_t>::max(), Count(after)});
+            {std::int64_t{conversationId}, Count(limit), Count(news.first)});
         for (std::size_t row = 0; row < rows.size(); ++row) {
             news.lines.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
         }

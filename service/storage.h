@@ -58,6 +58,7 @@ enum class CloseResult { Closed, NotFound, AlreadyClosed, Owned };
 struct ConversationNews {
     bool found = false;
     bool open = false;
+    std::size_t first = 0;             // lines before these
     std::vector<StoredMessage> lines;  // after those already sent
 };
 
@@ -234,9 +235,10 @@ class Storage {
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
 
-    // The conversation's lines after its first `after`, and whether it is open, as read in that
-    // order: a closed conversation's lines are all there.
-    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after);
+    // At most `limit` of the conversation's lines after its first `after` (after none when
+    // `after` passes its count of lines), and whether it is open, as read in that order: a
+    // closed conversation's lines are all there.
+    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after, std::size_t limit);
     // The company's open conversations with their counts of lines.
     std::vector<ConversationActivity> OpenActivity(std::int64_t companyId);
     // The visitors of these open conversations count as heard from now.

@@ -105,6 +105,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
         std::string id;
         std::string token;
         std::vector<int> acknowledged;
+        std::atomic<std::size_t> acknowledgedSoFar = 0;  // read while it writes
         int refused = 0;
     };
     std::vector<Writer> writers(kWriters);
@@ -122,6 +123,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
                 const bool wasKilled = killed;
                 if (Write(*client, writer.id, writer.token, "linea-" + std::to_string(n))) {
                     writer.acknowledged.push_back(n);
+                    ++writer.acknowledgedSoFar;
                     if (wasKilled) ++afterKill;
                 } else {
                     ++writer.refused;
@@ -129,7 +131,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
             }
         });
     }
-    while (writers[0].acknowledged.size() < 100) {
+    while (writers[0].acknowledgedSoFar < 100) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     doomed.Kill();

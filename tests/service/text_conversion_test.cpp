@@ -344,15 +344,17 @@ namespace {
 using testing::ForEachRow;
 
 TEST(CommandLine, limits_proxies_and_the_demo) {
-    const auto serve = std::get<ServeCommand>(
-        ParseCommandLine({"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
-                          "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1",
-                          "--trusted-proxy", "2001:DB8::1", "--access-log", "-"}));
+    const auto serve = std::get<ServeCommand>(ParseCommandLine(
+        {"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
+         "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1", "--trusted-proxy",
+         "2001:DB8::1", "--access-log", "-", "--stream-buffer-bytes", "1048576"}));
     EXPECT_TRUE(serve.demo);
     EXPECT_EQ(serve.http.connectionsPerAddress, 0u);
     EXPECT_EQ(serve.http.headSeconds, 5u);
     EXPECT_EQ(serve.visitors.perConversation.lines, 7u);
     EXPECT_EQ(serve.visitors.linesPerAddress, 60u) << "the default stays";
+    EXPECT_EQ(serve.http.streamBufferBytes, 1u << 20);
+    EXPECT_EQ(std::get<ServeCommand>(ParseCommandLine({})).http.streamBufferBytes, 64u << 20);
     EXPECT_EQ(serve.trustedProxies, (std::set<std::string>{"10.0.0.1", "2001:db8::1"}));
     EXPECT_EQ(serve.accessLog, "-");
 }
