@@ -24,6 +24,7 @@
 #include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
 #include "app/window_put_away.h"
+#include "chat/message_encoding.h"
 #include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
@@ -33,7 +34,7 @@ namespace {
 constexpr QSize kOuterSize(411, 270);
 constexpr int kTopPanelHeight = 31;
 constexpr int kBottomPanelHeight = 27;
-constexpr int kStatusLineHeight = 19;
+constexpr int kStatusHeight = 19;
 
 QToolButton* MakeButton(QWidget* parent, const QString& text, const QRect& geometry) {
     auto* button = new QToolButton(parent);
@@ -211,11 +212,10 @@ void ChatForm::Run(const std::function<void(ChatHandlers&)>& call) {
 }
 
 void ChatForm::LayOutPanels() {
-    // The status line, while shown, takes its height from the transcript area.
-    const int status = lbEstado_->isVisibleTo(this) ? kStatusLineHeight : 0;
+    const int status = lbEstado_->text().isEmpty() ? 0 : kStatusHeight;
     pnSup_->setGeometry(0, 0, width(), kTopPanelHeight);
+    pnInf_->setGeometry(0, height() - kBottomPanelHeight - status, width(), kBottomPanelHeight);
     lbEstado_->setGeometry(0, height() - status, width(), status);
-    pnInf_->setGeometry(0, height() - status - kBottomPanelHeight, width(), kBottomPanelHeight);
     Memo1->setGeometry(0, kTopPanelHeight, width(),
                        qMax(0, height() - kTopPanelHeight - kBottomPanelHeight - status));
 }
@@ -355,6 +355,27 @@ ScreenRect QtChatView::UsableArea() const {
 
 void QtChatView::Hide() {
     PutAway(*form_);
+}
+
+void QtChatView::Raise() {
+    form_->raise();
+}
+
+void QtChatView::ShowNotSent(const std::string& dropped) {
+    QString names = ToQString(NombresNoEnviados(dropped));
+    // MessageText gives these as "?", which is sent in their place.
+    QList<char32_t> foreign;
+    for (const char32_t character : form_->edMensaje->text().toUcs4()) {
+        const QString alone = QString::fromUcs4(&character, 1);
+        if (character == U'?' || ToWindows1252(alone) != "?" || foreign.contains(character)) {
+            continue;
+        }
+        foreign.append(character);
+        if (!names.isEmpty()) names += QLatin1Char(' ');
+        names += alone;
+    }
+    form_->SetStatusText(names.isEmpty() ? QString()
+                                         : ToQString(std::string(kAvisoNoEnviados)) + names);
 }
 
 bool QtChatView::TranscriptHasFocus() const {

@@ -106,6 +106,8 @@ class QtChatView : public ChatView {
     void Show() override;
     void ShowInBackground() override;
     void Hide() override;
+    void Raise() override;
+    void ShowNotSent(const std::string& dropped) override;
     ScreenRect Frame() const override;
     void MoveFrame(int left, int top) override;
     ScreenRect UsableArea() const override;

@@ -1,5 +1,7 @@
 #include "chat/chat_window.h"
 
+#include <exception>
+
 #include "chat/conversation_requests.h"
 #include "chat/line_not_stored.h"
 #include "chat/message_encoding.h"
@@ -61,6 +63,17 @@ void TfrmChatClt::Timer1Timer() {
     MostrarRespuesta(console_.Transcript(idSesionClt_));
 }
 
+void TfrmChatClt::Refresh() {
+    if (!view_->IsVisible()) return;
+    std::string reply;
+    try {
+        reply = console_.Transcript(idSesionClt_);
+    } catch (const std::exception&) {
+        return;
+    }
+    if (!EsRespuestaDeError(reply)) MostrarRespuesta(reply);
+}
+
 void TfrmChatClt::edMensajeKeyPress(char key) {
     if (Timer1_->Enabled()) {
         Timer1_->SetEnabled(false);
@@ -71,6 +84,9 @@ void TfrmChatClt::edMensajeKeyPress(char key) {
 
 void TfrmChatClt::sbEnviarClick() {
     const std::string text = TrimMessage(view_->MessageText());
+    // Told before the line is written back, while the message line still holds what Windows-1252
+    // cannot.
+    if (!text.empty()) view_->ShowNotSent(CaracteresNoEnviados(text));
     view_->SetMessageText(text);
     if (!text.empty()) {
         const SentLine sent = console_.Send(idSesionClt_, CodificarMensaje(text));
@@ -80,7 +96,6 @@ void TfrmChatClt::sbEnviarClick() {
             view_->SetStatusText(MotivoLineaNoGuardada(sent.reply));
             return;
         }
-        view_->SetStatusText("");
     }
     view_->SetMessageText("");
 }

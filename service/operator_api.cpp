@@ -43,7 +43,7 @@ std::string OperatorLine(const std::string& bytes) {
             throw BadRequest("La línea contiene caracteres de control.");
         }
     }
-    return Utf8FromWindows1252(bytes);
+    return Utf8LineFromWindows1252(bytes);
 }
 
 std::string Transcript(Storage& storage, const ConversationInfo& conversation) {
@@ -184,15 +184,19 @@ class OperatorRequest {
             return OtherConsole();
         }
         const auto mensaje = fields_.Find("mensaje");
-        // A line whose every character the console's encoding dropped arrives empty.
-        if (mensaje && !mensaje->empty()) {
-            switch (storage_.AddOperatorLine(company, id, OperatorLine(*mensaje), api_.caps_)) {
+        // A line whose every character the console's encoding dropped arrives empty, and one of
+        // undefined bytes only is left empty.
+        const std::string line = mensaje ? OperatorLine(*mensaje) : std::string();
+        if (!line.empty()) {
+            switch (storage_.AddOperatorLine(session, id, line, api_.caps_)) {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
                     break;  // nothing stored: the transcript below says that it ended
                 case LineResult::Full:
                     return Full(id);
+                case LineResult::Owned:
+                    return OtherConsole();  // another console was given it since the claim
                 case LineResult::Stored:
                     line_.stored = true;
                     break;

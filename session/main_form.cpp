@@ -59,12 +59,17 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                 parts_.saveDialog, parts_.http, *this},
                serviceUrl_),
       reconnection_(parts_.tmReconectar, view_, [this] { tmReconectarTimer(); }),
-      polls_({parts_.loop, parts_.tmPausaNoticias,
+      polls_({parts_.loop, parts_.tmPausaNoticias, parts_.tmRefrescos, parts_.clock,
               [this](std::int32_t id) { return windows_.HasFocus(id); },
               [this](std::int32_t id) { windows_.Poll(id); },
+              [this](std::int32_t id) { return windows_.ShownWithoutFocus(id); },
+              [this](std::int32_t id) { windows_.Refresh(id); },
               [this] { return parts_.tmIdle.Enabled(); }, [this] { tmIdleTimer(); }}),
       events_({parts_.eventWatch, parts_.tmEventos, parts_.loop, parts_.http, parts_.clock,
-               [this](std::int32_t id) { polls_.Changed(id); }}),
+               [this](std::int32_t id, std::optional<std::int64_t> visitorLines) {
+                   if (visitorLines) attention_.Heard(id, *visitorLines);
+                   polls_.Changed(id);
+               }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     Timer& tmIdle = parts_.tmIdle;

@@ -44,6 +44,7 @@ struct ConsoleParts {
     Timer& tmReconectar;        // the login tried again after the service was lost
     Timer& tmEventos;           // the event stream's next attempt, and its silence
     Timer& tmPausaNoticias;     // the second after a news poll began
+    Timer& tmRefrescos;         // until a window without the focus may fetch again
     ReadableWatch& eventWatch;  // the event stream's connection
     SettingsOpener openSettings;
     SaveDialog& saveDialog;  // SaveDialog1

@@ -11,6 +11,7 @@
 #include "base/timer.h"
 #include "chat/chat_view.h"
 #include "chat/conversation_requests.h"
+#include "chat/message_encoding.h"
 #include "chat/save_dialog.h"
 
 namespace tertulia::testing {
@@ -73,6 +74,10 @@ class RecordingChatView : public ChatView {
         message = text;
         messageHistory.push_back(text);
     }
+    void ShowNotSent(const std::string& dropped) override {
+        notSent.push_back(dropped);
+        status = dropped.empty() ? "" : std::string(kAvisoNoEnviados) + NombresNoEnviados(dropped);
+    }
     void FocusMessageLine() override {
         messageFocus = true;
         transcriptFocus = false;
@@ -98,6 +103,7 @@ class RecordingChatView : public ChatView {
         if (!windowManagerActivates) messageFocus = transcriptFocus = false;
     }
     void Hide() override { visible = false; }
+    void Raise() override { log_.push_back("chat raise " + caption); }
     ScreenRect Frame() const override { return frame; }
     void MoveFrame(int frameLeft, int frameTop) override {
         frame.left = frameLeft;
@@ -134,6 +140,7 @@ class RecordingChatView : public ChatView {
     std::string message;
     std::vector<std::string> messageHistory;
     std::string status;
+    std::vector<std::string> notSent;  // what each send said was left out
     int messageLeft = 48, messageWidth = 286, outerWidth = 411, sendButtonLeft = 336;
     bool visible = false;
     bool transcriptFocus = false, messageFocus = false;
