@@ -24,6 +24,7 @@
 #include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
 #include "app/window_put_away.h"
+#include "chat/message_encoding.h"
 #include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
@@ -33,6 +34,7 @@ namespace {
 constexpr QSize kOuterSize(411, 270);
 constexpr int kTopPanelHeight = 31;
 constexpr int kBottomPanelHeight = 27;
+constexpr int kStatusHeight = 19;
 
 QToolButton* MakeButton(QWidget* parent, const QString& text, const QRect& geometry) {
     auto* button = new QToolButton(parent);
@@ -106,6 +108,14 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     sbEnviar = MakeButton(pnInf_, QStringLiteral("&Enviar"), QRect(336, 3, 61, 22));
     sbEnviar->setObjectName(QStringLiteral("sbEnviar"));
 
+    lbEstado_ = new QLabel(this);
+    lbEstado_->setObjectName(QStringLiteral("lbEstado"));
+    lbEstado_->setAccessibleName(QStringLiteral("Estado"));
+    lbEstado_->setFrameShape(QFrame::Panel);
+    lbEstado_->setFrameShadow(QFrame::Sunken);
+    lbEstado_->setTextFormat(Qt::PlainText);
+    lbEstado_->hide();
+
     setTabOrder(Memo1, edMensaje);
     LayOutPanels();
 
@@ -116,6 +126,13 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     connect(sbEnviar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbEnviarClick); });
     connect(sbCerraryBorrar, &QToolButton::clicked, this,
             [this] { Call(&ChatHandlers::sbCerraryBorrarClick); });
+}
+
+void ChatForm::SetStatusText(const QString& text) {
+    lbEstado_->setText(text);
+    lbEstado_->setToolTip(text);
+    lbEstado_->setVisible(!text.isEmpty());
+    LayOutPanels();
 }
 
 void ChatForm::FocusMessageLine() {
@@ -199,10 +216,12 @@ void ChatForm::Run(const std::function<void(ChatHandlers&)>& call) {
 }
 
 void ChatForm::LayOutPanels() {
+    const int status = lbEstado_->text().isEmpty() ? 0 : kStatusHeight;
     pnSup_->setGeometry(0, 0, width(), kTopPanelHeight);
-    pnInf_->setGeometry(0, height() - kBottomPanelHeight, width(), kBottomPanelHeight);
+    pnInf_->setGeometry(0, height() - kBottomPanelHeight - status, width(), kBottomPanelHeight);
+    lbEstado_->setGeometry(0, height() - status, width(), status);
     Memo1->setGeometry(0, kTopPanelHeight, width(),
-                       qMax(0, height() - kTopPanelHeight - kBottomPanelHeight));
+                       qMax(0, height() - kTopPanelHeight - kBottomPanelHeight - status));
 }
 
 void ChatForm::showEvent(QShowEvent* event) {
@@ -300,6 +319,10 @@ void QtChatView::SetMessageLineWidth(int width) {
     form_->edMensaje->resize(qMax(0, width), form_->edMensaje->height());
 }
 
+void QtChatView::SetStatusText(const std::string& text) {
+    form_->SetStatusText(ToQString(text));
+}
+
 void QtChatView::SetSendButtonLeft(int left) {
     form_->sbEnviar->move(left, form_->sbEnviar->y());
 }
@@ -336,6 +359,27 @@ ScreenRect QtChatView::UsableArea() const {
 
 void QtChatView::Hide() {
     PutAway(*form_);
+}
+
+void QtChatView::Raise() {
+    form_->raise();
+}
+
+void QtChatView::ShowNotSent(const std::string& dropped) {
+    QString names = ToQString(NombresNoEnviados(dropped));
+    // MessageText gives these as "?", which is sent in their place.
+    QList<char32_t> foreign;
+    for (const char32_t character : form_->edMensaje->text().toUcs4()) {
+        const QString alone = QString::fromUcs4(&character, 1);
+        if (character == U'?' || ToWindows1252(alone) != "?" || foreign.contains(character)) {
+            continue;
+        }
+        foreign.append(character);
+        if (!names.isEmpty()) names += QLatin1Char(' ');
+        names += alone;
+    }
+    form_->SetStatusText(names.isEmpty() ? QString()
+                                         : ToQString(std::string(kAvisoNoEnviados)) + names);
 }
 
 bool QtChatView::TranscriptHasFocus() const {

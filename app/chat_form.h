@@ -34,6 +34,10 @@ class ChatForm : public QWidget {
     QToolButton* sbEnviar;
     QToolButton* sbCerraryBorrar;
 
+    // The status line along the bottom, shown only while it has a text.
+    void SetStatusText(const QString& text);
+    QLabel* StatusLine() const { return lbEstado_; }
+
     // Gives the message line the window's focus; it has the keyboard once the window is active.
     void FocusMessageLine();
     // Shows the window, brings it to the front and asks for its activation.
@@ -70,6 +74,7 @@ class ChatForm : public QWidget {
     QFrame* pnSup_;
     QFrame* pnInf_;
     QLabel* Label1_;
+    QLabel* lbEstado_;
     QtEventLoop& loop_;
     ChatHandlers* handlers_ = nullptr;
     int runningHandlers_ = 0;
@@ -98,12 +103,15 @@ class QtChatView : public ChatView {
     int MessageLineLeft() const override;
     int MessageLineWidth() const override;
     void SetMessageLineWidth(int width) override;
+    void SetStatusText(const std::string& text) override;
     void SetSendButtonLeft(int left) override;
     bool IsVisible() const override;
     int OuterWidth() const override;
     void Show() override;
     void ShowInBackground() override;
     void Hide() override;
+    void Raise() override;
+    void ShowNotSent(const std::string& dropped) override;
     ScreenRect Frame() const override;
     void MoveFrame(int left, int top) override;
     ScreenRect UsableArea() const override;

@@ -13,8 +13,10 @@ namespace tertulia {
 
 namespace {
 
-// The notification of the lost connection; conversation ids are 32-bit.
+// The notification of the lost connection, and the one for many waiting conversations;
+// conversation ids are 32-bit.
 constexpr qint64 kDisconnectedKey = std::numeric_limits<qint64>::max();
+constexpr qint64 kSummaryKey = kDisconnectedKey - 1;
 
 }  // namespace
 
@@ -38,7 +40,7 @@ DesktopIntegration::DesktopIntegration(QWidget& console, QtEventLoop& loop)
     notifications_.onClicked = [this](qint64 key) {
         loop_.Run([this, key] {
             if (handlers_ == nullptr) return;
-            if (key == kDisconnectedKey) {
+            if (key == kDisconnectedKey || key == kSummaryKey) {
                 handlers_->AbrirVentana1Click();
             } else {
                 handlers_->NotificationClicked(static_cast<std::int32_t>(key));
@@ -84,6 +86,14 @@ void DesktopIntegration::NotifyConversation(std::int32_t idSesionClt, const std:
 
 void DesktopIntegration::WithdrawConversation(std::int32_t idSesionClt) {
     notifications_.Withdraw(idSesionClt);
+}
+
+void DesktopIntegration::NotifySummary(const std::string& summary, const std::string& body) {
+    notifications_.Show(kSummaryKey, ToQString(summary), ToQString(body), true);
+}
+
+void DesktopIntegration::WithdrawSummary() {
+    notifications_.Withdraw(kSummaryKey);
 }
 
 void DesktopIntegration::ShowWaiting(int count, const std::string& tip) {

@@ -46,6 +46,8 @@ class DesktopIntegration : public ConversationAnnouncer, public AttentionSignals
     void NotifyConversation(std::int32_t idSesionClt, const std::string& summary,
                             const std::string& body) override;
     void WithdrawConversation(std::int32_t idSesionClt) override;
+    void NotifySummary(const std::string& summary, const std::string& body) override;
+    void WithdrawSummary() override;
     void ShowWaiting(int count, const std::string& tip) override;
     void ShowDisconnected(bool disconnected, const std::string& tip) override;
     void NotifyDisconnected(const std::string& summary, const std::string& body) override;

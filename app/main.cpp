@@ -40,6 +40,7 @@ int main(int argc, char* argv[]) {
     QtTimer tmReconectar(loop);
     QtTimer tmEventos(loop);
     QtTimer tmPausaNoticias(loop);
+    QtTimer tmRefrescos(loop);
     QtReadableWatch eventWatch(loop);
     FileSaveDialog saveDialog(&console);
     HttpClient http;
@@ -60,6 +61,7 @@ int main(int argc, char* argv[]) {
             .tmReconectar = tmReconectar,
             .tmEventos = tmEventos,
             .tmPausaNoticias = tmPausaNoticias,
+            .tmRefrescos = tmRefrescos,
             .eventWatch = eventWatch,
             .openSettings = [] { return IniSettingsStore::Open(); },
             .saveDialog = saveDialog,

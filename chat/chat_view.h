@@ -47,9 +47,17 @@ class ChatView {
     virtual std::string MessageText() const = 0;
     virtual void SetMessageText(const std::string& text) = 0;
     virtual void FocusMessageLine() = 0;
+    // Tells the operator in the window's status line which characters of the line about to be
+    // sent are left out: `dropped`, those that the encoding drops (CaracteresNoEnviados), and
+    // those of the message line as it stands that Windows-1252 cannot hold (MessageText gives
+    // them as "?"). With none of either the status line is emptied.
+    virtual void ShowNotSent(const std::string& dropped) = 0;
     virtual int MessageLineLeft() const = 0;
     virtual int MessageLineWidth() const = 0;
     virtual void SetMessageLineWidth(int width) = 0;
+
+    // The window's status line, shown while it has a text.
+    virtual void SetStatusText(const std::string& text) = 0;
 
     // sbEnviar, the send button.
     virtual void SetSendButtonLeft(int left) = 0;
@@ -63,6 +71,9 @@ class ChatView {
     // focus, for when the operator activates the window.
     virtual void ShowInBackground() = 0;
     virtual void Hide() = 0;
+    // Brings the shown window to the front without activating it, as it is: for the window the
+    // operator works in, over one that has just been shown in the background.
+    virtual void Raise() = 0;
 
     // The window's outer frame on the screen, moved by its top left corner, and the part of its
     // screen that windows may use (without panels and docks).

@@ -1,6 +1,9 @@
 #include "chat/chat_window.h"
 
+#include <exception>
+
 #include "chat/conversation_requests.h"
+#include "chat/line_not_stored.h"
 #include "chat/message_encoding.h"
 #include "chat/save_dialog.h"
 #include "chat/transcript_file.h"
@@ -60,6 +63,17 @@ void TfrmChatClt::Timer1Timer() {
     MostrarRespuesta(console_.Transcript(idSesionClt_));
 }
 
+void TfrmChatClt::Refresh() {
+    if (!view_->IsVisible()) return;
+    std::string reply;
+    try {
+        reply = console_.Transcript(idSesionClt_);
+    } catch (const std::exception&) {
+        return;
+    }
+    if (!EsRespuestaDeError(reply)) MostrarRespuesta(reply);
+}
+
 void TfrmChatClt::edMensajeKeyPress(char key) {
     if (Timer1_->Enabled()) {
         Timer1_->SetEnabled(false);
@@ -70,9 +84,18 @@ void TfrmChatClt::edMensajeKeyPress(char key) {
 
 void TfrmChatClt::sbEnviarClick() {
     const std::string text = TrimMessage(view_->MessageText());
+    // Told before the line is written back, while the message line still holds what Windows-1252
+    // cannot.
+    if (!text.empty()) view_->ShowNotSent(CaracteresNoEnviados(text));
     view_->SetMessageText(text);
     if (!text.empty()) {
-        MostrarRespuesta(console_.Send(idSesionClt_, CodificarMensaje(text)));
+        const SentLine sent = console_.Send(idSesionClt_, CodificarMensaje(text));
+        MostrarRespuesta(sent.reply);
+        // A line the service did not store stays, for the operator to send again or elsewhere.
+        if (!sent.stored) {
+            view_->SetStatusText(MotivoLineaNoGuardada(sent.reply));
+            return;
+        }
     }
     view_->SetMessageText("");
 }

@@ -37,6 +37,11 @@ class TfrmChatClt : public ChatHandlers {
     void sbEnviarClick() override;
     void sbCerraryBorrarClick() override;
 
+    // Brings the transcript of a window shown without the keyboard focus up to date, without a
+    // word to the operator: a failed request or an "ERROR" reply leaves the transcript as it
+    // was, for the window's own poll to report once the operator works in it.
+    void Refresh();
+
     // Shows a transcript or send reply: an "ERROR" reply in the error box, anything else as the
     // transcript.
     void MostrarRespuesta(const std::string& reply);

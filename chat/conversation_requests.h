@@ -8,6 +8,12 @@ namespace tertulia {
 class SaveDialog;
 class TfrmChatClt;
 
+// The reply to a send request, and whether the service said that it did not store the line.
+struct SentLine {
+    std::string reply;
+    bool stored = true;
+};
+
 // What a conversation window asks of the console that owns it: the service's requests for its
 // conversation, made with the console's login as it is at that moment; the shared save dialog;
 // and the two moments the console must know of. A request that fails throws.
@@ -18,7 +24,7 @@ class ConversationRequests {
     // The service's reply to the transcript request of conversation `idSesionClt`.
     virtual std::string Transcript(std::int32_t idSesionClt) = 0;
     // The reply to the transcript request that carries a line, `mensaje`, already encoded.
-    virtual std::string Send(std::int32_t idSesionClt, const std::string& mensaje) = 0;
+    virtual SentLine Send(std::int32_t idSesionClt, const std::string& mensaje) = 0;
     // The reply to the close request.
     virtual std::string Close(std::int32_t idSesionClt) = 0;
 

@@ -12,7 +12,7 @@ constexpr std::array<Treatment, 256> MakeTreatments() {
     std::array<Treatment, 256> table{};
     for (char c : CaracteresPermitidos) table[static_cast<unsigned char>(c)] = Treatment::Escape;
     for (int code = 0x80; code <= 0xFF; ++code) {
-        if (IsWindows1252LetterOrEuro(static_cast<unsigned char>(code))) {
+        if (IsPrintableWindows1252Above127(static_cast<unsigned char>(code))) {
             table[code] = Treatment::Escape;
         }
     }
@@ -24,6 +24,11 @@ constexpr std::array<Treatment, 256> MakeTreatments() {
 }
 
 constexpr std::array<Treatment, 256> kTreatments = MakeTreatments();
+
+// Below 32, 127 and the codes that Windows-1252 leaves undefined, which stand for controls.
+bool IsControl(unsigned char code) {
+    return code < 32 || code == 127 || (code >= 0x80 && !IsPrintableWindows1252Above127(code));
+}
 
 }  // namespace
 
@@ -47,6 +52,39 @@ std::string CodificarMensaje(std::string_view texto) {
         }
     }
     return result;
+}
+
+std::string CaracteresNoEnviados(std::string_view texto) {
+    std::array<bool, 256> seen{};
+    std::string dropped;
+    for (char c : texto) {
+        const auto code = static_cast<unsigned char>(c);
+        if (kTreatments[code] != Treatment::Drop || seen[code]) continue;
+        seen[code] = true;
+        dropped += c;
+    }
+    return dropped;
+}
+
+std::string NombresNoEnviados(std::string_view noEnviados) {
+    std::string names;
+    bool control = false;
+    for (char c : noEnviados) {
+        if (IsControl(static_cast<unsigned char>(c))) {
+            control = true;
+            continue;
+        }
+        if (!names.empty()) names += ' ';
+        names += c;
+    }
+    if (control) names += names.empty() ? "(caracteres de control)" : " (caracteres de control)";
+    return names;
+}
+
+std::string AvisoNoEnviados(std::string_view texto) {
+    const std::string dropped = CaracteresNoEnviados(texto);
+    if (dropped.empty()) return {};
+    return std::string(kAvisoNoEnviados) + NombresNoEnviados(dropped);
 }
 
 }  // namespace tertulia

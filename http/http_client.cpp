@@ -83,6 +83,7 @@ void HttpClient::ChooseConnection(const UrlParts& url) {
 }
 
 void HttpClient::Request(const std::string& url, BodySink& target) {
+    lastHead_ = {};
     const UrlParts parts = SplitUrl(url, static_cast<bool>(secure_));
     ChooseConnection(parts);
 
@@ -106,6 +107,7 @@ void HttpClient::Request(const std::string& url, BodySink& target) {
     }
     lastReplyAllowsKeepAlive_ = !connection_->reader.PeerClosed() && !head.AsksToClose();
     if (!lastReplyAllowsKeepAlive_) CloseConnection();
+    lastHead_ = std::move(head);
 }
 
 }  // namespace tertulia

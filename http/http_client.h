@@ -6,9 +6,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/stream.h"
 #include "http/http_errors.h"
+#include "http/reply_head.h"
 #include "http/reply_pace.h"
 #include "http/transport.h"
 #include "http/work_progress.h"
@@ -38,15 +40,20 @@ class HttpClient {
     std::string GetText(const std::string& url);
     // The reply body written into `stream` from its position at the call.
     void GetToStream(const std::string& url, Stream& stream);
+    // The value of the named header (letter case ignored) of the last reply read through;
+    // empty when it had none, or when the last request failed.
+    std::string ReplyHeader(std::string_view name) const { return lastHead_.Value(name); }
 
     // Bounds for connecting and for each wait for reply bytes (or for room to send); an
     // expired wait fails with "Socket Error # 10060".
     void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
+    std::chrono::milliseconds ReadTimeout() const { return readTimeout_; }
     // The least pace of a reply (head within 30 s of the request, then at least 1,024 body
     // bytes in every 30 s); a reply that falls behind fails as an expired wait does. Tests
     // shorten it.
     void SetMinimumPace(const PaceLimits& limits) { pace_.SetLimits(limits); }
+    const PaceLimits& MinimumPace() const { return pace_.Limits(); }
     // Carries "https" addresses from now on. Connecting includes the handshake, within the
     // connect time-out.
     void SetSecureTransport(SecureTransportFactory factory) { secure_ = std::move(factory); }
@@ -75,6 +82,7 @@ class HttpClient {
     SecureTransportFactory secure_;
     std::unique_ptr<Connection> connection_;
     bool lastReplyAllowsKeepAlive_ = false;
+    ReplyHead lastHead_;
     std::unique_ptr<CookieJar> cookies_;
     WorkProgress progress_;
 };

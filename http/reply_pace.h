@@ -25,6 +25,7 @@ class ReplyPace {
     using Clock = std::chrono::steady_clock;
 
     void SetLimits(const PaceLimits& limits) { limits_ = limits; }
+    const PaceLimits& Limits() const { return limits_; }
     // The request has been sent: the head is due.
     void StartHead();
     // The head has been read: everything after it counts as body, the `buffered` bytes that

@@ -1,5 +1,7 @@
 #include "protocol/service_protocol.h"
 
+#include <algorithm>
+
 #include "protocol/reply_fields.h"
 
 namespace tertulia {
@@ -67,9 +69,12 @@ std::vector<VisitorLines> ReadVisitorLines(std::string_view head) {
 
 }  // namespace
 
-std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest) {
-    return Concat(
-        {base, "/tertulia.php?accion=do_login&idempresa=", empresa, "&contrasena=", digest});
+std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest,
+                     std::string_view consola) {
+    std::string url =
+        Concat({base, "/tertulia.php?accion=do_login&idempresa=", empresa, "&contrasena=", digest});
+    if (!consola.empty()) url += Concat({"&consola=", consola});
+    return url;
 }
 
 std::string UrlNoticias(std::string_view base, std::string_view empresa,
@@ -96,8 +101,22 @@ std::string UrlCerrarConversacion(std::string_view base, std::string_view empres
            "&idsesionclt=" + std::to_string(idSesionClt);
 }
 
+std::string UrlCerrarSesion(std::string_view base, std::string_view empresa,
+                            std::string_view idSesion) {
+    return ChatUrl(base, "do_logout", empresa, idSesion);
+}
+
 std::string UrlVerificarActualizacion(std::string_view base) {
     return Concat({base, "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"});
+}
+
+bool EsClaveConsola(std::string_view text) {
+    return text.size() == 32 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return HexDigit(c) >= 0; });
+}
+
+bool LineaNoGuardada(std::string_view valorCabecera) {
+    return valorCabecera == kValorLineaNoGuardada;
 }
 
 bool EmpiezaCon(std::string_view reply, std::string_view word) {
@@ -183,6 +202,10 @@ std::optional<std::int64_t> LineasDelVisitante(const NewsReply& news, std::int32
 }
 
 CloseReply LeerRespuestaCierre(std::string_view reply) {
+    return {EmpiezaCon(reply, "OK")};
+}
+
+LogoutReply LeerRespuestaCierreSesion(std::string_view reply) {
     return {EmpiezaCon(reply, "OK")};
 }
 

@@ -11,7 +11,10 @@ namespace tertulia {
 // Requests to the service script and the update script. `base` is the server's address without
 // a trailing slash (for example "http://localhost:8080"); every value is inserted as it is,
 // with no encoding.
-std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest);
+// `consola`, the console's key (EsClaveConsola), goes after the fixed parameters; an empty one
+// leaves the request as it always was.
+std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest,
+                     std::string_view consola = {});
 std::string UrlNoticias(std::string_view base, std::string_view empresa, std::string_view idSesion);
 std::string UrlTranscripcion(std::string_view base, std::string_view empresa,
                              std::string_view idSesion, std::int32_t idSesionClt);
@@ -21,7 +24,23 @@ std::string UrlEnviarMensaje(std::string_view base, std::string_view empresa,
                              std::string_view mensaje);
 std::string UrlCerrarConversacion(std::string_view base, std::string_view empresa,
                                   std::string_view idSesion, std::int32_t idSesionClt);
+// Ends the session on the service, which hands its conversations to the company's other
+// consoles at once.
+std::string UrlCerrarSesion(std::string_view base, std::string_view empresa,
+                            std::string_view idSesion);
 std::string UrlVerificarActualizacion(std::string_view base);
+
+// A console's key, which tells the service that a login comes from the console program that
+// held an earlier session (after a crash, say), so that it takes that session's conversations
+// over: 32 hexadecimal digits, 128 bits.
+bool EsClaveConsola(std::string_view text);
+
+// The reply header by which the service says that it did not store the line that a send
+// request carried (the reply itself says why); an older service sends none.
+inline constexpr std::string_view kCabeceraLinea = "Tertulia-Linea";
+inline constexpr std::string_view kValorLineaNoGuardada = "no-guardada";
+// Whether that header's value says so.
+bool LineaNoGuardada(std::string_view valorCabecera);
 
 // True when the reply's first characters equal `word` exactly, letter case included.
 bool EmpiezaCon(std::string_view reply, std::string_view word);
@@ -83,6 +102,12 @@ struct CloseReply {
     bool operator==(const CloseReply&) const = default;
 };
 CloseReply LeerRespuestaCierre(std::string_view reply);
+
+struct LogoutReply {
+    bool ok = false;  // the session has ended
+    bool operator==(const LogoutReply&) const = default;
+};
+LogoutReply LeerRespuestaCierreSesion(std::string_view reply);
 
 struct UpdateReply {
     bool outdated = false;

@@ -25,6 +25,14 @@ std::string EscribirRespuestaCierre() {
     return "OK";
 }
 
+std::string EscribirRespuestaCierreSesion() {
+    return "OK";
+}
+
+std::pair<std::string, std::string> EscribirCabeceraLineaNoGuardada() {
+    return {std::string(kCabeceraLinea), std::string(kValorLineaNoGuardada)};
+}
+
 std::string EscribirRespuestaActualizacion(const UpdateReply& update) {
     if (!update.outdated) return "ACTUALIZADA.";
     return "DESACTUALIZADA." + update.digest + "," + update.address;

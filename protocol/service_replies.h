@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "protocol/service_protocol.h"
@@ -19,6 +20,10 @@ std::string EscribirRespuestaNoticias(const std::vector<NewsEntry>& entries,
                                       const std::vector<VisitorLines>& visitorLines);
 // The close request's success.
 std::string EscribirRespuestaCierre();
+// The end of a session.
+std::string EscribirRespuestaCierreSesion();
+// The header, name and value, of a send reply whose line the service did not store.
+std::pair<std::string, std::string> EscribirCabeceraLineaNoGuardada();
 // The update check: outdated, with the new program's digest text and address, or up to date.
 std::string EscribirRespuestaActualizacion(const UpdateReply& update);
 

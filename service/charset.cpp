@@ -69,6 +69,39 @@ std::string Utf8FromWindows1252(std::string_view bytes) {
     return out;
 }
 
+std::string Utf8LineFromWindows1252(std::string_view bytes) {
+    std::string defined;
+    defined.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const char32_t c = UnicodeOfWindows1252(static_cast<unsigned char>(ch));
+        if (c < 0x80 || c >= 0xA0) defined += ch;
+    }
+    return StorableLine(Utf8FromWindows1252(defined));
+}
+
+std::string StorableLine(std::string_view text) {
+    constexpr std::string_view kReplacement = "\uFFFD";
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t start = pos;
+        const auto c = NextCodePoint(text, pos);
+        if (!c) {
+            out += text[pos++];
+            continue;
+        }
+        if (*c >= 0x200B && *c <= 0x200F) continue;
+        if ((*c >= 0x80 && *c < 0xA0) || (*c >= 0x202A && *c <= 0x202E) ||
+            (*c >= 0x2066 && *c <= 0x2069) || *c == 0x2028 || *c == 0x2029) {
+            out += kReplacement;
+        } else {
+            out += text.substr(start, pos - start);
+        }
+    }
+    return out;
+}
+
 std::string Windows1252FromUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());

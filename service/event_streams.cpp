@@ -1,6 +1,9 @@
 #include "service/event_streams.h"
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <map>
 #include <optional>
@@ -17,6 +20,13 @@ namespace {
 constexpr std::string_view kKeepAliveComment = ": \n\n";
 // A read that found the database away is tried again this many seconds later.
 constexpr int kRetrySeconds = 5;
+// A visitor's stream reads at most this many lines at a time, and appends at most a page of
+// events beyond what its client has taken.
+constexpr std::size_t kPageLines = 256;
+constexpr std::size_t kPageBytes = 64 << 10;
+// Memory is given back to the system once streams have let this much go, at most this often.
+constexpr std::size_t kTrimBytes = 4 << 20;
+constexpr std::int64_t kTrimSeconds = 5;
 
 template <typename Number>
 std::optional<Number> NumberOf(std::string_view text) {
@@ -29,11 +39,12 @@ std::optional<Number> NumberOf(std::string_view text) {
 
 }  // namespace
 
-// One held stream: it reads what is new when woken, one read at a time, on the pool.
+// One held stream: it reads what is new when woken, one read at a time, on the pool. It is
+// busy with its first read from its start, so a wake before that read is read after it.
 class EventStream : public Wakeable, public std::enable_shared_from_this<EventStream> {
   public:
-    EventStream(Storage& storage, WorkerPool& workers)
-        : storage_(storage), workers_(workers), out_(std::make_shared<ReplyStream>()) {}
+    EventStream(Storage& storage, WorkerPool& workers, StreamBudget& budget)
+        : storage_(storage), workers_(workers), out_(std::make_shared<ReplyStream>(&budget)) {}
 
     const std::shared_ptr<ReplyStream>& out() const { return out_; }
     bool Ended() const { return out_->Ended(); }
@@ -56,13 +67,19 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
 
     // The first read, on the caller's thread; wakes meanwhile are read after it.
     void Fill() {
-        {
-            std::lock_guard lock(mutex_);
-            busy_ = true;
-        }
-        out_->Append(kKeepAliveComment);
+        out_->OnDrained([weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (self && self->awaitingDrain_.exchange(false)) self->Wake();
+        });
+        out_->Append(std::string(kKeepAliveComment));
         Prime();
         CatchUp();
+    }
+
+    // False until its first read is done.
+    bool Filled() {
+        std::lock_guard lock(mutex_);
+        return filled_;
     }
 
     // Called once a second; true when a failed read is due again.
@@ -71,7 +88,7 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
         return retryIn_ > 0 && --retryIn_ == 0;
     }
 
-    virtual void KeepAlive() { out_->Append(kKeepAliveComment); }
+    virtual void KeepAlive() { out_->Append(std::string(kKeepAliveComment)); }
     // The conversation whose visitor the stream keeps heard from; 0 for none.
     virtual std::int32_t HeardConversation() const { return 0; }
 
@@ -80,6 +97,12 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
     virtual void Prime() = 0;
     // Reads what changed since the last read and appends its events.
     virtual void Refresh() = 0;
+
+    // Reads again once the client has taken all that is pending.
+    void ReadWhenDrained() {
+        awaitingDrain_ = true;
+        if (out_->Pending() == 0 && awaitingDrain_.exchange(false)) Wake();
+    }
 
     Storage& storage_;
 
@@ -96,6 +119,7 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
                 End();
             }
             std::lock_guard lock(mutex_);
+            filled_ = true;
             if (failed) retryIn_ = kRetrySeconds;
             if (!again_) {
                 busy_ = false;
@@ -108,18 +132,20 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
     WorkerPool& workers_;
     std::shared_ptr<ReplyStream> out_;
     std::mutex mutex_;
-    bool busy_ = false;   // a read is running or queued
-    bool again_ = false;  // woken during it
+    bool busy_ = true;     // a read is running or queued; the first one from the start
+    bool again_ = false;   // woken during it
+    bool filled_ = false;  // the first read is done
     int retryIn_ = 0;
+    std::atomic<bool> awaitingDrain_ = false;
 };
 
 namespace {
 
 class VisitorStream : public EventStream {
   public:
-    VisitorStream(Storage& storage, WorkerPool& workers, std::int32_t conversation,
-                  std::size_t sent)
-        : EventStream(storage, workers), conversation_(conversation), sent_(sent) {}
+    VisitorStream(Storage& storage, WorkerPool& workers, StreamBudget& budget,
+                  std::int32_t conversation, std::size_t sent)
+        : EventStream(storage, workers, budget), conversation_(conversation), sent_(sent) {}
 
     std::int32_t HeardConversation() const override { return conversation_; }
 
@@ -127,18 +153,35 @@ class VisitorStream : public EventStream {
     void Prime() override {}
 
     void Refresh() override {
-        const ConversationNews news = storage_.LinesAfter(conversation_, sent_);
-        std::string events;
-        for (const StoredMessage& line : news.lines) {
-            ++sent_;
-            events += "id: " + std::to_string(sent_) + "\nevent: mensaje\ndata: ";
-            events += MessageJson(line);
-            events += "\n\n";
+        const std::size_t pending = out()->Pending();
+        if (pending >= kPageBytes) {
+            ReadWhenDrained();
+            return;
         }
-        // A conversation removed with its company has ended too.
-        if (!news.open) events += "event: cerrada\ndata: {}\n\n";
-        if (!events.empty()) out()->Append(events);
-        if (!news.open) End();
+        const ConversationNews news = storage_.LinesAfter(conversation_, sent_, kPageLines);
+        // A position past the end (a stale or made-up Last-Event-ID) starts again from the first.
+        sent_ = news.first;
+        std::string events;
+        bool more = news.lines.size() == kPageLines;
+        for (const StoredMessage& line : news.lines) {
+            std::string event = "id: " + std::to_string(sent_ + 1) + "\nevent: mensaje\ndata: ";
+            event += MessageJson(line);
+            event += "\n\n";
+            // Always one line into an empty stream, however long.
+            if (pending + events.size() + event.size() > kPageBytes &&
+                (pending > 0 || !events.empty())) {
+                more = true;
+                break;
+            }
+            ++sent_;
+            events += event;
+        }
+        // A conversation removed with its company has ended too; its end follows its last line.
+        const bool closed = !news.open && !more;
+        if (closed) events += "event: cerrada\ndata: {}\n\n";
+        if (!events.empty()) out()->Append(std::move(events));
+        if (closed) End();
+        if (more) ReadWhenDrained();
     }
 
   private:
@@ -160,9 +203,9 @@ struct CompanyEvent {
 
 class OperatorStream : public EventStream {
   public:
-    OperatorStream(Storage& storage, WorkerPool& workers, OperatorSession session, std::string code,
-                   std::string sessionId)
-        : EventStream(storage, workers),
+    OperatorStream(Storage& storage, WorkerPool& workers, StreamBudget& budget,
+                   OperatorSession session, std::string code, std::string sessionId)
+        : EventStream(storage, workers, budget),
           company_(session.company),
           session_(std::move(session)),
           code_(std::move(code)),
@@ -181,7 +224,7 @@ class OperatorStream : public EventStream {
             }
             if (session->oneConsole) storage_.TouchOwned(*session);
             {
-                std::lock_guard lock(mutex_);
+                std::lock_guard lock(sessionMutex_);
                 session_ = *session;
                 if (hidden_.empty()) return;
             }
@@ -191,10 +234,15 @@ class OperatorStream : public EventStream {
     }
 
     // Appends the events of the conversations its session sees, and keeps back the others.
+    // Before its first read, the stream reads the news itself once that read is done.
     void Tell(const std::vector<CompanyEvent>& events) {
+        if (!Filled()) {
+            Wake();
+            return;
+        }
         std::string text;
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(sessionMutex_);
             for (const CompanyEvent& event : events) {
                 if (session_.Sees(event.owner)) {
                     text += event.text;
@@ -203,7 +251,7 @@ class OperatorStream : public EventStream {
                 }
             }
         }
-        if (!text.empty()) out()->Append(text);
+        if (!text.empty()) out()->Append(std::move(text));
     }
 
   protected:
@@ -228,7 +276,7 @@ class OperatorStream : public EventStream {
             events += NewsEvent(id, closed ? closed->visitorLines : activity.visitorLines);
         }
         known_ = std::move(now);
-        if (!events.empty()) out()->Append(events);
+        if (!events.empty()) out()->Append(std::move(events));
     }
 
   private:
@@ -236,7 +284,7 @@ class OperatorStream : public EventStream {
     std::map<std::int32_t, ConversationActivity> Read() {
         std::map<std::int32_t, ConversationActivity> result;
         const std::vector<ConversationActivity> open = storage_.OpenActivity(company_);
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(sessionMutex_);
         for (const ConversationActivity& activity : open) {
             if (session_.Sees(activity.owner)) {
                 result.emplace(activity.id, activity);
@@ -252,7 +300,7 @@ class OperatorStream : public EventStream {
         const std::vector<ConversationActivity> open = storage_.OpenActivity(company_);
         std::string events;
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(sessionMutex_);
             std::set<std::int32_t> still;
             for (const ConversationActivity& activity : open) {
                 if (!hidden_.contains(activity.id)) continue;
@@ -264,11 +312,11 @@ class OperatorStream : public EventStream {
             }
             hidden_ = std::move(still);
         }
-        if (!events.empty()) out()->Append(events);
+        if (!events.empty()) out()->Append(std::move(events));
     }
 
     const std::int64_t company_;
-    std::mutex mutex_;
+    std::mutex sessionMutex_;  // over session_ and hidden_, which news from any thread reads
     OperatorSession session_;  // its option may change
     std::string code_;
     std::string sessionId_;
@@ -278,10 +326,11 @@ class OperatorStream : public EventStream {
 
 }  // namespace
 
-EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds)
+EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_t bufferBytes)
     : storage_(storage),
       // As often as the visitor page's reads mark it, well within the silence.
-      touchEvery_(VisitorTouchInterval(silenceSeconds)) {
+      touchEvery_(VisitorTouchInterval(silenceSeconds)),
+      budget_(bufferBytes) {
     storage_.WatchChanges(
         [this](std::int64_t company, std::int32_t conversation) {
             hub_.Changed(conversation);
@@ -299,6 +348,8 @@ EventStreams::~EventStreams() {
     }
     stop_.notify_all();
     timer_.join();
+    // No job may run on the members once they go.
+    workers_.Drain();
     std::lock_guard lock(mutex_);
     for (const auto& stream : streams_) stream->End();
 }
@@ -311,7 +362,7 @@ std::shared_ptr<ReplyStream> EventStreams::Visitor(std::string_view idText, std:
         storage_.VisitorConversation(*id, FormFields::Parse(query).Get("token"), touchEvery_);
     if (!conversation) return nullptr;
     const std::size_t sent = NumberOf<std::size_t>(lastEventId).value_or(0);
-    auto stream = std::make_shared<VisitorStream>(storage_, workers_, *id, sent);
+    auto stream = std::make_shared<VisitorStream>(storage_, workers_, budget_, *id, sent);
     hub_.WatchConversation(*id, stream);
     Start(stream);
     return stream->out();
@@ -324,8 +375,8 @@ std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view query) {
     auto found = storage_.Session(code, session);
     if (!found) return nullptr;
     const std::int64_t company = found->company;
-    auto stream =
-        std::make_shared<OperatorStream>(storage_, workers_, std::move(*found), code, session);
+    auto stream = std::make_shared<OperatorStream>(storage_, workers_, budget_, std::move(*found),
+                                                   code, session);
     hub_.WatchCompany(company, stream);
     std::shared_ptr<EventStream> replaced;
     {
@@ -433,7 +484,9 @@ void EventStreams::Tick() {
     if (tick % 60 == 0) hub_.Sweep();
     const bool keepAlive = tick % kKeepAlive.count() == 0;
     std::vector<std::int32_t> heard;
+    const auto now = ReplyStream::Clock::now();
     for (const auto& stream : live) {
+        if (stream->out()->CutIfStalled(now)) continue;
         if (stream->RetryDue()) stream->Wake();
         if (keepAlive) {
             if (stream->HeardConversation() != 0) {
@@ -445,6 +498,7 @@ void EventStreams::Tick() {
         if (tick % touchEvery_ == 0 && stream->HeardConversation() != 0)
             heard.push_back(stream->HeardConversation());
     }
+    TrimAfterRelease();
     if (!heard.empty()) {
         workers_.Submit([this, heard = std::move(heard)] {
             try {
@@ -456,6 +510,16 @@ void EventStreams::Tick() {
             }
         });
     }
+}
+
+void EventStreams::TrimAfterRelease() {
+    const std::size_t used = budget_.Used();
+    budgetPeak_ = std::max(budgetPeak_, used);
+    if (budgetPeak_ - used < kTrimBytes || ticks_ - trimmedTick_ < kTrimSeconds) return;
+    // Freed pieces of the threads' arenas are otherwise kept for good.
+    malloc_trim(0);
+    budgetPeak_ = used;
+    trimmedTick_ = ticks_;
 }
 
 }  // namespace tertulia

@@ -28,20 +28,24 @@ class EventStream;
 // the company's news of the change is read once, on that pool, and appended to every operator
 // stream of the company, however many there are. A comment every
 // 20 s keeps each stream alive, and a held stream keeps its visitor heard from, or its operator's
-// session alive.
+// session alive. What the streams hold for their clients counts against one budget (see
+// ReplyStream); a visitor's stream reads its lines a page at a time, the next once its client
+// has taken the one before.
 class EventStreams {
   public:
     static constexpr std::chrono::seconds kKeepAlive{20};
 
-    // `silenceSeconds`: after how long a silent visitor's conversation is closed (0: never).
-    EventStreams(Storage& storage, unsigned silenceSeconds);
+    // `silenceSeconds`: after how long a silent visitor's conversation is closed (0: never);
+    // `bufferBytes`: what all streams together may hold for their clients. The streams' replies
+    // are to be gone (their server stopped) before this is destroyed.
+    EventStreams(Storage& storage, unsigned silenceSeconds, std::size_t bufferBytes);
     ~EventStreams();
     EventStreams(const EventStreams&) = delete;
     EventStreams& operator=(const EventStreams&) = delete;
 
     // The stream of conversation `idText` for the token of `query`, from the line after
-    // `lastEventId` (all lines when it is not a number); null when there is no such
-    // conversation for that token.
+    // `lastEventId` (all lines when it is not a number from 0 to the conversation's count of
+    // lines); null when there is no such conversation for that token.
     std::shared_ptr<ReplyStream> Visitor(std::string_view idText, std::string_view query,
                                          std::string_view lastEventId);
     // The stream of the operator's session of `query` (idempresa, idsesion, in Windows-1252),
@@ -60,16 +64,22 @@ class EventStreams {
     // reading at a time per company, changes meanwhile gathered into the next.
     void QueueNews(std::int64_t company, std::int32_t conversation);
     void TellNews(std::int64_t company);
-    // Starts the stream: watched first, then filled, so that no change falls in between.
+    // Starts the stream: watched first, then filled, so that no change falls in between; a
+    // wake before the fill is read after it.
     void Start(const std::shared_ptr<EventStream>& stream);
-    // Once a second: keep-alives, visitors heard from, sessions kept, failed reads tried again.
+    // Once a second: keep-alives, visitors heard from, sessions kept, failed reads tried again,
+    // stalled streams cut.
     void Tick();
+    // Gives memory back to the system once streams have let much of it go.
+    void TrimAfterRelease();
     void Loop();
 
     Storage& storage_;
     std::int64_t touchEvery_;  // seconds between marks of a held stream's visitor as heard
     StreamHub hub_;
-    WorkerPool workers_{4};
+    StreamBudget budget_;
+    std::size_t budgetPeak_ = 0;  // the most the budget held since memory was last trimmed
+    std::int64_t trimmedTick_ = 0;
     std::mutex mutex_;
     std::vector<std::shared_ptr<EventStream>> streams_;                     // until each ends
     std::unordered_map<std::string, std::weak_ptr<EventStream>> sessions_;  // operator streams
@@ -82,6 +92,8 @@ class EventStreams {
     bool stopping_ = false;
     std::condition_variable stop_;
     std::thread timer_;
+    // Last, so that it is stopped first: its jobs use everything above.
+    WorkerPool workers_{4};
 };
 
 }  // namespace tertulia

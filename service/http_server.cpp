@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <microhttpd.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <unordered_set>
 
 #include "service/client_address.h"
+#include "service/service_log.h"
 #include "service/worker_pool.h"
 
 namespace tertulia {
@@ -31,6 +33,29 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How often the server looks for connections that have taken too long.
 constexpr std::chrono::milliseconds kWatchPeriod{250};
+// How often it looks for held streams whose clients have closed their connections.
+constexpr std::chrono::milliseconds kHangUpPeriod{1000};
+// The kernel's send buffer of a stream's connection: a client that stops reading holds little.
+constexpr int kStreamSendBuffer = 16 * 1024;
+// When a client beyond its address's limit may try again.
+constexpr const char* kRetryAfterLimit = "10";
+
+// How long a connection beyond the cap may take over its request head: it holds a descriptor
+// of the reserve meanwhile.
+constexpr std::chrono::seconds kSpareHead{1};
+
+// Raises the soft descriptor limit to the hard one; the descriptors the process may hold.
+rlim_t RaiseDescriptorLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 0;
+    if (files.rlim_cur < files.rlim_max) {
+        rlimit raised = files;
+        // An unlimited hard limit still ends at the kernel's default ceiling per process.
+        raised.rlim_cur = files.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : files.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) files = raised;
+    }
+    return files.rlim_cur;
+}
 
 std::string AddressText(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = "";
@@ -67,7 +92,10 @@ struct Link {
     bool timed = true;
     SteadyClock::time_point deadline;
     bool cut = false;
+    // Beyond its address's limit: its request is answered 429, and it closes.
+    bool over = false;
     std::string target;  // of the request whose head is coming in
+    bool spare = false;  // came beyond the cap, into the reserve
 };
 
 // A reply body the library sends from, and the budget it is counted in.
@@ -133,11 +161,18 @@ struct HttpServer::Impl {
     std::mutex linksMutex;
     std::unordered_set<Link*> links;
     std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
+    unsigned cap = 0;   // connections held at most, `limits.connections` or fewer
+    unsigned held = 0;  // links that are not spare
+    std::unordered_map<std::string, unsigned> overLimit;   // by Link::key, awaiting their 429
     std::atomic<std::size_t> unsentBytes = 0;
 
-    // Streams being sent, which a stop ends.
+    // Streams being sent, which a stop ends, with their connections' sockets.
+    struct SentStream {
+        std::weak_ptr<ReplyStream> stream;
+        int fd = -1;
+    };
     std::mutex streamsMutex;
-    std::unordered_map<const ReplyStream*, std::weak_ptr<ReplyStream>> streams;
+    std::unordered_map<const ReplyStream*, SentStream> streams;
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
@@ -162,16 +197,33 @@ struct HttpServer::Impl {
         link.target.clear();
     }
 
+    bool Limited(const std::string& address) const {
+        return limits.connectionsPerAddress != 0 && !limits.unlimitedAddresses.contains(address);
+    }
+
+    static unsigned CountOf(const std::unordered_map<std::string, unsigned>& counts,
+                            const std::string& key) {
+        const auto it = counts.find(key);
+        return it == counts.end() ? 0 : it->second;
+    }
+
+    static void Uncount(std::unordered_map<std::string, unsigned>& counts, const std::string& key) {
+        const auto it = counts.find(key);
+        if (it != counts.end() && --it->second == 0) counts.erase(it);
+    }
+
+    // Connections beyond an address's limit are taken to answer their request 429, which tells
+    // a browser to stop; as many again as the limit, and the rest are closed unanswered.
     static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t) {
         auto& self = *static_cast<Impl*>(cls);
-        if (self.limits.connectionsPerAddress == 0) return MHD_YES;
         const std::string text = AddressText(address);
-        if (self.limits.unlimitedAddresses.contains(text)) return MHD_YES;
+        if (!self.Limited(text)) return MHD_YES;
         const std::string key = LimitKey(text);
         std::lock_guard lock(self.linksMutex);
-        const auto it = self.perAddress.find(key);
-        const unsigned open = it == self.perAddress.end() ? 0 : it->second;
-        return open < self.limits.connectionsPerAddress ? MHD_YES : MHD_NO;
+        return CountOf(self.perAddress, key) < self.limits.connectionsPerAddress ||
+                       CountOf(self.overLimit, key) < self.limits.connectionsPerAddress
+                   ? MHD_YES
+                   : MHD_NO;
     }
 
     static void ConnectionEvent(void* cls, MHD_Connection* connection, void** context,
@@ -189,9 +241,15 @@ struct HttpServer::Impl {
             }
             link->key = LimitKey(link->address);
             link->since = SteadyClock::now();
-            link->deadline = link->since + std::chrono::seconds(self.limits.headSeconds);
             std::lock_guard lock(self.linksMutex);
-            ++self.perAddress[link->key];
+            link->spare = self.held >= self.cap;
+            if (!link->spare) ++self.held;
+            link->deadline =
+                link->since +
+                (link->spare ? kSpareHead : std::chrono::seconds(self.limits.headSeconds));
+            link->over = self.Limited(link->address) &&
+                         CountOf(self.perAddress, link->key) >= self.limits.connectionsPerAddress;
+            ++(link->over ? self.overLimit : self.perAddress)[link->key];
             self.links.insert(link.get());
             *context = link.release();
             return;
@@ -202,8 +260,8 @@ struct HttpServer::Impl {
         {
             std::lock_guard lock(self.linksMutex);
             self.links.erase(link.get());
-            const auto it = self.perAddress.find(link->key);
-            if (it != self.perAddress.end() && --it->second == 0) self.perAddress.erase(it);
+            if (!link->spare) --self.held;
+            Uncount(link->over ? self.overLimit : self.perAddress, link->key);
         }
         self.LogUnanswered(*link);
     }
@@ -261,7 +319,9 @@ struct HttpServer::Impl {
         auto& body = *static_cast<StreamBody*>(cls);
         const std::ptrdiff_t taken =
             body.stream->Take(buffer, size, [&] { MHD_suspend_connection(body.connection); });
-        return taken == ReplyStream::kOver ? MHD_CONTENT_READER_END_OF_STREAM : taken;
+        if (taken == ReplyStream::kOver) return MHD_CONTENT_READER_END_OF_STREAM;
+        if (taken == ReplyStream::kCut) return MHD_CONTENT_READER_END_WITH_ERROR;
+        return taken;
     }
 
     void FreeStream(StreamBody* body) {
@@ -274,10 +334,22 @@ struct HttpServer::Impl {
     MHD_Response* StreamResponse(MHD_Connection* connection, Exchange& exchange,
                                  std::shared_ptr<ReplyStream> stream) {
         exchange.stream = stream;
+        int fd = -1;
+        if (const Link* link = LinkOf(connection)) fd = link->fd;
         stream->OnWake([connection] { MHD_resume_connection(connection); });
+        if (fd >= 0) {
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
+            // A cut stream's connection goes at once, with what the kernel still held for it:
+            // its client resumes from what it has. The stream is gone before its socket closes.
+            stream->OnCut([fd] {
+                const linger abort{1, 0};
+                setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                ::shutdown(fd, SHUT_RDWR);
+            });
+        }
         {
             std::lock_guard lock(streamsMutex);
-            streams[stream.get()] = stream;
+            streams[stream.get()] = {stream, fd};
         }
         auto body = std::make_unique<StreamBody>(StreamBody{std::move(stream), connection, this});
         // Small blocks: a stream sends a line at a time, and each connection's memory is small.
@@ -286,7 +358,11 @@ struct HttpServer::Impl {
                 std::unique_ptr<StreamBody> freed(static_cast<StreamBody*>(cls));
                 freed->server->FreeStream(freed.get());
             });
-        if (response) body.release();
+        if (!response) {
+            FreeStream(body.get());  // nothing may cut that socket later
+            return nullptr;
+        }
+        body.release();
         return response;
     }
 
@@ -321,6 +397,13 @@ struct HttpServer::Impl {
             if (response) held.release();
         }
         if (!response) return MHD_NO;
+        // A connection beyond the cap gives its descriptor back to the reserve at once.
+        const Link* link = LinkOf(connection);
+        if (link && link->spare &&
+            std::none_of(reply.headers.begin(), reply.headers.end(),
+                         [](const auto& header) { return header.first == "Connection"; })) {
+            reply.headers.emplace_back("Connection", "close");
+        }
         for (const auto& [name, value] : reply.headers) {
             MHD_add_response_header(response, name.c_str(), value.c_str());
         }
@@ -344,6 +427,9 @@ struct HttpServer::Impl {
         reply.body = "Error " + std::to_string(status) + "\n";
         reply.headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Connection", "close"}};
         if (status == MHD_HTTP_SERVICE_UNAVAILABLE) reply.headers.emplace_back("Retry-After", "5");
+        if (status == MHD_HTTP_TOO_MANY_REQUESTS) {
+            reply.headers.emplace_back("Retry-After", kRetryAfterLimit);
+        }
         return Queue(connection, exchange, std::move(reply));
     }
 
@@ -379,8 +465,10 @@ struct HttpServer::Impl {
         MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectHeader, &request.headers);
         const std::string routeMethod = request.method == "HEAD" ? "GET" : request.method;
         exchange->bodyLimit = routes.bodyLimit(routeMethod, request.path);
+        bool over = false;
         if (Link* link = LinkOf(connection)) {
             std::lock_guard lock(linksMutex);
+            over = link->over;
             request.target = std::move(link->target);
             request.peer = link->address;
             link->target.clear();
@@ -398,6 +486,11 @@ struct HttpServer::Impl {
         if (request.target.empty()) request.target = request.path;
         Exchange& started = *exchange;
         *context = exchange.release();
+        if (const Link* link = LinkOf(connection);
+            link && link->spare && !limits.reservedPaths.contains(request.path)) {
+            return Refuse(connection, started, MHD_HTTP_SERVICE_UNAVAILABLE);
+        }
+        if (over) return Refuse(connection, started, MHD_HTTP_TOO_MANY_REQUESTS);
         if (const int refusal = FramingRefusal(request, started.bodyLimit)) {
             return Refuse(connection, started, refusal);
         }
@@ -406,6 +499,7 @@ struct HttpServer::Impl {
 
     MHD_Result Dispatch(MHD_Connection* connection, Exchange& exchange) {
         exchange.dispatched = true;
+        exchange.request.arrived = SteadyClock::now();
         if (Link* link = LinkOf(connection)) {
             std::lock_guard lock(linksMutex);
             link->timed = false;
@@ -467,11 +561,32 @@ struct HttpServer::Impl {
         std::vector<std::shared_ptr<ReplyStream>> live;
         {
             std::lock_guard lock(streamsMutex);
-            for (const auto& [key, stream] : streams) {
-                if (auto held = stream.lock()) live.push_back(std::move(held));
+            for (const auto& [key, sent] : streams) {
+                if (auto held = sent.stream.lock()) live.push_back(std::move(held));
             }
         }
         for (const auto& stream : live) stream->End();
+    }
+
+    // Cuts the streams whose clients have closed their side: a sleeping connection is not
+    // watched by the library, and would otherwise count against its address until the next
+    // keep-alive. The check is on the stream, never on a socket that may have been reused.
+    void CutHungUpStreams() {
+        std::vector<std::shared_ptr<ReplyStream>> held;
+        std::vector<pollfd> sockets;
+        {
+            std::lock_guard lock(streamsMutex);
+            for (const auto& [key, sent] : streams) {
+                auto stream = sent.stream.lock();
+                if (!stream || sent.fd < 0) continue;
+                held.push_back(std::move(stream));
+                sockets.push_back({sent.fd, POLLRDHUP, 0});
+            }
+        }
+        if (sockets.empty() || ::poll(sockets.data(), sockets.size(), 0) <= 0) return;
+        for (std::size_t i = 0; i < sockets.size(); ++i) {
+            if (sockets[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) held[i]->Cut();
+        }
     }
 
     // Cuts the connections that have taken too long over a request, and gives memory that
@@ -484,6 +599,7 @@ struct HttpServer::Impl {
         std::unique_lock stop(stopMutex);
         auto trimmed = SteadyClock::now();
         auto beaten = trimmed;
+        auto looked = trimmed;
         if (beating) hooks.heartbeat();
         while (!stopChanged.wait_for(stop, period, [&] { return stopRequested; })) {
             const auto now = SteadyClock::now();
@@ -494,6 +610,10 @@ struct HttpServer::Impl {
             if (now - trimmed > std::chrono::minutes(1)) {
                 malloc_trim(0);
                 trimmed = now;
+            }
+            if (now - looked >= kHangUpPeriod) {
+                CutHungUpStreams();
+                looked = now;
             }
             std::lock_guard lock(linksMutex);
             for (Link* link : links) {
@@ -545,21 +665,26 @@ int HttpServer::Bind(const std::string& host, int port) {
 
 bool HttpServer::Serve(const ServeHooks& hooks) {
     Impl& self = *impl_;
-    // Every connection is a descriptor; make room for the limit where the system allows it.
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
-        const rlim_t wanted = self.limits.connections + 256;
-        if (files.rlim_cur < wanted) {
-            files.rlim_cur = std::min(wanted, files.rlim_max);
-            setrlimit(RLIMIT_NOFILE, &files);
-        }
+    // Every connection is a descriptor. Past the descriptors the library would stop accepting,
+    // and clients would wait unanswered; the cap stops first and leaves the reserve.
+    const rlim_t descriptors = RaiseDescriptorLimit();
+    const unsigned reserve = self.limits.descriptorReserve;
+    self.cap = self.limits.connections;
+    if (reserve > 0 && descriptors < rlim_t{self.cap} + reserve) {
+        self.cap = static_cast<unsigned>(std::max<rlim_t>(descriptors, reserve + 1) - reserve);
+        LogLine(LogPriority::Warning,
+                "el límite de descriptores (" + std::to_string(descriptors) + ") deja " +
+                    std::to_string(self.cap) + " conexiones de las " +
+                    std::to_string(self.limits.connections) + " que se piden");
     }
+    // A quarter of the reserve for the refusals beyond the cap and the reserved paths.
+    const unsigned spare = reserve / 4;
     const unsigned flags =
         MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (self.ipv6 ? MHD_USE_IPv6 : 0);
     MHD_Daemon* daemon = MHD_start_daemon(
         flags, 0, Impl::Accept, &self, Impl::Handle, &self, MHD_OPTION_LISTEN_SOCKET,
         self.listenSocket, MHD_OPTION_THREAD_POOL_SIZE, std::max(self.limits.ioThreads, 1u),
-        MHD_OPTION_CONNECTION_LIMIT, self.limits.connections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        MHD_OPTION_CONNECTION_LIMIT, self.cap + spare, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT, self.limits.idleSeconds,
         MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self, MHD_OPTION_NOTIFY_COMPLETED,
         Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK, Impl::RequestLine, &self,

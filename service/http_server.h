@@ -21,7 +21,9 @@ namespace tertulia {
 // whole request within `bodySeconds` at most (or the head's time where that is longer). One
 // that sends nothing for `idleSeconds` is closed.
 struct HttpLimits {
-    unsigned connections = 20000;         // event streams are connections held for long
+    // Event streams are connections held for long. With the service's reserve, as many as a
+    // common hard limit of 20,000 descriptors allows.
+    unsigned connections = 19000;
     unsigned connectionsPerAddress = 64;  // 0: no limit
     // Request line, headers and their bookkeeping; also what each held event stream keeps.
     std::size_t headBytes = 16 * 1024;
@@ -35,9 +37,17 @@ struct HttpLimits {
     // read cannot fill the memory.
     std::size_t unsentReplyBytes = 16 << 20;
     std::size_t largeReplyBytes = 64 << 10;
+    // What all event streams together hold for their clients (see ReplyStream); 0: no cap.
+    std::size_t streamBufferBytes = 64 << 20;
     // Connections per address count an IPv6 client by its /64 (see LimitKey). Addresses whose
     // connections the per-address limit leaves alone (trusted proxies):
     std::set<std::string> unlimitedAddresses;
+    // Descriptors left to the rest of the process (database, logs, files), 0 for none: the
+    // connections held stop at the descriptor limit less these, below `connections` where the
+    // system gives less. One beyond is answered 503 and closed, unless it asks for one of
+    // `reservedPaths`, which is answered from the reserve (a balancer's health check).
+    unsigned descriptorReserve = 0;
+    std::set<std::string> reservedPaths;
 };
 
 struct HttpRequest {
@@ -47,6 +57,8 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
     std::string body;
     std::string peer;  // the connection's address: "192.0.2.1" or "2001:db8::1"
+    // When it was whole and went to be answered, before any wait for a worker.
+    std::chrono::steady_clock::time_point arrived;
 
     // The value of the header, several of them joined with ", "; empty when absent.
     std::string Header(std::string_view lowerName) const;
@@ -83,7 +95,8 @@ struct HttpRoutes {
     // Answers on the thread that read the request, when it needs nothing that may wait (no
     // database); nothing hands the request to a worker. Optional.
     std::function<std::optional<HttpReply>(const HttpRequest&)> answerAtOnce;
-    // Runs on a worker thread and may wait for the database.
+    // Runs on a worker thread and may wait for the database; the request's `arrived` tells how
+    // long it waited for the worker.
     std::function<HttpReply(const HttpRequest&)> answer;
     // Called for every finished request when set; from any thread.
     std::function<void(const AccessRecord&)> log;
@@ -116,7 +129,8 @@ class HttpServer {
 
     // Binds and listens; port 0 picks a free one. Returns the port, or throws.
     int Bind(const std::string& host, int port);
-    // Serves until Stop; returns false when the server could not start.
+    // Serves until Stop; returns false when the server could not start. Raises the process's
+    // soft descriptor limit to its hard one first.
     bool Serve(const ServeHooks& hooks = {});
     bool Serving() const;
     // Ends a running Serve after the requests in hand are answered; safe from any thread.

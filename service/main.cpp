@@ -130,13 +130,15 @@ std::string ShownHost(const std::string& host) {
 
 // SIGINT and SIGTERM, taken by a thread of their own; every thread started later inherits them
 // blocked. During the start, which may wait for the database, they end the process at once;
-// once the service is handed over, they stop it cleanly.
+// once the service is handed over, they stop it cleanly. SIGHUP reopens the access log of the
+// service handed over (logrotate sends it after renaming the log) and changes nothing else.
 class StopSignals {
   public:
     StopSignals() {
         sigemptyset(&signals_);
         sigaddset(&signals_, SIGINT);
         sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
         thread_ = std::thread([this] { Wait(); });
     }
@@ -161,14 +163,19 @@ class StopSignals {
   private:
     void Wait() {
         int signal = 0;
-        while (sigwait(&signals_, &signal) != 0) {
-        }
         Service* service = nullptr;
-        {
-            std::lock_guard lock(mutex_);
-            service = service_;
+        for (;;) {
+            while (sigwait(&signals_, &signal) != 0) {
+            }
+            {
+                std::lock_guard lock(mutex_);
+                service = service_;
+            }
+            if (finished_) return;
+            if (signal != SIGHUP) break;
+            // Before the hand-over the log was just opened: nothing to reopen.
+            if (service != nullptr) service->ReopenAccessLog();
         }
-        if (finished_) return;
         if (service == nullptr) {
             LogLine(LogPriority::Warning,
                     "se ha pedido terminar durante el arranque; el servicio no llega a escuchar");

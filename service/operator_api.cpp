@@ -43,7 +43,7 @@ std::string OperatorLine(const std::string& bytes) {
             throw BadRequest("La línea contiene caracteres de control.");
         }
     }
-    return Utf8FromWindows1252(bytes);
+    return Utf8LineFromWindows1252(bytes);
 }
 
 std::string Transcript(Storage& storage, const ConversationInfo& conversation) {
@@ -72,6 +72,13 @@ std::string OtherConsole() {
                               "Borrar Historial»."}});
 }
 
+std::string LowerHex(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 std::string Missing(std::int32_t id) {
     return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " no existe.");
 }
@@ -87,8 +94,13 @@ std::string Full(std::int32_t id) {
 class OperatorRequest {
   public:
     OperatorRequest(OperatorApi& api, const FormFields& fields, const std::string& client,
-                    ConsoleCookie& cookie)
-        : api_(api), storage_(api.storage_), fields_(fields), client_(client), cookie_(cookie) {}
+                    ConsoleCookie& cookie, OperatorApi::LineOutcome& line)
+        : api_(api),
+          storage_(api.storage_),
+          fields_(fields),
+          client_(client),
+          cookie_(cookie),
+          line_(line) {}
 
     // Each reply is Windows-1252 text.
     std::string Login() {
@@ -117,7 +129,12 @@ class OperatorRequest {
             cookie_.received.size() == 32 &&
             cookie_.received.find_first_not_of("0123456789abcdef") == std::string::npos;
         if (!known) cookie_.toSet = RandomHex(16);
-        const std::string console = known ? cookie_.received : cookie_.toSet;
+        // A key names the console program across its runs, a cookie within one; kept apart,
+        // so that neither can stand for the other.
+        const std::optional<std::string> key = fields_.Find("consola");
+        const std::string console = key && EsClaveConsola(*key) ? "consola " + LowerHex(*key)
+                                    : known                     ? cookie_.received
+                                                                : cookie_.toSet;
         if (!api_.checks_.Run(
                 [&] { session = storage_.Login(code, fields_.Get("contrasena"), console); })) {
             storage_.UncountLoginFailure(attempt.counted);
@@ -167,22 +184,33 @@ class OperatorRequest {
             return OtherConsole();
         }
         const auto mensaje = fields_.Find("mensaje");
-        // A line whose every character the console's encoding dropped arrives empty.
-        if (mensaje && !mensaje->empty()) {
-            switch (storage_.AddOperatorLine(company, id, OperatorLine(*mensaje), api_.caps_)) {
+        // A line whose every character the console's encoding dropped arrives empty, and one of
+        // undefined bytes only is left empty.
+        const std::string line = mensaje ? OperatorLine(*mensaje) : std::string();
+        if (!line.empty()) {
+            switch (storage_.AddOperatorLine(session, id, line, api_.caps_)) {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
                     break;  // nothing stored: the transcript below says that it ended
                 case LineResult::Full:
                     return Full(id);
+                case LineResult::Owned:
+                    return OtherConsole();  // another console was given it since the claim
                 case LineResult::Stored:
+                    line_.stored = true;
                     break;
             }
         }
         const auto conversation = storage_.CompanyConversation(company, id);
         if (!conversation) return Missing(id);
         return Transcript(storage_, *conversation);
+    }
+
+    // Ends the session; its conversations go to the company's other consoles at once.
+    std::string Logout() {
+        if (!storage_.EndSession(Code(), fields_.Get("idsesion"))) throw SessionGone();
+        return EscribirRespuestaCierreSesion();
     }
 
     std::string Drop() {
@@ -215,6 +243,7 @@ class OperatorRequest {
     const FormFields& fields_;
     const std::string& client_;
     ConsoleCookie& cookie_;
+    OperatorApi::LineOutcome& line_;
 };
 
 std::string OperatorApi::SessionGoneReply() {
@@ -225,17 +254,28 @@ OperatorApi::RefusedLogins OperatorApi::Refused() const {
     return {refusedCredentials_.load(), refusedWaiting_.load(), refusedBusy_.load()};
 }
 
-std::string OperatorApi::Answer(std::string_view query, const std::string& client,
-                                ConsoleCookie& cookie) {
+OperatorReply OperatorApi::Answer(std::string_view query, const std::string& client,
+                                  ConsoleCookie& cookie) {
+    LineOutcome line;
+    std::string text = AnswerText(query, client, cookie, line);
+    return {std::move(text), line.carried && !line.stored};
+}
+
+std::string OperatorApi::AnswerText(std::string_view query, const std::string& client,
+                                    ConsoleCookie& cookie, LineOutcome& line) {
     std::string accion;
     try {
         const FormFields fields = FormFields::Parse(query);
-        OperatorRequest request(*this, fields, client, cookie);
+        OperatorRequest request(*this, fields, client, cookie, line);
         accion = fields.Get("accion");
+        // A line that the console's encoding emptied is no line: nothing to keep.
+        const auto mensaje = fields.Find("mensaje");
+        line.carried = accion == "getchat" && mensaje && !mensaje->empty();
         if (accion == "do_login") return request.Login();
         if (accion == "get_news") return request.News();
         if (accion == "getchat") return request.Chat();
         if (accion == "dropclt") return request.Drop();
+        if (accion == "do_logout") return request.Logout();
         return Windows1252FromUtf8("ERROR: Acción desconocida.");
     } catch (const SessionGone&) {
         return SessionGoneReply();

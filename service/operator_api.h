@@ -21,8 +21,19 @@ struct ConsoleCookie {
     std::string toSet;     // for the reply to give, when the request carried none
 };
 
-// The service script "/tertulia.php": login, news, transcript (optionally storing a line first)
-// and closing a conversation. Replies are Windows-1252 text in exactly the forms the console
+// What the service answers to an operator's request: the reply's text (Windows-1252) and
+// whether the request carried a line that was not stored, which the reply's header then says
+// (the text says why).
+struct OperatorReply {
+    std::string text;
+    bool lineNotStored = false;
+};
+
+// The service script "/tertulia.php": login, news, transcript (optionally storing a line first),
+// closing a conversation, and the end of a session ("do_logout"), which hands its conversations
+// to the company's other consoles at once. A login may name its console program by a key of
+// its own ("consola", see EsClaveConsola), which a console keeps across its runs; without one
+// the console's cookie names it. Replies are Windows-1252 text in exactly the forms the console
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
 // session is gone and the operator has to log in again. Failed logins make their client network
 // wait, and an attacked company's unknown networks (see Storage::AttemptLogin); a waiting
@@ -39,7 +50,7 @@ class OperatorApi {
 
     // The reply to a request whose query string is `query`, still percent-encoded, from the
     // client at `client`.
-    std::string Answer(std::string_view query, const std::string& client, ConsoleCookie& cookie);
+    OperatorReply Answer(std::string_view query, const std::string& client, ConsoleCookie& cookie);
     // The reply, in Windows-1252, to a request of a session that is unknown or lapsed.
     static std::string SessionGoneReply();
 
@@ -53,6 +64,14 @@ class OperatorApi {
 
   private:
     friend class OperatorRequest;
+
+    // Whether a request carried a line, and whether it was stored.
+    struct LineOutcome {
+        bool carried = false;
+        bool stored = false;
+    };
+    std::string AnswerText(std::string_view query, const std::string& client, ConsoleCookie& cookie,
+                           LineOutcome& line);
 
     Storage& storage_;
     ConversationCaps caps_;

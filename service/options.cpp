@@ -91,6 +91,8 @@ bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arg
         {"--head-timeout", 1, 3600, [&](std::size_t v) { http.headSeconds = v; }},
         {"--idle-timeout", 1, 3600, [&](std::size_t v) { http.idleSeconds = v; }},
         {"--body-timeout", 1, 3600, [&](std::size_t v) { http.bodySeconds = v; }},
+        {"--stream-buffer-bytes", 0, std::size_t{1} << 40,
+         [&](std::size_t v) { http.streamBufferBytes = v; }},
         {"--conversations-per-address", 0, kMany,
          [&](std::size_t v) { visitors.conversationsPerAddress = v; }},
         {"--conversations-per-network", 0, kMany,
@@ -309,7 +311,7 @@ Servicio de chat para la consola Tertulia y página de chat para los visitantes.
                          la de --listen (por omisión, ninguna)
 
 Límites (0 en los que lo admiten: sin límite):
-  --max-connections N              conexiones abiertas en total (20000)
+  --max-connections N              conexiones abiertas en total (19000)
   --max-connections-per-address N  conexiones abiertas por dirección (64)
   --max-head-bytes N               memoria por conexión para la cabecera de la
                                    petición, en bytes (16384)
@@ -319,6 +321,12 @@ Límites (0 en los que lo admiten: sin límite):
   --body-timeout S                 segundos como máximo para una petición con
                                    cuerpo: la cabecera más un segundo por KiB
                                    que admite su ruta (30)
+  --stream-buffer-bytes N          bytes que los flujos de eventos guardan en
+                                   total para los clientes que no los leen
+                                   (67108864); un flujo que pasa de 256 KiB
+                                   pendientes, o que lleva 60 s sin enviar nada
+                                   de lo pendiente, se corta y su cliente sigue
+                                   con Last-Event-ID
   --conversations-per-address N    conversaciones abiertas por dirección: N
                                    seguidas, que se recuperan a N por hora (20)
   --conversations-per-network N    lo mismo por red (/24 de IPv4, /48 de IPv6)

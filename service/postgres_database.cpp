@@ -370,18 +370,17 @@ void PostgresDatabase::LockSchema(SqlConnection& connection) {
     connection.Execute("SELECT pg_advisory_xact_lock(7470797065727475)");
 }
 
-void PostgresDatabase::RunRead(const Work& work, std::chrono::milliseconds timeout) {
-    RunTransaction("BEGIN READ ONLY", work, timeout);
+void PostgresDatabase::RunRead(const Work& work, Deadline deadline) {
+    RunTransaction("BEGIN READ ONLY", work, deadline);
 }
 
-void PostgresDatabase::RunWrite(const Work& work) {
-    RunTransaction("BEGIN", work, Timeout());
+void PostgresDatabase::RunWrite(const Work& work, Deadline deadline) {
+    RunTransaction("BEGIN", work, deadline);
 }
 
-void PostgresDatabase::RunTransaction(const char* begin, const Work& work,
-                                      std::chrono::milliseconds timeout) {
+void PostgresDatabase::RunTransaction(const char* begin, const Work& work, Deadline deadline) {
     constexpr int kAttempts = 5;
-    Lease lease(*this, std::chrono::steady_clock::now() + timeout);
+    Lease lease(*this, deadline);
     bool replaced = false;
     for (int attempt = 1;; ++attempt) {
         PostgresConnection& connection = lease.Connection();

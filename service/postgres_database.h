@@ -73,8 +73,8 @@ class PostgresDatabase : public SqlDatabase {
     void WatchChanges(ChangeWatcher watcher) override;
 
   protected:
-    void RunRead(const Work& work, std::chrono::milliseconds timeout) override;
-    void RunWrite(const Work& work) override;
+    void RunRead(const Work& work, Deadline deadline) override;
+    void RunWrite(const Work& work, Deadline deadline) override;
 
   private:
     // A place in the pool, held for one transaction; its connection is made when it has none.
@@ -92,7 +92,7 @@ class PostgresDatabase : public SqlDatabase {
         std::unique_ptr<PostgresConnection> connection_;
     };
 
-    void RunTransaction(const char* begin, const Work& work, std::chrono::milliseconds timeout);
+    void RunTransaction(const char* begin, const Work& work, Deadline deadline);
 
     std::string uri_;
     std::string description_;

@@ -5,18 +5,36 @@
 
 namespace tertulia {
 
-bool ReplyStream::Append(std::string_view bytes) {
+bool StreamBudget::Reserve(std::size_t bytes) {
+    std::size_t used = used_.load();
+    do {
+        if (used + bytes > cap_) return false;
+    } while (!used_.compare_exchange_weak(used, used + bytes));
+    return true;
+}
+
+void StreamBudget::Release(std::size_t bytes) {
+    used_ -= bytes;
+    released_ += bytes;
+}
+
+ReplyStream::~ReplyStream() {
+    std::lock_guard lock(mutex_);
+    ReleaseLocked();
+}
+
+bool ReplyStream::Append(std::string bytes) {
     std::lock_guard lock(mutex_);
     if (ended_ || gone_) return false;
-    if (pending_.size() - taken_ + bytes.size() > kMaxPending) {
-        // A client that does not read is not given memory without end.
-        ended_ = true;
-        pending_.clear();
-        taken_ = 0;
-        WakeLocked();
+    if (bytes.empty()) return true;
+    // A client that does not read is not given memory without end, nor are all of them.
+    if (held_ + bytes.size() > kMaxPending || (budget_ && !budget_->Reserve(bytes.size()))) {
+        CutLocked();
         return false;
     }
-    pending_.append(bytes);
+    if (held_ == taken_) progress_ = Clock::now();
+    held_ += bytes.size();
+    pieces_.push_back(std::move(bytes));
     WakeLocked();
     return true;
 }
@@ -26,6 +44,18 @@ void ReplyStream::End() {
     if (ended_) return;
     ended_ = true;
     WakeLocked();
+}
+
+void ReplyStream::Cut() {
+    std::lock_guard lock(mutex_);
+    CutLocked();
+}
+
+bool ReplyStream::CutIfStalled(Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    if (cut_ || gone_ || held_ == taken_ || now - progress_ < kStallLimit) return false;
+    CutLocked();
+    return true;
 }
 
 bool ReplyStream::Ended() const {
@@ -38,26 +68,54 @@ std::size_t ReplyStream::Sent() const {
     return sent_;
 }
 
+std::size_t ReplyStream::Pending() const {
+    std::lock_guard lock(mutex_);
+    return held_ - taken_;
+}
+
+void ReplyStream::OnDrained(std::function<void()> drained) {
+    std::lock_guard lock(mutex_);
+    drained_ = std::move(drained);
+}
+
 std::ptrdiff_t ReplyStream::Take(char* buffer, std::size_t size,
                                  const std::function<void()>& sleep) {
-    std::lock_guard lock(mutex_);
-    const std::size_t left = pending_.size() - taken_;
-    if (left > 0) {
-        const std::size_t count = std::min(left, size);
-        std::memcpy(buffer, pending_.data() + taken_, count);
-        taken_ += count;
-        sent_ += count;
-        if (taken_ == pending_.size()) {
-            // An idle stream keeps no buffer.
-            std::string().swap(pending_);
-            taken_ = 0;
+    std::function<void()> drained;
+    std::ptrdiff_t result = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (cut_) return kCut;
+        if (held_ == taken_) {
+            if (ended_ || gone_) return kOver;
+            asleep_ = true;
+            sleep();
+            return 0;
         }
-        return static_cast<std::ptrdiff_t>(count);
+        std::size_t count = 0;
+        while (count < size && !pieces_.empty()) {
+            const std::string& piece = pieces_.front();
+            const std::size_t part = std::min(piece.size() - taken_, size - count);
+            std::memcpy(buffer + count, piece.data() + taken_, part);
+            count += part;
+            taken_ += part;
+            if (taken_ < piece.size()) break;
+            const std::size_t freed = piece.size();
+            pieces_.pop_front();
+            held_ -= freed;
+            taken_ = 0;
+            if (budget_) budget_->Release(freed);
+        }
+        sent_ += count;
+        progress_ = Clock::now();
+        // An idle stream keeps no buffer.
+        if (pieces_.empty()) {
+            std::deque<std::string>().swap(pieces_);
+            drained = drained_;
+        }
+        result = static_cast<std::ptrdiff_t>(count);
     }
-    if (ended_ || gone_) return kOver;
-    asleep_ = true;
-    sleep();
-    return 0;
+    if (drained) drained();
+    return result;
 }
 
 void ReplyStream::OnWake(std::function<void()> wake) {
@@ -65,19 +123,41 @@ void ReplyStream::OnWake(std::function<void()> wake) {
     wake_ = std::move(wake);
 }
 
+void ReplyStream::OnCut(std::function<void()> cut) {
+    std::lock_guard lock(mutex_);
+    cutConnection_ = std::move(cut);
+}
+
 void ReplyStream::Gone() {
     std::lock_guard lock(mutex_);
     gone_ = true;
     asleep_ = false;
     wake_ = nullptr;
-    std::string().swap(pending_);
-    taken_ = 0;
+    cutConnection_ = nullptr;
+    drained_ = nullptr;
+    ReleaseLocked();
 }
 
 void ReplyStream::WakeLocked() {
     if (!asleep_ || !wake_) return;
     asleep_ = false;
     wake_();
+}
+
+void ReplyStream::ReleaseLocked() {
+    if (budget_ && held_ > 0) budget_->Release(held_);
+    std::deque<std::string>().swap(pieces_);
+    held_ = 0;
+    taken_ = 0;
+}
+
+void ReplyStream::CutLocked() {
+    if (cut_ || gone_) return;
+    cut_ = true;
+    ended_ = true;
+    ReleaseLocked();
+    if (cutConnection_) cutConnection_();
+    WakeLocked();
 }
 
 }  // namespace tertulia

@@ -4,9 +4,11 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <thread>
 
+#include "protocol/service_replies.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/chat_widget.h"
@@ -34,6 +36,9 @@ const std::string kHealth = "/salud";
 // How long the health check waits for the database (or the database time-out where that is
 // shorter): within the 2 s that a balancer's check is commonly given.
 constexpr std::chrono::milliseconds kHealthBound{1500};
+// Descriptors kept from the connections for the database's connections, the logs and the files
+// the service opens, the metrics listener's few scrapers, and health checks at the cap.
+constexpr unsigned kDescriptorReserve = 64;
 
 std::int64_t SystemClock() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -76,19 +81,20 @@ HttpReply Failure(const std::string& path, int status) {
 // The database did not answer in time; the client may try again shortly.
 HttpReply Unavailable(const std::string& path) {
     const std::string message = "La base de datos no responde; inténtelo de nuevo.";
+    HttpReply reply;
     if (path == "/tertulia.php") {
-        HttpReply reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
+        reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
-    }
-    if (path.starts_with("/api/")) return Json({503, "{\"error\":\"" + message + "\"}"});
-    if (path == kHealth) {
-        HttpReply reply =
-            Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
+    } else if (path.starts_with("/api/")) {
+        reply = Json({503, "{\"error\":\"" + message + "\"}"});
+    } else if (path == kHealth) {
+        reply = Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
         reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
+    } else {
+        reply = Reply(503, "Error 503\n", "text/plain; charset=utf-8");
     }
-    return Reply(503, "Error 503\n", "text/plain; charset=utf-8");
+    reply.headers.emplace_back("Retry-After", "5");
+    return reply;
 }
 
 // The value of the cookie `name` in a Cookie header; empty when it has none.
@@ -225,7 +231,9 @@ Service::Service(ServiceConfig config)
     updateApi_ = std::make_unique<UpdateApi>(update_);
     retention_ =
         std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
-    streams_ = std::make_unique<EventStreams>(*storage_, config.visitors.silenceSeconds);
+    streams_ = std::make_unique<EventStreams>(
+        *storage_, config.visitors.silenceSeconds,
+        config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
     if (config.accessLog == "-") {
         accessLog_ = stdout;
     } else if (!config.accessLog.empty()) {
@@ -234,10 +242,12 @@ Service::Service(ServiceConfig config)
             throw std::runtime_error("no se puede escribir el registro de accesos " +
                                      config.accessLog);
         }
-        ownsAccessLog_ = true;
+        accessLogPath_ = config.accessLog;
     }
     HttpLimits limits = config.http;
     limits.unlimitedAddresses.insert(trustedProxies_.begin(), trustedProxies_.end());
+    limits.descriptorReserve = kDescriptorReserve;
+    limits.reservedPaths = {kHealth};
     HttpRoutes routes;
     routes.bodyLimit = [](const std::string& method, const std::string& path) -> std::size_t {
         if (method != "POST") return 0;
@@ -259,12 +269,16 @@ Service::~Service() {
     server_.reset();
     streams_.reset();
     retention_.reset();
-    if (ownsAccessLog_) std::fclose(accessLog_);
+    if (!accessLogPath_.empty()) std::fclose(accessLog_);
 }
 
 HttpReply Service::Answer(const HttpRequest& request) {
     const std::string client =
         ClientAddress(request.peer, request.Header("x-forwarded-for"), trustedProxies_);
+    // The database's time counts from the request's arrival: one that queued behind others
+    // while the database stalled is answered by then, not a whole time-out after a worker took
+    // it, and at once when that time has passed.
+    const DeadlineScope deadline(request.arrived + storage_->Timeout());
     try {
         HttpReply reply = Route(request, client);
         databaseStalled_ = false;
@@ -325,12 +339,14 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     const std::string& path = request.path;
     const bool get = request.method == "GET" || request.method == "HEAD";
     const std::string_view query = QueryOfTarget(request.target);
-    if (get && path == kHealth) return Health();
+    if (get && path == kHealth) return Health(request.arrived);
     if (get && path == "/tertulia.php") {
         if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
         ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
-        HttpReply reply = Reply(200, operatorApi_->Answer(query, client, cookie), kOperatorType);
+        OperatorReply answer = operatorApi_->Answer(query, client, cookie);
+        HttpReply reply = Reply(200, std::move(answer.text), kOperatorType);
         reply.headers.emplace_back("Cache-Control", "no-store");
+        if (answer.lineNotStored) reply.headers.push_back(EscribirCabeceraLineaNoGuardada());
         if (!cookie.toSet.empty()) {
             reply.headers.emplace_back("Set-Cookie", std::string(ConsoleCookie::kName) + "=" +
                                                          cookie.toSet +
@@ -409,9 +425,12 @@ HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
     return reply;
 }
 
-HttpReply Service::Health() {
+HttpReply Service::Health(std::chrono::steady_clock::time_point arrived) {
     // Through a worker and the pool of connections like any request, so that a full pool or
-    // every worker waiting shows as well as a database that does not answer.
+    // every worker waiting shows as well as a database that does not answer. The bound counts
+    // from the arrival: a check that waited for a worker past it is answered at once, as its
+    // balancer has stopped waiting.
+    const DeadlineScope bound(arrived + kHealthBound);
     storage_->Ping(kHealthBound);
     HttpReply reply = Reply(200, "OK", "text/plain; charset=utf-8");
     reply.headers.emplace_back("Cache-Control", "no-store");
@@ -504,10 +523,25 @@ int Service::Bind(const std::string& host, int port) {
     return port;
 }
 
+void Service::ReopenAccessLog() {
+    if (accessLogPath_.empty()) return;
+    std::FILE* reopened = std::fopen(accessLogPath_.c_str(), "a");
+    if (!reopened) {
+        LogLine(LogPriority::Error, "no se puede reabrir el registro de accesos " + accessLogPath_ +
+                                        "; se sigue escribiendo en el anterior");
+        return;
+    }
+    std::lock_guard lock(accessLogMutex_);
+    std::fclose(accessLog_);
+    accessLog_ = reopened;
+}
+
 int Service::BindMetrics(const std::string& host, int port) {
-    // A few scrapers at most, perhaps all from one address.
+    // A few scrapers, perhaps all from one address; a socket that asks nothing soon goes, so
+    // that idle ones cannot keep a scrape out.
     HttpLimits limits;
-    limits.connections = 32;
+    limits.connections = 64;
+    limits.headSeconds = 2;
     limits.connectionsPerAddress = 0;
     limits.ioThreads = 1;
     limits.workers = 2;

@@ -58,6 +58,9 @@ class Service {
     bool Serving() const;
     // Ends a running Serve, or the next one; safe from any thread.
     void Stop();
+    // Opens the access log file again by its name, for a log rotation that renamed it; from
+    // any thread.
+    void ReopenAccessLog();
 
   private:
     HttpReply Answer(const HttpRequest& request);
@@ -73,7 +76,7 @@ class Service {
     static std::optional<std::string> CompanyOfPage(std::string_view query);
     static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
     // 200 "OK" while the database answers a trivial query, for a balancer's checks.
-    HttpReply Health();
+    HttpReply Health(std::chrono::steady_clock::time_point arrived);
     // The route a request is counted under: one of a fixed set, never the path as sent.
     const char* RouteOf(const std::string& path) const;
     HttpReply MetricsReply(const HttpRequest& request);
@@ -91,7 +94,7 @@ class Service {
     std::unique_ptr<Retention> retention_;
     std::unique_ptr<EventStreams> streams_;
     std::FILE* accessLog_ = nullptr;
-    bool ownsAccessLog_ = false;
+    std::string accessLogPath_;  // empty when the log is not a file of its own
     std::mutex accessLogMutex_;
     std::mutex unavailableMutex_;
     std::optional<std::chrono::steady_clock::time_point> unavailableLogged_;

@@ -5,6 +5,31 @@
 
 namespace tertulia {
 
+namespace {
+
+thread_local std::optional<Deadline> scopeDeadline;
+
+}  // namespace
+
+DeadlineScope::DeadlineScope(Deadline deadline) : outer_(scopeDeadline) {
+    scopeDeadline = outer_ ? std::min(*outer_, deadline) : deadline;
+}
+
+DeadlineScope::~DeadlineScope() {
+    scopeDeadline = outer_;
+}
+
+Deadline SqlDatabase::DeadlineIn(std::chrono::milliseconds timeout) {
+    const auto now = std::chrono::steady_clock::now();
+    Deadline deadline = now + timeout;
+    if (scopeDeadline) deadline = std::min(deadline, *scopeDeadline);
+    if (deadline <= now) {
+        throw DatabaseUnavailable(
+            "la petición ha agotado su plazo antes de llegar a la base de datos");
+    }
+    return deadline;
+}
+
 std::int64_t SqlRows::Int(std::size_t row, std::size_t column) const {
     const std::string& text = Text(row, column);
     if (text.empty()) return 0;

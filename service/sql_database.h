@@ -26,6 +26,21 @@ class DatabaseUnavailable : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// While it lasts, every transaction of its thread ends by `deadline` at the latest, and one
+// begun past it fails at once: a request's answer is due a fixed time after the request came,
+// however long it waited for a worker or a connection before. A scope within another ends no
+// later than the outer one.
+class DeadlineScope {
+  public:
+    explicit DeadlineScope(Deadline deadline);
+    ~DeadlineScope();
+    DeadlineScope(const DeadlineScope&) = delete;
+    DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+  private:
+    std::optional<Deadline> outer_;
+};
+
 // A value bound to a "?" placeholder of a statement.
 using SqlValue = std::variant<std::int64_t, std::string_view>;
 
@@ -72,9 +87,10 @@ struct ChangeWatcher {
 // One database the service keeps everything in, on one engine or another. Each Read or Write
 // runs its work as one transaction; a Write returns only after its commit, so an answer built
 // on it survives the process being killed. A failure in the work throws out of Read or Write
-// and leaves nothing of the transaction behind. Each has a deadline, from its start, for the
-// wait for a connection or the write lock and for every statement; past it, or when the
-// database cannot be reached, it throws DatabaseUnavailable.
+// and leaves nothing of the transaction behind. Each has a deadline, from its start (or the
+// DeadlineScope's, where that is sooner), for the wait for a connection or the write lock and
+// for every statement; past it, or when the database cannot be reached, it throws
+// DatabaseUnavailable.
 class SqlDatabase {
   public:
     // `timeout`: the deadline of each transaction, from its start.
@@ -106,32 +122,40 @@ class SqlDatabase {
     // A Read whose deadline is `bound` from its start, or the usual one where that is sooner.
     template <class F>
     auto ReadWithin(std::chrono::milliseconds bound, F&& work) {
-        const std::chrono::milliseconds timeout = std::min(bound, timeout_);
-        return Run([&](const Work& each) { RunRead(each, timeout); }, std::forward<F>(work));
+        return Run([&](const Work& each, Deadline deadline) { RunRead(each, deadline); },
+                   std::min(bound, timeout_), std::forward<F>(work));
     }
     template <class F>
     auto Write(F&& work) {
-        return Run([&](const Work& each) { RunWrite(each); }, std::forward<F>(work));
+        return Run([&](const Work& each, Deadline deadline) { RunWrite(each, deadline); }, timeout_,
+                   std::forward<F>(work));
     }
 
   protected:
     using Work = std::function<void(SqlConnection&)>;
 
-    // The work may run more than once when the engine asks to retry the transaction.
-    virtual void RunRead(const Work& work, std::chrono::milliseconds timeout) = 0;
-    virtual void RunWrite(const Work& work) = 0;
+    // The work may run more than once when the engine asks to retry the transaction; all of
+    // it, the waits included, by the deadline.
+    virtual void RunRead(const Work& work, Deadline deadline) = 0;
+    virtual void RunWrite(const Work& work, Deadline deadline) = 0;
     void CountReconnection() { reconnections_.fetch_add(1, std::memory_order_relaxed); }
 
   private:
+    // `timeout` from now, or the DeadlineScope's deadline where that is sooner; throws
+    // DatabaseUnavailable when that has passed.
+    static Deadline DeadlineIn(std::chrono::milliseconds timeout);
+
     template <class Runner, class F>
-    auto Run(const Runner& runner, F&& work) {
+    auto Run(const Runner& runner, std::chrono::milliseconds timeout, F&& work) {
         using Result = decltype(work(std::declval<SqlConnection&>()));
         try {
+            const Deadline deadline = DeadlineIn(timeout);
             if constexpr (std::is_void_v<Result>) {
-                runner([&](SqlConnection& connection) { work(connection); });
+                runner([&](SqlConnection& connection) { work(connection); }, deadline);
             } else {
                 std::optional<Result> result;
-                runner([&](SqlConnection& connection) { result.emplace(work(connection)); });
+                runner([&](SqlConnection& connection) { result.emplace(work(connection)); },
+                       deadline);
                 return std::move(*result);
             }
         } catch (...) {

@@ -251,8 +251,7 @@ std::vector<const char*> SqliteDatabase::SchemaSteps() const {
     return {kFirstSchema, kCountersAndRetention, kVisitorsAndKnownAddresses, kConversationOwners};
 }
 
-void SqliteDatabase::RunRead(const Work& work, std::chrono::milliseconds timeout) {
-    const Deadline deadline = std::chrono::steady_clock::now() + timeout;
+void SqliteDatabase::RunRead(const Work& work, Deadline deadline) {
     Lease lease(*this, deadline);
     SqliteConnection& connection = lease.connection();
     connection.WaitUntil(deadline);
@@ -266,8 +265,8 @@ void SqliteDatabase::RunRead(const Work& work, std::chrono::milliseconds timeout
     }
 }
 
-void SqliteDatabase::RunWrite(const Work& work) {
-    WriteJob job{work, std::chrono::steady_clock::now() + Timeout()};
+void SqliteDatabase::RunWrite(const Work& work, Deadline deadline) {
+    WriteJob job{work, deadline};
     std::unique_lock lock(queueMutex_);
     queue_.push_back(&job);
     queueChanged_.notify_all();

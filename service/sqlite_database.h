@@ -63,8 +63,8 @@ class SqliteDatabase : public SqlDatabase {
     void WatchChanges(ChangeWatcher watcher) override;
 
   protected:
-    void RunRead(const Work& work, std::chrono::milliseconds timeout) override;
-    void RunWrite(const Work& work) override;
+    void RunRead(const Work& work, Deadline deadline) override;
+    void RunWrite(const Work& work, Deadline deadline) override;
 
   private:
     class Lease {

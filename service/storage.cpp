@@ -47,8 +47,32 @@ constexpr const char* kOwnerColumn =
     "operator_sessions s WHERE s.id_hash = c.owner_session AND s.last_seen >= ?) "
     "THEN c.owner_session ELSE '' END";
 
+// The condition, on a statement's row of "conversations", that it belongs to no live session
+// but the one given; takes that session's id hash and the two OwnerTimes. Part of every write
+// that depends on the owner, so that the owner a statement finds is the one it acts on,
+// whatever another session or service does meanwhile.
+constexpr const char* kNoOtherOwner =
+    "(conversations.owner_session IS NULL OR conversations.owner_session = ? OR "
+    "conversations.owner_seen < ? OR NOT EXISTS (SELECT 1 FROM operator_sessions s WHERE "
+    "s.id_hash = conversations.owner_session AND s.last_seen >= ?))";
+
+// Whose conversation an operator's write may touch: any, or only one that belongs to no live
+// session but `idHash`.
+struct OwnerCheck {
+    bool checked = false;
+    std::string idHash;
+    OwnerTimes times;
+};
+
 OwnerTimes TimesAt(std::int64_t now, std::int64_t ownerSilence) {
     return {now - ownerSilence, now - Storage::kSessionLifetime - kTouchInterval};
+}
+
+// What an operator's write asks of the owner: nothing of a write made on no session's behalf, or
+// in a company whose every console answers every conversation.
+OwnerCheck CheckFor(const OperatorSession* asker, OwnerTimes times) {
+    if (asker == nullptr || !asker->oneConsole) return {};
+    return {true, asker->idHash, times};
 }
 
 std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
@@ -80,30 +104,40 @@ void Announce(SqlConnection& db, std::int64_t companyId, std::int64_t conversati
     db.Announce(std::to_string(companyId) + ":" + std::to_string(conversationId));
 }
 
-// Counts the line into its conversation, within the caps, and stores it. The counting is one
-// conditional update of the conversation's row, so that services sharing a database never let
-// a conversation past its caps between them. A visitor's line also marks its visitor as there.
+// Counts the line into its conversation, within the caps and its owner's claim, and stores it.
+// The counting is one conditional update of the conversation's row, so that services sharing a
+// database never let a conversation past its caps, or a line into another session's
+// conversation, between them. A visitor's line also marks its visitor as there.
 LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> conversation,
                       bool fromOperator, const std::string& text, const ConversationCaps& caps,
-                      std::int64_t now) {
+                      const OwnerCheck& owner, std::int64_t now) {
     if (!conversation) return LineResult::NotFound;
     if (!conversation->open) return LineResult::Closed;
     const std::int64_t id = conversation->id;
     const std::int64_t bytes = Count(text.size());
+    const std::int64_t checked = owner.checked ? 1 : 0;
     const SqlRows counted = db.Run(
-        "UPDATE conversations SET line_count = line_count + 1, byte_count = byte_count + ?, "
-        "visitor_lines = visitor_lines + ?, "
-        "visitor_seen = CASE WHEN ? = 1 THEN ? ELSE visitor_seen END "
-        "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
-        "AND (? = 0 OR byte_count + ? <= ?) RETURNING company_id",
+        std::string(
+            "UPDATE conversations SET line_count = line_count + 1, byte_count = byte_count + ?, "
+            "visitor_lines = visitor_lines + ?, "
+            "visitor_seen = CASE WHEN ? = 1 THEN ? ELSE visitor_seen END "
+            "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
+            "AND (? = 0 OR byte_count + ? <= ?) AND (? = 0 OR ") +
+            kNoOtherOwner + ") RETURNING company_id",
         {bytes, std::int64_t{fromOperator ? 0 : 1}, std::int64_t{fromOperator ? 0 : 1}, now, id,
          std::int64_t{caps.lines}, std::int64_t{caps.lines}, Count(caps.bytes), bytes,
-         Count(caps.bytes)});
+         Count(caps.bytes), checked, std::string_view(owner.idHash), owner.times.asked,
+         owner.times.sessionUsed});
     if (counted.empty()) {
-        const SqlRows open = db.Run("SELECT open FROM conversations WHERE id = ?", {id});
+        const SqlRows state =
+            db.Run(std::string("SELECT open, CASE WHEN ? = 0 OR ") + kNoOtherOwner +
+                       " THEN 1 ELSE 0 END FROM conversations WHERE id = ?",
+                   {checked, std::string_view(owner.idHash), owner.times.asked,
+                    owner.times.sessionUsed, id});
         // Gone since it was found: removed with its company.
-        if (open.empty()) return LineResult::NotFound;
-        return open.Int(0, 0) == 0 ? LineResult::Closed : LineResult::Full;
+        if (state.empty()) return LineResult::NotFound;
+        if (state.Int(0, 0) == 0) return LineResult::Closed;
+        return state.Int(0, 1) == 0 ? LineResult::Owned : LineResult::Full;
     }
     db.Run(
         "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
@@ -307,8 +341,31 @@ std::optional<std::string> Storage::Login(const std::string& code, const std::st
             "operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?)",
             {std::string_view(idHash), now, found->companyId, found->companyId,
              std::string_view(consoleHash), std::string_view(idHash)});
+        db.Run(
+            "DELETE FROM operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?",
+            {found->companyId, std::string_view(consoleHash), std::string_view(idHash)});
     });
     return sessionId;
+}
+
+bool Storage::EndSession(const std::string& code, const std::string& sessionId) {
+    const std::string idHash = Sha256Hex(sessionId);
+    return database_->Write([&](SqlConnection& db) {
+        const SqlRows ended = db.Run(
+            "DELETE FROM operator_sessions WHERE id_hash = ? AND company_id IN "
+            "(SELECT id FROM companies WHERE code = ?) RETURNING company_id",
+            {std::string_view(idHash), std::string_view(code)});
+        if (ended.empty()) return false;
+        const std::int64_t companyId = ended.Int(0, 0);
+        const SqlRows freed = db.Run(
+            "UPDATE conversations SET owner_session = NULL "
+            "WHERE owner_session = ? AND open = 1 RETURNING id",
+            {std::string_view(idHash)});
+        for (std::size_t row = 0; row < freed.size(); ++row) {
+            Announce(db, companyId, freed.Int(row, 0));
+        }
+        return true;
+    });
 }
 
 std::optional<std::int64_t> Storage::SessionCompany(const std::string& code,
@@ -477,42 +534,54 @@ std::optional<ConversationInfo> Storage::CompanyConversation(std::int64_t compan
 
 LineResult Storage::AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
                                     const std::string& text, const ConversationCaps& caps) {
+    return StoreOperatorLine(companyId, conversationId, text, caps, nullptr);
+}
+
+LineResult Storage::AddOperatorLine(const OperatorSession& session, std::int32_t conversationId,
+                                    const std::string& text, const ConversationCaps& caps) {
+    return StoreOperatorLine(session.company, conversationId, text, caps, &session);
+}
+
+LineResult Storage::StoreOperatorLine(std::int64_t companyId, std::int32_t conversationId,
+                                      const std::string& text, const ConversationCaps& caps,
+                                      const OperatorSession* asker) {
     const std::int64_t now = clock_();
+    const OwnerTimes times = TimesAt(now, ownerSilence_);
     return database_->Write([&](SqlConnection& db) {
-        return InsertLine(
-            db, FindCompanyConversation(db, companyId, conversationId, TimesAt(now, ownerSilence_)),
-            true, text, caps, now);
+        return InsertLine(db, FindCompanyConversation(db, companyId, conversationId, times), true,
+                          text, caps, CheckFor(asker, times), now);
     });
 }
 
 CloseResult Storage::Close(std::int64_t companyId, std::int32_t conversationId) {
+    return CloseAs(companyId, conversationId, nullptr);
+}
+
+CloseResult Storage::Close(const OperatorSession& session, std::int32_t conversationId) {
+    return CloseAs(session.company, conversationId, &session);
+}
+
+CloseResult Storage::CloseAs(std::int64_t companyId, std::int32_t conversationId,
+                             const OperatorSession* asker) {
     const std::int64_t now = clock_();
+    const OwnerTimes times = TimesAt(now, ownerSilence_);
+    const OwnerCheck owner = CheckFor(asker, times);
     return database_->Write([&](SqlConnection& db) {
         const std::int64_t id = conversationId;
-        const SqlRows closed = db.Run(
-            "UPDATE conversations SET open = 0, closed_at = ? "
-            "WHERE id = ? AND company_id = ? AND open = 1 RETURNING id",
-            {now, id, companyId});
+        const SqlRows closed =
+            db.Run(std::string("UPDATE conversations SET open = 0, closed_at = ? "
+                               "WHERE id = ? AND company_id = ? AND open = 1 AND (? = 0 OR ") +
+                       kNoOtherOwner + ") RETURNING id",
+                   {now, id, companyId, std::int64_t{owner.checked ? 1 : 0},
+                    std::string_view(owner.idHash), owner.times.asked, owner.times.sessionUsed});
         if (!closed.empty()) {
             Announce(db, companyId, id);
             return CloseResult::Closed;
         }
-        return FindCompanyConversation(db, companyId, conversationId, TimesAt(now, ownerSilence_))
-                   ? CloseResult::AlreadyClosed
-                   : CloseResult::NotFound;
+        const auto conversation = FindCompanyConversation(db, companyId, conversationId, times);
+        if (!conversation) return CloseResult::NotFound;
+        return conversation->open ? CloseResult::Owned : CloseResult::AlreadyClosed;
     });
-}
-
-CloseResult Storage::Close(const OperatorSession& session, std::int32_t conversationId) {
-    if (session.oneConsole) {
-        const auto conversation = CompanyConversation(session.company, conversationId);
-        // An owner that lapses meanwhile only keeps the conversation open a poll longer.
-        if (conversation && conversation->open && !conversation->owner.empty() &&
-            conversation->owner != session.idHash) {
-            return CloseResult::Owned;
-        }
-    }
-    return Close(session.company, conversationId);
 }
 
 ClaimResult Storage::Claim(const OperatorSession& session, std::int32_t conversationId) {
@@ -531,16 +600,19 @@ ClaimResult Storage::Claim(const OperatorSession& session, std::int32_t conversa
     }
     if (!owner.empty() && owner != session.idHash) return ClaimResult::Other;
     // Taken, or its time renewed, only while no other live session has it.
-    const SqlRows taken = database_->Write([&](SqlConnection& db) {
-        return db.Run(
-            "UPDATE conversations SET owner_session = ?, owner_seen = ? WHERE id = ? AND "
-            "company_id = ? AND open = 1 AND (owner_session IS NULL OR owner_session = ? OR "
-            "owner_seen < ? OR NOT EXISTS (SELECT 1 FROM operator_sessions s WHERE s.id_hash = "
-            "conversations.owner_session AND s.last_seen >= ?)) RETURNING id",
+    return database_->Write([&](SqlConnection& db) {
+        const SqlRows taken = db.Run(
+            std::string("UPDATE conversations SET owner_session = ?, owner_seen = ? WHERE id = ? "
+                        "AND company_id = ? AND open = 1 AND ") +
+                kNoOtherOwner + " RETURNING id",
             {std::string_view(session.idHash), now, std::int64_t{conversationId}, session.company,
              std::string_view(session.idHash), times.asked, times.sessionUsed});
+        if (!taken.empty()) return ClaimResult::Mine;
+        // Closed meanwhile belongs to no one; the console's transcript says that it ended.
+        const SqlRows open =
+            db.Run("SELECT open FROM conversations WHERE id = ?", {std::int64_t{conversationId}});
+        return open.empty() || open.Int(0, 0) == 0 ? ClaimResult::Free : ClaimResult::Other;
     });
-    return taken.empty() ? ClaimResult::Other : ClaimResult::Mine;
 }
 
 void Storage::TouchOwned(const OperatorSession& session) {
@@ -654,7 +726,7 @@ LineResult Storage::AddVisitorLine(std::int32_t conversationId, const std::strin
     const std::int64_t now = clock_();
     return database_->Write([&](SqlConnection& db) {
         return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, caps,
-                          now);
+                          OwnerCheck{}, now);
     });
 }
 
@@ -686,18 +758,21 @@ std::size_t Storage::CloseSilentConversations(std::int64_t silenceSeconds, std::
     });
 }
 
-ConversationNews Storage::LinesAfter(std::int32_t conversationId, std::size_t after) {
+ConversationNews Storage::LinesAfter(std::int32_t conversationId, std::size_t after,
+                                     std::size_t limit) {
     return database_->Read([&](SqlConnection& db) {
         ConversationNews news;
-        const SqlRows state =
-            db.Run("SELECT open FROM conversations WHERE id = ?", {std::int64_t{conversationId}});
+        const SqlRows state = db.Run("SELECT open, line_count FROM conversations WHERE id = ?",
+                                     {std::int64_t{conversationId}});
         if (state.empty()) return news;
         news.found = true;
         news.open = state.Int(0, 0) != 0;
+        const std::int64_t lines = state.Int(0, 1);
+        news.first = after <= static_cast<std::uint64_t>(lines) ? after : 0;
         SqlRows rows = db.Run(
             "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id "
             "LIMIT ? OFFSET ?",
-            {std::int64_t{conversationId}, std::numeric_limits<std::int64_t>::max(), Count(after)});
+            {std::int64_t{conversationId}, Count(limit), Count(news.first)});
         for (std::size_t row = 0; row < rows.size(); ++row) {
             news.lines.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
         }

@@ -36,7 +36,9 @@ struct NewConversation {
     std::string token;
 };
 
-enum class LineResult { Stored, NotFound, Closed, Full };
+// Owned: an operator's line into a conversation that another live session has (see
+// Storage::Claim).
+enum class LineResult { Stored, NotFound, Closed, Full, Owned };
 
 // What one conversation may hold, so that its transcript stays a reply any console reads;
 // 0 means no cap.
@@ -56,6 +58,7 @@ enum class CloseResult { Closed, NotFound, AlreadyClosed, Owned };
 struct ConversationNews {
     bool found = false;
     bool open = false;
+    std::size_t first = 0;             // lines before these
     std::vector<StoredMessage> lines;  // after those already sent
 };
 
@@ -113,6 +116,8 @@ class Storage {
     static std::unique_ptr<Storage> Open(const std::string& location, Clock clock,
                                          std::chrono::milliseconds timeout = kDatabaseTimeout);
 
+    // How long one operation waits for the database at most.
+    std::chrono::milliseconds Timeout() const { return database_->Timeout(); }
     // The database as messages name it, without any password.
     std::string Description() const { return database_->Description(); }
 
@@ -138,10 +143,14 @@ class Storage {
 
     // A new session id when the company exists and the digest text is its password's. An
     // unknown company costs no password hash: company codes are public.
-    // `console` names the console program (see ConsoleCookie); its earlier sessions' conversations
-    // pass to the new one, so that a console that logs in again keeps them.
+    // `console` names the console program (its key or its cookie, see OperatorApi); its earlier
+    // sessions of the company end, and their conversations pass to the new one, so that a
+    // console that logs in again, or starts again after a crash, keeps them.
     std::optional<std::string> Login(const std::string& code, const std::string& digestText,
                                      const std::string& console = "");
+    // Ends the session of company `code` and frees its conversations, telling every service on
+    // the database of each; false when there is no such session.
+    bool EndSession(const std::string& code, const std::string& sessionId);
     // The company of a live session of company `code`; the session's lifetime starts again.
     std::optional<std::int64_t> SessionCompany(const std::string& code,
                                                const std::string& sessionId);
@@ -203,10 +212,16 @@ class Storage {
     std::vector<ConversationInfo> OpenConversations(std::int64_t companyId);
     std::optional<ConversationInfo> CompanyConversation(std::int64_t companyId,
                                                         std::int32_t conversationId);
+    // Whoever the conversation belongs to.
     LineResult AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
                                const std::string& text, const ConversationCaps& caps);
+    // Stores it unless it is another live session's (Owned) in a company of one console each.
+    LineResult AddOperatorLine(const OperatorSession& session, std::int32_t conversationId,
+                               const std::string& text, const ConversationCaps& caps);
     CloseResult Close(std::int64_t companyId, std::int32_t conversationId);
-    // Closes it unless it is another session's (Owned) in a company of one console each.
+    // Closes it unless it is another live session's (Owned) in a company of one console each.
+    // The owner is checked by the statement that closes, so that a session given the
+    // conversation meanwhile, on any service, keeps it.
     CloseResult Close(const OperatorSession& session, std::int32_t conversationId);
 
     // Refused when the company has `maxWaiting` open conversations already (0: no limit) after
@@ -224,9 +239,10 @@ class Storage {
 
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
 
-    // The conversation's lines after its first `after`, and whether it is open, as read in that
-    // order: a closed conversation's lines are all there.
-    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after);
+    // At most `limit` of the conversation's lines after its first `after` (after none when
+    // `after` passes its count of lines), and whether it is open, as read in that order: a
+    // closed conversation's lines are all there.
+    ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after, std::size_t limit);
     // The company's open conversations with their counts of lines.
     std::vector<ConversationActivity> OpenActivity(std::int64_t companyId);
     // The visitors of these open conversations count as heard from now.
@@ -259,6 +275,14 @@ class Storage {
     // The unique index on the company code without regard to case, or a log line for each pair
     // of older codes that keeps it from being made.
     static void FoldCompanyCodes(SqlConnection& db);
+
+    // The writes of an operator's line and of a close, on behalf of `asker` (which then must
+    // not find the conversation another's), or of no session.
+    LineResult StoreOperatorLine(std::int64_t companyId, std::int32_t conversationId,
+                                 const std::string& text, const ConversationCaps& caps,
+                                 const OperatorSession* asker);
+    CloseResult CloseAs(std::int64_t companyId, std::int32_t conversationId,
+                        const OperatorSession* asker);
 
     // Seconds between writes of an owner's last-asked time.
     std::int64_t OwnerTouchInterval() const;

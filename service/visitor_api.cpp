@@ -141,7 +141,8 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(form);
         const std::string& token = fields.Get("token");
-        const std::string text = CheckedText(fields.Get("texto"), kMaxLine, "El mensaje");
+        const std::string text =
+            CheckedText(StorableLine(fields.Get("texto")), kMaxLine, "El mensaje");
         if (!written_.Take(LimitKey(client), clock_())) {
             throw Refusal{429, "Ha enviado demasiados mensajes seguidos; espere un momento."};
         }
@@ -149,6 +150,7 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
             case LineResult::Stored:
                 break;
             case LineResult::NotFound:
+            case LineResult::Owned:  // owners concern operators' lines alone
                 throw kNoConversation;
             case LineResult::Closed:
                 throw Refusal{409, "La conversación está cerrada."};

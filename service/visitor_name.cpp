@@ -1,7 +1,14 @@
 #include "service/visitor_name.h"
 
-#include <cstdint>
-#include <vector>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/uspoof.h>
+
+#include <array>
+#include <memory>
+#include <stdexcept>
 
 #include "service/operator_api.h"
 
@@ -9,82 +16,127 @@ namespace tertulia {
 
 namespace {
 
-// The base letter of U+00C0 to U+017F in lower case, "?" for those without one.
-constexpr std::string_view kLatin1Bases =
-    "aaaaaa?ceeeeiiii?nooooo?ouuuuy??aaaaaa?ceeeeiiii?nooooo?ouuuuy?y";
-constexpr std::string_view kLatinExtendedBases =
-    "aaaaaaccccccccdddd"
-    "eeeeeeeeeegggggggghhhhiiiiiiiii???jjkk?llllllllllnnnnnn???oooooo??rrrrrrsssssssstttt??uuuuuu"
-    "uuuuuuwwyyyzzzzzz?";
-
-std::vector<char32_t> CodePoints(std::string_view text) {
-    std::vector<char32_t> out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        char32_t cp = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        out.push_back(cp);
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
-}
-
-bool IsFormatOrSeparator(char32_t c) {
+bool IsFormatOrSeparator(UChar32 c) {
     return c == 0x00AD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
            (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) ||
            (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
 }
 
-bool IsBlank(char32_t c) {
-    return c == ' ' || c == '\t' || c == 0x00A0 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
+// The few ways one text may be seen: as written, in lower case and in upper case, each by its
+// confusable skeleton in lower case. Two texts look alike when they share one. Case is folded
+// after the skeleton as well as before it, because Unicode's confusables relate a Cyrillic
+// capital О to a Latin O and a Cyrillic small о to a Latin o, but not one case to the other.
+using Views = std::array<icu::UnicodeString, 3>;
 
-bool IsCombiningMark(char32_t c) {
-    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) ||
-           (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF) ||
-           (c >= 0xFE20 && c <= 0xFE2F);
-}
-
-// The name as it reads: lower case, accents and marks dropped, outer blanks trimmed.
-std::string Folded(const std::vector<char32_t>& codePoints) {
-    std::string out;
-    for (const char32_t c : codePoints) {
-        if (IsCombiningMark(c)) continue;
-        if (c < 0x80) {
-            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        } else if (c >= 0xC0 && c < 0x100) {
-            out += kLatin1Bases[c - 0xC0];
-        } else if (c >= 0x100 && c < 0x180) {
-            out += kLatinExtendedBases[c - 0x100];
-        } else if (IsBlank(c)) {
-            out += ' ';
-        } else {
-            out += '?';
+class LookAlikes {
+  public:
+    LookAlikes() {
+        UErrorCode status = U_ZERO_ERROR;
+        decompose_ = icu::Normalizer2::getNFKDInstance(status);
+        checker_.reset(uspoof_open(&status));
+        if (U_FAILURE(status)) {
+            throw std::runtime_error(std::string("ICU: ") + u_errorName(status));
         }
     }
-    const std::size_t first = out.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+
+    // The name as it reads: compatibility forms folded, accents and other marks and punctuation
+    // removed, outer blanks trimmed.
+    icu::UnicodeString Reading(const icu::UnicodeString& name) const {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::UnicodeString decomposed = decompose_->normalize(name, status);
+        icu::UnicodeString out;
+        for (int32_t i = 0; i < decomposed.length();) {
+            const UChar32 c = decomposed.char32At(i);
+            i += U16_LENGTH(c);
+            if ((U_GET_GC_MASK(c) & (U_GC_M_MASK | U_GC_P_MASK)) == 0) out.append(c);
+        }
+        int32_t first = 0;
+        while (first < out.length() && u_isUWhiteSpace(out.char32At(first))) {
+            first += U16_LENGTH(out.char32At(first));
+        }
+        int32_t end = out.length();
+        while (end > first && u_isUWhiteSpace(out.char32At(end - 1))) {
+            end -= U16_LENGTH(out.char32At(end - 1));
+        }
+        return icu::UnicodeString(out, first, end - first);
+    }
+
+    Views ViewsOf(const icu::UnicodeString& text) const {
+        icu::UnicodeString lower = text;
+        icu::UnicodeString upper = text;
+        lower.foldCase();
+        upper.toUpper(icu::Locale::getRoot());
+        return {Skeleton(text), Skeleton(lower), Skeleton(upper)};
+    }
+
+  private:
+    icu::UnicodeString Skeleton(const icu::UnicodeString& text) const {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::UnicodeString skeleton;
+        uspoof_getSkeletonUnicodeString(checker_.get(), 0, text, skeleton, &status);
+        if (U_FAILURE(status)) {
+            throw std::runtime_error(std::string("ICU: ") + u_errorName(status));
+        }
+        return skeleton.foldCase();
+    }
+
+    struct CloseChecker {
+        void operator()(USpoofChecker* checker) const { uspoof_close(checker); }
+    };
+    const icu::Normalizer2* decompose_ = nullptr;
+    std::unique_ptr<USpoofChecker, CloseChecker> checker_;
+};
+
+// A name a visitor may not take, with why.
+struct ReservedName {
+    Views views;
+    std::string refusal;
+};
+
+struct ReservedNames {
+    LookAlikes lookAlikes;
+    std::array<ReservedName, 2> names;
+};
+
+ReservedName Reserved(const LookAlikes& lookAlikes, const char* name, const char* use) {
+    return {lookAlikes.ViewsOf(icu::UnicodeString::fromUTF8(name)),
+            std::string("El nombre «") + name + "» está reservado para " + use + "; elija otro."};
+}
+
+ReservedNames MakeReservedNames() {
+    LookAlikes lookAlikes;
+    // "Tertulia" signs the service's own lines in the console's transcripts.
+    std::array<ReservedName, 2> names = {
+        Reserved(lookAlikes, OperatorApi::kOperatorName, "quien le atiende"),
+        Reserved(lookAlikes, "Tertulia", "los avisos del servicio"),
+    };
+    return {std::move(lookAlikes), std::move(names)};
+}
+
+const ReservedNames& TheReservedNames() {
+    // ICU's checker may be shared by threads once it is made.
+    static const ReservedNames names = MakeReservedNames();
+    return names;
 }
 
 }  // namespace
 
 std::optional<std::string> NameRefusal(std::string_view name) {
-    const std::vector<char32_t> codePoints = CodePoints(name);
-    for (const char32_t c : codePoints) {
-        if (IsFormatOrSeparator(c)) {
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(name.data(), static_cast<int32_t>(name.size())));
+    for (int32_t i = 0; i < text.length(); i = text.moveIndex32(i, 1)) {
+        if (IsFormatOrSeparator(text.char32At(i))) {
             return "El nombre contiene caracteres invisibles de formato o de separación.";
         }
     }
-    std::string operatorName = OperatorApi::kOperatorName;
-    for (char& c : operatorName) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (Folded(codePoints) == operatorName) {
-        return "El nombre «" + std::string(OperatorApi::kOperatorName) +
-               "» está reservado para quien le atiende; elija otro.";
+    const ReservedNames& reserved = TheReservedNames();
+    const Views views = reserved.lookAlikes.ViewsOf(reserved.lookAlikes.Reading(text));
+    for (const ReservedName& taken : reserved.names) {
+        for (const icu::UnicodeString& view : views) {
+            for (const icu::UnicodeString& takenView : taken.views) {
+                if (view == takenView) return taken.refusal;
+            }
+        }
     }
     return std::nullopt;
 }

@@ -70,6 +70,9 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
   let fuente = null;
   let lineas = [];
   let fallos = 0;
+  // Streams in a row that were given up without ever opening: after two, the page keeps
+  // reading every two seconds.
+  let sinAbrir = 0;
 
   function error(texto) { $("error").textContent = texto || ""; }
 
@@ -126,8 +129,16 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
       const datos = await llamar("GET", "/api/conversaciones/" + conversacion.id +
                                  "?token=" + encodeURIComponent(conversacion.token));
       pintar(datos.mensajes);
-      if (!datos.abierta) cerrada();
       error("");
+      if (!datos.abierta) {
+        cerrada();
+      } else if (temporizador !== null && sinAbrir < 2 && typeof EventSource === "function") {
+        // The service answers again after it was away: back to its stream, which goes on
+        // after the lines just read.
+        clearInterval(temporizador);
+        temporizador = null;
+        seguir(datos.mensajes);
+      }
     } catch (e) {
       error(e.message);
     }
@@ -152,15 +163,22 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
   }
 
   // Follows the conversation through its event stream, each line as it comes (a reconnection
-  // resumes after the last line). A stream that fails twice in a row without bringing a line,
-  // or that the browser gives up (a service without streams), leaves the page to the reading
-  // every two seconds, as through a proxy that does not carry streams.
-  function seguir() {
+  // resumes after the last line; `conocidas`, lines the page already shows, are not shown
+  // again when the stream sends them). A stream that fails twice in a row without bringing a
+  // line, or that the browser gives up, leaves the page to reading every two seconds until a
+  // read succeeds: then it follows a new stream, unless two streams in a row never opened (a
+  // service without streams, a proxy that does not carry them).
+  function seguir(conocidas) {
     if (typeof EventSource !== "function") { sondear(); return; }
-    lineas = [];
+    lineas = conocidas ? conocidas.slice() : [];
     fallos = 0;
+    let abrio = false;
     fuente = new EventSource("/api/conversaciones/" + conversacion.id + "/eventos?token=" +
                              encodeURIComponent(conversacion.token));
+    fuente.addEventListener("open", () => {
+      abrio = true;
+      sinAbrir = 0;
+    });
     fuente.addEventListener("mensaje", (evento) => {
       fallos = 0;
       if (Number(evento.lastEventId) <= lineas.length) return;
@@ -175,6 +193,7 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
       if (fallos < 2 && fuente.readyState !== EventSource.CLOSED) return;
       fuente.close();
       fuente = null;
+      if (!abrio) ++sinAbrir;
       sondear();
     });
   }

@@ -17,6 +17,10 @@ class AttentionSignals {
                                     const std::string& body) = 0;
     // Withdraws the conversation's notification, if it has one.
     virtual void WithdrawConversation(std::int32_t idSesionClt) = 0;
+    // The one notification that stands for many waiting conversations, replacing the one before;
+    // clicking it shows the console (ConsoleHandlers::AbrirVentana1Click).
+    virtual void NotifySummary(const std::string& summary, const std::string& body) = 0;
+    virtual void WithdrawSummary() = 0;
 
     // The notification-area icon: cycles with the attention icon and shows `tip` while `count`
     // conversations wait; with 0 it stops and shows no tip.

@@ -23,6 +23,8 @@ inline constexpr SettingKey kSonido{"Avisos", "Sonido"};
 inline constexpr SettingKey kServiceUrl{"Servicio", "URL"};
 inline constexpr SettingKey kReconectar{"Servicio", "Reconectar"};
 inline constexpr SettingKey kEventos{"Servicio", "Eventos"};
+// The console's own key, made once (see ConsoleKey).
+inline constexpr SettingKey kConsola{"Servicio", "Consola"};
 
 // What the console takes from the settings file when it is created. Every switch is on when its
 // value is missing and off only for "0".

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "chat/transcript_rendering.h"
 #include "session/window_cascade.h"
 
 namespace tertulia {
@@ -23,8 +24,11 @@ void ConversationWindows::Open(std::int32_t id, const std::string& name) {
     ++opened_;
     ventana->View().SetCaption(CaptionOf(name));
     Place(ventana->View());
-    // Never activated: the operator's typing stays where it is until they turn to it.
+    TfrmChatClt* inUse = FocusedWindow();
+    // Never activated: the operator's typing stays where it is until they turn to it; and never
+    // over the window they type in, whose message line stays in sight.
     ventana->View().ShowInBackground();
+    if (inUse != nullptr) inUse->View().Raise();
     try {
         parts_.announcer.ConversationOpened(id, name);
     } catch (const std::exception&) {
@@ -88,16 +92,45 @@ void ConversationWindows::Poll(std::int32_t idSesionClt) {
     if (const Conversation* polled = parts_.list.Find(idSesionClt)) polled->window->Timer1Timer();
 }
 
-std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
-    const ConsoleLogin& login = parts_.login;
-    return parts_.http.GetText(
-        UrlTranscripcion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+bool ConversationWindows::ShownWithoutFocus(std::int32_t idSesionClt) const {
+    const Conversation* conversation = parts_.list.Find(idSesionClt);
+    return conversation != nullptr && conversation->window->View().IsVisible() &&
+           !HasFocus(idSesionClt);
 }
 
-std::string ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
+void ConversationWindows::Refresh(std::int32_t idSesionClt) {
+    if (const Conversation* shown = parts_.list.Find(idSesionClt)) shown->window->Refresh();
+}
+
+TfrmChatClt* ConversationWindows::FocusedWindow() const {
+    for (const Conversation& each : parts_.list.Items()) {
+        if (HasFocus(each.IdSesionClt)) return each.window.get();
+    }
+    return nullptr;
+}
+
+std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
     const ConsoleLogin& login = parts_.login;
-    return parts_.http.GetText(UrlEnviarMensaje(serviceUrl_, login.CodigoEmpresa(),
-                                                login.IdSesion(), idSesionClt, mensaje));
+    const bool focused = HasFocus(idSesionClt);
+    std::string reply = parts_.http.GetText(
+        UrlTranscripcion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+    TranscriptRead(idSesionClt, focused, reply);
+    return reply;
+}
+
+SentLine ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
+    const ConsoleLogin& login = parts_.login;
+    const bool focused = HasFocus(idSesionClt);
+    std::string reply = parts_.http.GetText(UrlEnviarMensaje(
+        serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt, mensaje));
+    TranscriptRead(idSesionClt, focused, reply);
+    return {std::move(reply), !LineaNoGuardada(parts_.http.ReplyHeader(kCabeceraLinea))};
+}
+
+void ConversationWindows::TranscriptRead(std::int32_t idSesionClt, bool focused,
+                                         const std::string& reply) {
+    if (EsRespuestaDeError(reply)) return;
+    parts_.attention.TranscriptRead(idSesionClt, focused, reply);
 }
 
 std::string ConversationWindows::Close(std::int32_t idSesionClt) {

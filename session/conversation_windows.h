@@ -56,9 +56,13 @@ class ConversationWindows : public ConversationRequests {
     bool HasFocus(std::int32_t idSesionClt) const;
     // Runs the poll of the conversation's window, if listed, as its timer does.
     void Poll(std::int32_t idSesionClt);
+    // Whether the conversation's window is shown without the keyboard focus.
+    bool ShownWithoutFocus(std::int32_t idSesionClt) const;
+    // Brings the transcript of the conversation's window up to date, if listed and shown.
+    void Refresh(std::int32_t idSesionClt);
 
     std::string Transcript(std::int32_t idSesionClt) override;
-    std::string Send(std::int32_t idSesionClt, const std::string& mensaje) override;
+    SentLine Send(std::int32_t idSesionClt, const std::string& mensaje) override;
     std::string Close(std::int32_t idSesionClt) override;
     SaveDialog& SaveDialog1() override { return parts_.saveDialog; }
     void ConversationClosed(TfrmChatClt& window) override;
@@ -74,6 +78,10 @@ class ConversationWindows : public ConversationRequests {
 
     void Open(std::int32_t id, const std::string& name);
     void Place(ChatView& view);
+    // The listed window that has the keyboard focus, if any.
+    TfrmChatClt* FocusedWindow() const;
+    // Tells the signals what the window's transcript reply shows.
+    void TranscriptRead(std::int32_t idSesionClt, bool focused, const std::string& reply);
     // The window goes once the running handler has returned, or with the console.
     void DestroyLater(std::unique_ptr<TfrmChatClt> window);
 

@@ -16,20 +16,35 @@ EventPolls::EventPolls(Parts parts) : parts_(std::move(parts)) {
         parts_.newsPause.SetEnabled(false);
         Schedule();
     });
+    Timer& refreshPause = parts_.refreshPause;
+    refreshPause.SetEnabled(false);
+    refreshPause.SetHandler([this] {
+        parts_.refreshPause.SetEnabled(false);
+        Schedule();
+    });
 }
 
 EventPolls::~EventPolls() {
     parts_.newsPause.SetEnabled(false);
     parts_.newsPause.SetHandler(nullptr);
+    parts_.refreshPause.SetEnabled(false);
+    parts_.refreshPause.SetHandler(nullptr);
 }
+
+namespace {
+
+void AddOnce(std::vector<std::int32_t>& ids, std::int32_t id) {
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+}
+
+}  // namespace
 
 void EventPolls::Changed(std::int32_t idSesionClt) {
     if (parts_.hasFocus(idSesionClt)) {
-        if (std::find(windowsPending_.begin(), windowsPending_.end(), idSesionClt) ==
-            windowsPending_.end())
-            windowsPending_.push_back(idSesionClt);
+        AddOnce(windowsPending_, idSesionClt);
     } else {
         newsPending_ = true;
+        if (parts_.shownWithoutFocus(idSesionClt)) AddOnce(refreshesPending_, idSesionClt);
     }
     Schedule();
 }
@@ -47,11 +62,14 @@ void EventPolls::NewsPollBegins() {
 void EventPolls::Forget() {
     newsPending_ = false;
     windowsPending_.clear();
+    refreshesPending_.clear();
+    refreshed_.clear();
+    parts_.refreshPause.SetEnabled(false);
 }
 
 void EventPolls::Schedule() {
     if (busy_ > 0 || posted_) return;
-    if (windowsPending_.empty() && !newsPending_) return;
+    if (windowsPending_.empty() && refreshesPending_.empty() && !newsPending_) return;
     posted_ = true;
     parts_.loop.Post([this] {
         posted_ = false;
@@ -72,11 +90,40 @@ void EventPolls::RunPending() {
         }
         return;
     }
+    // Before the news, so that a notification the news poll gives has the line to show.
+    if (RunRefresh()) return;
     if (!newsPending_ || parts_.newsPause.Enabled()) return;  // the pause's end schedules it
     newsPending_ = false;
     if (!parts_.newsArmed()) return;
     const Busy busy(*this);
     parts_.pollNews();
+}
+
+bool EventPolls::RunRefresh() {
+    if (refreshesPending_.empty()) return false;
+    const auto now = parts_.now();
+    const auto pause = std::chrono::milliseconds(RefreshPause);
+    auto soonest = pause;
+    for (auto each = refreshesPending_.begin(); each != refreshesPending_.end(); ++each) {
+        const std::int32_t id = *each;
+        const auto last = refreshed_.find(id);
+        const auto since = last == refreshed_.end() ? pause : now - last->second;
+        if (since < pause) {
+            soonest =
+                std::min(soonest, std::chrono::ceil<std::chrono::milliseconds>(pause - since));
+            continue;
+        }
+        refreshesPending_.erase(each);
+        refreshed_[id] = now;
+        const Busy busy(*this);  // its end runs what is left, also after a failure
+        if (parts_.shownWithoutFocus(id)) parts_.refreshWindow(id);
+        return true;
+    }
+    if (!parts_.refreshPause.Enabled()) {
+        parts_.refreshPause.SetInterval(static_cast<int>(std::max<long long>(soonest.count(), 1)));
+        parts_.refreshPause.SetEnabled(true);
+    }
+    return false;
 }
 
 }  // namespace tertulia

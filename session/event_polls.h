@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "base/event_loop.h"
@@ -11,16 +13,24 @@ namespace tertulia {
 
 // The polls that a change of a conversation brings forward: that conversation's window's poll
 // while the window has the keyboard focus, otherwise the news poll, which is run only while it is
-// armed. As every poll, never while a request of the console is in progress (then right after
-// it) and never nested; a news poll at most once a second, so a burst of changes gives one. A
-// broken event stream brings the news poll forward as well.
+// armed, and, for a window shown without the focus, a fetch of its transcript first. As every
+// poll, never while a request of the console is in progress (then right after it) and never
+// nested; a news poll at most once a second, so a burst of changes gives one, and a window's
+// fetch at most once a second per window, the last change of a burst fetched all the same. A broken
+// event stream brings the news poll forward as well.
 class EventPolls {
   public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
     struct Parts {
         EventLoop& loop;
-        Timer& newsPause;  // the second after a news poll began
+        Timer& newsPause;     // the second after a news poll began
+        Timer& refreshPause;  // until the next window whose fetch waits may fetch
+        Clock now;
         std::function<bool(std::int32_t)> hasFocus;
         std::function<void(std::int32_t)> pollWindow;
+        std::function<bool(std::int32_t)> shownWithoutFocus;
+        std::function<void(std::int32_t)> refreshWindow;
         std::function<bool()> newsArmed;
         std::function<void()> pollNews;
     };
@@ -38,6 +48,7 @@ class EventPolls {
     };
 
     static constexpr int NewsPause = 1000;
+    static constexpr int RefreshPause = 1000;
 
     explicit EventPolls(Parts parts);
     ~EventPolls();
@@ -56,12 +67,17 @@ class EventPolls {
   private:
     void Schedule();
     void RunPending();
+    // Runs the fetch of the first waiting window whose second has passed; false when none may
+    // fetch yet, with the pause set to end when the first one may.
+    bool RunRefresh();
 
     Parts parts_;
     int busy_ = 0;
     bool posted_ = false;
     bool newsPending_ = false;
     std::vector<std::int32_t> windowsPending_;
+    std::vector<std::int32_t> refreshesPending_;
+    std::map<std::int32_t, std::chrono::steady_clock::time_point> refreshed_;  // last fetch
 };
 
 }  // namespace tertulia

@@ -1,14 +1,52 @@
 #include "session/main_form.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "base/md5.h"
+#include "session/console_key.h"
 #include "session/console_settings.h"
 #include "session/error_report.h"
 #include "session/self_update.h"
 #include "session/sound_file.h"
 
 namespace tertulia {
+
+namespace {
+
+// The client's waits cut down for one request, so that it ends within `bound` (half to
+// connect, half for the reply), and given back afterwards.
+class BoundedWaits {
+  public:
+    BoundedWaits(HttpClient& http, std::chrono::milliseconds bound)
+        : http_(http),
+          connect_(http.ConnectTimeout()),
+          read_(http.ReadTimeout()),
+          pace_(http.MinimumPace()) {
+        const std::chrono::milliseconds half = bound / 2;
+        http.SetConnectTimeout(std::min(connect_, half));
+        http.SetReadTimeout(std::min(read_, half));
+        PaceLimits brief = pace_;
+        brief.headWithin = std::min(brief.headWithin, half);
+        brief.bodyWindow = std::min(brief.bodyWindow, half);
+        http.SetMinimumPace(brief);
+    }
+    ~BoundedWaits() {
+        http_.SetConnectTimeout(connect_);
+        http_.SetReadTimeout(read_);
+        http_.SetMinimumPace(pace_);
+    }
+    BoundedWaits(const BoundedWaits&) = delete;
+    BoundedWaits& operator=(const BoundedWaits&) = delete;
+
+  private:
+    HttpClient& http_;
+    const std::chrono::milliseconds connect_;
+    const std::chrono::milliseconds read_;
+    const PaceLimits pace_;
+};
+
+}  // namespace
 
 TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string programDirectory)
     : parts_(std::move(parts)),
@@ -22,12 +60,18 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                serviceUrl_),
       reconnection_({parts_.tmReconectar, view_, parts_.clock,
                      [this] { return parts_.startProbe(serviceUrl_); }, [this] { LogInAgain(); }}),
-      polls_({parts_.loop, parts_.tmPausaNoticias,
+      polls_({parts_.loop, parts_.tmPausaNoticias, parts_.tmRefrescos, parts_.clock,
               [this](std::int32_t id) { return windows_.HasFocus(id); },
               [this](std::int32_t id) { windows_.Poll(id); },
+              [this](std::int32_t id) { return windows_.ShownWithoutFocus(id); },
+              [this](std::int32_t id) { windows_.Refresh(id); },
               [this] { return parts_.tmIdle.Enabled(); }, [this] { tmIdleTimer(); }}),
       events_({parts_.eventWatch, parts_.tmEventos, parts_.loop, parts_.http, parts_.clock,
-               [this](std::int32_t id) { polls_.Changed(id); }, [this] { polls_.StreamBroken(); }}),
+               [this](std::int32_t id, std::optional<std::int64_t> visitorLines) {
+                   if (visitorLines) attention_.Heard(id, *visitorLines);
+                   polls_.Changed(id);
+               },
+               [this] { polls_.StreamBroken(); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     Timer& tmIdle = parts_.tmIdle;
@@ -57,6 +101,7 @@ void TfrmMain::FormCreate() {
         attention_.SetSwitches(settings.switches);
         reconnection_.SetAllowed(settings.reconectar);
         events_.SetAllowed(settings.eventos);
+        consola_ = ConsoleKey(*settings_);
     } catch (const std::exception& failure) {
         parts_.loop.ReportApplicationError(ApplicationErrorText(failure.what()));
     }
@@ -94,7 +139,9 @@ void TfrmMain::btConectarClick() {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
         const std::string company = CodigoEmpresa();
-        const std::string reply = parts_.http.GetText(UrlLogin(serviceUrl_, company, digest));
+        if (company != company_) CerrarSesion();
+        const std::string reply =
+            parts_.http.GetText(UrlLogin(serviceUrl_, company, digest, consola_));
         const LoginReply login = LeerRespuestaLogin(reply);
         if (login.kind == LoginReply::Kind::Ok) {
             attention_.ConnectionBack(false);
@@ -190,7 +237,7 @@ void TfrmMain::LogInAgain() {
     LoginReply login;
     std::string reply;
     try {
-        reply = parts_.http.GetText(UrlLogin(serviceUrl_, company, digest));
+        reply = parts_.http.GetText(UrlLogin(serviceUrl_, company, digest, consola_));
         login = LeerRespuestaLogin(reply);
     } catch (const std::exception&) {
         reconnection_.Schedule();  // still out of reach: no box, the next probe later
@@ -233,6 +280,22 @@ void TfrmMain::VerificarActualizacion() {
         case UpdateOutcome::BadDownload:
         case UpdateOutcome::NotStarted:
             break;
+    }
+}
+
+void TfrmMain::Salir1Click() {
+    CerrarSesion();
+    parts_.loop.Quit();
+}
+
+void TfrmMain::CerrarSesion() {
+    if (logins_ == 0) return;
+    const EventPolls::Busy busy(polls_);
+    const BoundedWaits bounded(parts_.http, LogoutBound);
+    try {
+        parts_.http.GetText(UrlCerrarSesion(serviceUrl_, company_, idSesion_));
+    } catch (const std::exception&) {
+        // Unreachable or refused: the session lapses on the service by itself.
     }
 }
 

@@ -45,6 +45,7 @@ struct ConsoleParts {
     Timer& tmReconectar;        // the probes of a lost service, and the login once it is back
     Timer& tmEventos;           // the event stream's next attempt, and its silence
     Timer& tmPausaNoticias;     // the second after a news poll began
+    Timer& tmRefrescos;         // until a window without the focus may fetch again
     ReadableWatch& eventWatch;  // the event stream's connection
     SettingsOpener openSettings;
     SaveDialog& saveDialog;  // SaveDialog1
@@ -64,6 +65,7 @@ struct ConsoleParts {
 class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
   public:
     static constexpr int NewsInterval = 30000;
+    static constexpr std::chrono::milliseconds LogoutBound{2000};
 
     // `serviceUrl` is the service's base address ("http://host:port"); `programDirectory` is the
     // program's folder, where the sound is looked for first (FindSoundFile).
@@ -83,7 +85,9 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     void ListBoxWImg1DblClick() override { windows_.ShowSelected(); }
     void TrayIcon1DblClick() override { view_.ShowWindow(); }
     void AbrirVentana1Click() override { view_.ShowWindow(); }
-    void Salir1Click() override { parts_.loop.Quit(); }
+    // Ends the program ("Cerrar", Ctrl+Q, the signals and the end of the desktop session),
+    // handing the session's conversations on first.
+    void Salir1Click() override;
     void NotificationClicked(std::int32_t idSesionClt) override { windows_.Show(idSesionClt); }
 
     void MostrarPanel(Panel panel) { view_.ShowPanel(panel); }
@@ -109,6 +113,10 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     void LogInAgain();
     // A login refused by the service: the login panel, and the reply in an error box.
     void ShowRefusal(const std::string& reply);
+    // Ends the session of the last successful login on the service, which hands its
+    // conversations to the company's other consoles at once; waits at most LogoutBound, and a
+    // failure only leaves the session to lapse there.
+    void CerrarSesion();
 
     ConsoleParts parts_;
     ConsoleView& view_;
@@ -116,6 +124,7 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     const std::string programDirectory_;
 
     std::unique_ptr<SettingsStore> settings_;
+    std::string consola_;  // the console's key; empty without settings
     std::string idSesion_;
     bool iniciado_ = false;
     int logins_ = 0;       // successful logins so far

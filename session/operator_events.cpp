@@ -79,11 +79,16 @@ void OperatorEvents::Read(int generation) {
     parts_.timer.SetEnabled(true);  // heard from: the silence starts again
     for (const ServerEvent& event : events) {
         if (event.type != "noticias") continue;
-        const std::optional<std::int32_t> id =
-            ParseDecimalInt32(std::string_view(event.data).substr(0, event.data.find(':')));
+        const std::string_view data(event.data);
+        const std::size_t colon = data.find(':');
+        const std::optional<std::int32_t> id = ParseDecimalInt32(data.substr(0, colon));
         if (!id) continue;
         gaveEvent_ = true;
-        parts_.changed(*id);
+        std::optional<std::int64_t> visitorLines;
+        if (colon != std::string_view::npos) {
+            if (const auto count = ParseDecimalInt32(data.substr(colon + 1))) visitorLines = *count;
+        }
+        parts_.changed(*id, visitorLines);
     }
     switch (progress) {
         case EventStream::Progress::Waiting:

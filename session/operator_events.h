@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/event_loop.h"
@@ -31,7 +32,9 @@ class OperatorEvents {
         EventLoop& loop;
         const HttpClient& http;  // the service's connections are made and trusted as its are
         Clock now;
-        std::function<void(std::int32_t idSesionClt)> changed;
+        // With the visitor's line count where the event carries one.
+        std::function<void(std::int32_t idSesionClt, std::optional<std::int64_t> visitorLines)>
+            changed;
         std::function<void()> broken;  // the stream failed, ended or fell silent; may be empty
     };
 

@@ -4,10 +4,25 @@
 
 namespace tertulia::tool {
 
-// encode: the whole input is one line; no line feed is added to the result.
+namespace {
+
+// The line without the line end that closes it, which is no character of the line.
+std::string_view WithoutLineEnd(std::string_view input) {
+    if (input.ends_with("\r\n")) return input.substr(0, input.size() - 2);
+    if (input.ends_with('\n')) return input.substr(0, input.size() - 1);
+    return input;
+}
+
+}  // namespace
+
+// encode: the whole input is one line; no line feed is added to the result. What the line
+// loses is named on standard error, as the conversation window names it.
 int RunEncode(int argc, char**) {
     if (argc != 1) return UsageError();
-    return WriteOut(CodificarMensaje(ReadStandardInput())) ? 0 : kExitFailure;
+    const std::string input = ReadStandardInput();
+    const std::string notice = AvisoNoEnviados(WithoutLineEnd(input));
+    if (!notice.empty() && !WriteError(notice + "\n")) return kExitFailure;
+    return WriteOut(CodificarMensaje(input)) ? 0 : kExitFailure;
 }
 
 }  // namespace tertulia::tool

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The signals of a conversation that waits, with the real console, the real stand-in service,
 # a tray host and a recording notification service on a private session bus, under Xvfb: a
-# visitor writes while the conversation's window does not have the focus; at the next news poll
-# its row is marked, a notification is out and the tray icon cycles; focusing the window fetches
-# the new line and withdraws all three. The service killed while logged in gives the
-# disconnected icon and a notification. Takes about a minute: two news intervals of 30 s.
+# line that the operator read in the focused window makes nothing wait once the focus has moved
+# on; a visitor writes while the conversation's window does not have the focus: the window shows
+# the line at once, its row is marked, a notification with the line is out and the tray icon
+# cycles; focusing the window withdraws all three. Fourteen waiting conversations share one
+# notification, whose click shows the console. The service killed while logged in gives the
+# disconnected icon and a notification. Takes about a minute and a half: two news intervals.
 #
 # usage: attention_end_to_end.sh TERTULIA TERTULIA-SERVICE RECORDER SEND-CLOSE-REQUEST SCREENSHOT-DIR
 set -euo pipefail
@@ -87,11 +89,34 @@ chat=$(visible_window "^$title\$")
 xdotool windowfocus --sync "$chat"
 wait_for 10 withdrawn "$title" || fail "the new conversation's notification was not withdrawn once focused"
 
-# The operator works in the console; the visitor writes meanwhile.
+fetches() { grep -c "accion=getchat.*idsesionclt=$id" "$work/access.log" || true; }
+fetched() { [ "$(fetches)" -gt "$before" ]; }
+news_polls() { grep -c "accion=get_news" "$work/access.log" || true; }
+polled() { [ "$(news_polls)" -gt "$polls" ]; }
+calls() { wc -l <"$work/notifications.log"; }
+
+# The operator reads a new line in the focused window and turns to the console before the next
+# news poll: nothing waits.
+before=$(fetches)
+visitor_writes "¿Me oye?" || fail "the visitor could not write"
+wait_for 3 fetched || fail "the focused window did not fetch the new line"
 xdotool windowfocus --sync "$console"
-sleep 0.5
+calls_before=$(calls)
+polls=$(news_polls)
+wait_for 35 polled || fail "no news poll within its interval"
+sleep 1
+[ "$(tail -n +"$((calls_before + 1))" "$work/notifications.log" | grep -cF "\"summary\": \"$title\"")" = 0 ] ||
+    fail "a line read in the focused window was notified"
+console_unmarked || fail "a line read in the focused window marked the row"
+
+# The operator works in the console; the visitor writes meanwhile. The window without the focus
+# shows the line at once, and the conversation waits.
+before=$(fetches)
 visitor_writes "¿Sigue ahí?" || fail "the visitor could not write"
+wait_for 2 fetched || fail "the window without the focus did not fetch the new line within 2 s"
 wait_for 40 notified "$title" || fail "no notification within a news interval"
+notifications | grep -F "\"summary\": \"$title\"" | tail -1 | grep -qF '"body": "¿Sigue ahí?"' ||
+    fail "the notification does not show the visitor's line"
 notifications | grep -F "\"summary\": \"$title\"" | tail -1 | grep -qF '"actions": ["default"' ||
     fail "the notification offers no default action"
 wait_for 5 console_marked || fail "the row shows no mark"
@@ -113,16 +138,42 @@ import -window root "$shots/attention-screen.png"
 wait_for 5 has_no_visible_window "^$title\$" || fail "closing the conversation window did not hide it"
 number=$(grep -F "\"summary\": \"$title\"" "$work/notifications.log" | tail -1 |
     sed -E 's/.*"id": ([0-9]+).*/\1/')
-fetches() { grep -c "accion=getchat.*idsesionclt=$id" "$work/access.log" || true; }
 before=$(fetches)
 echo "$number" >"$work/click"
 wait_for 5 has_visible_window "^$title\$" || fail "the click did not show the window"
 [ "$(xdotool getwindowfocus)" = "$chat" ] || xdotool windowfocus --sync "$chat"
-fetched() { [ "$(fetches)" -gt "$before" ]; }
 wait_for 5 fetched || fail "focusing the window did not fetch its transcript"
 wait_for 5 withdrawn "$title" || fail "the notification stayed"
 wait_for 5 console_unmarked || fail "the mark stayed"
 wait_for 5 tray_still || fail "the tray icon kept cycling"
+
+# Fourteen new visitors: never more than four notifications out at a time, and one that stands
+# for them all, whose click shows the console.
+xdotool windowfocus --sync "$console"
+for visitor in $(seq 14); do
+    visitor_opens "Visitante $visitor" || fail "visitor $visitor could not open a conversation"
+done
+summary="14 conversaciones esperan respuesta"
+wait_for 20 notified "$summary" || fail "no notification '$summary'"
+# The most notifications out at once, by the recorder's log.
+most_out() {
+    sed -E 's/.*"call": "([A-Za-z]+)", "id": ([0-9]+).*/\1 \2/' "$work/notifications.log" |
+        awk '$1 == "Notify" && !($2 in out) { out[$2] = 1; n++ }
+             $1 == "CloseNotification" && ($2 in out) { delete out[$2]; n-- }
+             n > most { most = n }
+             END { print most + 0 }'
+}
+[ "$(most_out)" -le 4 ] || fail "$(most_out) notifications were out at a time"
+"$send_close" "$console"
+wait_for 5 has_no_visible_window '^Tertulia$' || fail "closing the console did not hide it"
+grep -F "\"summary\": \"$summary\"" "$work/notifications.log" | tail -1 |
+    sed -E 's/.*"id": ([0-9]+).*/\1/' >"$work/click"
+wait_for 5 has_visible_window '^Tertulia$' || fail "the click on '$summary' did not show the console"
+# Their windows, cascaded over the whole screen, go out of the tray's way.
+for window in $(xdotool search --onlyvisible --name '^Conversacion con : Visitante' 2>/dev/null); do
+    "$send_close" "$window"
+done
+wait_for 5 has_no_visible_window '^Conversacion con : Visitante' || fail "the visitors' windows stayed"
 
 # The service goes away while the console is logged in.
 stop_service

@@ -93,6 +93,61 @@ TEST_F(ChatFormTest, new_window_has_its_design_place_size_and_title) {
     EXPECT_EQ(label1->pos(), QPoint(3, 6));
 }
 
+TEST_F(ChatFormTest, the_status_line_shows_only_while_it_has_a_text_under_the_message_line) {
+    std::unique_ptr<ChatView> view = NewView();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    form.show();
+    QApplication::processEvents();
+    const QRect memo = form.Memo1->geometry();
+    const QLabel& status = *form.StatusLine();
+    EXPECT_FALSE(status.isVisible());
+
+    view->SetStatusText("Esta conversaci\xF3n la atiende otra consola.");
+    EXPECT_TRUE(status.isVisible());
+    EXPECT_EQ(status.text(), QStringLiteral("Esta conversación la atiende otra consola."));
+    EXPECT_EQ(status.geometry(), QRect(0, form.height() - 19, form.width(), 19));
+    const auto* pnInf = form.findChild<QWidget*>(QStringLiteral("pnInf"));
+    EXPECT_EQ(pnInf->geometry().bottom() + 1, status.y()) << "the message line stays above it";
+    EXPECT_EQ(form.Memo1->height(), memo.height() - 19);
+
+    view->SetStatusText("");
+    EXPECT_FALSE(status.isVisible());
+    EXPECT_EQ(form.Memo1->geometry(), memo);
+}
+
+TEST_F(ChatFormTest, the_status_line_names_what_a_line_left_out_and_goes_when_nothing_was) {
+    std::unique_ptr<ChatView> view = NewView();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    const auto* status = form.findChild<QLabel*>(QStringLiteral("lbEstado"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->isHidden());
+    const auto* pnInf = form.findChild<QWidget*>(QStringLiteral("pnInf"));
+
+    const struct {
+        const char* name;
+        QString typed;
+        std::string dropped;  // as the logic finds them in the line it sends
+        QString shown;
+    } rows[] = {
+        {"apostrophe and semicolon", QStringLiteral("l'a; \u00A1s\u00ED!"), "';",
+         QStringLiteral("No se enviaron los caracteres: ' ;")},
+        {"characters Windows-1252 cannot hold, once each, after the rest",
+         QStringLiteral("a\u2192b\u2192 '\U0001F600 ?"), "'",
+         QStringLiteral("No se enviaron los caracteres: ' \u2192 \U0001F600")},
+        {"nothing left out", QStringLiteral("\u00ABhola\u00BB \u20AC"), "", QString()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        form.edMensaje->setText(row.typed);
+        view->ShowNotSent(row.dropped);
+        EXPECT_EQ(status->text(), row.shown);
+        EXPECT_EQ(status->isHidden(), row.shown.isEmpty());
+        const int statusHeight = row.shown.isEmpty() ? 0 : 19;
+        EXPECT_EQ(pnInf->geometry(), QRect(0, 270 - 27 - statusHeight, 411, 27));
+        EXPECT_EQ(form.Memo1->geometry(), QRect(0, 31, 411, 270 - 31 - 27 - statusHeight));
+    }
+}
+
 TEST_F(ChatFormTest, widening_the_window_keeps_the_right_margin_of_the_message_line) {
     ConsoleOnDesktop logic;
     std::unique_ptr<TfrmChatClt> owned = logic.NewChat();

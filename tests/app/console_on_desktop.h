@@ -37,6 +37,7 @@ struct ConsoleOnDesktop : private WithApplication {
                   .tmReconectar = tmReconectar,
                   .tmEventos = tmEventos,
                   .tmPausaNoticias = tmPausaNoticias,
+                  .tmRefrescos = tmRefrescos,
                   .eventWatch = eventWatch,
                   .openSettings = [file =
                                        settingsFile.isEmpty()
@@ -66,6 +67,7 @@ struct ConsoleOnDesktop : private WithApplication {
     QtTimer tmReconectar{loop};
     QtTimer tmEventos{loop};
     QtTimer tmPausaNoticias{loop};
+    QtTimer tmRefrescos{loop};
     QtReadableWatch eventWatch{loop};
     FileSaveDialog saveDialog{&window};
     HttpClient http;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "app/qt_event_loop.h"
 #include "app/qt_readable_watch.h"
@@ -22,9 +24,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The stream read by the real event loop until `wanted` changes came (or 10 s passed).
-std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http,
-                                      std::size_t wanted) {
+// The stream read by the real event loop until `wanted` changes came (or 10 s passed); the
+// visitors' line counts that they carried go into `counts`, when given.
+std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http, std::size_t wanted,
+                                      std::vector<std::optional<std::int64_t>>* counts = nullptr) {
     EnsureApplication();
     QtEventLoop events;
     QtReadableWatch watch(events);
@@ -32,8 +35,9 @@ std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http,
     QEventLoop loop;
     std::vector<std::int32_t> changed;
     OperatorEvents stream({watch, timer, events, http, std::chrono::steady_clock::now,
-                           [&](std::int32_t id) {
+                           [&](std::int32_t id, std::optional<std::int64_t> visitorLines) {
                                changed.push_back(id);
+                               if (counts != nullptr) counts->push_back(visitorLines);
                                if (changed.size() == wanted) loop.quit();
                            },
                            nullptr});
@@ -62,10 +66,13 @@ TEST(OperatorEventsTest, reads_a_chunked_stream_as_it_arrives_on_the_event_loop)
          test::Pause(100ms), test::Send(Chunk(": vivo\n\nevent: no")), test::Pause(100ms),
          test::Send(Chunk("ticias\ndata: 5:1\n\nevent")), test::Pause(100ms),
          test::Send(Chunk(": noticias\ndata: 7:2\n")), test::Pause(100ms),
-         test::Send(Chunk("\n"))});
+         test::Send(Chunk("\nevent: noticias\ndata: 9\n\n"))});
     HttpClient http;
-    EXPECT_EQ(ChangesFrom(server.Url("/tertulia.php?accion=eventos"), http, 2),
-              (std::vector<std::int32_t>{5, 7}));
+    std::vector<std::optional<std::int64_t>> counts;
+    EXPECT_EQ(ChangesFrom(server.Url("/tertulia.php?accion=eventos"), http, 3, &counts),
+              (std::vector<std::int32_t>{5, 7, 9}));
+    EXPECT_EQ(counts, (std::vector<std::optional<std::int64_t>>{1, 2, std::nullopt}))
+        << "an event without a count is still a change";
 }
 
 // Through nginx terminating TLS with a certificate that the test's authority signed; the many

@@ -2,7 +2,8 @@
 # The operator's safety with the real console and the real stand-in service, under Xvfb with
 # openbox as the window manager, a tray host and a recording notification service:
 # - typing goes on into the focused conversation while a new one opens, and the new one waits
-#   (its notification stays, its row is marked) in a window that covers no other;
+#   (its notification stays, its row is marked) in a window that covers no other and lies below
+#   the focused one, whose message line stays in sight;
 # - Alt+C runs "Cerrar y Borrar Historial"; Enter on a row of the console shows its window;
 # - the service stopped and started again: the console logs in by itself, with the error box
 #   still open, withdraws the disconnected signals and says "Conexión restablecida";
@@ -70,6 +71,35 @@ console_marked() {
     [ "$(convert "$work/console.png" txt:- | grep -ci '#FF7800' || true)" -gt 20 ]
 }
 logins() { grep -c "accion=do_login" "$work/access.log" || true; }
+# The managed windows from the bottom of the stacking order to its top, in decimal.
+stacking() {
+    xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //' | tr ',' '\n' |
+        while read -r hex; do [ -n "$hex" ] && echo $((hex)); done
+}
+# below WINDOW OTHER: WINDOW lies below OTHER in the stacking order.
+below() {
+    local order
+    order=$(stacking)
+    local at other_at
+    at=$(grep -nx "$1" <<<"$order" | cut -d: -f1)
+    other_at=$(grep -nx "$2" <<<"$order" | cut -d: -f1)
+    [ -n "$at" ] && [ -n "$other_at" ] && [ "$at" -lt "$other_at" ]
+}
+# message_line_in_sight WINDOW: no window above WINDOW overlaps its bottom panel (27 pixels),
+# where the message line is.
+message_line_in_sight() {
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    local left=$X top=$((Y + HEIGHT - 27)) right=$((X + WIDTH)) bottom=$((Y + HEIGHT))
+    local above
+    above=$(stacking | sed -n "/^$1\$/,\$p" | tail -n +2)
+    for WINDOW in $above; do
+        xdotool getwindowgeometry --shell "$WINDOW" >"$work/geometry" 2>/dev/null || continue
+        eval "$(cat "$work/geometry")"
+        [ $((X + WIDTH)) -le "$left" ] || [ "$X" -ge "$right" ] ||
+            [ $((Y + HEIGHT)) -le "$top" ] || [ "$Y" -ge "$bottom" ] || return 1
+    done
+}
 
 visitor_opens "Pedro" || fail "the visitor Pedro could not open a conversation"
 pedro_id=$id pedro_token=$token
@@ -113,6 +143,10 @@ has_visible_window "^$lucia\$" || fail "Lucía's window did not open within a ne
 xdotool type --delay 60 " momento por favor"
 typed+=" momento por favor"
 focus_is "$pedro_window" || fail "the focus left Pedro's window when Lucía's opened"
+lucia_window=$(window_of "^$lucia\$")
+wait_for 5 below "$lucia_window" "$pedro_window" ||
+    fail "Lucía's new window is not below Pedro's: $(xprop -root _NET_CLIENT_LIST_STACKING)"
+message_line_in_sight "$pedro_window" || fail "a window covers the message line of Pedro's window"
 xdotool key Return
 reached() { transcript_of "$pedro_id" "$pedro_token" | grep -qF "\"texto\":\"$typed\""; }
 wait_for 10 reached || fail "Pedro did not get the whole line '$typed'"
@@ -124,7 +158,6 @@ wait_for 5 notified "$lucia" || fail "Lucía's conversation is not notified as w
 sleep 1
 notified "$lucia" || fail "Lucía's notification was withdrawn though nobody looked at her window"
 console_marked || fail "Lucía's row shows no mark"
-lucia_window=$(window_of "^$lucia\$")
 pedro_at=$(xdotool getwindowgeometry "$pedro_window" | grep Position)
 lucia_at=$(xdotool getwindowgeometry "$lucia_window" | grep Position)
 [ "$pedro_at" != "$lucia_at" ] || fail "Lucía's window covers Pedro's exactly ($lucia_at)"

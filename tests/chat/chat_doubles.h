@@ -11,6 +11,7 @@
 #include "base/timer.h"
 #include "chat/chat_view.h"
 #include "chat/conversation_requests.h"
+#include "chat/message_encoding.h"
 #include "chat/save_dialog.h"
 
 namespace tertulia::testing {
@@ -73,6 +74,10 @@ class RecordingChatView : public ChatView {
         message = text;
         messageHistory.push_back(text);
     }
+    void ShowNotSent(const std::string& dropped) override {
+        notSent.push_back(dropped);
+        status = dropped.empty() ? "" : std::string(kAvisoNoEnviados) + NombresNoEnviados(dropped);
+    }
     void FocusMessageLine() override {
         messageFocus = true;
         transcriptFocus = false;
@@ -80,6 +85,7 @@ class RecordingChatView : public ChatView {
     int MessageLineLeft() const override { return messageLeft; }
     int MessageLineWidth() const override { return messageWidth; }
     void SetMessageLineWidth(int width) override { messageWidth = width; }
+    void SetStatusText(const std::string& text) override { status = text; }
     void SetSendButtonLeft(int sendLeft) override { sendButtonLeft = sendLeft; }
     bool IsVisible() const override { return visible; }
     int OuterWidth() const override { return outerWidth; }
@@ -97,6 +103,7 @@ class RecordingChatView : public ChatView {
         if (!windowManagerActivates) messageFocus = transcriptFocus = false;
     }
     void Hide() override { visible = false; }
+    void Raise() override { log_.push_back("chat raise " + caption); }
     ScreenRect Frame() const override { return frame; }
     void MoveFrame(int frameLeft, int frameTop) override {
         frame.left = frameLeft;
@@ -132,6 +139,8 @@ class RecordingChatView : public ChatView {
     int transcriptReplacements = 0;
     std::string message;
     std::vector<std::string> messageHistory;
+    std::string status;
+    std::vector<std::string> notSent;  // what each send said was left out
     int messageLeft = 48, messageWidth = 286, outerWidth = 411, sendButtonLeft = 336;
     bool visible = false;
     bool transcriptFocus = false, messageFocus = false;
@@ -168,8 +177,9 @@ class FakeRequests : public ConversationRequests {
     std::string Transcript(std::int32_t id) override {
         return Answer("getchat " + std::to_string(id));
     }
-    std::string Send(std::int32_t id, const std::string& mensaje) override {
-        return Answer("send " + std::to_string(id) + " " + mensaje);
+    SentLine Send(std::int32_t id, const std::string& mensaje) override {
+        std::string reply = Answer("send " + std::to_string(id) + " " + mensaje);
+        return {std::move(reply), !std::exchange(nextLineNotStored, false)};
     }
     std::string Close(std::int32_t id) override { return Answer("dropclt " + std::to_string(id)); }
     SaveDialog& SaveDialog1() override { return saveDialog; }
@@ -182,7 +192,8 @@ class FakeRequests : public ConversationRequests {
     std::deque<std::string> replies;
     std::vector<std::string> calls;
     ScriptedSaveDialog saveDialog;
-    bool waiting = false;  // what ConversationActivated answers
+    bool waiting = false;            // what ConversationActivated answers
+    bool nextLineNotStored = false;  // the next send's reply says its line was not stored
 
   private:
     std::string Answer(std::string call) {

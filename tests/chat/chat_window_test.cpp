@@ -117,6 +117,7 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
         std::string sentMessage;
         std::vector<std::string> lineHistory;
         std::string transcript;
+        std::string notSent;  // what the status line was told was left out
     };
     const Row rows[] = {
         {"trimmed text written back and sent encoded",
@@ -124,27 +125,38 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
          "Yo: hola",
          "hola",
          {"hola", ""},
-         "Yo: hola"},
-        {"a line of dropped characters is sent empty", "';", "Yo: ", "", {"';", ""}, "Yo: "},
-        {"accented letters and the euro sign are sent escaped",
-         "s\xED, \x80",
+         "Yo: hola",
+         ""},
+        {"a line of dropped characters is sent empty, and says so",
+         "';",
          "Yo: ",
-         "s%ED%2C%20%80",
-         {"s\xED, \x80", ""},
-         "Yo: "},
+         "",
+         {"';", ""},
+         "Yo: ",
+         "';"},
+        {"accented letters, signs and the euro sign are sent escaped",
+         "\xA1s\xED!, \x80 \xAB\xBB",
+         "Yo: ",
+         "%A1s%ED%21%2C%20%80%20%AB%BB",
+         {"\xA1s\xED!, \x80 \xAB\xBB", ""},
+         "Yo: ",
+         ""},
         {"an ERROR reply still empties the line",
          "a&b=c",
          "ERROR x",
          "a%26b%3Dc",
          {"a&b=c", ""},
-         "Yo: "},
+         "Yo: ",
+         ""},
     };
     ShowFocused();
     for (const Row& row : rows) {
         requests.replies = {row.reply};
         view->message = row.typed;
         view->messageHistory.clear();
+        view->notSent.clear();
         window->edMensajeKeyPress('\r');
+        EXPECT_EQ(view->notSent, std::vector<std::string>{row.notSent}) << row.proves;
         EXPECT_EQ(requests.calls.back(), "send 5 " + row.sentMessage) << row.proves;
         EXPECT_EQ(view->messageHistory, row.lineHistory) << row.proves;
         EXPECT_EQ(view->transcript, row.transcript) << row.proves;
@@ -155,6 +167,41 @@ TEST_F(ChatWindowTest, send_trims_encodes_shows_the_reply_and_empties_the_line) 
     view->message = " hola ";
     EXPECT_THROW(window->sbEnviarClick(), std::runtime_error);
     EXPECT_EQ(view->message, "hola") << "a failed send keeps the trimmed line";
+}
+
+TEST_F(ChatWindowTest, a_line_the_service_did_not_store_stays_and_the_status_says_why) {
+    struct Row {
+        const char* proves;
+        std::string reply;
+        std::string status;
+    };
+    const Row rows[] = {
+        {"another console's conversation: the notice, without its author",
+         "<b>Tertulia</b>: Esta conversaci&oacute;n la atiende otra consola.",
+         "Esta conversaci\xF3n la atiende otra consola."},
+        {"a closed one: the notice is the transcript's last line",
+         "<b>Ana</b>: hola<br><b>Tertulia</b>: La conversaci&oacute;n ha terminado: adi&oacute;s.",
+         "La conversaci\xF3n ha terminado: adi\xF3s."},
+        {"a limit: the error reply, also shown in the box",
+         "ERROR: La conversaci\xF3n 5 est\xE1 llena.",
+         "ERROR: La conversaci\xF3n 5 est\xE1 llena."},
+        {"a reply with nothing to quote", "", "La l\xEDnea no se ha guardado."},
+    };
+    ShowFocused();
+    for (const Row& row : rows) {
+        requests.replies = {row.reply};
+        requests.nextLineNotStored = true;
+        view->message = " buenas ";
+        window->edMensajeKeyPress('\r');
+        EXPECT_EQ(view->message, "buenas") << row.proves;
+        EXPECT_EQ(view->status, row.status) << row.proves;
+    }
+    EXPECT_EQ(view->errors, std::vector<std::string>{"ERROR: La conversaci\xF3n 5 est\xE1 llena."});
+
+    requests.replies = {"<b>Operador</b>: buenas"};
+    window->sbEnviarClick();
+    EXPECT_EQ(view->message, "") << "stored: the line empties";
+    EXPECT_EQ(view->status, "") << "and the reason goes";
 }
 
 TEST_F(ChatWindowTest, close_and_delete_saves_then_closes_and_tells_the_console) {
@@ -205,6 +252,20 @@ TEST_F(ChatWindowTest, a_transcript_file_that_cannot_be_written_stops_before_the
     requests.saveDialog.answer = "/nonexistent/dir/copia.txt";
     EXPECT_THROW(window->sbCerraryBorrarClick(), std::runtime_error);
     EXPECT_TRUE(requests.calls.empty());
+}
+
+TEST_F(ChatWindowTest, a_refresh_fetches_without_the_focus_and_never_opens_a_box) {
+    view->visible = true;
+    requests.replies = {"Ana: hola", "ERROR. sesion", "!Socket Error # 10061"};
+    window->Refresh();
+    EXPECT_EQ(view->transcript, "Ana: hola");
+    window->Refresh();
+    window->Refresh();
+    EXPECT_EQ(view->transcript, "Ana: hola");
+    EXPECT_TRUE(view->errors.empty());
+    view->visible = false;
+    window->Refresh();
+    EXPECT_EQ(requests.calls, (std::vector<std::string>(3, "getchat 5"))) << "hidden: nothing";
 }
 
 TEST_F(ChatWindowTest, the_focus_coming_in_fetches_the_transcript_only_of_a_waiting_conversation) {

@@ -318,6 +318,24 @@ TEST(HttpKeepAliveTest, RepliesWithoutCloseShareOneConnection) {
     EXPECT_EQ(f.server.Requests().size(), 3u);
 }
 
+TEST(HttpReplyHeaderTest, BelongsToTheLastReplyReadThrough) {
+    Fixture f;
+    f.server.AddConnection(
+        {ReadRequest(),
+         Send(Reply(kOk, {"Content-Length: 1", "tertulia-linea:  no-guardada "}, "a")),
+         ReadRequest(), Send(Reply(kOk, {"Content-Length: 1"}, "b")), ReadRequest(),
+         Send(Reply(kOk, {"Content-Length: 1", "Tertulia-Linea: x"}, "c")), ReadRequest(),
+         Send(Reply("HTTP/1.1 500 Mal", {"Content-Length: 0", "Tertulia-Linea: y"}, ""))});
+    EXPECT_EQ(f.client.ReplyHeader("Tertulia-Linea"), "") << "before any request";
+    EXPECT_EQ(f.client.GetText(f.server.Url("/1")), "a");
+    EXPECT_EQ(f.client.ReplyHeader("Tertulia-Linea"), "no-guardada");
+    EXPECT_EQ(f.client.GetText(f.server.Url("/2")), "b");
+    EXPECT_EQ(f.client.ReplyHeader("Tertulia-Linea"), "") << "not carried over";
+    EXPECT_EQ(f.client.GetText(f.server.Url("/3")), "c");
+    EXPECT_EQ(f.FailureOf("/4"), "HTTP/1.1 500 Mal");
+    EXPECT_EQ(f.client.ReplyHeader("Tertulia-Linea"), "") << "a failed request has none";
+}
+
 TEST(HttpKeepAliveTest, CloseOpensANewConnection) {
     struct Row {
         const char* proves;

@@ -63,6 +63,7 @@ stop_servers() {
 trap stop_servers EXIT
 
 mkdir -p "$root"/{etc/default,etc/nginx/sites-available,etc/nginx/sites-enabled,etc/haproxy} \
+    "$root"/{etc/nginx/modules-enabled,etc/nginx/conf.d} \
     "$root"/{etc/prometheus,etc/ssl/tertulia,var/lib/tertulia-service,var/log/nginx,var/backups,root} \
     "$work/debs"
 timeout 240 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/debs" > "$work/cpack.log" 2>&1 ||
@@ -80,14 +81,19 @@ runuser -u nobody -- "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/server.log
         -addext subjectAltName=DNS:chat.example.com -keyout chat.example.com.key \
         -out chat.example.com.crt 2> /dev/null &&
     cat chat.example.com.crt chat.example.com.key > "$root/etc/haproxy/chat.example.com.pem")
-printf '%s\n' "worker_processes 1;" "user root;" "pid $work/nginx.pid;" "events {}" \
-    "http { access_log off; include $root/etc/nginx/sites-enabled/*; }" > "$work/nginx.conf"
+# What Debian's nginx package brings besides its main file (which the guide gives), and
+# temporary files in the test's folder rather than this machine's /var/lib/nginx.
+cp /etc/nginx/mime.types "$root/etc/nginx/"
+for kind in client_body proxy fastcgi uwsgi scgi; do
+    echo "${kind}_temp_path $work/$kind;"
+done > "$root/etc/nginx/conf.d/paths.conf"
 
 # The guide's paths and addresses, as they lie here.
 mapped() {
     sed -e "s|/root/|$root/root/|g" -e "s|/etc/default/|$root/etc/default/|g" \
         -e "s|/etc/nginx/|$root/etc/nginx/|g" -e "s|/etc/haproxy/|$root/etc/haproxy/|g" \
         -e "s|/etc/ssl/tertulia/|$root/etc/ssl/tertulia/|g" -e "s|/var/log/nginx/|$root/var/log/nginx/|g" \
+        -e "s|/run/nginx.pid|$work/nginx.pid|g" \
         -e "s|/var/lib/tertulia-service|$root/var/lib/tertulia-service|g" \
         -e "s|/var/backups/|$root/var/backups/|g" -e "s|/etc/prometheus/|$root/etc/prometheus/|g" \
         -e "s|/usr/bin/tertulia-service|$binary|g" \

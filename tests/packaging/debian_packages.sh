@@ -66,6 +66,7 @@ lacks "$console" /usr/bin/tertulia-service
 has "$service" /usr/bin/tertulia-service
 has "$service" /usr/lib/systemd/system/tertulia-service.service
 has "$service" /etc/default/tertulia-service
+has "$service" /etc/logrotate.d/tertulia-service
 has "$service" /usr/share/doc/tertulia-service/README.md
 lacks "$service" /usr/bin/tertulia
 lacks "$service" /usr/bin/tertulia-tool
@@ -83,8 +84,9 @@ done
 for library in libsqlite3-0 libssl3 libstdc++6; do
     depends "$service" | grep -qxF "$library" || fail "tertulia-service does not depend on $library"
 done
-dpkg-deb --info "$service" conffiles | grep -qxF /etc/default/tertulia-service ||
-    fail "/etc/default/tertulia-service is not a conffile"
+for conffile in /etc/default/tertulia-service /etc/logrotate.d/tertulia-service; do
+    dpkg-deb --info "$service" conffiles | grep -qxF "$conffile" || fail "$conffile is not a conffile"
+done
 for script in postinst prerm postrm; do
     dpkg-deb --info "$service" "$script" | sh -n || fail "the $script script does not parse"
 done
@@ -114,6 +116,14 @@ for page in "$root"/usr/share/man/man*/*.gz; do
     warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 > /dev/null)
     [ -z "$warnings" ] || fail "man -l $(basename "$page"): $warnings"
 done
+if command -v logrotate > /dev/null; then
+    # Debug mode reads the configuration and rotates nothing.
+    logrotate --debug --state "$work/logrotate.state" "$root/etc/logrotate.d/tertulia-service" \
+        > "$work/logrotate.log" 2>&1 && ! grep -q '^error' "$work/logrotate.log" ||
+        { cat "$work/logrotate.log"; fail "logrotate refuses /etc/logrotate.d/tertulia-service"; }
+else
+    echo "NOTE: logrotate is missing (Debian package logrotate); its configuration was not checked"
+fi
 cmp -s "$root/usr/share/tertulia/sonido.wav" "$(dirname "$0")/../../assets/sonido.wav" ||
     fail "the packaged sound differs from assets/sonido.wav"
 

@@ -49,8 +49,10 @@ systemctl() {
             else
                 nginx
             fi ;;
+        # haproxy asks for descriptors for the guide's maxconn, more than a test machine may
+        # give: here its connections are fewer.
         reload:haproxy)
-            command haproxy -D -p "$work/haproxy.pid" -f "$root/etc/haproxy/haproxy.cfg" ;;
+            command haproxy -D -n 4000 -p "$work/haproxy.pid" -f "$root/etc/haproxy/haproxy.cfg" ;;
         *) echo "systemctl stand-in: $* is not known" >&2; return 1 ;;
     esac
 }
@@ -77,5 +79,5 @@ sudo() {
     PGHOST=127.0.0.1 PGPORT=$pg_port PGUSER=postgres "$@"
 }
 
-# The real nginx with the test's main configuration, which includes the guide's site.
-nginx() { command nginx -p "$work" -e "$work/nginx-error.log" -c "$work/nginx.conf" "$@"; }
+# The real nginx with the guide's main configuration, which includes the guide's site.
+nginx() { command nginx -p "$work" -e "$work/nginx-error.log" -c "$root/etc/nginx/nginx.conf" "$@"; }

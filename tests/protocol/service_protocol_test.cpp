@@ -45,8 +45,26 @@ TEST(RequestUrlTest, ExactConcatenationWithNothingEncoded) {
     EXPECT_EQ(UrlCerrarConversacion(kBase, "EMP", "abc", INT32_MIN),
               "http://localhost:8080/tertulia.php?accion=dropclt&idempresa=EMP&idsesion=abc"
               "&idsesionclt=-2147483648");
+    EXPECT_EQ(UrlCerrarSesion(kBase, "EMP", "s=1"),
+              "http://localhost:8080/tertulia.php?accion=do_logout&idempresa=EMP&idsesion=s=1");
     EXPECT_EQ(UrlVerificarActualizacion(kBase),
               "http://localhost:8080/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1");
+}
+
+TEST(RequestUrlTest, TheConsoleKeyFollowsTheLoginsOwnParameters) {
+    const std::string plain = UrlLogin(kBase, "EMP", "D1");
+    EXPECT_EQ(UrlLogin(kBase, "EMP", "D1", ""), plain);
+    EXPECT_EQ(UrlLogin(kBase, "EMP", "D1", "0123456789abcdef0123456789ABCDEF"),
+              plain + "&consola=0123456789abcdef0123456789ABCDEF");
+}
+
+TEST(ConsoleKeyTest, ThirtyTwoHexadecimalDigits) {
+    EXPECT_TRUE(EsClaveConsola("0123456789abcdef0123456789ABCDEF"));
+    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abcde")) << "31 digits";
+    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abcdef0")) << "33 digits";
+    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abcdeg"));
+    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abc&ef"));
+    EXPECT_FALSE(EsClaveConsola(""));
 }
 
 TEST(EmpiezaConTest, ExactPrefixLetterCaseIncluded) {
@@ -195,6 +213,20 @@ TEST(CloseReplyTest, OnlyOkCloses) {
     EXPECT_FALSE(LeerRespuestaCierre("ERROR.No existe").ok);
     EXPECT_FALSE(LeerRespuestaCierre("Ok").ok);
     EXPECT_FALSE(LeerRespuestaCierre("").ok);
+}
+
+TEST(LogoutReplyTest, OnlyOkEnds) {
+    EXPECT_TRUE(LeerRespuestaCierreSesion("OK").ok);
+    EXPECT_FALSE(LeerRespuestaCierreSesion("ERROR. La sesion no existe").ok);
+    EXPECT_FALSE(LeerRespuestaCierreSesion("ERROR: Acci\xF3n desconocida.").ok)
+        << "an older service";
+}
+
+TEST(LineHeaderTest, OnlyItsOwnValueSaysTheLineWasNotStored) {
+    EXPECT_TRUE(LineaNoGuardada("no-guardada"));
+    EXPECT_FALSE(LineaNoGuardada("")) << "an older service sends none";
+    EXPECT_FALSE(LineaNoGuardada("guardada"));
+    EXPECT_FALSE(LineaNoGuardada("No-Guardada"));
 }
 
 TEST(UpdateReplyTest, StatusWordDigestAndAddress) {

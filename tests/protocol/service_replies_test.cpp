@@ -10,6 +10,10 @@ TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
     EXPECT_EQ(LeerRespuestaLogin(EscribirRespuestaLogin("a1b2")),
               (LoginReply{LoginReply::Kind::Ok, "a1b2"}));
     EXPECT_TRUE(LeerRespuestaCierre(EscribirRespuestaCierre()).ok);
+    EXPECT_TRUE(LeerRespuestaCierreSesion(EscribirRespuestaCierreSesion()).ok);
+    const auto [name, value] = EscribirCabeceraLineaNoGuardada();
+    EXPECT_EQ(name, kCabeceraLinea);
+    EXPECT_TRUE(LineaNoGuardada(value));
 
     const std::vector<NewsEntry> entries = {{5, "Ana"},
                                             {-7,

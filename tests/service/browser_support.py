@@ -125,8 +125,8 @@ class Browser:
             self.driver.wait(timeout=30)
 
 
-def start_service(binary, directory, *options):
-    service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--demo", "--db",
+def start_service(binary, directory, *options, listen="127.0.0.1:0"):
+    service = subprocess.Popen([binary, "--listen", listen, "--demo", "--db",
                                 os.path.join(directory, "service.db"), *options],
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     marker = "escucha en "

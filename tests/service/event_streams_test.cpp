@@ -8,14 +8,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "fresh_database.h"
 #include "running_service.h"
 #include "service/charset.h"
+#include "service/event_streams.h"
+#include "service/reply_stream.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
 namespace {
@@ -27,6 +32,7 @@ class HeldStream {
   public:
     HeldStream(int port, const std::string& target, const std::string& lastEventId = "") {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) throw std::runtime_error("no socket");
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
@@ -40,6 +46,8 @@ class HeldStream {
         ::send(fd_, head.data(), head.size(), MSG_NOSIGNAL);
     }
     ~HeldStream() { ::close(fd_); }
+    HeldStream(const HeldStream&) = delete;
+    HeldStream& operator=(const HeldStream&) = delete;
 
     // The body so far once it holds `part`, or all that came within the limit.
     std::string Until(const std::string& part, std::chrono::seconds limit = 10s) {
@@ -50,6 +58,11 @@ class HeldStream {
     bool Ends(std::chrono::seconds limit = 10s) {
         Read([&] { return ended_; }, limit);
         return ended_;
+    }
+    // The reply's head, once it came within the limit.
+    const std::string& Head(std::chrono::seconds limit = 10s) {
+        Read([&] { return !head_.empty(); }, limit);
+        return head_;
     }
     const std::string& head() const { return head_; }
 
@@ -195,6 +208,19 @@ TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_a
     EXPECT_EQ(told.find(heard), std::string::npos) << told;
 }
 
+TEST(EventStreams, a_console_that_logs_out_hands_its_conversations_to_the_others_at_once) {
+    ServiceProcess service;
+    const std::string a = service.Login();
+    const std::string b = service.Login();
+    const auto ana = OpenConversation(service.Port(), "Ana");
+    service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
+    HeldStream bNews(service.Port(), Operator(b, "eventos"));
+    EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
+    EXPECT_EQ(service.Body(Operator(a, "do_logout")), "OK");
+    const std::string handed = "event: noticias\ndata: " + ana.id + ":0\n\n";
+    EXPECT_NE(bNews.Until(handed, 2s).find(handed), std::string::npos) << bNews.Until(handed, 0s);
+}
+
 TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
     RunningService service;
     const std::string lapsed = service.Login();
@@ -209,6 +235,184 @@ TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
             service.Body(Operator(row.session, "eventos")),
             Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo."));
     });
+}
+
+// Takes what a stream holds, as its connection would.
+std::string Drain(ReplyStream& stream) {
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const std::ptrdiff_t count = stream.Take(buffer, sizeof buffer, [] {});
+        if (count <= 0) return out;
+        out.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+TEST(EventStreams, a_reply_stream_holds_little_for_a_client_that_does_not_read) {
+    StreamBudget budget(ReplyStream::kMaxPending + 100);
+    ReplyStream first(&budget);
+    const std::string piece(1000, 'x');
+    int drained = 0;
+    first.OnDrained([&] { ++drained; });
+    ASSERT_TRUE(first.Append(piece));
+    EXPECT_EQ(budget.Used(), 1000u);
+    EXPECT_EQ(Drain(first), piece);
+    EXPECT_EQ(drained, 1) << "told once all was taken";
+    EXPECT_EQ(budget.Used(), 0u);
+
+    // Past its own cap a stream is cut, and all it held goes back to the budget.
+    bool cut = false;
+    first.OnCut([&] { cut = true; });
+    while (first.Append(piece)) {
+    }
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(budget.Used(), 0u);
+    EXPECT_EQ(first.Pending(), 0u);
+    char byte;
+    EXPECT_EQ(first.Take(&byte, 1, [] {}), ReplyStream::kCut);
+
+    // The stream whose bytes would pass the budget shared by all is the one cut.
+    ReplyStream big(&budget);
+    ReplyStream small(&budget);
+    ASSERT_TRUE(big.Append(std::string(ReplyStream::kMaxPending, 'b')));
+    ASSERT_TRUE(small.Append(std::string(100, 's')));
+    EXPECT_FALSE(small.Append("s"));
+    EXPECT_TRUE(small.Ended());
+    EXPECT_FALSE(big.Ended());
+    EXPECT_EQ(budget.Used(), ReplyStream::kMaxPending);
+
+    // Bytes pending and none taken for the stall limit: cut; taking them puts that off.
+    const auto now = ReplyStream::Clock::now();
+    EXPECT_FALSE(big.CutIfStalled(now + ReplyStream::kStallLimit - 1s));
+    Drain(big);
+    ReplyStream quiet(&budget);
+    EXPECT_FALSE(quiet.CutIfStalled(now + 2 * ReplyStream::kStallLimit)) << "nothing pending";
+    ASSERT_TRUE(quiet.Append(": \n\n"));
+    EXPECT_FALSE(quiet.CutIfStalled(ReplyStream::Clock::now() + 1s));
+    EXPECT_TRUE(quiet.CutIfStalled(ReplyStream::Clock::now() + ReplyStream::kStallLimit + 1s));
+    EXPECT_EQ(budget.Used(), 0u);
+}
+
+// A line stored while a stream is registered for its conversation's wakes but not yet filled:
+// the wake is read after the first fill, never beside it, so the stream starts with its comment
+// and holds the line once. To hold the new stream in that gap, an older stream's connection
+// sleeps inside its lock, which the count of streams then waits for while holding the lock
+// that starting a stream takes next.
+TEST(EventStreams, a_wake_between_registration_and_the_first_fill_is_read_after_it) {
+    TemporaryDirectory directory;
+    const auto storage = Storage::Open(directory.path() + "/service.db", {});
+    ASSERT_TRUE(storage->AddCompany("demo", "DIGEST"));
+    const NewConversation conversation = storage->OpenConversation("demo", "Ana", 0).conversation;
+    const std::string id = std::to_string(conversation.id);
+    const std::string query = "token=" + conversation.token;
+    EventStreams streams(*storage, 0, 64 << 20);
+    const std::shared_ptr<ReplyStream> older = streams.Visitor(id, query, "");
+    ASSERT_EQ(Drain(*older), ": \n\n");
+
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::thread sleeper([&] {
+        char buffer[16];
+        older->Take(buffer, sizeof buffer, [&] { released.wait(); });
+    });
+    std::this_thread::sleep_for(100ms);
+    std::thread counter([&] { streams.Count(); });
+    std::this_thread::sleep_for(100ms);
+    std::shared_ptr<ReplyStream> newer;
+    std::thread starter([&] { newer = streams.Visitor(id, query, ""); });
+    std::this_thread::sleep_for(300ms);
+    // The line's news for the operators waits for the count too, and the write for its news.
+    std::thread writer([&] {
+        EXPECT_EQ(storage->AddVisitorLine(conversation.id, conversation.token, "uno", {}),
+                  LineResult::Stored);
+    });
+    // Time enough for the wake, and for a read it might have queued, to run.
+    std::this_thread::sleep_for(400ms);
+    release.set_value();
+    for (std::thread* thread : {&sleeper, &counter, &starter, &writer}) thread->join();
+    ASSERT_TRUE(newer);
+    std::string body;
+    const std::string line = Line(1, "visitante", "uno");
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (body.find(line) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        body += Drain(*newer);
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    body += Drain(*newer);
+    EXPECT_EQ(body, ": \n\n" + line);
+}
+
+// A Last-Event-ID that is no line of the conversation, on either engine: the whole conversation
+// again, as for a new stream, and nothing in the error log.
+TEST(EventStreams, a_last_event_id_out_of_range_sends_the_whole_conversation) {
+    for (const Backend backend : {Backend::Sqlite, Backend::Postgres}) {
+        SCOPED_TRACE(BackendName(backend));
+        const FreshDatabase database(backend);
+        if (!database.Skip().empty()) {
+            std::cout << database.Skip() << "\n";
+            continue;
+        }
+        const std::string errors = database.directory() + "/errors.txt";
+        ServiceProcess service({.database = database.location(), .errors = errors});
+        const auto conversation = OpenConversation(service.Port(), "Ana");
+        ASSERT_TRUE(VisitorWrites(service.Port(), conversation, "uno"));
+        ASSERT_TRUE(VisitorWrites(service.Port(), conversation, "dos"));
+        struct Row {
+            const char* name;
+        };
+        const Row rows[] = {{"9223372036854775808"},
+                            {"18446744073709551616"},
+                            {"-1"},
+                            {"abc"},
+                            {"99999"},
+                            {"3"},
+                            {"1e3"},
+                            {"+1"}};
+        ForEachRow(rows, [&](const Row& row) {
+            HeldStream stream(service.Port(), Visitors(conversation), row.name);
+            const std::string body = stream.Until(Line(2, "visitante", "dos"));
+            EXPECT_EQ(body, ": \n\n" + Line(1, "visitante", "uno") + Line(2, "visitante", "dos"));
+        });
+        HeldStream resumed(service.Port(), Visitors(conversation), "2");
+        ASSERT_TRUE(VisitorWrites(service.Port(), conversation, "tres"));
+        EXPECT_EQ(resumed.Until(Line(3, "visitante", "tres")),
+                  ": \n\n" + Line(3, "visitante", "tres"))
+            << "the last line's id still resumes after it";
+        const std::string log = ReadWholeFile(errors);
+        EXPECT_EQ(Occurrences(log, "<3>"), 0u) << log;
+    }
+}
+
+// The 65th stream of one address gets 429 as text, which a browser's EventSource gives up on;
+// a stream whose client closes frees its place within a second or two.
+TEST(EventStreams, streams_beyond_an_address_limit_are_refused_and_a_closed_one_frees_its_place) {
+    ServiceProcess service;
+    const auto conversation = OpenConversation(service.Port(), "Ana");
+    std::vector<std::unique_ptr<HeldStream>> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(std::make_unique<HeldStream>(service.Port(), Visitors(conversation)));
+        ASSERT_NE(held.back()->Head().find("200 OK"), std::string::npos) << i;
+    }
+    HeldStream refused(service.Port(), Visitors(conversation));
+    const std::string head = refused.Head();
+    EXPECT_NE(head.find("HTTP/1.1 429"), std::string::npos) << head;
+    EXPECT_NE(head.find("Retry-After: "), std::string::npos) << head;
+    EXPECT_NE(head.find("Content-Type: text/plain"), std::string::npos) << head;
+    EXPECT_TRUE(refused.Ends());
+
+    held.pop_back();
+    const auto closed = std::chrono::steady_clock::now();
+    std::string again;
+    while (again.find("200 OK") == std::string::npos &&
+           std::chrono::steady_clock::now() - closed < 4s) {
+        std::this_thread::sleep_for(100ms);
+        again = HeldStream(service.Port(), Visitors(conversation)).Head();
+    }
+    EXPECT_NE(again.find("200 OK"), std::string::npos) << again;
+    std::cout << "a closed stream's place came free after "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - closed).count()
+              << " s\n";
 }
 
 class SharedPostgres : public ::testing::Test {

@@ -1,4 +1,6 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,13 +10,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "running_service.h"
 #include "tests/support/command_run.h"
 #include "tests/support/service_process.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
 namespace {
@@ -124,5 +129,96 @@ TEST(SystemdNotify, ready_then_the_watchdog_then_stopping_at_sigterm) {
     EXPECT_GE(notify.WaitFor("STOPPING=1", "WATCHDOG=1"), 2) << "heartbeats before the stop";
 }
 
+// A TCP connection to a loopback port, which sends only what it is told to.
+class LoopbackSocket {
+  public:
+    explicit LoopbackSocket(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error("cannot connect");
+        }
+    }
+    ~LoopbackSocket() { ::close(fd_); }
+    LoopbackSocket(const LoopbackSocket&) = delete;
+    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+
+    void Send(const std::string& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    // All received so far once it holds `part`, or what came within the limit.
+    std::string Until(const std::string& part, std::chrono::seconds limit) {
+        Read([&] { return received_.find(part) != std::string::npos; }, limit);
+        return received_;
+    }
+    // Whether the other side closes the connection within the limit.
+    bool ClosedWithin(std::chrono::seconds limit) {
+        Read([] { return false; }, limit);
+        return closed_;
+    }
+
+  private:
+    template <typename Done>
+    void Read(Done done, std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done() && !closed_ && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) continue;
+            char buffer[4096];
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count <= 0) closed_ = true;
+            if (count > 0) received_.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+
+    int fd_;
+    std::string received_;
+    bool closed_ = false;
+};
+
+TEST(Metrics, idle_sockets_neither_hold_a_scrape_back_nor_stay) {
+    const ServiceProcess service({.arguments = {"--metrics-listen", "127.0.0.1:0"}});
+    // Room for 64 at once: these and the scrape.
+    std::vector<std::unique_ptr<LoopbackSocket>> idle;
+    for (int i = 0; i < 60; ++i) {
+        idle.push_back(std::make_unique<LoopbackSocket>(service.MetricsPort()));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const auto scrape = LoopbackClient(service.MetricsPort())->Get("/metrics");
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(scrape);
+    EXPECT_EQ(scrape->status, 200);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    // Those that asked nothing go after 2 s.
+    for (const auto& socket : idle) EXPECT_TRUE(socket->ClosedWithin(std::chrono::seconds(4)));
+}
+
+TEST(Signals, sighup_reopens_the_access_log_and_leaves_the_streams_open) {
+    TemporaryDirectory directory;
+    const std::string log = directory.path() + "/access.log";
+    const ServiceProcess service({.arguments = {"--access-log", log}});
+    const VisitorConversation conversation = OpenConversation(service.Port(), "Ana");
+    LoopbackSocket stream(service.Port());
+    stream.Send("GET /api/conversaciones/" + conversation.id +
+                "/eventos?token=" + conversation.token + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_NE(stream.Until("\r\n\r\n", std::chrono::seconds(10)).find("200 OK"), std::string::npos);
+    EXPECT_EQ(service.Body("/salud?antes"), "OK");
+
+    std::filesystem::rename(log, log + ".1");
+    ::kill(service.Pid(), SIGHUP);
+    for (int i = 0; i < 100 && !std::filesystem::exists(log); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(service.Body("/salud?despues"), "OK");
+    ASSERT_TRUE(VisitorWrites(service.Port(), conversation, "sigo"));
+    EXPECT_NE(stream.Until("sigo", std::chrono::seconds(10)).find("sigo"), std::string::npos)
+        << "the stream held before the signal goes on";
+    const std::string before = ReadWholeFile(log + ".1");
+    const std::string after = ReadWholeFile(log);
+    EXPECT_NE(before.find("/salud?antes"), std::string::npos) << before;
+    EXPECT_EQ(before.find("/salud?despues"), std::string::npos) << before;
+    EXPECT_NE(after.find("/salud?despues"), std::string::npos) << after;
+    EXPECT_EQ(::kill(service.Pid(), 0), 0) << "still running";
+}
 }  // namespace
 }  // namespace tertulia::testing

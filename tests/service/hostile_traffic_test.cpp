@@ -9,15 +9,18 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <iostream>
 #include <thread>
 
 #include "running_service.h"
 #include "service/charset.h"
 #include "service/visitor_page.h"
+#include "tests/support/next_second.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
-#include "tests/support/next_second.h"
+#include "tests/support/temporary_directory.h"
 #include "tests/support/whole_file.h"
 
 namespace tertulia::testing {
@@ -110,6 +113,7 @@ class RawConnection {
         }
         return out;
     }
+    int fd() const { return fd_; }
     // Whether the service has closed its side, without waiting.
     bool ClosedByService() {
         char byte;
@@ -501,7 +505,8 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
              for (const char* name :
                   {"Operador", "+operador+", "OPERAD%C3%93R", "Opera%CC%81dor", "%C3%B3perador",
                    "Ana%E2%80%AEanA", "Ana%E2%80%8FB", "a%E2%80%A8b", "a%E2%80%A9b",
-                   "%E2%81%A6x%E2%81%A9", "Op%E2%80%8Berador"}) {
+                   "%E2%81%A6x%E2%81%A9", "Op%E2%80%8Berador", "Operador.", "%D0%9Eperador",
+                   "TERTULIA"}) {
                  EXPECT_EQ(h.Open(name).first, 400) << name;
              }
              EXPECT_EQ(h.Open("Operadora").first, 201);
@@ -721,5 +726,100 @@ TEST(HostileTraffic, two_services_start_together_on_one_new_database) {
     }
 }
 
+// A client's stream beyond the cap that the descriptor limit sets: answered at once rather than
+// left waiting, as is the health check meanwhile.
+TEST(HostileTraffic, streams_beyond_the_descriptor_limit_are_refused_and_health_answers) {
+    constexpr int kStreams = 1400;
+    // The acceptance's 1 s, with room for a loaded machine.
+    constexpr auto kAnswered = 3s;
+    if (!RoomForSockets(kStreams + 200)) GTEST_SKIP() << "no room for 1,400 sockets here";
+    if (!std::filesystem::exists("/usr/bin/prlimit")) {
+        GTEST_SKIP() << "prlimit is missing (Debian package util-linux)";
+    }
+    TemporaryDirectory directory;
+    const std::string errors = directory.path() + "/errors.txt";
+    const ServiceProcess service({.arguments = {"--max-connections-per-address", "0"},
+                                  .errors = errors,
+                                  .prefix = {"/usr/bin/prlimit", "--nofile=1024:1024", "--"}});
+    const std::string capLine = "límite de descriptores (1024) deja 960 conexiones de las 19000";
+    for (int i = 0; i < 100 && ReadWholeFile(errors).find(capLine) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_NE(ReadWholeFile(errors).find(capLine), std::string::npos) << ReadWholeFile(errors);
+    const VisitorConversation conversation = OpenConversation(service.Port(), "Ana");
+    const std::string request =
+        Get("/api/conversaciones/" + conversation.id + "/eventos?token=" + conversation.token);
+
+    struct Client {
+        std::unique_ptr<RawConnection> connection;
+        std::chrono::steady_clock::time_point sent;
+        std::string head;
+        std::chrono::duration<double> took{};
+    };
+    std::vector<Client> clients(kStreams);
+    std::vector<pollfd> waiting;
+    std::vector<int> waitingClient;
+    // Takes what has come; false while some client still waits for its reply's head.
+    const auto take = [&](int timeout) {
+        if (waiting.empty()) return true;
+        if (::poll(waiting.data(), waiting.size(), timeout) <= 0) return false;
+        for (std::size_t i = waiting.size(); i-- > 0;) {
+            if (waiting[i].revents == 0) continue;
+            Client& client = clients[waitingClient[i]];
+            char buffer[4096];
+            const ssize_t count = ::recv(waiting[i].fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (count > 0) client.head.append(buffer, static_cast<std::size_t>(count));
+            if (count == 0 || client.head.find("\r\n\r\n") != std::string::npos) {
+                client.took = std::chrono::steady_clock::now() - client.sent;
+                waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+                waitingClient.erase(waitingClient.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+        return waiting.empty();
+    };
+    std::chrono::duration<double> slowestHealth{};
+    const auto health = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(StatusOf(Exchange(service.Port(), Get("/salud"))), 200);
+        slowestHealth = std::max(
+            slowestHealth, std::chrono::duration<double>(std::chrono::steady_clock::now() - start));
+    };
+    for (int n = 0; n < kStreams; ++n) {
+        clients[n].connection = std::make_unique<RawConnection>(service.Port());
+        clients[n].sent = std::chrono::steady_clock::now();
+        clients[n].connection->Send(request);
+        waiting.push_back({clients[n].connection->fd(), POLLIN, 0});
+        waitingClient.push_back(n);
+        take(0);
+        if (n % 100 == 99) health();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!take(100) && std::chrono::steady_clock::now() < deadline) {
+    }
+    health();
+
+    int held = 0;
+    int refused = 0;
+    std::chrono::duration<double> slowest{};
+    for (Client& client : clients) {
+        slowest = std::max(slowest, client.took);
+        if (StatusOf(client.head) == 200) {
+            ++held;
+            EXPECT_FALSE(client.connection->ClosedByService());
+        } else {
+            ++refused;
+            EXPECT_EQ(StatusOf(client.head), 503) << client.head;
+            EXPECT_NE(client.head.find("Retry-After: 5\r\n"), std::string::npos) << client.head;
+            EXPECT_TRUE(client.connection->ClosedWithin(2s));
+        }
+    }
+    EXPECT_GE(held, 950);
+    EXPECT_LE(held, 960);
+    EXPECT_EQ(held + refused, kStreams);
+    EXPECT_LT(slowest, kAnswered) << "a connection waited for its answer";
+    EXPECT_LT(slowestHealth, kAnswered) << "the health check waited";
+    std::cout << "slowest answer " << slowest.count() * 1000 << " ms, slowest health check "
+              << slowestHealth.count() * 1000 << " ms" << std::endl;
+}
 }  // namespace
 }  // namespace tertulia::testing

@@ -13,6 +13,7 @@
 
 #include "fresh_database.h"
 #include "service/charset.h"
+#include "service/storage.h"
 #include "tests/support/daemon_process.h"
 #include "tests/support/haproxy_balancer.h"
 #include "tests/support/next_second.h"
@@ -104,6 +105,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
         std::string id;
         std::string token;
         std::vector<int> acknowledged;
+        std::atomic<std::size_t> acknowledgedSoFar = 0;  // read while it writes
         int refused = 0;
     };
     std::vector<Writer> writers(kWriters);
@@ -121,6 +123,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
                 const bool wasKilled = killed;
                 if (Write(*client, writer.id, writer.token, "linea-" + std::to_string(n))) {
                     writer.acknowledged.push_back(n);
+                    ++writer.acknowledgedSoFar;
                     if (wasKilled) ++afterKill;
                 } else {
                     ++writer.refused;
@@ -128,7 +131,7 @@ TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {
             }
         });
     }
-    while (writers[0].acknowledged.size() < 100) {
+    while (writers[0].acknowledgedSoFar < 100) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     doomed.Kill();
@@ -180,6 +183,62 @@ TEST_F(Instances, two_consoles_asking_at_once_on_both_get_one_owner) {
         EXPECT_TRUE(replies[1 - owner].starts_with("<b>Tertulia</b>: Esta conversaci"))
             << replies[1 - owner];
     }
+}
+
+// Consoles A and B of the demo company ask at once, on a new conversation each round: A for its
+// transcript, which gives it to A, and B to close it. How many of the conversations ended closed
+// while they were A's: a close that a non-owner's statement made past A's claim.
+int ClosedByTheNonOwner(const std::string& database, const ServiceProcess& forA,
+                        const ServiceProcess& forB, int rounds) {
+    const std::string sessions[] = {forA.Login(), forB.Login()};
+    const std::string urls[] = {forA.Url(), forB.Url()};
+    const char* const actions[] = {"getchat", "dropclt"};
+    auto visitor = ClientOf(forA.Url());
+    std::vector<std::int32_t> ids;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string id = Open(*visitor, "Ana").first;
+        ids.push_back(std::stoi(id));
+        std::latch start(2);
+        std::vector<std::thread> consoles;
+        for (int n = 0; n < 2; ++n) {
+            consoles.emplace_back([&, n] {
+                auto client = ClientOf(urls[n]);
+                client->set_keep_alive(true);
+                Get(*client, "/salud");  // connected before the start
+                start.arrive_and_wait();
+                Get(*client, std::string("/tertulia.php?accion=") + actions[n] +
+                                 "&idempresa=demo&idsesion=" + sessions[n] + "&idsesionclt=" + id);
+            });
+        }
+        for (std::thread& console : consoles) console.join();
+    }
+    const auto storage = Storage::Open(database, {});
+    const auto session = storage->Session("demo", sessions[0]);
+    if (!session) throw std::runtime_error("A's session is gone");
+    int closed = 0;
+    for (const std::int32_t id : ids) {
+        const auto conversation = storage->CompanyConversation(session->company, id);
+        if (conversation && !conversation->open && conversation->owner == session->idHash) {
+            ++closed;
+        }
+    }
+    return closed;
+}
+
+// As many conversations as the races take, from the test's one address.
+const std::vector<std::string> kOpenFreely = {"--conversations-per-address", "0",
+                                              "--conversations-per-network", "0",
+                                              "--waiting-per-company",       "0"};
+
+TEST(Owners, a_non_owners_close_racing_a_claim_on_sqlite_never_closes_the_owners_conversation) {
+    const ServiceProcess service({.arguments = kOpenFreely});
+    EXPECT_EQ(ClosedByTheNonOwner(service.Directory() + "/service.db", service, service, 40), 0);
+}
+
+TEST_F(Instances, a_non_owners_close_racing_a_claim_on_the_other_never_closes_the_owners) {
+    const ServiceProcess one({.database = database_.location(), .arguments = kOpenFreely});
+    const ServiceProcess other({.database = database_.location(), .arguments = kOpenFreely});
+    EXPECT_EQ(ClosedByTheNonOwner(database_.location(), one, other, 40), 0);
 }
 
 TEST_F(Instances, simultaneous_wrong_logins_on_both_have_five_checked) {
@@ -341,6 +400,53 @@ TEST_F(DatabaseStalls, the_widget_script_is_served_while_every_worker_waits_for_
     EXPECT_LT(widget.seconds, 1.0) << "it waited for a worker that the database held";
     EXPECT_EQ(visitorPage.status, 200);
     EXPECT_LT(visitorPage.seconds, 1.0);
+}
+
+// Every worker waits for the paused database and more reads queue for one: a request that
+// comes then is answered by its own deadline, counted from its arrival, not a whole time-out
+// after a worker took it; pages that need no database are served at once throughout.
+TEST_F(DatabaseStalls, with_reads_queued_a_new_request_is_answered_503_by_its_own_deadline) {
+    constexpr int kTimeout = 4;
+    ServiceProcess service(
+        {.database = database_,
+         .arguments = {"--database-timeout", std::to_string(kTimeout),
+                       "--max-connections-per-address", "0", "--conversations-per-address", "0"}});
+    auto visitor = ClientOf(service.Url());
+    const auto [id, token] = Open(*visitor, "Ana");
+    const std::string read = "/api/conversaciones/" + id + "?token=" + token;
+    const Paused paused(server_);
+    std::vector<std::thread> pending;
+    for (int i = 0; i < 100; ++i) pending.emplace_back([&] { Request(service.Url(), read); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    int status = 0;
+    std::string retryAfter;
+    double seconds = 0;
+    std::thread asking([&] {
+        auto client = ClientOf(service.Url());
+        client->set_read_timeout(60, 0);
+        const auto start = std::chrono::steady_clock::now();
+        if (const auto reply = client->Get(read.c_str())) {
+            status = reply->status;
+            retryAfter = reply->get_header_value("Retry-After");
+        }
+        seconds = SecondsSince(start);
+    });
+    std::vector<Timed> pages;
+    for (const char* page :
+         {"/", "/widget.js", "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"}) {
+        pages.push_back(Request(service.Url(), page));
+    }
+    asking.join();
+    for (std::thread& thread : pending) thread.join();
+    EXPECT_EQ(status, 503);
+    EXPECT_EQ(retryAfter, "5");
+    std::cout << "503 behind 100 queued reads after " << seconds << " s" << std::endl;
+    EXPECT_LT(seconds, kTimeout + 2.0) << "the wait for a worker was not counted";
+    for (const Timed& page : pages) {
+        EXPECT_EQ(page.status, 200);
+        EXPECT_LT(page.seconds, 1.0);
+    }
 }
 
 TEST_F(DatabaseStalls, a_company_row_locked_elsewhere_is_answered_503_by_the_deadline) {

@@ -391,6 +391,62 @@ TEST(OperatorFlow, a_console_that_logs_in_again_keeps_its_conversations) {
     EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
 }
 
+// A console started again after a crash logs in with the key it keeps: the session it left ends
+// and it answers its visitors at once; a malformed key counts as none.
+TEST(OperatorFlow, a_login_with_a_console_key_takes_over_the_session_of_that_key) {
+    const TwoConsoles consoles;
+    const std::string key = "0123456789abcdef0123456789ABCDEF";
+    const auto login = [&](const std::string& extra) {
+        const std::string reply = consoles.service.Body(
+            "/tertulia.php?accion=do_login&idempresa=demo&contrasena=" + Md5TextOfString("demo") +
+            extra);
+        EXPECT_TRUE(reply.starts_with("OK=")) << reply;
+        return reply.substr(3);
+    };
+    const std::string crashed = login("&consola=" + key);
+    EXPECT_EQ(consoles.News(crashed), consoles.Listed(0));
+    const std::string malformed = login("&consola=" + key.substr(1));
+    EXPECT_EQ(consoles.News(malformed), "OK lineas=,");
+    EXPECT_EQ(consoles.News(crashed), consoles.Listed(0)) << "no key: the session goes on";
+
+    const std::string restarted = login("&consola=0123456789ABCDEF0123456789abcdef");
+    EXPECT_EQ(consoles.News(restarted), consoles.Listed(0)) << "letter case does not matter";
+    EXPECT_EQ(consoles.News(crashed).substr(0, 6), "ERROR.") << "the session of the key has ended";
+    EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
+}
+
+// The reply to a send whose line was not stored says so in a header; the text says why.
+TEST(OperatorFlow, a_send_whose_line_was_not_stored_says_so_in_a_header) {
+    const TwoConsoles consoles({"--lines-per-conversation", "1"});
+    const auto header = [&](const std::string& session, const std::string& extra) {
+        const auto reply =
+            LoopbackClient(consoles.service.Port())
+                ->Get("/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session +
+                      "&idsesionclt=" + consoles.ana.id + extra);
+        return reply->get_header_value("Tertulia-Linea");
+    };
+    struct Row {
+        const char* name;
+        std::string session;
+        std::string extra;
+        std::string header;
+    };
+    const Row rows[] = {
+        {"a poll carries no line", consoles.a, "", ""},
+        {"a line the encoding emptied", consoles.a, "&mensaje=", ""},
+        {"stored", consoles.a, "&mensaje=uno", ""},
+        {"the conversation's limit", consoles.a, "&mensaje=dos", "no-guardada"},
+        {"another console's conversation", consoles.b, "&mensaje=tres", "no-guardada"},
+        {"too long", consoles.a, "&mensaje=" + std::string(2001, 'x'), "no-guardada"},
+        {"a session that is gone", "nadie", "&mensaje=cuatro", "no-guardada"},
+    };
+    ForEachRow(rows, [&](const Row& row) {
+        EXPECT_EQ(header(row.session, row.extra), row.header) << row.name;
+    });
+    EXPECT_EQ(consoles.Ask("dropclt", consoles.a), "OK");
+    EXPECT_EQ(header(consoles.a, "&mensaje=cinco"), "no-guardada") << "a closed conversation";
+}
+
 TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
     const TwoConsoles consoles;
     for (const std::string wrong : {"reparto=algunos", "turnos=uno"}) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fresh_database.h"
+#include "service/secrets.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia::testing {
@@ -135,6 +136,25 @@ TEST_P(StorageTest, lines_are_counted_within_the_caps_of_their_conversation) {
     EXPECT_EQ(storage_->Close(company, ana.id), CloseResult::AlreadyClosed);
     EXPECT_EQ(storage_->AddVisitorLine(ana.id, ana.token, "y", {}), LineResult::Closed);
     EXPECT_TRUE(storage_->OpenConversations(company).empty());
+}
+
+// In a company of one console each, an operator's line and close are refused by the
+// statement that would store them while the conversation is another live session's.
+TEST_P(StorageTest, a_send_and_a_close_keep_to_the_owner_until_its_claim_lapses) {
+    storage_->SetOwnerSilence(60);
+    const auto a = storage_->Session("demo", *storage_->Login("demo", "DIGEST"));
+    const auto b = storage_->Session("demo", *storage_->Login("demo", "DIGEST"));
+    ASSERT_TRUE(a && b && a->oneConsole);
+    const NewConversation ana = Conversation();
+    ASSERT_EQ(storage_->Claim(*a, ana.id), ClaimResult::Mine);
+    EXPECT_EQ(storage_->AddOperatorLine(*b, ana.id, "la atiendo yo", {}), LineResult::Owned);
+    EXPECT_EQ(storage_->Close(*b, ana.id), CloseResult::Owned);
+    EXPECT_EQ(storage_->AddOperatorLine(*a, ana.id, "buenas", {}), LineResult::Stored);
+    now_ += 61;  // A has not asked for it since
+    EXPECT_EQ(storage_->AddOperatorLine(*b, ana.id, "sigo yo", {}), LineResult::Stored);
+    EXPECT_EQ(storage_->Close(*b, ana.id), CloseResult::Closed);
+    EXPECT_EQ(storage_->Claim(*a, ana.id), ClaimResult::Free);
+    EXPECT_EQ(storage_->Messages(ana.id).size(), 2u);
 }
 
 TEST_P(StorageTest, waiting_conversations_are_capped_per_company) {
@@ -327,6 +347,32 @@ TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_
     EXPECT_EQ(Rows(), 0);
 }
 
+// The services are told of the freed conversation by the same announcement as of any change
+// (the event streams' tests hear it).
+TEST_P(StorageTest, a_session_ends_by_logout_or_by_a_login_of_its_console) {
+    const NewConversation ana = Conversation("Ana");
+    const auto owner = [&] { return storage_->CompanyConversation(Company(), ana.id)->owner; };
+    const auto claim = [&](const std::string& session) {
+        return storage_->Claim(*storage_->Session("demo", session), ana.id);
+    };
+
+    const std::string crashed = *storage_->Login("demo", "DIGEST", "consola 1");
+    EXPECT_EQ(claim(crashed), ClaimResult::Mine);
+    const std::string other = *storage_->Login("demo", "DIGEST", "consola 2");
+    EXPECT_EQ(claim(other), ClaimResult::Other);
+    const std::string restarted = *storage_->Login("demo", "DIGEST", "consola 1");
+    EXPECT_FALSE(storage_->Session("demo", crashed)) << "the console's earlier session ended";
+    EXPECT_EQ(owner(), Sha256Hex(restarted)) << "and its conversation passed on";
+    EXPECT_TRUE(storage_->Session("demo", other)) << "another console's goes on";
+
+    EXPECT_FALSE(storage_->EndSession("otra", restarted)) << "not a session of that company";
+    EXPECT_TRUE(storage_->EndSession("demo", restarted));
+    EXPECT_FALSE(storage_->Session("demo", restarted));
+    EXPECT_EQ(owner(), "");
+    EXPECT_EQ(claim(other), ClaimResult::Mine);
+    EXPECT_FALSE(storage_->EndSession("demo", restarted)) << "ended already";
+}
+
 // A session being added (which on PostgreSQL only shares the company row's lock, to check its
 // reference) is waited for and removed too.
 TEST_P(StorageTest, a_session_being_added_meanwhile_goes_with_the_company) {
@@ -456,6 +502,34 @@ TEST(SqliteDeadline, writes_wait_for_another_writer_only_until_their_deadline) {
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_TRUE(storage->AddCompany("acme", "D"));
+}
+
+// A request's deadline, from its arrival, bounds every wait of its transactions below the
+// usual time-out; once it has passed they fail without waiting at all.
+TEST(SqliteDeadline, a_requests_deadline_bounds_its_waits_and_once_past_refuses_at_once) {
+    TemporaryDirectory directory;
+    const std::string path = directory.path() + "/service.db";
+    const auto storage = Storage::Open(
+        path, [] { return 0; }, std::chrono::seconds(10));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        const DeadlineScope request(start + std::chrono::milliseconds(300));
+        EXPECT_THROW(storage->AddCompany("acme", "D"), DatabaseUnavailable);
+    }
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(took, 3.0) << "waited for the usual time-out";
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    {
+        const DeadlineScope passed(std::chrono::steady_clock::now());
+        EXPECT_THROW(storage->HasCompanies(), DatabaseUnavailable);
+        EXPECT_THROW(storage->AddCompany("acme", "D"), DatabaseUnavailable);
+    }
+    EXPECT_TRUE(storage->AddCompany("acme", "D")) << "nothing of the refused write was stored";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "service/rate_limits.h"
 #include "service/service_log.h"
 #include "service/transcript_markup.h"
+#include "service/visitor_name.h"
 #include "tests/support/table_rows.h"
 
 namespace tertulia {
@@ -54,6 +55,81 @@ TEST(Charset, the_bytes_128_to_159_are_windows_1252_not_latin1_controls) {
 
 TEST(Charset, what_windows_1252_cannot_hold_becomes_a_question_mark) {
     EXPECT_EQ(Windows1252FromUtf8("日本 Ω \u0080 😀 a"), "?? ? ? ? a");
+}
+
+struct StoredLineRow {
+    const char* name;
+    std::string written;
+    std::string stored;
+};
+
+// A line keeps every character a reader sees and nothing that changes how the rest is shown.
+TEST(Charset, lines_are_stored_without_controls_overrides_or_invisible_characters) {
+    const std::vector<StoredLineRow> rows = {
+        {"spanish_text_unchanged", "¡Hola! ¿Qué tal? «sí» año pingüino €",
+         "¡Hola! ¿Qué tal? «sí» año pingüino €"},
+        {"c1_controls", "a\u0085b\u009Bc\u0080", "a\uFFFDb\uFFFDc\uFFFD"},
+        {"direction_override", "pago \u202Efdp.exe", "pago \uFFFDfdp.exe"},
+        {"embeddings_and_isolates", "\u202Aa\u202C\u2066b\u2069", "\uFFFDa\uFFFD\uFFFDb\uFFFD"},
+        {"line_and_paragraph_separators", "uno\u2028dos\u2029tres", "uno\uFFFDdos\uFFFDtres"},
+        {"zero_width_characters_removed", "Op\u200Be\u200Cr\u200Da\u200Ed\u200For", "Operador"},
+        {"neighbours_of_the_ranges_kept", "\u00A0\u200A\u2010\u2027\u202F\u2065\u206A",
+         "\u00A0\u200A\u2010\u2027\u202F\u2065\u206A"},
+        {"bytes_not_utf8_left_for_the_caller", "a\xC2\xFF", "a\xC2\xFF"},
+    };
+    ForEachRow(rows,
+               [](const StoredLineRow& row) { EXPECT_EQ(StorableLine(row.written), row.stored); });
+}
+
+TEST(Charset, the_operators_undefined_bytes_are_dropped_from_its_lines) {
+    EXPECT_EQ(Utf8LineFromWindows1252("a\x81"
+                                      "b\x8D\x8F\x90\x9D"
+                                      "c"),
+              "abc");
+    EXPECT_EQ(Utf8LineFromWindows1252("\x81\x9D"), "");
+    const std::string spanish = "\xA1\xE1\xE9\xED\xF3\xFA\xF1\xFC\xBF\xAB\xBB\x80\x85";
+    EXPECT_EQ(Utf8LineFromWindows1252(spanish), Utf8FromWindows1252(spanish));
+}
+
+struct NameRow {
+    const char* name;
+    std::string visitorName;
+    std::optional<std::string> refusal;
+};
+
+TEST(VisitorName, names_that_read_as_operador_or_tertulia_are_refused) {
+    const std::string operador =
+        "El nombre «Operador» está reservado para quien le atiende; elija otro.";
+    const std::string tertulia =
+        "El nombre «Tertulia» está reservado para los avisos del servicio; elija otro.";
+    const std::vector<NameRow> rows = {
+        {"as_written", "Operador", operador},
+        {"any_letter_case", "oPERADOR", operador},
+        {"cyrillic_capital_o", "\u041Eperador", operador},
+        {"cyrillic_small_letters", "\u043E\u0440\u0435r\u0430dor", operador},
+        {"greek_omicron", "\u03BFperador", operador},
+        {"digit_zero", "0PERAD0R", operador},
+        {"full_stop", "Operador.", operador},
+        {"punctuation_around_and_inside", "¡«O.pe-ra·dor»!", operador},
+        {"full_width_letters", "\uFF2F\uFF50\uFF45\uFF52\uFF41\uFF44\uFF4F\uFF52", operador},
+        {"accents_and_blanks", " \u00A0Óperadór ", operador},
+        {"combining_accent", "Opera\u0301dor", operador},
+        {"tertulia", "Tertulia", tertulia},
+        {"tertulia_capitals_with_i_as_l", "TERTULlA", tertulia},
+        {"tertulia_cyrillic_capital_te", "\u0422ertulia", tertulia},
+        {"tertulia_accented", "Tertulía...", tertulia},
+        {"a_longer_word", "Operadora", std::nullopt},
+        {"within_a_sentence", "El operador nuevo", std::nullopt},
+        {"another_word", "Tertuliano", std::nullopt},
+        {"spaced_inside", "Opera dor", std::nullopt},
+        {"spanish_name", "María José Núñez-Güell", std::nullopt},
+        {"initial_with_full_stop", "Ana M.", std::nullopt},
+        {"cyrillic_name", "\u041E\u043B\u044C\u0433\u0430", std::nullopt},
+        {"zero_width_character", "Op\u200Berador",
+         "El nombre contiene caracteres invisibles de formato o de separación."},
+    };
+    ForEachRow(rows,
+               [](const NameRow& row) { EXPECT_EQ(NameRefusal(row.visitorName), row.refusal); });
 }
 
 struct Utf8Row {
@@ -268,15 +344,17 @@ namespace {
 using testing::ForEachRow;
 
 TEST(CommandLine, limits_proxies_and_the_demo) {
-    const auto serve = std::get<ServeCommand>(
-        ParseCommandLine({"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
-                          "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1",
-                          "--trusted-proxy", "2001:DB8::1", "--access-log", "-"}));
+    const auto serve = std::get<ServeCommand>(ParseCommandLine(
+        {"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
+         "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1", "--trusted-proxy",
+         "2001:DB8::1", "--access-log", "-", "--stream-buffer-bytes", "1048576"}));
     EXPECT_TRUE(serve.demo);
     EXPECT_EQ(serve.http.connectionsPerAddress, 0u);
     EXPECT_EQ(serve.http.headSeconds, 5u);
     EXPECT_EQ(serve.visitors.perConversation.lines, 7u);
     EXPECT_EQ(serve.visitors.linesPerAddress, 60u) << "the default stays";
+    EXPECT_EQ(serve.http.streamBufferBytes, 1u << 20);
+    EXPECT_EQ(std::get<ServeCommand>(ParseCommandLine({})).http.streamBufferBytes, 64u << 20);
     EXPECT_EQ(serve.trustedProxies, (std::set<std::string>{"10.0.0.1", "2001:db8::1"}));
     EXPECT_EQ(serve.accessLog, "-");
 }

@@ -51,6 +51,31 @@ TEST(VisitorApi, a_visitor_opens_writes_and_reads_back) {
               "<b>Luis</b>: &iquest;Hola? \x80<br><b>Luis</b>: &quot;dos&quot; \\");
 }
 
+// Neither side can store what would turn or break the rest of a line, or a control character.
+TEST(VisitorApi, lines_from_either_side_are_stored_without_overrides_or_controls) {
+    RunningService service;
+    const auto [id, token] = OpenConversation(service.port(), "Ana");
+    EXPECT_EQ(Post(service, "/api/conversaciones/" + id + "/mensajes",
+                   "token=" + token +
+                       "&texto=%E2%80%AEa%E2%80%8Bb%E2%80%A8c%C2%85d+%C2%A1%C3%B1%C3%BC%C2%BB")
+                  .status,
+              200);
+    EXPECT_EQ(Post(service, "/api/conversaciones/" + id + "/mensajes",
+                   "token=" + token + "&texto=%E2%80%8B+%E2%80%8F")
+                  .status,
+              400)
+        << "nothing left";
+    const std::string chat =
+        "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + service.Login() +
+        "&idsesionclt=" + id;
+    service.Body(chat + "&mensaje=%81s%8D%8F%ED%90%9D");
+    service.Body(chat + "&mensaje=%81%9D");
+    EXPECT_EQ(Get(service, "/api/conversaciones/" + id + "?token=" + token).body,
+              "{\"abierta\":true,\"mensajes\":["
+              "{\"autor\":\"visitante\",\"texto\":\"\uFFFDab\uFFFDc\uFFFDd ¡ñü»\"},"
+              "{\"autor\":\"operador\",\"texto\":\"sí\"}]}");
+}
+
 TEST(VisitorApi, a_wrong_token_never_reaches_another_conversation) {
     RunningService service;
     const auto [first, firstToken] = OpenConversation(service.port(), "Ana");

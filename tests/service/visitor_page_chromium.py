@@ -7,6 +7,7 @@ Exits 77 (skipped) when Chromium or chromedriver is not installed.
 import os
 import sys
 import tempfile
+import time
 
 from browser_support import (Browser, available, operator_finds, operator_get, start_service,
                              visitor_opens_and_writes, wait_for)
@@ -57,13 +58,50 @@ def main():
             requests = open(access_log).read()
             assert "GET /api/conversaciones/%s/eventos?" % conversation in requests, requests
             assert "GET /api/conversaciones/%s?" % conversation not in requests, requests
-            print("ok: the visitor and the operator chatted, and the page saw the close")
+
+            service = after_an_outage(sys.argv[1], directory, service, origin, browser,
+                                      access_log)
+            print("ok: the visitor and the operator chatted, the page saw the close and went "
+                  "back to its stream after an outage")
             return 0
         finally:
             if browser:
                 browser.close()
             service.terminate()
             service.wait(timeout=30)
+
+
+def after_an_outage(binary, directory, service, origin, browser, access_log):
+    """The service is away for 10 s in the middle of a conversation: meanwhile the page reads
+    every 2 s, and once the service is back it follows its event stream again, without reads.
+    Returns the service started anew."""
+    browser.open(origin + "/?empresa=demo")
+    visitor_opens_and_writes(browser, "Berta", "Hola de nuevo")
+    session, conversation = operator_finds(origin, "Berta")
+
+    def reads():
+        return open(access_log).read().count("GET /api/conversaciones/%s?" % conversation)
+
+    service.terminate()
+    service.wait(timeout=30)
+    time.sleep(10)
+    service, again = start_service(binary, directory, "--access-log", access_log,
+                                   listen=origin.split("//", 1)[1])
+    assert again == origin, again
+    back = time.monotonic()
+    wait_for("a read once the service is back", reads, seconds=5)
+    time.sleep(max(0, back + 5 - time.monotonic()))
+    settled = reads()
+
+    operator_get(origin, "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s"
+                 "&mensaje=Bienvenida" % (session, conversation))
+    wait_for("the operator's line through the stream",
+             lambda: "Bienvenida" in browser.text("#mensajes"), seconds=5)
+    time.sleep(4.5)
+    assert reads() == settled, "the page still reads every 2 s: %d reads, then %d" % (
+        settled, reads())
+    assert browser.text("#mensajes").count("Hola de nuevo") == 1, browser.text("#mensajes")
+    return service
 
 
 if __name__ == "__main__":

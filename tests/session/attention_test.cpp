@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "session/waiting_notices.h"
 #include "tests/session/console_harness.h"
 #include "tests/support/scripted_service.h"
 #include "tests/support/table_rows.h"
@@ -50,6 +51,7 @@ TEST_F(AttentionTest, waits_from_opening_until_focused_and_again_when_the_visito
     EXPECT_TRUE(view.RowMarked(0));
     EXPECT_EQ(view.notifications,
               (std::map<std::int32_t, std::string>{{5, "Conversacion con : Ana"}}));
+    EXPECT_EQ(view.notificationBodies.at(5), "Nueva conversaci\xF3n");
     EXPECT_EQ(view.waiting, 1);
     EXPECT_EQ(view.trayTip, "Tertulia: 1 conversaci\xF3n espera");
     EXPECT_EQ(view.plays, 2) << "the poll that opened it plays the sound twice, no more";
@@ -82,6 +84,8 @@ TEST_F(AttentionTest, waits_from_opening_until_focused_and_again_when_the_visito
     EXPECT_TRUE(Unattended(0)) << "count grows unfocused";
     EXPECT_TRUE(view.RowMarked(0));
     EXPECT_EQ(Count("notify 5 Conversacion con : Ana"), 2);
+    EXPECT_EQ(view.notificationBodies.at(5), "El visitante espera respuesta.")
+        << "the line it last fetched was read: no news";
     EXPECT_EQ(view.waiting, 1);
     EXPECT_EQ(view.reminders, 2);
 
@@ -187,6 +191,81 @@ TEST_F(AttentionTest, a_news_poll_that_cannot_reach_the_service_shows_the_discon
     EXPECT_FALSE(view.disconnectedIcon);
     EXPECT_FALSE(view.disconnectedNotice.has_value());
     EXPECT_EQ(Count("notify disconnected Tertulia"), 1);
+}
+
+// Without an event stream: the lines that the focused window's own poll fetched count as seen.
+TEST_F(AttentionTest, lines_read_in_the_focused_window_never_make_it_wait_again) {
+    Start("OK lineas=5:0,5=Ana|");
+    testing::RecordingChatView& ana = harness.Chat(0);
+    server.Reply("");
+    ana.TakeFocus();
+    server.Reply("<b>Ana</b>: hola<br><b>Operador</b>: dime<br><b>Ana</b>: sigo");
+    ana.timer.Fire();
+    ana.LoseFocus();
+    Poll("OK lineas=5:2,5=Ana|");
+    EXPECT_FALSE(Unattended(0)) << "both lines were in the transcript it showed";
+    EXPECT_FALSE(view.RowMarked(0));
+    EXPECT_TRUE(view.notifications.empty());
+
+    Poll("OK lineas=5:3,5=Ana|");
+    EXPECT_TRUE(Unattended(0)) << "a line written after that fetch";
+}
+
+TEST_F(AttentionTest, more_than_three_waiting_conversations_share_one_notification) {
+    Start("OK,1=A|2=B|3=C|");
+    EXPECT_EQ(view.notifications.size(), 3u);
+    EXPECT_FALSE(view.summaryNotice.has_value());
+
+    std::string fourteen = "OK,";
+    for (int id = 1; id <= 14; ++id)
+        fourteen += std::to_string(id) + "=V" + std::to_string(id) + "|";
+    Poll(fourteen);
+    EXPECT_TRUE(view.notifications.empty());
+    EXPECT_EQ(view.summaryNotice,
+              "14 conversaciones esperan respuesta: A, B, C, V4, V5, V6, V7, "
+              "V8, V9, V10, V11, V12, V13, V14");
+    EXPECT_EQ(view.waiting, 14);
+    Poll(fourteen);
+    EXPECT_EQ(Count("notify summary 14 conversaciones esperan respuesta"), 1) << "nothing new";
+
+    // The operator attends to all but three: each of those three has its own again.
+    for (std::size_t index = 0; index < 11; ++index) {
+        server.Reply("");
+        harness.Chat(index).TakeFocus();
+        harness.Chat(index).LoseFocus();
+    }
+    EXPECT_FALSE(view.summaryNotice.has_value());
+    EXPECT_EQ(view.notifications,
+              (std::map<std::int32_t, std::string>{{12, "Conversacion con : V12"},
+                                                   {13, "Conversacion con : V13"},
+                                                   {14, "Conversacion con : V14"}}));
+    EXPECT_LE(view.mostNotificationsOut, 4);
+}
+
+TEST(WaitingNoticesTest, the_body_is_the_visitors_latest_line_cut_at_120) {
+    const std::string long_line(130, 'x');
+    struct Row {
+        const char* name;
+        std::string reply;
+        std::optional<std::string> line;
+    };
+    const Row rows[] = {
+        {"the last line of the visitor's",
+         "<b>Ana</b>: hola<br><b>Operador</b>: dime<br>"
+         "<b>Ana</b>: &iquest;precio?<br><b>Operador</b>: 5",
+         "\xBFprecio?"},
+        {"only the operator wrote", "<b>Operador</b>: hola", std::nullopt},
+        {"a name that only begins alike", "<b>Anabel</b>: hola", std::nullopt},
+        {"an error reply", "ERROR. sesion", std::nullopt},
+        {"the first line", "<b>Ana</b>: primera", "primera"},
+    };
+    testing::ForEachRow(rows, [](const Row& row) {
+        EXPECT_EQ(UltimaLineaDelVisitante(row.reply, "Ana"), row.line);
+    });
+    EXPECT_EQ(LineasEscritasPor(rows[0].reply, "Ana"), 2);
+    EXPECT_EQ(LineasEscritasPor(rows[3].reply, "Ana"), 0);
+    EXPECT_EQ(NotificationBody(std::string(120, 'x')), std::string(120, 'x'));
+    EXPECT_EQ(NotificationBody(long_line), std::string(120, 'x') + "\x85");
 }
 
 }  // namespace

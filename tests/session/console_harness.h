@@ -31,6 +31,7 @@ struct ConsoleHarness {
                       .tmReconectar = tmReconectar,
                       .tmEventos = tmEventos,
                       .tmPausaNoticias = tmPausaNoticias,
+                      .tmRefrescos = tmRefrescos,
                       .eventWatch = eventWatch,
                       .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
                           if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
@@ -85,6 +86,7 @@ struct ConsoleHarness {
     RecordingTimer tmReconectar;
     RecordingTimer tmEventos;
     RecordingTimer tmPausaNoticias;
+    RecordingTimer tmRefrescos;
     RecordingWatch eventWatch;
     std::chrono::steady_clock::time_point now;
     std::map<std::string, std::string> settings;

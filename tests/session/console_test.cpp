@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "base/md5.h"
+#include "session/console_key.h"
 #include "session/error_report.h"
 #include "tests/session/console_harness.h"
 #include "tests/support/scripted_service.h"
@@ -185,14 +186,73 @@ TEST(ConsoleCreationTest, WindowHandlers) {
 TEST_F(ConsoleTest, ASuccessfulLoginPollsTheNewsAtOnce) {
     LogIn("OK,", "a=b");
     harness.console.btConectarClick();
+    const std::string key = harness.settings["Servicio/Consola"];
+    EXPECT_TRUE(EsClaveConsola(key)) << "made at creation and stored: " << key;
     EXPECT_EQ(server.Targets(),
               (std::vector<std::string>{"/tertulia.php?accion=do_login&idempresa=acme&contrasena=" +
-                                            Md5TextOfString("secreta"),
+                                            Md5TextOfString("secreta") + "&consola=" + key,
                                         kNews + "a=b"}));
     EXPECT_EQ(log, (testing::EventLog{"panel pnTransfer", "repaint", "panel pnTransfer", "repaint",
                                       "panel pnChat"}));
     EXPECT_TRUE(harness.tmIdle.Enabled());
     EXPECT_EQ(harness.tmIdle.interval, 30000);
+}
+
+TEST_F(ConsoleTest, CerrarEndsTheLoggedInSessionOnTheServiceThenQuits) {
+    harness.console.Salir1Click();
+    EXPECT_TRUE(server.Targets().empty()) << "never logged in: nothing to end";
+    EXPECT_EQ(view.quits, 1);
+
+    LogIn("OK,");
+    harness.console.btConectarClick();
+    const auto connect = harness.http.ConnectTimeout();
+    const auto read = harness.http.ReadTimeout();
+    const auto pace = harness.http.MinimumPace();
+    view.companyCode = "otra";  // typed, never logged in with
+    server.Reply("OK");
+    harness.console.Salir1Click();
+    EXPECT_EQ(server.Targets().back(), "/tertulia.php?accion=do_logout&idempresa=acme&idsesion=s1");
+    EXPECT_EQ(view.quits, 2);
+    EXPECT_EQ(harness.http.ConnectTimeout(), connect) << "the brief waits are given back";
+    EXPECT_EQ(harness.http.ReadTimeout(), read);
+    EXPECT_EQ(harness.http.MinimumPace().headWithin, pace.headWithin);
+
+    server.Drop();
+    harness.console.Salir1Click();
+    EXPECT_EQ(view.quits, 3) << "a service out of reach does not keep the program";
+    server.Reply("ERROR: Acci\xF3n desconocida.");
+    harness.console.Salir1Click();
+    EXPECT_EQ(view.quits, 4) << "nor an older service that does not know the action";
+    EXPECT_TRUE(view.errors.empty());
+}
+
+TEST(ConsoleKeyTest, MadeOnceThenKeptAndMadeAgainWhenNotAKey) {
+    struct Row {
+        const char* name;
+        std::optional<std::string> stored;
+        std::string key;
+        int made;
+    };
+    const std::string mine = "0123456789ABCDEF0123456789abcdef";
+    const std::string made(32, 'c');
+    const Row rows[] = {
+        {"none stored: made and stored", std::nullopt, made, 1},
+        {"a key stored: kept as it is", mine, mine, 0},
+        {"not a key: made again", "0123", made, 1},
+    };
+    testing::ForEachRow(rows, [&](const Row& row) {
+        std::map<std::string, std::string> values;
+        if (row.stored) values["Servicio/Consola"] = *row.stored;
+        testing::MemorySettings store(values);
+        int calls = 0;
+        EXPECT_EQ(ConsoleKey(store, [&] { return ++calls, made; }), row.key);
+        EXPECT_EQ(calls, row.made);
+        EXPECT_EQ(values["Servicio/Consola"], row.key);
+    });
+    const std::string first = NewConsoleKey();
+    EXPECT_TRUE(EsClaveConsola(first)) << first;
+    EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos) << first;
+    EXPECT_NE(NewConsoleKey(), first);
 }
 
 TEST_F(ConsoleTest, RefusedAndFailedLoginsEndOnTheLoginPanel) {

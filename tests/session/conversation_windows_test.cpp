@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/session/console_harness.h"
 #include "tests/support/scripted_service.h"
 
@@ -51,6 +53,29 @@ TEST_F(OpenChatTest, the_windows_requests_carry_the_consoles_login_and_close_rem
     EXPECT_EQ(harness.view.chats.size(), 1u) << "destroyed once the handler returned";
     harness.view.RunPosted();
     EXPECT_TRUE(harness.view.chats.empty());
+}
+
+TEST_F(OpenChatTest, a_new_window_goes_under_the_window_the_operator_types_in) {
+    harness.view.windowManagerActivates = false;
+    ASSERT_TRUE(chat().MessageLineHasFocus());
+    server.Reply("OK,5=Ana|7=Eva|");
+    harness.console.tmIdleTimer();
+    const auto shown = std::find(harness.log.begin(), harness.log.end(),
+                                 "chat show in background Conversacion con : Eva");
+    ASSERT_NE(shown, harness.log.end());
+    ASSERT_NE(shown + 1, harness.log.end());
+    EXPECT_EQ(*(shown + 1), "chat raise Conversacion con : Ana");
+    EXPECT_NE(harness.Chat(1).frame, chat().frame) << "its cascade place is kept";
+
+    chat().LoseFocus();
+    harness.log.clear();
+    server.Reply("OK,5=Ana|7=Eva|9=Luis|");
+    harness.console.tmIdleTimer();
+    EXPECT_EQ(
+        std::count_if(harness.log.begin(), harness.log.end(),
+                      [](const std::string& entry) { return entry.starts_with("chat raise"); }),
+        0)
+        << "no window had the focus";
 }
 
 // Window messages are served while a modal box is open: what runs there runs to completion,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "tests/session/console_harness.h"
 #include "tests/support/scripted_service.h"
@@ -21,17 +23,26 @@ std::string Stream(const std::string& events) {
 }
 
 // A console with its event stream on, logged in to "acme" as "s1" with conversation 5 of Ana
-// open; its stream answers `stream`.
+// open; its stream answers `stream`, its first news poll `news`.
 struct StreamingConsole {
-    explicit StreamingConsole(const std::string& stream) {
+    explicit StreamingConsole(const std::string& stream, const std::string& news = "OK,5=Ana|") {
         harness.settings["Servicio/Eventos"] = "1";
         harness.console.FormCreate();
         view.companyCode = "acme";
         view.password = "secreta";
         server.Reply("OK=s1");
         server.ReplyRaw(stream);
-        server.Reply("OK,5=Ana|");
+        server.Reply(news);
         harness.console.btConectarClick();
+    }
+    // The requests other than the event stream's, whose target the server may record only after
+    // later ones: the stream's request is sent without waiting for its reply.
+    std::vector<std::string> Polls() const {
+        std::vector<std::string> polls = server.Targets();
+        std::erase_if(polls, [](const std::string& target) {
+            return target.find("accion=eventos") != std::string::npos;
+        });
+        return polls;
     }
     long Count(const std::string& target) const {
         const auto targets = server.Targets();
@@ -49,27 +60,37 @@ struct StreamingConsole {
     testing::RecordingConsoleView& view = harness.view;
 };
 
-TEST(EventPollsTest, a_change_polls_the_focused_window_at_once_or_else_the_news) {
+TEST(EventPollsTest, a_change_polls_the_focused_window_at_once_or_else_fetches_and_the_news) {
     struct Row {
         const char* name;
         bool focused;
-        std::string polled;
+        std::vector<std::string> polled;
     };
-    const Row rows[] = {{"Ana's window has the focus", true, kChat5},
-                        {"the focus is elsewhere", false, kNews}};
+    const Row rows[] = {{"Ana's window has the focus", true, {kChat5, kNews}},
+                        {"the focus is elsewhere", false, {kChat5, kNews}}};
     testing::ForEachRow(rows, [](const Row& row) {
         StreamingConsole test(Stream("event: noticias\ndata: 5:2\n\n"));
-        EXPECT_EQ(test.Count("/tertulia.php?accion=eventos&idempresa=acme&idsesion=s1"), 1);
+        const std::string events = "/tertulia.php?accion=eventos&idempresa=acme&idsesion=s1";
+        // Sent without waiting for a reply: the server may record it a moment later.
+        for (int wait = 0; wait < 500 && test.Count(events) == 0; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(test.Count(events), 1);
         if (row.focused) test.FocusAna();
         test.harness.tmPausaNoticias.Fire();  // a second after the login's news poll
-        const long before = test.Count(row.polled);
+        const std::size_t before = test.Polls().size();
         ASSERT_TRUE(test.harness.eventWatch.WaitAndFire());
-        EXPECT_EQ(test.Count(row.polled), before) << "only once the handler has returned";
-        test.server.Reply(row.focused ? "Ana: hola<br>Ana: sigo" : "OK,5=Ana|");
-        // The stream's end, when it was read already, asks for the news as well.
-        if (row.focused) test.server.Reply("OK,5=Ana|");
+        EXPECT_EQ(test.Polls().size(), before) << "only once the handler has returned";
+        test.server.Reply("Ana: hola<br>Ana: sigo");
+        // The news: for a window without the focus, and after the stream's end for both.
+        test.server.Reply("OK lineas=5:2,5=Ana|");
         test.view.RunPosted();
-        EXPECT_EQ(test.Count(row.polled), before + 1);
+        const auto targets = test.Polls();
+        EXPECT_EQ(
+            std::vector<std::string>(targets.begin() + static_cast<long>(before), targets.end()),
+            row.polled);
+        EXPECT_EQ(test.harness.Chat(0).transcript, "Ana: hola\r\nAna: sigo")
+            << "shown at once, with or without the focus";
         EXPECT_EQ(test.harness.tmEventos.interval, OperatorEvents::FirstPause)
             << "the stream ended: opened again a second later";
     });
@@ -171,6 +192,89 @@ TEST(EventPollsTest, a_failing_stream_is_opened_again_ever_later_and_a_refusal_e
         ASSERT_NE(harness.eventWatch.watched, -1);
     });
     EXPECT_EQ(test.view.errors, std::vector<std::string>{}) << "the stream never shows a box";
+}
+
+// Reads the stream that gives events and ends, to its end; the end may come in a later read.
+void ReadToEnd(testing::ConsoleHarness& harness) {
+    ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+    while (harness.console.Events().Streaming()) ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+}
+
+// Ana's window is shown without the focus; her visitor writes twice within a second, then again.
+TEST(EventPollsTest, a_window_without_the_focus_fetches_each_new_line_at_most_once_a_second) {
+    StreamingConsole test(Stream("event: noticias\ndata: 5:1\n\n"));
+    testing::ConsoleHarness& harness = test.harness;
+    harness.tmPausaNoticias.Fire();
+    ReadToEnd(harness);
+    test.server.Reply("Ana: hola");
+    test.server.Reply("OK lineas=5:1,5=Ana|");
+    test.view.RunPosted();
+    ASSERT_EQ(test.Count(kChat5), 1);
+
+    harness.now += std::chrono::milliseconds(400);
+    test.server.ReplyRaw(Stream("event: noticias\ndata: 5:2\n\n"));
+    harness.tmEventos.Fire();  // the stream that ended is opened again
+    ReadToEnd(harness);
+    test.view.RunPosted();
+    EXPECT_EQ(test.Count(kChat5), 1) << "within a second of its last fetch";
+    ASSERT_TRUE(harness.tmRefrescos.Enabled());
+    EXPECT_EQ(harness.tmRefrescos.interval, 600);
+
+    harness.now += std::chrono::milliseconds(600);
+    test.server.Reply("Ana: hola<br>Ana: sigo");
+    harness.tmRefrescos.Fire();
+    test.view.RunPosted();
+    EXPECT_EQ(test.Count(kChat5), 2);
+    EXPECT_EQ(harness.Chat(0).transcript, "Ana: hola\r\nAna: sigo");
+    EXPECT_TRUE(harness.console.Signals().Waits(5)) << "unseen: it waits until focused";
+    EXPECT_TRUE(test.view.errors.empty());
+}
+
+// The operator reads Ana's new line in her focused window and turns to another before the next
+// news poll, which reports the line: she does not wait again. A line written after that fetch
+// makes her wait, and her notification shows it.
+TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_later) {
+    StreamingConsole test(Stream(""), "OK lineas=5:1,5=Ana|");
+    testing::ConsoleHarness& harness = test.harness;
+    test.FocusAna();
+    ASSERT_FALSE(harness.console.Signals().Waits(5));
+    harness.tmPausaNoticias.Fire();
+    ReadToEnd(harness);  // the first stream ends
+
+    // The stream's end brings a news poll after the window's fetch.
+    const auto hear = [&](const std::string& event, const std::string& transcript,
+                          const std::string& news) {
+        test.server.ReplyRaw(Stream(event));
+        harness.tmEventos.Fire();
+        ReadToEnd(harness);
+        test.server.Reply(transcript);
+        test.server.Reply(news);
+        test.view.RunPosted();
+        harness.now += std::chrono::seconds(2);
+    };
+    hear("event: noticias\ndata: 5:2\n\n", "Ana: hola<br>Ana: sigo", "OK lineas=5:2,5=Ana|");
+    EXPECT_EQ(harness.Chat(0).transcript, "Ana: hola\r\nAna: sigo");
+    harness.Chat(0).LoseFocus();
+    const long notified = std::count(test.view.signalLog.begin(), test.view.signalLog.end(),
+                                     "notify 5 Conversacion con : Ana");
+    test.server.Reply("OK lineas=5:2,5=Ana|");
+    harness.tmIdle.Fire();
+    EXPECT_FALSE(harness.console.Signals().Waits(5));
+    EXPECT_FALSE(test.view.RowMarked(0));
+    EXPECT_EQ(std::count(test.view.signalLog.begin(), test.view.signalLog.end(),
+                         "notify 5 Conversacion con : Ana"),
+              notified);
+
+    harness.tmPausaNoticias.Fire();
+    test.server.ReplyRaw(Stream("event: noticias\ndata: 5:3\n\n"));
+    harness.tmEventos.Fire();
+    ReadToEnd(harness);
+    test.server.Reply("Ana: hola<br>Ana: sigo<br>Operador: dime<br>Ana: una pregunta");
+    test.server.Reply("OK lineas=5:3,5=Ana|");
+    test.view.RunPosted();
+    EXPECT_TRUE(harness.console.Signals().Waits(5));
+    EXPECT_TRUE(test.view.RowMarked(0));
+    EXPECT_EQ(test.view.notificationBodies.at(5), "una pregunta");
 }
 
 }  // namespace

@@ -149,7 +149,8 @@ TEST_F(ReconnectTest, the_service_is_probed_every_5_s_and_every_minute_after_10_
 }
 
 TEST_F(ReconnectTest, attempts_log_in_as_the_last_login_that_worked_until_conectar_replaces_it) {
-    const std::string oldLogin = UrlLogin("", "acme", Md5TextOfString("secreta"));
+    const std::string key = harness.settings["Servicio/Consola"];
+    const std::string oldLogin = UrlLogin("", "acme", Md5TextOfString("secreta"), key);
     LoseTheService();
     // The operator types into the login panel meanwhile; the attempts go on as they were.
     view.companyCode = "acm";
@@ -176,7 +177,7 @@ TEST_F(ReconnectTest, attempts_log_in_as_the_last_login_that_worked_until_conect
     server.Reply("OK,5=Ana|");
     Connect();
     EXPECT_EQ(server.Targets().at(server.Targets().size() - 2),
-              UrlLogin("", "acme", Md5TextOfString("nueva")));
+              UrlLogin("", "acme", Md5TextOfString("nueva"), key));
 }
 
 TEST_F(ReconnectTest, a_refused_login_stops_the_attempts_and_is_shown_once) {
@@ -229,9 +230,14 @@ TEST_F(ReconnectTest, a_login_to_another_company_closes_the_old_windows_on_this_
     ASSERT_EQ(harness.ListedIds(), std::vector<std::string>{"5=Ana"});
 
     view.companyCode = "otra";
+    server.Reply("OK");  // the session of "acme" ends first, handing Ana on
     server.Reply("OK=t1");
     server.Reply("OK,8=Luis|");
     harness.console.btConectarClick();
+    const std::vector<std::string> targets = server.Targets();
+    ASSERT_GE(targets.size(), 3u);
+    EXPECT_EQ(targets[targets.size() - 3],
+              "/tertulia.php?accion=do_logout&idempresa=acme&idsesion=s2");
     EXPECT_EQ(harness.ListedIds(), std::vector<std::string>{"8=Luis"});
     EXPECT_EQ(view.listItems, std::vector<std::string>{"Luis"});
     EXPECT_TRUE(Logged("withdraw 5"));

@@ -23,6 +23,7 @@ using testing::JsonMember;
 using testing::OpenConversation;
 using testing::PostForm;
 using testing::ReadWholeFile;
+using testing::RunService;
 using testing::ServiceProcess;
 
 TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
@@ -82,6 +83,65 @@ TEST(ServiceIntegrationTest, AVisitorsConversationFromOpeningToCloseAndDelete) {
     EXPECT_TRUE(harness.view.chats.empty());
     const auto closed = GetPath(service.Port(), "/api/conversaciones/" + id + "?token=" + token);
     EXPECT_EQ(JsonMember(closed.body, "abierta"), "false") << closed.body;
+}
+
+// The demo company's visitors are each answered by one console.
+TEST(ServiceIntegrationTest, ALeavingConsoleHandsItsVisitorsOnAndARestartedOneGetsItsOwnBack) {
+    ServiceProcess service;
+    std::vector<std::string> visitors;
+    for (const std::string name : {"Ana", "Eva", "Luis"}) {
+        visitors.push_back(OpenConversation(service.Port(), name).id + "=" + name);
+    }
+    ConsoleHarness first(service.Url());
+    first.ShowAndLogInAsDemo();
+    EXPECT_EQ(first.ListedIds(), visitors);
+    ConsoleHarness second(service.Url());
+    second.ShowAndLogInAsDemo();
+    EXPECT_TRUE(second.ListedIds().empty()) << "the first console answers them";
+
+    first.console.Salir1Click();
+    EXPECT_EQ(first.view.quits, 1);
+    second.tmIdle.Fire();
+    EXPECT_EQ(second.ListedIds(), visitors) << "handed on at once, not after the owner's silence";
+
+    // The second console dies without a word; started again, with its settings, its first news
+    // poll lists its own, and the session it left is over.
+    ConsoleHarness restarted(service.Url());
+    restarted.settings = second.settings;
+    restarted.ShowAndLogInAsDemo();
+    EXPECT_EQ(restarted.ListedIds(), visitors);
+    second.tmIdle.Fire();
+    EXPECT_EQ(second.view.panel, Panel::pnLogin) << "its session is gone";
+}
+
+TEST(ServiceIntegrationTest, ALineIntoAnotherConsolesConversationStaysWithTheReason) {
+    ServiceProcess service;
+    const std::string database = service.Directory() + "/service.db";
+    ASSERT_EQ(RunService({"company-option", "demo", "reparto=todos", "--db", database}), 0);
+    const auto ana = OpenConversation(service.Port(), "Ana");
+    ConsoleHarness first(service.Url());
+    first.ShowAndLogInAsDemo();
+    ConsoleHarness second(service.Url());
+    second.ShowAndLogInAsDemo();
+    ASSERT_EQ(first.view.chats.size(), 1u);
+    ASSERT_EQ(second.view.chats.size(), 1u) << "every console lists every visitor";
+    ASSERT_EQ(RunService({"company-option", "demo", "reparto=uno", "--db", database}), 0);
+
+    auto& mine = first.Chat(0);
+    mine.message = "buenas";
+    mine.handlers->edMensajeKeyPress('\r');
+    EXPECT_EQ(mine.message, "") << "stored: the first to write answers Ana";
+
+    auto& other = second.Chat(0);
+    other.message = " le atiendo yo ";
+    other.handlers->edMensajeKeyPress('\r');
+    EXPECT_EQ(other.message, "le atiendo yo") << "not stored: kept for the operator";
+    EXPECT_EQ(other.status,
+              "Esta conversaci\xF3n la atiende otra consola. Ci\xE9rrela con \xAB"
+              "Cerrar y Borrar Historial\xBB.");
+    const auto visitorView =
+        GetPath(service.Port(), "/api/conversaciones/" + ana.id + "?token=" + ana.token);
+    EXPECT_EQ(visitorView.body.find("le atiendo yo"), std::string::npos) << visitorView.body;
 }
 
 TEST(ServiceIntegrationTest, AnOfferedUpdateIsDownloadedVerifiedAndStarted) {

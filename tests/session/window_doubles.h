@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -107,13 +108,27 @@ class RecordingConsoleView : public ConsoleView,
         return index < markedRows.size() && markedRows[index];
     }
     void NotifyConversation(std::int32_t id, const std::string& summary,
-                            const std::string&) override {
+                            const std::string& body) override {
         signalLog.push_back("notify " + std::to_string(id) + " " + summary);
         notifications[id] = summary;
+        notificationBodies[id] = body;
+        mostNotificationsOut = std::max(mostNotificationsOut, NotificationsOut());
     }
     void WithdrawConversation(std::int32_t id) override {
         signalLog.push_back("withdraw " + std::to_string(id));
         notifications.erase(id);
+    }
+    void NotifySummary(const std::string& summary, const std::string& body) override {
+        signalLog.push_back("notify summary " + summary);
+        summaryNotice = summary + ": " + body;
+        mostNotificationsOut = std::max(mostNotificationsOut, NotificationsOut());
+    }
+    void WithdrawSummary() override {
+        signalLog.push_back("withdraw summary");
+        summaryNotice.reset();
+    }
+    int NotificationsOut() const {
+        return static_cast<int>(notifications.size()) + (summaryNotice ? 1 : 0);
     }
     void ShowWaiting(int count, const std::string& tip) override {
         waiting = count;
@@ -188,8 +203,11 @@ class RecordingConsoleView : public ConsoleView,
     // The signals of waiting conversations and of the connection, apart from `log`.
     EventLog signalLog;
     int reminders = 0;
-    std::vector<bool> markedRows;                       // by row, as the list box shows them
-    std::map<std::int32_t, std::string> notifications;  // out now, by conversation id
+    std::vector<bool> markedRows;                            // by row, as the list box shows them
+    std::map<std::int32_t, std::string> notifications;       // out now, by conversation id
+    std::map<std::int32_t, std::string> notificationBodies;  // the last body, by conversation id
+    std::optional<std::string> summaryNotice;  // the one for many, "SUMMARY: BODY", if out
+    int mostNotificationsOut = 0;
     int waiting = 0;
     std::string trayTip;
     bool disconnectedIcon = false;

@@ -96,6 +96,7 @@ ServiceProcess::ServiceProcess(Options options) {
         "--db", options.database.empty() ? directory_.path() + "/service.db" : options.database};
     if (options.demo) arguments.push_back("--demo");
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+    arguments.insert(arguments.begin(), options.prefix.begin(), options.prefix.end());
 
     // Its output comes through a pipe, so that the address is read only once its line is whole.
     int pipeEnds[2];

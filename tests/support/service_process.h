@@ -24,6 +24,8 @@ class ServiceProcess {
         std::string listen = "127.0.0.1";
         // "NAME=VALUE" entries set in its environment, over this process's own.
         std::vector<std::string> environment{};
+        // A command that runs it in the same process (for example prlimit with its limits).
+        std::vector<std::string> prefix{};
     };
 
     ServiceProcess() : ServiceProcess(Options{}) {}
