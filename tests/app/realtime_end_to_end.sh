@@ -82,15 +82,15 @@ type_characters() {
     for code in $(seq 128 255); do
         case $code in 129 | 141 | 143 | 144 | 157) continue ;; esac
         if [ "$code" -ge 192 ] && [ "$code" -le 222 ] && [ "$code" != 215 ]; then
-            [ -z "$run" ] || xdotool type --delay 100 "$run"
+            [ -z "$run" ] || xdotool type --delay 250 "$run"
             run=
             xdotool key shift+U00"$(printf %02X $((code + 32)))"
-            sleep 0.1
+            sleep 0.25
         else
             run+=$(printf "\\x$(printf %02x "$code")" | iconv -f WINDOWS-1252 -t UTF-8)
         fi
     done
-    [ -z "$run" ] || xdotool type --delay 100 "$run"
+    [ -z "$run" ] || xdotool type --delay 250 "$run"
 }
 "$visitor_in_chromium" "$api" Marta "$work/characters" >"$work/chromium.log" 2>&1 &
 visitor=$!
