@@ -457,7 +457,10 @@ void EventStreams::TellNews(std::int64_t company) {
 void EventStreams::Start(const std::shared_ptr<EventStream>& stream) {
     {
         std::lock_guard lock(mutex_);
-        stream->SetKeepAliveSlot(started_++ % kKeepAlive.count());
+        // Its first comment after the one it starts with comes 1 to 20 s later, at a second
+        // that the streams started together share out.
+        const std::int64_t period = kKeepAlive.count();
+        stream->SetKeepAliveSlot((ticks_ + 2 + started_++ % (period - 1)) % period);
         streams_.push_back(stream);
     }
     try {
@@ -479,9 +482,10 @@ void EventStreams::Loop() {
 
 void EventStreams::Tick() {
     std::vector<std::shared_ptr<EventStream>> live;
-    const std::int64_t tick = ++ticks_;
+    std::int64_t tick = 0;
     {
         std::lock_guard lock(mutex_);
+        tick = ++ticks_;
         std::erase_if(streams_, [](const auto& stream) { return stream->Ended(); });
         live = streams_;
         if (tick % 60 == 0) {
