@@ -159,12 +159,24 @@ struct HttpServer::Impl {
     bool stopRequested = false;
 
     std::mutex linksMutex;
-    std::unordered_set<Link*> links;
+    // The links with a deadline, which the watch looks over several times a second: held
+    // streams are many and have none, and are not walked through under the lock each time.
+    std::unordered_set<Link*> timedLinks;
     std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
     unsigned cap = 0;   // connections held at most, `limits.connections` or fewer
     unsigned held = 0;  // links that are not spare
-    std::unordered_map<std::string, unsigned> overLimit;   // by Link::key, awaiting their 429
+    std::unordered_map<std::string, unsigned> overLimit;  // by Link::key, awaiting their 429
     std::atomic<std::size_t> unsentBytes = 0;
+
+    // Under linksMutex.
+    void SetTimed(Link& link, bool timed) {
+        link.timed = timed;
+        if (timed) {
+            timedLinks.insert(&link);
+        } else {
+            timedLinks.erase(&link);
+        }
+    }
 
     // Streams being sent, which a stop ends, with their connections' sockets.
     struct SentStream {
@@ -250,7 +262,7 @@ struct HttpServer::Impl {
             link->over = self.Limited(link->address) &&
                          CountOf(self.perAddress, link->key) >= self.limits.connectionsPerAddress;
             ++(link->over ? self.overLimit : self.perAddress)[link->key];
-            self.links.insert(link.get());
+            self.SetTimed(*link, true);
             *context = link.release();
             return;
         }
@@ -259,7 +271,7 @@ struct HttpServer::Impl {
         if (!link) return;
         {
             std::lock_guard lock(self.linksMutex);
-            self.links.erase(link.get());
+            self.timedLinks.erase(link.get());
             if (!link->spare) --self.held;
             Uncount(link->over ? self.overLimit : self.perAddress, link->key);
         }
@@ -290,7 +302,7 @@ struct HttpServer::Impl {
             std::lock_guard lock(self.linksMutex);
             link->since = SteadyClock::now();
             link->deadline = link->since + std::chrono::seconds(self.limits.headSeconds);
-            link->timed = true;
+            self.SetTimed(*link, true);
         }
     }
 
@@ -474,7 +486,7 @@ struct HttpServer::Impl {
             link->target.clear();
             const bool body =
                 request.Header("content-length").find_first_not_of('0') != std::string::npos;
-            link->timed = body;
+            SetTimed(*link, body);
             if (body) {
                 const unsigned kibibytes = static_cast<unsigned>(exchange->bodyLimit / 1024);
                 const unsigned seconds =
@@ -502,7 +514,7 @@ struct HttpServer::Impl {
         exchange.request.arrived = SteadyClock::now();
         if (Link* link = LinkOf(connection)) {
             std::lock_guard lock(linksMutex);
-            link->timed = false;
+            SetTimed(*link, false);
         }
         if (routes.answerAtOnce) {
             if (std::optional<HttpReply> reply = routes.answerAtOnce(exchange.request)) {
@@ -616,7 +628,7 @@ struct HttpServer::Impl {
                 looked = now;
             }
             std::lock_guard lock(linksMutex);
-            for (Link* link : links) {
+            for (Link* link : timedLinks) {
                 if (link->timed && !link->cut && now > link->deadline) {
                     // The library sees the end of the stream and closes the connection itself.
                     ::shutdown(link->fd, SHUT_RDWR);
