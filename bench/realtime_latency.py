@@ -2,14 +2,16 @@
 """How fast the service's event streams carry a change, and what holding them costs.
 
 Usage: realtime_latency.py SERVICE [--streams N] [--operators N] [--rate LINES] [--seconds S]
-                           [--postgres URI]
+                           [--postgres URI] [--timeline FILE]
   SERVICE     the tertulia-service program
   --streams   visitor conversations, each followed by its event stream (default 10000)
   --operators operator sessions, each with its event stream (default 100)
-  --rate      lines a second, half the operators', half the visitors' (default 200)
+  --rate      lines a second, half the operators', half the visitors' (default 1000)
   --seconds   how long the lines flow (default 20)
   --postgres  a PostgreSQL URI: two services share it, lines go through one and the streams are
               held by the other
+  --timeline  writes each line's send and arrival times (CSV, seconds from the first line), so
+              that a stall shows as a run of late arrivals; a line that never arrived has none
 Prints p50 / p99 in milliseconds of: a new visitor to the operators' event, an operator's line
 to its visitor's stream, a visitor's line to the operators' event; then the service's resident
 memory with the streams held and its CPU while they are idle.
@@ -17,6 +19,7 @@ memory with the streams held and its CPU while they are idle.
 
 import argparse
 import asyncio
+import gc
 import hashlib
 import os
 import re
@@ -60,28 +63,42 @@ async def post(port, path, form):
                          % (path, len(body)), body)
 
 
+EVENT = re.compile(rb"event: *([^\n]*)\ndata: *([^\n]*)\n")
+
+
 async def follow(port, target, on_event):
-    """Holds an event stream and calls on_event(name, data) for each event, with its arrival."""
+    """Holds an event stream and calls on_event(name, data, arrival) for each named event.
+
+    Reads whatever has come at once and parses it in one pass: a hundred operator streams get
+    every line's news, and a reader that took them a line at a time would itself be the stall.
+    """
     reader, writer = await asyncio.open_connection("127.0.0.1", port)
     writer.write(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % target).encode())
     await reader.readuntil(b"\r\n\r\n")
-    name, data = "message", []
+    raw = b""  # chunked bytes not yet taken apart
+    body = b""  # the body's bytes after the last complete event
     while True:
-        line = await reader.readline()
-        if not line:
+        chunk = await reader.read(1 << 16)
+        if not chunk:
             return
-        line = line.rstrip(b"\r\n")
-        # Chunk sizes of the chunked body are not event lines.
-        if re.fullmatch(rb"[0-9a-fA-F]+", line):
+        at = time.perf_counter()
+        raw += chunk
+        # The chunked encoding: a hex size line, that many bytes, then CRLF.
+        while True:
+            line_end = raw.find(b"\r\n")
+            if line_end < 0:
+                break
+            size = int(raw[:line_end].split(b";")[0], 16)
+            if len(raw) < line_end + 2 + size + 2:
+                break
+            body += raw[line_end + 2:line_end + 2 + size]
+            raw = raw[line_end + 2 + size + 2:]
+        complete = body.rfind(b"\n\n")
+        if complete < 0:
             continue
-        if not line:
-            if data:
-                on_event(name, b"\n".join(data), time.perf_counter())
-            name, data = "message", []
-        elif line.startswith(b"event:"):
-            name = line[6:].strip().decode()
-        elif line.startswith(b"data:"):
-            data.append(line[5:].strip())
+        for found in EVENT.finditer(body, 0, complete + 2):
+            on_event(found.group(1).decode(), found.group(2), at)
+        body = body[complete + 2:]
 
 
 def percentiles(samples):
@@ -107,6 +124,12 @@ async def run(args, writer_port, stream_port, pid):
     digest = hashlib.md5(b"demo").hexdigest().upper()
     sent = {}  # tag -> when it was sent
     arrivals = {"new": [], "operator": [], "visitor": []}
+    timeline = []  # (figure, sent, arrived) of each line that arrived
+
+    def arrived(figure, tag, at):
+        sent_at = sent.pop(tag)
+        arrivals[figure].append(at - sent_at)
+        timeline.append((figure, sent_at, at))
     counts = {}  # conversation -> visitor lines sent
     opened = {}  # conversation -> when its opening was sent
     first_seen = {}  # conversation -> when an operator stream first named it
@@ -116,7 +139,7 @@ async def run(args, writer_port, stream_port, pid):
         first_seen.setdefault(conversation, at)
         tag = ("line", conversation, count)
         if tag in sent:
-            arrivals["visitor"].append(at - sent.pop(tag))
+            arrived("visitor", tag, at)
 
     tasks = []
     for _ in range(args.operators):
@@ -139,12 +162,16 @@ async def run(args, writer_port, stream_port, pid):
         def visitor_event(name, data, at, conversation=conversation):
             tag = ("operator", data.decode())
             if name == "mensaje" and tag in sent:
-                arrivals["operator"].append(at - sent.pop(tag))
+                arrived("operator", tag, at)
 
         tasks.append(asyncio.create_task(follow(
             stream_port, "/api/conversaciones/%s/eventos?token=%s" % (conversation, token),
             visitor_event)))
     await asyncio.sleep(2)
+    # The tens of thousands of objects held from here on are never garbage; a collection that
+    # walked them all would stop the generator, and show as a stall of the service.
+    gc.collect()
+    gc.freeze()
     arrivals["new"] = [first_seen[c] - opened[c] for c in opened if c in first_seen]
     print("held: %d visitor streams, %d operator streams; resident %.0f MiB"
           % (args.streams, args.operators, resident_mib(pid)))
@@ -181,8 +208,27 @@ async def run(args, writer_port, stream_port, pid):
     print("new visitor -> operators' event:   " + percentiles(arrivals["new"]))
     print("operator's line -> visitor stream: " + percentiles(arrivals["operator"]))
     print("visitor's line -> operators' event: " + percentiles(arrivals["visitor"]))
+    for figure in ("operator", "visitor"):
+        if arrivals[figure]:
+            print("  latest %s line: %.1f ms" % (figure, max(arrivals[figure]) * 1000))
+    if args.timeline:
+        write_timeline(args.timeline, start_lines, timeline, sent)
     for task in tasks:
         task.cancel()
+
+
+def write_timeline(path, origin, timeline, unanswered):
+    with open(path, "w") as out:
+        out.write("figure,sent_s,arrived_s,latency_ms\n")
+        rows = [(figure, at, arrival) for figure, at, arrival in timeline]
+        rows += [(tag[0] if tag[0] == "operator" else "visitor", at, None)
+                 for tag, at in unanswered.items()]
+        for figure, at, arrival in sorted(rows, key=lambda row: row[1]):
+            if arrival is None:
+                out.write("%s,%.6f,,\n" % (figure, at - origin))
+            else:
+                out.write("%s,%.6f,%.6f,%.3f\n"
+                          % (figure, at - origin, arrival - origin, (arrival - at) * 1000))
 
 
 def main():
@@ -190,9 +236,10 @@ def main():
     parser.add_argument("service")
     parser.add_argument("--streams", type=int, default=10000)
     parser.add_argument("--operators", type=int, default=100)
-    parser.add_argument("--rate", type=int, default=200)
+    parser.add_argument("--rate", type=int, default=1000)
     parser.add_argument("--seconds", type=int, default=20)
     parser.add_argument("--postgres")
+    parser.add_argument("--timeline")
     args = parser.parse_args()
     wanted = args.streams + args.operators + 1000
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)

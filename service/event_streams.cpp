@@ -82,6 +82,11 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
         return filled_;
     }
 
+    // The second, of each keep-alive period, at which the stream gets its comment: spread over
+    // the period, so that no tick writes to every stream at once.
+    void SetKeepAliveSlot(std::int64_t slot) { keepAliveSlot_ = slot; }
+    std::int64_t KeepAliveSlot() const { return keepAliveSlot_; }
+
     // Called once a second; true when a failed read is due again.
     bool RetryDue() {
         std::lock_guard lock(mutex_);
@@ -136,6 +141,7 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
     bool again_ = false;   // woken during it
     bool filled_ = false;  // the first read is done
     int retryIn_ = 0;
+    std::int64_t keepAliveSlot_ = 0;
     std::atomic<bool> awaitingDrain_ = false;
 };
 
@@ -451,6 +457,10 @@ void EventStreams::TellNews(std::int64_t company) {
 void EventStreams::Start(const std::shared_ptr<EventStream>& stream) {
     {
         std::lock_guard lock(mutex_);
+        // Its first comment after the one it starts with comes 1 to 20 s later, at a second
+        // that the streams started together share out.
+        const std::int64_t period = kKeepAlive.count();
+        stream->SetKeepAliveSlot((ticks_ + 2 + started_++ % (period - 1)) % period);
         streams_.push_back(stream);
     }
     try {
@@ -472,9 +482,10 @@ void EventStreams::Loop() {
 
 void EventStreams::Tick() {
     std::vector<std::shared_ptr<EventStream>> live;
-    const std::int64_t tick = ++ticks_;
+    std::int64_t tick = 0;
     {
         std::lock_guard lock(mutex_);
+        tick = ++ticks_;
         std::erase_if(streams_, [](const auto& stream) { return stream->Ended(); });
         live = streams_;
         if (tick % 60 == 0) {
@@ -482,13 +493,13 @@ void EventStreams::Tick() {
         }
     }
     if (tick % 60 == 0) hub_.Sweep();
-    const bool keepAlive = tick % kKeepAlive.count() == 0;
+    const std::int64_t keepAliveSlot = tick % kKeepAlive.count();
     std::vector<std::int32_t> heard;
     const auto now = ReplyStream::Clock::now();
     for (const auto& stream : live) {
         if (stream->out()->CutIfStalled(now)) continue;
         if (stream->RetryDue()) stream->Wake();
-        if (keepAlive) {
+        if (stream->KeepAliveSlot() == keepAliveSlot) {
             if (stream->HeardConversation() != 0) {
                 stream->KeepAlive();
             } else {

@@ -27,10 +27,10 @@ class EventStream;
 // (StreamHub), and a woken stream reads what is new on a worker of its own pool and appends it;
 // the company's news of the change is read once, on that pool, and appended to every operator
 // stream of the company, however many there are. A comment every
-// 20 s keeps each stream alive, and a held stream keeps its visitor heard from, or its operator's
-// session alive. What the streams hold for their clients counts against one budget (see
-// ReplyStream); a visitor's stream reads its lines a page at a time, the next once its client
-// has taken the one before.
+// 20 s keeps each stream alive (each stream at its own second of the 20, never all at once), and a
+// held stream keeps its visitor heard from, or its operator's session alive. What the streams hold
+// for their clients counts against one budget (see ReplyStream); a visitor's stream reads its lines
+// a page at a time, the next once its client has taken the one before.
 class EventStreams {
   public:
     static constexpr std::chrono::seconds kKeepAlive{20};
@@ -89,6 +89,7 @@ class EventStreams {
     };
     std::unordered_map<std::int64_t, CompanyNews> news_;
     std::int64_t ticks_ = 0;
+    std::int64_t started_ = 0;  // streams started, for their keep-alive slots
     bool stopping_ = false;
     std::condition_variable stop_;
     std::thread timer_;

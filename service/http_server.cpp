@@ -4,13 +4,15 @@
 #include <malloc.h>
 #include <microhttpd.h>
 #include <netdb.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -159,23 +161,41 @@ struct HttpServer::Impl {
     bool stopRequested = false;
 
     std::mutex linksMutex;
-    std::unordered_set<Link*> links;
+    // The links with a deadline, which the watch looks over several times a second: held
+    // streams are many and have none, and are not walked through under the lock each time.
+    std::unordered_set<Link*> timedLinks;
     std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
     unsigned cap = 0;   // connections held at most, `limits.connections` or fewer
     unsigned held = 0;  // links that are not spare
-    std::unordered_map<std::string, unsigned> overLimit;   // by Link::key, awaiting their 429
+    std::unordered_map<std::string, unsigned> overLimit;  // by Link::key, awaiting their 429
     std::atomic<std::size_t> unsentBytes = 0;
 
-    // Streams being sent, which a stop ends, with their connections' sockets.
-    struct SentStream {
-        std::weak_ptr<ReplyStream> stream;
-        int fd = -1;
-    };
+    // Under linksMutex.
+    void SetTimed(Link& link, bool timed) {
+        link.timed = timed;
+        if (timed) {
+            timedLinks.insert(&link);
+        } else {
+            timedLinks.erase(&link);
+        }
+    }
+
+    // Streams being sent, which a stop ends, by a number never used again.
     std::mutex streamsMutex;
-    std::unordered_map<const ReplyStream*, SentStream> streams;
+    std::unordered_map<std::uint64_t, std::weak_ptr<ReplyStream>> streams;
+    std::uint64_t lastStream = 0;
+    // The streams' sockets, each watched for its client's hang-up with its stream's number: the
+    // watch hears of those that hung up without going through every held stream. A socket
+    // leaves it when it closes.
+    const int hangUps = ::epoll_create1(EPOLL_CLOEXEC);
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
+    ~Impl() {
+        if (hangUps >= 0) ::close(hangUps);
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
 
     static Link* LinkOf(MHD_Connection* connection) {
         const MHD_ConnectionInfo* info =
@@ -250,7 +270,7 @@ struct HttpServer::Impl {
             link->over = self.Limited(link->address) &&
                          CountOf(self.perAddress, link->key) >= self.limits.connectionsPerAddress;
             ++(link->over ? self.overLimit : self.perAddress)[link->key];
-            self.links.insert(link.get());
+            self.SetTimed(*link, true);
             *context = link.release();
             return;
         }
@@ -259,7 +279,7 @@ struct HttpServer::Impl {
         if (!link) return;
         {
             std::lock_guard lock(self.linksMutex);
-            self.links.erase(link.get());
+            self.timedLinks.erase(link.get());
             if (!link->spare) --self.held;
             Uncount(link->over ? self.overLimit : self.perAddress, link->key);
         }
@@ -290,7 +310,7 @@ struct HttpServer::Impl {
             std::lock_guard lock(self.linksMutex);
             link->since = SteadyClock::now();
             link->deadline = link->since + std::chrono::seconds(self.limits.headSeconds);
-            link->timed = true;
+            self.SetTimed(*link, true);
         }
     }
 
@@ -313,6 +333,7 @@ struct HttpServer::Impl {
         std::shared_ptr<ReplyStream> stream;
         MHD_Connection* connection = nullptr;
         Impl* server = nullptr;
+        std::uint64_t number = 0;
     };
 
     static ssize_t ReadStream(void* cls, std::uint64_t, char* buffer, std::size_t size) {
@@ -327,7 +348,7 @@ struct HttpServer::Impl {
     void FreeStream(StreamBody* body) {
         body->stream->Gone();
         std::lock_guard lock(streamsMutex);
-        streams.erase(body->stream.get());
+        streams.erase(body->number);
     }
 
     // The stream's bytes, sent as they come; the connection sleeps while none are pending.
@@ -347,11 +368,23 @@ struct HttpServer::Impl {
                 ::shutdown(fd, SHUT_RDWR);
             });
         }
+        std::uint64_t number = 0;
         {
             std::lock_guard lock(streamsMutex);
-            streams[stream.get()] = {stream, fd};
+            number = ++lastStream;
+            streams[number] = stream;
         }
-        auto body = std::make_unique<StreamBody>(StreamBody{std::move(stream), connection, this});
+        if (fd >= 0 && hangUps >= 0) {
+            epoll_event watched{};
+            watched.events = EPOLLRDHUP;
+            watched.data.u64 = number;
+            // A connection kept alive after an earlier stream is still watched, for that one.
+            if (::epoll_ctl(hangUps, EPOLL_CTL_ADD, fd, &watched) != 0 && errno == EEXIST) {
+                ::epoll_ctl(hangUps, EPOLL_CTL_MOD, fd, &watched);
+            }
+        }
+        auto body =
+            std::make_unique<StreamBody>(StreamBody{std::move(stream), connection, this, number});
         // Small blocks: a stream sends a line at a time, and each connection's memory is small.
         MHD_Response* response = MHD_create_response_from_callback(
             MHD_SIZE_UNKNOWN, 1024, ReadStream, body.get(), [](void* cls) {
@@ -474,7 +507,7 @@ struct HttpServer::Impl {
             link->target.clear();
             const bool body =
                 request.Header("content-length").find_first_not_of('0') != std::string::npos;
-            link->timed = body;
+            SetTimed(*link, body);
             if (body) {
                 const unsigned kibibytes = static_cast<unsigned>(exchange->bodyLimit / 1024);
                 const unsigned seconds =
@@ -502,7 +535,7 @@ struct HttpServer::Impl {
         exchange.request.arrived = SteadyClock::now();
         if (Link* link = LinkOf(connection)) {
             std::lock_guard lock(linksMutex);
-            link->timed = false;
+            SetTimed(*link, false);
         }
         if (routes.answerAtOnce) {
             if (std::optional<HttpReply> reply = routes.answerAtOnce(exchange.request)) {
@@ -561,8 +594,8 @@ struct HttpServer::Impl {
         std::vector<std::shared_ptr<ReplyStream>> live;
         {
             std::lock_guard lock(streamsMutex);
-            for (const auto& [key, sent] : streams) {
-                if (auto held = sent.stream.lock()) live.push_back(std::move(held));
+            for (const auto& [number, stream] : streams) {
+                if (auto held = stream.lock()) live.push_back(std::move(held));
             }
         }
         for (const auto& stream : live) stream->End();
@@ -572,21 +605,20 @@ struct HttpServer::Impl {
     // watched by the library, and would otherwise count against its address until the next
     // keep-alive. The check is on the stream, never on a socket that may have been reused.
     void CutHungUpStreams() {
-        std::vector<std::shared_ptr<ReplyStream>> held;
-        std::vector<pollfd> sockets;
+        if (hangUps < 0) return;
+        // A hung-up socket stays ready until it closes; the ready are handed out in turn.
+        std::array<epoll_event, 1024> ready{};
+        const int count = ::epoll_wait(hangUps, ready.data(), static_cast<int>(ready.size()), 0);
+        std::vector<std::shared_ptr<ReplyStream>> gone;
         {
             std::lock_guard lock(streamsMutex);
-            for (const auto& [key, sent] : streams) {
-                auto stream = sent.stream.lock();
-                if (!stream || sent.fd < 0) continue;
-                held.push_back(std::move(stream));
-                sockets.push_back({sent.fd, POLLRDHUP, 0});
+            for (int i = 0; i < count; ++i) {
+                const auto found = streams.find(ready[static_cast<std::size_t>(i)].data.u64);
+                if (found == streams.end()) continue;
+                if (auto stream = found->second.lock()) gone.push_back(std::move(stream));
             }
         }
-        if (sockets.empty() || ::poll(sockets.data(), sockets.size(), 0) <= 0) return;
-        for (std::size_t i = 0; i < sockets.size(); ++i) {
-            if (sockets[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) held[i]->Cut();
-        }
+        for (const auto& stream : gone) stream->Cut();
     }
 
     // Cuts the connections that have taken too long over a request, and gives memory that
@@ -616,7 +648,7 @@ struct HttpServer::Impl {
                 looked = now;
             }
             std::lock_guard lock(linksMutex);
-            for (Link* link : links) {
+            for (Link* link : timedLinks) {
                 if (link->timed && !link->cut && now > link->deadline) {
                     // The library sees the end of the stream and closes the connection itself.
                     ::shutdown(link->fd, SHUT_RDWR);

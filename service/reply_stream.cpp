@@ -92,15 +92,16 @@ std::ptrdiff_t ReplyStream::Take(char* buffer, std::size_t size,
             return 0;
         }
         std::size_t count = 0;
-        while (count < size && !pieces_.empty()) {
-            const std::string& piece = pieces_.front();
+        while (count < size && first_ < pieces_.size()) {
+            std::string& piece = pieces_[first_];
             const std::size_t part = std::min(piece.size() - taken_, size - count);
             std::memcpy(buffer + count, piece.data() + taken_, part);
             count += part;
             taken_ += part;
             if (taken_ < piece.size()) break;
             const std::size_t freed = piece.size();
-            pieces_.pop_front();
+            std::string().swap(piece);
+            ++first_;
             held_ -= freed;
             taken_ = 0;
             if (budget_) budget_->Release(freed);
@@ -108,9 +109,14 @@ std::ptrdiff_t ReplyStream::Take(char* buffer, std::size_t size,
         sent_ += count;
         progress_ = Clock::now();
         // An idle stream keeps no buffer.
-        if (pieces_.empty()) {
-            std::deque<std::string>().swap(pieces_);
+        if (first_ == pieces_.size()) {
+            std::vector<std::string>().swap(pieces_);
+            first_ = 0;
             drained = drained_;
+        } else if (first_ >= 64 && first_ * 2 >= pieces_.size()) {
+            // A stream that is never quite drained drops the slots of the pieces taken.
+            pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(first_));
+            first_ = 0;
         }
         result = static_cast<std::ptrdiff_t>(count);
     }
@@ -146,7 +152,8 @@ void ReplyStream::WakeLocked() {
 
 void ReplyStream::ReleaseLocked() {
     if (budget_ && held_ > 0) budget_->Release(held_);
-    std::deque<std::string>().swap(pieces_);
+    std::vector<std::string>().swap(pieces_);
+    first_ = 0;
     held_ = 0;
     taken_ = 0;
 }

@@ -3,11 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tertulia {
 
@@ -89,9 +89,12 @@ class ReplyStream {
 
     StreamBudget* const budget_;
     mutable std::mutex mutex_;
-    std::deque<std::string> pieces_;  // as appended, each freed once taken whole
-    std::size_t held_ = 0;            // bytes of pieces_
-    std::size_t taken_ = 0;           // of the first piece, already copied out
+    // As appended, each freed once taken whole; those before first_ are taken. A vector, as an
+    // empty one holds no memory: most streams are idle, and a deque keeps a block even then.
+    std::vector<std::string> pieces_;
+    std::size_t first_ = 0;
+    std::size_t held_ = 0;   // bytes of the pieces from first_
+    std::size_t taken_ = 0;  // of the first piece, already copied out
     std::size_t sent_ = 0;
     Clock::time_point progress_;  // when bytes were last taken, or became pending
     bool ended_ = false;
