@@ -92,6 +92,14 @@ last_call_for() {
 notified() { [ "$(last_call_for "$1")" = Notify ]; }
 withdrawn() { [ "$(last_call_for "$1")" = CloseNotification ]; }
 
+# start_openbox: openbox as the window manager of the display, for the tests where focus and
+# stacking matter; skips the test when it cannot start.
+start_openbox() {
+    command -v openbox >/dev/null || skip "openbox is not installed"
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || skip "openbox did not start"
+}
 # The stand-in service where the console is built to find it.
 api=http://127.0.0.1:8080
 # start_service SERVICE [OPTIONS...]: the service with the demo company and its database in

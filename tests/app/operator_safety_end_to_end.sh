@@ -48,9 +48,7 @@ fail() {
 
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || skip "Xvfb did not start"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || skip "openbox did not start"
+start_openbox
 
 start_notification_recorder "$recorder" || skip "no session bus with the notification recorder"
 

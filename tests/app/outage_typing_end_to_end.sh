@@ -40,9 +40,7 @@ fail() {
 
 . "$(dirname "$0")/../../scripts/headless-display.sh"
 start_headless_display "$work" || skip "Xvfb did not start"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 10 xprop -root _NET_SUPPORTING_WM_CHECK || skip "openbox did not start"
+start_openbox
 
 service_up() {
     start_service "$service" --access-log "$work/access.log" || fail "the service did not start"
