@@ -13,7 +13,7 @@
 #include <string>
 
 #include "chat/transcript_rendering.h"
-#include "transcript_reference.h"
+#include "tests/chat/transcript_reference.h"
 
 namespace {
 
