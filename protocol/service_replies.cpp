@@ -2,12 +2,12 @@
 
 namespace tertulia {
 
-std::string EscribirRespuestaLogin(std::string_view idSesion) {
-    return "OK=" + std::string(idSesion);
+std::string WriteLoginReply(std::string_view sessionId) {
+    return "OK=" + std::string(sessionId);
 }
 
-std::string EscribirRespuestaNoticias(const std::vector<NewsEntry>& entries,
-                                      const std::vector<VisitorLines>& visitorLines) {
+std::string WriteNewsReply(const std::vector<NewsEntry>& entries,
+                           const std::vector<VisitorLines>& visitorLines) {
     std::string reply = "OK lineas=";
     for (std::size_t i = 0; i < visitorLines.size(); ++i) {
         if (i > 0) reply += ';';
@@ -21,19 +21,19 @@ std::string EscribirRespuestaNoticias(const std::vector<NewsEntry>& entries,
     return reply;
 }
 
-std::string EscribirRespuestaCierre() {
+std::string WriteCloseReply() {
     return "OK";
 }
 
-std::string EscribirRespuestaCierreSesion() {
+std::string WriteLogoutReply() {
     return "OK";
 }
 
-std::pair<std::string, std::string> EscribirCabeceraLineaNoGuardada() {
+std::pair<std::string, std::string> LineNotStoredHeader() {
     return {std::string(kCabeceraLinea), std::string(kValorLineaNoGuardada)};
 }
 
-std::string EscribirRespuestaActualizacion(const UpdateReply& update) {
+std::string WriteUpdateReply(const UpdateReply& update) {
     if (!update.outdated) return "ACTUALIZADA.";
     return "DESACTUALIZADA." + update.digest + "," + update.address;
 }
