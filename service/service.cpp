@@ -227,10 +227,10 @@ Service::Service(ServiceConfig config)
     if (!storage_) throw std::invalid_argument("a service needs its storage");
     const Clock clock = config.clock ? config.clock : Clock(SystemClock);
     operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
-    visitorApi_ = std::make_unique<VisitorApi>(*storage_, config.visitors, clock);
+    visitorApi_ = std::make_unique<VisitorApi>(storage_->conversations, config.visitors, clock);
     updateApi_ = std::make_unique<UpdateApi>(update_);
-    retention_ =
-        std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
+    retention_ = std::make_unique<RetentionLoop>(storage_->retention, config.keepDays,
+                                                 config.visitors.silenceSeconds);
     streams_ = std::make_unique<EventStreams>(
         *storage_, config.visitors.silenceSeconds,
         config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
@@ -278,7 +278,7 @@ HttpReply Service::Answer(const HttpRequest& request) {
     // The database's time counts from the request's arrival: one that queued behind others
     // while the database stalled is answered by then, not a whole time-out after a worker took
     // it, and at once when that time has passed.
-    const DeadlineScope deadline(request.arrived + storage_->Timeout());
+    const DeadlineScope deadline(request.arrived + storage_->database->Timeout());
     try {
         HttpReply reply = Route(request, client);
         databaseStalled_ = false;
@@ -357,7 +357,7 @@ HttpReply Service::Route(const HttpRequest& request, const std::string& client) 
     if (get && path == "/") {
         const std::string code = CompanyOfPage(query).value_or("");
         try {
-            std::vector<std::string> sites = storage_->AllowedSites(code);
+            std::vector<std::string> sites = storage_->companies.AllowedSites(code);
             framingSites_.Remember(code, sites);
             return VisitorPageReply(sites);
         } catch (const DatabaseUnavailable&) {
@@ -431,7 +431,7 @@ HttpReply Service::Health(std::chrono::steady_clock::time_point arrived) {
     // from the arrival: a check that waited for a worker past it is answered at once, as its
     // balancer has stopped waiting.
     const DeadlineScope bound(arrived + kHealthBound);
-    storage_->Ping(kHealthBound);
+    storage_->database->Ping(kHealthBound);
     HttpReply reply = Reply(200, "OK", "text/plain; charset=utf-8");
     reply.headers.emplace_back("Cache-Control", "no-store");
     return reply;
@@ -460,7 +460,7 @@ HttpReply Service::MetricsReply(const HttpRequest& request) {
     figures.visitorStreams = held.visitors;
     figures.operatorStreams = held.operators;
     try {
-        figures.waitingConversations = storage_->WaitingConversations(kHealthBound);
+        figures.waitingConversations = storage_->conversations.WaitingConversations(kHealthBound);
     } catch (const std::exception&) {
         // Left out of the page: the rest of it still tells what the service sees.
     }
@@ -468,8 +468,8 @@ HttpReply Service::MetricsReply(const HttpRequest& request) {
     figures.refusedCredentials = refused.credentials;
     figures.refusedWaiting = refused.waiting;
     figures.refusedBusy = refused.busy;
-    figures.databaseFailures = storage_->DatabaseFailures();
-    figures.databaseReconnections = storage_->DatabaseReconnections();
+    figures.databaseFailures = storage_->database->Failures();
+    figures.databaseReconnections = storage_->database->Reconnections();
     WriteServiceFigures(page, figures);
     if (const std::optional<ProcessFigures> process = ReadProcessFigures()) {
         WriteProcessFigures(page, *process);

@@ -16,7 +16,7 @@
 #include "service/http_server.h"
 #include "service/metrics.h"
 #include "service/operator_api.h"
-#include "service/retention.h"
+#include "service/retention_loop.h"
 #include "service/storage.h"
 #include "service/update_api.h"
 #include "service/visitor_api.h"
@@ -91,7 +91,7 @@ class Service {
     std::unique_ptr<OperatorApi> operatorApi_;
     std::unique_ptr<VisitorApi> visitorApi_;
     std::unique_ptr<UpdateApi> updateApi_;
-    std::unique_ptr<Retention> retention_;
+    std::unique_ptr<RetentionLoop> retention_;
     std::unique_ptr<EventStreams> streams_;
     std::FILE* accessLog_ = nullptr;
     std::string accessLogPath_;  // empty when the log is not a file of its own

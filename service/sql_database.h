@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -110,6 +111,9 @@ class SqlDatabase {
     virtual void WatchChanges(ChangeWatcher watcher) = 0;
 
     std::chrono::milliseconds Timeout() const { return timeout_; }
+    // A trivial query, answered within `bound` (or the usual deadline, where that is sooner);
+    // throws DatabaseUnavailable when the database does not answer.
+    void Ping(std::chrono::milliseconds bound);
     // Transactions that failed, time-outs included, since the start.
     std::uint64_t Failures() const { return failures_.load(std::memory_order_relaxed); }
     // Connections made again after one was lost or given up, since the start.
@@ -168,5 +172,15 @@ class SqlDatabase {
     std::atomic<std::uint64_t> failures_ = 0;
     std::atomic<std::uint64_t> reconnections_ = 0;
 };
+
+// Whether a database location is a PostgreSQL connection URI rather than an SQLite file.
+bool IsPostgresUri(const std::string& location);
+
+// The database at `location`: a PostgreSQL connection URI ("postgresql://..." or
+// "postgres://..."), or else the path of an SQLite file. Each transaction, and connecting,
+// waits for the database at most `timeout`, then throws DatabaseUnavailable; a database that
+// cannot be opened throws std::runtime_error naming it and the cause.
+std::unique_ptr<SqlDatabase> OpenSqlDatabase(const std::string& location,
+                                             std::chrono::milliseconds timeout);
 
 }  // namespace tertulia
