@@ -77,6 +77,9 @@ class SqlConnection {
     virtual void Announce(const std::string& change) = 0;
 };
 
+// The database engines a service may keep its data in.
+enum class SqlEngine { Sqlite, Postgres };
+
 // How a service learns of the changes that writes announce.
 struct ChangeWatcher {
     // A change announced by a committed write, of this service or another on the database.
@@ -98,9 +101,8 @@ class SqlDatabase {
     explicit SqlDatabase(std::chrono::milliseconds timeout) : timeout_(timeout) {}
     virtual ~SqlDatabase() = default;
 
-    // The schema in steps: step N brings a database at version N to version N + 1. A new
-    // database runs them all.
-    virtual std::vector<const char*> SchemaSteps() const = 0;
+    // Which SQL the database takes where the engines differ (such as the schema's steps).
+    virtual SqlEngine Engine() const = 0;
     // Called first in the transaction that upgrades the schema, so that services starting
     // together upgrade one after the other.
     virtual void LockSchema(SqlConnection& connection) = 0;

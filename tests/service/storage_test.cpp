@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "direct_connection.h"
 #include "fresh_database.h"
 #include "service/secrets.h"
 #include "tests/support/table_rows.h"
@@ -13,50 +14,6 @@ namespace tertulia::testing {
 namespace {
 
 constexpr std::int64_t kDay = 24 * 3600;
-
-// A connection of the test's own to the database, beside the storage's.
-class DirectConnection {
-  public:
-    DirectConnection(Backend backend, const std::string& location) {
-        if (backend == Backend::Sqlite) {
-            sqlite3_open(location.c_str(), &sqlite_);
-        } else {
-            postgres_ = PQconnectdb(location.c_str());
-        }
-    }
-    ~DirectConnection() {
-        sqlite3_close(sqlite_);
-        PQfinish(postgres_);
-    }
-    DirectConnection(const DirectConnection&) = delete;
-    DirectConnection& operator=(const DirectConnection&) = delete;
-
-    void Run(const char* sql) {
-        if (sqlite_) {
-            sqlite3_exec(sqlite_, sql, nullptr, nullptr, nullptr);
-        } else {
-            PQclear(PQexec(postgres_, sql));
-        }
-    }
-    // The number a query answers; -1 when it fails.
-    std::int64_t Number(const char* sql) {
-        if (sqlite_) {
-            sqlite3_stmt* statement = nullptr;
-            sqlite3_prepare_v2(sqlite_, sql, -1, &statement, nullptr);
-            const std::int64_t number =
-                sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
-            sqlite3_finalize(statement);
-            return number;
-        }
-        const std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(postgres_, sql),
-                                                                   &PQclear);
-        return PQntuples(result.get()) == 1 ? std::stoll(PQgetvalue(result.get(), 0, 0)) : -1;
-    }
-
-  private:
-    sqlite3* sqlite_ = nullptr;
-    PGconn* postgres_ = nullptr;
-};
 
 // The storage tests run once on each engine.
 class StorageTest : public ::testing::TestWithParam<Backend> {
