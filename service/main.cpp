@@ -88,8 +88,9 @@ int Sites(const SiteCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
     using Action = SiteCommand::Action;
     bool found = true;
-    if (command.action == Action::Allow)
+    if (command.action == Action::Allow) {
         found = storage->companies.AllowSite(command.code, command.origin);
+    }
     if (command.action == Action::Disallow) {
         found = storage->companies.DisallowSite(command.code, command.origin);
     }
