@@ -35,21 +35,21 @@ std::string ConsoleDigest(const std::string& password) {
 
 }  // namespace
 
-void RegisterCompany(Storage& storage, const std::string& code, const std::string& password) {
-    if (!storage.AddCompany(code, ConsoleDigest(password))) {
+void RegisterCompany(Companies& companies, const std::string& code, const std::string& password) {
+    if (!companies.AddCompany(code, ConsoleDigest(password))) {
         throw std::runtime_error("ya existe una empresa con el código «" + code + "»");
     }
 }
 
-void ChangePassword(Storage& storage, const std::string& code, const std::string& password) {
-    if (!storage.SetPassword(code, ConsoleDigest(password))) {
+void ChangePassword(Companies& companies, const std::string& code, const std::string& password) {
+    if (!companies.SetPassword(code, ConsoleDigest(password))) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + code + "»");
     }
 }
 
-bool EnsureDemoCompany(Storage& storage) {
+bool EnsureDemoCompany(Companies& companies) {
     // The demo password is shorter than any other may be: it only ever serves a demonstration.
-    return storage.AddCompany("demo", Md5TextOfString("demo"));
+    return companies.AddCompany("demo", Md5TextOfString("demo"));
 }
 
 }  // namespace tertulia

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "service/storage.h"
+#include "service/companies.h"
 
 namespace tertulia {
 
@@ -13,14 +13,14 @@ inline constexpr std::size_t kMinPasswordLength = 8;
 // Windows-1252 bytes of what the operator types, so the password must be text that
 // Windows-1252 holds, of at least kMinPasswordLength characters. Throws std::runtime_error
 // with a Spanish message otherwise, or when the code is taken.
-void RegisterCompany(Storage& storage, const std::string& code, const std::string& password);
+void RegisterCompany(Companies& companies, const std::string& code, const std::string& password);
 
 // Gives the company a new password under the same rules and ends its sessions. Throws
 // std::runtime_error with a Spanish message when there is no such company.
-void ChangePassword(Storage& storage, const std::string& code, const std::string& password);
+void ChangePassword(Companies& companies, const std::string& code, const std::string& password);
 
 // Registers "demo" with the password "demo" unless it exists; true when it did. Several
 // services starting at once on one database agree on a single demo company.
-bool EnsureDemoCompany(Storage& storage);
+bool EnsureDemoCompany(Companies& companies);
 
 }  // namespace tertulia

@@ -164,7 +164,8 @@ class VisitorStream : public EventStream {
             ReadWhenDrained();
             return;
         }
-        const ConversationNews news = storage_.LinesAfter(conversation_, sent_, kPageLines);
+        const ConversationNews news =
+            storage_.conversations.LinesAfter(conversation_, sent_, kPageLines);
         // A position past the end (a stale or made-up Last-Event-ID) starts again from the first.
         sent_ = news.first;
         std::string events;
@@ -223,12 +224,12 @@ class OperatorStream : public EventStream {
         // its conversations; those it was not told of are looked at again, their owners having
         // perhaps gone.
         try {
-            const auto session = storage_.Session(code_, sessionId_);
+            const auto session = storage_.sessions.Session(code_, sessionId_);
             if (!session) {
                 End();
                 return;
             }
-            if (session->oneConsole) storage_.TouchOwned(*session);
+            if (session->oneConsole) storage_.sessions.TouchOwned(*session);
             {
                 std::lock_guard lock(sessionMutex_);
                 session_ = *session;
@@ -277,7 +278,7 @@ class OperatorStream : public EventStream {
             if (now.contains(id)) continue;
             // Closed: a line may have come just before. One that another session took is left
             // out, as if it had never been told.
-            const auto closed = storage_.CompanyConversation(company_, id);
+            const auto closed = storage_.conversations.CompanyConversation(company_, id);
             if (closed && closed->open) continue;
             events += NewsEvent(id, closed ? closed->visitorLines : activity.visitorLines);
         }
@@ -289,7 +290,8 @@ class OperatorStream : public EventStream {
     // The open conversations its session sees; the others are kept back.
     std::map<std::int32_t, ConversationActivity> Read() {
         std::map<std::int32_t, ConversationActivity> result;
-        const std::vector<ConversationActivity> open = storage_.OpenActivity(company_);
+        const std::vector<ConversationActivity> open =
+            storage_.conversations.OpenActivity(company_);
         std::lock_guard lock(sessionMutex_);
         for (const ConversationActivity& activity : open) {
             if (session_.Sees(activity.owner)) {
@@ -303,7 +305,8 @@ class OperatorStream : public EventStream {
 
     // Tells of the conversations kept back that its session sees now, as new ones.
     void Reveal() {
-        const std::vector<ConversationActivity> open = storage_.OpenActivity(company_);
+        const std::vector<ConversationActivity> open =
+            storage_.conversations.OpenActivity(company_);
         std::string events;
         {
             std::lock_guard lock(sessionMutex_);
@@ -337,7 +340,7 @@ EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_
       // As often as the visitor page's reads mark it, well within the silence.
       touchEvery_(VisitorTouchInterval(silenceSeconds)),
       budget_(bufferBytes) {
-    storage_.WatchChanges(
+    storage_.conversations.WatchChanges(
         [this](std::int64_t company, std::int32_t conversation) {
             hub_.Changed(conversation);
             QueueNews(company, conversation);
@@ -347,7 +350,7 @@ EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_
 }
 
 EventStreams::~EventStreams() {
-    storage_.WatchChanges({}, {});
+    storage_.conversations.WatchChanges({}, {});
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -364,8 +367,8 @@ std::shared_ptr<ReplyStream> EventStreams::Visitor(std::string_view idText, std:
                                                    std::string_view lastEventId) {
     const auto id = NumberOf<std::int32_t>(idText);
     if (!id || *id <= 0) return nullptr;
-    const auto conversation =
-        storage_.VisitorConversation(*id, FormFields::Parse(query).Get("token"), touchEvery_);
+    const auto conversation = storage_.conversations.VisitorConversation(
+        *id, FormFields::Parse(query).Get("token"), touchEvery_);
     if (!conversation) return nullptr;
     const std::size_t sent = NumberOf<std::size_t>(lastEventId).value_or(0);
     auto stream = std::make_shared<VisitorStream>(storage_, workers_, budget_, *id, sent);
@@ -377,7 +380,7 @@ std::shared_ptr<ReplyStream> EventStreams::Visitor(std::string_view idText, std:
 std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view windows1252Code,
                                                     const std::string& sessionId) {
     const std::string code = Utf8FromWindows1252(windows1252Code);
-    auto found = storage_.Session(code, sessionId);
+    auto found = storage_.sessions.Session(code, sessionId);
     if (!found) return nullptr;
     const std::int64_t company = found->company;
     auto stream = std::make_shared<OperatorStream>(storage_, workers_, budget_, std::move(*found),
@@ -435,7 +438,7 @@ void EventStreams::TellNews(std::int64_t company) {
         std::vector<CompanyEvent> events;
         try {
             for (const std::int32_t id : changed) {
-                auto conversation = storage_.CompanyConversation(company, id);
+                auto conversation = storage_.conversations.CompanyConversation(company, id);
                 if (!conversation) continue;  // removed with its company
                 events.push_back({id, std::move(conversation->owner),
                                   NewsEvent(id, conversation->visitorLines)});
@@ -512,7 +515,7 @@ void EventStreams::Tick() {
     if (!heard.empty()) {
         workers_.Submit([this, heard = std::move(heard)] {
             try {
-                storage_.TouchVisitors(heard);
+                storage_.conversations.TouchVisitors(heard);
             } catch (const std::exception& failure) {
                 LogLine(LogPriority::Error,
                         std::string("no se ha podido marcar a los visitantes presentes: ") +

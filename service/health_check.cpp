@@ -10,7 +10,7 @@ HttpReply HealthReply(Storage& storage, std::chrono::steady_clock::time_point ar
     // from the arrival: a check that waited for a worker past it is answered at once, as its
     // balancer has stopped waiting.
     const DeadlineScope bound(arrived + kHealthBound);
-    storage.Ping(kHealthBound);
+    storage.database->Ping(kHealthBound);
     return UncachedReply(200, "OK", kPlainType);
 }
 

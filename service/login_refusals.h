@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "service/storage.h"
+#include "service/clock.h"
 
 namespace tertulia {
 

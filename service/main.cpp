@@ -61,14 +61,15 @@ std::string NewPassword() {
 
 int AddCompany(const AddCompanyCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
-    RegisterCompany(*storage, command.code, command.password ? *command.password : NewPassword());
+    RegisterCompany(storage->companies, command.code,
+                    command.password ? *command.password : NewPassword());
     std::cout << "Empresa «" << command.code << "» registrada." << std::endl;
     return 0;
 }
 
 int SetPassword(const SetPasswordCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
-    ChangePassword(*storage, command.code, NewPassword());
+    ChangePassword(storage->companies, command.code, NewPassword());
     std::cout << "Contraseña de «" << command.code
               << "» cambiada; sus sesiones abiertas han terminado." << std::endl;
     return 0;
@@ -76,7 +77,7 @@ int SetPassword(const SetPasswordCommand& command) {
 
 int RemoveCompany(const RemoveCompanyCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
-    if (!storage->RemoveCompany(command.code)) {
+    if (!storage->companies.RemoveCompany(command.code)) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
     }
     std::cout << "Empresa «" << command.code << "» borrada con sus conversaciones." << std::endl;
@@ -87,9 +88,11 @@ int Sites(const SiteCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
     using Action = SiteCommand::Action;
     bool found = true;
-    if (command.action == Action::Allow) found = storage->AllowSite(command.code, command.origin);
+    if (command.action == Action::Allow) {
+        found = storage->companies.AllowSite(command.code, command.origin);
+    }
     if (command.action == Action::Disallow) {
-        found = storage->DisallowSite(command.code, command.origin);
+        found = storage->companies.DisallowSite(command.code, command.origin);
     }
     if (!found) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
@@ -101,7 +104,7 @@ int Sites(const SiteCommand& command) {
         std::cout << "Las páginas de " << command.origin << " ya no muestran el chat de «"
                   << command.code << "»." << std::endl;
     } else {
-        for (const std::string& site : storage->AllowedSites(command.code)) {
+        for (const std::string& site : storage->companies.AllowedSites(command.code)) {
             std::cout << site << "\n";
         }
         std::cout << std::flush;
@@ -111,10 +114,11 @@ int Sites(const SiteCommand& command) {
 
 int CompanyOption(const CompanyOptionCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
-    if (command.oneConsole && !storage->SetOneConsole(command.code, *command.oneConsole)) {
+    if (command.oneConsole &&
+        !storage->companies.SetOneConsole(command.code, *command.oneConsole)) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
     }
-    const auto options = storage->CompanyOptions(command.code);
+    const auto options = storage->companies.CompanyOptions(command.code);
     if (!options) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
     }
@@ -203,9 +207,9 @@ int Serve(const ServeCommand& command) {
     ServiceConfig config;
     const std::string location = DatabaseLocation(command.database);
     config.storage = Storage::Open(location, {}, std::chrono::seconds(command.databaseTimeout));
-    config.storage->SetOwnerSilence(command.ownerSilence);
+    config.storage->sessions.SetOwnerSilence(command.ownerSilence);
     const std::string shownDatabase = IsPostgresUri(location)
-                                          ? config.storage->Description()
+                                          ? config.storage->database->Description()
                                           : std::filesystem::absolute(location).string();
     config.keepDays = command.keepDays;
     if (command.updateFile) {
@@ -216,11 +220,11 @@ int Serve(const ServeCommand& command) {
     config.trustedProxies = command.trustedProxies;
     config.accessLog = command.accessLog;
     Service service(std::move(config));
-    if (command.demo && EnsureDemoCompany(service.storage())) {
+    if (command.demo && EnsureDemoCompany(service.storage().companies)) {
         std::cout << "Creada la empresa de demostración «demo» con la contraseña «demo»."
                   << std::endl;
     }
-    if (!service.storage().HasCompanies()) {
+    if (!service.storage().companies.HasCompanies()) {
         std::cout << "La base de datos no tiene empresas: regístrelas con «tertulia-service "
                      "add-company CÓDIGO», o arranque con --demo para probar."
                   << std::endl;

@@ -58,7 +58,7 @@ HttpReply MetricsEndpoint::Page(const HttpRequest& request) {
     figures.visitorStreams = held.visitors;
     figures.operatorStreams = held.operators;
     try {
-        figures.waitingConversations = sources_.storage.WaitingConversations(kHealthBound);
+        figures.waitingConversations = sources_.storage.conversations.WaitingConversations(kHealthBound);
     } catch (const std::exception&) {
         // Left out of the page: the rest of it still tells what the service sees.
     }
@@ -66,8 +66,8 @@ HttpReply MetricsEndpoint::Page(const HttpRequest& request) {
     figures.refusedCredentials = refused.credentials;
     figures.refusedWaiting = refused.waiting;
     figures.refusedBusy = refused.busy;
-    figures.databaseFailures = sources_.storage.DatabaseFailures();
-    figures.databaseReconnections = sources_.storage.DatabaseReconnections();
+    figures.databaseFailures = sources_.storage.database->Failures();
+    figures.databaseReconnections = sources_.storage.database->Reconnections();
     WriteServiceFigures(page, figures);
     if (const std::optional<ProcessFigures> process = ReadProcessFigures()) {
         WriteProcessFigures(page, *process);

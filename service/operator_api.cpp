@@ -46,9 +46,9 @@ std::string OperatorLine(const std::string& bytes) {
     return Utf8LineFromWindows1252(bytes);
 }
 
-std::string Transcript(Storage& storage, const ConversationInfo& conversation) {
+std::string Transcript(Conversations& conversations, const ConversationInfo& conversation) {
     std::vector<TranscriptLine> lines;
-    for (StoredMessage& message : storage.Messages(conversation.id)) {
+    for (StoredMessage& message : conversations.Messages(conversation.id)) {
         lines.push_back(
             {message.fromOperator ? OperatorApi::kOperatorName : conversation.visitorName,
              std::move(message.text)});
@@ -108,7 +108,7 @@ class OperatorRequest {
         const std::string address = LimitKey(client_);
         // Counted before the check, in the database, so that no number of simultaneous
         // attempts on any of the services sharing it gets more checks than the waits allow.
-        const Storage::LoginAttempt attempt = storage_.AttemptLogin(code, address);
+        const LoginAttempt attempt = storage_.loginAttempts.AttemptLogin(code, address);
         if (attempt.wait > 0) {
             ++api_.refusedWaiting_;
             api_.refusals_.Count(address);
@@ -135,9 +135,10 @@ class OperatorRequest {
         const std::string console = key && EsClaveConsola(*key) ? "consola " + LowerHex(*key)
                                     : known                     ? cookie_.received
                                                                 : cookie_.toSet;
-        if (!api_.checks_.Run(
-                [&] { session = storage_.Login(code, fields_.Get("contrasena"), console); })) {
-            storage_.UncountLoginFailure(attempt.counted);
+        if (!api_.checks_.Run([&] {
+                session = storage_.sessions.Login(code, fields_.Get("contrasena"), console);
+            })) {
+            storage_.loginAttempts.UncountLoginFailure(attempt.counted);
             ++api_.refusedBusy_;
             api_.refusals_.Count(address);
             return Windows1252FromUtf8(
@@ -152,8 +153,8 @@ class OperatorRequest {
                         " de la dirección)");
             return Windows1252FromUtf8("ERROR: Código de empresa o contraseña incorrectos.");
         }
-        storage_.ForgetLoginFailures(attempt.keys);
-        storage_.RememberAddress(code, address);
+        storage_.loginAttempts.ForgetLoginFailures(attempt.keys);
+        storage_.loginAttempts.RememberAddress(code, address);
         return WriteLoginReply(*session);
     }
 
@@ -161,13 +162,14 @@ class OperatorRequest {
         const OperatorSession session = Session();
         std::vector<NewsEntry> entries;
         std::vector<VisitorLines> lines;
-        for (const ConversationInfo& conversation : storage_.OpenConversations(session.company)) {
+        for (const ConversationInfo& conversation :
+             storage_.conversations.OpenConversations(session.company)) {
             if (!session.Sees(conversation.owner)) continue;
             // A console opens a window for every conversation of its news before it asks for
             // any: the news that first lists a free conversation gives it to its console, so
             // that one console alone opens it.
             if (session.oneConsole && conversation.owner.empty() &&
-                storage_.Claim(session, conversation.id) == ClaimResult::Other) {
+                storage_.sessions.Claim(session, conversation.id) == ClaimResult::Other) {
                 continue;
             }
             entries.push_back({conversation.id, Windows1252FromUtf8(conversation.visitorName)});
@@ -180,7 +182,7 @@ class OperatorRequest {
         const OperatorSession session = Session();
         const std::int64_t company = session.company;
         const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
-        if (session.oneConsole && storage_.Claim(session, id) == ClaimResult::Other) {
+        if (session.oneConsole && storage_.sessions.Claim(session, id) == ClaimResult::Other) {
             return OtherConsole();
         }
         const auto mensaje = fields_.Find("mensaje");
@@ -188,7 +190,7 @@ class OperatorRequest {
         // undefined bytes only is left empty.
         const std::string line = mensaje ? OperatorLine(*mensaje) : std::string();
         if (!line.empty()) {
-            switch (storage_.AddOperatorLine(session, id, line, api_.caps_)) {
+            switch (storage_.conversations.AddOperatorLine(session, id, line, api_.caps_)) {
                 case LineResult::NotFound:
                     return Missing(id);
                 case LineResult::Closed:
@@ -202,21 +204,21 @@ class OperatorRequest {
                     break;
             }
         }
-        const auto conversation = storage_.CompanyConversation(company, id);
+        const auto conversation = storage_.conversations.CompanyConversation(company, id);
         if (!conversation) return Missing(id);
-        return Transcript(storage_, *conversation);
+        return Transcript(storage_.conversations, *conversation);
     }
 
     // Ends the session; its conversations go to the company's other consoles at once.
     std::string Logout() {
-        if (!storage_.EndSession(Code(), fields_.Get("idsesion"))) throw SessionGone();
+        if (!storage_.sessions.EndSession(Code(), fields_.Get("idsesion"))) throw SessionGone();
         return WriteLogoutReply();
     }
 
     std::string Drop() {
         const OperatorSession session = Session();
         const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
-        switch (storage_.Close(session, id)) {
+        switch (storage_.conversations.Close(session, id)) {
             case CloseResult::Closed:
                 return WriteCloseReply();
             case CloseResult::Owned:
@@ -233,7 +235,7 @@ class OperatorRequest {
     std::string Code() const { return Utf8FromWindows1252(fields_.Get("idempresa")); }
 
     OperatorSession Session() {
-        auto session = storage_.Session(Code(), fields_.Get("idsesion"));
+        auto session = storage_.sessions.Session(Code(), fields_.Get("idsesion"));
         if (!session) throw SessionGone();
         return std::move(*session);
     }

@@ -37,7 +37,7 @@ struct OperatorReply {
 // the console's cookie names it. Replies are Windows-1252 text in exactly the forms the console
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
 // session is gone and the operator has to log in again. Failed logins make their client network
-// wait, and an attacked company's unknown networks (see Storage::AttemptLogin); a waiting
+// wait, and an attacked company's unknown networks (see LoginAttempts::AttemptLogin); a waiting
 // attempt is refused unchecked, and so is one finding the password checks full
 // (PasswordChecks).
 class OperatorApi {

@@ -26,7 +26,7 @@ struct ServeCommand {
     std::string database;                  // empty: the default file
     unsigned databaseTimeout = 10;         // seconds one request waits for the database
     unsigned keepDays = 30;
-    unsigned ownerSilence = 120;  // see Storage::SetOwnerSilence
+    unsigned ownerSilence = 120;  // see Sessions::SetOwnerSilence
     std::optional<std::string> updateFile;
     std::optional<std::string> updateVersion;
     bool demo = false;

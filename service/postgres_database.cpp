@@ -15,85 +15,6 @@ namespace tertulia {
 
 namespace {
 
-// The first schema of this engine.
-const char* const kSchema = R"SQL(
-CREATE TABLE companies (
-    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    code TEXT NOT NULL UNIQUE,
-    salt TEXT NOT NULL,
-    iterations INTEGER NOT NULL,
-    hash TEXT NOT NULL
-);
-CREATE TABLE operator_sessions (
-    id_hash TEXT PRIMARY KEY,
-    company_id BIGINT NOT NULL REFERENCES companies(id),
-    last_seen BIGINT NOT NULL
-);
-CREATE INDEX operator_sessions_last_seen ON operator_sessions(last_seen);
-CREATE TABLE conversations (
-    id INTEGER GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    company_id BIGINT NOT NULL REFERENCES companies(id),
-    visitor_name TEXT NOT NULL,
-    token_hash TEXT NOT NULL,
-    open INTEGER NOT NULL,
-    opened_at BIGINT NOT NULL,
-    line_count INTEGER NOT NULL DEFAULT 0,
-    byte_count BIGINT NOT NULL DEFAULT 0,
-    visitor_lines INTEGER NOT NULL DEFAULT 0,
-    closed_at BIGINT
-);
-CREATE INDEX conversations_open ON conversations(company_id, open, id);
-CREATE INDEX conversations_closed ON conversations(open, closed_at);
-CREATE TABLE messages (
-    id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    conversation_id INTEGER NOT NULL REFERENCES conversations(id),
-    from_operator INTEGER NOT NULL,
-    text TEXT NOT NULL,
-    sent_at BIGINT NOT NULL
-);
-CREATE INDEX messages_of_conversation ON messages(conversation_id, id);
-CREATE TABLE login_failures (
-    key TEXT PRIMARY KEY,
-    count INTEGER NOT NULL,
-    last BIGINT NOT NULL
-);
-CREATE INDEX login_failures_last ON login_failures(last);
-CREATE TABLE allowed_sites (
-    company_id BIGINT NOT NULL REFERENCES companies(id),
-    origin TEXT NOT NULL,
-    PRIMARY KEY (company_id, origin)
-);
-)SQL";
-
-// When each conversation's visitor was last heard from, so that silent ones are closed; the
-// client networks that logged in to each company, which the company's failed-login wait leaves
-// alone.
-const char* const kVisitorsAndKnownAddresses = R"SQL(
-ALTER TABLE conversations ADD COLUMN visitor_seen BIGINT NOT NULL DEFAULT 0;
-UPDATE conversations SET visitor_seen = extract(epoch FROM now())::BIGINT;
-CREATE INDEX conversations_silent ON conversations(open, visitor_seen);
-CREATE TABLE known_addresses (
-    company_id BIGINT NOT NULL REFERENCES companies(id),
-    address TEXT NOT NULL,
-    last_login BIGINT NOT NULL,
-    PRIMARY KEY (company_id, address)
-);
-CREATE INDEX known_addresses_last_login ON known_addresses(last_login);
-)SQL";
-
-// Each open conversation of a company whose visitors are answered by one console belongs to the
-// operator session that first listed or asked for it, and passes to the next session of the same
-// console program; companies registered before that rule keep seeing every conversation in every
-// console until their administrator says otherwise.
-const char* const kConversationOwners = R"SQL(
-ALTER TABLE conversations ADD COLUMN owner_session TEXT;
-ALTER TABLE conversations ADD COLUMN owner_seen BIGINT NOT NULL DEFAULT 0;
-CREATE INDEX conversations_owner ON conversations(owner_session);
-ALTER TABLE operator_sessions ADD COLUMN console TEXT;
-ALTER TABLE companies ADD COLUMN reparto TEXT NOT NULL DEFAULT 'uno';
-UPDATE companies SET reparto = 'todos';
-)SQL";
-
 // A failure the server reported, with its SQLSTATE code.
 class PostgresError : public std::runtime_error {
   public:
@@ -346,10 +267,6 @@ PostgresDatabase::PostgresDatabase(const std::string& uri, std::chrono::millisec
         throw std::runtime_error("no se puede conectar con la base de datos " + description_ +
                                  ": " + failure.what());
     }
-}
-
-std::vector<const char*> PostgresDatabase::SchemaSteps() const {
-    return {kSchema, kVisitorsAndKnownAddresses, kConversationOwners};
 }
 
 void PostgresDatabase::WatchChanges(ChangeWatcher watcher) {

@@ -65,7 +65,7 @@ class PostgresDatabase : public SqlDatabase {
     PostgresDatabase(const std::string& uri, std::chrono::milliseconds timeout,
                      std::size_t connections = 8);
 
-    std::vector<const char*> SchemaSteps() const override;
+    SqlEngine Engine() const override { return SqlEngine::Postgres; }
     void LockSchema(SqlConnection& connection) override;
     std::string Description() const override { return description_; }
     // Listens on a connection of its own (PostgresListener), which counts as made again each

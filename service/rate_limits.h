@@ -45,7 +45,7 @@ class TokenBuckets {
 
 // Failed logins: from the fifth failure in a row on, the next attempt waits 1 s, then 2, 4...
 // up to a minute after the last failure. The failures themselves are kept in the database
-// (Storage::AttemptLogin), so that every service sharing it counts them together.
+// (LoginAttempts::AttemptLogin), so that every service sharing it counts them together.
 inline constexpr unsigned kFreeLoginFailures = 4;
 inline constexpr std::int64_t kMaxLoginWait = 60;
 

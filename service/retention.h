@@ -1,45 +1,34 @@
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 
-#include "service/storage.h"
+#include "service/clock.h"
+#include "service/sql_database.h"
 
 namespace tertulia {
 
-// Closes the conversations of visitors who have gone silent, and removes what the database no
-// longer needs (lapsed sessions, forgotten failed logins, closed conversations past their
-// retention), on a thread of its own: every minute, in transactions of
-// a few hundred rows with a pause between them, so that requests never wait behind it. Several
-// services sharing one database may all run it.
+// What the database keeps no longer: conversations whose visitor has gone silent are closed,
+// and lapsed sessions, forgotten failed logins and known addresses, and closed conversations
+// past their time, removed. Each call is one small transaction, so that requests never wait
+// long behind it (see RetentionLoop).
 class Retention {
   public:
-    static constexpr std::size_t kBatch = 300;
-    static constexpr std::chrono::seconds kInterval{60};
-    static constexpr std::chrono::milliseconds kPause{50};
+    Retention(SqlDatabase& database, Clock clock) : database_(database), clock_(std::move(clock)) {}
 
-    // `keepDays` 0 keeps closed conversations for ever; `silenceSeconds` 0 leaves silent
-    // conversations open.
-    Retention(Storage& storage, unsigned keepDays, unsigned silenceSeconds);
-    ~Retention();
-    Retention(const Retention&) = delete;
-    Retention& operator=(const Retention&) = delete;
+    // Closes at most `batch` open conversations whose visitor has neither read nor written for
+    // `silenceSeconds`; how many it closed.
+    std::size_t CloseSilentConversations(std::int64_t silenceSeconds, std::size_t batch);
+
+    // At most `batch` rows of lapsed sessions, forgotten failed logins and known addresses, and
+    // conversations closed more than `keepSeconds` ago with their lines (0 keeps conversations
+    // for ever). Returns how many rows it removed, so that a caller repeats it while it removes
+    // a full batch.
+    std::size_t RemoveExpired(std::int64_t keepSeconds, std::size_t batch);
 
   private:
-    void Loop();
-    // False when asked to stop meanwhile.
-    bool Wait(std::chrono::milliseconds time);
-
-    Storage& storage_;
-    std::int64_t keepSeconds_;
-    std::int64_t silenceSeconds_;
-    std::mutex mutex_;
-    std::condition_variable stopRequested_;
-    bool stopping_ = false;
-    std::thread thread_;
+    SqlDatabase& database_;
+    Clock clock_;
 };
 
 }  // namespace tertulia

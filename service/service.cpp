@@ -150,10 +150,10 @@ Service::Service(ServiceConfig config)
     if (!storage_) throw std::invalid_argument("a service needs its storage");
     const Clock clock = config.clock ? config.clock : Clock(SystemClock);
     operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
-    visitorApi_ = std::make_unique<VisitorApi>(*storage_, config.visitors, clock);
+    visitorApi_ = std::make_unique<VisitorApi>(storage_->conversations, config.visitors, clock);
     updateApi_ = std::make_unique<UpdateApi>(update_);
-    retention_ =
-        std::make_unique<Retention>(*storage_, config.keepDays, config.visitors.silenceSeconds);
+    retention_ = std::make_unique<RetentionLoop>(storage_->retention, config.keepDays,
+                                                 config.visitors.silenceSeconds);
     streams_ = std::make_unique<EventStreams>(
         *storage_, config.visitors.silenceSeconds,
         config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
@@ -243,7 +243,7 @@ HttpReply Service::Answer(const HttpRequest& request) {
     // The database's time counts from the request's arrival: one that queued behind others
     // while the database stalled is answered by then, not a whole time-out after a worker took
     // it, and at once when that time has passed.
-    const DeadlineScope deadline(request.arrived + storage_->Timeout());
+    const DeadlineScope deadline(request.arrived + storage_->database->Timeout());
     try {
         std::optional<HttpReply> reply = routes_.Answer(request, client);
         databaseStalled_ = false;
@@ -286,7 +286,7 @@ HttpReply Service::CompanyPage(const RoutedRequest& request) {
     // A company's page names the sites that may frame it, from the database.
     const std::string code = CompanyOfPage(request).value_or("");
     try {
-        std::vector<std::string> sites = storage_->AllowedSites(code);
+        std::vector<std::string> sites = storage_->companies.AllowedSites(code);
         framingSites_.Remember(code, sites);
         return VisitorPageReply(sites);
     } catch (const DatabaseUnavailable&) {

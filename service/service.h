@@ -15,7 +15,7 @@
 #include "service/metrics.h"
 #include "service/metrics_endpoint.h"
 #include "service/operator_api.h"
-#include "service/retention.h"
+#include "service/retention_loop.h"
 #include "service/route_table.h"
 #include "service/storage.h"
 #include "service/update_api.h"
@@ -91,7 +91,7 @@ class Service {
     std::unique_ptr<OperatorApi> operatorApi_;
     std::unique_ptr<VisitorApi> visitorApi_;
     std::unique_ptr<UpdateApi> updateApi_;
-    std::unique_ptr<Retention> retention_;
+    std::unique_ptr<RetentionLoop> retention_;
     std::unique_ptr<EventStreams> streams_;
     std::unique_ptr<AccessLog> accessLog_;
     std::mutex unavailableMutex_;

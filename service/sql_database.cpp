@@ -3,6 +3,9 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "service/postgres_database.h"
+#include "service/sqlite_database.h"
+
 namespace tertulia {
 
 namespace {
@@ -28,6 +31,25 @@ Deadline SqlDatabase::DeadlineIn(std::chrono::milliseconds timeout) {
             "la petición ha agotado su plazo antes de llegar a la base de datos");
     }
     return deadline;
+}
+
+void SqlDatabase::Ping(std::chrono::milliseconds bound) {
+    ReadWithin(bound, [](SqlConnection& db) { db.Run("SELECT 1"); });
+}
+
+bool IsPostgresUri(const std::string& location) {
+    return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::unique_ptr<SqlDatabase> OpenSqlDatabase(const std::string& location,
+                                             std::chrono::milliseconds timeout) {
+    if (IsPostgresUri(location)) return std::make_unique<PostgresDatabase>(location, timeout);
+    try {
+        return std::make_unique<SqliteDatabase>(location, timeout);
+    } catch (const std::exception& failure) {
+        throw std::runtime_error("no se puede escribir en la base de datos " + location + ": " +
+                                 failure.what());
+    }
 }
 
 std::int64_t SqlRows::Int(std::size_t row, std::size_t column) const {

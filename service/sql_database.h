@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -76,6 +77,9 @@ class SqlConnection {
     virtual void Announce(const std::string& change) = 0;
 };
 
+// The database engines a service may keep its data in.
+enum class SqlEngine { Sqlite, Postgres };
+
 // How a service learns of the changes that writes announce.
 struct ChangeWatcher {
     // A change announced by a committed write, of this service or another on the database.
@@ -97,9 +101,8 @@ class SqlDatabase {
     explicit SqlDatabase(std::chrono::milliseconds timeout) : timeout_(timeout) {}
     virtual ~SqlDatabase() = default;
 
-    // The schema in steps: step N brings a database at version N to version N + 1. A new
-    // database runs them all.
-    virtual std::vector<const char*> SchemaSteps() const = 0;
+    // Which SQL the database takes where the engines differ (such as the schema's steps).
+    virtual SqlEngine Engine() const = 0;
     // Called first in the transaction that upgrades the schema, so that services starting
     // together upgrade one after the other.
     virtual void LockSchema(SqlConnection& connection) = 0;
@@ -110,6 +113,9 @@ class SqlDatabase {
     virtual void WatchChanges(ChangeWatcher watcher) = 0;
 
     std::chrono::milliseconds Timeout() const { return timeout_; }
+    // A trivial query, answered within `bound` (or the usual deadline, where that is sooner);
+    // throws DatabaseUnavailable when the database does not answer.
+    void Ping(std::chrono::milliseconds bound);
     // Transactions that failed, time-outs included, since the start.
     std::uint64_t Failures() const { return failures_.load(std::memory_order_relaxed); }
     // Connections made again after one was lost or given up, since the start.
@@ -168,5 +174,15 @@ class SqlDatabase {
     std::atomic<std::uint64_t> failures_ = 0;
     std::atomic<std::uint64_t> reconnections_ = 0;
 };
+
+// Whether a database location is a PostgreSQL connection URI rather than an SQLite file.
+bool IsPostgresUri(const std::string& location);
+
+// The database at `location`: a PostgreSQL connection URI ("postgresql://..." or
+// "postgres://..."), or else the path of an SQLite file. Each transaction, and connecting,
+// waits for the database at most `timeout`, then throws DatabaseUnavailable; a database that
+// cannot be opened throws std::runtime_error naming it and the cause.
+std::unique_ptr<SqlDatabase> OpenSqlDatabase(const std::string& location,
+                                             std::chrono::milliseconds timeout);
 
 }  // namespace tertulia

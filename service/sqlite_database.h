@@ -56,7 +56,7 @@ class SqliteDatabase : public SqlDatabase {
                    std::size_t readers = 8);
     ~SqliteDatabase() override;
 
-    std::vector<const char*> SchemaSteps() const override;
+    SqlEngine Engine() const override { return SqlEngine::Sqlite; }
     // The writer's transaction holds SQLite's write lock from its start.
     void LockSchema(SqlConnection&) override {}
     std::string Description() const override { return path_; }

@@ -116,7 +116,7 @@ JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
                           "Se han abierto demasiadas conversaciones desde su red; "
                           "inténtelo más tarde."};
         }
-        const OpenedConversation opened = storage_.OpenConversation(
+        const OpenedConversation opened = conversations_.OpenConversation(
             empresa, name, limits_.waitingPerCompany, limits_.silenceSeconds);
         switch (opened.outcome) {
             case OpenedConversation::Outcome::NoCompany:
@@ -146,7 +146,7 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
         if (!written_.Take(LimitKey(client), clock_())) {
             throw Refusal{429, "Ha enviado demasiados mensajes seguidos; espere un momento."};
         }
-        switch (storage_.AddVisitorLine(*id, token, text, limits_.perConversation)) {
+        switch (conversations_.AddVisitorLine(*id, token, text, limits_.perConversation)) {
             case LineResult::Stored:
                 break;
             case LineResult::NotFound:
@@ -167,7 +167,7 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(query);
         // A page that reads every two seconds is heard from.
-        const auto conversation = storage_.VisitorConversation(
+        const auto conversation = conversations_.VisitorConversation(
             *id, fields.Get("token"), VisitorTouchInterval(limits_.silenceSeconds));
         if (!conversation) throw kNoConversation;
         // A transcript may be a quarter of a megabyte: a few are built at a time, so that a
@@ -177,7 +177,7 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
             std::counting_semaphore<>& turns;
             ~Release() { turns.release(); }
         } release{transcriptTurns_};
-        const std::vector<StoredMessage> messages = storage_.Messages(conversation->id);
+        const std::vector<StoredMessage> messages = conversations_.Messages(conversation->id);
         // Sized once: a long transcript's reply is not grown by doubling.
         std::size_t size = 64;
         for (const StoredMessage& message : messages) size += message.text.size() + 48;

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "service/conversations.h"
 #include "service/rate_limits.h"
-#include "service/storage.h"
 
 namespace tertulia {
 
@@ -44,8 +44,8 @@ class VisitorApi {
     static constexpr std::size_t kMaxName = 60;
     static constexpr std::size_t kMaxLine = 2000;
 
-    VisitorApi(Storage& storage, const VisitorLimits& limits, Clock clock)
-        : storage_(storage),
+    VisitorApi(Conversations& conversations, const VisitorLimits& limits, Clock clock)
+        : conversations_(conversations),
           limits_(limits),
           clock_(std::move(clock)),
           opened_(limits.conversationsPerAddress, 3600),
@@ -62,7 +62,7 @@ class VisitorApi {
     static JsonReply NoConversation();
 
   private:
-    Storage& storage_;
+    Conversations& conversations_;
     VisitorLimits limits_;
     Clock clock_;
     std::counting_semaphore<> transcriptTurns_{4};

@@ -226,7 +226,7 @@ TEST(EventStreams, a_console_that_logs_out_hands_its_conversations_to_the_others
 TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
     RunningService service;
     const std::string lapsed = service.Login();
-    service.now += Storage::kSessionLifetime + 120;
+    service.now += Sessions::kSessionLifetime + 120;
     struct Row {
         const char* name;
         std::string session;
@@ -303,8 +303,9 @@ TEST(EventStreams, a_reply_stream_holds_little_for_a_client_that_does_not_read) 
 TEST(EventStreams, a_wake_between_registration_and_the_first_fill_is_read_after_it) {
     TemporaryDirectory directory;
     const auto storage = Storage::Open(directory.path() + "/service.db", {});
-    ASSERT_TRUE(storage->AddCompany("demo", "DIGEST"));
-    const NewConversation conversation = storage->OpenConversation("demo", "Ana", 0).conversation;
+    ASSERT_TRUE(storage->companies.AddCompany("demo", "DIGEST"));
+    const NewConversation conversation =
+        storage->conversations.OpenConversation("demo", "Ana", 0).conversation;
     const std::string id = std::to_string(conversation.id);
     const std::string query = "token=" + conversation.token;
     EventStreams streams(*storage, 0, 64 << 20);
@@ -325,8 +326,9 @@ TEST(EventStreams, a_wake_between_registration_and_the_first_fill_is_read_after_
     std::this_thread::sleep_for(300ms);
     // The line's news for the operators waits for the count too, and the write for its news.
     std::thread writer([&] {
-        EXPECT_EQ(storage->AddVisitorLine(conversation.id, conversation.token, "uno", {}),
-                  LineResult::Stored);
+        EXPECT_EQ(
+            storage->conversations.AddVisitorLine(conversation.id, conversation.token, "uno", {}),
+            LineResult::Stored);
     });
     // Time enough for the wake, and for a read it might have queued, to run.
     std::this_thread::sleep_for(400ms);

@@ -213,11 +213,11 @@ int ClosedByTheNonOwner(const std::string& database, const ServiceProcess& forA,
         for (std::thread& console : consoles) console.join();
     }
     const auto storage = Storage::Open(database, {});
-    const auto session = storage->Session("demo", sessions[0]);
+    const auto session = storage->sessions.Session("demo", sessions[0]);
     if (!session) throw std::runtime_error("A's session is gone");
     int closed = 0;
     for (const std::int32_t id : ids) {
-        const auto conversation = storage->CompanyConversation(session->company, id);
+        const auto conversation = storage->conversations.CompanyConversation(session->company, id);
         if (conversation && !conversation->open && conversation->owner == session->idHash) {
             ++closed;
         }

@@ -141,7 +141,7 @@ TEST(OperatorFlow, sessions_lapse_after_thirty_idle_minutes) {
 
 TEST(OperatorFlow, a_session_serves_only_its_own_company) {
     RunningService service;
-    RegisterCompany(service.storage(), "otra", "clave-de-otra");
+    RegisterCompany(service.storage().companies, "otra", "clave-de-otra");
     const std::string demoSession = service.Login();
     const auto [id, token] = OpenVisitorConversation(service, "Ana");
     const std::string otherSession =
@@ -463,7 +463,7 @@ TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
               1);
     ASSERT_EQ(RunService({"company-option", "demo", "reparto=todos", "--db", consoles.Database()}),
               0);
-    EXPECT_EQ(Storage::Open(consoles.Database(), {})->CompanyOptions("demo"),
+    EXPECT_EQ(Storage::Open(consoles.Database(), {})->companies.CompanyOptions("demo"),
               std::vector<std::string>{"reparto=todos"});
     EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=uno"), "<b>Operador</b>: uno");
     EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));

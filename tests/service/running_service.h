@@ -36,7 +36,7 @@ class RunningService {
         config.update = std::move(update);
         config.clock = [this] { return now.load(); };
         service_ = std::make_unique<Service>(std::move(config));
-        EnsureDemoCompany(service_->storage());
+        EnsureDemoCompany(service_->storage().companies);
         port_ = service_->Bind("127.0.0.1", 0);
         thread_ = std::thread([this] { service_->Serve(); });
         while (!service_->Serving()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

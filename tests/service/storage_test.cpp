@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "direct_connection.h"
 #include "fresh_database.h"
 #include "service/secrets.h"
 #include "tests/support/table_rows.h"
@@ -14,57 +15,13 @@ namespace {
 
 constexpr std::int64_t kDay = 24 * 3600;
 
-// A connection of the test's own to the database, beside the storage's.
-class DirectConnection {
-  public:
-    DirectConnection(Backend backend, const std::string& location) {
-        if (backend == Backend::Sqlite) {
-            sqlite3_open(location.c_str(), &sqlite_);
-        } else {
-            postgres_ = PQconnectdb(location.c_str());
-        }
-    }
-    ~DirectConnection() {
-        sqlite3_close(sqlite_);
-        PQfinish(postgres_);
-    }
-    DirectConnection(const DirectConnection&) = delete;
-    DirectConnection& operator=(const DirectConnection&) = delete;
-
-    void Run(const char* sql) {
-        if (sqlite_) {
-            sqlite3_exec(sqlite_, sql, nullptr, nullptr, nullptr);
-        } else {
-            PQclear(PQexec(postgres_, sql));
-        }
-    }
-    // The number a query answers; -1 when it fails.
-    std::int64_t Number(const char* sql) {
-        if (sqlite_) {
-            sqlite3_stmt* statement = nullptr;
-            sqlite3_prepare_v2(sqlite_, sql, -1, &statement, nullptr);
-            const std::int64_t number =
-                sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
-            sqlite3_finalize(statement);
-            return number;
-        }
-        const std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(postgres_, sql),
-                                                                   &PQclear);
-        return PQntuples(result.get()) == 1 ? std::stoll(PQgetvalue(result.get(), 0, 0)) : -1;
-    }
-
-  private:
-    sqlite3* sqlite_ = nullptr;
-    PGconn* postgres_ = nullptr;
-};
-
 // The storage tests run once on each engine.
 class StorageTest : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         if (!database_.Skip().empty()) GTEST_SKIP() << database_.Skip();
         storage_ = Open();
-        ASSERT_TRUE(storage_->AddCompany("demo", "DIGEST"));
+        ASSERT_TRUE(storage_->companies.AddCompany("demo", "DIGEST"));
     }
 
     std::unique_ptr<Storage> Open() {
@@ -72,12 +29,13 @@ class StorageTest : public ::testing::TestWithParam<Backend> {
     }
 
     std::int64_t Company() {
-        const auto session = storage_->Login("demo", "DIGEST");
-        return *storage_->SessionCompany("demo", *session);
+        const auto session = storage_->sessions.Login("demo", "DIGEST");
+        return *storage_->sessions.SessionCompany("demo", *session);
     }
 
     NewConversation Conversation(const std::string& name = "Ana", unsigned maxWaiting = 0) {
-        const OpenedConversation opened = storage_->OpenConversation("demo", name, maxWaiting);
+        const OpenedConversation opened =
+            storage_->conversations.OpenConversation("demo", name, maxWaiting);
         if (opened.outcome != OpenedConversation::Outcome::Opened) {
             throw std::runtime_error("not opened");
         }
@@ -114,55 +72,63 @@ TEST_P(StorageTest, lines_are_counted_within_the_caps_of_their_conversation) {
         {"bytes_are_utf8_bytes_not_characters", false, "\xC3\xB1", LineResult::Full},
     };
     ForEachRow(rows, [&](const Row& row) {
-        const LineResult result = row.fromOperator
-                                      ? storage_->AddOperatorLine(company, ana.id, row.text, caps)
-                                      : storage_->AddVisitorLine(ana.id, ana.token, row.text, caps);
+        const LineResult result =
+            row.fromOperator
+                ? storage_->conversations.AddOperatorLine(company, ana.id, row.text, caps)
+                : storage_->conversations.AddVisitorLine(ana.id, ana.token, row.text, caps);
         EXPECT_EQ(result, row.result);
     });
-    EXPECT_EQ(storage_->AddVisitorLine(ana.id, "otra-ficha", "y", {}), LineResult::NotFound);
-    EXPECT_EQ(storage_->AddOperatorLine(company + 1, ana.id, "y", {}), LineResult::NotFound);
-    EXPECT_EQ(storage_->AddVisitorLine(ana.id, ana.token, "y", {2, 0}), LineResult::Full)
+    EXPECT_EQ(storage_->conversations.AddVisitorLine(ana.id, "otra-ficha", "y", {}),
+              LineResult::NotFound);
+    EXPECT_EQ(storage_->conversations.AddOperatorLine(company + 1, ana.id, "y", {}),
+              LineResult::NotFound);
+    EXPECT_EQ(storage_->conversations.AddVisitorLine(ana.id, ana.token, "y", {2, 0}),
+              LineResult::Full)
         << "two lines already";
 
-    const auto listed = storage_->OpenConversations(company);
+    const auto listed = storage_->conversations.OpenConversations(company);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].visitorLines, 1) << "the operator's lines are not the visitor's";
-    const auto messages = storage_->Messages(ana.id);
+    const auto messages = storage_->conversations.Messages(ana.id);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text, "buenas");
     EXPECT_TRUE(messages[1].fromOperator);
 
-    EXPECT_EQ(storage_->Close(company, ana.id), CloseResult::Closed);
-    EXPECT_EQ(storage_->Close(company, ana.id), CloseResult::AlreadyClosed);
-    EXPECT_EQ(storage_->AddVisitorLine(ana.id, ana.token, "y", {}), LineResult::Closed);
-    EXPECT_TRUE(storage_->OpenConversations(company).empty());
+    EXPECT_EQ(storage_->conversations.Close(company, ana.id), CloseResult::Closed);
+    EXPECT_EQ(storage_->conversations.Close(company, ana.id), CloseResult::AlreadyClosed);
+    EXPECT_EQ(storage_->conversations.AddVisitorLine(ana.id, ana.token, "y", {}),
+              LineResult::Closed);
+    EXPECT_TRUE(storage_->conversations.OpenConversations(company).empty());
 }
 
 // In a company of one console each, an operator's line and close are refused by the
 // statement that would store them while the conversation is another live session's.
 TEST_P(StorageTest, a_send_and_a_close_keep_to_the_owner_until_its_claim_lapses) {
-    storage_->SetOwnerSilence(60);
-    const auto a = storage_->Session("demo", *storage_->Login("demo", "DIGEST"));
-    const auto b = storage_->Session("demo", *storage_->Login("demo", "DIGEST"));
+    storage_->sessions.SetOwnerSilence(60);
+    const auto a = storage_->sessions.Session("demo", *storage_->sessions.Login("demo", "DIGEST"));
+    const auto b = storage_->sessions.Session("demo", *storage_->sessions.Login("demo", "DIGEST"));
     ASSERT_TRUE(a && b && a->oneConsole);
     const NewConversation ana = Conversation();
-    ASSERT_EQ(storage_->Claim(*a, ana.id), ClaimResult::Mine);
-    EXPECT_EQ(storage_->AddOperatorLine(*b, ana.id, "la atiendo yo", {}), LineResult::Owned);
-    EXPECT_EQ(storage_->Close(*b, ana.id), CloseResult::Owned);
-    EXPECT_EQ(storage_->AddOperatorLine(*a, ana.id, "buenas", {}), LineResult::Stored);
+    ASSERT_EQ(storage_->sessions.Claim(*a, ana.id), ClaimResult::Mine);
+    EXPECT_EQ(storage_->conversations.AddOperatorLine(*b, ana.id, "la atiendo yo", {}),
+              LineResult::Owned);
+    EXPECT_EQ(storage_->conversations.Close(*b, ana.id), CloseResult::Owned);
+    EXPECT_EQ(storage_->conversations.AddOperatorLine(*a, ana.id, "buenas", {}),
+              LineResult::Stored);
     now_ += 61;  // A has not asked for it since
-    EXPECT_EQ(storage_->AddOperatorLine(*b, ana.id, "sigo yo", {}), LineResult::Stored);
-    EXPECT_EQ(storage_->Close(*b, ana.id), CloseResult::Closed);
-    EXPECT_EQ(storage_->Claim(*a, ana.id), ClaimResult::Free);
-    EXPECT_EQ(storage_->Messages(ana.id).size(), 2u);
+    EXPECT_EQ(storage_->conversations.AddOperatorLine(*b, ana.id, "sigo yo", {}),
+              LineResult::Stored);
+    EXPECT_EQ(storage_->conversations.Close(*b, ana.id), CloseResult::Closed);
+    EXPECT_EQ(storage_->sessions.Claim(*a, ana.id), ClaimResult::Free);
+    EXPECT_EQ(storage_->conversations.Messages(ana.id).size(), 2u);
 }
 
 TEST_P(StorageTest, waiting_conversations_are_capped_per_company) {
     Conversation("Ana", 2);
     Conversation("Eva", 2);
-    EXPECT_EQ(storage_->OpenConversation("demo", "Luis", 2).outcome,
+    EXPECT_EQ(storage_->conversations.OpenConversation("demo", "Luis", 2).outcome,
               OpenedConversation::Outcome::TooManyWaiting);
-    EXPECT_EQ(storage_->OpenConversation("nadie", "Luis", 2).outcome,
+    EXPECT_EQ(storage_->conversations.OpenConversation("nadie", "Luis", 2).outcome,
               OpenedConversation::Outcome::NoCompany);
 }
 
@@ -171,46 +137,48 @@ TEST_P(StorageTest, ids_grow_across_services_sharing_the_database) {
     std::int32_t last = 0;
     for (int i = 0; i < 6; ++i) {
         Storage& storage = i % 2 == 0 ? *storage_ : *other;
-        const auto opened = storage.OpenConversation("demo", "V", 0);
+        const auto opened = storage.conversations.OpenConversation("demo", "V", 0);
         EXPECT_GT(opened.conversation.id, last);
         last = opened.conversation.id;
     }
     // Sessions, tokens and failed logins made through one are seen through the other.
-    const auto session = other->Login("demo", "DIGEST");
-    EXPECT_TRUE(storage_->SessionCompany("demo", *session));
+    const auto session = other->sessions.Login("demo", "DIGEST");
+    EXPECT_TRUE(storage_->sessions.SessionCompany("demo", *session));
     const NewConversation ana = Conversation();
-    EXPECT_TRUE(other->VisitorConversation(ana.id, ana.token));
-    other->AttemptLogin("demo", "192.0.2.1");
-    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.1").addressFailures, 2u);
+    EXPECT_TRUE(other->conversations.VisitorConversation(ana.id, ana.token));
+    other->loginAttempts.AttemptLogin("demo", "192.0.2.1");
+    EXPECT_EQ(storage_->loginAttempts.AttemptLogin("demo", "192.0.2.1").addressFailures, 2u);
 }
 
 TEST_P(StorageTest, allowed_sites_per_company_go_with_the_company) {
-    EXPECT_TRUE(storage_->AllowSite("demo", "https://tienda.example"));
-    EXPECT_TRUE(storage_->AllowSite("demo", "https://blog.example"));
-    EXPECT_TRUE(storage_->AllowSite("demo", "https://blog.example")) << "twice is once";
-    EXPECT_FALSE(storage_->AllowSite("nadie", "https://blog.example"));
-    EXPECT_EQ(storage_->AllowedSites("demo"),
+    EXPECT_TRUE(storage_->companies.AllowSite("demo", "https://tienda.example"));
+    EXPECT_TRUE(storage_->companies.AllowSite("demo", "https://blog.example"));
+    EXPECT_TRUE(storage_->companies.AllowSite("demo", "https://blog.example")) << "twice is once";
+    EXPECT_FALSE(storage_->companies.AllowSite("nadie", "https://blog.example"));
+    EXPECT_EQ(storage_->companies.AllowedSites("demo"),
               (std::vector<std::string>{"https://blog.example", "https://tienda.example"}));
-    EXPECT_TRUE(storage_->DisallowSite("demo", "https://blog.example"));
-    EXPECT_EQ(storage_->AllowedSites("demo"), (std::vector<std::string>{"https://tienda.example"}));
-    EXPECT_TRUE(storage_->RemoveCompany("demo"));
-    EXPECT_TRUE(storage_->AddCompany("demo", "DIGEST"));
-    EXPECT_TRUE(storage_->AllowedSites("demo").empty());
+    EXPECT_TRUE(storage_->companies.DisallowSite("demo", "https://blog.example"));
+    EXPECT_EQ(storage_->companies.AllowedSites("demo"),
+              (std::vector<std::string>{"https://tienda.example"}));
+    EXPECT_TRUE(storage_->companies.RemoveCompany("demo"));
+    EXPECT_TRUE(storage_->companies.AddCompany("demo", "DIGEST"));
+    EXPECT_TRUE(storage_->companies.AllowedSites("demo").empty());
 }
 
 TEST_P(StorageTest, failed_logins_count_in_a_row_and_are_forgotten) {
     // Each attempt counts before its check, per network and per company.
-    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.1").addressFailures, 1u);
-    const Storage::LoginAttempt unknown = storage_->AttemptLogin("nadie", "192.0.2.1");
+    EXPECT_EQ(storage_->loginAttempts.AttemptLogin("demo", "192.0.2.1").addressFailures, 1u);
+    const LoginAttempt unknown = storage_->loginAttempts.AttemptLogin("nadie", "192.0.2.1");
     EXPECT_FALSE(unknown.companyExists);
     EXPECT_EQ(unknown.addressFailures, 2u);
-    const Storage::LoginAttempt elsewhere = storage_->AttemptLogin("demo", "192.0.2.2");
+    const LoginAttempt elsewhere = storage_->loginAttempts.AttemptLogin("demo", "192.0.2.2");
     EXPECT_EQ(elsewhere.addressFailures, 1u);
     EXPECT_EQ(elsewhere.companyFailures, 2u);
-    storage_->ForgetLoginFailures(elsewhere.keys);
-    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.2").companyFailures, 1u) << "forgotten";
-    now_ += Storage::kFailureMemory + 1;
-    EXPECT_EQ(storage_->AttemptLogin("demo", "192.0.2.1").addressFailures, 1u)
+    storage_->loginAttempts.ForgetLoginFailures(elsewhere.keys);
+    EXPECT_EQ(storage_->loginAttempts.AttemptLogin("demo", "192.0.2.2").companyFailures, 1u)
+        << "forgotten";
+    now_ += LoginAttempts::kFailureMemory + 1;
+    EXPECT_EQ(storage_->loginAttempts.AttemptLogin("demo", "192.0.2.1").addressFailures, 1u)
         << "an hour without failures";
 }
 
@@ -220,49 +188,52 @@ TEST_P(StorageTest, retention_removes_old_closed_conversations_and_never_an_open
     const NewConversation open = Conversation("Abierta");
     const NewConversation recent = Conversation("Reciente");
     for (int i = 0; i < 5; ++i) {
-        storage_->AddVisitorLine(old.id, old.token, "línea " + std::to_string(i), {});
-        storage_->AddVisitorLine(open.id, open.token, "línea", {});
+        storage_->conversations.AddVisitorLine(old.id, old.token, "línea " + std::to_string(i), {});
+        storage_->conversations.AddVisitorLine(open.id, open.token, "línea", {});
     }
-    storage_->Close(company, old.id);
+    storage_->conversations.Close(company, old.id);
     now_ += 20 * kDay;
-    storage_->Close(company, recent.id);
+    storage_->conversations.Close(company, recent.id);
     now_ += 11 * kDay;
-    const auto session = storage_->Login("demo", "DIGEST");
+    const auto session = storage_->sessions.Login("demo", "DIGEST");
 
     // Kept for ever with 0; then removed in batches of at most 3 rows.
-    EXPECT_EQ(storage_->RemoveExpired(0, 3), 1u) << "only the first session had lapsed";
-    EXPECT_EQ(storage_->Messages(old.id).size(), 5u);
-    EXPECT_EQ(storage_->RemoveExpired(30 * kDay, 3), 3u);
-    EXPECT_EQ(storage_->Messages(old.id).size(), 2u);
-    EXPECT_EQ(storage_->RemoveExpired(30 * kDay, 3), 3u) << "the last lines and the conversation";
-    EXPECT_EQ(storage_->RemoveExpired(30 * kDay, 3), 0u);
+    EXPECT_EQ(storage_->retention.RemoveExpired(0, 3), 1u) << "only the first session had lapsed";
+    EXPECT_EQ(storage_->conversations.Messages(old.id).size(), 5u);
+    EXPECT_EQ(storage_->retention.RemoveExpired(30 * kDay, 3), 3u);
+    EXPECT_EQ(storage_->conversations.Messages(old.id).size(), 2u);
+    EXPECT_EQ(storage_->retention.RemoveExpired(30 * kDay, 3), 3u)
+        << "the last lines and the conversation";
+    EXPECT_EQ(storage_->retention.RemoveExpired(30 * kDay, 3), 0u);
 
-    EXPECT_FALSE(storage_->CompanyConversation(company, old.id));
-    EXPECT_TRUE(storage_->CompanyConversation(company, recent.id)) << "closed 11 days ago";
-    EXPECT_EQ(storage_->Messages(open.id).size(), 5u);
-    EXPECT_TRUE(storage_->SessionCompany("demo", *session));
+    EXPECT_FALSE(storage_->conversations.CompanyConversation(company, old.id));
+    EXPECT_TRUE(storage_->conversations.CompanyConversation(company, recent.id))
+        << "closed 11 days ago";
+    EXPECT_EQ(storage_->conversations.Messages(open.id).size(), 5u);
+    EXPECT_TRUE(storage_->sessions.SessionCompany("demo", *session));
     now_ += 365 * kDay;
-    while (storage_->RemoveExpired(30 * kDay, 3) != 0) {
+    while (storage_->retention.RemoveExpired(30 * kDay, 3) != 0) {
     }
-    EXPECT_TRUE(storage_->CompanyConversation(company, open.id)) << "open a year, still there";
-    EXPECT_EQ(storage_->Messages(open.id).size(), 5u);
-    EXPECT_FALSE(storage_->CompanyConversation(company, recent.id));
-    EXPECT_FALSE(storage_->SessionCompany("demo", *session));
+    EXPECT_TRUE(storage_->conversations.CompanyConversation(company, open.id))
+        << "open a year, still there";
+    EXPECT_EQ(storage_->conversations.Messages(open.id).size(), 5u);
+    EXPECT_FALSE(storage_->conversations.CompanyConversation(company, recent.id));
+    EXPECT_FALSE(storage_->sessions.SessionCompany("demo", *session));
 }
 
 TEST_P(StorageTest, reopening_keeps_everything_and_services_start_together) {
     const NewConversation ana = Conversation();
-    storage_->AddVisitorLine(ana.id, ana.token, "hola", {});
+    storage_->conversations.AddVisitorLine(ana.id, ana.token, "hola", {});
     std::vector<std::thread> starts;
     std::atomic<int> started = 0;
     for (int i = 0; i < 4; ++i) {
         starts.emplace_back([&] {
-            if (Open()->HasCompanies()) ++started;
+            if (Open()->companies.HasCompanies()) ++started;
         });
     }
     for (std::thread& start : starts) start.join();
     EXPECT_EQ(started, 4);
-    EXPECT_EQ(Open()->Messages(ana.id).size(), 1u);
+    EXPECT_EQ(Open()->conversations.Messages(ana.id).size(), 1u);
 }
 
 TEST_P(StorageTest, a_database_of_a_newer_service_is_refused) {
@@ -290,10 +261,10 @@ TEST_P(StorageTest, a_database_of_a_newer_service_is_refused) {
 }
 
 TEST_P(StorageTest, company_codes_are_unique_whatever_their_letter_case) {
-    EXPECT_FALSE(storage_->AddCompany("DEMO", "OTRO"));
-    EXPECT_FALSE(storage_->AddCompany("Demo", "OTRO"));
-    EXPECT_TRUE(storage_->AddCompany("acme", "OTRO"));
-    EXPECT_TRUE(storage_->Login("demo", "DIGEST")) << "the first keeps its spelling";
+    EXPECT_FALSE(storage_->companies.AddCompany("DEMO", "OTRO"));
+    EXPECT_FALSE(storage_->companies.AddCompany("Demo", "OTRO"));
+    EXPECT_TRUE(storage_->companies.AddCompany("acme", "OTRO"));
+    EXPECT_TRUE(storage_->sessions.Login("demo", "DIGEST")) << "the first keeps its spelling";
 }
 
 TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_go_on) {
@@ -306,7 +277,7 @@ TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_
     traffic.emplace_back([&] {
         while (!removed) {
             try {
-                storage_->Login("demo", "DIGEST");
+                storage_->sessions.Login("demo", "DIGEST");
             } catch (const std::exception&) {
                 // A login that meets the removal halfway may fail; the removal may not.
             }
@@ -316,12 +287,13 @@ TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_
         traffic.emplace_back([&] {
             while (!removed) {
                 try {
-                    const OpenedConversation opened = storage_->OpenConversation("demo", "Ana", 0);
+                    const OpenedConversation opened =
+                        storage_->conversations.OpenConversation("demo", "Ana", 0);
                     if (opened.outcome != OpenedConversation::Outcome::Opened) continue;
                     const NewConversation& ana = opened.conversation;
                     for (int n = 0; n < 3; ++n) {
                         const LineResult result =
-                            storage_->AddVisitorLine(ana.id, ana.token, "hola", {});
+                            storage_->conversations.AddVisitorLine(ana.id, ana.token, "hola", {});
                         if (result == LineResult::Stored) ++stored;
                         if (result == LineResult::Full) ++full;
                     }
@@ -337,7 +309,7 @@ TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     try {
-        EXPECT_TRUE(storage_->RemoveCompany("demo"));
+        EXPECT_TRUE(storage_->companies.RemoveCompany("demo"));
     } catch (const std::exception& failure) {
         ADD_FAILURE() << "the removal failed: " << failure.what();
     }
@@ -351,26 +323,30 @@ TEST_P(StorageTest, a_company_is_removed_whole_while_its_visitors_and_operators_
 // (the event streams' tests hear it).
 TEST_P(StorageTest, a_session_ends_by_logout_or_by_a_login_of_its_console) {
     const NewConversation ana = Conversation("Ana");
-    const auto owner = [&] { return storage_->CompanyConversation(Company(), ana.id)->owner; };
+    const auto owner = [&] {
+        return storage_->conversations.CompanyConversation(Company(), ana.id)->owner;
+    };
     const auto claim = [&](const std::string& session) {
-        return storage_->Claim(*storage_->Session("demo", session), ana.id);
+        return storage_->sessions.Claim(*storage_->sessions.Session("demo", session), ana.id);
     };
 
-    const std::string crashed = *storage_->Login("demo", "DIGEST", "consola 1");
+    const std::string crashed = *storage_->sessions.Login("demo", "DIGEST", "consola 1");
     EXPECT_EQ(claim(crashed), ClaimResult::Mine);
-    const std::string other = *storage_->Login("demo", "DIGEST", "consola 2");
+    const std::string other = *storage_->sessions.Login("demo", "DIGEST", "consola 2");
     EXPECT_EQ(claim(other), ClaimResult::Other);
-    const std::string restarted = *storage_->Login("demo", "DIGEST", "consola 1");
-    EXPECT_FALSE(storage_->Session("demo", crashed)) << "the console's earlier session ended";
+    const std::string restarted = *storage_->sessions.Login("demo", "DIGEST", "consola 1");
+    EXPECT_FALSE(storage_->sessions.Session("demo", crashed))
+        << "the console's earlier session ended";
     EXPECT_EQ(owner(), Sha256Hex(restarted)) << "and its conversation passed on";
-    EXPECT_TRUE(storage_->Session("demo", other)) << "another console's goes on";
+    EXPECT_TRUE(storage_->sessions.Session("demo", other)) << "another console's goes on";
 
-    EXPECT_FALSE(storage_->EndSession("otra", restarted)) << "not a session of that company";
-    EXPECT_TRUE(storage_->EndSession("demo", restarted));
-    EXPECT_FALSE(storage_->Session("demo", restarted));
+    EXPECT_FALSE(storage_->sessions.EndSession("otra", restarted))
+        << "not a session of that company";
+    EXPECT_TRUE(storage_->sessions.EndSession("demo", restarted));
+    EXPECT_FALSE(storage_->sessions.Session("demo", restarted));
     EXPECT_EQ(owner(), "");
     EXPECT_EQ(claim(other), ClaimResult::Mine);
-    EXPECT_FALSE(storage_->EndSession("demo", restarted)) << "ended already";
+    EXPECT_FALSE(storage_->sessions.EndSession("demo", restarted)) << "ended already";
 }
 
 // A session being added (which on PostgreSQL only shares the company row's lock, to check its
@@ -384,7 +360,7 @@ TEST_P(StorageTest, a_session_being_added_meanwhile_goes_with_the_company) {
     std::string outcome;
     std::thread remover([&] {
         try {
-            outcome = storage_->RemoveCompany("demo") ? "removed" : "not found";
+            outcome = storage_->companies.RemoveCompany("demo") ? "removed" : "not found";
         } catch (const std::exception& failure) {
             outcome = failure.what();
         }
@@ -405,7 +381,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, StorageTest,
 TEST(SqliteUpgrade, older_codes_that_differ_only_in_case_are_kept_and_named_in_the_log) {
     TemporaryDirectory directory;
     const std::string path = directory.path() + "/service.db";
-    Storage::Open(path, [] { return 0; })->AddCompany("acme", "D");
+    Storage::Open(path, [] { return 0; })->companies.AddCompany("acme", "D");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     sqlite3_exec(db,
@@ -419,8 +395,8 @@ TEST(SqliteUpgrade, older_codes_that_differ_only_in_case_are_kept_and_named_in_t
     EXPECT_NE(log.find("las empresas «acme» y «ACME» solo se distinguen por las mayúsculas"),
               std::string::npos)
         << log;
-    EXPECT_FALSE(storage->AddCompany("Acme", "D"));
-    EXPECT_TRUE(storage->Login("acme", "D"));
+    EXPECT_FALSE(storage->companies.AddCompany("Acme", "D"));
+    EXPECT_TRUE(storage->sessions.Login("acme", "D"));
 }
 
 TEST(SqliteUpgrade, a_file_from_before_schema_versions_gets_its_counts) {
@@ -450,18 +426,19 @@ TEST(SqliteUpgrade, a_file_from_before_schema_versions_gets_its_counts) {
 
     std::int64_t now = 200 + 30 * kDay;
     const auto storage = Storage::Open(path, [&] { return now; });
-    const auto listed = storage->OpenConversations(1);
+    const auto listed = storage->conversations.OpenConversations(1);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].id, 7);
     EXPECT_EQ(listed[0].visitorLines, 2);
-    EXPECT_EQ(storage->AddVisitorLine(7, "", "y", {}), LineResult::NotFound) << "token hashed";
-    EXPECT_EQ(storage->AddOperatorLine(1, 7, "ab", {0, 6}), LineResult::Full)
+    EXPECT_EQ(storage->conversations.AddVisitorLine(7, "", "y", {}), LineResult::NotFound)
+        << "token hashed";
+    EXPECT_EQ(storage->conversations.AddOperatorLine(1, 7, "ab", {0, 6}), LineResult::Full)
         << "ñu, sí and x hold 6 bytes already";
     // The closed one counts as closed after its last line, 30 days ago to the second.
-    EXPECT_EQ(storage->RemoveExpired(30 * kDay, 100), 0u);
+    EXPECT_EQ(storage->retention.RemoveExpired(30 * kDay, 100), 0u);
     now += 1;
-    EXPECT_EQ(storage->RemoveExpired(30 * kDay, 100), 2u);
-    EXPECT_EQ(storage->OpenConversation("demo", "Luis", 0).conversation.id, 9);
+    EXPECT_EQ(storage->retention.RemoveExpired(30 * kDay, 100), 2u);
+    EXPECT_EQ(storage->conversations.OpenConversation("demo", "Luis", 0).conversation.id, 9);
 }
 
 }  // namespace
@@ -487,7 +464,7 @@ TEST(SqliteDeadline, writes_wait_for_another_writer_only_until_their_deadline) {
         writers.emplace_back([&, i] {
             const auto start = std::chrono::steady_clock::now();
             try {
-                storage->AddCompany("acme" + std::to_string(i), "D");
+                storage->companies.AddCompany("acme" + std::to_string(i), "D");
             } catch (const DatabaseUnavailable&) {
                 ++unavailable;
             }
@@ -498,10 +475,10 @@ TEST(SqliteDeadline, writes_wait_for_another_writer_only_until_their_deadline) {
     for (std::thread& writer : writers) writer.join();
     EXPECT_EQ(unavailable, 3);
     EXPECT_LT(*std::max_element(took.begin(), took.end()), 4.0);
-    EXPECT_FALSE(storage->HasCompanies());
+    EXPECT_FALSE(storage->companies.HasCompanies());
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-    EXPECT_TRUE(storage->AddCompany("acme", "D"));
+    EXPECT_TRUE(storage->companies.AddCompany("acme", "D"));
 }
 
 // A request's deadline, from its arrival, bounds every wait of its transactions below the
@@ -517,7 +494,7 @@ TEST(SqliteDeadline, a_requests_deadline_bounds_its_waits_and_once_past_refuses_
     const auto start = std::chrono::steady_clock::now();
     {
         const DeadlineScope request(start + std::chrono::milliseconds(300));
-        EXPECT_THROW(storage->AddCompany("acme", "D"), DatabaseUnavailable);
+        EXPECT_THROW(storage->companies.AddCompany("acme", "D"), DatabaseUnavailable);
     }
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -526,10 +503,11 @@ TEST(SqliteDeadline, a_requests_deadline_bounds_its_waits_and_once_past_refuses_
     sqlite3_close(other);
     {
         const DeadlineScope passed(std::chrono::steady_clock::now());
-        EXPECT_THROW(storage->HasCompanies(), DatabaseUnavailable);
-        EXPECT_THROW(storage->AddCompany("acme", "D"), DatabaseUnavailable);
+        EXPECT_THROW(storage->companies.HasCompanies(), DatabaseUnavailable);
+        EXPECT_THROW(storage->companies.AddCompany("acme", "D"), DatabaseUnavailable);
     }
-    EXPECT_TRUE(storage->AddCompany("acme", "D")) << "nothing of the refused write was stored";
+    EXPECT_TRUE(storage->companies.AddCompany("acme", "D"))
+        << "nothing of the refused write was stored";
 }
 
 }  // namespace

@@ -1,0 +1,340 @@
+#include "service/conversations.h"
+
+#include <limits>
+#include <stdexcept>
+
+#include "service/change_feed.h"
+#include "service/conversation_owners.h"
+#include "service/secrets.h"
+
+namespace tertulia {
+
+namespace {
+
+std::int64_t Count(std::size_t value) {
+    return static_cast<std::int64_t>(value);
+}
+
+ConversationInfo ConversationFrom(const SqlRows& rows, std::size_t row) {
+    return {static_cast<std::int32_t>(rows.Int(row, 0)), rows.Text(row, 1), rows.Int(row, 2) != 0,
+            rows.Int(row, 3), rows.Text(row, 4)};
+}
+
+// Whose conversation an operator's write may touch: any, or only one that belongs to no live
+// session but `idHash`.
+struct OwnerCheck {
+    bool checked = false;
+    std::string idHash;
+    OwnerTimes times;
+};
+
+// What an operator's write asks of the owner: nothing of a write made on no session's behalf, or
+// in a company whose every console answers every conversation.
+OwnerCheck CheckFor(const OperatorSession* asker, OwnerTimes times) {
+    if (asker == nullptr || !asker->oneConsole) return {};
+    return {true, asker->idHash, times};
+}
+
+std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
+    if (rows.empty()) return std::nullopt;
+    return ConversationFrom(rows, 0);
+}
+
+std::optional<ConversationInfo> FindCompanyConversation(SqlConnection& db, std::int64_t companyId,
+                                                        std::int32_t conversationId,
+                                                        OwnerTimes times) {
+    return FirstConversation(
+        db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
+                   kOwnerColumn + " FROM conversations c WHERE c.id = ? AND c.company_id = ?",
+               {times.asked, times.sessionUsed, std::int64_t{conversationId}, companyId}));
+}
+
+std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
+                                                        std::int32_t conversationId,
+                                                        const std::string& token) {
+    const std::string tokenHash = Sha256Hex(token);
+    return FirstConversation(
+        db.Run("SELECT id, visitor_name, open, visitor_lines, '' FROM conversations "
+               "WHERE id = ? AND token_hash = ?",
+               {std::int64_t{conversationId}, std::string_view(tokenHash)}));
+}
+
+// Counts the line into its conversation, within the caps and its owner's claim, and stores it.
+// The counting is one conditional update of the conversation's row, so that services sharing a
+// database never let a conversation past its caps, or a line into another session's
+// conversation, between them. A visitor's line also marks its visitor as there.
+LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> conversation,
+                      bool fromOperator, const std::string& text, const ConversationCaps& caps,
+                      const OwnerCheck& owner, std::int64_t now) {
+    if (!conversation) return LineResult::NotFound;
+    if (!conversation->open) return LineResult::Closed;
+    const std::int64_t id = conversation->id;
+    const std::int64_t bytes = Count(text.size());
+    const std::int64_t checked = owner.checked ? 1 : 0;
+    const SqlRows counted = db.Run(
+        std::string(
+            "UPDATE conversations SET line_count = line_count + 1, byte_count = byte_count + ?, "
+            "visitor_lines = visitor_lines + ?, "
+            "visitor_seen = CASE WHEN ? = 1 THEN ? ELSE visitor_seen END "
+            "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
+            "AND (? = 0 OR byte_count + ? <= ?) AND (? = 0 OR ") +
+            kNoOtherOwner + ") RETURNING company_id",
+        {bytes, std::int64_t{fromOperator ? 0 : 1}, std::int64_t{fromOperator ? 0 : 1}, now, id,
+         std::int64_t{caps.lines}, std::int64_t{caps.lines}, Count(caps.bytes), bytes,
+         Count(caps.bytes), checked, std::string_view(owner.idHash), owner.times.asked,
+         owner.times.sessionUsed});
+    if (counted.empty()) {
+        const SqlRows state =
+            db.Run(std::string("SELECT open, CASE WHEN ? = 0 OR ") + kNoOtherOwner +
+                       " THEN 1 ELSE 0 END FROM conversations WHERE id = ?",
+                   {checked, std::string_view(owner.idHash), owner.times.asked,
+                    owner.times.sessionUsed, id});
+        // Gone since it was found: removed with its company.
+        if (state.empty()) return LineResult::NotFound;
+        if (state.Int(0, 0) == 0) return LineResult::Closed;
+        return state.Int(0, 1) == 0 ? LineResult::Owned : LineResult::Full;
+    }
+    db.Run(
+        "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
+        "VALUES (?, ?, ?, ?)",
+        {id, std::int64_t{fromOperator ? 1 : 0}, std::string_view(text), now});
+    AnnounceChange(db, counted.Int(0, 0), id);
+    return LineResult::Stored;
+}
+
+}  // namespace
+
+std::int64_t Conversations::WaitingConversations(std::chrono::milliseconds bound) {
+    return database_.ReadWithin(bound, [](SqlConnection& db) {
+        return db
+            .Run("SELECT COUNT(*) FROM conversations WHERE open = 1 AND line_count = visitor_lines")
+            .Int(0, 0);
+    });
+}
+
+std::vector<ConversationInfo> Conversations::OpenConversations(std::int64_t companyId) {
+    const OwnerTimes times = owners_.OwnersAt(clock_());
+    const SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
+                          kOwnerColumn +
+                          " FROM conversations c WHERE c.company_id = ? AND c.open = 1 ORDER BY "
+                          "c.id",
+                      {times.asked, times.sessionUsed, companyId});
+    });
+    std::vector<ConversationInfo> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back(ConversationFrom(rows, row));
+    }
+    return result;
+}
+
+std::optional<ConversationInfo> Conversations::CompanyConversation(std::int64_t companyId,
+                                                                   std::int32_t conversationId) {
+    const OwnerTimes times = owners_.OwnersAt(clock_());
+    return database_.Read([&](SqlConnection& db) {
+        return FindCompanyConversation(db, companyId, conversationId, times);
+    });
+}
+
+LineResult Conversations::AddOperatorLine(std::int64_t companyId, std::int32_t conversationId,
+                                          const std::string& text, const ConversationCaps& caps) {
+    return StoreOperatorLine(companyId, conversationId, text, caps, nullptr);
+}
+
+LineResult Conversations::AddOperatorLine(const OperatorSession& session,
+                                          std::int32_t conversationId, const std::string& text,
+                                          const ConversationCaps& caps) {
+    return StoreOperatorLine(session.company, conversationId, text, caps, &session);
+}
+
+LineResult Conversations::StoreOperatorLine(std::int64_t companyId, std::int32_t conversationId,
+                                            const std::string& text, const ConversationCaps& caps,
+                                            const OperatorSession* asker) {
+    const std::int64_t now = clock_();
+    const OwnerTimes times = owners_.OwnersAt(now);
+    return database_.Write([&](SqlConnection& db) {
+        return InsertLine(db, FindCompanyConversation(db, companyId, conversationId, times), true,
+                          text, caps, CheckFor(asker, times), now);
+    });
+}
+
+CloseResult Conversations::Close(std::int64_t companyId, std::int32_t conversationId) {
+    return CloseAs(companyId, conversationId, nullptr);
+}
+
+CloseResult Conversations::Close(const OperatorSession& session, std::int32_t conversationId) {
+    return CloseAs(session.company, conversationId, &session);
+}
+
+CloseResult Conversations::CloseAs(std::int64_t companyId, std::int32_t conversationId,
+                                   const OperatorSession* asker) {
+    const std::int64_t now = clock_();
+    const OwnerTimes times = owners_.OwnersAt(now);
+    const OwnerCheck owner = CheckFor(asker, times);
+    return database_.Write([&](SqlConnection& db) {
+        const std::int64_t id = conversationId;
+        const SqlRows closed =
+            db.Run(std::string("UPDATE conversations SET open = 0, closed_at = ? "
+                               "WHERE id = ? AND company_id = ? AND open = 1 AND (? = 0 OR ") +
+                       kNoOtherOwner + ") RETURNING id",
+                   {now, id, companyId, std::int64_t{owner.checked ? 1 : 0},
+                    std::string_view(owner.idHash), owner.times.asked, owner.times.sessionUsed});
+        if (!closed.empty()) {
+            AnnounceChange(db, companyId, id);
+            return CloseResult::Closed;
+        }
+        const auto conversation = FindCompanyConversation(db, companyId, conversationId, times);
+        if (!conversation) return CloseResult::NotFound;
+        return conversation->open ? CloseResult::Owned : CloseResult::AlreadyClosed;
+    });
+}
+
+OpenedConversation Conversations::OpenConversation(const std::string& companyCode,
+                                                   const std::string& visitorName,
+                                                   unsigned maxWaiting, unsigned silenceSeconds) {
+    const std::string token = RandomHex(16);
+    const std::string tokenHash = Sha256Hex(token);
+    const std::int64_t now = clock_();
+    using Outcome = OpenedConversation::Outcome;
+    return database_.Write([&](SqlConnection& db) -> OpenedConversation {
+        // Touching the company's row locks it until the commit, so that services sharing a
+        // database count the company's waiting conversations one opening at a time.
+        const SqlRows company =
+            db.Run("UPDATE companies SET code = code WHERE code = ? RETURNING id", {companyCode});
+        if (company.empty()) return {Outcome::NoCompany, {}};
+        const std::int64_t companyId = company.Int(0, 0);
+        const auto waiting = [&] {
+            return db
+                .Run("SELECT COUNT(*) FROM conversations WHERE company_id = ? AND open = 1",
+                     {companyId})
+                .Int(0, 0);
+        };
+        if (maxWaiting != 0 && waiting() >= std::int64_t{maxWaiting}) {
+            // Places held by visitors who have gone are given to the new one.
+            if (silenceSeconds == 0) return {Outcome::TooManyWaiting, {}};
+            const SqlRows closed = db.Run(
+                "UPDATE conversations SET open = 0, closed_at = ? "
+                "WHERE company_id = ? AND open = 1 AND visitor_seen < ? RETURNING id",
+                {now, companyId, now - std::int64_t{silenceSeconds}});
+            for (std::size_t row = 0; row < closed.size(); ++row) {
+                AnnounceChange(db, companyId, closed.Int(row, 0));
+            }
+            if (waiting() >= std::int64_t{maxWaiting}) return {Outcome::TooManyWaiting, {}};
+        }
+        const SqlRows inserted = db.Run(
+            "INSERT INTO conversations "
+            "(company_id, visitor_name, token_hash, open, opened_at, visitor_seen) "
+            "VALUES (?, ?, ?, 1, ?, ?) RETURNING id",
+            {companyId, std::string_view(visitorName), std::string_view(tokenHash), now, now});
+        const std::int64_t id = inserted.Int(0, 0);
+        // Conversation ids travel as signed 32-bit integers to the console.
+        if (id > std::numeric_limits<std::int32_t>::max()) {
+            throw std::runtime_error("conversation ids exhausted");
+        }
+        AnnounceChange(db, companyId, id);
+        return {Outcome::Opened, NewConversation{static_cast<std::int32_t>(id), token}};
+    });
+}
+
+std::optional<ConversationInfo> Conversations::VisitorConversation(std::int32_t conversationId,
+                                                                   const std::string& token,
+                                                                   std::int64_t touchAfter) {
+    const std::int64_t now = clock_();
+    const std::string tokenHash = Sha256Hex(token);
+    std::int64_t heard = 0;
+    auto conversation = database_.Read([&](SqlConnection& db) {
+        const SqlRows rows = db.Run(
+            "SELECT id, visitor_name, open, visitor_lines, '', visitor_seen FROM conversations "
+            "WHERE id = ? AND token_hash = ?",
+            {std::int64_t{conversationId}, std::string_view(tokenHash)});
+        if (!rows.empty()) heard = rows.Int(0, 5);
+        return FirstConversation(rows);
+    });
+    // Reads stay reads but for a write now and then.
+    if (conversation && conversation->open && now - heard >= touchAfter) {
+        TouchVisitors({conversationId});
+    }
+    return conversation;
+}
+
+LineResult Conversations::AddVisitorLine(std::int32_t conversationId, const std::string& token,
+                                         const std::string& text, const ConversationCaps& caps) {
+    const std::int64_t now = clock_();
+    return database_.Write([&](SqlConnection& db) {
+        return InsertLine(db, FindVisitorConversation(db, conversationId, token), false, text, caps,
+                          OwnerCheck{}, now);
+    });
+}
+
+std::vector<StoredMessage> Conversations::Messages(std::int32_t conversationId) {
+    SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id",
+            {std::int64_t{conversationId}});
+    });
+    std::vector<StoredMessage> result;
+    result.reserve(rows.size());
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
+    }
+    return result;
+}
+
+ConversationNews Conversations::LinesAfter(std::int32_t conversationId, std::size_t after,
+                                           std::size_t limit) {
+    return database_.Read([&](SqlConnection& db) {
+        ConversationNews news;
+        const SqlRows state = db.Run("SELECT open, line_count FROM conversations WHERE id = ?",
+                                     {std::int64_t{conversationId}});
+        if (state.empty()) return news;
+        news.found = true;
+        news.open = state.Int(0, 0) != 0;
+        const std::int64_t lines = state.Int(0, 1);
+        news.first = after <= static_cast<std::uint64_t>(lines) ? after : 0;
+        SqlRows rows = db.Run(
+            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id "
+            "LIMIT ? OFFSET ?",
+            {std::int64_t{conversationId}, Count(limit), Count(news.first)});
+        for (std::size_t row = 0; row < rows.size(); ++row) {
+            news.lines.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
+        }
+        return news;
+    });
+}
+
+std::vector<ConversationActivity> Conversations::OpenActivity(std::int64_t companyId) {
+    const OwnerTimes times = owners_.OwnersAt(clock_());
+    const SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run(std::string("SELECT c.id, c.visitor_lines, c.line_count, ") + kOwnerColumn +
+                          " FROM conversations c WHERE c.company_id = ? AND c.open = 1 ORDER BY "
+                          "c.id",
+                      {times.asked, times.sessionUsed, companyId});
+    });
+    std::vector<ConversationActivity> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back({static_cast<std::int32_t>(rows.Int(row, 0)), rows.Int(row, 1),
+                          rows.Int(row, 2), rows.Text(row, 3)});
+    }
+    return result;
+}
+
+void Conversations::TouchVisitors(const std::vector<std::int32_t>& conversationIds) {
+    if (conversationIds.empty()) return;
+    const std::int64_t now = clock_();
+    database_.Write([&](SqlConnection& db) {
+        for (const std::int32_t id : conversationIds) {
+            db.Run(
+                "UPDATE conversations SET visitor_seen = ? "
+                "WHERE id = ? AND open = 1 AND visitor_seen < ?",
+                {now, std::int64_t{id}, now});
+        }
+    });
+}
+
+void Conversations::WatchChanges(
+    std::function<void(std::int64_t company, std::int32_t conversation)> changed,
+    std::function<void()> unknown) {
+    database_.WatchChanges(ConversationWatcher(std::move(changed), std::move(unknown)));
+}
+
+}  // namespace tertulia
