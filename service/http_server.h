@@ -25,7 +25,8 @@ struct HttpLimits {
     // common hard limit of 20,000 descriptors allows.
     unsigned connections = 19000;
     unsigned connectionsPerAddress = 64;  // 0: no limit
-    // Request line, headers and their bookkeeping; also what each held event stream keeps.
+    // Request line, headers and their bookkeeping, kept by each connection while it is the
+    // library's; a stream's connection leaves it once the stream's reply starts.
     std::size_t headBytes = 16 * 1024;
     unsigned headSeconds = 10;
     unsigned bodySeconds = 30;
@@ -72,8 +73,9 @@ struct HttpReply {
     std::shared_ptr<const std::string> shared;
     std::size_t sharedOffset = 0;
     std::size_t sharedLength = 0;
-    // A reply that goes on as bytes are appended to it, sent chunked; its connection has no
-    // idle time-out and holds no thread while it waits.
+    // A reply that goes on as bytes are appended to it, sent chunked on a connection served
+    // outside the library from then on (see StreamConnections); it has no idle time-out and
+    // holds no thread while it waits.
     std::shared_ptr<ReplyStream> stream;
 };
 
