@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "service/client_address.h"
+#include "service/http_acceptor.h"
 #include "service/http_listen.h"
 #include "service/http_reply_head.h"
 #include "service/http_request_checks.h"
@@ -94,7 +95,6 @@ struct HttpServer::Impl {
     HttpLimits limits;
     HttpRoutes routes;
     int listenSocket = -1;
-    bool ipv6 = false;
 
     WorkerPool workers;
     std::atomic<bool> serving = false;
@@ -107,8 +107,8 @@ struct HttpServer::Impl {
     // streams are many and have none, and are not walked through under the lock each time.
     std::unordered_set<Link*> timedLinks;
     std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
-    unsigned cap = 0;   // connections held at most, `limits.connections` or fewer
-    unsigned held = 0;  // links that are not spare, streams handed over included
+    unsigned cap = 0;       // connections held at most, `limits.connections` or fewer
+    unsigned held = 0;      // links that are not spare, streams handed over included
     unsigned spareCap = 0;  // links beyond the cap at most, for their refusals
     unsigned spares = 0;
     std::unordered_map<std::string, unsigned> overLimit;  // by Link::key, awaiting their 429
@@ -124,11 +124,15 @@ struct HttpServer::Impl {
         }
     }
 
+    // Accepted and not yet the library's (under linksMutex).
+    unsigned incoming = 0;
+    std::unique_ptr<Acceptor> acceptor;
     // The streams' connections once their replies have started, and the library they return
     // to when a stream ends whole.
     std::unique_ptr<StreamConnections> streamConnections;
-    std::mutex daemonMutex;
-    MHD_Daemon* daemon = nullptr;  // while it may take connections back
+    std::mutex daemonMutex;  // held while a stream's connection goes back to the library
+    MHD_Daemon* daemon = nullptr;
+    bool takesBack = false;  // under daemonMutex
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
@@ -172,19 +176,33 @@ struct HttpServer::Impl {
 
     // Connections beyond an address's limit are taken to answer their request 429, which tells
     // a browser to stop; as many again as the limit, and the rest are closed unanswered.
-    static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t) {
-        auto& self = *static_cast<Impl*>(cls);
+    bool Admits(const sockaddr* address) {
         const std::string text = AddressText(address);
-        std::lock_guard lock(self.linksMutex);
-        // Streams are no longer the library's connections, so its own limit no longer keeps the
-        // descriptors of the refusals beyond the cap within the reserve.
-        if (self.held >= self.cap && self.spares >= self.spareCap) return MHD_NO;
-        if (!self.Limited(text)) return MHD_YES;
+        if (!Limited(text)) return true;
         const std::string key = LimitKey(text);
-        return CountOf(self.perAddress, key) < self.limits.connectionsPerAddress ||
-                       CountOf(self.overLimit, key) < self.limits.connectionsPerAddress
-                   ? MHD_YES
-                   : MHD_NO;
+        std::lock_guard lock(linksMutex);
+        return CountOf(perAddress, key) < limits.connectionsPerAddress ||
+               CountOf(overLimit, key) < limits.connectionsPerAddress;
+    }
+
+    // Connections held, streams served outside the library included, stop at the cap and the
+    // spare places beyond it for refusals; the rest wait to be accepted.
+    bool Room() {
+        std::lock_guard lock(linksMutex);
+        return held + spares + incoming < cap + spareCap;
+    }
+
+    // Counted as incoming until the library has started it.
+    void Take(int fd, const sockaddr* address, socklen_t size) {
+        {
+            std::lock_guard lock(linksMutex);
+            ++incoming;
+        }
+        if (MHD_add_connection(daemon, fd, address, size) != MHD_YES) {
+            std::lock_guard lock(linksMutex);
+            --incoming;
+            if (acceptor) acceptor->Freed();
+        }
     }
 
     static void ConnectionEvent(void* cls, MHD_Connection* connection, void** context,
@@ -203,6 +221,7 @@ struct HttpServer::Impl {
             link->key = LimitKey(link->address);
             link->since = SteadyClock::now();
             std::lock_guard lock(self.linksMutex);
+            if (self.incoming > 0) --self.incoming;
             link->spare = self.held >= self.cap;
             ++(link->spare ? self.spares : self.held);
             link->deadline =
@@ -230,6 +249,7 @@ struct HttpServer::Impl {
     void ReleaseLocked(const Link& link) {
         --(link.spare ? spares : held);
         Uncount(link.over ? overLimit : perAddress, link.key);
+        if (acceptor) acceptor->Freed();
     }
 
     static void* RequestLine(void*, const char* uri, MHD_Connection* connection) {
@@ -291,10 +311,15 @@ struct HttpServer::Impl {
         handover.bodyless = request.method == "HEAD";
         handover.head = ReplyHead(reply.status, reply.headers, handover.chunked, closing);
         if (!closing) handover.reuse = [this](int socket) { TakeBack(socket); };
-        AccessRecord record{request.peer, request.Header("x-forwarded-for"), request.method,
-                            request.target, reply.status, 0, 0};
-        handover.finished = [this, record, start = exchange.start, counted = *link](
-                                std::size_t sent) mutable {
+        AccessRecord record{request.peer,
+                            request.Header("x-forwarded-for"),
+                            request.method,
+                            request.target,
+                            reply.status,
+                            0,
+                            0};
+        handover.finished = [this, record, start = exchange.start,
+                             counted = *link](std::size_t sent) mutable {
             {
                 std::lock_guard lock(linksMutex);
                 ReleaseLocked(counted);
@@ -323,12 +348,11 @@ struct HttpServer::Impl {
         sockaddr_storage peer{};
         socklen_t size = sizeof peer;
         std::lock_guard lock(daemonMutex);
-        if (!daemon || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+        if (!takesBack || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
             ::close(fd);
             return;
         }
-        // The library closes the socket if it cannot take it.
-        MHD_add_connection(daemon, fd, reinterpret_cast<sockaddr*>(&peer), size);
+        Take(fd, reinterpret_cast<sockaddr*>(&peer), size);
     }
 
     MHD_Result Queue(MHD_Connection* connection, Exchange& exchange, HttpReply reply) {
@@ -541,14 +565,13 @@ HttpServer::~HttpServer() {
 int HttpServer::Bind(const std::string& host, int port) {
     const ListenSocket listening = Listen(host, port);
     impl_->listenSocket = listening.fd;
-    impl_->ipv6 = listening.ipv6;
     return listening.port;
 }
 
 bool HttpServer::Serve(const ServeHooks& hooks) {
     Impl& self = *impl_;
-    // Every connection is a descriptor. Past the descriptors the library would stop accepting,
-    // and clients would wait unanswered; the cap stops first and leaves the reserve.
+    // Every connection is a descriptor. Past the descriptors, clients would wait unanswered;
+    // the cap stops first and leaves the reserve.
     const rlim_t descriptors = RaiseDescriptorLimit();
     const unsigned reserve = self.limits.descriptorReserve;
     self.cap = self.limits.connections;
@@ -564,38 +587,54 @@ bool HttpServer::Serve(const ServeHooks& hooks) {
     self.spareCap = spare;
     // Turbo: the library shuts no socket down as it closes its connection, which leaves a
     // stream handed over untouched.
+    // The library listens on no socket: the acceptor hands it what there is room for.
     const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME |
-                           MHD_USE_TURBO | (self.ipv6 ? MHD_USE_IPv6 : 0);
+                           MHD_USE_TURBO | MHD_USE_NO_LISTEN_SOCKET;
     self.streamConnections =
         std::make_unique<StreamConnections>(std::max(self.limits.ioThreads, 1u));
     MHD_Daemon* daemon = MHD_start_daemon(
-        flags, 0, Impl::Accept, &self, Impl::Handle, &self, MHD_OPTION_LISTEN_SOCKET,
-        self.listenSocket, MHD_OPTION_THREAD_POOL_SIZE, std::max(self.limits.ioThreads, 1u),
-        MHD_OPTION_CONNECTION_LIMIT, self.cap + spare, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT, self.limits.idleSeconds,
-        MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self, MHD_OPTION_NOTIFY_COMPLETED,
-        Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK, Impl::RequestLine, &self,
-        MHD_OPTION_END);
+        flags, 0, nullptr, nullptr, Impl::Handle, &self, MHD_OPTION_THREAD_POOL_SIZE,
+        std::max(self.limits.ioThreads, 1u), MHD_OPTION_CONNECTION_LIMIT, self.cap + spare,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT,
+        self.limits.idleSeconds, MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self,
+        MHD_OPTION_NOTIFY_COMPLETED, Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK,
+        Impl::RequestLine, &self, MHD_OPTION_END);
     if (!daemon) return false;
+    self.daemon = daemon;
     {
         std::lock_guard lock(self.daemonMutex);
-        self.daemon = daemon;
+        self.takesBack = true;
     }
+    self.acceptor = std::make_unique<Acceptor>(
+        self.listenSocket,
+        Acceptor::Hooks{[&self] { return self.Room(); },
+                        [&self](int fd, const sockaddr* address, socklen_t size) {
+                            if (self.Admits(address)) {
+                                self.Take(fd, address, size);
+                            } else {
+                                ::close(fd);
+                            }
+                        }});
     self.serving = true;
     if (hooks.ready) hooks.ready();
     self.Watch(hooks);
     // No new connections, then every request in hand answered, then the end.
-    const MHD_socket listening = MHD_quiesce_daemon(daemon);
+    self.acceptor->Stop();
+    ::close(self.listenSocket);
+    self.listenSocket = -1;
     self.workers.Drain();
     {
         std::lock_guard lock(self.daemonMutex);
-        self.daemon = nullptr;
+        self.takesBack = false;
     }
     MHD_stop_daemon(daemon);
     // Ended last: a stream may still be handed over until the library stops.
     self.streamConnections->Stop();
-    if (listening != MHD_INVALID_SOCKET) ::close(listening);
-    self.listenSocket = -1;
+    {
+        std::lock_guard lock(self.linksMutex);
+        self.acceptor.reset();
+    }
+    self.daemon = nullptr;
     self.serving = false;
     return true;
 }

@@ -29,7 +29,8 @@ constexpr std::uint64_t kWakeUp = 0;
 class StreamConnections::Shard {
   public:
     Shard()
-        : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wakeUp_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+          wakeUp_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
         epoll_event watched{};
         watched.events = EPOLLIN;
         watched.data.u64 = kWakeUp;
