@@ -30,7 +30,8 @@ using namespace std::chrono_literals;
 // One stream held on a raw connection: its head, then its body taken out of its chunks.
 class HeldStream {
   public:
-    HeldStream(int port, const std::string& target, const std::string& lastEventId = "") {
+    HeldStream(int port, const std::string& target, const std::string& lastEventId = "",
+               const std::string& version = "HTTP/1.1") {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) throw std::runtime_error("no socket");
         sockaddr_in address{};
@@ -40,7 +41,7 @@ class HeldStream {
         if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             throw std::runtime_error("cannot connect");
         }
-        std::string head = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        std::string head = "GET " + target + " " + version + "\r\nHost: 127.0.0.1\r\n";
         if (!lastEventId.empty()) head += "Last-Event-ID: " + lastEventId + "\r\n";
         head += "\r\n";
         ::send(fd_, head.data(), head.size(), MSG_NOSIGNAL);
@@ -65,6 +66,20 @@ class HeldStream {
         return head_;
     }
     const std::string& head() const { return head_; }
+    // After the reply's end, the whole reply to another request on the same connection.
+    std::string Next(const std::string& target) {
+        const std::string request =
+            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string reply;
+        char buffer[8192];
+        for (pollfd ready{fd_, POLLIN, 0}; ::poll(&ready, 1, 10000) > 0;) {
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count <= 0) break;
+            reply.append(buffer, static_cast<std::size_t>(count));
+        }
+        return reply;
+    }
 
   private:
     template <typename Done>
@@ -150,6 +165,11 @@ TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
     const std::string after = resumed.Until(Line(2, "operador", "dos"));
     EXPECT_EQ(after.find("id: 1\n"), std::string::npos) << after;
 
+    // An HTTP/1.0 client gets the body as it is, ended by the connection's close.
+    HeldStream plain(service.Port(), Visitors(conversation), "2", "HTTP/1.0");
+    EXPECT_NE(plain.Head().find("Connection: close\r\n"), std::string::npos) << plain.head();
+    EXPECT_EQ(plain.head().find("chunked"), std::string::npos) << plain.head();
+
     service.Body(chat + "&mensaje=tres");
     EXPECT_NE(all.Until(Line(3, "operador", "tres")).find(Line(3, "operador", "tres")),
               std::string::npos);
@@ -157,6 +177,12 @@ TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
     EXPECT_NE(resumed.Until("event: cerrada\ndata: {}\n\n").find("event: cerrada"),
               std::string::npos);
     EXPECT_TRUE(resumed.Ends());
+    // A stream that ended whole leaves its connection to the next request.
+    EXPECT_EQ(resumed.Next("/salud").find("HTTP/1.1 200 OK\r\n"), 0u);
+    const std::string plainBody = plain.Until("event: cerrada\ndata: {}\n\n");
+    EXPECT_NE(plainBody.find(Line(3, "operador", "tres")), std::string::npos) << plainBody;
+    EXPECT_NE(plainBody.find("event: cerrada"), std::string::npos) << plainBody;
+    EXPECT_TRUE(plain.Ends());
 
     const PostReply wrong = GetPath(service.Port(), Visitors({conversation.id, "0000"}));
     EXPECT_EQ(wrong.status, 404);
