@@ -12,6 +12,16 @@ constexpr int kContentTooLarge = 413;
 
 }  // namespace
 
+std::string HttpRequest::Header(std::string_view lowerName) const {
+    std::string value;
+    for (const auto& [name, text] : headers) {
+        if (name != lowerName) continue;
+        if (!value.empty()) value += ", ";
+        value += text;
+    }
+    return value;
+}
+
 std::string LowerCase(std::string_view text) {
     std::string out(text);
     for (char& c : out) {

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "service/address_counts.h"
 #include "service/client_address.h"
 #include "service/http_acceptor.h"
 #include "service/http_listen.h"
@@ -22,6 +23,7 @@
 #include "service/http_request_checks.h"
 #include "service/service_log.h"
 #include "service/stream_connections.h"
+#include "service/whole_response.h"
 #include "service/worker_pool.h"
 
 namespace tertulia {
@@ -59,12 +61,6 @@ struct Link {
     bool handedOver = false;
 };
 
-// A reply body the library sends from, and the budget it is counted in.
-struct HeldReply {
-    std::string body;
-    std::atomic<std::size_t>* unsent = nullptr;
-};
-
 // One request from its complete head to its reply.
 struct Exchange {
     HttpRequest request;
@@ -81,16 +77,6 @@ struct Exchange {
 
 }  // namespace
 
-std::string HttpRequest::Header(std::string_view lowerName) const {
-    std::string value;
-    for (const auto& [name, text] : headers) {
-        if (name != lowerName) continue;
-        if (!value.empty()) value += ", ";
-        value += text;
-    }
-    return value;
-}
-
 struct HttpServer::Impl {
     HttpLimits limits;
     HttpRoutes routes;
@@ -106,12 +92,12 @@ struct HttpServer::Impl {
     // The links with a deadline, which the watch looks over several times a second: held
     // streams are many and have none, and are not walked through under the lock each time.
     std::unordered_set<Link*> timedLinks;
-    std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
+    AddressCounts perAddress;
     unsigned cap = 0;       // connections held at most, `limits.connections` or fewer
     unsigned held = 0;      // links that are not spare, streams handed over included
     unsigned spareCap = 0;  // links beyond the cap at most, for their refusals
     unsigned spares = 0;
-    std::unordered_map<std::string, unsigned> overLimit;  // by Link::key, awaiting their 429
+    AddressCounts overLimit;  // awaiting their 429
     std::atomic<std::size_t> unsentBytes = 0;
 
     // Under linksMutex.
@@ -163,17 +149,6 @@ struct HttpServer::Impl {
         return limits.connectionsPerAddress != 0 && !limits.unlimitedAddresses.contains(address);
     }
 
-    static unsigned CountOf(const std::unordered_map<std::string, unsigned>& counts,
-                            const std::string& key) {
-        const auto it = counts.find(key);
-        return it == counts.end() ? 0 : it->second;
-    }
-
-    static void Uncount(std::unordered_map<std::string, unsigned>& counts, const std::string& key) {
-        const auto it = counts.find(key);
-        if (it != counts.end() && --it->second == 0) counts.erase(it);
-    }
-
     // Connections beyond an address's limit are taken to answer their request 429, which tells
     // a browser to stop; as many again as the limit, and the rest are closed unanswered.
     bool Admits(const sockaddr* address) {
@@ -181,8 +156,8 @@ struct HttpServer::Impl {
         if (!Limited(text)) return true;
         const std::string key = LimitKey(text);
         std::lock_guard lock(linksMutex);
-        return CountOf(perAddress, key) < limits.connectionsPerAddress ||
-               CountOf(overLimit, key) < limits.connectionsPerAddress;
+        return perAddress.Of(key) < limits.connectionsPerAddress ||
+               overLimit.Of(key) < limits.connectionsPerAddress;
     }
 
     // Connections held, streams served outside the library included, stop at the cap and the
@@ -228,8 +203,8 @@ struct HttpServer::Impl {
                 link->since +
                 (link->spare ? kSpareHead : std::chrono::seconds(self.limits.headSeconds));
             link->over = self.Limited(link->address) &&
-                         CountOf(self.perAddress, link->key) >= self.limits.connectionsPerAddress;
-            ++(link->over ? self.overLimit : self.perAddress)[link->key];
+                         self.perAddress.Of(link->key) >= self.limits.connectionsPerAddress;
+            (link->over ? self.overLimit : self.perAddress).Add(link->key);
             self.SetTimed(*link, true);
             *context = link.release();
             return;
@@ -248,7 +223,7 @@ struct HttpServer::Impl {
     // The link's place in the counts.
     void ReleaseLocked(const Link& link) {
         --(link.spare ? spares : held);
-        Uncount(link.over ? overLimit : perAddress, link.key);
+        (link.over ? overLimit : perAddress).Remove(link.key);
         if (acceptor) acceptor->Freed();
     }
 
@@ -284,14 +259,6 @@ struct HttpServer::Impl {
         auto& headers = *static_cast<std::vector<std::pair<std::string, std::string>>*>(cls);
         headers.emplace_back(LowerCase(name ? name : ""), value ? value : "");
         return MHD_YES;
-    }
-
-    static void FreeHeld(void* cls) {
-        std::unique_ptr<HeldReply> held(static_cast<HeldReply*>(cls));
-        if (held->unsent) *held->unsent -= held->body.size();
-    }
-    static void FreeShared(void* cls) {
-        delete static_cast<std::shared_ptr<const std::string>*>(cls);
     }
 
     // A stream's connection leaves the library, which forgets it and closes only its own
@@ -356,34 +323,12 @@ struct HttpServer::Impl {
     }
 
     MHD_Result Queue(MHD_Connection* connection, Exchange& exchange, HttpReply reply) {
-        MHD_Response* response = nullptr;
-        if (reply.stream) {
-            return HandOver(connection, exchange, std::move(reply));
-        }
-        if (reply.shared) {
-            const std::size_t offset = std::min(reply.sharedOffset, reply.shared->size());
-            const std::size_t length = std::min(reply.sharedLength, reply.shared->size() - offset);
-            auto* keep = new std::shared_ptr<const std::string>(reply.shared);
-            response = MHD_create_response_from_buffer_with_free_callback_cls(
-                length, const_cast<char*>(reply.shared->data() + offset), FreeShared, keep);
-            if (!response) delete keep;
-            exchange.bytes = length;
-        } else {
-            auto held = std::make_unique<HeldReply>();
-            held->body = std::move(reply.body);
-            const std::size_t size = held->body.size();
-            if (size > limits.largeReplyBytes) {
-                if (unsentBytes.fetch_add(size) + size > limits.unsentReplyBytes) {
-                    unsentBytes -= size;
-                    return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
-                }
-                held->unsent = &unsentBytes;
-            }
-            exchange.bytes = size;
-            response = MHD_create_response_from_buffer_with_free_callback_cls(
-                size, held->body.data(), FreeHeld, held.get());
-            if (response) held.release();
-        }
+        if (reply.stream) return HandOver(connection, exchange, std::move(reply));
+        const WholeResponse made =
+            MakeWholeResponse(reply, limits.largeReplyBytes, unsentBytes, limits.unsentReplyBytes);
+        if (made.refused) return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
+        MHD_Response* response = made.response;
+        exchange.bytes = made.bytes;
         if (!response) return MHD_NO;
         // A connection beyond the cap gives its descriptor back to the reserve at once.
         const Link* link = LinkOf(connection);
