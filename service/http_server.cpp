@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "service/address_counts.h"
@@ -110,8 +109,7 @@ struct HttpServer::Impl {
         }
     }
 
-    // Accepted and not yet the library's (under linksMutex).
-    unsigned incoming = 0;
+    unsigned incoming = 0;  // accepted, not yet the library's (under linksMutex)
     std::unique_ptr<Acceptor> acceptor;
     // The streams' connections once their replies have started, and the library they return
     // to when a stream ends whole.
@@ -122,8 +120,6 @@ struct HttpServer::Impl {
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
-    Impl(const Impl&) = delete;
-    Impl& operator=(const Impl&) = delete;
 
     static Link* LinkOf(MHD_Connection* connection) {
         const MHD_ConnectionInfo* info =
@@ -169,6 +165,10 @@ struct HttpServer::Impl {
 
     // Counted as incoming until the library has started it.
     void Take(int fd, const sockaddr* address, socklen_t size) {
+        if (!Admits(address)) {
+            ::close(fd);
+            return;
+        }
         {
             std::lock_guard lock(linksMutex);
             ++incoming;
@@ -550,16 +550,16 @@ bool HttpServer::Serve(const ServeHooks& hooks) {
         std::lock_guard lock(self.daemonMutex);
         self.takesBack = true;
     }
-    self.acceptor = std::make_unique<Acceptor>(
+    auto acceptor = std::make_unique<Acceptor>(
         self.listenSocket,
         Acceptor::Hooks{[&self] { return self.Room(); },
                         [&self](int fd, const sockaddr* address, socklen_t size) {
-                            if (self.Admits(address)) {
-                                self.Take(fd, address, size);
-                            } else {
-                                ::close(fd);
-                            }
+                            self.Take(fd, address, size);
                         }});
+    {
+        std::lock_guard lock(self.linksMutex);
+        self.acceptor = std::move(acceptor);
+    }
     self.serving = true;
     if (hooks.ready) hooks.ready();
     self.Watch(hooks);

@@ -18,6 +18,7 @@
 #include "service/charset.h"
 #include "service/event_streams.h"
 #include "service/reply_stream.h"
+#include "service/stream_connections.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
 #include "tests/support/whole_file.h"
@@ -324,6 +325,68 @@ TEST(EventStreams, a_reply_stream_holds_little_for_a_client_that_does_not_read) 
 // and holds the line once. To hold the new stream in that gap, an older stream's connection
 // sleeps inside its lock, which the count of streams then waits for while holding the lock
 // that starting a stream takes next.
+// The server's side of a held stream, on a loopback socket with a small send buffer: more than
+// the sockets hold is written as the client reads; the client then hears the end, or goes.
+TEST(EventStreams, a_stream_connection_writes_what_a_slow_client_takes_then_ends_or_hears_it_go) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    StreamConnections connections(1);
+    const auto hold = [&](auto& client, std::promise<std::size_t>& finished,
+                          std::promise<int>& reused) {
+        client = std::make_unique<HeldStream>(ntohs(address.sin_port), "/");
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        auto stream = std::make_shared<ReplyStream>();
+        connections.Adopt({fd, stream, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                           true, false, [&](int socket) { reused.set_value(socket); },
+                           [&](std::size_t sent) { finished.set_value(sent); }});
+        return stream;
+    };
+    for (const bool hangUp : {false, true}) {
+        std::unique_ptr<HeldStream> client;
+        std::promise<std::size_t> finished;
+        std::promise<int> reused;
+        const std::shared_ptr<ReplyStream> stream = hold(client, finished, reused);
+        std::string expected;
+        for (int i = 0; i < 240; ++i) {
+            const std::string piece = std::to_string(i) + std::string(1000, 'x') + "\n";
+            ASSERT_TRUE(stream->Append(piece));
+            expected += piece;
+        }
+        EXPECT_EQ(client->Until(expected), expected) << hangUp;
+        if (hangUp) {
+            client.reset();
+        } else {
+            stream->End();
+            EXPECT_TRUE(client->Ends());
+            auto socket = reused.get_future();
+            ASSERT_EQ(socket.wait_for(2s), std::future_status::ready);
+            ::close(socket.get());
+        }
+        auto sent = finished.get_future();
+        ASSERT_EQ(sent.wait_for(2s), std::future_status::ready) << hangUp;
+        EXPECT_EQ(sent.get(), expected.size());
+        EXPECT_TRUE(stream->Ended());
+        EXPECT_FALSE(stream->Append("more"));
+    }
+    // A stop ends the streams still held.
+    std::unique_ptr<HeldStream> client;
+    std::promise<std::size_t> finished;
+    std::promise<int> reused;
+    const std::shared_ptr<ReplyStream> stream = hold(client, finished, reused);
+    connections.Stop();
+    EXPECT_TRUE(client->Ends(2s));
+    EXPECT_TRUE(stream->Ended());
+    ::close(listener);
+}
+
 TEST(EventStreams, a_wake_between_registration_and_the_first_fill_is_read_after_it) {
     TemporaryDirectory directory;
     const auto storage = Storage::Open(directory.path() + "/service.db", {});
