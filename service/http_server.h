@@ -118,7 +118,9 @@ struct ServeHooks {
 
 // HTTP/1.1 served with GNU libmicrohttpd: a few threads on epoll carry every connection, and a
 // request is handed to a pool of workers while its connection waits suspended, so neither slow
-// clients nor slow answers hold the others. Requests of one connection are answered in order.
+// clients nor slow answers hold the others; a streamed reply's connection leaves the library once
+// the reply starts. Requests of one connection are answered in order. Connections are accepted
+// only while the cap leaves room for them.
 // Requests with conflicting framing (several Content-Length values, or one together with
 // Transfer-Encoding), header names that are no HTTP token (a blank before the colon, a folded
 // line) and chunked bodies are refused, as are bodies beyond the route's limit.
