@@ -32,7 +32,7 @@ using namespace std::chrono_literals;
 class HeldStream {
   public:
     HeldStream(int port, const std::string& target, const std::string& lastEventId = "",
-               const std::string& version = "HTTP/1.1") {
+               const std::string& version = "HTTP/1.1", const std::string& method = "GET") {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) throw std::runtime_error("no socket");
         sockaddr_in address{};
@@ -42,7 +42,7 @@ class HeldStream {
         if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             throw std::runtime_error("cannot connect");
         }
-        std::string head = "GET " + target + " " + version + "\r\nHost: 127.0.0.1\r\n";
+        std::string head = method + " " + target + " " + version + "\r\nHost: 127.0.0.1\r\n";
         if (!lastEventId.empty()) head += "Last-Event-ID: " + lastEventId + "\r\n";
         head += "\r\n";
         ::send(fd_, head.data(), head.size(), MSG_NOSIGNAL);
@@ -165,6 +165,11 @@ TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
     HeldStream resumed(service.Port(), Visitors(conversation), "1");
     const std::string after = resumed.Until(Line(2, "operador", "dos"));
     EXPECT_EQ(after.find("id: 1\n"), std::string::npos) << after;
+
+    // A HEAD request gets the head alone, and its connection goes on to the next request.
+    HeldStream head(service.Port(), Visitors(conversation), "", "HTTP/1.1", "HEAD");
+    EXPECT_NE(head.Head().find("Transfer-Encoding: chunked\r\n"), std::string::npos);
+    EXPECT_EQ(head.Next("/salud").find("HTTP/1.1 200 OK\r\n"), 0u);
 
     // An HTTP/1.0 client gets the body as it is, ended by the connection's close.
     HeldStream plain(service.Port(), Visitors(conversation), "2", "HTTP/1.0");
