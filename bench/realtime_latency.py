@@ -8,8 +8,9 @@ Usage: realtime_latency.py SERVICE [--streams N] [--operators N] [--rate LINES] 
   --operators operator sessions, each with its event stream (default 100)
   --rate      lines a second, half the operators', half the visitors' (default 1000)
   --seconds   how long the lines flow (default 20)
-  --postgres  a PostgreSQL URI: two services share it, lines go through one and the streams are
-              held by the other
+  --postgres  two services share one PostgreSQL database: lines go through one and the streams
+              are held by the other; without a URI, a PostgreSQL from Debian's packages is started
+              in a temporary folder for the run
   --timeline  writes each line's send and arrival times (CSV, seconds from the first line), so
               that a stall shows as a run of late arrivals; a line that never arrived has none
 Prints p50 / p99 in milliseconds of: a new visitor to the operators' event, an operator's line
@@ -19,9 +20,12 @@ memory with the streams held and its CPU while they are idle.
 
 import argparse
 import asyncio
+import contextlib
 import gc
+import glob
 import hashlib
 import os
+import pwd
 import re
 import resource
 import subprocess
@@ -42,6 +46,34 @@ def start(binary, database):
         if found:
             return process, int(found.group(1))
     raise SystemExit("the service did not start")
+
+
+@contextlib.contextmanager
+def postgres(directory):
+    """A throwaway PostgreSQL cluster on a socket in `directory`; yields its URI."""
+    versions = sorted(glob.glob("/usr/lib/postgresql/*/bin/pg_ctl"),
+                      key=lambda path: int(path.split("/")[4]))
+    if not versions:
+        raise SystemExit("PostgreSQL is not installed (Debian package postgresql)")
+    bin_dir = os.path.dirname(versions[-1])
+    # The server refuses to run as root.
+    user = [] if os.geteuid() != 0 else ["setpriv", "--reuid=nobody", "--regid=nogroup",
+                                         "--clear-groups", "--"]
+    if os.geteuid() == 0:
+        nobody = pwd.getpwnam("nobody")
+        os.chown(directory, nobody.pw_uid, nobody.pw_gid)
+    data = os.path.join(directory, "data")
+    subprocess.run(user + [bin_dir + "/initdb", "-D", data, "-U", "tertulia", "--auth=trust",
+                          "--encoding=UTF8", "--locale=C", "--no-sync", "--no-instructions"],
+                   check=True, stdout=subprocess.DEVNULL)
+    options = "-k %s -p 5432 -c listen_addresses='' -c max_connections=200" % directory
+    subprocess.run(user + [bin_dir + "/pg_ctl", "-D", data, "-l", data + ".log", "-o", options,
+                          "-w", "start"], check=True, stdout=subprocess.DEVNULL)
+    try:
+        yield "postgresql://tertulia@/postgres?host=%s&port=5432" % directory
+    finally:
+        subprocess.run(user + [bin_dir + "/pg_ctl", "-D", data, "-m", "fast", "-w", "stop"],
+                       stdout=subprocess.DEVNULL)
 
 
 async def request(port, head, body=b""):
@@ -238,14 +270,17 @@ def main():
     parser.add_argument("--operators", type=int, default=100)
     parser.add_argument("--rate", type=int, default=1000)
     parser.add_argument("--seconds", type=int, default=20)
-    parser.add_argument("--postgres")
+    parser.add_argument("--postgres", nargs="?", const="start")
     parser.add_argument("--timeline")
     args = parser.parse_args()
     wanted = args.streams + args.operators + 1000
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(max(soft, wanted), hard), hard))
-    with tempfile.TemporaryDirectory(prefix="tertulia-realtime-") as directory:
+    with tempfile.TemporaryDirectory(prefix="tertulia-realtime-") as directory, \
+            contextlib.ExitStack() as stack:
         database = args.postgres or os.path.join(directory, "service.db")
+        if args.postgres == "start":
+            database = stack.enter_context(postgres(directory))
         services = [start(args.service, database)]
         if args.postgres:
             services.append(start(args.service, database))

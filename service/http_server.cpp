@@ -1,30 +1,28 @@
 #include "service/http_server.h"
 
-#include <arpa/inet.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <microhttpd.h>
-#include <netdb.h>
-#include <sys/epoll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
-#include <thread>
-#include <unordered_map>
 #include <unordered_set>
 
+#include "service/address_counts.h"
 #include "service/client_address.h"
+#include "service/http_acceptor.h"
+#include "service/http_listen.h"
+#include "service/http_reply_head.h"
+#include "service/http_request_checks.h"
 #include "service/service_log.h"
+#include "service/stream_connections.h"
+#include "service/whole_response.h"
 #include "service/worker_pool.h"
 
 namespace tertulia {
@@ -35,8 +33,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How often the server looks for connections that have taken too long.
 constexpr std::chrono::milliseconds kWatchPeriod{250};
-// How often it looks for held streams whose clients have closed their connections.
-constexpr std::chrono::milliseconds kHangUpPeriod{1000};
 // The kernel's send buffer of a stream's connection: a client that stops reading holds little.
 constexpr int kStreamSendBuffer = 16 * 1024;
 // When a client beyond its address's limit may try again.
@@ -45,44 +41,6 @@ constexpr const char* kRetryAfterLimit = "10";
 // How long a connection beyond the cap may take over its request head: it holds a descriptor
 // of the reserve meanwhile.
 constexpr std::chrono::seconds kSpareHead{1};
-
-// Raises the soft descriptor limit to the hard one; the descriptors the process may hold.
-rlim_t RaiseDescriptorLimit() {
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 0;
-    if (files.rlim_cur < files.rlim_max) {
-        rlimit raised = files;
-        // An unlimited hard limit still ends at the kernel's default ceiling per process.
-        raised.rlim_cur = files.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : files.rlim_max;
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) files = raised;
-    }
-    return files.rlim_cur;
-}
-
-std::string AddressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = "";
-    if (address && address->sa_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
-                  sizeof text);
-    } else if (address && address->sa_family == AF_INET6) {
-        const in6_addr& bytes = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-        // An IPv4 client on a dual-stack socket is known by its IPv4 address.
-        if (IN6_IS_ADDR_V4MAPPED(&bytes)) {
-            inet_ntop(AF_INET, &bytes.s6_addr[12], text, sizeof text);
-        } else {
-            inet_ntop(AF_INET6, &bytes, text, sizeof text);
-        }
-    }
-    return text;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
 
 // What the server keeps of one TCP connection.
 struct Link {
@@ -98,61 +56,30 @@ struct Link {
     bool over = false;
     std::string target;  // of the request whose head is coming in
     bool spare = false;  // came beyond the cap, into the reserve
+    // Its socket went on to serve a stream outside the library, which counts it from then on.
+    bool handedOver = false;
 };
-
-// A reply body the library sends from, and the budget it is counted in.
-struct HeldReply {
-    std::string body;
-    std::atomic<std::size_t>* unsent = nullptr;
-};
-
-// Header names are HTTP tokens. This library keeps a blank before the colon in the name, and
-// joins a folded line's text to the name of the header it continues, so both show up here; a
-// folded line of one bare token (which makes another valid name) cannot be told apart, unless
-// it continues a header that frames the body.
-bool ValidHeaderName(std::string_view name) {
-    if (name.empty()) return false;
-    for (const char c : name) {
-        const bool token = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-        if (!token) return false;  // names are in lower case here
-    }
-    for (const std::string_view framing : {"content-length", "transfer-encoding"}) {
-        if (name.size() > framing.size() && name.starts_with(framing)) return false;
-    }
-    return true;
-}
 
 // One request from its complete head to its reply.
 struct Exchange {
     HttpRequest request;
+    bool http10 = false;  // an HTTP/1.0 request, whose reply has no chunks
     std::size_t bodyLimit = 0;
     bool bodyTooLarge = false;
     bool dispatched = false;
     std::optional<HttpReply> reply;
     int status = 0;
     std::size_t bytes = 0;
-    std::shared_ptr<ReplyStream> stream;
+    bool handedOver = false;  // a stream's, logged when the stream ends
     SteadyClock::time_point start = SteadyClock::now();
 };
 
 }  // namespace
 
-std::string HttpRequest::Header(std::string_view lowerName) const {
-    std::string value;
-    for (const auto& [name, text] : headers) {
-        if (name != lowerName) continue;
-        if (!value.empty()) value += ", ";
-        value += text;
-    }
-    return value;
-}
-
 struct HttpServer::Impl {
     HttpLimits limits;
     HttpRoutes routes;
     int listenSocket = -1;
-    bool ipv6 = false;
 
     WorkerPool workers;
     std::atomic<bool> serving = false;
@@ -164,10 +91,12 @@ struct HttpServer::Impl {
     // The links with a deadline, which the watch looks over several times a second: held
     // streams are many and have none, and are not walked through under the lock each time.
     std::unordered_set<Link*> timedLinks;
-    std::unordered_map<std::string, unsigned> perAddress;  // by Link::key
-    unsigned cap = 0;   // connections held at most, `limits.connections` or fewer
-    unsigned held = 0;  // links that are not spare
-    std::unordered_map<std::string, unsigned> overLimit;  // by Link::key, awaiting their 429
+    AddressCounts perAddress;
+    unsigned cap = 0;       // connections held at most, `limits.connections` or fewer
+    unsigned held = 0;      // links that are not spare, streams handed over included
+    unsigned spareCap = 0;  // links beyond the cap at most, for their refusals
+    unsigned spares = 0;
+    AddressCounts overLimit;  // awaiting their 429
     std::atomic<std::size_t> unsentBytes = 0;
 
     // Under linksMutex.
@@ -180,22 +109,17 @@ struct HttpServer::Impl {
         }
     }
 
-    // Streams being sent, which a stop ends, by a number never used again.
-    std::mutex streamsMutex;
-    std::unordered_map<std::uint64_t, std::weak_ptr<ReplyStream>> streams;
-    std::uint64_t lastStream = 0;
-    // The streams' sockets, each watched for its client's hang-up with its stream's number: the
-    // watch hears of those that hung up without going through every held stream. A socket
-    // leaves it when it closes.
-    const int hangUps = ::epoll_create1(EPOLL_CLOEXEC);
+    unsigned incoming = 0;  // accepted, not yet the library's (under linksMutex)
+    std::unique_ptr<Acceptor> acceptor;
+    // The streams' connections once their replies have started, and the library they return
+    // to when a stream ends whole.
+    std::unique_ptr<StreamConnections> streamConnections;
+    std::mutex daemonMutex;  // held while a stream's connection goes back to the library
+    MHD_Daemon* daemon = nullptr;
+    bool takesBack = false;  // under daemonMutex
 
     Impl(HttpLimits limits, HttpRoutes routes)
         : limits(std::move(limits)), routes(std::move(routes)), workers(this->limits.workers) {}
-    ~Impl() {
-        if (hangUps >= 0) ::close(hangUps);
-    }
-    Impl(const Impl&) = delete;
-    Impl& operator=(const Impl&) = delete;
 
     static Link* LinkOf(MHD_Connection* connection) {
         const MHD_ConnectionInfo* info =
@@ -221,29 +145,39 @@ struct HttpServer::Impl {
         return limits.connectionsPerAddress != 0 && !limits.unlimitedAddresses.contains(address);
     }
 
-    static unsigned CountOf(const std::unordered_map<std::string, unsigned>& counts,
-                            const std::string& key) {
-        const auto it = counts.find(key);
-        return it == counts.end() ? 0 : it->second;
-    }
-
-    static void Uncount(std::unordered_map<std::string, unsigned>& counts, const std::string& key) {
-        const auto it = counts.find(key);
-        if (it != counts.end() && --it->second == 0) counts.erase(it);
-    }
-
     // Connections beyond an address's limit are taken to answer their request 429, which tells
     // a browser to stop; as many again as the limit, and the rest are closed unanswered.
-    static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t) {
-        auto& self = *static_cast<Impl*>(cls);
+    bool Admits(const sockaddr* address) {
         const std::string text = AddressText(address);
-        if (!self.Limited(text)) return MHD_YES;
+        if (!Limited(text)) return true;
         const std::string key = LimitKey(text);
-        std::lock_guard lock(self.linksMutex);
-        return CountOf(self.perAddress, key) < self.limits.connectionsPerAddress ||
-                       CountOf(self.overLimit, key) < self.limits.connectionsPerAddress
-                   ? MHD_YES
-                   : MHD_NO;
+        std::lock_guard lock(linksMutex);
+        return perAddress.Of(key) < limits.connectionsPerAddress ||
+               overLimit.Of(key) < limits.connectionsPerAddress;
+    }
+
+    // Connections held, streams served outside the library included, stop at the cap and the
+    // spare places beyond it for refusals; the rest wait to be accepted.
+    bool Room() {
+        std::lock_guard lock(linksMutex);
+        return held + spares + incoming < cap + spareCap;
+    }
+
+    // Counted as incoming until the library has started it.
+    void Take(int fd, const sockaddr* address, socklen_t size) {
+        if (!Admits(address)) {
+            ::close(fd);
+            return;
+        }
+        {
+            std::lock_guard lock(linksMutex);
+            ++incoming;
+        }
+        if (MHD_add_connection(daemon, fd, address, size) != MHD_YES) {
+            std::lock_guard lock(linksMutex);
+            --incoming;
+            if (acceptor) acceptor->Freed();
+        }
     }
 
     static void ConnectionEvent(void* cls, MHD_Connection* connection, void** context,
@@ -262,14 +196,15 @@ struct HttpServer::Impl {
             link->key = LimitKey(link->address);
             link->since = SteadyClock::now();
             std::lock_guard lock(self.linksMutex);
+            if (self.incoming > 0) --self.incoming;
             link->spare = self.held >= self.cap;
-            if (!link->spare) ++self.held;
+            ++(link->spare ? self.spares : self.held);
             link->deadline =
                 link->since +
                 (link->spare ? kSpareHead : std::chrono::seconds(self.limits.headSeconds));
             link->over = self.Limited(link->address) &&
-                         CountOf(self.perAddress, link->key) >= self.limits.connectionsPerAddress;
-            ++(link->over ? self.overLimit : self.perAddress)[link->key];
+                         self.perAddress.Of(link->key) >= self.limits.connectionsPerAddress;
+            (link->over ? self.overLimit : self.perAddress).Add(link->key);
             self.SetTimed(*link, true);
             *context = link.release();
             return;
@@ -280,10 +215,16 @@ struct HttpServer::Impl {
         {
             std::lock_guard lock(self.linksMutex);
             self.timedLinks.erase(link.get());
-            if (!link->spare) --self.held;
-            Uncount(link->over ? self.overLimit : self.perAddress, link->key);
+            if (!link->handedOver) self.ReleaseLocked(*link);
         }
         self.LogUnanswered(*link);
+    }
+
+    // The link's place in the counts.
+    void ReleaseLocked(const Link& link) {
+        --(link.spare ? spares : held);
+        (link.over ? overLimit : perAddress).Remove(link.key);
+        if (acceptor) acceptor->Freed();
     }
 
     static void* RequestLine(void*, const char* uri, MHD_Connection* connection) {
@@ -297,8 +238,8 @@ struct HttpServer::Impl {
         std::unique_ptr<Exchange> exchange(static_cast<Exchange*>(*context));
         *context = nullptr;
         Link* link = LinkOf(connection);
+        if (exchange && exchange->handedOver) return;
         if (exchange) {
-            if (exchange->stream) exchange->bytes = exchange->stream->Sent();
             const HttpRequest& request = exchange->request;
             self.Log({request.peer, request.Header("x-forwarded-for"), request.method,
                       request.target, exchange->status, exchange->bytes, 0},
@@ -316,119 +257,78 @@ struct HttpServer::Impl {
 
     static MHD_Result CollectHeader(void* cls, MHD_ValueKind, const char* name, const char* value) {
         auto& headers = *static_cast<std::vector<std::pair<std::string, std::string>>*>(cls);
-        headers.emplace_back(Lower(name ? name : ""), value ? value : "");
+        headers.emplace_back(LowerCase(name ? name : ""), value ? value : "");
         return MHD_YES;
     }
 
-    static void FreeHeld(void* cls) {
-        std::unique_ptr<HeldReply> held(static_cast<HeldReply*>(cls));
-        if (held->unsent) *held->unsent -= held->body.size();
-    }
-    static void FreeShared(void* cls) {
-        delete static_cast<std::shared_ptr<const std::string>*>(cls);
-    }
-
-    // A streamed reply's body as the library reads it.
-    struct StreamBody {
-        std::shared_ptr<ReplyStream> stream;
-        MHD_Connection* connection = nullptr;
-        Impl* server = nullptr;
-        std::uint64_t number = 0;
-    };
-
-    static ssize_t ReadStream(void* cls, std::uint64_t, char* buffer, std::size_t size) {
-        auto& body = *static_cast<StreamBody*>(cls);
-        const std::ptrdiff_t taken =
-            body.stream->Take(buffer, size, [&] { MHD_suspend_connection(body.connection); });
-        if (taken == ReplyStream::kOver) return MHD_CONTENT_READER_END_OF_STREAM;
-        if (taken == ReplyStream::kCut) return MHD_CONTENT_READER_END_WITH_ERROR;
-        return taken;
-    }
-
-    void FreeStream(StreamBody* body) {
-        body->stream->Gone();
-        std::lock_guard lock(streamsMutex);
-        streams.erase(body->number);
-    }
-
-    // The stream's bytes, sent as they come; the connection sleeps while none are pending.
-    MHD_Response* StreamResponse(MHD_Connection* connection, Exchange& exchange,
-                                 std::shared_ptr<ReplyStream> stream) {
-        exchange.stream = stream;
-        int fd = -1;
-        if (const Link* link = LinkOf(connection)) fd = link->fd;
-        stream->OnWake([connection] { MHD_resume_connection(connection); });
-        if (fd >= 0) {
-            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
-            // A cut stream's connection goes at once, with what the kernel still held for it:
-            // its client resumes from what it has. The stream is gone before its socket closes.
-            stream->OnCut([fd] {
-                const linger abort{1, 0};
-                setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-                ::shutdown(fd, SHUT_RDWR);
-            });
-        }
-        std::uint64_t number = 0;
-        {
-            std::lock_guard lock(streamsMutex);
-            number = ++lastStream;
-            streams[number] = stream;
-        }
-        if (fd >= 0 && hangUps >= 0) {
-            epoll_event watched{};
-            watched.events = EPOLLRDHUP;
-            watched.data.u64 = number;
-            // A connection kept alive after an earlier stream is still watched, for that one.
-            if (::epoll_ctl(hangUps, EPOLL_CTL_ADD, fd, &watched) != 0 && errno == EEXIST) {
-                ::epoll_ctl(hangUps, EPOLL_CTL_MOD, fd, &watched);
+    // A stream's connection leaves the library, which forgets it and closes only its own
+    // descriptor (in turbo mode it shuts no socket down); its head and body are written by
+    // the stream connections, and it still counts against the cap and its address.
+    MHD_Result HandOver(MHD_Connection* connection, Exchange& exchange, HttpReply reply) {
+        Link* link = LinkOf(connection);
+        const int fd = link ? ::fcntl(link->fd, F_DUPFD_CLOEXEC, 0) : -1;
+        if (fd < 0) return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
+        const HttpRequest& request = exchange.request;
+        const bool closing = exchange.http10 || ConnectionCloses(request.Header("connection"));
+        StreamConnections::Handover handover;
+        handover.fd = fd;
+        handover.stream = std::move(reply.stream);
+        handover.chunked = !exchange.http10;
+        handover.bodyless = request.method == "HEAD";
+        handover.head = ReplyHead(reply.status, reply.headers, handover.chunked, closing);
+        if (!closing) handover.reuse = [this](int socket) { TakeBack(socket); };
+        AccessRecord record{request.peer,
+                            request.Header("x-forwarded-for"),
+                            request.method,
+                            request.target,
+                            reply.status,
+                            0,
+                            0};
+        handover.finished = [this, record, start = exchange.start,
+                             counted = *link](std::size_t sent) mutable {
+            {
+                std::lock_guard lock(linksMutex);
+                ReleaseLocked(counted);
             }
+            record.bytes = sent;
+            Log(std::move(record), start);
+        };
+        {
+            std::lock_guard lock(linksMutex);
+            link->handedOver = true;
+            SetTimed(*link, false);
         }
-        auto body =
-            std::make_unique<StreamBody>(StreamBody{std::move(stream), connection, this, number});
-        // Small blocks: a stream sends a line at a time, and each connection's memory is small.
-        MHD_Response* response = MHD_create_response_from_callback(
-            MHD_SIZE_UNKNOWN, 1024, ReadStream, body.get(), [](void* cls) {
-                std::unique_ptr<StreamBody> freed(static_cast<StreamBody*>(cls));
-                freed->server->FreeStream(freed.get());
-            });
-        if (!response) {
-            FreeStream(body.get());  // nothing may cut that socket later
-            return nullptr;
+        exchange.status = reply.status;
+        exchange.handedOver = true;
+        if (routes.answered) {
+            routes.answered(
+                request, reply.status,
+                std::chrono::duration<double>(SteadyClock::now() - exchange.start).count());
         }
-        body.release();
-        return response;
+        streamConnections->Adopt(std::move(handover));
+        return MHD_NO;
+    }
+
+    // A connection whose stream ended whole goes back to the library for its next request.
+    void TakeBack(int fd) {
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        std::lock_guard lock(daemonMutex);
+        if (!takesBack || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+            ::close(fd);
+            return;
+        }
+        Take(fd, reinterpret_cast<sockaddr*>(&peer), size);
     }
 
     MHD_Result Queue(MHD_Connection* connection, Exchange& exchange, HttpReply reply) {
-        MHD_Response* response = nullptr;
-        if (reply.stream) {
-            // The keep-alive comes often enough; the stream ends when its client goes.
-            MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
-            response = StreamResponse(connection, exchange, std::move(reply.stream));
-        } else if (reply.shared) {
-            const std::size_t offset = std::min(reply.sharedOffset, reply.shared->size());
-            const std::size_t length = std::min(reply.sharedLength, reply.shared->size() - offset);
-            auto* keep = new std::shared_ptr<const std::string>(reply.shared);
-            response = MHD_create_response_from_buffer_with_free_callback_cls(
-                length, const_cast<char*>(reply.shared->data() + offset), FreeShared, keep);
-            if (!response) delete keep;
-            exchange.bytes = length;
-        } else {
-            auto held = std::make_unique<HeldReply>();
-            held->body = std::move(reply.body);
-            const std::size_t size = held->body.size();
-            if (size > limits.largeReplyBytes) {
-                if (unsentBytes.fetch_add(size) + size > limits.unsentReplyBytes) {
-                    unsentBytes -= size;
-                    return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
-                }
-                held->unsent = &unsentBytes;
-            }
-            exchange.bytes = size;
-            response = MHD_create_response_from_buffer_with_free_callback_cls(
-                size, held->body.data(), FreeHeld, held.get());
-            if (response) held.release();
-        }
+        if (reply.stream) return HandOver(connection, exchange, std::move(reply));
+        const WholeResponse made =
+            MakeWholeResponse(reply, limits.largeReplyBytes, unsentBytes, limits.unsentReplyBytes);
+        if (made.refused) return Refuse(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE);
+        MHD_Response* response = made.response;
+        exchange.bytes = made.bytes;
         if (!response) return MHD_NO;
         // A connection beyond the cap gives its descriptor back to the reserve at once.
         const Link* link = LinkOf(connection);
@@ -466,32 +366,10 @@ struct HttpServer::Impl {
         return Queue(connection, exchange, std::move(reply));
     }
 
-    // The framing of the request's body; a status to refuse it with, or 0.
-    static int FramingRefusal(const HttpRequest& request, std::size_t limit) {
-        std::size_t lengths = 0;
-        bool chunked = false;
-        for (const auto& [name, value] : request.headers) {
-            if (!ValidHeaderName(name)) return MHD_HTTP_BAD_REQUEST;
-            if (name == "content-length") ++lengths;
-            if (name == "transfer-encoding") chunked = true;
-        }
-        // Two readings of where the body ends are how requests get smuggled past a proxy.
-        if (lengths > 1 || (lengths == 1 && chunked)) return MHD_HTTP_BAD_REQUEST;
-        if (chunked) return MHD_HTTP_LENGTH_REQUIRED;
-        if (lengths == 1) {
-            const std::string text = request.Header("content-length");
-            if (text.empty() || text.size() > 18 ||
-                text.find_first_not_of("0123456789") != std::string::npos) {
-                return MHD_HTTP_BAD_REQUEST;
-            }
-            if (std::stoull(text) > limit) return MHD_HTTP_CONTENT_TOO_LARGE;
-        }
-        return 0;
-    }
-
     MHD_Result Start(MHD_Connection* connection, const char* url, const char* method,
-                     void** context) {
+                     const char* version, void** context) {
         auto exchange = std::make_unique<Exchange>();
+        exchange->http10 = version && std::string_view(version) == MHD_HTTP_VERSION_1_0;
         HttpRequest& request = exchange->request;
         request.method = method;
         request.path = url;
@@ -562,11 +440,11 @@ struct HttpServer::Impl {
     }
 
     static MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url,
-                             const char* method, const char*, const char* upload,
+                             const char* method, const char* version, const char* upload,
                              std::size_t* uploadSize, void** context) {
         auto& self = *static_cast<Impl*>(cls);
         auto* exchange = static_cast<Exchange*>(*context);
-        if (!exchange) return self.Start(connection, url, method, context);
+        if (!exchange) return self.Start(connection, url, method, version, context);
         if (*uploadSize != 0) {
             std::string& body = exchange->request.body;
             if (body.size() + *uploadSize > exchange->bodyLimit) {
@@ -589,38 +467,6 @@ struct HttpServer::Impl {
         return self.Dispatch(connection, *exchange);
     }
 
-    // Wakes every sleeping stream to its end, so that no connection is left suspended.
-    void EndStreams() {
-        std::vector<std::shared_ptr<ReplyStream>> live;
-        {
-            std::lock_guard lock(streamsMutex);
-            for (const auto& [number, stream] : streams) {
-                if (auto held = stream.lock()) live.push_back(std::move(held));
-            }
-        }
-        for (const auto& stream : live) stream->End();
-    }
-
-    // Cuts the streams whose clients have closed their side: a sleeping connection is not
-    // watched by the library, and would otherwise count against its address until the next
-    // keep-alive. The check is on the stream, never on a socket that may have been reused.
-    void CutHungUpStreams() {
-        if (hangUps < 0) return;
-        // A hung-up socket stays ready until it closes; the ready are handed out in turn.
-        std::array<epoll_event, 1024> ready{};
-        const int count = ::epoll_wait(hangUps, ready.data(), static_cast<int>(ready.size()), 0);
-        std::vector<std::shared_ptr<ReplyStream>> gone;
-        {
-            std::lock_guard lock(streamsMutex);
-            for (int i = 0; i < count; ++i) {
-                const auto found = streams.find(ready[static_cast<std::size_t>(i)].data.u64);
-                if (found == streams.end()) continue;
-                if (auto stream = found->second.lock()) gone.push_back(std::move(stream));
-            }
-        }
-        for (const auto& stream : gone) stream->Cut();
-    }
-
     // Cuts the connections that have taken too long over a request, and gives memory that
     // replies used back to the system once a minute: freed pieces of the threads' arenas are
     // otherwise kept for good. Beats the hooks' heartbeat, so that it stops when this loop does.
@@ -631,7 +477,6 @@ struct HttpServer::Impl {
         std::unique_lock stop(stopMutex);
         auto trimmed = SteadyClock::now();
         auto beaten = trimmed;
-        auto looked = trimmed;
         if (beating) hooks.heartbeat();
         while (!stopChanged.wait_for(stop, period, [&] { return stopRequested; })) {
             const auto now = SteadyClock::now();
@@ -642,10 +487,6 @@ struct HttpServer::Impl {
             if (now - trimmed > std::chrono::minutes(1)) {
                 malloc_trim(0);
                 trimmed = now;
-            }
-            if (now - looked >= kHangUpPeriod) {
-                CutHungUpStreams();
-                looked = now;
             }
             std::lock_guard lock(linksMutex);
             for (Link* link : timedLinks) {
@@ -667,38 +508,15 @@ HttpServer::~HttpServer() {
 }
 
 int HttpServer::Bind(const std::string& host, int port) {
-    const std::string failure = "no se puede escuchar en " + host + ":" + std::to_string(port);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
-        throw std::runtime_error(failure);
-    }
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
-    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) throw std::runtime_error(failure);
-    // Plain address reuse, never port sharing: a second service on a busy port must fail.
-    const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_storage bound{};
-    socklen_t size = sizeof bound;
-    if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
-        ::close(fd);
-        throw std::runtime_error(failure);
-    }
-    impl_->listenSocket = fd;
-    impl_->ipv6 = found->ai_family == AF_INET6;
-    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    const ListenSocket listening = Listen(host, port);
+    impl_->listenSocket = listening.fd;
+    return listening.port;
 }
 
 bool HttpServer::Serve(const ServeHooks& hooks) {
     Impl& self = *impl_;
-    // Every connection is a descriptor. Past the descriptors the library would stop accepting,
-    // and clients would wait unanswered; the cap stops first and leaves the reserve.
+    // Every connection is a descriptor. Past the descriptors, clients would wait unanswered;
+    // the cap stops first and leaves the reserve.
     const rlim_t descriptors = RaiseDescriptorLimit();
     const unsigned reserve = self.limits.descriptorReserve;
     self.cap = self.limits.connections;
@@ -711,27 +529,57 @@ bool HttpServer::Serve(const ServeHooks& hooks) {
     }
     // A quarter of the reserve for the refusals beyond the cap and the reserved paths.
     const unsigned spare = reserve / 4;
-    const unsigned flags =
-        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (self.ipv6 ? MHD_USE_IPv6 : 0);
+    self.spareCap = spare;
+    // Turbo: the library shuts no socket down as it closes its connection, which leaves a
+    // stream handed over untouched.
+    // The library listens on no socket: the acceptor hands it what there is room for.
+    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME |
+                           MHD_USE_TURBO | MHD_USE_NO_LISTEN_SOCKET;
+    self.streamConnections =
+        std::make_unique<StreamConnections>(std::max(self.limits.ioThreads, 1u));
     MHD_Daemon* daemon = MHD_start_daemon(
-        flags, 0, Impl::Accept, &self, Impl::Handle, &self, MHD_OPTION_LISTEN_SOCKET,
-        self.listenSocket, MHD_OPTION_THREAD_POOL_SIZE, std::max(self.limits.ioThreads, 1u),
-        MHD_OPTION_CONNECTION_LIMIT, self.cap + spare, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT, self.limits.idleSeconds,
-        MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self, MHD_OPTION_NOTIFY_COMPLETED,
-        Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK, Impl::RequestLine, &self,
-        MHD_OPTION_END);
+        flags, 0, nullptr, nullptr, Impl::Handle, &self, MHD_OPTION_THREAD_POOL_SIZE,
+        std::max(self.limits.ioThreads, 1u), MHD_OPTION_CONNECTION_LIMIT, self.cap + spare,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, self.limits.headBytes, MHD_OPTION_CONNECTION_TIMEOUT,
+        self.limits.idleSeconds, MHD_OPTION_NOTIFY_CONNECTION, Impl::ConnectionEvent, &self,
+        MHD_OPTION_NOTIFY_COMPLETED, Impl::Completed, &self, MHD_OPTION_URI_LOG_CALLBACK,
+        Impl::RequestLine, &self, MHD_OPTION_END);
     if (!daemon) return false;
+    self.daemon = daemon;
+    {
+        std::lock_guard lock(self.daemonMutex);
+        self.takesBack = true;
+    }
+    auto acceptor = std::make_unique<Acceptor>(
+        self.listenSocket,
+        Acceptor::Hooks{[&self] { return self.Room(); },
+                        [&self](int fd, const sockaddr* address, socklen_t size) {
+                            self.Take(fd, address, size);
+                        }});
+    {
+        std::lock_guard lock(self.linksMutex);
+        self.acceptor = std::move(acceptor);
+    }
     self.serving = true;
     if (hooks.ready) hooks.ready();
     self.Watch(hooks);
     // No new connections, then every request in hand answered, then the end.
-    const MHD_socket listening = MHD_quiesce_daemon(daemon);
-    self.workers.Drain();
-    self.EndStreams();
-    MHD_stop_daemon(daemon);
-    if (listening != MHD_INVALID_SOCKET) ::close(listening);
+    self.acceptor->Stop();
+    ::close(self.listenSocket);
     self.listenSocket = -1;
+    self.workers.Drain();
+    {
+        std::lock_guard lock(self.daemonMutex);
+        self.takesBack = false;
+    }
+    MHD_stop_daemon(daemon);
+    // Ended last: a stream may still be handed over until the library stops.
+    self.streamConnections->Stop();
+    {
+        std::lock_guard lock(self.linksMutex);
+        self.acceptor.reset();
+    }
+    self.daemon = nullptr;
     self.serving = false;
     return true;
 }

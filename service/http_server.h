@@ -25,7 +25,8 @@ struct HttpLimits {
     // common hard limit of 20,000 descriptors allows.
     unsigned connections = 19000;
     unsigned connectionsPerAddress = 64;  // 0: no limit
-    // Request line, headers and their bookkeeping; also what each held event stream keeps.
+    // Request line, headers and their bookkeeping, kept by each connection while it is the
+    // library's; a stream's connection leaves it once the stream's reply starts.
     std::size_t headBytes = 16 * 1024;
     unsigned headSeconds = 10;
     unsigned bodySeconds = 30;
@@ -72,8 +73,9 @@ struct HttpReply {
     std::shared_ptr<const std::string> shared;
     std::size_t sharedOffset = 0;
     std::size_t sharedLength = 0;
-    // A reply that goes on as bytes are appended to it, sent chunked; its connection has no
-    // idle time-out and holds no thread while it waits.
+    // A reply that goes on as bytes are appended to it, sent chunked on a connection served
+    // outside the library from then on (see StreamConnections); it has no idle time-out and
+    // holds no thread while it waits.
     std::shared_ptr<ReplyStream> stream;
 };
 
@@ -116,7 +118,9 @@ struct ServeHooks {
 
 // HTTP/1.1 served with GNU libmicrohttpd: a few threads on epoll carry every connection, and a
 // request is handed to a pool of workers while its connection waits suspended, so neither slow
-// clients nor slow answers hold the others. Requests of one connection are answered in order.
+// clients nor slow answers hold the others; a streamed reply's connection leaves the library once
+// the reply starts. Requests of one connection are answered in order. Connections are accepted
+// only while the cap leaves room for them.
 // Requests with conflicting framing (several Content-Length values, or one together with
 // Transfer-Encoding), header names that are no HTTP token (a blank before the colon, a folded
 // line) and chunked bodies are refused, as are bodies beyond the route's limit.

@@ -71,8 +71,9 @@ class ReplyStream {
     // For the server. What `Take` returns once the stream is over, and once it was cut.
     static constexpr std::ptrdiff_t kOver = -1;
     static constexpr std::ptrdiff_t kCut = -2;
-    // Copies pending bytes into `buffer`; with none pending, calls `sleep` (which suspends the
-    // connection) and returns 0; kOver once the stream has ended and all is sent.
+    // Copies pending bytes into `buffer`; with none pending, calls `sleep` under the stream's
+    // lock and returns 0 (the next bytes wake it); kOver once the stream has ended and all is
+    // sent.
     std::ptrdiff_t Take(char* buffer, std::size_t size, const std::function<void()>& sleep);
     // Called, under the stream's lock, when bytes arrive while the connection sleeps.
     void OnWake(std::function<void()> wake);

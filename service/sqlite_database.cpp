@@ -134,11 +134,16 @@ SqliteDatabase::SqliteDatabase(const std::string& path, std::chrono::millisecond
                                std::size_t readers)
     : SqlDatabase(timeout),
       path_(path),
-      writer_(std::make_unique<SqliteConnection>(path, timeout)) {
+      writer_(std::make_unique<SqliteConnection>(path, timeout)),
+      checkpointer_(std::make_unique<SqliteConnection>(path, timeout)) {
+    // A commit that passes the log's threshold would copy the log back itself, with every write
+    // queued behind it waiting.
+    writer_->Execute("PRAGMA wal_autocheckpoint=0");
     for (std::size_t i = 0; i < readers; ++i) {
         idle_.push_back(std::make_unique<SqliteConnection>(path, timeout));
     }
     writerThread_ = std::thread([this] { WriterLoop(); });
+    checkpointThread_ = std::thread([this] { CheckpointLoop(); });
 }
 
 SqliteDatabase::~SqliteDatabase() {
@@ -147,7 +152,9 @@ SqliteDatabase::~SqliteDatabase() {
         stopping_ = true;
     }
     queueChanged_.notify_all();
+    checkpointWait_.notify_all();
     writerThread_.join();
+    checkpointThread_.join();
 }
 
 void SqliteDatabase::RunRead(const Work& work, Deadline deadline) {
@@ -257,6 +264,21 @@ void SqliteDatabase::RunBatch(const std::vector<WriteJob*>& batch) {
         announced.clear();
         db.Rollback();
         for (WriteJob* job : batch) job->failure = std::current_exception();
+    }
+}
+
+void SqliteDatabase::CheckpointLoop() {
+    std::unique_lock lock(queueMutex_);
+    while (!checkpointWait_.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_; })) {
+        lock.unlock();
+        // Passive: it copies what no reader still needs and waits for no lock, so writes and
+        // reads go on meanwhile; the writer starts the log over once all of it is copied.
+        try {
+            checkpointer_->Execute("PRAGMA wal_checkpoint(PASSIVE)");
+        } catch (const std::exception&) {
+            // Another process checkpointing meanwhile: the next second tries again.
+        }
+        lock.lock();
     }
 }
 

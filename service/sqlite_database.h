@@ -49,7 +49,9 @@ class SqliteConnection : public SqlConnection {
 // still queued at its deadline leaves the queue; one whose deadline passes while another process
 // holds the write lock fails, and the rest of its batch waits on. Changes are told to the
 // watcher after their commit; another process's writes are noticed within a second (SQLite's
-// data version), and tell the watcher that any change may have happened.
+// data version), and tell the watcher that any change may have happened. The write-ahead log is
+// copied back into the database by a thread of its own, never inside a writer's commit, so
+// that no write waits for it.
 class SqliteDatabase : public SqlDatabase {
   public:
     SqliteDatabase(const std::string& path, std::chrono::milliseconds timeout,
@@ -86,6 +88,7 @@ class SqliteDatabase : public SqlDatabase {
     void Tell(std::vector<std::string> changes);
     // Tells the watcher when another process has written since the last look.
     void NoticeOtherWriters();
+    void CheckpointLoop();
 
     std::string path_;
     std::unique_ptr<SqliteConnection> writer_;
@@ -94,6 +97,9 @@ class SqliteDatabase : public SqlDatabase {
     std::vector<WriteJob*> queue_;
     bool stopping_ = false;
     std::thread writerThread_;
+    std::unique_ptr<SqliteConnection> checkpointer_;
+    std::condition_variable checkpointWait_;  // with queueMutex_, for the stop
+    std::thread checkpointThread_;
 
     std::mutex watcherMutex_;  // held while the watcher is called
     ChangeWatcher watcher_;

@@ -19,6 +19,7 @@
 #include "service/charset.h"
 #include "service/event_streams.h"
 #include "service/reply_stream.h"
+#include "service/stream_connections.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
 #include "tests/support/whole_file.h"
@@ -31,7 +32,8 @@ using namespace std::chrono_literals;
 // One stream held on a raw connection: its head, then its body taken out of its chunks.
 class HeldStream {
   public:
-    HeldStream(int port, const std::string& target, const std::string& lastEventId = "") {
+    HeldStream(int port, const std::string& target, const std::string& lastEventId = "",
+               const std::string& version = "HTTP/1.1", const std::string& method = "GET") {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) throw std::runtime_error("no socket");
         sockaddr_in address{};
@@ -41,7 +43,7 @@ class HeldStream {
         if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             throw std::runtime_error("cannot connect");
         }
-        std::string head = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        std::string head = method + " " + target + " " + version + "\r\nHost: 127.0.0.1\r\n";
         if (!lastEventId.empty()) head += "Last-Event-ID: " + lastEventId + "\r\n";
         head += "\r\n";
         ::send(fd_, head.data(), head.size(), MSG_NOSIGNAL);
@@ -66,6 +68,20 @@ class HeldStream {
         return head_;
     }
     const std::string& head() const { return head_; }
+    // After the reply's end, the whole reply to another request on the same connection.
+    std::string Next(const std::string& target) {
+        const std::string request =
+            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string reply;
+        char buffer[8192];
+        for (pollfd ready{fd_, POLLIN, 0}; ::poll(&ready, 1, 10000) > 0;) {
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count <= 0) break;
+            reply.append(buffer, static_cast<std::size_t>(count));
+        }
+        return reply;
+    }
 
   private:
     template <typename Done>
@@ -151,6 +167,16 @@ TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
     const std::string after = resumed.Until(Line(2, "operador", "dos"));
     EXPECT_EQ(after.find("id: 1\n"), std::string::npos) << after;
 
+    // A HEAD request gets the head alone, and its connection goes on to the next request.
+    HeldStream head(service.Port(), Visitors(conversation), "", "HTTP/1.1", "HEAD");
+    EXPECT_NE(head.Head().find("Transfer-Encoding: chunked\r\n"), std::string::npos);
+    EXPECT_EQ(head.Next("/salud").find("HTTP/1.1 200 OK\r\n"), 0u);
+
+    // An HTTP/1.0 client gets the body as it is, ended by the connection's close.
+    HeldStream plain(service.Port(), Visitors(conversation), "2", "HTTP/1.0");
+    EXPECT_NE(plain.Head().find("Connection: close\r\n"), std::string::npos) << plain.head();
+    EXPECT_EQ(plain.head().find("chunked"), std::string::npos) << plain.head();
+
     service.Body(chat + "&mensaje=tres");
     EXPECT_NE(all.Until(Line(3, "operador", "tres")).find(Line(3, "operador", "tres")),
               std::string::npos);
@@ -158,6 +184,12 @@ TEST(EventStreams, a_visitor_hears_every_line_and_the_close_without_asking) {
     EXPECT_NE(resumed.Until("event: cerrada\ndata: {}\n\n").find("event: cerrada"),
               std::string::npos);
     EXPECT_TRUE(resumed.Ends());
+    // A stream that ended whole leaves its connection to the next request.
+    EXPECT_EQ(resumed.Next("/salud").find("HTTP/1.1 200 OK\r\n"), 0u);
+    const std::string plainBody = plain.Until("event: cerrada\ndata: {}\n\n");
+    EXPECT_NE(plainBody.find(Line(3, "operador", "tres")), std::string::npos) << plainBody;
+    EXPECT_NE(plainBody.find("event: cerrada"), std::string::npos) << plainBody;
+    EXPECT_TRUE(plain.Ends());
 
     const PostReply wrong = GetPath(service.Port(), Visitors({conversation.id, "0000"}));
     EXPECT_EQ(wrong.status, 404);
@@ -300,6 +332,68 @@ TEST(EventStreams, a_reply_stream_holds_little_for_a_client_that_does_not_read) 
 // and holds the line once. To hold the new stream in that gap, an older stream's connection
 // sleeps inside its lock, which the count of streams then waits for while holding the lock
 // that starting a stream takes next.
+// The server's side of a held stream, on a loopback socket with a small send buffer: more than
+// the sockets hold is written as the client reads; the client then hears the end, or goes.
+TEST(EventStreams, a_stream_connection_writes_what_a_slow_client_takes_then_ends_or_hears_it_go) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    StreamConnections connections(1);
+    const auto hold = [&](auto& client, std::promise<std::size_t>& finished,
+                          std::promise<int>& reused) {
+        client = std::make_unique<HeldStream>(ntohs(address.sin_port), "/");
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        auto stream = std::make_shared<ReplyStream>();
+        connections.Adopt({fd, stream, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                           true, false, [&](int socket) { reused.set_value(socket); },
+                           [&](std::size_t sent) { finished.set_value(sent); }});
+        return stream;
+    };
+    for (const bool hangUp : {false, true}) {
+        std::unique_ptr<HeldStream> client;
+        std::promise<std::size_t> finished;
+        std::promise<int> reused;
+        const std::shared_ptr<ReplyStream> stream = hold(client, finished, reused);
+        std::string expected;
+        for (int i = 0; i < 240; ++i) {
+            const std::string piece = std::to_string(i) + std::string(1000, 'x') + "\n";
+            ASSERT_TRUE(stream->Append(piece));
+            expected += piece;
+        }
+        EXPECT_EQ(client->Until(expected), expected) << hangUp;
+        if (hangUp) {
+            client.reset();
+        } else {
+            stream->End();
+            EXPECT_TRUE(client->Ends());
+            auto socket = reused.get_future();
+            ASSERT_EQ(socket.wait_for(2s), std::future_status::ready);
+            ::close(socket.get());
+        }
+        auto sent = finished.get_future();
+        ASSERT_EQ(sent.wait_for(2s), std::future_status::ready) << hangUp;
+        EXPECT_EQ(sent.get(), expected.size());
+        EXPECT_TRUE(stream->Ended());
+        EXPECT_FALSE(stream->Append("more"));
+    }
+    // A stop ends the streams still held.
+    std::unique_ptr<HeldStream> client;
+    std::promise<std::size_t> finished;
+    std::promise<int> reused;
+    const std::shared_ptr<ReplyStream> stream = hold(client, finished, reused);
+    connections.Stop();
+    EXPECT_TRUE(client->Ends(2s));
+    EXPECT_TRUE(stream->Ended());
+    ::close(listener);
+}
+
 TEST(EventStreams, a_wake_between_registration_and_the_first_fill_is_read_after_it) {
     TemporaryDirectory directory;
     const auto storage = Storage::Open(directory.path() + "/service.db", {});
