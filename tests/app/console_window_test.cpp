@@ -341,19 +341,19 @@ TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {
     };
     const TWorkMode read = TWorkMode::wmRead;
     const Step steps[] = {
-        {"begin with a content length", [&] { frmMain_->Progress().HTTP1WorkBegin(read, 51200); },
-         51200, 0, "Transfiriendo : 51200"},
-        {"bytes that came with the head", [&] { frmMain_->Progress().HTTP1Work(read, 1000); },
-         51200, 1000, "1000 bytes de 51200 bytes."},
-        {"one block later", [&] { frmMain_->Progress().HTTP1Work(read, 33768); }, 51200, 33768,
+        {"begin with a content length", [&] { console_.http.OnWorkBegin(read, 51200); }, 51200, 0,
+         "Transfiriendo : 51200"},
+        {"bytes that came with the head", [&] { console_.http.OnWork(read, 1000); }, 51200, 1000,
+         "1000 bytes de 51200 bytes."},
+        {"one block later", [&] { console_.http.OnWork(read, 33768); }, 51200, 33768,
          "33768 bytes de 51200 bytes."},
-        {"all of it", [&] { frmMain_->Progress().HTTP1Work(read, 51200); }, 51200, 51200,
+        {"all of it", [&] { console_.http.OnWork(read, 51200); }, 51200, 51200,
          "51200 bytes de 51200 bytes."},
-        {"end", [&] { frmMain_->Progress().HTTP1WorkEnd(read); }, 51200, 51200, "Ok"},
+        {"end", [&] { console_.http.OnWorkEnd(read); }, 51200, 51200, "Ok"},
         {"begin without a length keeps the status line",
-         [&] { frmMain_->Progress().HTTP1WorkBegin(read, 0); }, 0, 0, "Ok"},
-        {"count without a length leaves the gauge empty",
-         [&] { frmMain_->Progress().HTTP1Work(read, 300); }, 0, 0, "300 bytes."},
+         [&] { console_.http.OnWorkBegin(read, 0); }, 0, 0, "Ok"},
+        {"count without a length leaves the gauge empty", [&] { console_.http.OnWork(read, 300); },
+         0, 0, "300 bytes."},
     };
     for (const Step& step : steps) {
         step.event();

@@ -31,10 +31,10 @@ std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http, 
     EnsureApplication();
     QtEventLoop events;
     QtReadableWatch watch(events);
-    QtTimer timer(events);
+    QtTimerFactory timers(events);
     QEventLoop loop;
     std::vector<std::int32_t> changed;
-    OperatorEvents stream({watch, timer, events, http, std::chrono::steady_clock::now,
+    OperatorEvents stream({watch, timers, events, http, std::chrono::steady_clock::now,
                            [&](std::int32_t id, std::optional<std::int64_t> visitorLines) {
                                changed.push_back(id);
                                if (counts != nullptr) counts->push_back(visitorLines);
