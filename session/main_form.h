@@ -92,6 +92,8 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin, private EventPolls
     std::string CodigoEmpresa() const override;
     std::string IdSesion() const override { return idSesion_; }
 
+    const ConversationList& Conversations() const { return conversations_; }
+
   private:
     // What the event stream's changes poll.
     bool HasFocus(std::int32_t idSesionClt) const override {
