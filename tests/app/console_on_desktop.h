@@ -3,14 +3,33 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "app/console_assembly.h"
 #include "app/ini_settings_store.h"
 #include "chat/chat_window.h"
+#include "chat/conversation_requests.h"
 #include "qt_test_support.h"
-#include "tests/chat/chat_doubles.h"
 
 namespace tertulia {
+
+// A console whose service never answers, for windows made outside its list.
+class UnansweredRequests : public ConversationRequests {
+  public:
+    explicit UnansweredRequests(SaveDialog& saveDialog) : saveDialog_(saveDialog) {}
+    std::string Transcript(std::int32_t) override { throw std::runtime_error("no service"); }
+    SentLine Send(std::int32_t, const std::string&) override {
+        throw std::runtime_error("no service");
+    }
+    std::string Close(std::int32_t) override { throw std::runtime_error("no service"); }
+    SaveDialog& SaveDialog1() override { return saveDialog_; }
+    void ConversationClosed(TfrmChatClt&) override {}
+    bool ConversationActivated(TfrmChatClt&) override { return false; }
+
+  private:
+    SaveDialog& saveDialog_;
+};
 
 // A folder of the test's own, made before the console that keeps its settings there.
 struct WithTestFolder {
@@ -36,7 +55,7 @@ struct ConsoleOnDesktop : private WithApplication, WithTestFolder, ConsoleAssemb
                                              std::move(parts.timer));
     }
 
-    testing::FakeRequests requests;
+    UnansweredRequests requests{saveDialog};
 };
 
 }  // namespace tertulia

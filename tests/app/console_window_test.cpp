@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -75,6 +76,26 @@ class ConsoleWindowTest : public testing::Test {
     ConsoleWindow* window_ = &console_.window;
     TfrmMain* frmMain_ = &console_.frmMain;
 };
+
+// The notification area's icon reaches the console's logic as the program wires them: its menu's
+// "Abrir Tertulia" and a double-click bring the hidden console back.
+TEST_F(ConsoleWindowTest, the_icon_brings_the_hidden_console_back_through_its_logic) {
+    auto* icon = window_->findChild<QSystemTrayIcon*>();
+    ASSERT_NE(icon, nullptr);
+    const struct {
+        const char* name;
+        std::function<void()> act;
+    } rows[] = {
+        {"Abrir Tertulia", [this] { console_.desktop.PopupMenu().ClickItem(0); }},
+        {"double-click", [icon] { emit icon->activated(QSystemTrayIcon::DoubleClick); }},
+    };
+    for (const auto& row : rows) {
+        window_->hide();
+        row.act();
+        QApplication::processEvents();
+        EXPECT_TRUE(window_->isVisible()) << row.name;
+    }
+}
 
 TEST_F(ConsoleWindowTest, window_has_its_caption_and_fixed_outer_size) {
     window_->show();
