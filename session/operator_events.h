@@ -54,7 +54,6 @@ class OperatorEvents {
     void Open(const std::string& url);
     // No stream and no more attempts.
     void Close();
-    bool Streaming() const { return static_cast<bool>(stream_); }
 
   private:
     void Connect();
