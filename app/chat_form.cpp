@@ -194,25 +194,13 @@ bool ChatForm::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-void ChatForm::Release() {
-    handlers_ = nullptr;
-    hide();
-    released_ = true;
-    // Outside its own handlers nothing of the widget is on the stack, and at program end no
-    // event loop would run a deferred deletion.
-    if (runningHandlers_ == 0) delete this;
-}
-
 void ChatForm::Call(void (ChatHandlers::*handler)()) {
     Run([handler](ChatHandlers& handlers) { (handlers.*handler)(); });
 }
 
 void ChatForm::Run(const std::function<void(ChatHandlers&)>& call) {
     if (handlers_ == nullptr) return;
-    ++runningHandlers_;
     loop_.Run([this, &call] { call(*handlers_); });
-    --runningHandlers_;
-    if (released_ && runningHandlers_ == 0) deleteLater();
 }
 
 void ChatForm::LayOutPanels() {
@@ -274,7 +262,7 @@ bool ChatForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-QtChatView::QtChatView(QtEventLoop& loop) : form_(new ChatForm(loop)) {}
+QtChatView::QtChatView(QtEventLoop& loop) : form_(std::make_unique<ChatForm>(loop)) {}
 
 QtChatView::~QtChatView() = default;
 

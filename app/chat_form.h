@@ -53,10 +53,6 @@ class ChatForm : public QWidget {
     // What a box that the running handler opens counts as.
     Opener Opening() const;
 
-    // The owning view is gone: no more events, and the widget goes as soon as no handler of
-    // it is running (a handler may be the one that asked for the window's end).
-    void Release();
-
   protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -77,15 +73,13 @@ class ChatForm : public QWidget {
     QLabel* lbEstado_;
     QtEventLoop& loop_;
     ChatHandlers* handlers_ = nullptr;
-    int runningHandlers_ = 0;
-    bool released_ = false;
     bool sized_ = false;
     bool fitting_ = false;
     bool awaitingActivation_ = false;
 };
 
-// The ChatView of a conversation window. The logic owns it; its widget outlives it until the
-// running handler has returned.
+// The ChatView of a conversation window, and its widget with it. The logic owns it and destroys
+// it only once the window's running handler has returned.
 class QtChatView : public ChatView {
   public:
     explicit QtChatView(QtEventLoop& loop);
@@ -121,11 +115,7 @@ class QtChatView : public ChatView {
     bool Confirm(const std::string& text) override;
 
   private:
-    // Released rather than deleted: the widget goes once no handler of it is running.
-    struct Release {
-        void operator()(ChatForm* form) const { form->Release(); }
-    };
-    std::unique_ptr<ChatForm, Release> form_;
+    const std::unique_ptr<ChatForm> form_;
 };
 
 // Makes each new conversation window's view and its own poll timer.

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 #include "base/timer.h"
 
@@ -23,6 +24,16 @@ class QtTimer : public Timer {
   private:
     QTimer timer_;
     std::function<void()> handler_;
+};
+
+// Makes QtTimers over the event loop.
+class QtTimerFactory : public TimerFactory {
+  public:
+    explicit QtTimerFactory(QtEventLoop& loop) : loop_(loop) {}
+    std::unique_ptr<Timer> Create() override { return std::make_unique<QtTimer>(loop_); }
+
+  private:
+    QtEventLoop& loop_;
 };
 
 }  // namespace tertulia

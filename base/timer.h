@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 namespace tertulia {
 
@@ -14,6 +15,14 @@ class Timer {
     virtual void SetInterval(int milliseconds) = 0;
     virtual void SetEnabled(bool enabled) = 0;
     virtual bool Enabled() const = 0;
+};
+
+// Makes the timers of the units that keep one for themselves, as conversation windows get
+// theirs from their factory; each new timer is disabled and has no handler.
+class TimerFactory {
+  public:
+    virtual ~TimerFactory() = default;
+    virtual std::unique_ptr<Timer> Create() = 0;
 };
 
 }  // namespace tertulia

@@ -42,11 +42,6 @@ void Attention::Forget(std::int32_t idSesionClt) {
     waiting_.erase(found);
 }
 
-bool Attention::Waits(std::int32_t idSesionClt) const {
-    const auto found = waiting_.find(idSesionClt);
-    return found != waiting_.end() && found->second.unattended;
-}
-
 void Attention::Heard(std::int32_t idSesionClt, std::int64_t visitorLines) {
     const auto found = waiting_.find(idSesionClt);
     if (found == waiting_.end()) return;

@@ -25,7 +25,6 @@ class Attention {
         : list_(list), signals_(shown), announcer_(announcer) {}
 
     void SetSwitches(const AttentionSwitches& switches) { switches_ = switches; }
-    const AttentionSwitches& Switches() const { return switches_; }
 
     // A listed conversation, new: it waits, unless its window had the focus while it opened.
     void Opened(std::int32_t idSesionClt, bool attended);
@@ -33,7 +32,6 @@ class Attention {
     bool Attended(std::int32_t idSesionClt);
     // It is about to leave the list: its signals go.
     void Forget(std::int32_t idSesionClt);
-    bool Waits(std::int32_t idSesionClt) const;
 
     // The event stream says how many lines the conversation's visitor has written by now.
     void Heard(std::int32_t idSesionClt, std::int64_t visitorLines);

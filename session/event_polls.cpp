@@ -8,27 +8,23 @@ EventPolls::Busy::~Busy() {
     if (--polls_.busy_ == 0) polls_.Schedule();
 }
 
-EventPolls::EventPolls(Parts parts) : parts_(std::move(parts)) {
-    Timer& pause = parts_.newsPause;
+EventPolls::EventPolls(Parts parts)
+    : parts_(std::move(parts)),
+      newsPause_(parts_.timers.Create()),
+      refreshPause_(parts_.timers.Create()) {
+    Timer& pause = *newsPause_;
     pause.SetEnabled(false);
     pause.SetInterval(NewsPause);
     pause.SetHandler([this] {
-        parts_.newsPause.SetEnabled(false);
+        newsPause_->SetEnabled(false);
         Schedule();
     });
-    Timer& refreshPause = parts_.refreshPause;
+    Timer& refreshPause = *refreshPause_;
     refreshPause.SetEnabled(false);
     refreshPause.SetHandler([this] {
-        parts_.refreshPause.SetEnabled(false);
+        refreshPause_->SetEnabled(false);
         Schedule();
     });
-}
-
-EventPolls::~EventPolls() {
-    parts_.newsPause.SetEnabled(false);
-    parts_.newsPause.SetHandler(nullptr);
-    parts_.refreshPause.SetEnabled(false);
-    parts_.refreshPause.SetHandler(nullptr);
 }
 
 namespace {
@@ -40,11 +36,11 @@ void AddOnce(std::vector<std::int32_t>& ids, std::int32_t id) {
 }  // namespace
 
 void EventPolls::Changed(std::int32_t idSesionClt) {
-    if (parts_.hasFocus(idSesionClt)) {
+    if (parts_.targets.HasFocus(idSesionClt)) {
         AddOnce(windowsPending_, idSesionClt);
     } else {
         newsPending_ = true;
-        if (parts_.shownWithoutFocus(idSesionClt)) AddOnce(refreshesPending_, idSesionClt);
+        if (parts_.targets.ShownWithoutFocus(idSesionClt)) AddOnce(refreshesPending_, idSesionClt);
     }
     Schedule();
 }
@@ -56,7 +52,7 @@ void EventPolls::StreamBroken() {
 
 void EventPolls::NewsPollBegins() {
     newsPending_ = false;  // this poll brings what the changes so far announced
-    parts_.newsPause.SetEnabled(true);
+    newsPause_->SetEnabled(true);
 }
 
 void EventPolls::Forget() {
@@ -64,7 +60,7 @@ void EventPolls::Forget() {
     windowsPending_.clear();
     refreshesPending_.clear();
     refreshed_.clear();
-    parts_.refreshPause.SetEnabled(false);
+    refreshPause_->SetEnabled(false);
 }
 
 void EventPolls::Schedule() {
@@ -83,8 +79,8 @@ void EventPolls::RunPending() {
         const std::int32_t id = windowsPending_.front();
         windowsPending_.erase(windowsPending_.begin());
         const Busy busy(*this);  // its end runs what is left, also after a failure
-        if (parts_.hasFocus(id)) {
-            parts_.pollWindow(id);
+        if (parts_.targets.HasFocus(id)) {
+            parts_.targets.Poll(id);
         } else {
             newsPending_ = true;  // the focus went elsewhere meanwhile
         }
@@ -92,11 +88,11 @@ void EventPolls::RunPending() {
     }
     // Before the news, so that a notification the news poll gives has the line to show.
     if (RunRefresh()) return;
-    if (!newsPending_ || parts_.newsPause.Enabled()) return;  // the pause's end schedules it
+    if (!newsPending_ || newsPause_->Enabled()) return;  // the pause's end schedules it
     newsPending_ = false;
-    if (!parts_.newsArmed()) return;
+    if (!parts_.targets.NewsArmed()) return;
     const Busy busy(*this);
-    parts_.pollNews();
+    parts_.targets.PollNews();
 }
 
 bool EventPolls::RunRefresh() {
@@ -116,12 +112,12 @@ bool EventPolls::RunRefresh() {
         refreshesPending_.erase(each);
         refreshed_[id] = now;
         const Busy busy(*this);  // its end runs what is left, also after a failure
-        if (parts_.shownWithoutFocus(id)) parts_.refreshWindow(id);
+        if (parts_.targets.ShownWithoutFocus(id)) parts_.targets.Refresh(id);
         return true;
     }
-    if (!parts_.refreshPause.Enabled()) {
-        parts_.refreshPause.SetInterval(static_cast<int>(std::max<long long>(soonest.count(), 1)));
-        parts_.refreshPause.SetEnabled(true);
+    if (!refreshPause_->Enabled()) {
+        refreshPause_->SetInterval(static_cast<int>(std::max<long long>(soonest.count(), 1)));
+        refreshPause_->SetEnabled(true);
     }
     return false;
 }

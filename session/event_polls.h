@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "base/event_loop.h"
@@ -22,17 +23,25 @@ class EventPolls {
   public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
+    // What the polls run on: the conversations' windows, by conversation id, and the news poll.
+    class Targets {
+      public:
+        virtual bool HasFocus(std::int32_t idSesionClt) const = 0;
+        virtual void Poll(std::int32_t idSesionClt) = 0;
+        virtual bool ShownWithoutFocus(std::int32_t idSesionClt) const = 0;
+        virtual void Refresh(std::int32_t idSesionClt) = 0;
+        virtual bool NewsArmed() const = 0;
+        virtual void PollNews() = 0;
+
+      protected:
+        ~Targets() = default;
+    };
+
     struct Parts {
         EventLoop& loop;
-        Timer& newsPause;     // the second after a news poll began
-        Timer& refreshPause;  // until the next window whose fetch waits may fetch
+        TimerFactory& timers;
         Clock now;
-        std::function<bool(std::int32_t)> hasFocus;
-        std::function<void(std::int32_t)> pollWindow;
-        std::function<bool(std::int32_t)> shownWithoutFocus;
-        std::function<void(std::int32_t)> refreshWindow;
-        std::function<bool()> newsArmed;
-        std::function<void()> pollNews;
+        Targets& targets;
     };
 
     // While one lives, a request of the console is in progress.
@@ -51,7 +60,6 @@ class EventPolls {
     static constexpr int RefreshPause = 1000;
 
     explicit EventPolls(Parts parts);
-    ~EventPolls();
     EventPolls(const EventPolls&) = delete;
     EventPolls& operator=(const EventPolls&) = delete;
 
@@ -72,6 +80,8 @@ class EventPolls {
     bool RunRefresh();
 
     Parts parts_;
+    const std::unique_ptr<Timer> newsPause_;     // the second after a news poll began
+    const std::unique_ptr<Timer> refreshPause_;  // until the next waiting window may fetch
     int busy_ = 0;
     bool posted_ = false;
     bool newsPending_ = false;

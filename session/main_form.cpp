@@ -54,20 +54,16 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
       view_(parts_.view),
       serviceUrl_(std::move(serviceUrl)),
       programDirectory_(std::move(programDirectory)),
+      tmIdle_(parts_.timers.Create()),
       conversations_(parts_.rows),
       attention_(conversations_, parts_.attention, parts_.announcer),
       windows_({conversations_, parts_.chatWindows, parts_.announcer, attention_, parts_.loop,
                 parts_.saveDialog, parts_.http, *this},
                serviceUrl_),
-      reconnection_({parts_.tmReconectar, view_, parts_.clock,
+      reconnection_({parts_.timers, view_, parts_.clock,
                      [this] { return parts_.startProbe(serviceUrl_); }, [this] { LogInAgain(); }}),
-      polls_({parts_.loop, parts_.tmPausaNoticias, parts_.tmRefrescos, parts_.clock,
-              [this](std::int32_t id) { return windows_.HasFocus(id); },
-              [this](std::int32_t id) { windows_.Poll(id); },
-              [this](std::int32_t id) { return windows_.ShownWithoutFocus(id); },
-              [this](std::int32_t id) { windows_.Refresh(id); },
-              [this] { return parts_.tmIdle.Enabled(); }, [this] { tmIdleTimer(); }}),
-      events_({parts_.eventWatch, parts_.tmEventos, parts_.loop, parts_.http, parts_.clock,
+      polls_({parts_.loop, parts_.timers, parts_.clock, *this}),
+      events_({parts_.eventWatch, parts_.timers, parts_.loop, parts_.http, parts_.clock,
                [this](std::int32_t id, std::optional<std::int64_t> visitorLines) {
                    if (visitorLines) attention_.Heard(id, *visitorLines);
                    polls_.Changed(id);
@@ -75,15 +71,11 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                [this] { polls_.StreamBroken(); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
-    Timer& tmIdle = parts_.tmIdle;
-    tmIdle.SetEnabled(false);
-    tmIdle.SetInterval(NewsInterval);
-    tmIdle.SetHandler([this] { tmIdleTimer(); });
+    tmIdle_->SetInterval(NewsInterval);
+    tmIdle_->SetHandler([this] { tmIdleTimer(); });
 }
 
 TfrmMain::~TfrmMain() {
-    parts_.tmIdle.SetEnabled(false);
-    parts_.tmIdle.SetHandler(nullptr);
     view_.SetHandlers(nullptr);
 }
 
@@ -130,12 +122,7 @@ void TfrmMain::WMInicio() {
 void TfrmMain::btConectarClick() {
     const EventPolls::Busy busy(polls_);
     reconnection_.Stop();
-    std::string digest;
-    try {
-        digest = Md5TextOfString(view_.Password());
-    } catch (const std::exception&) {
-        digest.clear();
-    }
+    const std::string digest = Md5TextOfString(view_.Password());
     try {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
@@ -161,7 +148,7 @@ void TfrmMain::btConectarClick() {
 void TfrmMain::tmIdleTimer() {
     const EventPolls::Busy busy(polls_);
     polls_.NewsPollBegins();
-    parts_.tmIdle.SetEnabled(false);
+    tmIdle_->SetEnabled(false);
     try {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
@@ -171,7 +158,7 @@ void TfrmMain::tmIdleTimer() {
         if (news.kind == NewsReply::Kind::List) {
             MostrarPanel(Panel::pnChat);
             ReadNewsList(news);
-            parts_.tmIdle.SetEnabled(true);
+            tmIdle_->SetEnabled(true);
         } else if (news.kind == NewsReply::Kind::ErrorStatus) {
             MostrarPanel(Panel::pnLogin);
             view_.RepaintAndProcessMessages();

@@ -41,11 +41,7 @@ struct ConsoleParts {
     ConversationAnnouncer& announcer;
     AttentionSignals& attention;
     EventLoop& loop;
-    Timer& tmIdle;
-    Timer& tmReconectar;        // the probes of a lost service, and the login once it is back
-    Timer& tmEventos;           // the event stream's next attempt, and its silence
-    Timer& tmPausaNoticias;     // the second after a news poll began
-    Timer& tmRefrescos;         // until a window without the focus may fetch again
+    TimerFactory& timers;
     ReadableWatch& eventWatch;  // the event stream's connection
     SettingsOpener openSettings;
     SaveDialog& saveDialog;  // SaveDialog1
@@ -62,7 +58,7 @@ struct ConsoleParts {
 // the login panel holds by then), the news poll, and the service's event stream that brings polls
 // forward. Its conversations' windows, the signals of those that wait, and the transfer progress
 // are units of their own that it holds.
-class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
+class TfrmMain : public ConsoleHandlers, public ConsoleLogin, private EventPolls::Targets {
   public:
     static constexpr int NewsInterval = 30000;
     static constexpr std::chrono::milliseconds LogoutBound{2000};
@@ -96,14 +92,21 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     std::string CodigoEmpresa() const override;
     std::string IdSesion() const override { return idSesion_; }
 
-    bool Iniciado() const { return iniciado_; }
     const ConversationList& Conversations() const { return conversations_; }
-    ConversationWindows& Windows() { return windows_; }
-    const Attention& Signals() const { return attention_; }
-    const OperatorEvents& Events() const { return events_; }
-    TransferProgress& Progress() { return progress_; }
 
   private:
+    // What the event stream's changes poll.
+    bool HasFocus(std::int32_t idSesionClt) const override {
+        return windows_.HasFocus(idSesionClt);
+    }
+    void Poll(std::int32_t idSesionClt) override { windows_.Poll(idSesionClt); }
+    bool ShownWithoutFocus(std::int32_t idSesionClt) const override {
+        return windows_.ShownWithoutFocus(idSesionClt);
+    }
+    void Refresh(std::int32_t idSesionClt) override { windows_.Refresh(idSesionClt); }
+    bool NewsArmed() const override { return tmIdle_->Enabled(); }
+    void PollNews() override { tmIdleTimer(); }
+
     // Takes the session of an "OK" login reply to `company` with the password's `digest` and
     // runs the first news poll; a login to another company first closes the windows of the one
     // before.
@@ -122,6 +125,7 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin {
     ConsoleView& view_;
     const std::string serviceUrl_;
     const std::string programDirectory_;
+    const std::unique_ptr<Timer> tmIdle_;  // the news poll
 
     std::unique_ptr<SettingsStore> settings_;
     std::string consola_;  // the console's key; empty without settings

@@ -8,10 +8,11 @@
 
 namespace tertulia {
 
-OperatorEvents::OperatorEvents(Parts parts) : parts_(std::move(parts)) {
-    parts_.timer.SetEnabled(false);
-    parts_.timer.SetHandler([this] {
-        parts_.timer.SetEnabled(false);
+OperatorEvents::OperatorEvents(Parts parts)
+    : parts_(std::move(parts)), timer_(parts_.timers.Create()) {
+    timer_->SetEnabled(false);
+    timer_->SetHandler([this] {
+        timer_->SetEnabled(false);
         if (stream_) {
             Lost();  // silent too long
         } else {
@@ -22,7 +23,7 @@ OperatorEvents::OperatorEvents(Parts parts) : parts_(std::move(parts)) {
 
 OperatorEvents::~OperatorEvents() {
     Close();
-    parts_.timer.SetHandler(nullptr);
+    timer_->SetHandler(nullptr);
 }
 
 void OperatorEvents::Open(const std::string& url) {
@@ -35,7 +36,7 @@ void OperatorEvents::Open(const std::string& url) {
 
 void OperatorEvents::Close() {
     Drop();
-    parts_.timer.SetEnabled(false);
+    timer_->SetEnabled(false);
 }
 
 void OperatorEvents::Drop() {
@@ -57,8 +58,8 @@ void OperatorEvents::Connect() {
     }
     const int generation = generation_;
     parts_.watch.Watch(stream_->Descriptor(), [this, generation] { Read(generation); });
-    parts_.timer.SetInterval(LongestSilence);
-    parts_.timer.SetEnabled(true);
+    timer_->SetInterval(LongestSilence);
+    timer_->SetEnabled(true);
 }
 
 void OperatorEvents::Read(int generation) {
@@ -71,7 +72,7 @@ void OperatorEvents::Read(int generation) {
         Lost();
         return;
     }
-    parts_.timer.SetEnabled(true);  // heard from: the silence starts again
+    timer_->SetEnabled(true);  // heard from: the silence starts again
     for (const ServerEvent& event : events) {
         if (event.type != "noticias") continue;
         const std::string_view data(event.data);
@@ -106,9 +107,9 @@ void OperatorEvents::Lost() {
         gaveEvent_ || parts_.now() - openedAt_ >= std::chrono::milliseconds(LongestSilence);
     Drop();
     if (lasted) nextPause_ = FirstPause;
-    parts_.timer.SetInterval(nextPause_);
+    timer_->SetInterval(nextPause_);
     nextPause_ = std::min(nextPause_ * 2, LongestPause);
-    parts_.timer.SetEnabled(true);
+    timer_->SetEnabled(true);
     if (parts_.broken) parts_.broken();
 }
 

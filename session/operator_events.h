@@ -28,7 +28,7 @@ class OperatorEvents {
 
     struct Parts {
         ReadableWatch& watch;
-        Timer& timer;  // the pause before the next attempt, and the silence of an open stream
+        TimerFactory& timers;
         EventLoop& loop;
         const HttpClient& http;  // the service's connections are made and trusted as its are
         Clock now;
@@ -54,7 +54,6 @@ class OperatorEvents {
     void Open(const std::string& url);
     // No stream and no more attempts.
     void Close();
-    bool Streaming() const { return static_cast<bool>(stream_); }
 
   private:
     void Connect();
@@ -63,6 +62,8 @@ class OperatorEvents {
     void Drop();
 
     Parts parts_;
+    // The pause before the next attempt, and the silence of an open stream.
+    const std::unique_ptr<Timer> timer_;
     bool allowed_ = false;  // until the console has read its settings
     std::string url_;
     std::unique_ptr<EventStream> stream_;

@@ -6,17 +6,12 @@
 
 namespace tertulia {
 
-Reconnection::Reconnection(Parts parts) : parts_(std::move(parts)) {
-    parts_.timer.SetEnabled(false);
-    parts_.timer.SetHandler([this] {
-        parts_.timer.SetEnabled(false);
+Reconnection::Reconnection(Parts parts) : parts_(std::move(parts)), timer_(parts_.timers.Create()) {
+    timer_->SetEnabled(false);
+    timer_->SetHandler([this] {
+        timer_->SetEnabled(false);
         Probe();
     });
-}
-
-Reconnection::~Reconnection() {
-    parts_.timer.SetEnabled(false);
-    parts_.timer.SetHandler(nullptr);
 }
 
 void Reconnection::Schedule() {
@@ -25,14 +20,14 @@ void Reconnection::Schedule() {
     if (!awaySince_) awaySince_ = now;
     probe_.reset();
     const int interval = now - *awaySince_ >= LongAbsence ? LongProbeInterval : ProbeInterval;
-    parts_.timer.SetInterval(interval);
-    parts_.timer.SetEnabled(true);
+    timer_->SetInterval(interval);
+    timer_->SetEnabled(true);
     parts_.view.SetStatusText("Reintentando la conexi\xF3n a las " +
                               TimeOfDay("%H:%M:%S", interval / 1000));
 }
 
 void Reconnection::Stop() {
-    parts_.timer.SetEnabled(false);
+    timer_->SetEnabled(false);
     probe_.reset();
     awaySince_.reset();
 }
@@ -58,8 +53,8 @@ void Reconnection::Look() {
             if (parts_.now() - probeBegan_ >= std::chrono::milliseconds(ProbeLimit)) {
                 Schedule();
             } else {
-                parts_.timer.SetInterval(LookInterval);
-                parts_.timer.SetEnabled(true);
+                timer_->SetInterval(LookInterval);
+                timer_->SetEnabled(true);
             }
             break;
     }

@@ -21,7 +21,7 @@ class Reconnection {
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     struct Parts {
-        Timer& timer;  // the next probe, and the look at a connection being made
+        TimerFactory& timers;
         ConsoleView& view;
         Clock now;
         std::function<std::unique_ptr<ConnectProbe>()> startProbe;  // at the service
@@ -36,7 +36,6 @@ class Reconnection {
     static constexpr int ProbeLimit = 3000;
 
     explicit Reconnection(Parts parts);
-    ~Reconnection();
     Reconnection(const Reconnection&) = delete;
     Reconnection& operator=(const Reconnection&) = delete;
 
@@ -52,6 +51,7 @@ class Reconnection {
     void Look();
 
     Parts parts_;
+    const std::unique_ptr<Timer> timer_;  // the next probe, and the look at a connection being made
     bool allowed_ = true;
     std::optional<std::chrono::steady_clock::time_point> awaySince_;
     std::unique_ptr<ConnectProbe> probe_;

@@ -9,7 +9,7 @@
 
 namespace tertulia {
 
-class TTrayIcon;
+class Tray;
 
 // A picture the notification area can show; each desktop backend derives its own.
 class IconPicture {
@@ -51,8 +51,8 @@ class TrayPopupMenu {
     virtual bool ItemIsDefault(int index) const = 0;
     // Runs the item's click action.
     virtual void ClickItem(int index) = 0;
-    // Records which component opened the menu.
-    virtual void SetPopupComponent(const TTrayIcon* component) = 0;
+    // Records which tray opened the menu.
+    virtual void SetPopupComponent(const Tray* component) = 0;
     // Shows the menu at a screen point; returns when it has closed.
     virtual void Popup(int x, int y) = 0;
 };

@@ -41,6 +41,8 @@ enum class TrayMouse {
 
 enum class TrayRequest { Add, Modify, Delete };
 
+class TTrayIcon;
+
 // What the icon needs of the desktop; a desktop backend implements it, tests record it.
 class TrayDesktop {
   public:

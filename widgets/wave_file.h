@@ -54,9 +54,7 @@ class TWaveFile {
     // Keeps the file-name part; loads the file when it exists, unless a form is being read.
     // An empty name clears the sound.
     void SetWaveName(const std::string& value);
-    TWavePause WavePause() const { return wavePause_; }
     void SetWavePause(TWavePause value) { wavePause_ = value; }
-    TWaveLoop WaveLoop() const { return waveLoop_; }
     void SetWaveLoop(TWaveLoop value) { waveLoop_ = value; }
 
     std::function<void(TWaveFile& sender)> OnPlay;

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -75,6 +76,26 @@ class ConsoleWindowTest : public testing::Test {
     ConsoleWindow* window_ = &console_.window;
     TfrmMain* frmMain_ = &console_.frmMain;
 };
+
+// The notification area's icon reaches the console's logic as the program wires them: its menu's
+// "Abrir Tertulia" and a double-click bring the hidden console back.
+TEST_F(ConsoleWindowTest, the_icon_brings_the_hidden_console_back_through_its_logic) {
+    auto* icon = window_->findChild<QSystemTrayIcon*>();
+    ASSERT_NE(icon, nullptr);
+    const struct {
+        const char* name;
+        std::function<void()> act;
+    } rows[] = {
+        {"Abrir Tertulia", [this] { console_.desktop.PopupMenu().ClickItem(0); }},
+        {"double-click", [icon] { emit icon->activated(QSystemTrayIcon::DoubleClick); }},
+    };
+    for (const auto& row : rows) {
+        window_->hide();
+        row.act();
+        QApplication::processEvents();
+        EXPECT_TRUE(window_->isVisible()) << row.name;
+    }
+}
 
 TEST_F(ConsoleWindowTest, window_has_its_caption_and_fixed_outer_size) {
     window_->show();
@@ -341,19 +362,19 @@ TEST_F(ConsoleWindowTest, gauge_and_status_line_follow_the_transfer_events) {
     };
     const TWorkMode read = TWorkMode::wmRead;
     const Step steps[] = {
-        {"begin with a content length", [&] { frmMain_->Progress().HTTP1WorkBegin(read, 51200); },
-         51200, 0, "Transfiriendo : 51200"},
-        {"bytes that came with the head", [&] { frmMain_->Progress().HTTP1Work(read, 1000); },
-         51200, 1000, "1000 bytes de 51200 bytes."},
-        {"one block later", [&] { frmMain_->Progress().HTTP1Work(read, 33768); }, 51200, 33768,
+        {"begin with a content length", [&] { console_.http.OnWorkBegin(read, 51200); }, 51200, 0,
+         "Transfiriendo : 51200"},
+        {"bytes that came with the head", [&] { console_.http.OnWork(read, 1000); }, 51200, 1000,
+         "1000 bytes de 51200 bytes."},
+        {"one block later", [&] { console_.http.OnWork(read, 33768); }, 51200, 33768,
          "33768 bytes de 51200 bytes."},
-        {"all of it", [&] { frmMain_->Progress().HTTP1Work(read, 51200); }, 51200, 51200,
+        {"all of it", [&] { console_.http.OnWork(read, 51200); }, 51200, 51200,
          "51200 bytes de 51200 bytes."},
-        {"end", [&] { frmMain_->Progress().HTTP1WorkEnd(read); }, 51200, 51200, "Ok"},
+        {"end", [&] { console_.http.OnWorkEnd(read); }, 51200, 51200, "Ok"},
         {"begin without a length keeps the status line",
-         [&] { frmMain_->Progress().HTTP1WorkBegin(read, 0); }, 0, 0, "Ok"},
-        {"count without a length leaves the gauge empty",
-         [&] { frmMain_->Progress().HTTP1Work(read, 300); }, 0, 0, "300 bytes."},
+         [&] { console_.http.OnWorkBegin(read, 0); }, 0, 0, "Ok"},
+        {"count without a length leaves the gauge empty", [&] { console_.http.OnWork(read, 300); },
+         0, 0, "300 bytes."},
     };
     for (const Step& step : steps) {
         step.event();

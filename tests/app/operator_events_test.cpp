@@ -6,8 +6,10 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/qt_event_loop.h"
@@ -24,17 +26,35 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The event loop's watch, and whether it watches a connection now.
+class SeenWatch : public ReadableWatch {
+  public:
+    explicit SeenWatch(QtEventLoop& loop) : real_(loop) {}
+    void Watch(int descriptor, std::function<void()> handler) override {
+        watching = true;
+        real_.Watch(descriptor, std::move(handler));
+    }
+    void Stop() override {
+        watching = false;
+        real_.Stop();
+    }
+    bool watching = false;
+
+  private:
+    QtReadableWatch real_;
+};
+
 // The stream read by the real event loop until `wanted` changes came (or 10 s passed); the
 // visitors' line counts that they carried go into `counts`, when given.
 std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http, std::size_t wanted,
                                       std::vector<std::optional<std::int64_t>>* counts = nullptr) {
     EnsureApplication();
     QtEventLoop events;
-    QtReadableWatch watch(events);
-    QtTimer timer(events);
+    SeenWatch watch(events);
+    QtTimerFactory timers(events);
     QEventLoop loop;
     std::vector<std::int32_t> changed;
-    OperatorEvents stream({watch, timer, events, http, std::chrono::steady_clock::now,
+    OperatorEvents stream({watch, timers, events, http, std::chrono::steady_clock::now,
                            [&](std::int32_t id, std::optional<std::int64_t> visitorLines) {
                                changed.push_back(id);
                                if (counts != nullptr) counts->push_back(visitorLines);
@@ -43,7 +63,7 @@ std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http, 
                            nullptr});
     stream.SetAllowed(true);
     stream.Open(url);
-    EXPECT_TRUE(stream.Streaming());
+    EXPECT_TRUE(watch.watching) << "the stream is open";
     QTimer::singleShot(10'000, &loop, &QEventLoop::quit);
     loop.exec();
     return changed;

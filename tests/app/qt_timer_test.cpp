@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -25,7 +26,10 @@ TEST(QtTimerTest, ticks_never_come_before_their_interval) {
     constexpr int kTicks = 8;
     constexpr int kRestartAfter = 4;
     QtEventLoop events;
-    QtTimer timer(events);
+    // Made as the console's units make theirs.
+    const std::unique_ptr<Timer> made = QtTimerFactory(events).Create();
+    Timer& timer = *made;
+    EXPECT_FALSE(timer.Enabled()) << "a new timer waits to be enabled";
     QElapsedTimer clock;
     QEventLoop loop;
     std::vector<qint64> due;  // the earliest time of each tick, in ns since the clock started

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -47,6 +48,19 @@ class RecordingTimer : public Timer {
   private:
     std::function<void()> handler_;
     bool enabled_ = false;
+};
+
+// Makes RecordingTimers and keeps sight of them, in the order they were made.
+class RecordingTimers : public TimerFactory {
+  public:
+    std::unique_ptr<Timer> Create() override {
+        auto timer = std::make_unique<RecordingTimer>();
+        made.push_back(timer.get());
+        return timer;
+    }
+    RecordingTimer& Made(std::size_t index) const { return *made.at(index); }
+
+    std::vector<RecordingTimer*> made;  // they live as long as the unit that asked for them
 };
 
 class RecordingChatView : public ChatView {

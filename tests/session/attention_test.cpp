@@ -32,9 +32,8 @@ struct AttentionTest : ::testing::Test {
         server.Reply(news);
         harness.tmIdle.Fire();
     }
-    bool Unattended(std::size_t index) const {
-        return harness.console.Signals().Waits(harness.Listed().at(index).IdSesionClt);
-    }
+    // Whether the conversation of this row waits for the operator, as its mark in the list shows.
+    bool Unattended(std::size_t index) const { return view.RowMarked(index); }
     long Count(const std::string& signal) const {
         return std::count(view.signalLog.begin(), view.signalLog.end(), signal);
     }

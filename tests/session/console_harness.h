@@ -27,11 +27,7 @@ struct ConsoleHarness {
                       .announcer = view,
                       .attention = view,
                       .loop = view,
-                      .tmIdle = tmIdle,
-                      .tmReconectar = tmReconectar,
-                      .tmEventos = tmEventos,
-                      .tmPausaNoticias = tmPausaNoticias,
-                      .tmRefrescos = tmRefrescos,
+                      .timers = timers,
                       .eventWatch = eventWatch,
                       .openSettings = [this]() -> std::unique_ptr<SettingsStore> {
                           if (!settingsOpen) throw std::runtime_error("Cannot open the settings");
@@ -82,11 +78,7 @@ struct ConsoleHarness {
 
     EventLog log;
     RecordingConsoleView view;
-    RecordingTimer tmIdle;
-    RecordingTimer tmReconectar;
-    RecordingTimer tmEventos;
-    RecordingTimer tmPausaNoticias;
-    RecordingTimer tmRefrescos;
+    RecordingTimers timers;
     RecordingWatch eventWatch;
     std::chrono::steady_clock::time_point now;
     std::map<std::string, std::string> settings;
@@ -99,6 +91,12 @@ struct ConsoleHarness {
     ScriptedSaveDialog saveDialog;
     HttpClient http;
     TfrmMain console;
+    // The console's timers, in the order its units make them.
+    RecordingTimer& tmIdle = timers.Made(0);
+    RecordingTimer& tmReconectar = timers.Made(1);
+    RecordingTimer& tmPausaNoticias = timers.Made(2);
+    RecordingTimer& tmRefrescos = timers.Made(3);
+    RecordingTimer& tmEventos = timers.Made(4);
 };
 
 }  // namespace tertulia::testing

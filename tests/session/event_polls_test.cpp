@@ -139,7 +139,7 @@ TEST(EventPollsTest, a_broken_stream_has_a_news_poll_find_out_at_once_whether_th
     testing::ForEachRow(rows, [](const Row& row) {
         StreamingConsole test(Stream(": vivo\n\n"));
         testing::ConsoleHarness& harness = test.harness;
-        while (harness.console.Events().Streaming()) ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+        while (harness.eventWatch.watched != -1) ASSERT_TRUE(harness.eventWatch.WaitAndFire());
         harness.tmPausaNoticias.Fire();  // a second after the login's news poll
         row.gone ? test.server.Drop() : test.server.Reply("OK,5=Ana|");
         test.view.RunPosted();
@@ -197,7 +197,7 @@ TEST(EventPollsTest, a_failing_stream_is_opened_again_ever_later_and_a_refusal_e
 // Reads the stream that gives events and ends, to its end; the end may come in a later read.
 void ReadToEnd(testing::ConsoleHarness& harness) {
     ASSERT_TRUE(harness.eventWatch.WaitAndFire());
-    while (harness.console.Events().Streaming()) ASSERT_TRUE(harness.eventWatch.WaitAndFire());
+    while (harness.eventWatch.watched != -1) ASSERT_TRUE(harness.eventWatch.WaitAndFire());
 }
 
 // Ana's window is shown without the focus; her visitor writes twice within a second, then again.
@@ -226,7 +226,7 @@ TEST(EventPollsTest, a_window_without_the_focus_fetches_each_new_line_at_most_on
     test.view.RunPosted();
     EXPECT_EQ(test.Count(kChat5), 2);
     EXPECT_EQ(harness.Chat(0).transcript, "Ana: hola\r\nAna: sigo");
-    EXPECT_TRUE(harness.console.Signals().Waits(5)) << "unseen: it waits until focused";
+    EXPECT_TRUE(test.view.RowMarked(0)) << "unseen: it waits until focused";
     EXPECT_TRUE(test.view.errors.empty());
 }
 
@@ -237,7 +237,7 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
     StreamingConsole test(Stream(""), "OK lineas=5:1,5=Ana|");
     testing::ConsoleHarness& harness = test.harness;
     test.FocusAna();
-    ASSERT_FALSE(harness.console.Signals().Waits(5));
+    ASSERT_FALSE(test.view.RowMarked(0));
     harness.tmPausaNoticias.Fire();
     ReadToEnd(harness);  // the first stream ends
 
@@ -259,7 +259,6 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
                                      "notify 5 Conversacion con : Ana");
     test.server.Reply("OK lineas=5:2,5=Ana|");
     harness.tmIdle.Fire();
-    EXPECT_FALSE(harness.console.Signals().Waits(5));
     EXPECT_FALSE(test.view.RowMarked(0));
     EXPECT_EQ(std::count(test.view.signalLog.begin(), test.view.signalLog.end(),
                          "notify 5 Conversacion con : Ana"),
@@ -272,7 +271,6 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
     test.server.Reply("Ana: hola<br>Ana: sigo<br>Operador: dime<br>Ana: una pregunta");
     test.server.Reply("OK lineas=5:3,5=Ana|");
     test.view.RunPosted();
-    EXPECT_TRUE(harness.console.Signals().Waits(5));
     EXPECT_TRUE(test.view.RowMarked(0));
     EXPECT_EQ(test.view.notificationBodies.at(5), "una pregunta");
 }

@@ -84,13 +84,13 @@ class FakeMenu : public TrayPopupMenu {
     int ItemCount() const override { return static_cast<int>(defaults_.size()); }
     bool ItemIsDefault(int index) const override { return defaults_[index]; }
     void ClickItem(int index) override { log_.push_back("item " + std::to_string(index)); }
-    void SetPopupComponent(const TTrayIcon* component) override { popupComponent = component; }
+    void SetPopupComponent(const Tray* component) override { popupComponent = component; }
     void Popup(int x, int y) override {
         log_.push_back("menu at " + std::to_string(x) + "," + std::to_string(y));
     }
 
     bool autoPopup = true;
-    const TTrayIcon* popupComponent = nullptr;
+    const Tray* popupComponent = nullptr;
 
   private:
     Log& log_;

@@ -22,17 +22,17 @@ class QtPopupMenu : public TrayPopupMenu {
     // A default item is shown in bold.
     void AddItem(const QString& text, bool isDefault, std::function<void()> onClick);
     void AddSeparator();
-    void SetAutoPopup(bool value) { autoPopup_ = value; }
 
-    bool AutoPopup() const override { return autoPopup_; }
+    // The console's menu opens whenever the icon asks for it.
+    bool AutoPopup() const override { return true; }
     int ItemCount() const override { return static_cast<int>(items_.size()); }
     bool ItemIsDefault(int index) const override;
     void ClickItem(int index) override;
-    void SetPopupComponent(const TTrayIcon* component) override { popupComponent_ = component; }
+    // Each item's action is bound to it when added: the menu needs no word of who opened it.
+    void SetPopupComponent(const Tray*) override {}
     // Runs the menu's own event loop until it closes.
     void Popup(int x, int y) override;
 
-    const TTrayIcon* PopupComponent() const { return popupComponent_; }
     QMenu& Menu() { return *menu_; }
 
   private:
@@ -43,8 +43,6 @@ class QtPopupMenu : public TrayPopupMenu {
 
     std::unique_ptr<QMenu> menu_;
     std::vector<Item> items_;
-    bool autoPopup_ = true;
-    const TTrayIcon* popupComponent_ = nullptr;
 };
 
 }  // namespace tertulia
