@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "transcript_reference.h"
 
 namespace {
