@@ -195,10 +195,6 @@ class VisitorStream : public EventStream {
     std::size_t sent_;
 };
 
-std::string NewsOf(std::int32_t id, std::int64_t visitorLines, bool closed = false) {
-    return WriteNewsEvent({id, visitorLines, closed});
-}
-
 // The news of one conversation, for the operator streams whose sessions see it.
 struct CompanyEvent {
     std::int32_t id = 0;
@@ -269,7 +265,7 @@ class OperatorStream : public EventStream {
             const auto was = known_.find(id);
             if (was == known_.end() || was->second.lines != activity.lines ||
                 was->second.visitorLines != activity.visitorLines) {
-                events += NewsOf(id, activity.visitorLines);
+                events += WriteNewsEvent({id, activity.visitorLines});
             }
         }
         for (const auto& [id, activity] : known_) {
@@ -278,7 +274,8 @@ class OperatorStream : public EventStream {
             // another session took is left out, as if it had never been told.
             const auto closed = storage_.CompanyConversation(company_, id);
             if (closed && closed->open) continue;
-            events += NewsOf(id, closed ? closed->visitorLines : activity.visitorLines, true);
+            events +=
+                WriteNewsEvent({id, closed ? closed->visitorLines : activity.visitorLines, true});
         }
         known_ = std::move(now);
         if (!events.empty()) out()->Append(std::move(events));
@@ -310,7 +307,7 @@ class OperatorStream : public EventStream {
             for (const ConversationActivity& activity : open) {
                 if (!hidden_.contains(activity.id)) continue;
                 if (session_.Sees(activity.owner)) {
-                    events += NewsOf(activity.id, activity.visitorLines);
+                    events += WriteNewsEvent({activity.id, activity.visitorLines});
                 } else {
                     still.insert(activity.id);
                 }
@@ -437,8 +434,9 @@ void EventStreams::TellNews(std::int64_t company) {
             for (const std::int32_t id : changed) {
                 auto conversation = storage_.CompanyConversation(company, id);
                 if (!conversation) continue;  // removed with its company
-                events.push_back({id, std::move(conversation->owner),
-                                  NewsOf(id, conversation->visitorLines, !conversation->open)});
+                events.push_back(
+                    {id, std::move(conversation->owner),
+                     WriteNewsEvent({id, conversation->visitorLines, !conversation->open})});
             }
         } catch (const std::exception& failure) {
             // Each stream then reads the company's news itself, tried again until it answers.
