@@ -13,7 +13,7 @@
 #include <string>
 
 #include "protocol/transcript_rendering.h"
-#include "transcript_reference.h"
+#include "tests/protocol/transcript_reference.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <mutex>
 #include <stdexcept>
 
 #include "http/ascii_text.h"
@@ -298,13 +299,30 @@ class TlsTransport : public Transport {
     bool healthy_ = true;
 };
 
+// The setup, made when the first secure connection needs it: loading the trust store parses
+// every certificate in it, which costs a program that only speaks plain HTTP tens of
+// milliseconds of start-up for nothing. A setup that failed is tried again with the next
+// connection. Copies of a factory, on any thread, share one setup.
+class SharedSetup {
+  public:
+    std::shared_ptr<const TlsSetup> Get() {
+        const std::lock_guard lock(mutex_);
+        if (!setup_) setup_ = MakeSetup();
+        return setup_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::shared_ptr<const TlsSetup> setup_;
+};
+
 }  // namespace
 
 SecureTransportFactory MakeTlsTransportFactory() {
-    std::shared_ptr<const TlsSetup> setup = MakeSetup();
-    return [setup](std::unique_ptr<TcpConnection> socket, const std::string& host,
-                   Clock::time_point deadline) -> std::unique_ptr<Transport> {
-        return std::make_unique<TlsTransport>(setup, std::move(socket), host, deadline);
+    auto shared = std::make_shared<SharedSetup>();
+    return [shared](std::unique_ptr<TcpConnection> socket, const std::string& host,
+                    Clock::time_point deadline) -> std::unique_ptr<Transport> {
+        return std::make_unique<TlsTransport>(shared->Get(), std::move(socket), host, deadline);
     };
 }
 

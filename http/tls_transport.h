@@ -9,7 +9,9 @@ namespace tertulia {
 // SSL_CERT_DIR honoured) and for the address's host name or IPv4 address; the host name sent
 // as SNI. Nothing is sent before the server is verified. A certificate that is refused fails
 // with a message that says why: unknown issuer, expired, wrong host name.
-// Throws std::runtime_error when OpenSSL cannot be set up.
+// OpenSSL is set up and the trust store read when the first secure connection is made, so a
+// client that only speaks plain HTTP never pays for them; when that cannot be done, the
+// connection fails with std::runtime_error "Cannot set up secure connections: ...".
 SecureTransportFactory MakeTlsTransportFactory();
 
 }  // namespace tertulia

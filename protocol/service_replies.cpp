@@ -2,13 +2,13 @@
 
 namespace tertulia {
 
-std::string EscribirRespuestaLogin(std::string_view idSesion) {
-    return "OK=" + std::string(idSesion);
+std::string WriteLoginReply(std::string_view sessionId) {
+    return "OK=" + std::string(sessionId);
 }
 
-std::string EscribirRespuestaNoticias(const std::vector<NewsEntry>& entries,
-                                      const std::vector<VisitorLines>& visitorLines,
-                                      const std::vector<std::int32_t>& closed) {
+std::string WriteNewsReply(const std::vector<NewsEntry>& entries,
+                           const std::vector<VisitorLines>& visitorLines,
+                           const std::vector<std::int32_t>& closed) {
     std::string reply = "OK lineas=";
     bool first = true;
     const auto separate = [&] {
@@ -30,19 +30,19 @@ std::string EscribirRespuestaNoticias(const std::vector<NewsEntry>& entries,
     return reply;
 }
 
-std::string EscribirRespuestaCierre() {
+std::string WriteCloseReply() {
     return "OK";
 }
 
-std::string EscribirRespuestaCierreSesion() {
+std::string WriteLogoutReply() {
     return "OK";
 }
 
-std::pair<std::string, std::string> EscribirCabeceraLineaNoGuardada() {
+std::pair<std::string, std::string> LineNotStoredHeader() {
     return {std::string(kCabeceraLinea), std::string(kValorLineaNoGuardada)};
 }
 
-std::string EscribirRespuestaActualizacion(const UpdateReply& update) {
+std::string WriteUpdateReply(const UpdateReply& update) {
     if (!update.outdated) return "ACTUALIZADA.";
     return "DESACTUALIZADA." + update.digest + "," + update.address;
 }

@@ -370,21 +370,20 @@ std::shared_ptr<ReplyStream> EventStreams::Visitor(std::string_view idText, std:
     return stream->out();
 }
 
-std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view query) {
-    const FormFields fields = FormFields::Parse(query);
-    const std::string code = Utf8FromWindows1252(fields.Get("idempresa"));
-    const std::string& session = fields.Get("idsesion");
-    auto found = storage_.Session(code, session);
+std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view windows1252Code,
+                                                    const std::string& sessionId) {
+    const std::string code = Utf8FromWindows1252(windows1252Code);
+    auto found = storage_.Session(code, sessionId);
     if (!found) return nullptr;
     const std::int64_t company = found->company;
     auto stream = std::make_shared<OperatorStream>(storage_, workers_, budget_, std::move(*found),
-                                                   code, session);
+                                                   code, sessionId);
     hub_.WatchCompany(company, stream);
     std::shared_ptr<EventStream> replaced;
     {
         std::lock_guard lock(mutex_);
-        replaced = sessions_[code + "\n" + session].lock();
-        sessions_[code + "\n" + session] = stream;
+        replaced = sessions_[code + "\n" + sessionId].lock();
+        sessions_[code + "\n" + sessionId] = stream;
     }
     if (replaced) replaced->End();
     Start(stream);

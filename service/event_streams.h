@@ -49,9 +49,11 @@ class EventStreams {
     // lines); null when there is no such conversation for that token.
     std::shared_ptr<ReplyStream> Visitor(std::string_view idText, std::string_view query,
                                          std::string_view lastEventId);
-    // The stream of the operator's session of `query` (idempresa, idsesion, in Windows-1252),
-    // which ends a stream the session held before; null when the session is unknown or lapsed.
-    std::shared_ptr<ReplyStream> Operator(std::string_view query);
+    // The stream of the operator's session `sessionId` of the company `windows1252Code` (as
+    // the request names it), which ends a stream the session held before;
+    // null when the session is unknown or lapsed.
+    std::shared_ptr<ReplyStream> Operator(std::string_view windows1252Code,
+                                          const std::string& sessionId);
 
     // The streams held open now.
     struct Held {

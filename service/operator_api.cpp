@@ -156,7 +156,7 @@ class OperatorRequest {
         }
         storage_.ForgetLoginFailures(attempt.keys);
         storage_.RememberAddress(code, address);
-        return EscribirRespuestaLogin(*session);
+        return WriteLoginReply(*session);
     }
 
     std::string News() {
@@ -181,7 +181,7 @@ class OperatorRequest {
              storage_.RecentlyClosed(session.company, OperatorApi::kClosedNewsSeconds)) {
             if (session.Sees(conversation.owner)) closed.push_back(conversation.id);
         }
-        return EscribirRespuestaNoticias(entries, lines, closed);
+        return WriteNewsReply(entries, lines, closed);
     }
 
     std::string Chat() {
@@ -218,7 +218,7 @@ class OperatorRequest {
     // Ends the session; its conversations go to the company's other consoles at once.
     std::string Logout() {
         if (!storage_.EndSession(Code(), fields_.Get("idsesion"))) throw SessionGone();
-        return EscribirRespuestaCierreSesion();
+        return WriteLogoutReply();
     }
 
     std::string Drop() {
@@ -226,13 +226,13 @@ class OperatorRequest {
         const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
         switch (storage_.Close(session, id)) {
             case CloseResult::Closed:
-                return EscribirRespuestaCierre();
+                return WriteCloseReply();
             case CloseResult::Owned:
-                return EscribirRespuestaCierre();  // its window goes; its owner keeps it
+                return WriteCloseReply();  // its window goes; its owner keeps it
             case CloseResult::NotFound:
                 return Missing(id);
             case CloseResult::AlreadyClosed:
-                return EscribirRespuestaCierre();  // its window goes, whoever closed it
+                return WriteCloseReply();  // its window goes, whoever closed it
         }
         return Missing(id);
     }
@@ -262,18 +262,21 @@ OperatorApi::RefusedLogins OperatorApi::Refused() const {
     return {refusedCredentials_.load(), refusedWaiting_.load(), refusedBusy_.load()};
 }
 
-OperatorReply OperatorApi::Answer(std::string_view query, const std::string& client,
+std::string OperatorApi::RefusalReply(std::string_view reason) {
+    return Windows1252FromUtf8("ERROR: " + std::string(reason));
+}
+
+OperatorReply OperatorApi::Answer(const FormFields& fields, const std::string& client,
                                   ConsoleCookie& cookie) {
     LineOutcome line;
-    std::string text = AnswerText(query, client, cookie, line);
+    std::string text = AnswerText(fields, client, cookie, line);
     return {std::move(text), line.carried && !line.stored};
 }
 
-std::string OperatorApi::AnswerText(std::string_view query, const std::string& client,
+std::string OperatorApi::AnswerText(const FormFields& fields, const std::string& client,
                                     ConsoleCookie& cookie, LineOutcome& line) {
     std::string accion;
     try {
-        const FormFields fields = FormFields::Parse(query);
         OperatorRequest request(*this, fields, client, cookie, line);
         accion = fields.Get("accion");
         // A line that the console's encoding emptied is no line: nothing to keep.
@@ -288,7 +291,7 @@ std::string OperatorApi::AnswerText(std::string_view query, const std::string& c
     } catch (const SessionGone&) {
         return SessionGoneReply();
     } catch (const BadRequest& refusal) {
-        return Windows1252FromUtf8(std::string("ERROR: ") + refusal.what());
+        return RefusalReply(refusal.what());
     } catch (const DatabaseUnavailable&) {
         throw;  // the service answers that the database is away
     } catch (const std::exception& failure) {

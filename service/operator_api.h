@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/form_fields.h"
 #include "service/login_refusals.h"
 #include "service/password_checks.h"
 #include "service/storage.h"
@@ -51,11 +52,14 @@ class OperatorApi {
     OperatorApi(Storage& storage, const ConversationCaps& caps, Clock clock)
         : storage_(storage), caps_(caps), clock_(std::move(clock)), refusals_(clock_) {}
 
-    // The reply to a request whose query string is `query`, still percent-encoded, from the
-    // client at `client`.
-    OperatorReply Answer(std::string_view query, const std::string& client, ConsoleCookie& cookie);
+    // The reply to a request with the query `fields` from the client at `client`.
+    OperatorReply Answer(const FormFields& fields, const std::string& client,
+                         ConsoleCookie& cookie);
     // The reply, in Windows-1252, to a request of a session that is unknown or lapsed.
     static std::string SessionGoneReply();
+    // The reply, in Windows-1252, to a request that is refused for `reason` (UTF-8): a query
+    // that does not parse, say.
+    static std::string RefusalReply(std::string_view reason);
 
     // Logins refused since the start, by why.
     struct RefusedLogins {
@@ -73,8 +77,8 @@ class OperatorApi {
         bool carried = false;
         bool stored = false;
     };
-    std::string AnswerText(std::string_view query, const std::string& client, ConsoleCookie& cookie,
-                           LineOutcome& line);
+    std::string AnswerText(const FormFields& fields, const std::string& client,
+                           ConsoleCookie& cookie, LineOutcome& line);
 
     Storage& storage_;
     ConversationCaps caps_;

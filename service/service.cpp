@@ -1,21 +1,18 @@
 #include "service/service.h"
 
-#include <time.h>
-
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
-#include <thread>
 
+#include "protocol/operator_stream_address.h"
 #include "protocol/service_replies.h"
 #include "service/bad_request.h"
-#include "service/charset.h"
 #include "service/chat_widget.h"
 #include "service/client_address.h"
-#include "service/form_fields.h"
+#include "service/health_check.h"
+#include "service/http_replies.h"
 #include "service/options.h"
-#include "service/process_metrics.h"
 #include "service/service_log.h"
 #include "service/visitor_page.h"
 #include "service/web_origin.h"
@@ -29,13 +26,6 @@ namespace {
 constexpr std::size_t kOpenBody = 4 * 1024;
 constexpr std::size_t kSendBody = 32 * 1024;
 
-const char* const kOperatorType = "text/plain; charset=windows-1252";
-const char* const kJsonType = "application/json; charset=utf-8";
-const std::string kConversations = "/api/conversaciones";
-const std::string kHealth = "/salud";
-// How long the health check waits for the database (or the database time-out where that is
-// shorter): within the 2 s that a balancer's check is commonly given.
-constexpr std::chrono::milliseconds kHealthBound{1500};
 // Descriptors kept from the connections for the database's connections, the logs and the files
 // the service opens, the metrics listener's few scrapers, and health checks at the cap.
 constexpr unsigned kDescriptorReserve = 64;
@@ -50,51 +40,8 @@ bool IsForm(const HttpRequest& request) {
     return request.Header("content-type").starts_with("application/x-www-form-urlencoded");
 }
 
-HttpReply Reply(int status, std::string body, const char* type) {
-    HttpReply reply;
-    reply.status = status;
-    reply.body = std::move(body);
-    reply.headers = {{"Content-Type", type}, {"X-Content-Type-Options", "nosniff"}};
-    return reply;
-}
-
-HttpReply Stream(std::shared_ptr<ReplyStream> stream, const char* charset) {
-    HttpReply reply = Reply(200, "", charset);
-    reply.headers.emplace_back("Cache-Control", "no-store");
-    // Proxies that buffer replies (nginx) pass this one on as it comes.
-    reply.headers.emplace_back("X-Accel-Buffering", "no");
-    reply.stream = std::move(stream);
-    return reply;
-}
-
-HttpReply Json(const JsonReply& json) {
-    HttpReply reply = Reply(json.status, json.body, kJsonType);
-    reply.headers.emplace_back("Cache-Control", "no-store");
-    return reply;
-}
-
-HttpReply Failure(const std::string& path, int status) {
-    if (path.starts_with("/api/")) return Json({status, R"({"error":"Petición no válida."})"});
-    return Reply(status, "Error " + std::to_string(status) + "\n", "text/plain; charset=utf-8");
-}
-
-// The database did not answer in time; the client may try again shortly.
-HttpReply Unavailable(const std::string& path) {
-    const std::string message = "La base de datos no responde; inténtelo de nuevo.";
-    HttpReply reply;
-    if (path == "/tertulia.php") {
-        reply = Reply(503, Windows1252FromUtf8("ERROR: " + message), kOperatorType);
-        reply.headers.emplace_back("Cache-Control", "no-store");
-    } else if (path.starts_with("/api/")) {
-        reply = Json({503, "{\"error\":\"" + message + "\"}"});
-    } else if (path == kHealth) {
-        reply = Reply(503, "ERROR: La base de datos no responde.", "text/plain; charset=utf-8");
-        reply.headers.emplace_back("Cache-Control", "no-store");
-    } else {
-        reply = Reply(503, "Error 503\n", "text/plain; charset=utf-8");
-    }
-    reply.headers.emplace_back("Retry-After", "5");
-    return reply;
+HttpReply NotAForm() {
+    return JsonHttpReply({415, R"({"error":"Se esperan campos de formulario."})"});
 }
 
 // The value of the cookie `name` in a Cookie header; empty when it has none.
@@ -111,16 +58,6 @@ std::string CookieOf(std::string_view header, std::string_view name) {
     return "";
 }
 
-// The conversation id of "/api/conversaciones/ID" followed by `rest`, when the path is one.
-std::optional<std::string> ConversationOfPath(const std::string& path, std::string_view rest) {
-    const std::string prefix = kConversations + "/";
-    if (!path.starts_with(prefix) || !path.ends_with(rest)) return std::nullopt;
-    if (path.size() <= prefix.size() + rest.size()) return std::nullopt;
-    std::string id = path.substr(prefix.size(), path.size() - prefix.size() - rest.size());
-    if (id.find('/') != std::string::npos) return std::nullopt;
-    return id;
-}
-
 std::optional<std::size_t> Position(std::string_view text) {
     std::size_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -134,7 +71,7 @@ std::optional<std::size_t> Position(std::string_view text) {
 // (which could ask for the same bytes many times over) or a malformed one gets the whole file.
 HttpReply RangeOf(const std::shared_ptr<const std::string>& bytes, std::string_view range) {
     const std::size_t size = bytes->size();
-    HttpReply reply = Reply(200, "", "application/octet-stream");
+    HttpReply reply = TypedReply(200, "", "application/octet-stream");
     reply.headers.emplace_back("Accept-Ranges", "bytes");
     reply.shared = bytes;
     reply.sharedLength = size;
@@ -165,7 +102,7 @@ HttpReply RangeOf(const std::shared_ptr<const std::string>& bytes, std::string_v
         }
     }
     if (first >= size) {
-        HttpReply refused = Reply(416, "", "application/octet-stream");
+        HttpReply refused = TypedReply(416, "", "application/octet-stream");
         refused.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
         return refused;
     }
@@ -178,44 +115,30 @@ HttpReply RangeOf(const std::shared_ptr<const std::string>& bytes, std::string_v
     return reply;
 }
 
-// The target as the access log shows it: the values of passwords, session ids, tokens and
-// lines are left out, and bytes that could disturb a terminal or a log reader are escaped.
-std::string LoggedTarget(std::string_view target) {
-    std::string kept;
-    const std::size_t question = target.find('?');
-    kept = target.substr(0, question);
-    if (question != std::string_view::npos) {
-        std::string_view query = target.substr(question + 1);
-        char separator = '?';
-        while (true) {
-            const std::size_t amp = query.find('&');
-            const std::string_view field = query.substr(0, amp);
-            const std::string_view name = field.substr(0, field.find('='));
-            kept += separator;
-            separator = '&';
-            if (name == "contrasena" || name == "idsesion" || name == "token" ||
-                name == "mensaje") {
-                kept += std::string(name) + "=-";
-            } else {
-                kept += field;
-            }
-            if (amp == std::string_view::npos) break;
-            query.remove_prefix(amp + 1);
-        }
+// The company that a visitor page's query names, when it names a valid code.
+std::optional<std::string> CompanyOfPage(const RoutedRequest& request) {
+    try {
+        const auto code = request.Fields().Find("empresa");
+        if (!code || !ValidCompanyCode(*code)) return std::nullopt;
+        return *code;
+    } catch (const BadRequest&) {
+        return std::nullopt;
     }
-    std::string out;
-    for (const char c : kept) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-            static constexpr char kDigits[] = "0123456789ABCDEF";
-            out += '%';
-            out += kDigits[byte >> 4];
-            out += kDigits[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+}
+
+HttpReply VisitorPageReply(const std::vector<std::string>& sites) {
+    HttpReply reply = TypedReply(200, std::string(VisitorPage()), "text/html; charset=utf-8");
+    reply.headers.emplace_back("Content-Security-Policy", VisitorPagePolicy(sites));
+    reply.headers.emplace_back("Cache-Control", "no-cache");
+    return reply;
+}
+
+// A handler that always answers, as a route's.
+template <typename Handler>
+RouteHandler Always(Handler handler) {
+    return [handler](const RoutedRequest& request) -> std::optional<HttpReply> {
+        return handler(request);
+    };
 }
 
 }  // namespace
@@ -234,42 +157,84 @@ Service::Service(ServiceConfig config)
     streams_ = std::make_unique<EventStreams>(
         *storage_, config.visitors.silenceSeconds,
         config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
-    if (config.accessLog == "-") {
-        accessLog_ = stdout;
-    } else if (!config.accessLog.empty()) {
-        accessLog_ = std::fopen(config.accessLog.c_str(), "a");
-        if (!accessLog_) {
-            throw std::runtime_error("no se puede escribir el registro de accesos " +
-                                     config.accessLog);
-        }
-        accessLogPath_ = config.accessLog;
+    if (!config.accessLog.empty()) {
+        accessLog_ = std::make_unique<AccessLog>(config.accessLog, trustedProxies_);
     }
+    AddRoutes();
     HttpLimits limits = config.http;
     limits.unlimitedAddresses.insert(trustedProxies_.begin(), trustedProxies_.end());
     limits.descriptorReserve = kDescriptorReserve;
-    limits.reservedPaths = {kHealth};
+    limits.reservedPaths = {std::string(kHealthPath)};
     HttpRoutes routes;
-    routes.bodyLimit = [](const std::string& method, const std::string& path) -> std::size_t {
-        if (method != "POST") return 0;
-        if (path == kConversations) return kOpenBody;
-        if (ConversationOfPath(path, "/mensajes")) return kSendBody;
-        return 0;
+    routes.bodyLimit = [this](const std::string& method, const std::string& path) {
+        return routes_.BodyLimit(method, path);
     };
     routes.answer = [this](const HttpRequest& request) { return Answer(request); };
     routes.answerAtOnce = [this](const HttpRequest& request) { return AnswerAtOnce(request); };
-    if (accessLog_) routes.log = [this](const AccessRecord& record) { WriteAccessLog(record); };
+    if (accessLog_) {
+        routes.log = [log = accessLog_.get()](const AccessRecord& record) { log->Write(record); };
+    }
     routes.answered = [this](const HttpRequest& request, int status, double seconds) {
-        requests_.Answered(RouteOf(request.path), status, seconds);
+        requests_.Answered(routes_.Counted(request.path), status, seconds);
     };
     server_ = std::make_unique<HttpServer>(std::move(limits), std::move(routes));
 }
 
 Service::~Service() {
-    metricsServer_.reset();
+    metrics_.reset();
     server_.reset();
     streams_.reset();
     retention_.reset();
-    if (!accessLogPath_.empty()) std::fclose(accessLog_);
+}
+
+void Service::AddRoutes() {
+    using Method = Route::Method;
+    const auto bind = [this](auto member) {
+        return [this, member](const RoutedRequest& request) { return (this->*member)(request); };
+    };
+    routes_.Add({.method = Method::Get,
+                 .path = "/gl/chkupdate.php",
+                 .atOnce = bind(&Service::UpdateCheck)});
+    if (update_) {
+        routes_.Add({.method = Method::Get,
+                     .path = update_->DownloadPath(),
+                     .atOnce = Always([this](const RoutedRequest& request) {
+                         return RangeOf(update_->bytes, request.http.Header("range"));
+                     }),
+                     .counted = "/gl/descargas"});
+    }
+    routes_.Add({.method = Method::Get,
+                 .path = "/",
+                 .atOnce = bind(&Service::CompanyPageAtOnce),
+                 .answer = Always(bind(&Service::CompanyPage))});
+    routes_.Add({.method = Method::Get,
+                 .path = "/widget.js",
+                 .atOnce = Always(bind(&Service::ChatWidget))});
+    routes_.Add({.method = Method::Get,
+                 .path = std::string(kHealthPath),
+                 .answer = Always([this](const RoutedRequest& request) {
+                     return HealthReply(*storage_, request.http.arrived);
+                 })});
+    routes_.Add({.method = Method::Get,
+                 .path = std::string(kServiceScriptPath),
+                 .answer = bind(&Service::OperatorStream)});
+    routes_.Add({.method = Method::Get,
+                 .path = std::string(kServiceScriptPath),
+                 .answer = Always(bind(&Service::OperatorScript))});
+    routes_.Add({.method = Method::Post,
+                 .path = "/api/conversaciones",
+                 .answer = Always(bind(&Service::OpenConversation)),
+                 .bodyLimit = kOpenBody});
+    routes_.Add({.method = Method::Post,
+                 .path = "/api/conversaciones/*/mensajes",
+                 .answer = Always(bind(&Service::SendLine)),
+                 .bodyLimit = kSendBody});
+    routes_.Add({.method = Method::Get,
+                 .path = "/api/conversaciones/*/eventos",
+                 .answer = Always(bind(&Service::VisitorStream))});
+    routes_.Add({.method = Method::Get,
+                 .path = "/api/conversaciones/*",
+                 .answer = Always(bind(&Service::ReadConversation))});
 }
 
 HttpReply Service::Answer(const HttpRequest& request) {
@@ -280,203 +245,123 @@ HttpReply Service::Answer(const HttpRequest& request) {
     // it, and at once when that time has passed.
     const DeadlineScope deadline(request.arrived + storage_->Timeout());
     try {
-        HttpReply reply = Route(request, client);
+        std::optional<HttpReply> reply = routes_.Answer(request, client);
         databaseStalled_ = false;
-        return reply;
+        if (!reply) return FailureReply(request.path, 404);
+        return std::move(*reply);
     } catch (const DatabaseUnavailable& failure) {
         databaseStalled_ = true;
         LogUnavailable(request.method + " " + request.path, failure.what());
-        return Unavailable(request.path);
+        return UnavailableReply(request.path);
     } catch (const std::exception& failure) {
         LogInternalError(request.method + " " + request.path, failure.what());
-        return Failure(request.path, 500);
+        return FailureReply(request.path, 500);
     }
 }
 
 std::optional<HttpReply> Service::AnswerAtOnce(const HttpRequest& request) {
     try {
-        return StaticRoute(request);
+        return routes_.AnswerAtOnce(request);
     } catch (const std::exception& failure) {
         LogInternalError(request.method + " " + request.path, failure.what());
-        return Failure(request.path, 500);
+        return FailureReply(request.path, 500);
     }
 }
 
-std::optional<HttpReply> Service::StaticRoute(const HttpRequest& request) {
-    const std::string& path = request.path;
-    if (request.method != "GET" && request.method != "HEAD") return std::nullopt;
-    const std::string_view query = QueryOfTarget(request.target);
-    if (path == "/gl/chkupdate.php") {
-        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
-        HttpReply reply = Reply(200, updateApi_->Check(query, origin), kOperatorType);
-        reply.headers.emplace_back("Cache-Control", "no-store");
-        return reply;
-    }
-    if (update_ && path == update_->DownloadPath()) {
-        return RangeOf(update_->bytes, request.Header("range"));
-    }
-    // A company's page names the sites that may frame it, from the database.
-    if (path == "/") {
-        const auto code = CompanyOfPage(query);
-        if (!code) return VisitorPageReply({});
-        if (databaseStalled_) {
-            if (auto sites = framingSites_.Last(*code)) return VisitorPageReply(*sites);
-        }
-    }
-    if (path == "/widget.js") {
-        const std::string origin = RequestOrigin(request, trustedProxies_, listenOrigin_);
-        HttpReply reply = Reply(200, ChatWidgetScript(origin), "text/javascript; charset=utf-8");
-        // Short, so that a change of the script reaches the company's pages soon.
-        reply.headers.emplace_back("Cache-Control", "public, max-age=300");
-        reply.headers.emplace_back("Vary", "Host, X-Forwarded-Host, X-Forwarded-Proto");
-        return reply;
+std::optional<HttpReply> Service::UpdateCheck(const RoutedRequest& request) {
+    const std::string origin = RequestOrigin(request.http, trustedProxies_, listenOrigin_);
+    return UncachedReply(200, updateApi_->Check(request.Query(), origin), kOperatorType);
+}
+
+std::optional<HttpReply> Service::CompanyPageAtOnce(const RoutedRequest& request) {
+    const auto code = CompanyOfPage(request);
+    if (!code) return VisitorPageReply({});
+    if (databaseStalled_) {
+        if (auto sites = framingSites_.Last(*code)) return VisitorPageReply(*sites);
     }
     return std::nullopt;
 }
 
-HttpReply Service::Route(const HttpRequest& request, const std::string& client) {
-    if (std::optional<HttpReply> reply = StaticRoute(request)) return std::move(*reply);
-    const std::string& path = request.path;
-    const bool get = request.method == "GET" || request.method == "HEAD";
-    const std::string_view query = QueryOfTarget(request.target);
-    if (get && path == kHealth) return Health(request.arrived);
-    if (get && path == "/tertulia.php") {
-        if (std::optional<HttpReply> stream = OperatorStream(query)) return std::move(*stream);
-        ConsoleCookie cookie{CookieOf(request.Header("cookie"), ConsoleCookie::kName), ""};
-        OperatorReply answer = operatorApi_->Answer(query, client, cookie);
-        HttpReply reply = Reply(200, std::move(answer.text), kOperatorType);
-        reply.headers.emplace_back("Cache-Control", "no-store");
-        if (answer.lineNotStored) reply.headers.push_back(EscribirCabeceraLineaNoGuardada());
-        if (!cookie.toSet.empty()) {
-            reply.headers.emplace_back("Set-Cookie", std::string(ConsoleCookie::kName) + "=" +
-                                                         cookie.toSet +
-                                                         "; Path=/; HttpOnly; SameSite=Strict");
-        }
-        return reply;
+HttpReply Service::CompanyPage(const RoutedRequest& request) {
+    // A company's page names the sites that may frame it, from the database.
+    const std::string code = CompanyOfPage(request).value_or("");
+    try {
+        std::vector<std::string> sites = storage_->AllowedSites(code);
+        framingSites_.Remember(code, sites);
+        return VisitorPageReply(sites);
+    } catch (const DatabaseUnavailable&) {
+        if (auto sites = framingSites_.Last(code)) return VisitorPageReply(*sites);
+        throw;
     }
-    if (get && path == "/") {
-        const std::string code = CompanyOfPage(query).value_or("");
-        try {
-            std::vector<std::string> sites = storage_->AllowedSites(code);
-            framingSites_.Remember(code, sites);
-            return VisitorPageReply(sites);
-        } catch (const DatabaseUnavailable&) {
-            if (auto sites = framingSites_.Last(code)) return VisitorPageReply(*sites);
-            throw;
-        }
-    }
-    if (request.method == "POST" && path == kConversations) {
-        if (!IsForm(request)) return Json({415, R"({"error":"Se esperan campos de formulario."})"});
-        return Json(visitorApi_->Open(request.body, client));
-    }
-    if (request.method == "POST") {
-        if (const auto id = ConversationOfPath(path, "/mensajes")) {
-            if (!IsForm(request)) {
-                return Json({415, R"({"error":"Se esperan campos de formulario."})"});
-            }
-            return Json(visitorApi_->Send(*id, request.body, client));
-        }
-    }
-    if (get) {
-        if (const auto id = ConversationOfPath(path, "/eventos")) {
-            std::shared_ptr<ReplyStream> stream;
-            try {
-                stream = streams_->Visitor(*id, query, request.Header("last-event-id"));
-            } catch (const BadRequest&) {
-            }
-            if (!stream) return Json(VisitorApi::NoConversation());
-            return Stream(std::move(stream), "text/event-stream; charset=utf-8");
-        }
-        if (const auto id = ConversationOfPath(path, "")) {
-            return Json(visitorApi_->Read(*id, query));
-        }
-    }
-    return Failure(path, 404);
 }
 
-std::optional<HttpReply> Service::OperatorStream(std::string_view query) {
+HttpReply Service::ChatWidget(const RoutedRequest& request) {
+    const std::string origin = RequestOrigin(request.http, trustedProxies_, listenOrigin_);
+    HttpReply reply = TypedReply(200, ChatWidgetScript(origin), "text/javascript; charset=utf-8");
+    // Short, so that a change of the script reaches the company's pages soon.
+    reply.headers.emplace_back("Cache-Control", "public, max-age=300");
+    reply.headers.emplace_back("Vary", "Host, X-Forwarded-Host, X-Forwarded-Proto");
+    return reply;
+}
+
+std::optional<HttpReply> Service::OperatorStream(const RoutedRequest& request) {
+    std::optional<OperatorStreamRequest> asked;
     try {
-        if (FormFields::Parse(query).Get("accion") != "eventos") return std::nullopt;
-        if (std::shared_ptr<ReplyStream> stream = streams_->Operator(query)) {
-            return Stream(std::move(stream), "text/event-stream; charset=windows-1252");
-        }
+        const FormFields& fields = request.Fields();
+        asked = ReadOperatorStreamRequest(
+            request.http.path, [&fields](const std::string& name) { return fields.Find(name); });
     } catch (const BadRequest&) {
         return std::nullopt;  // the operator's script says what is wrong with the query
     }
-    HttpReply reply = Reply(200, OperatorApi::SessionGoneReply(), kOperatorType);
-    reply.headers.emplace_back("Cache-Control", "no-store");
+    if (!asked) return std::nullopt;
+    if (std::shared_ptr<ReplyStream> stream =
+            streams_->Operator(asked->company, asked->sessionId)) {
+        return StreamReply(std::move(stream), "text/event-stream; charset=windows-1252");
+    }
+    return UncachedReply(200, OperatorApi::SessionGoneReply(), kOperatorType);
+}
+
+HttpReply Service::OperatorScript(const RoutedRequest& request) {
+    ConsoleCookie cookie{CookieOf(request.http.Header("cookie"), ConsoleCookie::kName), ""};
+    OperatorReply answer;
+    try {
+        answer = operatorApi_->Answer(request.Fields(), request.client, cookie);
+    } catch (const BadRequest& refusal) {
+        answer.text = OperatorApi::RefusalReply(refusal.what());
+    }
+    HttpReply reply = UncachedReply(200, std::move(answer.text), kOperatorType);
+    if (answer.lineNotStored) reply.headers.push_back(LineNotStoredHeader());
+    if (!cookie.toSet.empty()) {
+        reply.headers.emplace_back("Set-Cookie", std::string(ConsoleCookie::kName) + "=" +
+                                                     cookie.toSet +
+                                                     "; Path=/; HttpOnly; SameSite=Strict");
+    }
     return reply;
 }
 
-std::optional<std::string> Service::CompanyOfPage(std::string_view query) {
+HttpReply Service::OpenConversation(const RoutedRequest& request) {
+    if (!IsForm(request.http)) return NotAForm();
+    return JsonHttpReply(visitorApi_->Open(request.http.body, request.client));
+}
+
+HttpReply Service::SendLine(const RoutedRequest& request) {
+    if (!IsForm(request.http)) return NotAForm();
+    return JsonHttpReply(visitorApi_->Send(request.Id(), request.http.body, request.client));
+}
+
+HttpReply Service::VisitorStream(const RoutedRequest& request) {
+    std::shared_ptr<ReplyStream> stream;
     try {
-        const auto code = FormFields::Parse(query).Find("empresa");
-        if (!code || !ValidCompanyCode(*code)) return std::nullopt;
-        return *code;
+        stream =
+            streams_->Visitor(request.Id(), request.Query(), request.http.Header("last-event-id"));
     } catch (const BadRequest&) {
-        return std::nullopt;
     }
+    if (!stream) return JsonHttpReply(VisitorApi::NoConversation());
+    return StreamReply(std::move(stream), "text/event-stream; charset=utf-8");
 }
 
-HttpReply Service::VisitorPageReply(const std::vector<std::string>& sites) {
-    HttpReply reply = Reply(200, std::string(VisitorPage()), "text/html; charset=utf-8");
-    reply.headers.emplace_back("Content-Security-Policy", VisitorPagePolicy(sites));
-    reply.headers.emplace_back("Cache-Control", "no-cache");
-    return reply;
-}
-
-HttpReply Service::Health(std::chrono::steady_clock::time_point arrived) {
-    // Through a worker and the pool of connections like any request, so that a full pool or
-    // every worker waiting shows as well as a database that does not answer. The bound counts
-    // from the arrival: a check that waited for a worker past it is answered at once, as its
-    // balancer has stopped waiting.
-    const DeadlineScope bound(arrived + kHealthBound);
-    storage_->Ping(kHealthBound);
-    HttpReply reply = Reply(200, "OK", "text/plain; charset=utf-8");
-    reply.headers.emplace_back("Cache-Control", "no-store");
-    return reply;
-}
-
-const char* Service::RouteOf(const std::string& path) const {
-    for (const char* known : {"/", "/widget.js", "/tertulia.php", "/gl/chkupdate.php", "/salud",
-                              "/api/conversaciones"}) {
-        if (path == known) return known;
-    }
-    if (update_ && path == update_->DownloadPath()) return "/gl/descargas";
-    if (ConversationOfPath(path, "/mensajes")) return "/api/conversaciones/N/mensajes";
-    if (ConversationOfPath(path, "/eventos")) return "/api/conversaciones/N/eventos";
-    if (ConversationOfPath(path, "")) return "/api/conversaciones/N";
-    return "otra";
-}
-
-HttpReply Service::MetricsReply(const HttpRequest& request) {
-    if ((request.method != "GET" && request.method != "HEAD") || request.path != "/metrics") {
-        return Failure(request.path, 404);
-    }
-    MetricsPage page;
-    requests_.Write(page);
-    ServiceFigures figures;
-    const EventStreams::Held held = streams_->Count();
-    figures.visitorStreams = held.visitors;
-    figures.operatorStreams = held.operators;
-    try {
-        figures.waitingConversations = storage_->WaitingConversations(kHealthBound);
-    } catch (const std::exception&) {
-        // Left out of the page: the rest of it still tells what the service sees.
-    }
-    const OperatorApi::RefusedLogins refused = operatorApi_->Refused();
-    figures.refusedCredentials = refused.credentials;
-    figures.refusedWaiting = refused.waiting;
-    figures.refusedBusy = refused.busy;
-    figures.databaseFailures = storage_->DatabaseFailures();
-    figures.databaseReconnections = storage_->DatabaseReconnections();
-    WriteServiceFigures(page, figures);
-    if (const std::optional<ProcessFigures> process = ReadProcessFigures()) {
-        WriteProcessFigures(page, *process);
-    }
-    HttpReply reply = Reply(200, page.Text(), MetricsPage::kContentType);
-    reply.headers.emplace_back("Cache-Control", "no-store");
-    return reply;
+HttpReply Service::ReadConversation(const RoutedRequest& request) {
+    return JsonHttpReply(visitorApi_->Read(request.Id(), request.Query()));
 }
 
 void Service::LogUnavailable(const std::string& route, const std::string& cause) {
@@ -497,25 +382,6 @@ void Service::LogUnavailable(const std::string& route, const std::string& cause)
     unavailableUnlogged_ = 0;
 }
 
-void Service::WriteAccessLog(const AccessRecord& record) {
-    const std::string client = ClientAddress(record.peer, record.forwardedFor, trustedProxies_);
-    const time_t now = time(nullptr);
-    tm utc{};
-    gmtime_r(&now, &utc);
-    char stamp[40];
-    strftime(stamp, sizeof stamp, "[%d/%b/%Y:%H:%M:%S +0000]", &utc);
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.1fms", record.milliseconds);
-    const std::string line =
-        client + " - - " + stamp + " \"" + (record.method.empty() ? "-" : record.method) + " " +
-        LoggedTarget(record.target) + "\" " +
-        (record.status == 0 ? std::string("-") : std::to_string(record.status)) + " " +
-        std::to_string(record.bytes) + " " + duration + "\n";
-    std::lock_guard lock(accessLogMutex_);
-    std::fwrite(line.data(), 1, line.size(), accessLog_);
-    std::fflush(accessLog_);
-}
-
 int Service::Bind(const std::string& host, int port) {
     port = server_->Bind(host, port);
     const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -524,48 +390,19 @@ int Service::Bind(const std::string& host, int port) {
 }
 
 void Service::ReopenAccessLog() {
-    if (accessLogPath_.empty()) return;
-    std::FILE* reopened = std::fopen(accessLogPath_.c_str(), "a");
-    if (!reopened) {
-        LogLine(LogPriority::Error, "no se puede reabrir el registro de accesos " + accessLogPath_ +
-                                        "; se sigue escribiendo en el anterior");
-        return;
-    }
-    std::lock_guard lock(accessLogMutex_);
-    std::fclose(accessLog_);
-    accessLog_ = reopened;
+    if (accessLog_) accessLog_->Reopen();
 }
 
 int Service::BindMetrics(const std::string& host, int port) {
-    // A few scrapers, perhaps all from one address; a socket that asks nothing soon goes, so
-    // that idle ones cannot keep a scrape out.
-    HttpLimits limits;
-    limits.connections = 64;
-    limits.headSeconds = 2;
-    limits.connectionsPerAddress = 0;
-    limits.ioThreads = 1;
-    limits.workers = 2;
-    HttpRoutes routes;
-    routes.bodyLimit = [](const std::string&, const std::string&) -> std::size_t { return 0; };
-    routes.answer = [this](const HttpRequest& request) { return MetricsReply(request); };
-    metricsServer_ = std::make_unique<HttpServer>(std::move(limits), std::move(routes));
-    return metricsServer_->Bind(host, port);
+    metrics_ = std::make_unique<MetricsEndpoint>(
+        MetricsEndpoint::Sources{requests_, *streams_, *storage_, *operatorApi_});
+    return metrics_->Bind(host, port);
 }
 
 bool Service::Serve(const ServeHooks& hooks) {
-    std::thread metrics;
-    if (metricsServer_) {
-        metrics = std::thread([this] {
-            if (!metricsServer_->Serve()) {
-                LogLine(LogPriority::Error, "no se puede servir la página de métricas");
-            }
-        });
-    }
+    if (metrics_) metrics_->Start();
     const bool served = server_->Serve(hooks);
-    if (metricsServer_) {
-        metricsServer_->Stop();
-        metrics.join();
-    }
+    if (metrics_) metrics_->Stop();
     return served;
 }
 

@@ -2,21 +2,21 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "service/access_log.h"
 #include "service/event_streams.h"
 #include "service/framing_sites.h"
 #include "service/http_server.h"
 #include "service/metrics.h"
+#include "service/metrics_endpoint.h"
 #include "service/operator_api.h"
 #include "service/retention.h"
+#include "service/route_table.h"
 #include "service/storage.h"
 #include "service/update_api.h"
 #include "service/visitor_api.h"
@@ -63,24 +63,24 @@ class Service {
     void ReopenAccessLog();
 
   private:
+    // Every route the service answers, in the order they are tried.
+    void AddRoutes();
     HttpReply Answer(const HttpRequest& request);
     std::optional<HttpReply> AnswerAtOnce(const HttpRequest& request);
-    // The routes that need no database: the update check and download, the chat button's
-    // script, the visitor page (of a company, only while the database stalls, with the sites
-    // last read).
-    std::optional<HttpReply> StaticRoute(const HttpRequest& request);
-    HttpReply Route(const HttpRequest& request, const std::string& client);
-    // The operator's event stream, when the query asks for it.
-    std::optional<HttpReply> OperatorStream(std::string_view query);
-    // The company that a visitor page's query names, when it names a valid code.
-    static std::optional<std::string> CompanyOfPage(std::string_view query);
-    static HttpReply VisitorPageReply(const std::vector<std::string>& sites);
-    // 200 "OK" while the database answers a trivial query, for a balancer's checks.
-    HttpReply Health(std::chrono::steady_clock::time_point arrived);
-    // The route a request is counted under: one of a fixed set, never the path as sent.
-    const char* RouteOf(const std::string& path) const;
-    HttpReply MetricsReply(const HttpRequest& request);
-    void WriteAccessLog(const AccessRecord& record);
+
+    std::optional<HttpReply> UpdateCheck(const RoutedRequest& request);
+    // The visitor page of a company, answered on arrival when it has no company, or while the
+    // database stalls with the sites last read.
+    std::optional<HttpReply> CompanyPageAtOnce(const RoutedRequest& request);
+    HttpReply CompanyPage(const RoutedRequest& request);
+    HttpReply ChatWidget(const RoutedRequest& request);
+    // The operator's event stream, when the request asks for it.
+    std::optional<HttpReply> OperatorStream(const RoutedRequest& request);
+    HttpReply OperatorScript(const RoutedRequest& request);
+    HttpReply OpenConversation(const RoutedRequest& request);
+    HttpReply SendLine(const RoutedRequest& request);
+    HttpReply VisitorStream(const RoutedRequest& request);
+    HttpReply ReadConversation(const RoutedRequest& request);
     // Logs a request the database left unanswered: the first at once, the others counted into
     // one line a minute, so that an outage does not flood the log.
     void LogUnavailable(const std::string& route, const std::string& cause);
@@ -93,9 +93,7 @@ class Service {
     std::unique_ptr<UpdateApi> updateApi_;
     std::unique_ptr<Retention> retention_;
     std::unique_ptr<EventStreams> streams_;
-    std::FILE* accessLog_ = nullptr;
-    std::string accessLogPath_;  // empty when the log is not a file of its own
-    std::mutex accessLogMutex_;
+    std::unique_ptr<AccessLog> accessLog_;
     std::mutex unavailableMutex_;
     std::optional<std::chrono::steady_clock::time_point> unavailableLogged_;
     unsigned unavailableUnlogged_ = 0;
@@ -103,8 +101,9 @@ class Service {
     // Since a request found the database not answering, and until one is answered again.
     std::atomic<bool> databaseStalled_ = false;
     RequestMetrics requests_;
+    RouteTable routes_;
     std::unique_ptr<HttpServer> server_;
-    std::unique_ptr<HttpServer> metricsServer_;
+    std::unique_ptr<MetricsEndpoint> metrics_;
     std::string listenOrigin_;
 };
 

@@ -71,10 +71,9 @@ std::string UpdateApi::Check(std::string_view query, const std::string& origin) 
         if (!version || !release) throw BadRequest("La versión no es válida.");
         if (program != kProgramId) throw BadRequest("Programa desconocido.");
         if (offer_ && std::pair{*version, *release} < std::pair{offer_->version, offer_->release}) {
-            return EscribirRespuestaActualizacion(
-                {true, offer_->digestText, origin + offer_->DownloadPath()});
+            return WriteUpdateReply({true, offer_->digestText, origin + offer_->DownloadPath()});
         }
-        return EscribirRespuestaActualizacion({});
+        return WriteUpdateReply({});
     } catch (const BadRequest& refusal) {
         return Windows1252FromUtf8(std::string("ERROR: ") + refusal.what());
     }

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "base/md5.h"
+#include "protocol/operator_stream_address.h"
 #include "session/console_key.h"
 #include "session/console_settings.h"
 #include "session/error_report.h"
@@ -219,7 +220,7 @@ void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
     company_ = company;
     digest_ = digest;
     polls_.Forget();
-    events_.Open(UrlEventos(serviceUrl_, company, idSesion_));
+    events_.Open(OperatorStreamUrl(serviceUrl_, company, idSesion_));
     tmIdleTimer();
 }
 

@@ -8,11 +8,6 @@
 
 namespace tertulia {
 
-std::string UrlEventos(const std::string& base, const std::string& empresa,
-                       const std::string& idSesion) {
-    return base + "/tertulia.php?accion=eventos&idempresa=" + empresa + "&idsesion=" + idSesion;
-}
-
 OperatorEvents::OperatorEvents(Parts parts) : parts_(std::move(parts)) {
     parts_.timer.SetEnabled(false);
     parts_.timer.SetHandler([this] {

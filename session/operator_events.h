@@ -72,8 +72,4 @@ class OperatorEvents {
     int nextPause_ = FirstPause;
 };
 
-// The address of the operator's event stream of a session.
-std::string UrlEventos(const std::string& base, const std::string& empresa,
-                       const std::string& idSesion);
-
 }  // namespace tertulia

@@ -92,6 +92,16 @@ TEST_F(HttpTlsTest, HostNameIsSentBySniAndCheckedAsAName) {
               std::string::npos);
 }
 
+// A client that only speaks plain HTTP never reads the trust store: it is read with the first
+// secure connection, as the environment names it then.
+TEST_F(HttpTlsTest, TrustStoreIsReadWithTheFirstSecureConnection) {
+    ::setenv("SSL_CERT_FILE", "/dev/null", 1);
+    HttpClient client;
+    client.SetSecureTransport(MakeTlsTransportFactory());
+    ::setenv("SSL_CERT_FILE", proxy_->CaFile().c_str(), 1);
+    EXPECT_FALSE(client.GetText(proxy_->Url(Site::Good, "/connection")).empty());
+}
+
 TEST_F(HttpTlsTest, RefusedCertificatesSayWhyAndSendNothing) {
     struct Row {
         const char* proves;

@@ -15,18 +15,18 @@ namespace {
 
 // What the service writes, the console reads back to the same values.
 TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
-    EXPECT_EQ(LeerRespuestaLogin(EscribirRespuestaLogin("a1b2")),
+    EXPECT_EQ(LeerRespuestaLogin(WriteLoginReply("a1b2")),
               (LoginReply{LoginReply::Kind::Ok, "a1b2"}));
-    EXPECT_TRUE(LeerRespuestaCierre(EscribirRespuestaCierre()).ok);
-    EXPECT_TRUE(LeerRespuestaCierreSesion(EscribirRespuestaCierreSesion()).ok);
-    const auto [name, value] = EscribirCabeceraLineaNoGuardada();
+    EXPECT_TRUE(LeerRespuestaCierre(WriteCloseReply()).ok);
+    EXPECT_TRUE(LeerRespuestaCierreSesion(WriteLogoutReply()).ok);
+    const auto [name, value] = LineNotStoredHeader();
     EXPECT_EQ(name, kCabeceraLinea);
     EXPECT_TRUE(LineaNoGuardada(value));
 
     for (const UpdateReply& update :
          {UpdateReply{}, UpdateReply{true, "0CC175B9C0F1B6A831C399E269772661",
                                      "http://127.0.0.1:8080/gl/descargas/tertulia-1.2"}}) {
-        EXPECT_EQ(LeerRespuestaActualizacion(EscribirRespuestaActualizacion(update)), update);
+        EXPECT_EQ(LeerRespuestaActualizacion(WriteUpdateReply(update)), update);
     }
 }
 
@@ -97,7 +97,7 @@ TEST(ServiceRepliesTest, each_news_reply_reads_back_to_what_was_written) {
         {"closed_without_counts", {{5, "Ana"}}, {}, {3, 8}},
     };
     testing::ForEachRow(rows, [](const NewsRow& row) {
-        const std::string reply = EscribirRespuestaNoticias(row.entries, row.lines, row.closed);
+        const std::string reply = WriteNewsReply(row.entries, row.lines, row.closed);
         EXPECT_EQ(LeerRespuestaNoticias(reply), (NewsReply{NewsReply::Kind::List, row.entries,
                                                            false, "", row.lines, row.closed}));
         EXPECT_EQ(ReadByOlderConsole(reply),

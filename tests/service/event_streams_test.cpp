@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "fresh_database.h"
+#include "protocol/operator_stream_address.h"
 #include "running_service.h"
 #include "service/charset.h"
 #include "service/event_streams.h"
@@ -184,7 +185,8 @@ TEST(EventStreams, an_operator_hears_openings_lines_and_closes_of_the_company) {
     const std::string three = event + "1\n\n" + event + "1\n\n" + event + "1\nestado: cerrada\n\n";
     EXPECT_NE(news.Until(three).find(three), std::string::npos) << news.Until(three, 0s);
 
-    HeldStream replacing(service.Port(), Operator(session, "eventos"));
+    // The console's own address for it.
+    HeldStream replacing(service.Port(), OperatorStreamUrl("", "demo", session));
     EXPECT_TRUE(news.Ends());
     EXPECT_FALSE(replacing.Ends(1s));
 }

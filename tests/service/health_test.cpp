@@ -35,6 +35,7 @@ TEST(Metrics, the_page_counts_the_traffic_by_route_and_passes_promtool) {
     EXPECT_TRUE(service.LoginReply("demo", "mal").starts_with("ERROR"));
     OpenConversation(service.Port(), "Ana");
     EXPECT_EQ(GetPath(service.Port(), "/no-existe?x=1").status, 404);
+    EXPECT_EQ(GetPath(service.Port(), "/api/conversaciones/999999/eventos?token=x").status, 404);
     EXPECT_EQ(GetPath(service.Port(), "/metrics").status, 404) << "never on the main address";
 
     const auto scrape = LoopbackClient(service.MetricsPort())->Get("/metrics");
@@ -48,6 +49,8 @@ TEST(Metrics, the_page_counts_the_traffic_by_route_and_passes_promtool) {
              "tertulia_http_requests_total{route=\"/tertulia.php\",code=\"200\"} 2\n",
              "tertulia_http_requests_total{route=\"/api/conversaciones\",code=\"201\"} 1\n",
              "tertulia_http_requests_total{route=\"otra\",code=\"404\"} 2\n",
+             "tertulia_http_requests_total{route=\"/api/conversaciones/N/eventos\",code=\"404\"} "
+             "1\n",
              "tertulia_http_request_duration_seconds_count{route=\"/tertulia.php\"} 2\n",
              "tertulia_open_streams{kind=\"visitante\"} 0\n",
              "tertulia_waiting_conversations 1\n",

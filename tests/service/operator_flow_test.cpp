@@ -225,6 +225,13 @@ TEST(OperatorFlow, bad_requests_get_an_error_reply_and_store_nothing) {
         {"line_over_2000_characters", chat + "&mensaje=" + std::string(2001, 'a'), "ERROR: "},
         {"close_unknown_conversation",
          "accion=dropclt&idempresa=demo&idsesion=SESSION&idsesionclt=999", "ERROR: "},
+        // A stream's request that names no session, or does not parse, is no stream.
+        {"stream_without_session", "accion=eventos&idempresa=demo", "ERROR: "},
+        {"stream_without_company", "accion=eventos&idsesion=SESSION", "ERROR: "},
+        {"stream_with_malformed_escape", "accion=eventos&idempresa=demo&idsesion=SESSION&x=%G1",
+         "ERROR: "},
+        {"stream_with_repeated_session",
+         "accion=eventos&idempresa=demo&idsesion=SESSION&idsesion=SESSION", "ERROR: "},
     };
     ForEachRow(rows, [&](const BadOperatorRequest& row) {
         std::string query = row.query;
