@@ -12,8 +12,8 @@
 #include <random>
 #include <string>
 
-#include "chat/transcript_rendering.h"
-#include "tests/chat/transcript_reference.h"
+#include "protocol/transcript_rendering.h"
+#include "tests/protocol/transcript_reference.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 #include "chat/message_encoding.h"
 #include "chat/save_dialog.h"
 #include "chat/transcript_file.h"
-#include "chat/transcript_rendering.h"
+#include "chat/transcript_update.h"
 #include "protocol/service_protocol.h"
+#include "protocol/transcript_rendering.h"
 
 namespace tertulia {
 
@@ -115,7 +116,7 @@ void TfrmChatClt::sbCerraryBorrarClick() {
 }
 
 void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
-    const TranscriptUpdate update = DecidirTranscripcion(reply, view_->TranscriptText());
+    const TranscriptUpdate update = DecideTranscriptUpdate(reply, view_->TranscriptText());
     switch (update.kind) {
         case TranscriptUpdate::Kind::ShowError:
             view_->ShowError(update.text);

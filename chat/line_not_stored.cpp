@@ -1,6 +1,6 @@
 #include "chat/line_not_stored.h"
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 
 namespace tertulia {
 

@@ -25,10 +25,14 @@ void EventStreamParser::TakeLine(std::vector<ServerEvent>& events) {
     std::string line;
     line.swap(line_);
     if (line.empty()) {
-        if (hasData_) events.push_back({type_.empty() ? "message" : type_, data_, lastId_});
+        if (hasData_) {
+            events.push_back(
+                {type_.empty() ? "message" : type_, data_, lastId_, std::move(fields_)});
+        }
         type_.clear();
         data_.clear();
         hasData_ = false;
+        fields_.clear();
         return;
     }
     if (line[0] == ':') return;
@@ -47,6 +51,8 @@ void EventStreamParser::TakeLine(std::vector<ServerEvent>& events) {
         hasData_ = true;
     } else if (field == "id") {
         if (value.find('\0') == std::string_view::npos) lastId_ = value;
+    } else if (field != "retry") {
+        fields_.emplace_back(field, value);
     }
 }
 

@@ -3,16 +3,19 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tertulia {
 
 // One Server-Sent Event: its type ("message" when the event names none), its data lines joined
-// with LF, and the last event id the stream has given so far.
+// with LF, the last event id the stream has given so far, and the fields that the standard does
+// not name (which a reader that does not know them skips), name and value, in order.
 struct ServerEvent {
     std::string type;
     std::string data;
     std::string id;
+    std::vector<std::pair<std::string, std::string>> fields{};
     bool operator==(const ServerEvent&) const = default;
 };
 
@@ -35,6 +38,7 @@ class EventStreamParser {
     std::string type_;
     std::string data_;
     bool hasData_ = false;
+    std::vector<std::pair<std::string, std::string>> fields_;
     std::string lastId_;
 };
 

@@ -36,35 +36,30 @@ int HexDigit(char c) {
     return -1;
 }
 
-// The counts between "OK lineas=" and the first ",": "ID:COUNT" pairs separated by ";". A pair
-// that does not read as two numbers is left out; anything but that head gives no counts.
-std::vector<VisitorLines> ReadVisitorLines(std::string_view head) {
+// The pairs between "OK lineas=" and the first ",", separated by ";": "ID:COUNT", a visitor's
+// line count, and "cerrada=ID", a conversation closed. A pair that reads as neither is left out;
+// anything but that head gives nothing.
+void ReadHead(std::string_view head, NewsReply& news) {
     constexpr std::string_view kPrefix = "OK lineas=";
-    std::vector<VisitorLines> counts;
-    if (!EmpiezaCon(head, kPrefix)) return counts;
+    constexpr std::string_view kClosed = "cerrada=";
+    if (!EmpiezaCon(head, kPrefix)) return;
     head.remove_prefix(kPrefix.size());
     while (!head.empty()) {
         const std::size_t semicolon = head.find(';');
         const std::string_view pair = head.substr(0, semicolon);
         head =
             semicolon == std::string_view::npos ? std::string_view{} : head.substr(semicolon + 1);
+        if (EmpiezaCon(pair, kClosed)) {
+            if (const auto id = LeerIdConversacion(pair.substr(kClosed.size())))
+                news.closed.push_back(*id);
+            continue;
+        }
         const std::size_t colon = pair.find(':');
         if (colon == std::string_view::npos) continue;
         const std::optional<std::int32_t> id = LeerIdConversacion(pair.substr(0, colon));
-        const std::string_view countText = pair.substr(colon + 1);
-        if (!id || countText.empty() || countText.size() > 18) continue;
-        std::int64_t count = 0;
-        bool digits = true;
-        for (char c : countText) {
-            if (c < '0' || c > '9') {
-                digits = false;
-                break;
-            }
-            count = count * 10 + (c - '0');
-        }
-        if (digits) counts.push_back({*id, count});
+        const std::optional<std::int64_t> count = ReadLineCount(pair.substr(colon + 1));
+        if (id && count) news.visitorLines.push_back({*id, *count});
     }
-    return counts;
 }
 
 }  // namespace
@@ -154,6 +149,26 @@ std::optional<std::int32_t> LeerIdConversacion(std::string_view text) {
     return static_cast<std::int32_t>(bits);
 }
 
+std::optional<std::int32_t> ServiceConversationId(std::string_view text) {
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::optional<std::int32_t> id = LeerIdConversacion(text);
+    if (!id || *id <= 0) return std::nullopt;
+    return id;
+}
+
+std::optional<std::int64_t> ReadLineCount(std::string_view text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t count = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        count = count * 10 + (c - '0');
+    }
+    return count;
+}
+
 std::string InvalidIdMessage(std::string_view idText) {
     return Concat({"'", idText, "' is not a valid integer value"});
 }
@@ -170,7 +185,7 @@ NewsReply LeerRespuestaNoticias(std::string_view reply) {
         result.kind = NewsReply::Kind::List;
         // Walked by position rather than cut repeatedly, so a long list stays linear.
         const std::size_t comma = reply.find(',');
-        result.visitorLines = ReadVisitorLines(reply.substr(0, comma));
+        ReadHead(reply.substr(0, comma), result);
         std::string_view rest =
             comma == std::string_view::npos ? std::string_view{} : reply.substr(comma + 1);
         for (std::size_t bar = rest.find('|'); bar != std::string_view::npos;
@@ -194,7 +209,7 @@ NewsReply LeerRespuestaNoticias(std::string_view reply) {
     return result;
 }
 
-std::optional<std::int64_t> LineasDelVisitante(const NewsReply& news, std::int32_t idSesionClt) {
+std::optional<std::int64_t> VisitorLinesOf(const NewsReply& news, std::int32_t idSesionClt) {
     for (const VisitorLines& each : news.visitorLines) {
         if (each.idSesionClt == idSesionClt) return each.count;
     }

@@ -51,6 +51,13 @@ bool EmpiezaCon(std::string_view reply, std::string_view word);
 // Anything else, the empty text and a lone sign or prefix included, is not a number.
 std::optional<std::int32_t> LeerIdConversacion(std::string_view text);
 
+// A conversation id in the form that the service writes and takes: decimal digits only (the
+// other forms that LeerIdConversacion reads are refused), and positive.
+std::optional<std::int32_t> ServiceConversationId(std::string_view text);
+
+// A count of lines: decimal digits only, at most 18 of them.
+std::optional<std::int64_t> ReadLineCount(std::string_view text);
+
 // The failure message for an id text that is not a number.
 std::string InvalidIdMessage(std::string_view idText);
 
@@ -90,11 +97,15 @@ struct NewsReply {
     // The number of lines each conversation's visitor has written, by conversation id, when the
     // service sends them ("OK lineas=ID:COUNT;ID:COUNT,..."); empty from an older service.
     std::vector<VisitorLines> visitorLines;
+    // The conversations that the service closed lately, among those the console may hold
+    // ("...;cerrada=ID;cerrada=ID,..." after the counts); empty from an older service. One that
+    // another console took is not among them.
+    std::vector<std::int32_t> closed;
     bool operator==(const NewsReply&) const = default;
 };
 
 // The line count of `idSesionClt` in `news`, if the reply carried one.
-std::optional<std::int64_t> LineasDelVisitante(const NewsReply& news, std::int32_t idSesionClt);
+std::optional<std::int64_t> VisitorLinesOf(const NewsReply& news, std::int32_t idSesionClt);
 NewsReply LeerRespuestaNoticias(std::string_view reply);
 
 struct CloseReply {

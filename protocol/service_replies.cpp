@@ -7,12 +7,21 @@ std::string WriteLoginReply(std::string_view sessionId) {
 }
 
 std::string WriteNewsReply(const std::vector<NewsEntry>& entries,
-                           const std::vector<VisitorLines>& visitorLines) {
+                           const std::vector<VisitorLines>& visitorLines,
+                           const std::vector<std::int32_t>& closed) {
     std::string reply = "OK lineas=";
-    for (std::size_t i = 0; i < visitorLines.size(); ++i) {
-        if (i > 0) reply += ';';
-        reply += std::to_string(visitorLines[i].idSesionClt) + ":" +
-                 std::to_string(visitorLines[i].count);
+    bool first = true;
+    const auto separate = [&] {
+        if (!first) reply += ';';
+        first = false;
+    };
+    for (const VisitorLines& each : visitorLines) {
+        separate();
+        reply += std::to_string(each.idSesionClt) + ":" + std::to_string(each.count);
+    }
+    for (const std::int32_t id : closed) {
+        separate();
+        reply += "cerrada=" + std::to_string(id);
     }
     reply += ',';
     for (const NewsEntry& entry : entries) {

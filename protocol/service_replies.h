@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,10 +15,12 @@ namespace tertulia {
 
 // "OK=" and the new session's id.
 std::string WriteLoginReply(std::string_view sessionId);
-// "OK", the visitors' line counts ("lineas=ID:COUNT;...") where a console that knows them finds
-// them and any other reads nothing, then "ID=NAME|" for each open conversation.
+// "OK", the visitors' line counts ("lineas=ID:COUNT;...") and the conversations closed lately
+// (";cerrada=ID", pairs without the colon that an older console skips) where a console that
+// knows them finds them and any other reads nothing, then "ID=NAME|" for each open conversation.
 std::string WriteNewsReply(const std::vector<NewsEntry>& entries,
-                           const std::vector<VisitorLines>& visitorLines);
+                           const std::vector<VisitorLines>& visitorLines,
+                           const std::vector<std::int32_t>& closed = {});
 // The close request's success.
 std::string WriteCloseReply();
 // The end of a session.

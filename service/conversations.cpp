@@ -128,6 +128,24 @@ std::vector<ConversationInfo> Conversations::OpenConversations(std::int64_t comp
     return result;
 }
 
+std::vector<ConversationInfo> Conversations::RecentlyClosed(std::int64_t companyId,
+                                                            std::int64_t seconds) {
+    const std::int64_t now = clock_();
+    const OwnerTimes times = owners_.OwnersAt(now);
+    const SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
+                          kOwnerColumn +
+                          " FROM conversations c WHERE c.open = 0 AND c.closed_at >= ? AND "
+                          "c.company_id = ? ORDER BY c.id",
+                      {times.asked, times.sessionUsed, now - seconds, companyId});
+    });
+    std::vector<ConversationInfo> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back(ConversationFrom(rows, row));
+    }
+    return result;
+}
+
 std::optional<ConversationInfo> Conversations::CompanyConversation(std::int64_t companyId,
                                                                    std::int32_t conversationId) {
     const OwnerTimes times = owners_.OwnersAt(clock_());

@@ -81,6 +81,8 @@ class Conversations {
 
     // Open conversations in order of opening, with their visitors' line counts and owners.
     std::vector<ConversationInfo> OpenConversations(std::int64_t companyId);
+    // Conversations closed in the last `seconds`, in order of opening, with their owners.
+    std::vector<ConversationInfo> RecentlyClosed(std::int64_t companyId, std::int64_t seconds);
     std::optional<ConversationInfo> CompanyConversation(std::int64_t companyId,
                                                         std::int32_t conversationId);
     // Whoever the conversation belongs to.

@@ -8,6 +8,8 @@
 #include <map>
 #include <optional>
 
+#include "protocol/service_protocol.h"
+#include "protocol/stream_events.h"
 #include "service/charset.h"
 #include "service/form_fields.h"
 #include "service/service_log.h"
@@ -28,9 +30,9 @@ constexpr std::size_t kPageBytes = 64 << 10;
 constexpr std::size_t kTrimBytes = 4 << 20;
 constexpr std::int64_t kTrimSeconds = 5;
 
-template <typename Number>
-std::optional<Number> NumberOf(std::string_view text) {
-    Number value = 0;
+// A line's number in a Last-Event-ID.
+std::optional<std::size_t> LineNumber(std::string_view text) {
+    std::size_t value = 0;
     const char* end = text.data() + text.size();
     const auto [last, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc() || last != end) return std::nullopt;
@@ -171,9 +173,7 @@ class VisitorStream : public EventStream {
         std::string events;
         bool more = news.lines.size() == kPageLines;
         for (const StoredMessage& line : news.lines) {
-            std::string event = "id: " + std::to_string(sent_ + 1) + "\nevent: mensaje\ndata: ";
-            event += MessageJson(line);
-            event += "\n\n";
+            const std::string event = WriteVisitorLineEvent(sent_ + 1, MessageJson(line));
             // Always one line into an empty stream, however long.
             if (pending + events.size() + event.size() > kPageBytes &&
                 (pending > 0 || !events.empty())) {
@@ -185,7 +185,7 @@ class VisitorStream : public EventStream {
         }
         // A conversation removed with its company has ended too; its end follows its last line.
         const bool closed = !news.open && !more;
-        if (closed) events += "event: cerrada\ndata: {}\n\n";
+        if (closed) events += WriteVisitorClosedEvent();
         if (!events.empty()) out()->Append(std::move(events));
         if (closed) End();
         if (more) ReadWhenDrained();
@@ -195,11 +195,6 @@ class VisitorStream : public EventStream {
     std::int32_t conversation_;
     std::size_t sent_;
 };
-
-std::string NewsEvent(std::int32_t id, std::int64_t visitorLines) {
-    return "event: noticias\ndata: " + std::to_string(id) + ":" + std::to_string(visitorLines) +
-           "\n\n";
-}
 
 // The news of one conversation, for the operator streams whose sessions see it.
 struct CompanyEvent {
@@ -271,16 +266,17 @@ class OperatorStream : public EventStream {
             const auto was = known_.find(id);
             if (was == known_.end() || was->second.lines != activity.lines ||
                 was->second.visitorLines != activity.visitorLines) {
-                events += NewsEvent(id, activity.visitorLines);
+                events += WriteNewsEvent({id, activity.visitorLines});
             }
         }
         for (const auto& [id, activity] : known_) {
             if (now.contains(id)) continue;
-            // Closed: a line may have come just before. One that another session took is left
-            // out, as if it had never been told.
+            // Closed, or removed with its company: a line may have come just before. One that
+            // another session took is left out, as if it had never been told.
             const auto closed = storage_.conversations.CompanyConversation(company_, id);
             if (closed && closed->open) continue;
-            events += NewsEvent(id, closed ? closed->visitorLines : activity.visitorLines);
+            events +=
+                WriteNewsEvent({id, closed ? closed->visitorLines : activity.visitorLines, true});
         }
         known_ = std::move(now);
         if (!events.empty()) out()->Append(std::move(events));
@@ -314,7 +310,7 @@ class OperatorStream : public EventStream {
             for (const ConversationActivity& activity : open) {
                 if (!hidden_.contains(activity.id)) continue;
                 if (session_.Sees(activity.owner)) {
-                    events += NewsEvent(activity.id, activity.visitorLines);
+                    events += WriteNewsEvent({activity.id, activity.visitorLines});
                 } else {
                     still.insert(activity.id);
                 }
@@ -365,12 +361,12 @@ EventStreams::~EventStreams() {
 
 std::shared_ptr<ReplyStream> EventStreams::Visitor(std::string_view idText, std::string_view query,
                                                    std::string_view lastEventId) {
-    const auto id = NumberOf<std::int32_t>(idText);
-    if (!id || *id <= 0) return nullptr;
+    const auto id = ServiceConversationId(idText);
+    if (!id) return nullptr;
     const auto conversation = storage_.conversations.VisitorConversation(
         *id, FormFields::Parse(query).Get("token"), touchEvery_);
     if (!conversation) return nullptr;
-    const std::size_t sent = NumberOf<std::size_t>(lastEventId).value_or(0);
+    const std::size_t sent = LineNumber(lastEventId).value_or(0);
     auto stream = std::make_shared<VisitorStream>(storage_, workers_, budget_, *id, sent);
     hub_.WatchConversation(*id, stream);
     Start(stream);
@@ -440,8 +436,9 @@ void EventStreams::TellNews(std::int64_t company) {
             for (const std::int32_t id : changed) {
                 auto conversation = storage_.conversations.CompanyConversation(company, id);
                 if (!conversation) continue;  // removed with its company
-                events.push_back({id, std::move(conversation->owner),
-                                  NewsEvent(id, conversation->visitorLines)});
+                events.push_back(
+                    {id, std::move(conversation->owner),
+                     WriteNewsEvent({id, conversation->visitorLines, !conversation->open})});
             }
         } catch (const std::exception& failure) {
             // Each stream then reads the company's news itself, tried again until it answers.

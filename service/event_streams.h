@@ -20,10 +20,11 @@ namespace tertulia {
 
 class EventStream;
 
-// The Server-Sent Events that the service pushes. A visitor's stream carries its
-// conversation's lines ("mensaje", with the line's number in the conversation as its id) and its
-// end ("cerrada"); an operator's stream carries "noticias" (ID:COUNT) whenever a conversation of
-// the company opens, gets a line or closes. A change wakes its conversation's streams
+// The Server-Sent Events that the service pushes (their forms in protocol/stream_events.h). A
+// visitor's stream carries its conversation's lines, each with its number in the conversation
+// as its id, and its end; an operator's stream carries the news of a conversation of the company
+// (its id, its visitor's line count, and whether it closed) whenever it opens, gets a line or
+// closes. A change wakes its conversation's streams
 // (StreamHub), and a woken stream reads what is new on a worker of its own pool and appends it;
 // the company's news of the change is read once, on that pool, and appended to every operator
 // stream of the company, however many there are. A comment every

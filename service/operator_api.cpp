@@ -1,18 +1,18 @@
 #include "service/operator_api.h"
 
-#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <optional>
 
+#include "protocol/service_protocol.h"
 #include "protocol/service_replies.h"
+#include "protocol/transcript_markup.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/client_address.h"
 #include "service/form_fields.h"
 #include "service/secrets.h"
 #include "service/service_log.h"
-#include "service/transcript_markup.h"
 
 namespace tertulia {
 
@@ -23,14 +23,12 @@ namespace {
 class SessionGone : public std::exception {};
 
 std::int32_t ConversationId(const std::string& text) {
-    std::int32_t id = 0;
-    const char* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data(), end, id);
-    if (text.empty() || error != std::errc() || last != end || id <= 0) {
+    const std::optional<std::int32_t> id = ServiceConversationId(text);
+    if (!id) {
         throw BadRequest("El identificador de conversación «" + Utf8FromWindows1252(text) +
                          "» no es válido.");
     }
-    return id;
+    return *id;
 }
 
 // The operator's line from the percent-decoded Windows-1252 bytes, as UTF-8.
@@ -46,20 +44,24 @@ std::string OperatorLine(const std::string& bytes) {
     return Utf8LineFromWindows1252(bytes);
 }
 
+// A line of the transcript, from the stored UTF-8.
+TranscriptLine LineOf(const std::string& author, const std::string& text) {
+    return {Windows1252FromUtf8(author), Windows1252FromUtf8(text)};
+}
+
 std::string Transcript(Conversations& conversations, const ConversationInfo& conversation) {
     std::vector<TranscriptLine> lines;
-    for (StoredMessage& message : conversations.Messages(conversation.id)) {
+    for (const StoredMessage& message : conversations.Messages(conversation.id)) {
         lines.push_back(
-            {message.fromOperator ? OperatorApi::kOperatorName : conversation.visitorName,
-             std::move(message.text)});
+            LineOf(message.fromOperator ? OperatorApi::kOperatorName : conversation.visitorName,
+                   message.text));
     }
     // A conversation closed by anyone but this console (its visitor's silence, another console)
     // ends with a line that tells the operator how to let its window go, instead of an error at
     // every poll.
     if (!conversation.open) {
-        lines.push_back(
-            {"Tertulia",
-             "La conversación ha terminado. Ciérrela con «Cerrar y Borrar Historial»."});
+        lines.push_back(LineOf(
+            "Tertulia", "La conversación ha terminado. Ciérrela con «Cerrar y Borrar Historial»."));
     }
     return TranscriptMarkup(lines);
 }
@@ -67,9 +69,9 @@ std::string Transcript(Conversations& conversations, const ConversationInfo& con
 // What a console that asks for a conversation another console answers gets instead of its
 // transcript, so that its operator lets the window go.
 std::string OtherConsole() {
-    return TranscriptMarkup({{"Tertulia",
-                              "Esta conversación la atiende otra consola. Ciérrela con «Cerrar y "
-                              "Borrar Historial»."}});
+    return TranscriptMarkup({LineOf("Tertulia",
+                                    "Esta conversación la atiende otra consola. Ciérrela con "
+                                    "«Cerrar y Borrar Historial».")});
 }
 
 std::string LowerHex(std::string text) {
@@ -175,7 +177,13 @@ class OperatorRequest {
             entries.push_back({conversation.id, Windows1252FromUtf8(conversation.visitorName)});
             lines.push_back({conversation.id, conversation.visitorLines});
         }
-        return WriteNewsReply(entries, lines);
+        // So that the console tells a closed conversation from one that another console took.
+        std::vector<std::int32_t> closed;
+        for (const ConversationInfo& conversation :
+             storage_.conversations.RecentlyClosed(session.company, OperatorApi::kClosedNewsSeconds)) {
+            if (session.Sees(conversation.owner)) closed.push_back(conversation.id);
+        }
+        return WriteNewsReply(entries, lines, closed);
     }
 
     std::string Chat() {

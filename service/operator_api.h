@@ -45,6 +45,9 @@ class OperatorApi {
     // The author name of the operator's lines in transcripts.
     static constexpr const char* kOperatorName = "Operador";
     static constexpr std::size_t kMaxLine = 2000;
+    // How long the news names a closed conversation as closed: a console that polls every 30 s,
+    // or sooner after a break in its event stream, hears of it at least a few times.
+    static constexpr std::int64_t kClosedNewsSeconds = 120;
 
     OperatorApi(Storage& storage, const ConversationCaps& caps, Clock clock)
         : storage_(storage), caps_(caps), clock_(std::move(clock)), refusals_(clock_) {}

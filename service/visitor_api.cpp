@@ -1,11 +1,11 @@
 #include "service/visitor_api.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <functional>
 
+#include "protocol/service_protocol.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/client_address.h"
@@ -52,14 +52,6 @@ std::string CheckedText(const std::string& raw, std::size_t limit, const char* w
         throw BadRequest(std::string(what) + " contiene caracteres de control.");
     }
     return std::string(text);
-}
-
-std::optional<std::int32_t> ConversationId(std::string_view text) {
-    std::int32_t id = 0;
-    const char* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data(), end, id);
-    if (text.empty() || error != std::errc() || last != end || id <= 0) return std::nullopt;
-    return id;
 }
 
 const Refusal kConversationFull{409,
@@ -137,7 +129,7 @@ JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
 JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
                            const std::string& client) {
     return Guarded("POST /api/conversaciones/N/mensajes", [&] {
-        const auto id = ConversationId(idText);
+        const auto id = ServiceConversationId(idText);
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(form);
         const std::string& token = fields.Get("token");
@@ -163,7 +155,7 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
 
 JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
     return Guarded("GET /api/conversaciones/N", [&] {
-        const auto id = ConversationId(idText);
+        const auto id = ServiceConversationId(idText);
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(query);
         // A page that reads every two seconds is heard from.

@@ -71,7 +71,7 @@ void Attention::TranscriptRead(std::int32_t idSesionClt, bool focused, const std
 void Attention::TakeNews(const NewsReply& news, const std::function<bool(std::int32_t)>& hasFocus,
                          bool remind) {
     for (auto& [id, waiting] : waiting_) {
-        const std::optional<std::int64_t> lines = LineasDelVisitante(news, id);
+        const std::optional<std::int64_t> lines = VisitorLinesOf(news, id);
         if (!lines) continue;
         if (waiting.visitorLines && *lines > std::max(*waiting.visitorLines, waiting.seen) &&
             !hasFocus(id)) {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "session/window_cascade.h"
 
 namespace tertulia {

@@ -4,7 +4,7 @@
 #include <exception>
 #include <vector>
 
-#include "http/ascii_text.h"
+#include "protocol/stream_events.h"
 
 namespace tertulia {
 
@@ -74,17 +74,10 @@ void OperatorEvents::Read(int generation) {
     }
     timer_->SetEnabled(true);  // heard from: the silence starts again
     for (const ServerEvent& event : events) {
-        if (event.type != "noticias") continue;
-        const std::string_view data(event.data);
-        const std::size_t colon = data.find(':');
-        const std::optional<std::int32_t> id = ParseDecimalInt32(data.substr(0, colon));
-        if (!id) continue;
+        const std::optional<NewsEvent> news = ReadNewsEvent(event.type, event.data, event.fields);
+        if (!news) continue;
         gaveEvent_ = true;
-        std::optional<std::int64_t> visitorLines;
-        if (colon != std::string_view::npos) {
-            if (const auto count = ParseDecimalInt32(data.substr(colon + 1))) visitorLines = *count;
-        }
-        parts_.changed(*id, visitorLines);
+        parts_.changed(news->idSesionClt, news->visitorLines);
     }
     switch (progress) {
         case EventStream::Progress::Waiting:

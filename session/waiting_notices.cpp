@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 
 namespace tertulia {
 

@@ -28,13 +28,10 @@ ALLOWED = {
 }
 # The test support is shared by the tests of every folder; it drives the HTTP client.
 SUPPORT_ALLOWED = {"http", "base", "text"}
-# Includes across the layers that a test folder makes until the code they use moves: the
-# service's tests read its transcripts back with the console's reader, which lives in chat/.
-TEST_CROSSINGS = {"service": {"chat"}}
 # What each benchmark and fuzzer exercises; a new one gets its row here.
 EXERCISED = {
     "bench/md5_benchmark.cpp": "base",
-    "bench/transcript_benchmark.cpp": "chat",
+    "bench/transcript_benchmark.cpp": "protocol",
     "fuzz/http_reply_fuzzer.cpp": "http",
 }
 # Folders that build without Qt; widgets/qt and widgets/sdl are the desktop half of widgets.
@@ -77,8 +74,7 @@ def main():
             if allowed is None:
                 wrong.append(f"{path.relative_to(top)}: tests/{folder.name}/ tests no folder")
                 continue
-            crossing = TEST_CROSSINGS.get(folder.name, set())
-            check(top, path, f"tests/{folder.name}/", allowed | {"tests"} | crossing,
+            check(top, path, f"tests/{folder.name}/", allowed | {"tests"},
                   allowed | {"support"}, False, wrong)
     for path in sources(top / "bench") + sources(top / "fuzz"):
         name = path.relative_to(top).as_posix()

@@ -1,7 +1,7 @@
 #include <memory>
 #include <string_view>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "tools/commands.h"
 #include "tools/tool_io.h"
 

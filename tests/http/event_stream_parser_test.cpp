@@ -48,6 +48,9 @@ TEST(EventStreamParserTest, takes_events_apart_however_their_bytes_arrive) {
          {"event: noticias\n\nevent: otra\nretry: 10\n\ndata: d\n\n"},
          {{"message", "d", ""}}},
         {"an event not ended yet is not given", {"event: noticias\ndata: 5:3\n"}, {}},
+        {"fields the standard does not name are kept apart, in order",
+         {"event: noticias\ndata: 5:3\nestado: cerrada\nx\nretry: 10\n\ndata: d\n\n"},
+         {{"noticias", "5:3", "", {{"estado", "cerrada"}, {"x", ""}}}, {"message", "d", ""}}},
     };
     testing::ForEachRow(rows, [](const Row& row) { EXPECT_EQ(Parse(row.pieces), row.events); });
 }

@@ -117,6 +117,26 @@ INSTANTIATE_TEST_SUITE_P(
         IdRow{"high_byte", "5\xB9", std::nullopt}),
     [](const testing::TestParamInfo<IdRow>& info) { return std::string(info.param.name); });
 
+// The service takes ids only as it writes them.
+TEST(ServiceIdTest, PositiveDecimalDigitsOnly) {
+    const IdRow rows[] = {
+        {"decimal", "5", 5},
+        {"leading_zeros", "007", 7},
+        {"largest", "2147483647", INT32_MAX},
+        {"too_large", "2147483648", std::nullopt},
+        {"zero", "0", std::nullopt},
+        {"negative", "-7", std::nullopt},
+        {"plus_sign", "+7", std::nullopt},
+        {"leading_space", " 7", std::nullopt},
+        {"hex", "x1", std::nullopt},
+        {"dollar_hex", "$1F", std::nullopt},
+        {"empty", "", std::nullopt},
+    };
+    for (const IdRow& row : rows) {
+        EXPECT_EQ(ServiceConversationId(row.text), row.expected) << row.name;
+    }
+}
+
 TEST(InvalidIdMessageTest, QuotesTheText) {
     EXPECT_EQ(InvalidIdMessage("z"), "'z' is not a valid integer value");
     EXPECT_EQ(InvalidIdMessage(""), "'' is not a valid integer value");
@@ -168,6 +188,11 @@ NewsReply WithLines(NewsReply reply, std::vector<VisitorLines> lines) {
     return reply;
 }
 
+NewsReply WithClosed(NewsReply reply, std::vector<std::int32_t> closed) {
+    reply.closed = std::move(closed);
+    return reply;
+}
+
 NewsReply OfKind(NewsReply::Kind kind) {
     NewsReply reply;
     reply.kind = kind;
@@ -200,6 +225,11 @@ INSTANTIATE_TEST_SUITE_P(
         NewsRow{"huge_count_left_out", "OK lineas=5:99999999999999999999;6:1,",
                 WithLines(List({}), {{6, 1}})},
         NewsRow{"other_head_gives_no_counts", "OK noticias=5:3,5=Ana|", List({{5, "Ana"}})},
+        NewsRow{"closed_read_among_counts", "OK lineas=5:3;cerrada=8;6:1;cerrada=-2,5=Ana|",
+                WithClosed(WithLines(List({{5, "Ana"}}), {{5, 3}, {6, 1}}), {8, -2})},
+        NewsRow{"malformed_closed_left_out", "OK lineas=cerrada=x;cerrada=;cerrada=9:1;cerrada=4,",
+                WithClosed(List({}), {4})},
+        NewsRow{"closed_only_in_the_counts_head", "OK cerrada=4,", List({})},
         NewsRow{"counts_after_comma_not_read", "OK,lineas=5:3|", Stopped({}, "lineas")},
         NewsRow{"error_status", "ERROR.x", OfKind(NewsReply::Kind::ErrorStatus)},
         NewsRow{"error", "ERRORx", OfKind(NewsReply::Kind::Error)},

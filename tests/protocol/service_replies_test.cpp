@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/reply_fields.h"
+#include "tests/support/table_rows.h"
+
 namespace tertulia {
 namespace {
 
@@ -15,26 +23,86 @@ TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
     EXPECT_EQ(name, kCabeceraLinea);
     EXPECT_TRUE(LineaNoGuardada(value));
 
+    for (const UpdateReply& update :
+         {UpdateReply{}, UpdateReply{true, "0CC175B9C0F1B6A831C399E269772661",
+                                     "http://127.0.0.1:8080/gl/descargas/tertulia-1.2"}}) {
+        EXPECT_EQ(LeerRespuestaActualizacion(WriteUpdateReply(update)), update);
+    }
+}
+
+// The news reply as the console of the release before reads it, which knows the line counts
+// but not the closed conversations: kept as it was, so that the rows below show that such a
+// console reads the replies of today exactly as it reads a reply without them.
+NewsReply ReadByOlderConsole(std::string_view reply) {
+    NewsReply result;
+    if (!EmpiezaCon(reply, "OK")) return result;
+    result.kind = NewsReply::Kind::List;
+    const std::size_t comma = reply.find(',');
+    std::string_view head = reply.substr(0, comma);
+    if (EmpiezaCon(head, "OK lineas=")) {
+        head.remove_prefix(10);
+        while (!head.empty()) {
+            const std::size_t semicolon = head.find(';');
+            const std::string_view pair = head.substr(0, semicolon);
+            head = semicolon == std::string_view::npos ? std::string_view{}
+                                                       : head.substr(semicolon + 1);
+            const std::size_t colon = pair.find(':');
+            if (colon == std::string_view::npos) continue;
+            const std::optional<std::int32_t> id = LeerIdConversacion(pair.substr(0, colon));
+            const std::string_view countText = pair.substr(colon + 1);
+            if (!id || countText.empty() || countText.size() > 18) continue;
+            std::int64_t count = 0;
+            bool digits = true;
+            for (char c : countText) {
+                if (c < '0' || c > '9') {
+                    digits = false;
+                    break;
+                }
+                count = count * 10 + (c - '0');
+            }
+            if (digits) result.visitorLines.push_back({*id, count});
+        }
+    }
+    std::string_view rest =
+        comma == std::string_view::npos ? std::string_view{} : reply.substr(comma + 1);
+    for (std::size_t bar = rest.find('|'); bar != std::string_view::npos; bar = rest.find('|')) {
+        const std::string_view entry = rest.substr(0, bar);
+        rest.remove_prefix(bar + 1);
+        const std::optional<std::int32_t> id = LeerIdConversacion(TextoAntes(entry, "=", false));
+        if (!id) break;
+        result.entries.push_back({*id, TextoDespues(entry, "=", false)});
+    }
+    return result;
+}
+
+struct NewsRow {
+    const char* name;
+    std::vector<NewsEntry> entries;
+    std::vector<VisitorLines> lines;
+    std::vector<std::int32_t> closed;
+};
+
+TEST(ServiceRepliesTest, each_news_reply_reads_back_to_what_was_written) {
     const std::vector<NewsEntry> entries = {{5, "Ana"},
                                             {-7,
                                              "Jos\xE9 Mar\xED"
                                              "a"},
                                             {9, ""}};
     const std::vector<VisitorLines> lines = {{5, 3}, {-7, 0}, {9, 4294967296}};
-    const NewsReply news = LeerRespuestaNoticias(WriteNewsReply(entries, lines));
-    EXPECT_EQ(news.kind, NewsReply::Kind::List);
-    EXPECT_EQ(news.entries, entries);
-    EXPECT_EQ(news.visitorLines, lines);
-    EXPECT_FALSE(news.stoppedAtBadId);
-    const NewsReply none = LeerRespuestaNoticias(WriteNewsReply({}, {}));
-    EXPECT_EQ(none.kind, NewsReply::Kind::List);
-    EXPECT_TRUE(none.entries.empty());
-
-    for (const UpdateReply& update :
-         {UpdateReply{}, UpdateReply{true, "0CC175B9C0F1B6A831C399E269772661",
-                                     "http://127.0.0.1:8080/gl/descargas/tertulia-1.2"}}) {
-        EXPECT_EQ(LeerRespuestaActualizacion(WriteUpdateReply(update)), update);
-    }
+    const std::vector<NewsRow> rows = {
+        {"entries_and_counts", entries, lines, {}},
+        {"nothing", {}, {}, {}},
+        {"entries_counts_and_closed", entries, lines, {4, 2147483647}},
+        {"closed_alone", {}, {}, {12}},
+        {"closed_without_counts", {{5, "Ana"}}, {}, {3, 8}},
+    };
+    testing::ForEachRow(rows, [](const NewsRow& row) {
+        const std::string reply = WriteNewsReply(row.entries, row.lines, row.closed);
+        EXPECT_EQ(LeerRespuestaNoticias(reply), (NewsReply{NewsReply::Kind::List, row.entries,
+                                                           false, "", row.lines, row.closed}));
+        EXPECT_EQ(ReadByOlderConsole(reply),
+                  (NewsReply{NewsReply::Kind::List, row.entries, false, "", row.lines, {}}));
+    });
 }
 
 }  // namespace

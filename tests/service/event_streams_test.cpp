@@ -212,8 +212,9 @@ TEST(EventStreams, an_operator_hears_openings_lines_and_closes_of_the_company) {
     const std::string chat = Operator(session, "getchat") + "&idsesionclt=" + conversation.id;
     service.Body(chat + "&mensaje=buenas");
     service.Body(Operator(session, "dropclt") + "&idsesionclt=" + conversation.id);
-    // The operator's line and the close: two more events, the visitor's count unchanged.
-    const std::string three = event + "1\n\n" + event + "1\n\n" + event + "1\n\n";
+    // The operator's line and the close: two more events, the visitor's count unchanged, and the
+    // close's saying so in a field that an older console skips.
+    const std::string three = event + "1\n\n" + event + "1\n\n" + event + "1\nestado: cerrada\n\n";
     EXPECT_NE(news.Until(three).find(three), std::string::npos) << news.Until(three, 0s);
 
     // The console's own address for it.

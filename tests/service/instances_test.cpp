@@ -91,7 +91,7 @@ TEST_F(Instances, a_visitor_on_one_and_the_operator_on_the_other) {
     EXPECT_EQ(Get(*visitor, "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                                 "&idsesionclt=" + id),
               "OK");
-    EXPECT_EQ(Get(*console, news), "OK lineas=,");
+    EXPECT_EQ(Get(*console, news), "OK lineas=cerrada=" + id + ",");
 }
 
 TEST_F(Instances, one_killed_in_a_burst_of_writes_loses_no_acknowledged_line) {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <thread>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "running_service.h"
 #include "service/charset.h"
 #include "service/visitor_api.h"
@@ -86,8 +86,10 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     const std::string drop = "/tertulia.php?accion=dropclt&idempresa=demo&idsesion=" + session +
                              "&idsesionclt=" + std::to_string(ana);
     EXPECT_EQ(service.Body(drop), "OK");
-    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(jose) + ":2," +
-                                      std::to_string(jose) + "=Jos\xE9 = Pepe|");
+    // Closed on the service, which the news says for a while where older consoles skip it.
+    const std::string joseListed = std::to_string(jose) + "=Jos\xE9 = Pepe|";
+    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(jose) +
+                                      ":2;cerrada=" + std::to_string(ana) + "," + joseListed);
     // Closed, it lets a window go: the close answers OK again, and the transcript says it ended,
     // also to a line sent into it, which is not stored.
     EXPECT_EQ(service.Body(drop), "OK");
@@ -103,6 +105,8 @@ TEST(OperatorFlow, login_news_transcript_send_and_close) {
     EXPECT_EQ(service.Body("/api/conversaciones/" + std::to_string(ana) + "?token=" + anaToken)
                   .substr(0, 18),
               "{\"abierta\":false,\"");
+    service.now += OperatorApi::kClosedNewsSeconds + 1;
+    EXPECT_EQ(service.Body(news), "OK lineas=" + std::to_string(jose) + ":2," + joseListed);
 }
 
 TEST(OperatorFlow, a_line_the_console_emptied_stores_nothing) {
@@ -364,6 +368,15 @@ TEST(OperatorFlow, the_first_console_to_list_a_conversation_answers_it_alone) {
     EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=buenas"),
               "<b>Ana</b>: hola<br><b>Operador</b>: buenas");
     EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,");
+}
+
+// So that a console tells a conversation that closed from one that another console took.
+TEST(OperatorFlow, the_news_names_a_closed_conversation_to_the_consoles_that_may_hold_it) {
+    const TwoConsoles consoles;
+    EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(0));
+    EXPECT_EQ(consoles.Ask("dropclt", consoles.a), "OK");
+    EXPECT_EQ(consoles.News(consoles.a), "OK lineas=cerrada=" + consoles.ana.id + ",");
+    EXPECT_EQ(consoles.News(consoles.b), "OK lineas=,") << "A's, not B's";
 }
 
 TEST(OperatorFlow, a_conversation_whose_console_went_silent_goes_to_another) {

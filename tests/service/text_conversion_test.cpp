@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "service/bad_request.h"
 #include "service/charset.h"
 #include "service/client_address.h"
@@ -8,7 +8,6 @@
 #include "service/options.h"
 #include "service/rate_limits.h"
 #include "service/service_log.h"
-#include "service/transcript_markup.h"
 #include "service/visitor_name.h"
 #include "tests/support/table_rows.h"
 
@@ -173,66 +172,6 @@ TEST(ServiceLog, control_characters_and_bytes_that_are_not_utf8_are_escaped) {
         {"a backslash cannot forge an escape", "\\x41", "\\\\x41"},
     };
     ForEachRow(rows, [](const Row& row) { EXPECT_EQ(EscapedForLog(row.text), row.logged); });
-}
-
-TEST(TranscriptMarkup, lines_are_bold_names_joined_by_line_break_tags) {
-    EXPECT_EQ(TranscriptMarkup({}), "");
-    EXPECT_EQ(TranscriptMarkup({{"Ana", "hola"}, {"Operador", ""}, {"Ana", "<br>"}}),
-              "<b>Ana</b>: hola<br><b>Operador</b>: <br><b>Ana</b>: &lt;br&gt;");
-}
-
-TEST(TranscriptMarkup, every_latin1_letter_has_its_entity) {
-    std::string all;
-    for (int c = 0xA1; c <= 0xFF; ++c)
-        all += Utf8FromWindows1252(std::string(1, static_cast<char>(c)));
-    const std::string escaped = TranscriptEscape(all);
-    EXPECT_TRUE(escaped.starts_with("&iexcl;&cent;&pound;"));
-    EXPECT_NE(escaped.find("&Ouml;&times;&Oslash;"), std::string::npos);
-    EXPECT_NE(escaped.find("&ouml;&divide;&oslash;"), std::string::npos);
-    EXPECT_TRUE(escaped.ends_with("&yacute;&thorn;&yuml;"));
-    for (const char c : escaped) EXPECT_TRUE(c >= 0x20 && c < 0x7F);
-    // The apostrophe is printable ASCII and stays; the console decodes an escaped one too.
-    EXPECT_EQ(TranscriptEscape("'&\"<>"), "'&amp;&quot;&lt;&gt;");
-}
-
-// What the console's rendering makes of the markup of one line.
-std::string ShownByConsole(const std::string& utf8Text) {
-    const std::string shown = RenderizarTranscripcion(TranscriptMarkup({{"Ana", utf8Text}}));
-    EXPECT_TRUE(shown.starts_with("Ana: ")) << shown;
-    return shown.substr(5);
-}
-
-TEST(TranscriptMarkup, the_console_shows_every_windows_1252_character_as_written) {
-    const std::string undefined = "\x81\x8D\x8F\x90\x9D";
-    for (int b = 0x20; b < 256; ++b) {
-        const std::string byte(1, static_cast<char>(b));
-        if (b == 0x7F || undefined.find(byte) != std::string::npos) continue;
-        EXPECT_EQ(ShownByConsole(Utf8FromWindows1252(byte)), byte) << b;
-    }
-}
-
-struct ShownRow {
-    const char* name;
-    std::string written;
-    std::string shown;
-};
-
-TEST(TranscriptMarkup, markup_and_entities_written_as_text_show_as_written) {
-    const std::vector<ShownRow> rows = {
-        {"line_break_tag", "a<br>b", "a<br>b"},
-        {"bold_tags", "<b>x</b>", "<b>x</b>"},
-        {"encoded_ampersand_before_a_name", "&amp;lt;", "&amp;lt;"},
-        {"encoded_ampersand_alone", "&amp;", "&amp;"},
-        {"quote_entity", "&quot;", "&quot;"},
-        {"apostrophe_entity", "&apos;", "&apos;"},
-        {"numeric_reference", "&#241;", "&#241;"},
-        {"ampersand_and_semicolon", "a&b;c &;", "a&b;c &;"},
-        {"unknown_name", "&Eacute2;", "&Eacute2;"},
-        // No markup shows these literally: the decoding of "&amp;lt;" goes on to "<".
-        {"later_entity_as_text", "&lt;&eacute;&nbsp;", "<\xE9 "},
-    };
-    ForEachRow(rows,
-               [](const ShownRow& row) { EXPECT_EQ(ShownByConsole(row.written), row.shown); });
 }
 
 struct FormRow {

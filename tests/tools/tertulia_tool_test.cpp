@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "tests/support/command_run.h"
 #include "tests/support/temporary_directory.h"
 

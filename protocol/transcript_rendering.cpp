@@ -1,4 +1,4 @@
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 
 #include <algorithm>
 #include <array>
@@ -444,13 +444,6 @@ std::string RenderizarTranscripcion(std::string_view reply) {
         out += renderer.Add(reply.substr(at, StreamingTranscriptRenderer::kPiece));
     out += renderer.Finish();
     return out;
-}
-
-TranscriptUpdate DecidirTranscripcion(std::string_view reply, std::string_view areaText) {
-    if (EsRespuestaDeError(reply)) return {TranscriptUpdate::Kind::ShowError, std::string(reply)};
-    std::string rendered = RenderizarTranscripcion(reply);
-    if (rendered == areaText) return {TranscriptUpdate::Kind::LeaveUntouched, std::move(rendered)};
-    return {TranscriptUpdate::Kind::Replace, std::move(rendered)};
 }
 
 }  // namespace tertulia

@@ -1,4 +1,4 @@
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 
 #include <gtest/gtest.h>
 
@@ -85,26 +85,6 @@ TEST(ErrorReplyTest, OnlyExactUpperCaseWordAtTheStart) {
     EXPECT_FALSE(EsRespuestaDeError("Error"));
     EXPECT_FALSE(EsRespuestaDeError(" ERROR"));
     EXPECT_FALSE(EsRespuestaDeError(""));
-}
-
-TEST(DecisionTest, ErrorReplyShownWholeAndAreaKept) {
-    EXPECT_EQ(DecidirTranscripcion("ERROR.No existe", "texto"),
-              (TranscriptUpdate{TranscriptUpdate::Kind::ShowError, "ERROR.No existe"}));
-}
-
-TEST(DecisionTest, SameRenderedTextLeavesTheAreaAlone) {
-    EXPECT_EQ(DecidirTranscripcion("<b>Ana</b>: hola<br>", "Ana: hola\r\n").kind,
-              TranscriptUpdate::Kind::LeaveUntouched);
-}
-
-TEST(DecisionTest, OneCharacterDifferenceReplacesEverything) {
-    EXPECT_EQ(DecidirTranscripcion("Ana: hola!<br>", "Ana: hola\r\n"),
-              (TranscriptUpdate{TranscriptUpdate::Kind::Replace, "Ana: hola!\r\n"}));
-}
-
-TEST(DecisionTest, EmptyReplyClearsTheArea) {
-    EXPECT_EQ(DecidirTranscripcion("", "algo"),
-              (TranscriptUpdate{TranscriptUpdate::Kind::Replace, ""}));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "chat/transcript_rendering.h"
+#include "protocol/transcript_rendering.h"
 #include "transcript_reference.h"
 
 namespace tertulia {

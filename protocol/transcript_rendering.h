@@ -7,6 +7,8 @@
 
 namespace tertulia {
 
+// The console's reading of the transcript's markup (written by protocol/transcript_markup.h).
+
 // Decodes the named entities that the service writes: "&apos;", "&quot;", "&amp;", "&lt;",
 // "&gt;" and the Latin-1 set ("&nbsp;" becomes a plain space). "&amp;" removes one level of
 // encoding, and the ampersand it yields forms an entity with a following name other than
@@ -46,18 +48,5 @@ class StreamingTranscriptRenderer {
     struct State;
     std::unique_ptr<State> state_;
 };
-
-// What a conversation window does with a transcript reply, given the text its area holds.
-struct TranscriptUpdate {
-    enum class Kind {
-        ShowError,       // `text` is the whole reply, for the error box; the area is not touched
-        LeaveUntouched,  // `text`, the rendered reply, equals the area's; caret and scroll stay
-        Replace,         // `text` replaces the area's whole text
-    };
-    Kind kind = Kind::LeaveUntouched;
-    std::string text;
-    bool operator==(const TranscriptUpdate&) const = default;
-};
-TranscriptUpdate DecidirTranscripcion(std::string_view reply, std::string_view areaText);
 
 }  // namespace tertulia

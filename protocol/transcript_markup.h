@@ -6,18 +6,20 @@
 
 namespace tertulia {
 
-// One line of a conversation as the service keeps it: the author's name and the text, UTF-8.
+// The service's side of the transcript reply, which the console reads with
+// protocol/transcript_rendering.h. Texts are Windows-1252 bytes.
+
+// One line of a conversation: the author's name and the text.
 struct TranscriptLine {
     std::string author;
     std::string text;
 };
 
-// Windows-1252 bytes of UTF-8 text in the transcript's markup: "&", "<", ">" and '"' and every
-// character from 161 to 255 become the HTML Latin-1 named entities that the console decodes.
-// The no-break space (160) and the Windows-1252 characters 128 to 159 (such as the euro sign)
-// have no entity that the console decodes to them ("&nbsp;" gives a plain space); they travel
-// as their own byte, which the console shows as that very character. Control characters,
-// never stored, would become "?".
+// The text in the transcript's markup: "&", "<", ">" and '"' and every character from 161 to
+// 255 become the HTML Latin-1 named entities that the console decodes. The no-break space (160)
+// and the characters 128 to 159 (such as the euro sign) have no entity that the console decodes
+// to them ("&nbsp;" gives a plain space); they travel as their own byte, which the console shows
+// as that very character. Control characters, never stored, would become "?".
 // The console then shows exactly what was written, except a text holding "&", the name of an
 // entity other than apos, quot and amp, and ";" (such as "&lt;"): the console's decoding lets
 // the ampersand of "&amp;" form an entity with the name that follows, and no markup at all

@@ -1,13 +1,12 @@
-#include "service/transcript_markup.h"
+#include "protocol/transcript_markup.h"
 
-#include "service/charset.h"
 #include "text/latin1_entities.h"
 
 namespace tertulia {
 
 std::string TranscriptEscape(std::string_view text) {
     std::string out;
-    for (const char ch : Windows1252FromUtf8(text)) {
+    for (const char ch : text) {
         const auto b = static_cast<unsigned char>(ch);
         switch (ch) {
             case '&':
