@@ -35,6 +35,20 @@ OwnerCheck CheckFor(const OperatorSession* asker, OwnerTimes times) {
     return {true, asker->idHash, times};
 }
 
+// The columns that ConversationFrom reads, owner included, of conversations `c`.
+std::string ListedColumns() {
+    return std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") + kOwnerColumn +
+           " FROM conversations c ";
+}
+
+std::vector<ConversationInfo> AllConversations(const SqlRows& rows) {
+    std::vector<ConversationInfo> result;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        result.push_back(ConversationFrom(rows, row));
+    }
+    return result;
+}
+
 std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
     if (rows.empty()) return std::nullopt;
     return ConversationFrom(rows, 0);
@@ -114,36 +128,22 @@ std::int64_t Conversations::WaitingConversations(std::chrono::milliseconds bound
 
 std::vector<ConversationInfo> Conversations::OpenConversations(std::int64_t companyId) {
     const OwnerTimes times = owners_.OwnersAt(clock_());
-    const SqlRows rows = database_.Read([&](SqlConnection& db) {
-        return db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
-                          kOwnerColumn +
-                          " FROM conversations c WHERE c.company_id = ? AND c.open = 1 ORDER BY "
-                          "c.id",
+    return AllConversations(database_.Read([&](SqlConnection& db) {
+        return db.Run(ListedColumns() + "WHERE c.company_id = ? AND c.open = 1 ORDER BY c.id",
                       {times.asked, times.sessionUsed, companyId});
-    });
-    std::vector<ConversationInfo> result;
-    for (std::size_t row = 0; row < rows.size(); ++row) {
-        result.push_back(ConversationFrom(rows, row));
-    }
-    return result;
+    }));
 }
 
 std::vector<ConversationInfo> Conversations::RecentlyClosed(std::int64_t companyId,
                                                             std::int64_t seconds) {
     const std::int64_t now = clock_();
     const OwnerTimes times = owners_.OwnersAt(now);
-    const SqlRows rows = database_.Read([&](SqlConnection& db) {
-        return db.Run(std::string("SELECT c.id, c.visitor_name, c.open, c.visitor_lines, ") +
-                          kOwnerColumn +
-                          " FROM conversations c WHERE c.open = 0 AND c.closed_at >= ? AND "
-                          "c.company_id = ? ORDER BY c.id",
-                      {times.asked, times.sessionUsed, now - seconds, companyId});
-    });
-    std::vector<ConversationInfo> result;
-    for (std::size_t row = 0; row < rows.size(); ++row) {
-        result.push_back(ConversationFrom(rows, row));
-    }
-    return result;
+    return AllConversations(database_.Read([&](SqlConnection& db) {
+        return db.Run(
+            ListedColumns() +
+                "WHERE c.open = 0 AND c.closed_at >= ? AND c.company_id = ? ORDER BY c.id",
+            {times.asked, times.sessionUsed, now - seconds, companyId});
+    }));
 }
 
 std::optional<ConversationInfo> Conversations::CompanyConversation(std::int64_t companyId,
