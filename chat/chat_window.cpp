@@ -72,7 +72,7 @@ void TfrmChatClt::Refresh() {
     } catch (const std::exception&) {
         return;
     }
-    if (!EsRespuestaDeError(reply)) MostrarRespuesta(reply);
+    if (!IsErrorReply(reply)) MostrarRespuesta(reply);
 }
 
 void TfrmChatClt::edMensajeKeyPress(char key) {
@@ -108,7 +108,7 @@ void TfrmChatClt::sbCerraryBorrarClick() {
         }
     }
     const std::string reply = console_.Close(idSesionClt_);
-    if (!LeerRespuestaCierre(reply).ok) {
+    if (!ReadCloseReply(reply).ok) {
         view_->ShowError(reply);
         return;
     }

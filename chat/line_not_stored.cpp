@@ -5,7 +5,7 @@
 namespace tertulia {
 
 std::string MotivoLineaNoGuardada(std::string_view reply) {
-    if (EsRespuestaDeError(reply)) return std::string(reply);
+    if (IsErrorReply(reply)) return std::string(reply);
     const std::string shown = RenderizarTranscripcion(reply);
     const std::size_t lineBreak = shown.rfind("\r\n");
     std::string_view last(shown);

@@ -5,7 +5,7 @@
 namespace tertulia {
 
 TranscriptUpdate DecideTranscriptUpdate(std::string_view reply, std::string_view areaText) {
-    if (EsRespuestaDeError(reply)) return {TranscriptUpdate::Kind::ShowError, std::string(reply)};
+    if (IsErrorReply(reply)) return {TranscriptUpdate::Kind::ShowError, std::string(reply)};
     std::string rendered = RenderizarTranscripcion(reply);
     if (rendered == areaText) return {TranscriptUpdate::Kind::LeaveUntouched, std::move(rendered)};
     return {TranscriptUpdate::Kind::Replace, std::move(rendered)};

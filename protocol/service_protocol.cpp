@@ -50,13 +50,13 @@ void ReadHead(std::string_view head, NewsReply& news) {
         head =
             semicolon == std::string_view::npos ? std::string_view{} : head.substr(semicolon + 1);
         if (EmpiezaCon(pair, kClosed)) {
-            if (const auto id = LeerIdConversacion(pair.substr(kClosed.size())))
+            if (const auto id = ReadConversationId(pair.substr(kClosed.size())))
                 news.closed.push_back(*id);
             continue;
         }
         const std::size_t colon = pair.find(':');
         if (colon == std::string_view::npos) continue;
-        const std::optional<std::int32_t> id = LeerIdConversacion(pair.substr(0, colon));
+        const std::optional<std::int32_t> id = ReadConversationId(pair.substr(0, colon));
         const std::optional<std::int64_t> count = ReadLineCount(pair.substr(colon + 1));
         if (id && count) news.visitorLines.push_back({*id, *count});
     }
@@ -64,7 +64,7 @@ void ReadHead(std::string_view head, NewsReply& news) {
 
 }  // namespace
 
-std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest,
+std::string LoginUrl(std::string_view base, std::string_view empresa, std::string_view digest,
                      std::string_view consola) {
     std::string url =
         Concat({base, "/tertulia.php?accion=do_login&idempresa=", empresa, "&contrasena=", digest});
@@ -72,40 +72,36 @@ std::string UrlLogin(std::string_view base, std::string_view empresa, std::strin
     return url;
 }
 
-std::string UrlNoticias(std::string_view base, std::string_view empresa,
-                        std::string_view idSesion) {
+std::string NewsUrl(std::string_view base, std::string_view empresa, std::string_view idSesion) {
     return ChatUrl(base, "get_news", empresa, idSesion);
 }
 
-std::string UrlTranscripcion(std::string_view base, std::string_view empresa,
-                             std::string_view idSesion, std::int32_t idSesionClt) {
+std::string TranscriptUrl(std::string_view base, std::string_view empresa,
+                          std::string_view idSesion, std::int32_t idSesionClt) {
     return ChatUrl(base, "getchat", empresa, idSesion) +
            "&idsesionclt=" + std::to_string(idSesionClt);
 }
 
-std::string UrlEnviarMensaje(std::string_view base, std::string_view empresa,
-                             std::string_view idSesion, std::int32_t idSesionClt,
-                             std::string_view mensaje) {
-    return UrlTranscripcion(base, empresa, idSesion, idSesionClt) +
-           "&mensaje=" + std::string(mensaje);
+std::string SendLineUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
+                        std::int32_t idSesionClt, std::string_view mensaje) {
+    return TranscriptUrl(base, empresa, idSesion, idSesionClt) + "&mensaje=" + std::string(mensaje);
 }
 
-std::string UrlCerrarConversacion(std::string_view base, std::string_view empresa,
-                                  std::string_view idSesion, std::int32_t idSesionClt) {
+std::string CloseConversationUrl(std::string_view base, std::string_view empresa,
+                                 std::string_view idSesion, std::int32_t idSesionClt) {
     return ChatUrl(base, "dropclt", empresa, idSesion) +
            "&idsesionclt=" + std::to_string(idSesionClt);
 }
 
-std::string UrlCerrarSesion(std::string_view base, std::string_view empresa,
-                            std::string_view idSesion) {
+std::string LogoutUrl(std::string_view base, std::string_view empresa, std::string_view idSesion) {
     return ChatUrl(base, "do_logout", empresa, idSesion);
 }
 
-std::string UrlVerificarActualizacion(std::string_view base) {
+std::string UpdateCheckUrl(std::string_view base) {
     return Concat({base, "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"});
 }
 
-bool EsClaveConsola(std::string_view text) {
+bool IsConsoleKey(std::string_view text) {
     return text.size() == 32 &&
            std::all_of(text.begin(), text.end(), [](char c) { return HexDigit(c) >= 0; });
 }
@@ -118,7 +114,7 @@ bool EmpiezaCon(std::string_view reply, std::string_view word) {
     return reply.substr(0, word.size()) == word;
 }
 
-std::optional<std::int32_t> LeerIdConversacion(std::string_view text) {
+std::optional<std::int32_t> ReadConversationId(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ') ++i;
     bool negative = false;
@@ -154,7 +150,7 @@ std::optional<std::int32_t> ServiceConversationId(std::string_view text) {
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
-    const std::optional<std::int32_t> id = LeerIdConversacion(text);
+    const std::optional<std::int32_t> id = ReadConversationId(text);
     if (!id || *id <= 0) return std::nullopt;
     return id;
 }
@@ -173,13 +169,13 @@ std::string InvalidIdMessage(std::string_view idText) {
     return Concat({"'", idText, "' is not a valid integer value"});
 }
 
-LoginReply LeerRespuestaLogin(std::string_view reply) {
+LoginReply ReadLoginReply(std::string_view reply) {
     if (EmpiezaCon(reply, "OK")) return {LoginReply::Kind::Ok, TextoDespues(reply, "=", false)};
     if (EmpiezaCon(reply, "ERROR")) return {LoginReply::Kind::Error, {}};
     return {LoginReply::Kind::Refused, {}};
 }
 
-NewsReply LeerRespuestaNoticias(std::string_view reply) {
+NewsReply ReadNewsReply(std::string_view reply) {
     NewsReply result;
     if (EmpiezaCon(reply, "OK")) {
         result.kind = NewsReply::Kind::List;
@@ -193,7 +189,7 @@ NewsReply LeerRespuestaNoticias(std::string_view reply) {
             const std::string_view entry = rest.substr(0, bar);
             rest.remove_prefix(bar + 1);
             std::string idText = TextoAntes(entry, "=", false);
-            const std::optional<std::int32_t> id = LeerIdConversacion(idText);
+            const std::optional<std::int32_t> id = ReadConversationId(idText);
             if (!id) {
                 result.stoppedAtBadId = true;
                 result.badIdText = std::move(idText);
@@ -216,15 +212,15 @@ std::optional<std::int64_t> VisitorLinesOf(const NewsReply& news, std::int32_t i
     return std::nullopt;
 }
 
-CloseReply LeerRespuestaCierre(std::string_view reply) {
+CloseReply ReadCloseReply(std::string_view reply) {
     return {EmpiezaCon(reply, "OK")};
 }
 
-LogoutReply LeerRespuestaCierreSesion(std::string_view reply) {
+LogoutReply ReadLogoutReply(std::string_view reply) {
     return {EmpiezaCon(reply, "OK")};
 }
 
-UpdateReply LeerRespuestaActualizacion(std::string_view reply) {
+UpdateReply ReadUpdateReply(std::string_view reply) {
     if (TextoAntes(reply, ".", false) != "DESACTUALIZADA") return {};
     const std::string rest = AfterOrWhole(reply, ".");
     return {true, TextoAntes(rest, ",", false), AfterOrWhole(rest, ",")};

@@ -11,29 +11,27 @@ namespace tertulia {
 // Requests to the service script and the update script. `base` is the server's address without
 // a trailing slash (for example "http://localhost:8080"); every value is inserted as it is,
 // with no encoding.
-// `consola`, the console's key (EsClaveConsola), goes after the fixed parameters; an empty one
+// `consola`, the console's key (IsConsoleKey), goes after the fixed parameters; an empty one
 // leaves the request as it always was.
-std::string UrlLogin(std::string_view base, std::string_view empresa, std::string_view digest,
+std::string LoginUrl(std::string_view base, std::string_view empresa, std::string_view digest,
                      std::string_view consola = {});
-std::string UrlNoticias(std::string_view base, std::string_view empresa, std::string_view idSesion);
-std::string UrlTranscripcion(std::string_view base, std::string_view empresa,
-                             std::string_view idSesion, std::int32_t idSesionClt);
+std::string NewsUrl(std::string_view base, std::string_view empresa, std::string_view idSesion);
+std::string TranscriptUrl(std::string_view base, std::string_view empresa,
+                          std::string_view idSesion, std::int32_t idSesionClt);
 // `mensaje` is already encoded by CodificarMensaje.
-std::string UrlEnviarMensaje(std::string_view base, std::string_view empresa,
-                             std::string_view idSesion, std::int32_t idSesionClt,
-                             std::string_view mensaje);
-std::string UrlCerrarConversacion(std::string_view base, std::string_view empresa,
-                                  std::string_view idSesion, std::int32_t idSesionClt);
+std::string SendLineUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
+                        std::int32_t idSesionClt, std::string_view mensaje);
+std::string CloseConversationUrl(std::string_view base, std::string_view empresa,
+                                 std::string_view idSesion, std::int32_t idSesionClt);
 // Ends the session on the service, which hands its conversations to the company's other
 // consoles at once.
-std::string UrlCerrarSesion(std::string_view base, std::string_view empresa,
-                            std::string_view idSesion);
-std::string UrlVerificarActualizacion(std::string_view base);
+std::string LogoutUrl(std::string_view base, std::string_view empresa, std::string_view idSesion);
+std::string UpdateCheckUrl(std::string_view base);
 
 // A console's key, which tells the service that a login comes from the console program that
 // held an earlier session (after a crash, say), so that it takes that session's conversations
 // over: 32 hexadecimal digits, 128 bits.
-bool EsClaveConsola(std::string_view text);
+bool IsConsoleKey(std::string_view text);
 
 // The reply header by which the service says that it did not store the line that a send
 // request carried (the reply itself says why); an older service sends none.
@@ -49,10 +47,10 @@ bool EmpiezaCon(std::string_view reply, std::string_view word);
 // hexadecimal digits after "$", "x", "X" or "0x", and nothing after them. Decimal values must
 // lie in the signed 32-bit range; hexadecimal ones may use all 32 bits (so "$FFFFFFFF" is -1).
 // Anything else, the empty text and a lone sign or prefix included, is not a number.
-std::optional<std::int32_t> LeerIdConversacion(std::string_view text);
+std::optional<std::int32_t> ReadConversationId(std::string_view text);
 
 // A conversation id in the form that the service writes and takes: decimal digits only (the
-// other forms that LeerIdConversacion reads are refused), and positive.
+// other forms that ReadConversationId reads are refused), and positive.
 std::optional<std::int32_t> ServiceConversationId(std::string_view text);
 
 // A count of lines: decimal digits only, at most 18 of them.
@@ -67,7 +65,7 @@ struct LoginReply {
     std::string idSesion;  // for Ok: the text after the first "=", empty without one
     bool operator==(const LoginReply&) const = default;
 };
-LoginReply LeerRespuestaLogin(std::string_view reply);
+LoginReply ReadLoginReply(std::string_view reply);
 
 struct NewsEntry {
     std::int32_t idSesionClt = 0;
@@ -106,19 +104,19 @@ struct NewsReply {
 
 // The line count of `idSesionClt` in `news`, if the reply carried one.
 std::optional<std::int64_t> VisitorLinesOf(const NewsReply& news, std::int32_t idSesionClt);
-NewsReply LeerRespuestaNoticias(std::string_view reply);
+NewsReply ReadNewsReply(std::string_view reply);
 
 struct CloseReply {
     bool ok = false;  // otherwise the reply goes into an error dialog
     bool operator==(const CloseReply&) const = default;
 };
-CloseReply LeerRespuestaCierre(std::string_view reply);
+CloseReply ReadCloseReply(std::string_view reply);
 
 struct LogoutReply {
     bool ok = false;  // the session has ended
     bool operator==(const LogoutReply&) const = default;
 };
-LogoutReply LeerRespuestaCierreSesion(std::string_view reply);
+LogoutReply ReadLogoutReply(std::string_view reply);
 
 struct UpdateReply {
     bool outdated = false;
@@ -126,6 +124,6 @@ struct UpdateReply {
     std::string address;  // where to download it from, used verbatim
     bool operator==(const UpdateReply&) const = default;
 };
-UpdateReply LeerRespuestaActualizacion(std::string_view reply);
+UpdateReply ReadUpdateReply(std::string_view reply);
 
 }  // namespace tertulia

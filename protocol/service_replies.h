@@ -10,7 +10,7 @@
 
 namespace tertulia {
 
-// The service's side of the replies that the console reads with LeerRespuesta*: each writer
+// The service's side of the replies that the console reads with Read*Reply: each writer
 // makes the reply that its reader reads back to the same values. Texts are Windows-1252.
 
 // "OK=" and the new session's id.

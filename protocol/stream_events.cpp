@@ -32,7 +32,7 @@ std::optional<NewsEvent> ReadNewsEvent(std::string_view type, std::string_view d
                                        const EventFields& fields) {
     if (type != kNewsType) return std::nullopt;
     const std::size_t colon = data.find(':');
-    const std::optional<std::int32_t> id = LeerIdConversacion(data.substr(0, colon));
+    const std::optional<std::int32_t> id = ReadConversationId(data.substr(0, colon));
     if (!id) return std::nullopt;
     NewsEvent event{*id, std::nullopt, false};
     if (colon != std::string_view::npos) event.visitorLines = ReadLineCount(data.substr(colon + 1));

@@ -321,7 +321,7 @@ std::string DecodificarEntidades(std::string_view texto) {
     return std::string(decoded.get(), static_cast<std::size_t>(end - decoded.get()));
 }
 
-bool EsRespuestaDeError(std::string_view reply) {
+bool IsErrorReply(std::string_view reply) {
     return reply.substr(0, 5) == "ERROR";
 }
 

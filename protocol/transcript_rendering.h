@@ -17,7 +17,7 @@ namespace tertulia {
 std::string DecodificarEntidades(std::string_view texto);
 
 // True when the reply's first five characters are exactly "ERROR".
-bool EsRespuestaDeError(std::string_view reply);
+bool IsErrorReply(std::string_view reply);
 
 // The plain text that a transcript reply shows: "<br>" becomes a line break, "<b>" and then
 // "</b>" are removed, entities are decoded, and every CR LF, lone CR and lone LF becomes CR LF.

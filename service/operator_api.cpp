@@ -134,9 +134,9 @@ class OperatorRequest {
         // A key names the console program across its runs, a cookie within one; kept apart,
         // so that neither can stand for the other.
         const std::optional<std::string> key = fields_.Find("consola");
-        const std::string console = key && EsClaveConsola(*key) ? "consola " + LowerHex(*key)
-                                    : known                     ? cookie_.received
-                                                                : cookie_.toSet;
+        const std::string console = key && IsConsoleKey(*key) ? "consola " + LowerHex(*key)
+                                    : known                   ? cookie_.received
+                                                              : cookie_.toSet;
         if (!api_.checks_.Run([&] {
                 session = storage_.sessions.Login(code, fields_.Get("contrasena"), console);
             })) {
@@ -179,8 +179,8 @@ class OperatorRequest {
         }
         // So that the console tells a closed conversation from one that another console took.
         std::vector<std::int32_t> closed;
-        for (const ConversationInfo& conversation :
-             storage_.conversations.RecentlyClosed(session.company, OperatorApi::kClosedNewsSeconds)) {
+        for (const ConversationInfo& conversation : storage_.conversations.RecentlyClosed(
+                 session.company, OperatorApi::kClosedNewsSeconds)) {
             if (session.Sees(conversation.owner)) closed.push_back(conversation.id);
         }
         return WriteNewsReply(entries, lines, closed);

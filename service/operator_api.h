@@ -33,7 +33,7 @@ struct OperatorReply {
 // The service script "/tertulia.php": login, news, transcript (optionally storing a line first),
 // closing a conversation, and the end of a session ("do_logout"), which hands its conversations
 // to the company's other consoles at once. A login may name its console program by a key of
-// its own ("consola", see EsClaveConsola), which a console keeps across its runs; without one
+// its own ("consola", see IsConsoleKey), which a console keeps across its runs; without one
 // the console's cookie names it. Replies are Windows-1252 text in exactly the forms the console
 // reads; every refusal starts with "ERROR" and says why in Spanish, and "ERROR." means that the
 // session is gone and the operator has to log in again. Failed logins make their client network

@@ -22,7 +22,7 @@ std::string NewConsoleKey() {
 
 std::string ConsoleKey(SettingsStore& store, const std::function<std::string()>& make) {
     if (const std::optional<std::string> stored = Read(store, kConsola);
-        stored && EsClaveConsola(*stored)) {
+        stored && IsConsoleKey(*stored)) {
         return *stored;
     }
     std::string key = make();

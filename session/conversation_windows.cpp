@@ -113,7 +113,7 @@ std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
     const ConsoleLogin& login = parts_.login;
     const bool focused = HasFocus(idSesionClt);
     std::string reply = parts_.http.GetText(
-        UrlTranscripcion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+        TranscriptUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
     TranscriptRead(idSesionClt, focused, reply);
     return reply;
 }
@@ -121,22 +121,22 @@ std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
 SentLine ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
     const ConsoleLogin& login = parts_.login;
     const bool focused = HasFocus(idSesionClt);
-    std::string reply = parts_.http.GetText(UrlEnviarMensaje(
-        serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt, mensaje));
+    std::string reply = parts_.http.GetText(
+        SendLineUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt, mensaje));
     TranscriptRead(idSesionClt, focused, reply);
     return {std::move(reply), !LineaNoGuardada(parts_.http.ReplyHeader(kCabeceraLinea))};
 }
 
 void ConversationWindows::TranscriptRead(std::int32_t idSesionClt, bool focused,
                                          const std::string& reply) {
-    if (EsRespuestaDeError(reply)) return;
+    if (IsErrorReply(reply)) return;
     parts_.attention.TranscriptRead(idSesionClt, focused, reply);
 }
 
 std::string ConversationWindows::Close(std::int32_t idSesionClt) {
     const ConsoleLogin& login = parts_.login;
     return parts_.http.GetText(
-        UrlCerrarConversacion(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+        CloseConversationUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
 }
 
 void ConversationWindows::ConversationClosed(TfrmChatClt& window) {

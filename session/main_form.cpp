@@ -129,8 +129,8 @@ void TfrmMain::btConectarClick() {
         const std::string company = CodigoEmpresa();
         if (company != company_) CerrarSesion();
         const std::string reply =
-            parts_.http.GetText(UrlLogin(serviceUrl_, company, digest, consola_));
-        const LoginReply login = LeerRespuestaLogin(reply);
+            parts_.http.GetText(LoginUrl(serviceUrl_, company, digest, consola_));
+        const LoginReply login = ReadLoginReply(reply);
         if (login.kind == LoginReply::Kind::Ok) {
             attention_.ConnectionBack(false);
             LoggedIn(login, company, digest);
@@ -153,8 +153,8 @@ void TfrmMain::tmIdleTimer() {
         MostrarPanel(Panel::pnTransfer);
         view_.RepaintAndProcessMessages();
         const std::string reply =
-            parts_.http.GetText(UrlNoticias(serviceUrl_, CodigoEmpresa(), idSesion_));
-        const NewsReply news = LeerRespuestaNoticias(reply);
+            parts_.http.GetText(NewsUrl(serviceUrl_, CodigoEmpresa(), idSesion_));
+        const NewsReply news = ReadNewsReply(reply);
         if (news.kind == NewsReply::Kind::List) {
             MostrarPanel(Panel::pnChat);
             ReadNewsList(news);
@@ -225,8 +225,8 @@ void TfrmMain::LogInAgain() {
     LoginReply login;
     std::string reply;
     try {
-        reply = parts_.http.GetText(UrlLogin(serviceUrl_, company, digest, consola_));
-        login = LeerRespuestaLogin(reply);
+        reply = parts_.http.GetText(LoginUrl(serviceUrl_, company, digest, consola_));
+        login = ReadLoginReply(reply);
     } catch (const std::exception&) {
         reconnection_.Schedule();  // still out of reach: no box, the next probe later
         return;
@@ -281,7 +281,7 @@ void TfrmMain::CerrarSesion() {
     const EventPolls::Busy busy(polls_);
     const BoundedWaits bounded(parts_.http, LogoutBound);
     try {
-        parts_.http.GetText(UrlCerrarSesion(serviceUrl_, company_, idSesion_));
+        parts_.http.GetText(LogoutUrl(serviceUrl_, company_, idSesion_));
     } catch (const std::exception&) {
         // Unreachable or refused: the session lapses on the service by itself.
     }

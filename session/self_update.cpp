@@ -61,7 +61,7 @@ UpdateOutcome VerificarActualizacion(HttpClient& http, Dialogs& dialogs,
                                      const ProgramStarter& starter, const std::string& serviceUrl) {
     UpdateReply update;
     try {
-        update = LeerRespuestaActualizacion(http.GetText(UrlVerificarActualizacion(serviceUrl)));
+        update = ReadUpdateReply(http.GetText(UpdateCheckUrl(serviceUrl)));
     } catch (const std::exception& failure) {
         dialogs.ShowError(ConsoleErrorText(failure.what()));
         return UpdateOutcome::CheckFailed;

@@ -19,7 +19,7 @@ namespace {
 // and no visitor is called "Operador".
 std::vector<std::string> LinesBy(std::string_view reply, std::string_view visitorName) {
     std::vector<std::string> lines;
-    if (EsRespuestaDeError(reply) || visitorName.empty()) return lines;
+    if (IsErrorReply(reply) || visitorName.empty()) return lines;
     const std::string shown = RenderizarTranscripcion(reply);
     const std::string author = std::string(visitorName) + ": ";
     std::size_t begin = 0;

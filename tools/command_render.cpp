@@ -44,7 +44,7 @@ int RunRender(int argc, char**) {
     // Not cleared: only the bytes that a read returns are used.
     const auto block = std::make_unique_for_overwrite<char[]>(kBlock);
     std::size_t used = ReadFirstBytes(input, block.get());
-    if (EsRespuestaDeError(std::string_view(block.get(), used)))
+    if (IsErrorReply(std::string_view(block.get(), used)))
         return PassErrorReply(input, block.get(), used);
 
     StreamingTranscriptRenderer renderer;

@@ -10,7 +10,7 @@ namespace tertulia::tool {
 namespace {
 
 std::string DescribeLogin(std::string_view reply) {
-    const LoginReply login = LeerRespuestaLogin(reply);
+    const LoginReply login = ReadLoginReply(reply);
     switch (login.kind) {
         case LoginReply::Kind::Ok:
             return "ok\n" + login.idSesion + "\n";
@@ -23,7 +23,7 @@ std::string DescribeLogin(std::string_view reply) {
 }
 
 std::string DescribeNews(std::string_view reply) {
-    const NewsReply news = LeerRespuestaNoticias(reply);
+    const NewsReply news = ReadNewsReply(reply);
     switch (news.kind) {
         case NewsReply::Kind::List:
             break;
@@ -42,7 +42,7 @@ std::string DescribeNews(std::string_view reply) {
 }
 
 std::string DescribeUpdate(std::string_view reply) {
-    const UpdateReply update = LeerRespuestaActualizacion(reply);
+    const UpdateReply update = ReadUpdateReply(reply);
     if (!update.outdated) return "current\n";
     return "outdated\t" + update.digest + "\t" + update.address + "\n";
 }
@@ -60,7 +60,7 @@ int RunReply(int argc, char** argv) {
         describe = DescribeNews;
     } else if (kind == "close") {
         describe = [](std::string_view reply) -> std::string {
-            return LeerRespuestaCierre(reply).ok ? "ok\n" : "error\n";
+            return ReadCloseReply(reply).ok ? "ok\n" : "error\n";
         };
     } else if (kind == "update") {
         describe = DescribeUpdate;

@@ -31,40 +31,40 @@ namespace {
 constexpr const char* kBase = "http://localhost:8080";
 
 TEST(RequestUrlTest, ExactConcatenationWithNothingEncoded) {
-    EXPECT_EQ(UrlLogin(kBase, "EMP&1#", "900150983CD24FB0D6963F7D28E17F72"),
+    EXPECT_EQ(LoginUrl(kBase, "EMP&1#", "900150983CD24FB0D6963F7D28E17F72"),
               "http://localhost:8080/tertulia.php?accion=do_login&idempresa=EMP&1#"
               "&contrasena=900150983CD24FB0D6963F7D28E17F72");
-    EXPECT_EQ(UrlNoticias(kBase, "EMP", ""),
+    EXPECT_EQ(NewsUrl(kBase, "EMP", ""),
               "http://localhost:8080/tertulia.php?accion=get_news&idempresa=EMP&idsesion=");
-    EXPECT_EQ(UrlTranscripcion(kBase, "EMP", "s=1", -42),
+    EXPECT_EQ(TranscriptUrl(kBase, "EMP", "s=1", -42),
               "http://localhost:8080/tertulia.php?accion=getchat&idempresa=EMP&idsesion=s=1"
               "&idsesionclt=-42");
-    EXPECT_EQ(UrlEnviarMensaje(kBase, "EMP", "abc", 2147483647, "Hola%20"),
+    EXPECT_EQ(SendLineUrl(kBase, "EMP", "abc", 2147483647, "Hola%20"),
               "http://localhost:8080/tertulia.php?accion=getchat&idempresa=EMP&idsesion=abc"
               "&idsesionclt=2147483647&mensaje=Hola%20");
-    EXPECT_EQ(UrlCerrarConversacion(kBase, "EMP", "abc", INT32_MIN),
+    EXPECT_EQ(CloseConversationUrl(kBase, "EMP", "abc", INT32_MIN),
               "http://localhost:8080/tertulia.php?accion=dropclt&idempresa=EMP&idsesion=abc"
               "&idsesionclt=-2147483648");
-    EXPECT_EQ(UrlCerrarSesion(kBase, "EMP", "s=1"),
+    EXPECT_EQ(LogoutUrl(kBase, "EMP", "s=1"),
               "http://localhost:8080/tertulia.php?accion=do_logout&idempresa=EMP&idsesion=s=1");
-    EXPECT_EQ(UrlVerificarActualizacion(kBase),
+    EXPECT_EQ(UpdateCheckUrl(kBase),
               "http://localhost:8080/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1");
 }
 
 TEST(RequestUrlTest, TheConsoleKeyFollowsTheLoginsOwnParameters) {
-    const std::string plain = UrlLogin(kBase, "EMP", "D1");
-    EXPECT_EQ(UrlLogin(kBase, "EMP", "D1", ""), plain);
-    EXPECT_EQ(UrlLogin(kBase, "EMP", "D1", "0123456789abcdef0123456789ABCDEF"),
+    const std::string plain = LoginUrl(kBase, "EMP", "D1");
+    EXPECT_EQ(LoginUrl(kBase, "EMP", "D1", ""), plain);
+    EXPECT_EQ(LoginUrl(kBase, "EMP", "D1", "0123456789abcdef0123456789ABCDEF"),
               plain + "&consola=0123456789abcdef0123456789ABCDEF");
 }
 
 TEST(ConsoleKeyTest, ThirtyTwoHexadecimalDigits) {
-    EXPECT_TRUE(EsClaveConsola("0123456789abcdef0123456789ABCDEF"));
-    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abcde")) << "31 digits";
-    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abcdef0")) << "33 digits";
-    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abcdeg"));
-    EXPECT_FALSE(EsClaveConsola("0123456789abcdef0123456789abc&ef"));
-    EXPECT_FALSE(EsClaveConsola(""));
+    EXPECT_TRUE(IsConsoleKey("0123456789abcdef0123456789ABCDEF"));
+    EXPECT_FALSE(IsConsoleKey("0123456789abcdef0123456789abcde")) << "31 digits";
+    EXPECT_FALSE(IsConsoleKey("0123456789abcdef0123456789abcdef0")) << "33 digits";
+    EXPECT_FALSE(IsConsoleKey("0123456789abcdef0123456789abcdeg"));
+    EXPECT_FALSE(IsConsoleKey("0123456789abcdef0123456789abc&ef"));
+    EXPECT_FALSE(IsConsoleKey(""));
 }
 
 TEST(EmpiezaConTest, ExactPrefixLetterCaseIncluded) {
@@ -89,7 +89,7 @@ void PrintTo(const IdRow& row, std::ostream* os) {
 class IdTest : public testing::TestWithParam<IdRow> {};
 
 TEST_P(IdTest, ReadsSigned32BitIdsOnly) {
-    EXPECT_EQ(LeerIdConversacion(GetParam().text), GetParam().expected);
+    EXPECT_EQ(ReadConversationId(GetParam().text), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -144,13 +144,13 @@ TEST(InvalidIdMessageTest, QuotesTheText) {
 
 TEST(LoginReplyTest, ClassifiesAndTakesTheSessionId) {
     using K = LoginReply::Kind;
-    EXPECT_EQ(LeerRespuestaLogin("OK=abc123"), (LoginReply{K::Ok, "abc123"}));
-    EXPECT_EQ(LeerRespuestaLogin("OK"), (LoginReply{K::Ok, ""}));
-    EXPECT_EQ(LeerRespuestaLogin("OK=a=b"), (LoginReply{K::Ok, "a=b"}));
-    EXPECT_EQ(LeerRespuestaLogin("OK sesion = x \r\n"), (LoginReply{K::Ok, " x \r\n"}));
-    EXPECT_EQ(LeerRespuestaLogin("ERROR.Clave incorrecta"), (LoginReply{K::Error, ""}));
-    EXPECT_EQ(LeerRespuestaLogin("ok=a"), (LoginReply{K::Refused, ""}));
-    EXPECT_EQ(LeerRespuestaLogin(""), (LoginReply{K::Refused, ""}));
+    EXPECT_EQ(ReadLoginReply("OK=abc123"), (LoginReply{K::Ok, "abc123"}));
+    EXPECT_EQ(ReadLoginReply("OK"), (LoginReply{K::Ok, ""}));
+    EXPECT_EQ(ReadLoginReply("OK=a=b"), (LoginReply{K::Ok, "a=b"}));
+    EXPECT_EQ(ReadLoginReply("OK sesion = x \r\n"), (LoginReply{K::Ok, " x \r\n"}));
+    EXPECT_EQ(ReadLoginReply("ERROR.Clave incorrecta"), (LoginReply{K::Error, ""}));
+    EXPECT_EQ(ReadLoginReply("ok=a"), (LoginReply{K::Refused, ""}));
+    EXPECT_EQ(ReadLoginReply(""), (LoginReply{K::Refused, ""}));
 }
 
 struct NewsRow {
@@ -166,7 +166,7 @@ void PrintTo(const NewsRow& row, std::ostream* os) {
 class NewsTest : public testing::TestWithParam<NewsRow> {};
 
 TEST_P(NewsTest, ReadsTheListInOrder) {
-    EXPECT_EQ(LeerRespuestaNoticias(GetParam().reply), GetParam().expected);
+    EXPECT_EQ(ReadNewsReply(GetParam().reply), GetParam().expected);
 }
 
 NewsReply List(std::vector<NewsEntry> entries) {
@@ -238,18 +238,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<NewsRow>& info) { return std::string(info.param.name); });
 
 TEST(CloseReplyTest, OnlyOkCloses) {
-    EXPECT_TRUE(LeerRespuestaCierre("OK").ok);
-    EXPECT_TRUE(LeerRespuestaCierre("OK cerrada").ok);
-    EXPECT_FALSE(LeerRespuestaCierre("ERROR.No existe").ok);
-    EXPECT_FALSE(LeerRespuestaCierre("Ok").ok);
-    EXPECT_FALSE(LeerRespuestaCierre("").ok);
+    EXPECT_TRUE(ReadCloseReply("OK").ok);
+    EXPECT_TRUE(ReadCloseReply("OK cerrada").ok);
+    EXPECT_FALSE(ReadCloseReply("ERROR.No existe").ok);
+    EXPECT_FALSE(ReadCloseReply("Ok").ok);
+    EXPECT_FALSE(ReadCloseReply("").ok);
 }
 
 TEST(LogoutReplyTest, OnlyOkEnds) {
-    EXPECT_TRUE(LeerRespuestaCierreSesion("OK").ok);
-    EXPECT_FALSE(LeerRespuestaCierreSesion("ERROR. La sesion no existe").ok);
-    EXPECT_FALSE(LeerRespuestaCierreSesion("ERROR: Acci\xF3n desconocida.").ok)
-        << "an older service";
+    EXPECT_TRUE(ReadLogoutReply("OK").ok);
+    EXPECT_FALSE(ReadLogoutReply("ERROR. La sesion no existe").ok);
+    EXPECT_FALSE(ReadLogoutReply("ERROR: Acci\xF3n desconocida.").ok) << "an older service";
 }
 
 TEST(LineHeaderTest, OnlyItsOwnValueSaysTheLineWasNotStored) {
@@ -260,17 +259,17 @@ TEST(LineHeaderTest, OnlyItsOwnValueSaysTheLineWasNotStored) {
 }
 
 TEST(UpdateReplyTest, StatusWordDigestAndAddress) {
-    EXPECT_EQ(LeerRespuestaActualizacion("DESACTUALIZADA.0123ABCD,http://h/x.exe?a=1,2"),
+    EXPECT_EQ(ReadUpdateReply("DESACTUALIZADA.0123ABCD,http://h/x.exe?a=1,2"),
               (UpdateReply{true, "0123ABCD", "http://h/x.exe?a=1,2"}));
-    EXPECT_EQ(LeerRespuestaActualizacion("DESACTUALIZADA.,"), (UpdateReply{true, "", ""}));
+    EXPECT_EQ(ReadUpdateReply("DESACTUALIZADA.,"), (UpdateReply{true, "", ""}));
     // Without a separator the rest, and then the digest and the address, are the whole text.
-    EXPECT_EQ(LeerRespuestaActualizacion("DESACTUALIZADA.ABC"), (UpdateReply{true, "ABC", "ABC"}));
-    EXPECT_EQ(LeerRespuestaActualizacion("DESACTUALIZADA"),
+    EXPECT_EQ(ReadUpdateReply("DESACTUALIZADA.ABC"), (UpdateReply{true, "ABC", "ABC"}));
+    EXPECT_EQ(ReadUpdateReply("DESACTUALIZADA"),
               (UpdateReply{true, "DESACTUALIZADA", "DESACTUALIZADA"}));
-    EXPECT_EQ(LeerRespuestaActualizacion("ACTUALIZADA.x,y"), UpdateReply{});
-    EXPECT_EQ(LeerRespuestaActualizacion("desactualizada.x,y"), UpdateReply{});
-    EXPECT_EQ(LeerRespuestaActualizacion(" DESACTUALIZADA.x,y"), UpdateReply{});
-    EXPECT_EQ(LeerRespuestaActualizacion(""), UpdateReply{});
+    EXPECT_EQ(ReadUpdateReply("ACTUALIZADA.x,y"), UpdateReply{});
+    EXPECT_EQ(ReadUpdateReply("desactualizada.x,y"), UpdateReply{});
+    EXPECT_EQ(ReadUpdateReply(" DESACTUALIZADA.x,y"), UpdateReply{});
+    EXPECT_EQ(ReadUpdateReply(""), UpdateReply{});
 }
 
 TEST(AnyBytesTest, ReadersTakeAnyBytes) {
@@ -300,14 +299,14 @@ TEST(AnyBytesTest, ReadersTakeAnyBytes) {
     for (int round = 0; round < 5000; ++round) {
         std::string reply;
         for (int i = length(random); i > 0; --i) reply += kPieces[pick(random)];
-        const NewsReply news = LeerRespuestaNoticias(reply);
+        const NewsReply news = ReadNewsReply(reply);
         EXPECT_LE(news.entries.size(),
                   static_cast<std::size_t>(std::count(reply.begin(), reply.end(), '|')));
-        LeerRespuestaLogin(reply);
-        LeerRespuestaCierre(reply);
-        LeerRespuestaActualizacion(reply);
-        if (const auto id = LeerIdConversacion(reply)) {
-            EXPECT_EQ(LeerIdConversacion(std::to_string(*id)), id);
+        ReadLoginReply(reply);
+        ReadCloseReply(reply);
+        ReadUpdateReply(reply);
+        if (const auto id = ReadConversationId(reply)) {
+            EXPECT_EQ(ReadConversationId(std::to_string(*id)), id);
         }
     }
 }

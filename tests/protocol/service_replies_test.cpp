@@ -15,10 +15,9 @@ namespace {
 
 // What the service writes, the console reads back to the same values.
 TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
-    EXPECT_EQ(LeerRespuestaLogin(WriteLoginReply("a1b2")),
-              (LoginReply{LoginReply::Kind::Ok, "a1b2"}));
-    EXPECT_TRUE(LeerRespuestaCierre(WriteCloseReply()).ok);
-    EXPECT_TRUE(LeerRespuestaCierreSesion(WriteLogoutReply()).ok);
+    EXPECT_EQ(ReadLoginReply(WriteLoginReply("a1b2")), (LoginReply{LoginReply::Kind::Ok, "a1b2"}));
+    EXPECT_TRUE(ReadCloseReply(WriteCloseReply()).ok);
+    EXPECT_TRUE(ReadLogoutReply(WriteLogoutReply()).ok);
     const auto [name, value] = LineNotStoredHeader();
     EXPECT_EQ(name, kCabeceraLinea);
     EXPECT_TRUE(LineaNoGuardada(value));
@@ -26,7 +25,7 @@ TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
     for (const UpdateReply& update :
          {UpdateReply{}, UpdateReply{true, "0CC175B9C0F1B6A831C399E269772661",
                                      "http://127.0.0.1:8080/gl/descargas/tertulia-1.2"}}) {
-        EXPECT_EQ(LeerRespuestaActualizacion(WriteUpdateReply(update)), update);
+        EXPECT_EQ(ReadUpdateReply(WriteUpdateReply(update)), update);
     }
 }
 
@@ -48,7 +47,7 @@ NewsReply ReadByOlderConsole(std::string_view reply) {
                                                        : head.substr(semicolon + 1);
             const std::size_t colon = pair.find(':');
             if (colon == std::string_view::npos) continue;
-            const std::optional<std::int32_t> id = LeerIdConversacion(pair.substr(0, colon));
+            const std::optional<std::int32_t> id = ReadConversationId(pair.substr(0, colon));
             const std::string_view countText = pair.substr(colon + 1);
             if (!id || countText.empty() || countText.size() > 18) continue;
             std::int64_t count = 0;
@@ -68,7 +67,7 @@ NewsReply ReadByOlderConsole(std::string_view reply) {
     for (std::size_t bar = rest.find('|'); bar != std::string_view::npos; bar = rest.find('|')) {
         const std::string_view entry = rest.substr(0, bar);
         rest.remove_prefix(bar + 1);
-        const std::optional<std::int32_t> id = LeerIdConversacion(TextoAntes(entry, "=", false));
+        const std::optional<std::int32_t> id = ReadConversationId(TextoAntes(entry, "=", false));
         if (!id) break;
         result.entries.push_back({*id, TextoDespues(entry, "=", false)});
     }
@@ -98,8 +97,8 @@ TEST(ServiceRepliesTest, each_news_reply_reads_back_to_what_was_written) {
     };
     testing::ForEachRow(rows, [](const NewsRow& row) {
         const std::string reply = WriteNewsReply(row.entries, row.lines, row.closed);
-        EXPECT_EQ(LeerRespuestaNoticias(reply), (NewsReply{NewsReply::Kind::List, row.entries,
-                                                           false, "", row.lines, row.closed}));
+        EXPECT_EQ(ReadNewsReply(reply), (NewsReply{NewsReply::Kind::List, row.entries, false, "",
+                                                   row.lines, row.closed}));
         EXPECT_EQ(ReadByOlderConsole(reply),
                   (NewsReply{NewsReply::Kind::List, row.entries, false, "", row.lines, {}}));
     });

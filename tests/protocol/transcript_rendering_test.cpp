@@ -78,13 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 TEST(ErrorReplyTest, OnlyExactUpperCaseWordAtTheStart) {
-    EXPECT_TRUE(EsRespuestaDeError("ERROR"));
-    EXPECT_TRUE(EsRespuestaDeError("ERROR.Sesion caducada"));
-    EXPECT_TRUE(EsRespuestaDeError("ERRORx"));
-    EXPECT_FALSE(EsRespuestaDeError("ERRO"));
-    EXPECT_FALSE(EsRespuestaDeError("Error"));
-    EXPECT_FALSE(EsRespuestaDeError(" ERROR"));
-    EXPECT_FALSE(EsRespuestaDeError(""));
+    EXPECT_TRUE(IsErrorReply("ERROR"));
+    EXPECT_TRUE(IsErrorReply("ERROR.Sesion caducada"));
+    EXPECT_TRUE(IsErrorReply("ERRORx"));
+    EXPECT_FALSE(IsErrorReply("ERRO"));
+    EXPECT_FALSE(IsErrorReply("Error"));
+    EXPECT_FALSE(IsErrorReply(" ERROR"));
+    EXPECT_FALSE(IsErrorReply(""));
 }
 
 }  // namespace

@@ -187,7 +187,7 @@ TEST_F(ConsoleTest, ASuccessfulLoginPollsTheNewsAtOnce) {
     LogIn("OK,", "a=b");
     harness.console.btConectarClick();
     const std::string key = harness.settings["Servicio/Consola"];
-    EXPECT_TRUE(EsClaveConsola(key)) << "made at creation and stored: " << key;
+    EXPECT_TRUE(IsConsoleKey(key)) << "made at creation and stored: " << key;
     EXPECT_EQ(server.Targets(),
               (std::vector<std::string>{"/tertulia.php?accion=do_login&idempresa=acme&contrasena=" +
                                             Md5TextOfString("secreta") + "&consola=" + key,
@@ -250,7 +250,7 @@ TEST(ConsoleKeyTest, MadeOnceThenKeptAndMadeAgainWhenNotAKey) {
         EXPECT_EQ(values["Servicio/Consola"], row.key);
     });
     const std::string first = NewConsoleKey();
-    EXPECT_TRUE(EsClaveConsola(first)) << first;
+    EXPECT_TRUE(IsConsoleKey(first)) << first;
     EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos) << first;
     EXPECT_NE(NewConsoleKey(), first);
 }

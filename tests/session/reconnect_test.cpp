@@ -150,7 +150,7 @@ TEST_F(ReconnectTest, the_service_is_probed_every_5_s_and_every_minute_after_10_
 
 TEST_F(ReconnectTest, attempts_log_in_as_the_last_login_that_worked_until_conectar_replaces_it) {
     const std::string key = harness.settings["Servicio/Consola"];
-    const std::string oldLogin = UrlLogin("", "acme", Md5TextOfString("secreta"), key);
+    const std::string oldLogin = LoginUrl("", "acme", Md5TextOfString("secreta"), key);
     LoseTheService();
     // The operator types into the login panel meanwhile; the attempts go on as they were.
     view.companyCode = "acm";
@@ -177,7 +177,7 @@ TEST_F(ReconnectTest, attempts_log_in_as_the_last_login_that_worked_until_conect
     server.Reply("OK,5=Ana|");
     Connect();
     EXPECT_EQ(server.Targets().at(server.Targets().size() - 2),
-              UrlLogin("", "acme", Md5TextOfString("nueva"), key));
+              LoginUrl("", "acme", Md5TextOfString("nueva"), key));
 }
 
 TEST_F(ReconnectTest, a_refused_login_stops_the_attempts_and_is_shown_once) {
