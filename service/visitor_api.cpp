@@ -131,9 +131,9 @@ JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
         if (const auto contact = fields.Find("contacto")) {
             context.contact = CheckedText(*contact, kMaxContact, "El contacto");
         }
-        context.page = ContextText(fields.Get("pagina"), kMaxContext);
-        context.referrer = ContextText(fields.Get("procedencia"), kMaxContext);
-        context.language = ContextText(fields.Get("idioma"), kMaxContext);
+        context.page = ContextText(fields.Find("pagina").value_or(""), kMaxContext);
+        context.referrer = ContextText(fields.Find("procedencia").value_or(""), kMaxContext);
+        context.language = ContextText(fields.Find("idioma").value_or(""), kMaxContext);
         const OpenedConversation opened = conversations_.OpenConversation(
             empresa, name, limits_.waitingPerCompany, limits_.silenceSeconds, context);
         switch (opened.outcome) {
