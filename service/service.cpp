@@ -23,8 +23,8 @@ namespace {
 
 // Bodies each visitor route takes: a name and a company code, or a line of 2000 characters
 // percent-encoded with a token. Every other route takes none.
-// The page's context (three fields of up to 500 characters) travels percent-encoded.
-constexpr std::size_t kOpenBody = 24 * 1024;
+// Room for the page's context (three fields of up to 500 characters) percent-encoded.
+constexpr std::size_t kOpenBody = 8 * 1024;
 constexpr std::size_t kSendBody = 32 * 1024;
 
 // Descriptors kept from the connections for the database's connections, the logs and the files
