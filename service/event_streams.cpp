@@ -256,6 +256,17 @@ class OperatorStream : public EventStream {
         if (!text.empty()) out()->Append(std::move(text));
     }
 
+    // An event of the conversation owned by `owner`, if its session sees it; not kept back
+    // otherwise, as it tells of nothing stored.
+    void TellPassing(const std::string& owner, std::string text) {
+        if (!Filled()) return;
+        {
+            std::lock_guard lock(sessionMutex_);
+            if (!session_.Sees(owner)) return;
+        }
+        out()->Append(std::move(text));
+    }
+
   protected:
     void Prime() override { known_ = Read(); }
 
@@ -341,7 +352,15 @@ EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_
             hub_.Changed(conversation);
             QueueNews(company, conversation);
         },
-        [this] { hub_.ChangedAll(); });
+        [this] { hub_.ChangedAll(); },
+        [this](std::int64_t company, std::int32_t conversation, TypingSide side,
+               const std::string& owner) {
+            if (side == TypingSide::Operator) {
+                OperatorTyping(conversation);
+            } else {
+                VisitorTyping(company, conversation, owner);
+            }
+        });
     timer_ = std::thread([this] { Loop(); });
 }
 
@@ -391,6 +410,19 @@ std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view windows1252
     if (replaced) replaced->End();
     Start(stream);
     return stream->out();
+}
+
+void EventStreams::VisitorTyping(std::int64_t company, std::int32_t conversation,
+                                 const std::string& owner) {
+    for (const auto& stream : hub_.CompanyStreams(company)) {
+        static_cast<OperatorStream&>(*stream).TellPassing(owner, WriteTypingEvent(conversation));
+    }
+}
+
+void EventStreams::OperatorTyping(std::int32_t conversation) {
+    for (const auto& stream : hub_.ConversationStreams(conversation)) {
+        static_cast<EventStream&>(*stream).out()->Append(WriteVisitorTypingEvent());
+    }
 }
 
 EventStreams::Held EventStreams::Count() {

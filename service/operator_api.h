@@ -8,6 +8,7 @@
 #include "service/form_fields.h"
 #include "service/login_refusals.h"
 #include "service/password_checks.h"
+#include "service/rate_limits.h"
 #include "service/storage.h"
 
 namespace tertulia {
@@ -85,6 +86,8 @@ class OperatorApi {
     Clock clock_;
     PasswordChecks checks_;
     LoginRefusals refusals_;
+    // The operator says that it types at most every 2 s or so; per address, as visitors' lines.
+    TokenBuckets typing_{60, 60};
     std::atomic<std::uint64_t> refusedCredentials_ = 0;
     std::atomic<std::uint64_t> refusedWaiting_ = 0;
     std::atomic<std::uint64_t> refusedBusy_ = 0;

@@ -348,7 +348,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
                  "Content-Length: 23\r\nTransfer-Encoding: chunked\r\n\r\n" + "17\r\n" + form +
                  "\r\n0\r\n\r\n";
              EXPECT_EQ(StatusOf(Exchange(h.port(), chunked)), 400);
-             EXPECT_EQ(StatusOf(Exchange(h.port(), Post(kOpen, std::string(5000, 'a')))), 413);
+             EXPECT_EQ(StatusOf(Exchange(h.port(), Post(kOpen, std::string(9000, 'a')))), 413);
              // A blank before the colon, or a folded line, hides the length from one reader.
              for (const std::string head : {"Content-Length : 23\r\n", "Content-Length:\r\n 23\r\n",
                                             "X-Folded: a\r\n b c\r\nContent-Length: 23\r\n"}) {
@@ -453,7 +453,7 @@ TEST(HostileTraffic, the_service_holds_and_refuses_cleanly) {
              EXPECT_LT(normal.count(), 5) << "answered while they wait";
          }},
         {"a_slow_body_is_cut_at_its_deadline",
-         // One second for the head, one more per KiB that opening a conversation takes (4).
+         // One second for the head, one more per KiB that opening a conversation takes (8).
          {"--head-timeout", "1"},
          [kOpen](const Hostile& h) {
              RawConnection slow(h.port());
