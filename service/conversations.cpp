@@ -95,10 +95,12 @@ std::optional<ConversationInfo> FindVisitorConversation(SqlConnection& db,
 // Counts the line into its conversation, within the caps and its owner's claim, and stores it.
 // The counting is one conditional update of the conversation's row, so that services sharing a
 // database never let a conversation past its caps, or a line into another session's
-// conversation, between them. A visitor's line also marks its visitor as there.
+// conversation, between them. A visitor's line also marks its visitor as there. An operator's
+// line that is the conversation's first sets `firstAnswer` to the seconds since its opening.
 LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> conversation,
                       bool fromOperator, const std::string& text, const ConversationCaps& caps,
-                      const OwnerCheck& owner, std::int64_t now) {
+                      const OwnerCheck& owner, std::int64_t now,
+                      std::optional<std::int64_t>* firstAnswer = nullptr) {
     if (!conversation) return LineResult::NotFound;
     if (!conversation->open) return LineResult::Closed;
     const std::int64_t id = conversation->id;
@@ -111,7 +113,7 @@ LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> convers
             "visitor_seen = CASE WHEN ? = 1 THEN ? ELSE visitor_seen END "
             "WHERE id = ? AND open = 1 AND (? = 0 OR line_count < ?) "
             "AND (? = 0 OR byte_count + ? <= ?) AND (? = 0 OR ") +
-            kNoOtherOwner + ") RETURNING company_id",
+            kNoOtherOwner + ") RETURNING company_id, line_count - visitor_lines, opened_at",
         {bytes, std::int64_t{fromOperator ? 0 : 1}, std::int64_t{fromOperator ? 0 : 1}, now, id,
          std::int64_t{caps.lines}, std::int64_t{caps.lines}, Count(caps.bytes), bytes,
          Count(caps.bytes), checked, std::string_view(owner.idHash), owner.times.asked,
@@ -131,6 +133,10 @@ LineResult InsertLine(SqlConnection& db, std::optional<ConversationInfo> convers
         "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
         "VALUES (?, ?, ?, ?)",
         {id, std::int64_t{fromOperator ? 1 : 0}, std::string_view(text), now});
+    // The counters tell it without reading the lines: this line is the only one not the visitor's.
+    if (fromOperator && firstAnswer != nullptr && counted.Int(0, 1) == 1) {
+        *firstAnswer = now - counted.Int(0, 2);
+    }
     AnnounceChange(db, counted.Int(0, 0), id);
     return LineResult::Stored;
 }
@@ -189,10 +195,15 @@ LineResult Conversations::StoreOperatorLine(std::int64_t companyId, std::int32_t
                                             const OperatorSession* asker) {
     const std::int64_t now = clock_();
     const OwnerTimes times = owners_.OwnersAt(now);
-    return database_.Write([&](SqlConnection& db) {
+    std::optional<std::int64_t> firstAnswer;
+    const LineResult result = database_.Write([&](SqlConnection& db) {
+        // A transaction tried again starts afresh.
+        firstAnswer.reset();
         return InsertLine(db, FindCompanyConversation(db, companyId, conversationId, times), true,
-                          text, caps, CheckFor(asker, times), now);
+                          text, caps, CheckFor(asker, times), now, &firstAnswer);
     });
+    if (firstAnswer && firstAnswers_) firstAnswers_(*firstAnswer);
+    return result;
 }
 
 CloseResult Conversations::Close(std::int64_t companyId, std::int32_t conversationId) {

@@ -161,6 +161,12 @@ class Conversations {
     // The visitors of these open conversations count as heard from now.
     void TouchVisitors(const std::vector<std::int32_t>& conversationIds);
 
+    // Tells `answered` the seconds from a conversation's opening to its first operator line,
+    // stored by this service, after the line is committed. Set before any line is stored.
+    void WatchFirstAnswers(std::function<void(std::int64_t seconds)> answered) {
+        firstAnswers_ = std::move(answered);
+    }
+
     // Tells `changed` of every conversation opened, given a line or closed, by this service or
     // another on the database, with its company; `unknown` when such changes may have gone
     // untold. Empty functions stop that; once this returns no former call is running.
@@ -182,6 +188,7 @@ class Conversations {
     SqlDatabase& database_;
     Clock clock_;
     const Sessions& owners_;
+    std::function<void(std::int64_t seconds)> firstAnswers_;
 };
 
 }  // namespace tertulia

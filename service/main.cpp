@@ -13,6 +13,7 @@
 
 #include "service/company_setup.h"
 #include "service/options.h"
+#include "service/report_text.h"
 #include "service/service.h"
 #include "service/service_log.h"
 #include "service/systemd_notify.h"
@@ -127,6 +128,17 @@ int CompanyOption(const CompanyOptionCommand& command) {
     }
     for (const std::string& option : *options) std::cout << option << "\n";
     std::cout << std::flush;
+    return 0;
+}
+
+int Report(const ReportCommand& command) {
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    const auto report =
+        ReadCompanyReport(*storage->database, command.code, command.days, storage->clock());
+    if (!report) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
+    std::cout << (command.json ? ReportJson(*report) : ReportText(*report)) << std::flush;
     return 0;
 }
 
@@ -293,6 +305,7 @@ int main(int argc, char** argv) {
         if (const auto* option = std::get_if<CompanyOptionCommand>(&command)) {
             return CompanyOption(*option);
         }
+        if (const auto* report = std::get_if<ReportCommand>(&command)) return Report(*report);
         return Serve(std::get<ServeCommand>(command));
     } catch (const std::exception& failure) {
         LogLine(LogPriority::Error, failure.what());

@@ -47,6 +47,31 @@ void RequestMetrics::Write(MetricsPage& page) const {
     }
 }
 
+void FirstResponseMetrics::Answered(double seconds) {
+    const auto bucket = std::lower_bound(kBuckets.begin(), kBuckets.end(), seconds);
+    std::lock_guard lock(mutex_);
+    if (bucket != kBuckets.end()) ++buckets_[bucket - kBuckets.begin()];
+    ++count_;
+    seconds_ += seconds;
+}
+
+void FirstResponseMetrics::Write(MetricsPage& page) const {
+    std::lock_guard lock(mutex_);
+    page.Family("tertulia_first_response_seconds", "histogram",
+                "Segundos desde que se abre una conversación hasta la primera línea de un "
+                "operador, de las respondidas por este servicio.");
+    std::uint64_t cumulative = 0;
+    for (std::size_t i = 0; i < kBuckets.size(); ++i) {
+        cumulative += buckets_[i];
+        page.Sample("tertulia_first_response_seconds_bucket", {{"le", MetricNumber(kBuckets[i])}},
+                    static_cast<double>(cumulative));
+    }
+    page.Sample("tertulia_first_response_seconds_bucket", {{"le", "+Inf"}},
+                static_cast<double>(count_));
+    page.Sample("tertulia_first_response_seconds_sum", seconds_);
+    page.Sample("tertulia_first_response_seconds_count", static_cast<double>(count_));
+}
+
 void WriteServiceFigures(MetricsPage& page, const ServiceFigures& figures) {
     page.Family("tertulia_open_streams", "gauge",
                 "Flujos de eventos abiertos, de visitantes y de consolas de operador.");

@@ -38,6 +38,23 @@ class RequestMetrics {
     std::map<std::string, Route, std::less<>> routes_;
 };
 
+// How long visitors waited for an operator: the seconds from each conversation's opening to its
+// first operator line, of every company together.
+class FirstResponseMetrics {
+  public:
+    static constexpr std::array<double, 10> kBuckets = {5,   10,  15,  30,   60,
+                                                        120, 300, 600, 1800, 3600};
+
+    void Answered(double seconds);
+    void Write(MetricsPage& page) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::array<std::uint64_t, kBuckets.size()> buckets_{};  // each its own, not cumulative
+    std::uint64_t count_ = 0;
+    double seconds_ = 0;
+};
+
 // What the service counts besides its requests, gathered when the page is asked for.
 struct ServiceFigures {
     std::size_t visitorStreams = 0;

@@ -53,12 +53,14 @@ HttpReply MetricsEndpoint::Page(const HttpRequest& request) {
     }
     MetricsPage page;
     sources_.requests.Write(page);
+    sources_.firstResponses.Write(page);
     ServiceFigures figures;
     const EventStreams::Held held = sources_.streams.Count();
     figures.visitorStreams = held.visitors;
     figures.operatorStreams = held.operators;
     try {
-        figures.waitingConversations = sources_.storage.conversations.WaitingConversations(kHealthBound);
+        figures.waitingConversations =
+            sources_.storage.conversations.WaitingConversations(kHealthBound);
     } catch (const std::exception&) {
         // Left out of the page: the rest of it still tells what the service sees.
     }

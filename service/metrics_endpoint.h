@@ -19,6 +19,7 @@ class MetricsEndpoint {
     // What the page tells; all outlive the endpoint.
     struct Sources {
         const RequestMetrics& requests;
+        const FirstResponseMetrics& firstResponses;
         EventStreams& streams;
         Storage& storage;
         const OperatorApi& operators;

@@ -252,6 +252,38 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
     return RemoveCompanyCommand{(*words)[0], database};
 }
 
+Command ParseReport(Arguments& arguments) {
+    ReportCommand command;
+    bool daysSeen = false;
+    std::vector<std::string> words;
+    while (!arguments.Done()) {
+        const std::string argument = arguments.Take();
+        if (argument == "--db") {
+            SetOnce(command.database, argument, arguments.ValueOf(argument));
+        } else if (argument == "--days") {
+            if (daysSeen) throw std::runtime_error("--days aparece más de una vez");
+            daysSeen = true;
+            command.days = static_cast<unsigned>(
+                NumberOf(argument, arguments.ValueOf(argument), 1, ReportCommand::kMaxDays));
+        } else if (argument == "--json") {
+            command.json = true;
+        } else if (argument == "--help" || argument == "-h") {
+            return HelpCommand{};
+        } else if (argument.starts_with("--")) {
+            throw std::runtime_error("opción desconocida «" + argument + "»");
+        } else {
+            words.push_back(argument);
+        }
+    }
+    if (words.size() != 1) throw std::runtime_error("report espera CÓDIGO");
+    if (!ValidCompanyCode(words[0])) {
+        throw std::runtime_error(
+            "el código de empresa admite de 1 a 60 letras, dígitos, «.», «_» y «-»");
+    }
+    command.code = words[0];
+    return command;
+}
+
 }  // namespace
 
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -262,6 +294,10 @@ Command ParseCommandLine(const std::vector<std::string>& arguments) {
     if (!arguments.empty() && kCompanyCommands.contains(arguments[0])) {
         reader.Take();
         return ParseCompanyCommand(arguments[0], reader);
+    }
+    if (!arguments.empty() && arguments[0] == "report") {
+        reader.Take();
+        return ParseReport(reader);
     }
     return ParseServe(reader);
 }
@@ -302,6 +338,7 @@ std::string UsageText() {
   tertulia-service company-option CÓDIGO reparto=uno|todos [--db BASE]
   tertulia-service company-option CÓDIGO nombre="NOMBRE" [--db BASE]
   tertulia-service company-options CÓDIGO [--db BASE]
+  tertulia-service report CÓDIGO [--days N] [--json] [--db BASE]
   tertulia-service --help
 
 Servicio de chat para la consola Tertulia y página de chat para los visitantes.
@@ -396,6 +433,14 @@ consola que la abre: las demás no la ven mientras esa consola siga atendiéndol
 reparto=todos muestra cada conversación en todas las consolas de la empresa.
 nombre="NOMBRE" es el nombre que ven los visitantes (hasta 100 caracteres; vacío,
 el código de la empresa).
+
+report da las cifras de la empresa en los últimos N días UTC, hoy incluido (30
+por omisión, hasta 3660), en total y por cada día con conversaciones (contadas
+el día en que se abrieron): conversaciones, atendidas (con alguna línea de un
+operador), perdidas (cerradas sin ninguna), mensajes dejados fuera de línea,
+mediana y percentil 90 de los segundos hasta la primera línea de un operador,
+mediana de la duración de las cerradas y porcentaje de «Sí» entre las respuestas
+a la pregunta de si se ayudó al visitante. Con --json las escribe en JSON.
 
 Detrás de un proxy inverso de confianza (--trusted-proxy), las direcciones que
 el servicio escribe en sus respuestas toman el esquema y el host de

@@ -71,8 +71,18 @@ struct CompanyOptionCommand {
     std::string database;
 };
 
-using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
-                             RemoveCompanyCommand, SiteCommand, CompanyOptionCommand>;
+// report CODE [--days N] [--json]: the company's figures over its last days.
+struct ReportCommand {
+    static constexpr unsigned kMaxDays = 3660;
+    std::string code;
+    unsigned days = 30;  // UTC days, today's included
+    bool json = false;
+    std::string database;
+};
+
+using Command =
+    std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
+                 RemoveCompanyCommand, SiteCommand, CompanyOptionCommand, ReportCommand>;
 
 // The command line without the program name. Throws std::runtime_error with a Spanish message
 // for anything it does not understand.

@@ -150,6 +150,8 @@ Service::Service(ServiceConfig config)
       trustedProxies_(config.trustedProxies) {
     if (!storage_) throw std::invalid_argument("a service needs its storage");
     const Clock clock = config.clock ? config.clock : Clock(SystemClock);
+    storage_->conversations.WatchFirstAnswers(
+        [this](std::int64_t seconds) { firstResponses_.Answered(static_cast<double>(seconds)); });
     operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
     visitorApi_ = std::make_unique<VisitorApi>(storage_->conversations, config.visitors, clock);
     updateApi_ = std::make_unique<UpdateApi>(update_);
@@ -186,6 +188,7 @@ Service::~Service() {
     server_.reset();
     streams_.reset();
     retention_.reset();
+    storage_->conversations.WatchFirstAnswers({});
 }
 
 void Service::AddRoutes() {
@@ -430,7 +433,7 @@ void Service::ReopenAccessLog() {
 
 int Service::BindMetrics(const std::string& host, int port) {
     metrics_ = std::make_unique<MetricsEndpoint>(
-        MetricsEndpoint::Sources{requests_, *streams_, *storage_, *operatorApi_});
+        MetricsEndpoint::Sources{requests_, firstResponses_, *streams_, *storage_, *operatorApi_});
     return metrics_->Bind(host, port);
 }
 

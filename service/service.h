@@ -105,6 +105,7 @@ class Service {
     // Since a request found the database not answering, and until one is answered again.
     std::atomic<bool> databaseStalled_ = false;
     RequestMetrics requests_;
+    FirstResponseMetrics firstResponses_;
     RouteTable routes_;
     std::unique_ptr<HttpServer> server_;
     std::unique_ptr<MetricsEndpoint> metrics_;

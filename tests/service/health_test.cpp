@@ -57,6 +57,7 @@ TEST(Metrics, the_page_counts_the_traffic_by_route_and_passes_promtool) {
              "tertulia_logins_refused_total{reason=\"credenciales\"} 1\n",
              "tertulia_database_errors_total 0\n",
              "tertulia_database_reconnections_total 0\n",
+             "tertulia_first_response_seconds_count 0\n",
              "\nprocess_resident_memory_bytes ",
              "\nprocess_virtual_memory_bytes ",
              "\nprocess_cpu_seconds_total ",
@@ -77,6 +78,29 @@ TEST(Metrics, the_page_counts_the_traffic_by_route_and_passes_promtool) {
         "/usr/bin/promtool check metrics < '" + directory.path() + "/page'", directory.path());
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.out + check.err, "") << page;
+}
+
+// A conversation's first operator line is timed; its later lines and a conversation left
+// unanswered are not.
+TEST(Metrics, the_first_operator_line_of_a_conversation_is_timed) {
+    const ServiceProcess service({.arguments = {"--metrics-listen", "127.0.0.1:0"}});
+    const auto ana = OpenConversation(service.Port(), "Ana");
+    OpenConversation(service.Port(), "Bea");
+    const std::string chat =
+        "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + service.Login() +
+        "&idsesionclt=" + ana.id;
+    service.Body(chat + "&mensaje=uno");
+    service.Body(chat + "&mensaje=dos");
+    const auto scrape = LoopbackClient(service.MetricsPort())->Get("/metrics");
+    ASSERT_TRUE(scrape);
+    for (const char* sample : {
+             "# TYPE tertulia_first_response_seconds histogram\n",
+             "tertulia_first_response_seconds_bucket{le=\"3600\"} 1\n",
+             "tertulia_first_response_seconds_bucket{le=\"+Inf\"} 1\n",
+             "tertulia_first_response_seconds_count 1\n",
+         }) {
+        EXPECT_NE(scrape->body.find(sample), std::string::npos) << sample << "\n" << scrape->body;
+    }
 }
 
 // What the service sends to the notify socket, a datagram at a time.

@@ -236,6 +236,16 @@ TEST(CommandLine, serve_and_add_company) {
     EXPECT_EQ(add.database, "y.db");
 
     EXPECT_TRUE(std::holds_alternative<HelpCommand>(ParseCommandLine({"--help"})));
+
+    const auto month = std::get<ReportCommand>(ParseCommandLine({"report", "acme"}));
+    EXPECT_EQ(month.days, 30u);
+    EXPECT_FALSE(month.json);
+    const auto week = std::get<ReportCommand>(
+        ParseCommandLine({"report", "--json", "acme", "--days", "7", "--db", "y.db"}));
+    EXPECT_EQ(week.code, "acme");
+    EXPECT_EQ(week.days, 7u);
+    EXPECT_TRUE(week.json);
+    EXPECT_EQ(week.database, "y.db");
 }
 
 TEST(CommandLine, refusals) {
@@ -260,6 +270,13 @@ TEST(CommandLine, refusals) {
         {"add-company", "a&b", "clave"},
         {"add-company", std::string(61, 'a'), "clave"},
         {"add-company", "acme", ""},
+        {"report"},
+        {"report", "acme", "otra"},
+        {"report", "a&b"},
+        {"report", "acme", "--days", "0"},
+        {"report", "acme", "--days", "3661"},
+        {"report", "acme", "--days", "1", "--days", "2"},
+        {"report", "acme", "--csv"},
     };
     for (const auto& row : rows) {
         EXPECT_THROW(ParseCommandLine(row), std::runtime_error) << row[0];
