@@ -48,7 +48,7 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
 <main>
   <h1 id="titulo">Chat con la empresa</h1>
   <form id="inicio">
-    <p id="ausentes" hidden>En este momento no hay nadie conectado. Déjenos su mensaje y cómo contactarle.</p>
+    <p id="ausentes" role="status" hidden>En este momento no hay nadie conectado. Déjenos su mensaje y cómo contactarle.</p>
     <label for="empresa" id="rotulo-empresa">Código de la empresa</label>
     <input type="text" id="empresa" name="empresa" maxlength="60" required autocomplete="off">
     <label for="nombre">Su nombre</label>
@@ -342,7 +342,10 @@ constexpr std::string_view kPage = R"HTML(<!DOCTYPE html>
         if (datos) {
           mostrarEmpresa(datos);
           // Nobody there: the visitor first sees the form for a message.
-          if (!datos.atendida) return;
+          if (!datos.atendida) {
+            $("contacto").focus();
+            return;
+          }
         }
       }
       const campos = Object.assign({ empresa: empresa, nombre: $("nombre").value.trim() },
