@@ -179,11 +179,39 @@ ALTER TABLE companies ADD COLUMN reparto TEXT NOT NULL DEFAULT 'uno';
 UPDATE companies SET reparto = 'todos';
 )SQL";
 
+// What the visitor's page tells of where the conversation started, how to reach a visitor who
+// left a message while nobody was there, and the visitor's answer to whether they were helped;
+// the name a company's visitors see (its code while none is set).
+constexpr const char* kVisitorContextSqlite = R"SQL(
+ALTER TABLE conversations ADD COLUMN contact TEXT;
+ALTER TABLE conversations ADD COLUMN page TEXT;
+ALTER TABLE conversations ADD COLUMN referrer TEXT;
+ALTER TABLE conversations ADD COLUMN language TEXT;
+ALTER TABLE conversations ADD COLUMN offline INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE conversations ADD COLUMN helped INTEGER;
+ALTER TABLE conversations ADD COLUMN rating_comment TEXT;
+ALTER TABLE conversations ADD COLUMN page_gone INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE companies ADD COLUMN name TEXT;
+)SQL";
+
+constexpr const char* kVisitorContextPostgres = R"SQL(
+ALTER TABLE conversations ADD COLUMN contact TEXT;
+ALTER TABLE conversations ADD COLUMN page TEXT;
+ALTER TABLE conversations ADD COLUMN referrer TEXT;
+ALTER TABLE conversations ADD COLUMN language TEXT;
+ALTER TABLE conversations ADD COLUMN offline INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE conversations ADD COLUMN helped INTEGER;
+ALTER TABLE conversations ADD COLUMN rating_comment TEXT;
+ALTER TABLE conversations ADD COLUMN page_gone INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE companies ADD COLUMN name TEXT;
+)SQL";
+
 constexpr std::array kSteps{
     SchemaStep{1, kFirstSqlite, kFirstPostgres},
     SchemaStep{2, kCountersAndRetentionSqlite, kCountersAndRetentionPostgres},
     SchemaStep{3, kVisitorsAndKnownAddressesSqlite, kVisitorsAndKnownAddressesPostgres},
     SchemaStep{4, kConversationOwnersSqlite, kConversationOwnersPostgres},
+    SchemaStep{5, kVisitorContextSqlite, kVisitorContextPostgres},
 };
 
 constexpr bool NumberedInOrder() {
