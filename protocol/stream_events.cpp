@@ -9,6 +9,7 @@ namespace {
 constexpr std::string_view kNewsType = "noticias";
 constexpr std::string_view kStateField = "estado";
 constexpr std::string_view kClosedState = "cerrada";
+constexpr const char* kTypingType = "escribiendo";
 
 }  // namespace
 
@@ -42,11 +43,24 @@ std::optional<NewsEvent> ReadNewsEvent(std::string_view type, std::string_view d
     return event;
 }
 
+std::string WriteTypingEvent(std::int32_t idSesionClt) {
+    return std::string("event: ") + kTypingType + "\ndata: " + std::to_string(idSesionClt) + "\n\n";
+}
+
+std::optional<std::int32_t> ReadTypingEvent(std::string_view type, std::string_view data) {
+    if (type != kTypingType) return std::nullopt;
+    return LeerIdConversacion(data);
+}
+
 std::string WriteVisitorLineEvent(std::size_t number, std::string_view json) {
     std::string text = "id: " + std::to_string(number) + "\nevent: mensaje\ndata: ";
     text += json;
     text += "\n\n";
     return text;
+}
+
+std::string WriteVisitorTypingEvent() {
+    return std::string("event: ") + kTypingType + "\ndata: {}\n\n";
 }
 
 std::string WriteVisitorClosedEvent() {

@@ -36,10 +36,19 @@ using EventFields = std::vector<std::pair<std::string, std::string>>;
 std::optional<NewsEvent> ReadNewsEvent(std::string_view type, std::string_view data,
                                        const EventFields& fields);
 
+// "escribiendo" with the conversation's id as its data: the conversation's visitor is typing.
+// A console that knows no such event skips it.
+std::string WriteTypingEvent(std::int32_t idSesionClt);
+// The conversation whose visitor an operator stream's event says is typing; nothing when the
+// event is not that or its id is not a conversation id.
+std::optional<std::int32_t> ReadTypingEvent(std::string_view type, std::string_view data);
+
 // A visitor stream's line: `number` counts the conversation's lines from 1, and `json` is the
 // line as the page reads it.
 std::string WriteVisitorLineEvent(std::size_t number, std::string_view json);
 // A visitor stream's end: the conversation has closed.
 std::string WriteVisitorClosedEvent();
+// A visitor stream's "escribiendo" with the data {}: the operator is typing.
+std::string WriteVisitorTypingEvent();
 
 }  // namespace tertulia

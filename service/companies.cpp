@@ -91,12 +91,39 @@ bool Companies::SetOneConsole(const std::string& code, bool oneConsole) {
     });
 }
 
-std::optional<std::vector<std::string>> Companies::CompanyOptions(const std::string& code) {
+bool Companies::SetName(const std::string& code, const std::string& name) {
+    return database_.Write([&](SqlConnection& db) {
+        const std::string_view value = name;
+        return !db.Run(
+                      "UPDATE companies SET name = CASE WHEN ? = '' THEN NULL ELSE ? END "
+                      "WHERE code = ? RETURNING id",
+                      {value, value, std::string_view(code)})
+                    .empty();
+    });
+}
+
+std::optional<CompanyFront> Companies::Front(const std::string& code, std::int64_t now,
+                                             std::int64_t presentSeconds) {
     const SqlRows rows = database_.Read([&](SqlConnection& db) {
-        return db.Run("SELECT reparto FROM companies WHERE code = ?", {code});
+        return db.Run(
+            "SELECT COALESCE(c.name, c.code), CASE WHEN EXISTS (SELECT 1 FROM operator_sessions s "
+            "WHERE s.company_id = c.id AND s.last_seen >= ?) THEN 1 ELSE 0 END "
+            "FROM companies c WHERE c.code = ?",
+            {now - presentSeconds, std::string_view(code)});
     });
     if (rows.empty()) return std::nullopt;
-    return std::vector<std::string>{"reparto=" + rows.Text(0, 0)};
+    return CompanyFront{rows.Text(0, 0), rows.Int(0, 1) != 0};
+}
+
+std::optional<std::vector<std::string>> Companies::CompanyOptions(const std::string& code) {
+    const SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run("SELECT reparto, COALESCE(name, '') FROM companies WHERE code = ?", {code});
+    });
+    if (rows.empty()) return std::nullopt;
+    std::vector<std::string> options{"reparto=" + rows.Text(0, 0)};
+    // A company without a name of its own shows its code, as ever.
+    if (!rows.Text(0, 1).empty()) options.push_back("nombre=" + rows.Text(0, 1));
+    return options;
 }
 
 bool Companies::AllowSite(const std::string& code, const std::string& origin) {

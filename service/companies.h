@@ -9,6 +9,11 @@
 
 namespace tertulia {
 
+struct CompanyFront {
+    std::string name;  // UTF-8
+    bool attended = false;
+};
+
 // The companies with their passwords, their options and the sites that may frame their visitor
 // page. Passwords are kept as PBKDF2 of their digest text with a random salt.
 class Companies {
@@ -30,6 +35,15 @@ class Companies {
     // The company option "reparto": true for "uno". Switching to "todos" forgets every owner.
     // False when there is no such company.
     bool SetOneConsole(const std::string& code, bool oneConsole);
+    // The company option "nombre", the name its visitors see; empty: its code. False when there
+    // is no such company.
+    bool SetName(const std::string& code, const std::string& name);
+    // What a company's visitors are told of it: its name and whether one of its operators is
+    // there (a session of it asked for anything in the last `presentSeconds`); nothing when
+    // there is no such company.
+    std::optional<CompanyFront> Front(const std::string& code, std::int64_t now,
+                                      std::int64_t presentSeconds);
+
     // The company's options as name=value lines; nothing when there is no such company.
     std::optional<std::vector<std::string>> CompanyOptions(const std::string& code);
 

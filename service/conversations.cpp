@@ -35,6 +35,25 @@ OwnerCheck CheckFor(const OperatorSession* asker, OwnerTimes times) {
     return {true, asker->idHash, times};
 }
 
+// from_operator of the service's own lines.
+constexpr std::int64_t kServiceAuthor = 2;
+
+StoredMessage MessageFrom(SqlRows& rows, std::size_t row) {
+    const std::int64_t author = rows.Int(row, 0);
+    return {author == 1, rows.TakeText(row, 1), author == kServiceAuthor};
+}
+
+// The service's lines are not counted with the conversation's: its caps and the visitor's
+// stream concern the visitor's and the operator's.
+void InsertServiceLine(SqlConnection& db, std::int64_t companyId, std::int64_t conversationId,
+                       const std::string& text, std::int64_t now) {
+    db.Run(
+        "INSERT INTO messages (conversation_id, from_operator, text, sent_at) "
+        "VALUES (?, ?, ?, ?)",
+        {conversationId, kServiceAuthor, std::string_view(text), now});
+    AnnounceChange(db, companyId, conversationId);
+}
+
 std::optional<ConversationInfo> FirstConversation(const SqlRows& rows) {
     if (rows.empty()) return std::nullopt;
     return ConversationFrom(rows, 0);
@@ -209,7 +228,8 @@ CloseResult Conversations::CloseAs(std::int64_t companyId, std::int32_t conversa
 
 OpenedConversation Conversations::OpenConversation(const std::string& companyCode,
                                                    const std::string& visitorName,
-                                                   unsigned maxWaiting, unsigned silenceSeconds) {
+                                                   unsigned maxWaiting, unsigned silenceSeconds,
+                                                   const VisitorContext& context) {
     const std::string token = RandomHex(16);
     const std::string tokenHash = Sha256Hex(token);
     const std::int64_t now = clock_();
@@ -241,9 +261,15 @@ OpenedConversation Conversations::OpenConversation(const std::string& companyCod
         }
         const SqlRows inserted = db.Run(
             "INSERT INTO conversations "
-            "(company_id, visitor_name, token_hash, open, opened_at, visitor_seen) "
-            "VALUES (?, ?, ?, 1, ?, ?) RETURNING id",
-            {companyId, std::string_view(visitorName), std::string_view(tokenHash), now, now});
+            "(company_id, visitor_name, token_hash, open, opened_at, visitor_seen, contact, page, "
+            "referrer, language, offline) "
+            "VALUES (?, ?, ?, 1, ?, ?, NULLIF(?, ''), NULLIF(?, ''), NULLIF(?, ''), NULLIF(?, ''), "
+            "?) "
+            "RETURNING id",
+            {companyId, std::string_view(visitorName), std::string_view(tokenHash), now, now,
+             std::string_view(context.contact), std::string_view(context.page),
+             std::string_view(context.referrer), std::string_view(context.language),
+             std::int64_t{context.contact.empty() ? 0 : 1}});
         const std::int64_t id = inserted.Int(0, 0);
         // Conversation ids travel as signed 32-bit integers to the console.
         if (id > std::numeric_limits<std::int32_t>::max()) {
@@ -251,6 +277,90 @@ OpenedConversation Conversations::OpenConversation(const std::string& companyCod
         }
         AnnounceChange(db, companyId, id);
         return {Outcome::Opened, NewConversation{static_cast<std::int32_t>(id), token}};
+    });
+}
+
+VisitorContext Conversations::Context(std::int32_t conversationId) {
+    SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT COALESCE(contact, ''), COALESCE(page, ''), COALESCE(referrer, ''), "
+            "COALESCE(language, '') FROM conversations WHERE id = ?",
+            {std::int64_t{conversationId}});
+    });
+    if (rows.empty()) return {};
+    return {rows.TakeText(0, 0), rows.TakeText(0, 1), rows.TakeText(0, 2), rows.TakeText(0, 3)};
+}
+
+std::optional<TypingTarget> Conversations::VisitorTyping(std::int32_t conversationId,
+                                                         const std::string& token) {
+    const OwnerTimes times = owners_.OwnersAt(clock_());
+    const std::string tokenHash = Sha256Hex(token);
+    const SqlRows rows = database_.Read([&](SqlConnection& db) {
+        return db.Run(
+            std::string("SELECT c.company_id, ") + kOwnerColumn +
+                " FROM conversations c WHERE c.id = ? AND c.token_hash = ? AND c.open = 1",
+            {times.asked, times.sessionUsed, std::int64_t{conversationId},
+             std::string_view(tokenHash)});
+    });
+    if (rows.empty()) return std::nullopt;
+    return TypingTarget{rows.Int(0, 0), rows.Text(0, 1)};
+}
+
+VisitorEndResult Conversations::EndByVisitor(std::int32_t conversationId, const std::string& token,
+                                             const std::string& line) {
+    const std::int64_t now = clock_();
+    const std::string tokenHash = Sha256Hex(token);
+    return database_.Write([&](SqlConnection& db) {
+        const std::int64_t id = conversationId;
+        const SqlRows closed = db.Run(
+            "UPDATE conversations SET open = 0, closed_at = ? "
+            "WHERE id = ? AND token_hash = ? AND open = 1 RETURNING company_id",
+            {now, id, std::string_view(tokenHash)});
+        if (!closed.empty()) {
+            InsertServiceLine(db, closed.Int(0, 0), id, line, now);
+            return VisitorEndResult::Ended;
+        }
+        return FindVisitorConversation(db, conversationId, token) ? VisitorEndResult::AlreadyClosed
+                                                                  : VisitorEndResult::NotFound;
+    });
+}
+
+void Conversations::NotePageGone(std::int64_t companyId, std::int32_t conversationId,
+                                 std::int64_t silentSince, const std::string& line) {
+    const std::int64_t now = clock_();
+    const std::int64_t id = conversationId;
+    // A read first: the writes are for the rare conversation whose page went.
+    const bool gone = database_.Read([&](SqlConnection& db) {
+        return !db.Run(
+                      "SELECT id FROM conversations WHERE id = ? AND company_id = ? AND open = 1 "
+                      "AND offline = 0 AND page_gone = 0 AND visitor_seen < ?",
+                      {id, companyId, silentSince})
+                    .empty();
+    });
+    if (!gone) return;
+    database_.Write([&](SqlConnection& db) {
+        const SqlRows marked = db.Run(
+            "UPDATE conversations SET page_gone = 1 WHERE id = ? AND company_id = ? AND open = 1 "
+            "AND offline = 0 AND page_gone = 0 AND visitor_seen < ? RETURNING id",
+            {id, companyId, silentSince});
+        if (!marked.empty()) InsertServiceLine(db, companyId, id, line, now);
+    });
+}
+
+RatingResult Conversations::Rate(std::int32_t conversationId, const std::string& token, bool helped,
+                                 const std::string& comment) {
+    const std::string tokenHash = Sha256Hex(token);
+    return database_.Write([&](SqlConnection& db) {
+        const std::int64_t id = conversationId;
+        const SqlRows rated = db.Run(
+            "UPDATE conversations SET helped = ?, rating_comment = NULLIF(?, '') "
+            "WHERE id = ? AND token_hash = ? AND open = 0 AND helped IS NULL RETURNING id",
+            {std::int64_t{helped ? 1 : 0}, std::string_view(comment), id,
+             std::string_view(tokenHash)});
+        if (!rated.empty()) return RatingResult::Stored;
+        const auto conversation = FindVisitorConversation(db, conversationId, token);
+        if (!conversation) return RatingResult::NotFound;
+        return conversation->open ? RatingResult::Open : RatingResult::AlreadyRated;
     });
 }
 
@@ -292,9 +402,7 @@ std::vector<StoredMessage> Conversations::Messages(std::int32_t conversationId) 
     });
     std::vector<StoredMessage> result;
     result.reserve(rows.size());
-    for (std::size_t row = 0; row < rows.size(); ++row) {
-        result.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
-    }
+    for (std::size_t row = 0; row < rows.size(); ++row) result.push_back(MessageFrom(rows, row));
     return result;
 }
 
@@ -310,11 +418,11 @@ ConversationNews Conversations::LinesAfter(std::int32_t conversationId, std::siz
         const std::int64_t lines = state.Int(0, 1);
         news.first = after <= static_cast<std::uint64_t>(lines) ? after : 0;
         SqlRows rows = db.Run(
-            "SELECT from_operator, text FROM messages WHERE conversation_id = ? ORDER BY id "
-            "LIMIT ? OFFSET ?",
-            {std::int64_t{conversationId}, Count(limit), Count(news.first)});
+            "SELECT from_operator, text FROM messages WHERE conversation_id = ? "
+            "AND from_operator < ? ORDER BY id LIMIT ? OFFSET ?",
+            {std::int64_t{conversationId}, kServiceAuthor, Count(limit), Count(news.first)});
         for (std::size_t row = 0; row < rows.size(); ++row) {
-            news.lines.push_back({rows.Int(row, 0) != 0, rows.TakeText(row, 1)});
+            news.lines.push_back(MessageFrom(rows, row));
         }
         return news;
     });

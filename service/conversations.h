@@ -26,7 +26,27 @@ struct ConversationInfo {
 struct StoredMessage {
     bool fromOperator = false;
     std::string text;  // UTF-8
+    // Written by the service for the operator (the visitor ended, the page went away): never
+    // shown to the visitor, never an operator's answer.
+    bool fromService = false;
 };
+
+// What the visitor's page told of the conversation's start; each empty when not given.
+struct VisitorContext {
+    std::string contact;  // how to reach a visitor who left a message while nobody was there
+    std::string page;
+    std::string referrer;
+    std::string language;
+};
+
+// An open conversation as typing in it is told: its company and owner (see ConversationInfo).
+struct TypingTarget {
+    std::int64_t company = 0;
+    std::string owner;
+};
+
+enum class VisitorEndResult { Ended, NotFound, AlreadyClosed };
+enum class RatingResult { Stored, NotFound, Open, AlreadyRated };
 
 struct NewConversation {
     std::int32_t id = 0;
@@ -99,9 +119,27 @@ class Conversations {
 
     // Refused when the company has `maxWaiting` open conversations already (0: no limit) after
     // those whose visitor has been silent for `silenceSeconds` (0: never) are closed.
+    // A contact makes it a message left while nobody was there.
     OpenedConversation OpenConversation(const std::string& companyCode,
                                         const std::string& visitorName, unsigned maxWaiting,
-                                        unsigned silenceSeconds = 0);
+                                        unsigned silenceSeconds = 0,
+                                        const VisitorContext& context = {});
+    VisitorContext Context(std::int32_t conversationId);
+    // The open conversation for this token, whose operator is to be told that its visitor types.
+    std::optional<TypingTarget> VisitorTyping(std::int32_t conversationId,
+                                              const std::string& token);
+
+    // The visitor closes the conversation, with a line that tells its operator so.
+    VisitorEndResult EndByVisitor(std::int32_t conversationId, const std::string& token,
+                                  const std::string& line);
+    // Tells the operator, once, that the visitor's page of this open conversation went away:
+    // nothing was heard from it since `silentSince`. Messages left while nobody was there
+    // have no page to go.
+    void NotePageGone(std::int64_t companyId, std::int32_t conversationId, std::int64_t silentSince,
+                      const std::string& line);
+    // The visitor's one answer to whether they were helped, once the conversation is closed.
+    RatingResult Rate(std::int32_t conversationId, const std::string& token, bool helped,
+                      const std::string& comment);
     // The conversation only when the token is the one it was opened with. Its visitor counts
     // as heard from now; the time is written when it is `touchAfter` seconds old or more.
     std::optional<ConversationInfo> VisitorConversation(std::int32_t conversationId,
@@ -110,11 +148,12 @@ class Conversations {
     LineResult AddVisitorLine(std::int32_t conversationId, const std::string& token,
                               const std::string& text, const ConversationCaps& caps);
 
+    // With the service's lines, which the visitor is never shown.
     std::vector<StoredMessage> Messages(std::int32_t conversationId);
 
-    // At most `limit` of the conversation's lines after its first `after` (after none when
-    // `after` passes its count of lines), and whether it is open, as read in that order: a
-    // closed conversation's lines are all there.
+    // At most `limit` of the conversation's visitor's and operator's lines after its first `after`
+    // (after none when `after` passes its count of lines), and whether it is open, as read in that
+    // order: a closed conversation's lines are all there.
     ConversationNews LinesAfter(std::int32_t conversationId, std::size_t after, std::size_t limit);
     // The company's open conversations with their counts of lines.
     std::vector<ConversationActivity> OpenActivity(std::int64_t companyId);

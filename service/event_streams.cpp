@@ -256,6 +256,17 @@ class OperatorStream : public EventStream {
         if (!text.empty()) out()->Append(std::move(text));
     }
 
+    // An event of the conversation owned by `owner`, if its session sees it; not kept back
+    // otherwise, as it tells of nothing stored.
+    void TellPassing(const std::string& owner, std::string text) {
+        if (!Filled()) return;
+        {
+            std::lock_guard lock(sessionMutex_);
+            if (!session_.Sees(owner)) return;
+        }
+        out()->Append(std::move(text));
+    }
+
   protected:
     void Prime() override { known_ = Read(); }
 
@@ -391,6 +402,19 @@ std::shared_ptr<ReplyStream> EventStreams::Operator(std::string_view windows1252
     if (replaced) replaced->End();
     Start(stream);
     return stream->out();
+}
+
+void EventStreams::VisitorTyping(std::int64_t company, std::int32_t conversation,
+                                 const std::string& owner) {
+    for (const auto& stream : hub_.CompanyStreams(company)) {
+        static_cast<OperatorStream&>(*stream).TellPassing(owner, WriteTypingEvent(conversation));
+    }
+}
+
+void EventStreams::OperatorTyping(std::int32_t conversation) {
+    for (const auto& stream : hub_.ConversationStreams(conversation)) {
+        static_cast<EventStream&>(*stream).out()->Append(WriteVisitorTypingEvent());
+    }
 }
 
 EventStreams::Held EventStreams::Count() {

@@ -118,6 +118,9 @@ int CompanyOption(const CompanyOptionCommand& command) {
         !storage->companies.SetOneConsole(command.code, *command.oneConsole)) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
     }
+    if (command.name && !storage->companies.SetName(command.code, *command.name)) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
     const auto options = storage->companies.CompanyOptions(command.code);
     if (!options) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");

@@ -13,6 +13,7 @@
 #include "service/form_fields.h"
 #include "service/secrets.h"
 #include "service/service_log.h"
+#include "service/visitor_api.h"
 
 namespace tertulia {
 
@@ -49,12 +50,32 @@ TranscriptLine LineOf(const std::string& author, const std::string& text) {
     return {Windows1252FromUtf8(author), Windows1252FromUtf8(text)};
 }
 
+// "Desde: ... · Llegó de: ... · Idioma: ... · Contacto: ...", with the parts the visitor's page
+// gave; empty when it gave none.
+std::string ContextLine(const VisitorContext& context) {
+    std::string line;
+    const auto add = [&line](const char* label, const std::string& value) {
+        if (value.empty()) return;
+        if (!line.empty()) line += " · ";
+        line += label;
+        line += value;
+    };
+    add("Desde: ", context.page);
+    add("Llegó de: ", context.referrer);
+    add("Idioma: ", context.language);
+    add("Contacto: ", context.contact);
+    return line;
+}
+
 std::string Transcript(Conversations& conversations, const ConversationInfo& conversation) {
     std::vector<TranscriptLine> lines;
+    const std::string context = ContextLine(conversations.Context(conversation.id));
+    if (!context.empty()) lines.push_back(LineOf("Tertulia", context));
     for (const StoredMessage& message : conversations.Messages(conversation.id)) {
-        lines.push_back(
-            LineOf(message.fromOperator ? OperatorApi::kOperatorName : conversation.visitorName,
-                   message.text));
+        const std::string author = message.fromService    ? std::string("Tertulia")
+                                   : message.fromOperator ? OperatorApi::kOperatorName
+                                                          : conversation.visitorName;
+        lines.push_back(LineOf(author, message.text));
     }
     // A conversation closed by anyone but this console (its visitor's silence, another console)
     // ends with a line that tells the operator how to let its window go, instead of an error at
@@ -179,8 +200,8 @@ class OperatorRequest {
         }
         // So that the console tells a closed conversation from one that another console took.
         std::vector<std::int32_t> closed;
-        for (const ConversationInfo& conversation :
-             storage_.conversations.RecentlyClosed(session.company, OperatorApi::kClosedNewsSeconds)) {
+        for (const ConversationInfo& conversation : storage_.conversations.RecentlyClosed(
+                 session.company, OperatorApi::kClosedNewsSeconds)) {
             if (session.Sees(conversation.owner)) closed.push_back(conversation.id);
         }
         return WriteNewsReply(entries, lines, closed);
@@ -212,9 +233,33 @@ class OperatorRequest {
                     break;
             }
         }
+        // A page is heard from at most every 30 s: silent for 90 s, it has been gone for 60.
+        storage_.conversations.NotePageGone(
+            company, id, api_.clock_() - VisitorApi::kPresentSeconds - 30, VisitorApi::kPageGone);
         const auto conversation = storage_.conversations.CompanyConversation(company, id);
         if (!conversation) return Missing(id);
         return Transcript(storage_.conversations, *conversation);
+    }
+
+    // Tells the conversation's visitor that its operator is typing; only its owner may.
+    std::string Typing() {
+        const OperatorSession session = Session();
+        const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
+        if (!api_.typing_.Take(LimitKey(client_), api_.clock_())) {
+            return Windows1252FromUtf8("ERROR: Demasiados avisos seguidos; espere un momento.");
+        }
+        if (session.oneConsole && storage_.sessions.Claim(session, id) == ClaimResult::Other) {
+            return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
+                                       " la atiende otra consola.");
+        }
+        const auto conversation = storage_.conversations.CompanyConversation(session.company, id);
+        if (!conversation) return Missing(id);
+        if (!conversation->open) {
+            return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
+                                       " está cerrada.");
+        }
+        if (api_.tellTyping_) api_.tellTyping_(id);
+        return "OK";
     }
 
     // Ends the session; its conversations go to the company's other consoles at once.
@@ -288,6 +333,7 @@ std::string OperatorApi::AnswerText(const FormFields& fields, const std::string&
         if (accion == "get_news") return request.News();
         if (accion == "getchat") return request.Chat();
         if (accion == "dropclt") return request.Drop();
+        if (accion == "escribiendo") return request.Typing();
         if (accion == "do_logout") return request.Logout();
         return Windows1252FromUtf8("ERROR: Acción desconocida.");
     } catch (const SessionGone&) {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "service/charset.h"
 #include "service/client_address.h"
 #include "service/web_origin.h"
 
@@ -184,6 +185,20 @@ std::optional<std::vector<std::string>> CompanyArguments(Arguments& arguments,
     return positional;
 }
 
+// The company's name as its visitors see it: a line of up to 100 characters.
+std::string CompanyName(const std::string& name) {
+    constexpr std::size_t kMaxCompanyName = 100;
+    const auto length = Utf8Length(name);
+    if (!length) throw std::runtime_error("el nombre no es texto UTF-8 válido");
+    if (*length > kMaxCompanyName) {
+        throw std::runtime_error("el nombre es demasiado largo (más de 100 caracteres)");
+    }
+    if (HasControlCharacter(name)) {
+        throw std::runtime_error("el nombre contiene caracteres de control");
+    }
+    return name;
+}
+
 Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
     std::string database;
     const auto words = CompanyArguments(arguments, database);
@@ -216,14 +231,20 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
         if (words->size() != 2)
             throw std::runtime_error("company-option espera CÓDIGO y OPCIÓN=VALOR");
         const std::string& setting = (*words)[1];
+        if (setting.starts_with("nombre=")) {
+            return CompanyOptionCommand{(*words)[0], std::nullopt, CompanyName(setting.substr(7)),
+                                        database};
+        }
         if (setting != "reparto=uno" && setting != "reparto=todos") {
             throw std::runtime_error("la opción se escribe reparto=uno o reparto=todos, no «" +
                                      setting + "»");
         }
-        return CompanyOptionCommand{(*words)[0], setting == "reparto=uno", database};
+        return CompanyOptionCommand{(*words)[0], setting == "reparto=uno", std::nullopt, database};
     }
     if (words->size() != 1) throw std::runtime_error(name + " espera CÓDIGO");
-    if (name == "company-options") return CompanyOptionCommand{(*words)[0], std::nullopt, database};
+    if (name == "company-options") {
+        return CompanyOptionCommand{(*words)[0], std::nullopt, std::nullopt, database};
+    }
     if (name == "allowed-sites") {
         return SiteCommand{SiteCommand::Action::List, (*words)[0], "", database};
     }
@@ -279,6 +300,7 @@ std::string UsageText() {
   tertulia-service disallow-site CÓDIGO ORIGEN [--db BASE]
   tertulia-service allowed-sites CÓDIGO [--db BASE]
   tertulia-service company-option CÓDIGO reparto=uno|todos [--db BASE]
+  tertulia-service company-option CÓDIGO nombre="NOMBRE" [--db BASE]
   tertulia-service company-options CÓDIGO [--db BASE]
   tertulia-service --help
 
@@ -371,6 +393,8 @@ company-option cambia una opción de la empresa y company-options las lista.
 reparto=uno (la opción de las empresas nuevas) da cada conversación a la primera
 consola que la abre: las demás no la ven mientras esa consola siga atendiéndola.
 reparto=todos muestra cada conversación en todas las consolas de la empresa.
+nombre="NOMBRE" es el nombre que ven los visitantes (hasta 100 caracteres; vacío,
+el código de la empresa).
 
 Detrás de un proxy inverso de confianza (--trusted-proxy), las direcciones que
 el servicio escribe en sus respuestas toman el esquema y el host de

@@ -66,7 +66,8 @@ struct SiteCommand {
 // conversations.
 struct CompanyOptionCommand {
     std::string code;
-    std::optional<bool> oneConsole;  // reparto=uno or reparto=todos; none: list the options
+    std::optional<bool> oneConsole;   // reparto=uno or reparto=todos; none: list the options
+    std::optional<std::string> name;  // nombre=...; empty: the code again
     std::string database;
 };
 

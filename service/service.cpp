@@ -23,7 +23,8 @@ namespace {
 
 // Bodies each visitor route takes: a name and a company code, or a line of 2000 characters
 // percent-encoded with a token. Every other route takes none.
-constexpr std::size_t kOpenBody = 4 * 1024;
+// The page's context (three fields of up to 500 characters) travels percent-encoded.
+constexpr std::size_t kOpenBody = 24 * 1024;
 constexpr std::size_t kSendBody = 32 * 1024;
 
 // Descriptors kept from the connections for the database's connections, the logs and the files
@@ -157,6 +158,9 @@ Service::Service(ServiceConfig config)
     streams_ = std::make_unique<EventStreams>(
         *storage_, config.visitors.silenceSeconds,
         config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
+    operatorApi_->TellTyping([streams = streams_.get()](std::int32_t conversation) {
+        streams->OperatorTyping(conversation);
+    });
     if (!config.accessLog.empty()) {
         accessLog_ = std::make_unique<AccessLog>(config.accessLog, trustedProxies_);
     }
@@ -229,6 +233,21 @@ void Service::AddRoutes() {
                  .path = "/api/conversaciones/*/mensajes",
                  .answer = Always(bind(&Service::SendLine)),
                  .bodyLimit = kSendBody});
+    routes_.Add({.method = Method::Post,
+                 .path = "/api/conversaciones/*/escribiendo",
+                 .answer = Always(bind(&Service::VisitorTyping)),
+                 .bodyLimit = kOpenBody});
+    routes_.Add({.method = Method::Post,
+                 .path = "/api/conversaciones/*/terminar",
+                 .answer = Always(bind(&Service::EndConversation)),
+                 .bodyLimit = kOpenBody});
+    routes_.Add({.method = Method::Post,
+                 .path = "/api/conversaciones/*/valoracion",
+                 .answer = Always(bind(&Service::RateConversation)),
+                 .bodyLimit = kSendBody});
+    routes_.Add({.method = Method::Get,
+                 .path = "/api/empresas/*",
+                 .answer = Always(bind(&Service::CompanyFront))});
     routes_.Add({.method = Method::Get,
                  .path = "/api/conversaciones/*/eventos",
                  .answer = Always(bind(&Service::VisitorStream))});
@@ -347,6 +366,29 @@ HttpReply Service::OpenConversation(const RoutedRequest& request) {
 HttpReply Service::SendLine(const RoutedRequest& request) {
     if (!IsForm(request.http)) return NotAForm();
     return JsonHttpReply(visitorApi_->Send(request.Id(), request.http.body, request.client));
+}
+
+HttpReply Service::VisitorTyping(const RoutedRequest& request) {
+    if (!IsForm(request.http)) return NotAForm();
+    return JsonHttpReply(visitorApi_->Typing(
+        request.Id(), request.http.body, request.client,
+        [this](std::int64_t company, std::int32_t conversation, const std::string& owner) {
+            streams_->VisitorTyping(company, conversation, owner);
+        }));
+}
+
+HttpReply Service::EndConversation(const RoutedRequest& request) {
+    if (!IsForm(request.http)) return NotAForm();
+    return JsonHttpReply(visitorApi_->End(request.Id(), request.http.body));
+}
+
+HttpReply Service::RateConversation(const RoutedRequest& request) {
+    if (!IsForm(request.http)) return NotAForm();
+    return JsonHttpReply(visitorApi_->Rate(request.Id(), request.http.body));
+}
+
+HttpReply Service::CompanyFront(const RoutedRequest& request) {
+    return JsonHttpReply(visitorApi_->Company(request.Id(), storage_->companies));
 }
 
 HttpReply Service::VisitorStream(const RoutedRequest& request) {

@@ -79,6 +79,10 @@ class Service {
     HttpReply OperatorScript(const RoutedRequest& request);
     HttpReply OpenConversation(const RoutedRequest& request);
     HttpReply SendLine(const RoutedRequest& request);
+    HttpReply VisitorTyping(const RoutedRequest& request);
+    HttpReply EndConversation(const RoutedRequest& request);
+    HttpReply RateConversation(const RoutedRequest& request);
+    HttpReply CompanyFront(const RoutedRequest& request);
     HttpReply VisitorStream(const RoutedRequest& request);
     HttpReply ReadConversation(const RoutedRequest& request);
     // Logs a request the database left unanswered: the first at once, the others counted into

@@ -47,6 +47,13 @@ void StreamHub::Collect(std::unordered_map<Key, Watchers>& map, const Key& key,
     if (it->second.empty()) map.erase(it);
 }
 
+std::vector<std::shared_ptr<Wakeable>> StreamHub::ConversationStreams(std::int32_t conversation) {
+    std::vector<std::shared_ptr<Wakeable>> live;
+    std::lock_guard lock(mutex_);
+    Collect(conversations_, conversation, live);
+    return live;
+}
+
 std::vector<std::shared_ptr<Wakeable>> StreamHub::CompanyStreams(std::int64_t company) {
     std::vector<std::shared_ptr<Wakeable>> live;
     std::lock_guard lock(mutex_);

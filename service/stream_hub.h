@@ -24,6 +24,8 @@ class StreamHub {
     void WatchCompany(std::int64_t company, std::weak_ptr<Wakeable> stream);
     // A conversation got a line or closed: its streams are woken.
     void Changed(std::int32_t conversation);
+    // The live streams that watch the conversation.
+    std::vector<std::shared_ptr<Wakeable>> ConversationStreams(std::int32_t conversation);
     // The live streams that watch the company.
     std::vector<std::shared_ptr<Wakeable>> CompanyStreams(std::int64_t company);
     // Anything may have changed.

@@ -54,6 +54,25 @@ std::string CheckedText(const std::string& raw, std::size_t limit, const char* w
     return std::string(text);
 }
 
+// A context field of the page: what it holds, without control characters, cut to `limit`
+// characters.
+std::string ContextText(const std::string& raw, std::size_t limit) {
+    if (!Utf8Length(raw)) throw BadRequest("El contexto de la página no es texto UTF-8 válido.");
+    std::string text;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < raw.size() && characters < limit;) {
+        const auto byte = static_cast<unsigned char>(raw[i]);
+        const std::size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        const std::string_view character(raw.data() + i, length);
+        if (!HasControlCharacter(character)) {
+            text += character;
+            ++characters;
+        }
+        i += length;
+    }
+    return std::string(Trimmed(text));
+}
+
 const Refusal kConversationFull{409,
                                 "La conversación ha llegado al máximo de líneas o de texto que "
                                 "admite; no se guardan más mensajes."};
@@ -108,8 +127,15 @@ JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
                           "Se han abierto demasiadas conversaciones desde su red; "
                           "inténtelo más tarde."};
         }
+        VisitorContext context;
+        if (const auto contact = fields.Find("contacto")) {
+            context.contact = CheckedText(*contact, kMaxContact, "El contacto");
+        }
+        context.page = ContextText(fields.Find("pagina").value_or(""), kMaxContext);
+        context.referrer = ContextText(fields.Find("procedencia").value_or(""), kMaxContext);
+        context.language = ContextText(fields.Find("idioma").value_or(""), kMaxContext);
         const OpenedConversation opened = conversations_.OpenConversation(
-            empresa, name, limits_.waitingPerCompany, limits_.silenceSeconds);
+            empresa, name, limits_.waitingPerCompany, limits_.silenceSeconds, context);
         switch (opened.outcome) {
             case OpenedConversation::Outcome::NoCompany:
                 throw Refusal{404, "La empresa no existe."};
@@ -153,6 +179,81 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
     });
 }
 
+JsonReply VisitorApi::Typing(std::string_view idText, std::string_view form,
+                             const std::string& client, const TypingTeller& tell) {
+    return Guarded("POST /api/conversaciones/N/escribiendo", [&] {
+        const auto id = ServiceConversationId(idText);
+        if (!id) throw kNoConversation;
+        const FormFields fields = FormFields::Parse(form);
+        if (!typing_.Take(LimitKey(client), clock_())) {
+            throw Refusal{429, "Ha enviado demasiados avisos seguidos; espere un momento."};
+        }
+        const auto target = conversations_.VisitorTyping(*id, fields.Get("token"));
+        if (!target) {
+            if (conversations_.VisitorConversation(*id, fields.Get("token"))) {
+                throw Refusal{409, "La conversación está cerrada."};
+            }
+            throw kNoConversation;
+        }
+        tell(target->company, *id, target->owner);
+        return JsonReply{200, "{\"ok\":true}"};
+    });
+}
+
+JsonReply VisitorApi::End(std::string_view idText, std::string_view form) {
+    return Guarded("POST /api/conversaciones/N/terminar", [&] {
+        const auto id = ServiceConversationId(idText);
+        if (!id) throw kNoConversation;
+        const FormFields fields = FormFields::Parse(form);
+        switch (conversations_.EndByVisitor(*id, fields.Get("token"), kVisitorEnded)) {
+            case VisitorEndResult::Ended:
+                break;
+            case VisitorEndResult::NotFound:
+                throw kNoConversation;
+            case VisitorEndResult::AlreadyClosed:
+                throw Refusal{409, "La conversación está cerrada."};
+        }
+        return JsonReply{200, "{\"ok\":true}"};
+    });
+}
+
+JsonReply VisitorApi::Rate(std::string_view idText, std::string_view form) {
+    return Guarded("POST /api/conversaciones/N/valoracion", [&] {
+        const auto id = ServiceConversationId(idText);
+        if (!id) throw kNoConversation;
+        const FormFields fields = FormFields::Parse(form);
+        const std::string& answer = fields.Get("ayudado");
+        if (answer != "si" && answer != "no") {
+            throw BadRequest("La respuesta se escribe ayudado=si o ayudado=no.");
+        }
+        const auto comment = fields.Find("comentario");
+        const std::string text =
+            comment && !Trimmed(*comment).empty()
+                ? CheckedText(StorableLine(*comment), kMaxComment, "El comentario")
+                : std::string();
+        switch (conversations_.Rate(*id, fields.Get("token"), answer == "si", text)) {
+            case RatingResult::Stored:
+                break;
+            case RatingResult::NotFound:
+                throw kNoConversation;
+            case RatingResult::Open:
+                throw Refusal{409, "La conversación sigue abierta; valórela cuando termine."};
+            case RatingResult::AlreadyRated:
+                throw Refusal{409, "La conversación ya está valorada."};
+        }
+        return JsonReply{200, "{\"ok\":true}"};
+    });
+}
+
+JsonReply VisitorApi::Company(const std::string& code, Companies& companies) {
+    return Guarded("GET /api/empresas/CODE", [&] {
+        const auto front = companies.Front(code, clock_(), kPresentSeconds);
+        if (!front) throw Refusal{404, "La empresa no existe."};
+        return JsonReply{200, "{\"nombre\":" + JsonString(front->name) +
+                                  ",\"atendida\":" + (front->attended ? "true" : "false") + "}"};
+    });
+}
+
 JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
     return Guarded("GET /api/conversaciones/N", [&] {
         const auto id = ServiceConversationId(idText);
@@ -180,6 +281,7 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         body += ",\"mensajes\":[";
         bool first = true;
         for (const StoredMessage& message : messages) {
+            if (message.fromService) continue;
             if (!first) body += ',';
             first = false;
             body += MessageJson(message);

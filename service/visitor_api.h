@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <semaphore>
 #include <string>
 #include <string_view>
 
+#include "service/companies.h"
 #include "service/conversations.h"
 #include "service/rate_limits.h"
 
@@ -43,6 +45,9 @@ class VisitorApi {
   public:
     static constexpr std::size_t kMaxName = 60;
     static constexpr std::size_t kMaxLine = 2000;
+    static constexpr std::size_t kMaxContact = 100;
+    static constexpr std::size_t kMaxContext = 500;  // of each of pagina, procedencia, idioma
+    static constexpr std::size_t kMaxComment = 500;
 
     VisitorApi(Conversations& conversations, const VisitorLimits& limits, Clock clock)
         : conversations_(conversations),
@@ -50,14 +55,37 @@ class VisitorApi {
           clock_(std::move(clock)),
           opened_(limits.conversationsPerAddress, 3600),
           openedPerNetwork_(limits.conversationsPerNetwork, 3600),
-          written_(limits.linesPerAddress, 60) {}
+          written_(limits.linesPerAddress, 60),
+          typing_(limits.linesPerAddress, 60) {}
 
-    // POST /api/conversaciones: fields empresa, nombre -> {"id":N,"token":"..."}.
+    // POST /api/conversaciones: fields empresa, nombre and the optional contacto, pagina,
+    // procedencia, idioma -> {"id":N,"token":"..."}.
     JsonReply Open(std::string_view form, const std::string& client);
     // POST /api/conversaciones/N/mensajes: fields token, texto -> {"ok":true}.
     JsonReply Send(std::string_view idText, std::string_view form, const std::string& client);
     // GET /api/conversaciones/N?token=... -> {"abierta":..,"mensajes":[{"autor":..,"texto":..}]}.
     JsonReply Read(std::string_view idText, std::string_view query);
+    // POST /api/conversaciones/N/escribiendo: field token -> {"ok":true}; `tell` passes it to
+    // the operator.
+    using TypingTeller = std::function<void(std::int64_t company, std::int32_t conversation,
+                                            const std::string& owner)>;
+    JsonReply Typing(std::string_view idText, std::string_view form, const std::string& client,
+                     const TypingTeller& tell);
+    // POST /api/conversaciones/N/terminar: field token -> {"ok":true}.
+    JsonReply End(std::string_view idText, std::string_view form);
+    // POST /api/conversaciones/N/valoracion: fields token, ayudado=si|no, comentario ->
+    // {"ok":true}, once the conversation is closed.
+    JsonReply Rate(std::string_view idText, std::string_view form);
+    // GET /api/empresas/CODE -> {"nombre":"...","atendida":true|false}.
+    JsonReply Company(const std::string& code, Companies& companies);
+
+    // What an operator is told when the visitor ends the conversation, or when the visitor's
+    // page has gone.
+    static constexpr const char* kVisitorEnded = "El visitante ha terminado la conversación.";
+    static constexpr const char* kPageGone = "El visitante ha cerrado la página.";
+    // A company is attended while one of its operator sessions was heard from this recently.
+    static constexpr std::int64_t kPresentSeconds = 60;
+
     // The reply to a conversation that does not exist, or not for the token given.
     static JsonReply NoConversation();
 
@@ -69,6 +97,8 @@ class VisitorApi {
     TokenBuckets opened_;
     TokenBuckets openedPerNetwork_;
     TokenBuckets written_;
+    // A page says that its visitor types at most every 2 s: as many as lines, on their own.
+    TokenBuckets typing_;
 };
 
 }  // namespace tertulia

@@ -93,6 +93,22 @@ TEST(StreamEventsTest, each_news_event_reads_back_to_what_was_written) {
     });
 }
 
+// A visitor typing reads back as its conversation, never as news, even to an older console.
+TEST(StreamEventsTest, typing_events_read_back_and_are_no_news) {
+    const std::vector<NewsRow> rows = {
+        {"small", {5, std::nullopt, false}},
+        {"largest_id", {2147483647, std::nullopt, false}},
+    };
+    testing::ForEachRow(rows, [](const NewsRow& row) {
+        const Fields event = FieldsOf(WriteTypingEvent(row.event.idSesionClt));
+        EXPECT_EQ(ReadTypingEvent(event.type, event.data), row.event.idSesionClt);
+        EXPECT_EQ(ReadNewsEvent(event.type, event.data, event.others), std::nullopt);
+        EXPECT_EQ(ReadByOlderConsole(event), std::nullopt);
+    });
+    EXPECT_EQ(ReadTypingEvent("noticias", "5"), std::nullopt);
+    EXPECT_EQ(ReadTypingEvent("escribiendo", "x"), std::nullopt);
+}
+
 TEST(StreamEventsTest, other_events_and_ids_that_are_not_numbers_are_no_news) {
     EXPECT_EQ(ReadNewsEvent("message", "5:3", {}), std::nullopt);
     EXPECT_EQ(ReadNewsEvent("noticias", "x:3", {}), std::nullopt);
@@ -105,6 +121,7 @@ TEST(StreamEventsTest, visitor_events_keep_their_form) {
     EXPECT_EQ(WriteVisitorLineEvent(3, R"({"autor":"visitante","texto":"hola"})"),
               "id: 3\nevent: mensaje\ndata: {\"autor\":\"visitante\",\"texto\":\"hola\"}\n\n");
     EXPECT_EQ(WriteVisitorClosedEvent(), "event: cerrada\ndata: {}\n\n");
+    EXPECT_EQ(WriteVisitorTypingEvent(), "event: escribiendo\ndata: {}\n\n");
 }
 
 }  // namespace

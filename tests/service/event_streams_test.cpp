@@ -243,6 +243,43 @@ TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_a
     EXPECT_EQ(told.find(heard), std::string::npos) << told;
 }
 
+// Typing is passed on at once and never stored: the visitor's to the console that answers the
+// conversation alone, the owner's to the visitor.
+TEST(EventStreams, typing_reaches_the_owner_and_the_visitor) {
+    ServiceProcess service;
+    const std::string a = service.Login();
+    const std::string b = service.Login();
+    HeldStream aNews(service.Port(), Operator(a, "eventos"));
+    HeldStream bNews(service.Port(), Operator(b, "eventos"));
+    EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
+    const auto ana = OpenConversation(service.Port(), "Ana");
+    service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
+    HeldStream page(service.Port(), Visitors(ana));
+    EXPECT_NE(page.Until(": \n\n").find(": \n\n"), std::string::npos);
+
+    const auto typing = LoopbackClient(service.Port())
+                            ->Post("/api/conversaciones/" + ana.id + "/escribiendo",
+                                   "token=" + ana.token, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(typing);
+    EXPECT_EQ(typing->status, 200);
+    EXPECT_EQ(typing->body, "{\"ok\":true}");
+    const std::string heard = "event: escribiendo\ndata: " + ana.id + "\n\n";
+    EXPECT_NE(aNews.Until(heard).find(heard), std::string::npos);
+
+    EXPECT_EQ(service.Body(Operator(a, "escribiendo") + "&idsesionclt=" + ana.id), "OK");
+    const std::string shown = "event: escribiendo\ndata: {}\n\n";
+    EXPECT_NE(page.Until(shown).find(shown), std::string::npos);
+
+    // Told after the typing, the next opening shows that B's stream left it out.
+    const auto bea = OpenConversation(service.Port(), "Bea");
+    const std::string opened = "event: noticias\ndata: " + bea.id + ":0\n\n";
+    const std::string told = bNews.Until(opened);
+    EXPECT_NE(told.find(opened), std::string::npos);
+    EXPECT_EQ(told.find("escribiendo"), std::string::npos) << told;
+    EXPECT_EQ(service.Body("/api/conversaciones/" + ana.id + "?token=" + ana.token),
+              "{\"abierta\":true,\"mensajes\":[]}");
+}
+
 TEST(EventStreams, a_console_that_logs_out_hands_its_conversations_to_the_others_at_once) {
     ServiceProcess service;
     const std::string a = service.Login();

@@ -467,6 +467,30 @@ TEST(OperatorFlow, a_send_whose_line_was_not_stored_says_so_in_a_header) {
     EXPECT_EQ(header(consoles.a, "&mensaje=cinco"), "no-guardada") << "a closed conversation";
 }
 
+TEST(OperatorFlow, only_the_console_that_answers_a_conversation_says_it_types) {
+    const TwoConsoles consoles;
+    ASSERT_EQ(consoles.News(consoles.a), consoles.Listed(0));
+    struct Row {
+        const char* name;
+        std::string session;
+        std::string reply;
+    };
+    const std::vector<Row> rows = {
+        {"the_owner", consoles.a, "OK"},
+        {"another_console", consoles.b,
+         Windows1252FromUtf8("ERROR: La conversación " + consoles.ana.id +
+                             " la atiende otra consola.")},
+        {"a_session_that_is_gone", "nadie",
+         Windows1252FromUtf8("ERROR. La sesión no existe o ha caducado; conéctese de nuevo.")},
+    };
+    ForEachRow(rows, [&](const Row& row) {
+        EXPECT_EQ(consoles.Ask("escribiendo", row.session), row.reply);
+    });
+    EXPECT_EQ(consoles.Ask("dropclt", consoles.a), "OK");
+    EXPECT_EQ(consoles.Ask("escribiendo", consoles.a),
+              Windows1252FromUtf8("ERROR: La conversación " + consoles.ana.id + " está cerrada."));
+}
+
 TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
     const TwoConsoles consoles;
     for (const std::string wrong : {"reparto=algunos", "turnos=uno"}) {
@@ -478,11 +502,22 @@ TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
               0);
     EXPECT_EQ(Storage::Open(consoles.Database(), {})->companies.CompanyOptions("demo"),
               std::vector<std::string>{"reparto=todos"});
+    EXPECT_EQ(RunService({"company-option", "demo", "nombre=" + std::string(101, 'a'), "--db",
+                          consoles.Database()}),
+              2);
+    ASSERT_EQ(
+        RunService({"company-option", "demo", "nombre=Acme, S.A.", "--db", consoles.Database()}),
+        0);
+    EXPECT_EQ(Storage::Open(consoles.Database(), {})->companies.CompanyOptions("demo"),
+              (std::vector<std::string>{"reparto=todos", "nombre=Acme, S.A."}));
+    EXPECT_EQ(consoles.service.Body("/api/empresas/demo"),
+              "{\"nombre\":\"Acme, S.A.\",\"atendida\":true}");
     EXPECT_EQ(consoles.Chat(consoles.a, "&mensaje=uno"), "<b>Operador</b>: uno");
     EXPECT_EQ(consoles.News(consoles.b), consoles.Listed(0));
     const std::string both = "<b>Operador</b>: uno<br><b>Operador</b>: dos";
     EXPECT_EQ(consoles.Chat(consoles.b, "&mensaje=dos"), both);
     EXPECT_EQ(consoles.Chat(consoles.a), both);
+    EXPECT_EQ(consoles.Ask("escribiendo", consoles.b), "OK") << "every console answers";
 }
 
 }  // namespace

@@ -123,6 +123,67 @@ TEST_P(StorageTest, a_send_and_a_close_keep_to_the_owner_until_its_claim_lapses)
     EXPECT_EQ(storage_->conversations.Messages(ana.id).size(), 2u);
 }
 
+// What the visitor's page tells, and the service's own lines for the operator, which the visitor's
+// stream and the caps leave out.
+TEST_P(StorageTest, the_visitors_context_end_and_rating_are_kept) {
+    const std::int64_t company = Company();
+    EXPECT_TRUE(storage_->companies.SetName("demo", "Acme, S.A."));
+    EXPECT_FALSE(storage_->companies.SetName("nadie", "x"));
+    const auto front = storage_->companies.Front("demo", now_, 60);
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->name, "Acme, S.A.");
+    EXPECT_TRUE(front->attended) << "logged in just now";
+    EXPECT_FALSE(storage_->companies.Front("demo", now_ + 61, 60)->attended);
+    EXPECT_TRUE(storage_->companies.SetName("demo", ""));
+    EXPECT_EQ(storage_->companies.Front("demo", now_, 60)->name, "demo");
+
+    const OpenedConversation left = storage_->conversations.OpenConversation(
+        "demo", "Ana", 0, 0, {"ana@correo.example", "https://tienda.example/", "", "es"});
+    const std::int32_t ana = left.conversation.id;
+    const NewConversation eva = Conversation("Eva");
+    storage_->conversations.AddVisitorLine(eva.id, eva.token, "hola", {});
+    EXPECT_EQ(storage_->conversations.Context(ana).contact, "ana@correo.example");
+    EXPECT_EQ(storage_->conversations.Context(ana).page, "https://tienda.example/");
+    EXPECT_EQ(storage_->conversations.Context(eva.id).page, "");
+    DirectConnection db(GetParam(), database_.location());
+    EXPECT_EQ(db.Lines("SELECT visitor_name || ':' || offline || ':' || COALESCE(referrer, '-') || "
+                       "':' || COALESCE(language, '-') FROM conversations ORDER BY id"),
+              "Ana:1:-:es\nEva:0:-:-\n");
+
+    now_ += 91;
+    // Left with a contact, Ana's conversation has no page to go.
+    storage_->conversations.NotePageGone(company, ana, now_ - 90, "ida");
+    storage_->conversations.NotePageGone(company, eva.id, now_ - 90, "ida");
+    storage_->conversations.NotePageGone(company, eva.id, now_ - 90, "ida");
+    EXPECT_EQ(storage_->conversations.Messages(ana).size(), 0u);
+    const auto evaLines = storage_->conversations.Messages(eva.id);
+    ASSERT_EQ(evaLines.size(), 2u);
+    EXPECT_TRUE(evaLines[1].fromService);
+    EXPECT_FALSE(evaLines[1].fromOperator);
+    EXPECT_EQ(storage_->conversations.LinesAfter(eva.id, 0, 10).lines.size(), 1u);
+    EXPECT_EQ(storage_->conversations.EndByVisitor(eva.id, eva.token, "fin"),
+              VisitorEndResult::Ended);
+    EXPECT_EQ(storage_->conversations.EndByVisitor(eva.id, eva.token, "fin"),
+              VisitorEndResult::AlreadyClosed);
+    EXPECT_EQ(storage_->conversations.EndByVisitor(eva.id, "otra", "fin"),
+              VisitorEndResult::NotFound);
+    const ConversationNews news = storage_->conversations.LinesAfter(eva.id, 1, 10);
+    EXPECT_FALSE(news.open);
+    EXPECT_TRUE(news.lines.empty());
+    EXPECT_EQ(db.Number("SELECT line_count FROM conversations WHERE visitor_name = 'Eva'"), 1);
+
+    EXPECT_EQ(storage_->conversations.Rate(ana, left.conversation.token, true, ""),
+              RatingResult::Open);
+    EXPECT_EQ(storage_->conversations.Rate(eva.id, eva.token, false, "lento"),
+              RatingResult::Stored);
+    EXPECT_EQ(storage_->conversations.Rate(eva.id, eva.token, true, ""),
+              RatingResult::AlreadyRated);
+    EXPECT_EQ(storage_->conversations.Rate(eva.id, "otra", true, ""), RatingResult::NotFound);
+    EXPECT_EQ(db.Lines("SELECT COALESCE(helped, -1) || ':' || COALESCE(rating_comment, '-') FROM "
+                       "conversations ORDER BY id"),
+              "-1:-\n0:lento\n");
+}
+
 TEST_P(StorageTest, waiting_conversations_are_capped_per_company) {
     Conversation("Ana", 2);
     Conversation("Eva", 2);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "protocol/transcript_rendering.h"
 #include "running_service.h"
+#include "service/charset.h"
 #include "tests/support/service_process.h"
 #include "tests/support/table_rows.h"
 
@@ -155,6 +157,19 @@ TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
         {"read_repeated_token", "/api/conversaciones/ID?token=TOKEN&token=TOKEN", "", 400},
         {"read_id_too_large", "/api/conversaciones/4294967297?token=TOKEN", "", 404},
         {"unknown_path", "/api/otra", "", 404},
+        {"contact_of_101_characters", "/api/conversaciones",
+         "empresa=demo&nombre=Ana&contacto=" + std::string(101, 'a'), 400},
+        {"empty_contact", "/api/conversaciones", "empresa=demo&nombre=Ana&contacto=+", 400},
+        {"page_not_utf8", "/api/conversaciones", "empresa=demo&nombre=Ana&pagina=%FF", 400},
+        {"unknown_company_front", "/api/empresas/nadie", "", 404},
+        {"typing_without_token", "/api/conversaciones/ID/escribiendo", "token=x", 404},
+        {"ending_unknown", "/api/conversaciones/999/terminar", "token=TOKEN", 404},
+        {"rating_an_open_conversation", "/api/conversaciones/ID/valoracion",
+         "token=TOKEN&ayudado=si", 409},
+        {"rating_neither_yes_nor_no", "/api/conversaciones/ID/valoracion",
+         "token=TOKEN&ayudado=quizas", 400},
+        {"rating_comment_of_501_characters", "/api/conversaciones/ID/valoracion",
+         "token=TOKEN&ayudado=no&comentario=" + std::string(501, 'a'), 400},
     };
     const auto fill = [&](std::string text) {
         for (const auto& [mark, value] : {std::pair{"ID", id}, std::pair{"TOKEN", token}}) {
@@ -183,6 +198,63 @@ TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
     EXPECT_EQ(
         Post(service, fill(send), "token=" + token + "&texto=" + std::string(2000, 'a')).status,
         200);
+}
+
+// The context line, the visitor's end and the page-gone line are the operator's alone; the
+// rating follows the close, once.
+TEST(VisitorApi, the_page_context_and_the_visitors_end_reach_the_operator_alone) {
+    RunningService service;
+    EXPECT_EQ(Get(service, "/api/empresas/demo").body, "{\"nombre\":\"demo\",\"atendida\":false}");
+    const Reply left = Post(service, "/api/conversaciones",
+                            "empresa=demo&nombre=Ana&contacto=ana%40correo.example&pagina="
+                            "https%3A%2F%2Ftienda.example%2Fa%09b&procedencia=&idioma=es-ES");
+    ASSERT_EQ(left.status, 201);
+    const std::string id = left.body.substr(6, left.body.find(',') - 6);
+    const std::string token = left.body.substr(left.body.find("\"token\":\"") + 9, 32);
+    Post(service, "/api/conversaciones/" + id + "/mensajes", "token=" + token + "&texto=hola");
+    const std::string session = service.Login();
+    EXPECT_EQ(Get(service, "/api/empresas/demo").body, "{\"nombre\":\"demo\",\"atendida\":true}");
+    const std::string chat =
+        "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session + "&idsesionclt=" + id;
+    const std::string context =
+        "Tertulia: Desde: https://tienda.example/ab · Idioma: es-ES · Contacto: "
+        "ana@correo.example\r\nAna: hola";
+    EXPECT_EQ(RenderizarTranscripcion(service.Body(chat)), Windows1252FromUtf8(context));
+    const std::string read = "/api/conversaciones/" + id + "?token=" + token;
+    const std::string lines = "\"mensajes\":[{\"autor\":\"visitante\",\"texto\":\"hola\"}]}";
+    EXPECT_EQ(Get(service, read).body, "{\"abierta\":true," + lines);
+
+    const std::string rate = "/api/conversaciones/" + id + "/valoracion";
+    EXPECT_EQ(Post(service, rate, "token=" + token + "&ayudado=si").status, 409) << "still open";
+    const std::string end = "/api/conversaciones/" + id + "/terminar";
+    EXPECT_EQ(Post(service, end, "token=" + token).body, "{\"ok\":true}");
+    EXPECT_EQ(Post(service, end, "token=" + token).status, 409);
+    EXPECT_EQ(
+        RenderizarTranscripcion(service.Body(chat)),
+        Windows1252FromUtf8(context + "\r\nTertulia: El visitante ha terminado la conversación."
+                                      "\r\nTertulia: La conversación ha terminado. Ciérrela con "
+                                      "«Cerrar y Borrar Historial»."));
+    EXPECT_EQ(Get(service, read).body, "{\"abierta\":false," + lines);
+    EXPECT_EQ(Post(service, rate, "token=" + token + "&ayudado=si&comentario=Gracias").body,
+              "{\"ok\":true}");
+    EXPECT_EQ(Post(service, rate, "token=" + token + "&ayudado=no").status, 409) << "once";
+
+    // A page silent for long enough has gone: said once, never to the visitor.
+    const auto [eva, evaToken] = OpenConversation(service.port(), "Eva");
+    const std::string evaChat =
+        "/tertulia.php?accion=getchat&idempresa=demo&idsesion=" + session + "&idsesionclt=" + eva;
+    EXPECT_EQ(service.Body(evaChat), "");
+    service.now += 61;
+    EXPECT_EQ(service.Body(evaChat), "") << "a minute is not enough to tell";
+    EXPECT_EQ(Get(service, "/api/empresas/demo").body, "{\"nombre\":\"demo\",\"atendida\":true}")
+        << "the console asked just now";
+    service.now += 61;
+    EXPECT_EQ(Get(service, "/api/empresas/demo").body, "{\"nombre\":\"demo\",\"atendida\":false}");
+    const std::string gone = Windows1252FromUtf8("Tertulia: El visitante ha cerrado la página.");
+    EXPECT_EQ(RenderizarTranscripcion(service.Body(evaChat)), gone);
+    EXPECT_EQ(RenderizarTranscripcion(service.Body(evaChat)), gone);
+    EXPECT_EQ(Get(service, "/api/conversaciones/" + eva + "?token=" + evaToken).body,
+              "{\"abierta\":true,\"mensajes\":[]}");
 }
 
 TEST(VisitorApi, the_page_is_one_self_contained_spanish_document) {
