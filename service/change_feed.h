@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "service/sql_database.h"
 
@@ -11,10 +12,21 @@ namespace tertulia {
 // opened, given a line, closed, or given to another session.
 void AnnounceChange(SqlConnection& db, std::int64_t company, std::int64_t conversation);
 
-// The watcher that hands each announced change to `changed` with its company, and tells
-// `unknown` when changes may have gone untold.
+// Who types in a conversation.
+enum class TypingSide { Visitor, Operator };
+
+// Tells the services on the database, at the commit, that one side of the conversation types;
+// `owner` is the operator session it belongs to (see ConversationInfo). Nothing is stored.
+void AnnounceTyping(SqlConnection& db, std::int64_t company, std::int64_t conversation,
+                    TypingSide side, const std::string& owner);
+
+using TypingHandler = std::function<void(std::int64_t company, std::int32_t conversation,
+                                         TypingSide side, const std::string& owner)>;
+
+// The watcher that hands each announced change to `changed` with its company, each typing to
+// `typing`, and tells `unknown` when changes may have gone untold.
 ChangeWatcher ConversationWatcher(
     std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-    std::function<void()> unknown);
+    std::function<void()> unknown, TypingHandler typing = {});
 
 }  // namespace tertulia

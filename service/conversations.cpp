@@ -459,8 +459,16 @@ void Conversations::TouchVisitors(const std::vector<std::int32_t>& conversationI
 
 void Conversations::WatchChanges(
     std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-    std::function<void()> unknown) {
-    database_.WatchChanges(ConversationWatcher(std::move(changed), std::move(unknown)));
+    std::function<void()> unknown, TypingHandler typing) {
+    database_.WatchChanges(
+        ConversationWatcher(std::move(changed), std::move(unknown), std::move(typing)));
+}
+
+void Conversations::AnnounceTyping(std::int64_t company, std::int32_t conversation, TypingSide side,
+                                   const std::string& owner) {
+    database_.Write([&](SqlConnection& db) {
+        tertulia::AnnounceTyping(db, company, conversation, side, owner);
+    });
 }
 
 }  // namespace tertulia

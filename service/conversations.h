@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "service/change_feed.h"
 #include "service/clock.h"
 #include "service/sessions.h"
 #include "service/sql_database.h"
@@ -164,7 +165,10 @@ class Conversations {
     // another on the database, with its company; `unknown` when such changes may have gone
     // untold. Empty functions stop that; once this returns no former call is running.
     void WatchChanges(std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-                      std::function<void()> unknown);
+                      std::function<void()> unknown, TypingHandler typing = {});
+    // Tells every service on the database that one side of the conversation types.
+    void AnnounceTyping(std::int64_t company, std::int32_t conversation, TypingSide side,
+                        const std::string& owner);
 
   private:
     // The writes of an operator's line and of a close, on behalf of `asker` (which then must

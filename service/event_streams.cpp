@@ -352,7 +352,15 @@ EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_
             hub_.Changed(conversation);
             QueueNews(company, conversation);
         },
-        [this] { hub_.ChangedAll(); });
+        [this] { hub_.ChangedAll(); },
+        [this](std::int64_t company, std::int32_t conversation, TypingSide side,
+               const std::string& owner) {
+            if (side == TypingSide::Operator) {
+                OperatorTyping(conversation);
+            } else {
+                VisitorTyping(company, conversation, owner);
+            }
+        });
     timer_ = std::thread([this] { Loop(); });
 }
 

@@ -55,7 +55,8 @@ class EventStreams {
     std::shared_ptr<ReplyStream> Operator(std::string_view windows1252Code,
                                           const std::string& sessionId);
 
-    // Typing, told to the streams held on this service: the visitor's to the operator streams
+    // Typing, announced by any service on the database, told to the streams held here: the
+    // visitor's to the operator streams
     // of the company whose sessions see the conversation (owned by `owner`), the operator's to
     // the conversation's visitor streams.
     void VisitorTyping(std::int64_t company, std::int32_t conversation, const std::string& owner);

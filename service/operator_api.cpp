@@ -258,7 +258,7 @@ class OperatorRequest {
             return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
                                        " está cerrada.");
         }
-        if (api_.tellTyping_) api_.tellTyping_(id);
+        storage_.conversations.AnnounceTyping(session.company, id, TypingSide::Operator, "");
         return "OK";
     }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -54,11 +53,6 @@ class OperatorApi {
     OperatorApi(Storage& storage, const ConversationCaps& caps, Clock clock)
         : storage_(storage), caps_(caps), clock_(std::move(clock)), refusals_(clock_) {}
 
-    // Who passes the operator's typing in a conversation to its visitor.
-    void TellTyping(std::function<void(std::int32_t conversation)> tell) {
-        tellTyping_ = std::move(tell);
-    }
-
     // The reply to a request with the query `fields` from the client at `client`.
     OperatorReply Answer(const FormFields& fields, const std::string& client,
                          ConsoleCookie& cookie);
@@ -92,7 +86,6 @@ class OperatorApi {
     Clock clock_;
     PasswordChecks checks_;
     LoginRefusals refusals_;
-    std::function<void(std::int32_t)> tellTyping_;
     // The operator says that it types at most every 2 s or so; per address, as visitors' lines.
     TokenBuckets typing_{60, 60};
     std::atomic<std::uint64_t> refusedCredentials_ = 0;

@@ -375,6 +375,7 @@ Rutas:
                           getchat, dropclt)
   /gl/chkupdate.php       guion de actualización de la consola
   /api/conversaciones     API JSON de los visitantes
+  /api/empresas/CÓDIGO    nombre de la empresa y si hay un operador conectado
   /salud                  «OK» (200) mientras la base de datos responde; si no,
                           503: para las comprobaciones de un balanceador
 

@@ -158,9 +158,6 @@ Service::Service(ServiceConfig config)
     streams_ = std::make_unique<EventStreams>(
         *storage_, config.visitors.silenceSeconds,
         config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
-    operatorApi_->TellTyping([streams = streams_.get()](std::int32_t conversation) {
-        streams->OperatorTyping(conversation);
-    });
     if (!config.accessLog.empty()) {
         accessLog_ = std::make_unique<AccessLog>(config.accessLog, trustedProxies_);
     }
@@ -370,11 +367,7 @@ HttpReply Service::SendLine(const RoutedRequest& request) {
 
 HttpReply Service::VisitorTyping(const RoutedRequest& request) {
     if (!IsForm(request.http)) return NotAForm();
-    return JsonHttpReply(visitorApi_->Typing(
-        request.Id(), request.http.body, request.client,
-        [this](std::int64_t company, std::int32_t conversation, const std::string& owner) {
-            streams_->VisitorTyping(company, conversation, owner);
-        }));
+    return JsonHttpReply(visitorApi_->Typing(request.Id(), request.http.body, request.client));
 }
 
 HttpReply Service::EndConversation(const RoutedRequest& request) {

@@ -180,7 +180,7 @@ JsonReply VisitorApi::Send(std::string_view idText, std::string_view form,
 }
 
 JsonReply VisitorApi::Typing(std::string_view idText, std::string_view form,
-                             const std::string& client, const TypingTeller& tell) {
+                             const std::string& client) {
     return Guarded("POST /api/conversaciones/N/escribiendo", [&] {
         const auto id = ServiceConversationId(idText);
         if (!id) throw kNoConversation;
@@ -195,7 +195,7 @@ JsonReply VisitorApi::Typing(std::string_view idText, std::string_view form,
             }
             throw kNoConversation;
         }
-        tell(target->company, *id, target->owner);
+        conversations_.AnnounceTyping(target->company, *id, TypingSide::Visitor, target->owner);
         return JsonReply{200, "{\"ok\":true}"};
     });
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <semaphore>
 #include <string>
 #include <string_view>
@@ -65,12 +64,9 @@ class VisitorApi {
     JsonReply Send(std::string_view idText, std::string_view form, const std::string& client);
     // GET /api/conversaciones/N?token=... -> {"abierta":..,"mensajes":[{"autor":..,"texto":..}]}.
     JsonReply Read(std::string_view idText, std::string_view query);
-    // POST /api/conversaciones/N/escribiendo: field token -> {"ok":true}; `tell` passes it to
-    // the operator.
-    using TypingTeller = std::function<void(std::int64_t company, std::int32_t conversation,
-                                            const std::string& owner)>;
-    JsonReply Typing(std::string_view idText, std::string_view form, const std::string& client,
-                     const TypingTeller& tell);
+    // POST /api/conversaciones/N/escribiendo: field token -> {"ok":true}; told to the operator
+    // streams of the conversation's console.
+    JsonReply Typing(std::string_view idText, std::string_view form, const std::string& client);
     // POST /api/conversaciones/N/terminar: field token -> {"ok":true}.
     JsonReply End(std::string_view idText, std::string_view form);
     // POST /api/conversaciones/N/valoracion: fields token, ayudado=si|no, comentario ->

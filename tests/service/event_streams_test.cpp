@@ -582,6 +582,22 @@ TEST_F(SharedPostgres, a_line_through_one_service_reaches_a_stream_held_by_the_o
     ASSERT_TRUE(VisitorWrites(writer.Port(), conversation, "uno"));
     EXPECT_NE(stream.Until(Line(1, "visitante", "uno")).find(Line(1, "visitante", "uno")),
               std::string::npos);
+    // Typing too, told through one service, reaches the streams held by the other.
+    const std::string session = holder.Login();
+    HeldStream news(holder.Port(), Operator(session, "eventos"));
+    EXPECT_NE(news.Until(": \n\n").find(": \n\n"), std::string::npos);
+    EXPECT_EQ(writer.Body(Operator(session, "escribiendo") + "&idsesionclt=" + conversation.id),
+              "OK");
+    const std::string shown = "event: escribiendo\ndata: {}\n\n";
+    EXPECT_NE(stream.Until(shown).find(shown), std::string::npos);
+    const auto typing =
+        LoopbackClient(writer.Port())
+            ->Post("/api/conversaciones/" + conversation.id + "/escribiendo",
+                   "token=" + conversation.token, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(typing);
+    EXPECT_EQ(typing->status, 200);
+    const std::string heard = "event: escribiendo\ndata: " + conversation.id + "\n\n";
+    EXPECT_NE(news.Until(heard).find(heard), std::string::npos);
 
     // Its listening connections cut: a line written meanwhile still arrives once they are back.
     const std::unique_ptr<PGconn, decltype(&PQfinish)> admin(
