@@ -43,7 +43,7 @@ constexpr std::string_view kAfter = R"JS(";
     "<button type=\"button\" class=\"boton\" aria-expanded=\"false\" aria-controls=\"panel\">" +
     "Chat</button>" +
     "<div class=\"panel\" id=\"panel\" role=\"dialog\" aria-label=\"Chat con la empresa\" hidden>" +
-    "<div class=\"cabecera\"><span>Chat</span>" +
+    "<div class=\"cabecera\"><span class=\"nombre\">Chat</span>" +
     "<button type=\"button\" class=\"cerrar\" aria-label=\"Cerrar el chat\">\u00d7</button></div>" +
     "</div>";
   var boton = raiz.querySelector(".boton");
@@ -69,7 +69,12 @@ constexpr std::string_view kAfter = R"JS(";
     if (!marco) {
       marco = document.createElement("iframe");
       marco.title = "Chat con la empresa";
-      marco.src = servicio + "/?empresa=" + encodeURIComponent(empresa);
+      // The visitor page tells the service where the chat was started: this page and the
+      // page that led to it.
+      marco.src = servicio + "/?empresa=" + encodeURIComponent(empresa) +
+        "&pagina=" + encodeURIComponent(location.href.slice(0, 500)) +
+        (document.referrer ?
+          "&procedencia=" + encodeURIComponent(document.referrer.slice(0, 500)) : "");
       origen = new URL(marco.src).origin;
       marco.addEventListener("load", function () {
         cargado = true;
@@ -97,11 +102,17 @@ constexpr std::string_view kAfter = R"JS(";
   raiz.addEventListener("keydown", function (evento) {
     if (evento.key === "Escape" && !panel.hidden) cerrar();
   });
-  // Escape pressed inside the frame reaches the page only as this message.
+  // Escape pressed inside the frame reaches the page only as this message; the company's
+  // name, once the frame's page knows it, comes the same way.
   window.addEventListener("message", function (evento) {
-    if (marco && evento.source === marco.contentWindow && evento.origin === origen &&
-        evento.data === "tertulia:cerrar" && !panel.hidden) {
+    if (!marco || evento.source !== marco.contentWindow || evento.origin !== origen) return;
+    var datos = evento.data;
+    if (datos === "tertulia:cerrar" && !panel.hidden) {
       cerrar();
+    } else if (datos && datos.tertulia === "nombre" && typeof datos.nombre === "string") {
+      raiz.querySelector(".nombre").textContent = datos.nombre;
+      panel.setAttribute("aria-label", "Chat con " + datos.nombre);
+      marco.title = "Chat con " + datos.nombre;
     }
   });
   (document.body || document.documentElement).appendChild(anfitrion);

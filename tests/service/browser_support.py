@@ -4,6 +4,7 @@ console's requests."""
 import hashlib
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -110,6 +111,12 @@ class Browser:
         target = None if element is None else {ELEMENT: element}
         self._in_session("POST", "/frame", {"id": target})
 
+    def shown(self, css):
+        return self._in_session("GET", "/element/%s/displayed" % self.element(css))
+
+    def focused(self):
+        return self.execute("return document.activeElement.id")
+
     def found(self, css):
         try:
             self.element(css)
@@ -160,12 +167,13 @@ def visitor_opens_and_writes(browser, name, line):
     wait_for("the line on the page", lambda: line in browser.text("#mensajes"))
 
 
-def operator_finds(origin, name):
-    """The operator's new session and the id of the one conversation, the visitor `name`'s."""
-    session = operator_session(origin)
+def operator_finds(origin, name, session=None):
+    """The operator's session (a new one unless given) and the id of the one conversation,
+    the visitor `name`'s."""
+    session = session or operator_session(origin)
     news = operator_get(origin, "accion=get_news&idempresa=demo&idsesion=" + session)
     assert news.startswith(b"OK lineas=") and news.endswith(("=%s|" % name).encode()), news
-    return session, news.split(b",", 1)[1].split(b"=")[0].decode()
+    return session, re.findall(rb"(\d+)=" + re.escape(name.encode()) + rb"\|", news)[-1].decode()
 
 
 def available():

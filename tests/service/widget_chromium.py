@@ -2,9 +2,10 @@
 """The chat button on a company's pages, in headless Chromium.
 
 A page served from another loopback origin, which the company allows, embeds /widget.js; its
-button opens a conversation that the operator sees through the console's protocol, the
-operator's line reaches the frame, the conversation stays when the visitor moves to another
-page, Escape closes the frame, and on a phone-sized window the frame takes the whole screen.
+button opens a conversation that the operator sees through the console's protocol, with the
+page the chat started from; the operator's line reaches the frame, the chat's heading shows
+the company's name, the conversation stays when the visitor moves to another page, Escape
+closes the frame, and on a phone-sized window the frame takes the whole screen.
 A page from an origin that is not allowed gets no visitor page in the frame.
 
 Usage: widget_chromium.py PATH-TO-tertulia-service
@@ -19,7 +20,8 @@ import tempfile
 import threading
 
 from browser_support import (ELEMENT, Browser, available, operator_finds, operator_get,
-                             start_service, visitor_opens_and_writes, wait_for)
+                             operator_session, start_service, visitor_opens_and_writes,
+                             wait_for)
 
 SHADOW = "return document.getElementById('tertulia-chat').shadowRoot"
 
@@ -78,7 +80,7 @@ def into_frame(browser):
     browser.frame(wait_for("the chat frame", lambda: widget(browser, "iframe")))
 
 
-def check_allowed_site(browser, site, origin):
+def check_allowed_site(browser, site, origin, session):
     browser.open(site.origin + "/uno.html")
     button = wait_for("the chat button", lambda: widget(browser, ".boton"))
     label = browser._in_session("GET", "/element/%s/computedlabel" % button)
@@ -94,7 +96,13 @@ def check_allowed_site(browser, site, origin):
     assert browser.value("#empresa") == "demo"
     visitor_opens_and_writes(browser, "Ana", "Hola desde la portada")
 
-    session, conversation = operator_finds(origin, "Ana")
+    session, conversation = operator_finds(origin, "Ana", session)
+    # The operator learns which page of the site the chat was started from.
+    transcript = operator_get(origin, "accion=getchat&idempresa=demo&idsesion=%s"
+                              "&idsesionclt=%s" % (session, conversation))
+    context = transcript.split(b"<br>", 1)[0]
+    assert context.startswith(b"<b>Tertulia</b>: Desde: %s/uno.html" % site.origin.encode()), \
+        transcript
     answer = operator_get(origin, "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s"
                           "&mensaje=Buenos%%20d%%EDas%%2C%%20Ana" % (session, conversation))
     assert answer.endswith(b"<b>Operador</b>: Buenos d&iacute;as, Ana"), answer
@@ -103,6 +111,8 @@ def check_allowed_site(browser, site, origin):
 
     # Another page of the site: the frame opens by itself on the same conversation.
     browser.frame(None)
+    assert browser.execute(SHADOW + ".querySelector('.nombre').textContent") == "demo", \
+        "the company's name is not in the chat's heading"
     browser.open(site.origin + "/dos.html")
     wait_for("the frame to reopen on the next page", lambda: widget(browser, ".boton")
              and panel_open(browser))
@@ -163,7 +173,8 @@ def main():
                             os.path.join(directory, "service.db")],
                            check=True, stdout=subprocess.DEVNULL)
             browser = Browser(os.path.join(directory, "profile"))
-            check_allowed_site(browser, allowed, origin)
+            # An operator is there, or the chat would offer the form for a message.
+            check_allowed_site(browser, allowed, origin, operator_session(origin))
             check_other_site(browser, other)
             check_phone_screen(browser, allowed)
             return 0
