@@ -55,13 +55,6 @@ class EventStreams {
     std::shared_ptr<ReplyStream> Operator(std::string_view windows1252Code,
                                           const std::string& sessionId);
 
-    // Typing, announced by any service on the database, told to the streams held here: the
-    // visitor's to the operator streams
-    // of the company whose sessions see the conversation (owned by `owner`), the operator's to
-    // the conversation's visitor streams.
-    void VisitorTyping(std::int64_t company, std::int32_t conversation, const std::string& owner);
-    void OperatorTyping(std::int32_t conversation);
-
     // The streams held open now.
     struct Held {
         std::size_t visitors = 0;
@@ -70,6 +63,12 @@ class EventStreams {
     Held Count();
 
   private:
+    // Typing, announced by any service on the database, told to the streams held here: the
+    // visitor's to the operator streams of the company whose sessions see the conversation
+    // (owned by `owner`), the operator's to the conversation's visitor streams.
+    void VisitorTyping(std::int64_t company, std::int32_t conversation, const std::string& owner);
+    void OperatorTyping(std::int32_t conversation);
+
     // Reads the news of the company's changed conversations and tells its operator streams; one
     // reading at a time per company, changes meanwhile gathered into the next.
     void QueueNews(std::int64_t company, std::int32_t conversation);
