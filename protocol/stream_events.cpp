@@ -49,7 +49,7 @@ std::string WriteTypingEvent(std::int32_t idSesionClt) {
 
 std::optional<std::int32_t> ReadTypingEvent(std::string_view type, std::string_view data) {
     if (type != kTypingType) return std::nullopt;
-    return LeerIdConversacion(data);
+    return ReadConversationId(data);
 }
 
 std::string WriteVisitorLineEvent(std::size_t number, std::string_view json) {
