@@ -223,37 +223,46 @@ TEST(EventStreams, an_operator_hears_openings_lines_and_closes_of_the_company) {
     EXPECT_FALSE(replacing.Ends(1s));
 }
 
-TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_answers) {
+// Two consoles of one company, each holding its stream, and Ana's conversation answered by A.
+struct TwoConsoles {
     ServiceProcess service;
-    const std::string a = service.Login();
-    const std::string b = service.Login();
-    HeldStream aNews(service.Port(), Operator(a, "eventos"));
-    HeldStream bNews(service.Port(), Operator(b, "eventos"));
-    EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
-    const auto ana = OpenConversation(service.Port(), "Ana");
-    service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
-    ASSERT_TRUE(VisitorWrites(service.Port(), ana, "hola"));
+    std::string a = service.Login();
+    std::string b = service.Login();
+    HeldStream aNews{service.Port(), Operator(a, "eventos")};
+    HeldStream bNews{service.Port(), Operator(b, "eventos")};
+    VisitorConversation ana;
+
+    TwoConsoles() {
+        EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
+        ana = OpenConversation(service.Port(), "Ana");
+        service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
+    }
+
+    // What B's stream was told up to the next opening, which comes after anything before it.
+    std::string ToldToB() {
+        const auto bea = OpenConversation(service.Port(), "Bea");
+        const std::string opened = "event: noticias\ndata: " + bea.id + ":0\n\n";
+        std::string told = bNews.Until(opened);
+        EXPECT_NE(told.find(opened), std::string::npos);
+        return told;
+    }
+};
+
+TEST(EventStreams, an_operator_hears_nothing_of_a_conversation_another_console_answers) {
+    TwoConsoles consoles;
+    const auto& ana = consoles.ana;
+    ASSERT_TRUE(VisitorWrites(consoles.service.Port(), ana, "hola"));
     const std::string heard = "event: noticias\ndata: " + ana.id + ":1\n\n";
-    EXPECT_NE(aNews.Until(heard).find(heard), std::string::npos);
-    // Told after Ana's line, the next opening shows that B's stream left that line out.
-    const auto bea = OpenConversation(service.Port(), "Bea");
-    const std::string opened = "event: noticias\ndata: " + bea.id + ":0\n\n";
-    const std::string told = bNews.Until(opened);
-    EXPECT_NE(told.find(opened), std::string::npos);
+    EXPECT_NE(consoles.aNews.Until(heard).find(heard), std::string::npos);
+    const std::string told = consoles.ToldToB();
     EXPECT_EQ(told.find(heard), std::string::npos) << told;
 }
 
 // Typing is passed on at once and never stored: the visitor's to the console that answers the
 // conversation alone, the owner's to the visitor.
 TEST(EventStreams, typing_reaches_the_owner_and_the_visitor) {
-    ServiceProcess service;
-    const std::string a = service.Login();
-    const std::string b = service.Login();
-    HeldStream aNews(service.Port(), Operator(a, "eventos"));
-    HeldStream bNews(service.Port(), Operator(b, "eventos"));
-    EXPECT_NE(bNews.Until(": \n\n").find(": \n\n"), std::string::npos);
-    const auto ana = OpenConversation(service.Port(), "Ana");
-    service.Body(Operator(a, "getchat") + "&idsesionclt=" + ana.id);
+    TwoConsoles consoles;
+    auto& [service, a, b, aNews, bNews, ana] = consoles;
     HeldStream page(service.Port(), Visitors(ana));
     EXPECT_NE(page.Until(": \n\n").find(": \n\n"), std::string::npos);
 
@@ -270,11 +279,7 @@ TEST(EventStreams, typing_reaches_the_owner_and_the_visitor) {
     const std::string shown = "event: escribiendo\ndata: {}\n\n";
     EXPECT_NE(page.Until(shown).find(shown), std::string::npos);
 
-    // Told after the typing, the next opening shows that B's stream left it out.
-    const auto bea = OpenConversation(service.Port(), "Bea");
-    const std::string opened = "event: noticias\ndata: " + bea.id + ":0\n\n";
-    const std::string told = bNews.Until(opened);
-    EXPECT_NE(told.find(opened), std::string::npos);
+    const std::string told = consoles.ToldToB();
     EXPECT_EQ(told.find("escribiendo"), std::string::npos) << told;
     EXPECT_EQ(service.Body("/api/conversaciones/" + ana.id + "?token=" + ana.token),
               "{\"abierta\":true,\"mensajes\":[]}");
