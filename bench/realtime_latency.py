@@ -2,7 +2,7 @@
 """How fast the service's event streams carry a change, and what holding them costs.
 
 Usage: realtime_latency.py SERVICE [--streams N] [--operators N] [--rate LINES] [--seconds S]
-                           [--postgres URI] [--timeline FILE]
+                           [--postgres URI] [--timeline FILE] [--new-connections]
   SERVICE     the tertulia-service program
   --streams   visitor conversations, each followed by its event stream (default 10000)
   --operators operator sessions, each with its event stream (default 100)
@@ -13,6 +13,8 @@ Usage: realtime_latency.py SERVICE [--streams N] [--operators N] [--rate LINES] 
               in a temporary folder for the run
   --timeline  writes each line's send and arrival times (CSV, seconds from the first line), so
               that a stall shows as a run of late arrivals; a line that never arrived has none
+  --new-connections  each request on a connection of its own, closed after its reply (by
+              default requests go on connections kept alive, as browsers and consoles send them)
 Prints p50 / p99 in milliseconds of: a new visitor to the operators' event, an operator's line
 to its visitor's stream, a visitor's line to the operators' event; then the service's resident
 memory with the streams held and its CPU while they are idle.
@@ -76,21 +78,43 @@ def postgres(directory):
                        stdout=subprocess.DEVNULL)
 
 
+NEW_CONNECTIONS = False  # one connection per request instead of kept-alive ones
+IDLE = {}  # port -> connections kept alive, free for the next request
+
+
 async def request(port, head, body=b""):
-    reader, writer = await asyncio.open_connection("127.0.0.1", port)
-    writer.write(head.encode("latin-1") + body)
-    reply = await reader.read()
-    writer.close()
-    return reply.split(b"\r\n\r\n", 1)[1]
+    """One request, on a connection kept alive as browsers and consoles keep theirs; one that
+    the service has closed meanwhile (it closes idle ones) gives way to a new one."""
+    idle = IDLE.setdefault(port, [])
+    if NEW_CONNECTIONS:
+        head = head.replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n", 1)
+    while True:
+        reused = bool(idle)
+        reader, writer = idle.pop() if reused else await asyncio.open_connection("127.0.0.1", port)
+        try:
+            writer.write(head.encode("latin-1") + body)
+            reply_head = await reader.readuntil(b"\r\n\r\n")
+            length = int(re.search(rb"(?i)\r\ncontent-length: *(\d+)", reply_head).group(1))
+            reply = await reader.readexactly(length)
+        except (asyncio.IncompleteReadError, ConnectionError):
+            writer.close()
+            if reused:
+                continue
+            raise
+        if NEW_CONNECTIONS or re.search(rb"(?i)\r\nconnection: *close", reply_head):
+            writer.close()
+        else:
+            idle.append((reader, writer))
+        return reply
 
 
 async def get(port, target):
-    return await request(port, "GET %s HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n" % target)
+    return await request(port, "GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % target)
 
 
 async def post(port, path, form):
     body = urllib.parse.urlencode(form).encode()
-    return await request(port, "POST %s HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: "
+    return await request(port, "POST %s HTTP/1.1\r\nHost: x\r\nContent-Type: "
                          "application/x-www-form-urlencoded\r\nContent-Length: %d\r\n\r\n"
                          % (path, len(body)), body)
 
@@ -150,6 +174,11 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def own_cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
 
 
 async def run(args, writer_port, stream_port, pid):
@@ -212,6 +241,7 @@ async def run(args, writer_port, stream_port, pid):
     print("CPU with the streams idle: %.1f%% of one core" % ((cpu_seconds(pid) - before) * 10))
 
     pending = set()
+    service_before, generator_before = cpu_seconds(pid), own_cpu_seconds()
     start_lines = time.perf_counter()
     n = 0
     while time.perf_counter() < start_lines + args.seconds:
@@ -235,8 +265,13 @@ async def run(args, writer_port, stream_port, pid):
         pending.add(task)
         task.add_done_callback(pending.discard)
     await asyncio.gather(*pending)
+    busy = time.perf_counter() - start_lines
+    service_cpu, generator_cpu = cpu_seconds(pid), own_cpu_seconds()
     await asyncio.sleep(3)
     print("lines: %d in %d s; resident %.0f MiB" % (n, args.seconds, resident_mib(pid)))
+    print("CPU during the lines: service %.0f%%, this generator %.0f%% of one core"
+          % ((service_cpu - service_before) * 100 / busy,
+             (generator_cpu - generator_before) * 100 / busy))
     print("new visitor -> operators' event:   " + percentiles(arrivals["new"]))
     print("operator's line -> visitor stream: " + percentiles(arrivals["operator"]))
     print("visitor's line -> operators' event: " + percentiles(arrivals["visitor"]))
@@ -272,7 +307,10 @@ def main():
     parser.add_argument("--seconds", type=int, default=20)
     parser.add_argument("--postgres", nargs="?", const="start")
     parser.add_argument("--timeline")
+    parser.add_argument("--new-connections", action="store_true")
     args = parser.parse_args()
+    global NEW_CONNECTIONS
+    NEW_CONNECTIONS = args.new_connections
     wanted = args.streams + args.operators + 1000
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(max(soft, wanted), hard), hard))

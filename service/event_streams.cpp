@@ -84,8 +84,8 @@ class EventStream : public Wakeable, public std::enable_shared_from_this<EventSt
         return filled_;
     }
 
-    // The second, of each keep-alive period, at which the stream gets its comment: spread over
-    // the period, so that no tick writes to every stream at once.
+    // The step, of each keep-alive period, at which the stream gets its comment: spread over
+    // the period, so that no step writes to many streams at once.
     void SetKeepAliveSlot(std::int64_t slot) { keepAliveSlot_ = slot; }
     std::int64_t KeepAliveSlot() const { return keepAliveSlot_; }
 
@@ -488,10 +488,11 @@ void EventStreams::TellNews(std::int64_t company) {
 void EventStreams::Start(const std::shared_ptr<EventStream>& stream) {
     {
         std::lock_guard lock(mutex_);
-        // Its first comment after the one it starts with comes 1 to 20 s later, at a second
+        // Its first comment after the one it starts with comes 1 to 20 s later, at a step
         // that the streams started together share out.
-        const std::int64_t period = kKeepAlive.count();
-        stream->SetKeepAliveSlot((ticks_ + 2 + started_++ % (period - 1)) % period);
+        const std::int64_t period = kKeepAlive / kKeepAliveStep;
+        const std::int64_t second = std::chrono::seconds(1) / kKeepAliveStep;
+        stream->SetKeepAliveSlot((steps_ + second + started_++ % (period - second)) % period);
         streams_.push_back(stream);
     }
     try {
@@ -503,11 +504,33 @@ void EventStreams::Start(const std::shared_ptr<EventStream>& stream) {
 }
 
 void EventStreams::Loop() {
+    const std::int64_t stepsPerTick = std::chrono::seconds(1) / kKeepAliveStep;
     std::unique_lock lock(mutex_);
-    while (!stop_.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_; })) {
+    while (!stop_.wait_for(lock, kKeepAliveStep, [&] { return stopping_; })) {
+        const std::int64_t step = ++steps_;
         lock.unlock();
-        Tick();
+        KeepAliveStep(step);
+        if (step % stepsPerTick == 0) Tick();
         lock.lock();
+    }
+}
+
+void EventStreams::KeepAliveStep(std::int64_t step) {
+    const std::int64_t slot = step % (kKeepAlive / kKeepAliveStep);
+    std::vector<std::shared_ptr<EventStream>> due;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& stream : streams_) {
+            if (stream->KeepAliveSlot() == slot) due.push_back(stream);
+        }
+    }
+    for (const auto& stream : due) {
+        if (stream->HeardConversation() != 0) {
+            stream->KeepAlive();
+        } else {
+            // An operator's also reads its session, which may wait for the database.
+            workers_.Submit([stream] { stream->KeepAlive(); });
+        }
     }
 }
 
@@ -524,19 +547,11 @@ void EventStreams::Tick() {
         }
     }
     if (tick % 60 == 0) hub_.Sweep();
-    const std::int64_t keepAliveSlot = tick % kKeepAlive.count();
     std::vector<std::int32_t> heard;
     const auto now = ReplyStream::Clock::now();
     for (const auto& stream : live) {
         if (stream->out()->CutIfStalled(now)) continue;
         if (stream->RetryDue()) stream->Wake();
-        if (stream->KeepAliveSlot() == keepAliveSlot) {
-            if (stream->HeardConversation() != 0) {
-                stream->KeepAlive();
-            } else {
-                workers_.Submit([stream] { stream->KeepAlive(); });
-            }
-        }
         if (tick % touchEvery_ == 0 && stream->HeardConversation() != 0)
             heard.push_back(stream->HeardConversation());
     }

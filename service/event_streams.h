@@ -28,13 +28,16 @@ class EventStream;
 // (StreamHub), and a woken stream reads what is new on a worker of its own pool and appends it;
 // the company's news of the change is read once, on that pool, and appended to every operator
 // stream of the company, however many there are. A comment every
-// 20 s keeps each stream alive (each stream at its own second of the 20, never all at once), and a
+// 20 s keeps each stream alive (each stream at its own tenth of a second of the 20, never many at
+// once: a few hundred comments written together hold back the lines behind them), and a
 // held stream keeps its visitor heard from, or its operator's session alive. What the streams hold
 // for their clients counts against one budget (see ReplyStream); a visitor's stream reads its lines
 // a page at a time, the next once its client has taken the one before.
 class EventStreams {
   public:
     static constexpr std::chrono::seconds kKeepAlive{20};
+    // How often the keep-alives due are written.
+    static constexpr std::chrono::milliseconds kKeepAliveStep{100};
 
     // `silenceSeconds`: after how long a silent visitor's conversation is closed (0: never);
     // `bufferBytes`: what all streams together may hold for their clients. The streams' replies
@@ -76,8 +79,9 @@ class EventStreams {
     // Starts the stream: watched first, then filled, so that no change falls in between; a
     // wake before the fill is read after it.
     void Start(const std::shared_ptr<EventStream>& stream);
-    // Once a second: keep-alives, visitors heard from, sessions kept, failed reads tried again,
-    // stalled streams cut.
+    // Every step: the comments of the streams whose slot it is.
+    void KeepAliveStep(std::int64_t step);
+    // Once a second: visitors heard from, failed reads tried again, stalled streams cut.
     void Tick();
     // Gives memory back to the system once streams have let much of it go.
     void TrimAfterRelease();
@@ -98,6 +102,7 @@ class EventStreams {
     };
     std::unordered_map<std::int64_t, CompanyNews> news_;
     std::int64_t ticks_ = 0;
+    std::int64_t steps_ = 0;
     std::int64_t started_ = 0;  // streams started, for their keep-alive slots
     bool stopping_ = false;
     std::condition_variable stop_;
