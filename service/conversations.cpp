@@ -1,5 +1,6 @@
 #include "service/conversations.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -323,16 +324,20 @@ std::vector<ConversationActivity> Conversations::OpenActivity(std::int64_t compa
 }
 
 void Conversations::TouchVisitors(const std::vector<std::int32_t>& conversationIds) {
-    if (conversationIds.empty()) return;
+    // In short writes, so that the lines written meanwhile wait for one of them at most.
+    constexpr std::size_t kPerWrite = 64;
     const std::int64_t now = clock_();
-    database_.Write([&](SqlConnection& db) {
-        for (const std::int32_t id : conversationIds) {
-            db.Run(
-                "UPDATE conversations SET visitor_seen = ? "
-                "WHERE id = ? AND open = 1 AND visitor_seen < ?",
-                {now, std::int64_t{id}, now});
-        }
-    });
+    for (std::size_t first = 0; first < conversationIds.size(); first += kPerWrite) {
+        const std::size_t last = std::min(first + kPerWrite, conversationIds.size());
+        database_.Write([&](SqlConnection& db) {
+            for (std::size_t i = first; i < last; ++i) {
+                db.Run(
+                    "UPDATE conversations SET visitor_seen = ? "
+                    "WHERE id = ? AND open = 1 AND visitor_seen < ?",
+                    {now, std::int64_t{conversationIds[i]}, now});
+            }
+        });
+    }
 }
 
 void Conversations::WatchChanges(

@@ -552,7 +552,9 @@ void EventStreams::Tick() {
     for (const auto& stream : live) {
         if (stream->out()->CutIfStalled(now)) continue;
         if (stream->RetryDue()) stream->Wake();
-        if (tick % touchEvery_ == 0 && stream->HeardConversation() != 0)
+        // Each at its own second of the interval, as with the comments: one write for every
+        // held visitor at once would hold the lines behind it.
+        if ((tick + stream->KeepAliveSlot()) % touchEvery_ == 0 && stream->HeardConversation() != 0)
             heard.push_back(stream->HeardConversation());
     }
     TrimAfterRelease();
