@@ -323,9 +323,12 @@ std::vector<ConversationActivity> Conversations::OpenActivity(std::int64_t compa
     return result;
 }
 
-void Conversations::TouchVisitors(const std::vector<std::int32_t>& conversationIds) {
-    // In short writes, so that the lines written meanwhile wait for one of them at most.
-    constexpr std::size_t kPerWrite = 64;
+void Conversations::TouchVisitors(std::vector<std::int32_t> conversationIds) {
+    // In short writes, so that a line written meanwhile waits for one of them at most, not for
+    // all held visitors' marks; in the order of the ids, so that each write dirties pages of its
+    // own.
+    constexpr std::size_t kPerWrite = 128;
+    std::sort(conversationIds.begin(), conversationIds.end());
     const std::int64_t now = clock_();
     for (std::size_t first = 0; first < conversationIds.size(); first += kPerWrite) {
         const std::size_t last = std::min(first + kPerWrite, conversationIds.size());

@@ -159,7 +159,7 @@ class Conversations {
     // The company's open conversations with their counts of lines.
     std::vector<ConversationActivity> OpenActivity(std::int64_t companyId);
     // The visitors of these open conversations count as heard from now.
-    void TouchVisitors(const std::vector<std::int32_t>& conversationIds);
+    void TouchVisitors(std::vector<std::int32_t> conversationIds);
 
     // Tells `answered` the seconds from a conversation's opening to its first operator line,
     // stored by this service, after the line is committed. Set before any line is stored.

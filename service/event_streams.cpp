@@ -552,9 +552,7 @@ void EventStreams::Tick() {
     for (const auto& stream : live) {
         if (stream->out()->CutIfStalled(now)) continue;
         if (stream->RetryDue()) stream->Wake();
-        // Each at its own second of the interval, as with the comments: one write for every
-        // held visitor at once would hold the lines behind it.
-        if ((tick + stream->KeepAliveSlot()) % touchEvery_ == 0 && stream->HeardConversation() != 0)
+        if (tick % touchEvery_ == 0 && stream->HeardConversation() != 0)
             heard.push_back(stream->HeardConversation());
     }
     TrimAfterRelease();
