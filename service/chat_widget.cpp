@@ -26,7 +26,8 @@ constexpr std::string_view kAfter = R"JS(";
     ".boton,.panel{position:fixed;right:16px;bottom:16px;z-index:2147483000}" +
     ".boton{font:600 16px/1 system-ui,sans-serif;padding:14px 20px;border:0;" +
     "border-radius:24px;background:#0b5cad;color:#fff;cursor:pointer;" +
-    "box-shadow:0 2px 8px rgba(0,0,0,.3)}" +
+    "box-shadow:0 2px 8px rgba(0,0,0,.3);max-width:calc(100vw - 32px);overflow:hidden;" +
+    "text-overflow:ellipsis;white-space:nowrap}" +
     "button:focus-visible{outline:3px solid #ffbf47;outline-offset:2px}" +
     ".panel{width:380px;height:min(600px,calc(100vh - 32px));display:flex;" +
     "flex-direction:column;background:#fff;border-radius:8px;overflow:hidden;" +
@@ -53,6 +54,15 @@ constexpr std::string_view kAfter = R"JS(";
   var origen = "";
   var cargado = false;
 
+  // The company's name, once known, on the closed button as in the open chat.
+  function nombrar(nombre) {
+    boton.textContent = "Chat con " + nombre;
+    boton.setAttribute("aria-label", "Abrir el chat con " + nombre);
+    raiz.querySelector(".nombre").textContent = nombre;
+    panel.setAttribute("aria-label", "Chat con " + nombre);
+    if (marco) marco.title = "Chat con " + nombre;
+  }
+
   // The frame's page puts the focus on its field when asked; it can be asked once loaded.
   function enfocarMarco() {
     marco.focus();
@@ -68,7 +78,7 @@ constexpr std::string_view kAfter = R"JS(";
   function abrir(enfocar) {
     if (!marco) {
       marco = document.createElement("iframe");
-      marco.title = "Chat con la empresa";
+      marco.title = panel.getAttribute("aria-label");
       // The visitor page tells the service where the chat was started: this page and the
       // page that led to it.
       marco.src = servicio + "/?empresa=" + encodeURIComponent(empresa) +
@@ -110,11 +120,19 @@ constexpr std::string_view kAfter = R"JS(";
     if (datos === "tertulia:cerrar" && !panel.hidden) {
       cerrar();
     } else if (datos && datos.tertulia === "nombre" && typeof datos.nombre === "string") {
-      raiz.querySelector(".nombre").textContent = datos.nombre;
-      panel.setAttribute("aria-label", "Chat con " + datos.nombre);
-      marco.title = "Chat con " + datos.nombre;
+      nombrar(datos.nombre);
     }
   });
+  // Without the name (the service away, a policy of the page that forbids the request) the
+  // button keeps its plain label.
+  if (window.fetch) {
+    fetch(servicio + "/api/empresas/" + encodeURIComponent(empresa), { credentials: "omit" })
+      .then(function (respuesta) { return respuesta.ok ? respuesta.json() : null; })
+      .then(function (datos) {
+        if (datos && typeof datos.nombre === "string" && datos.nombre) nombrar(datos.nombre);
+      })
+      .catch(function () { /* la etiqueta sencilla se queda */ });
+  }
   (document.body || document.documentElement).appendChild(anfitrion);
   var abierto = false;
   try { abierto = sessionStorage.getItem(clave) === "1"; } catch (e) { /* sin almacenamiento */ }

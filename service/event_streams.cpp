@@ -342,10 +342,10 @@ class OperatorStream : public EventStream {
 
 }  // namespace
 
-EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_t bufferBytes)
+EventStreams::EventStreams(Storage& storage, const VisitorLimits& visitors, std::size_t bufferBytes)
     : storage_(storage),
-      // As often as the visitor page's reads mark it, well within the silence.
-      touchEvery_(VisitorTouchInterval(silenceSeconds)),
+      // As often as the visitor page's reads mark it, well within the silences.
+      touchEvery_(VisitorTouchInterval(visitors)),
       budget_(bufferBytes) {
     storage_.conversations.WatchChanges(
         [this](std::int64_t company, std::int32_t conversation) {

@@ -14,6 +14,7 @@
 #include "service/reply_stream.h"
 #include "service/storage.h"
 #include "service/stream_hub.h"
+#include "service/visitor_api.h"
 #include "service/worker_pool.h"
 
 namespace tertulia {
@@ -39,10 +40,10 @@ class EventStreams {
     // How often the keep-alives due are written.
     static constexpr std::chrono::milliseconds kKeepAliveStep{100};
 
-    // `silenceSeconds`: after how long a silent visitor's conversation is closed (0: never);
+    // `visitors`: the silences after which a held stream's visitor is to be marked heard from;
     // `bufferBytes`: what all streams together may hold for their clients. The streams' replies
     // are to be gone (their server stopped) before this is destroyed.
-    EventStreams(Storage& storage, unsigned silenceSeconds, std::size_t bufferBytes);
+    EventStreams(Storage& storage, const VisitorLimits& visitors, std::size_t bufferBytes);
     ~EventStreams();
     EventStreams(const EventStreams&) = delete;
     EventStreams& operator=(const EventStreams&) = delete;

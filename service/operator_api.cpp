@@ -233,9 +233,8 @@ class OperatorRequest {
                     break;
             }
         }
-        // A page is heard from at most every 30 s: silent for 90 s, it has been gone for 60.
-        storage_.conversations.NotePageGone(
-            company, id, api_.clock_() - VisitorApi::kPresentSeconds - 30, VisitorApi::kPageGone);
+        storage_.conversations.NotePageGone(company, id, api_.clock_() - api_.pageGoneAfter_,
+                                            VisitorApi::kPageGone);
         const auto conversation = storage_.conversations.CompanyConversation(company, id);
         if (!conversation) return Missing(id);
         return Transcript(storage_.conversations, *conversation);

@@ -10,6 +10,7 @@
 #include "service/password_checks.h"
 #include "service/rate_limits.h"
 #include "service/storage.h"
+#include "service/visitor_api.h"
 
 namespace tertulia {
 
@@ -50,8 +51,12 @@ class OperatorApi {
     // or sooner after a break in its event stream, hears of it at least a few times.
     static constexpr std::int64_t kClosedNewsSeconds = 120;
 
-    OperatorApi(Storage& storage, const ConversationCaps& caps, Clock clock)
-        : storage_(storage), caps_(caps), clock_(std::move(clock)), refusals_(clock_) {}
+    OperatorApi(Storage& storage, const VisitorLimits& visitors, Clock clock)
+        : storage_(storage),
+          caps_(visitors.perConversation),
+          pageGoneAfter_(PageGoneAfter(visitors)),
+          clock_(std::move(clock)),
+          refusals_(clock_) {}
 
     // The reply to a request with the query `fields` from the client at `client`.
     OperatorReply Answer(const FormFields& fields, const std::string& client,
@@ -83,6 +88,7 @@ class OperatorApi {
 
     Storage& storage_;
     ConversationCaps caps_;
+    std::int64_t pageGoneAfter_;  // see PageGoneAfter
     Clock clock_;
     PasswordChecks checks_;
     LoginRefusals refusals_;

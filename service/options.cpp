@@ -99,6 +99,7 @@ bool ParseLimit(ServeCommand& command, const std::string& option, Arguments& arg
         {"--conversations-per-network", 0, kMany,
          [&](std::size_t v) { visitors.conversationsPerNetwork = v; }},
         {"--visitor-silence", 0, 86400, [&](std::size_t v) { visitors.silenceSeconds = v; }},
+        {"--page-gone", 1, 86400, [&](std::size_t v) { visitors.pageGoneSeconds = v; }},
         {"--lines-per-address", 0, kMany, [&](std::size_t v) { visitors.linesPerAddress = v; }},
         {"--lines-per-conversation", 0, kMany,
          [&](std::size_t v) { visitors.perConversation.lines = v; }},
@@ -397,6 +398,9 @@ Límites (0 en los que lo admiten: sin límite):
   --waiting-per-company N          conversaciones abiertas de una empresa (200)
   --visitor-silence S              segundos sin noticias del visitante tras los
                                    que se cierra su conversación (600)
+  --page-gone S                    segundos sin que la página del visitante lea
+                                   ni mantenga su flujo de eventos tras los que
+                                   el operador lee que la ha cerrado (60)
   --owner-silence S                segundos sin que la consola que atiende una
                                    conversación la pida ni mantenga su flujo de
                                    eventos tras los que otra consola puede

@@ -152,13 +152,13 @@ Service::Service(ServiceConfig config)
     const Clock clock = config.clock ? config.clock : Clock(SystemClock);
     storage_->conversations.WatchFirstAnswers(
         [this](std::int64_t seconds) { firstResponses_.Answered(static_cast<double>(seconds)); });
-    operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors.perConversation, clock);
+    operatorApi_ = std::make_unique<OperatorApi>(*storage_, config.visitors, clock);
     visitorApi_ = std::make_unique<VisitorApi>(storage_->conversations, config.visitors, clock);
     updateApi_ = std::make_unique<UpdateApi>(update_);
     retention_ = std::make_unique<RetentionLoop>(storage_->retention, config.keepDays,
                                                  config.visitors.silenceSeconds);
     streams_ = std::make_unique<EventStreams>(
-        *storage_, config.visitors.silenceSeconds,
+        *storage_, config.visitors,
         config.http.streamBufferBytes != 0 ? config.http.streamBufferBytes : SIZE_MAX);
     if (!config.accessLog.empty()) {
         accessLog_ = std::make_unique<AccessLog>(config.accessLog, trustedProxies_);
@@ -384,7 +384,11 @@ HttpReply Service::RateConversation(const RoutedRequest& request) {
 }
 
 HttpReply Service::CompanyFront(const RoutedRequest& request) {
-    return JsonHttpReply(visitorApi_->Company(request.Id(), storage_->companies));
+    HttpReply reply = JsonHttpReply(visitorApi_->Company(request.Id(), storage_->companies));
+    // The chat button reads the company's public name from pages of other sites; the reply
+    // depends on no cookie, and credentials are never allowed.
+    reply.headers.emplace_back("Access-Control-Allow-Origin", "*");
+    return reply;
 }
 
 HttpReply Service::VisitorStream(const RoutedRequest& request) {

@@ -103,8 +103,16 @@ JsonReply VisitorApi::NoConversation() {
     return ErrorReply(kNoConversation.status, kNoConversation.message);
 }
 
-std::int64_t VisitorTouchInterval(unsigned silenceSeconds) {
-    return silenceSeconds == 0 ? 30 : std::clamp<std::int64_t>(silenceSeconds / 4, 1, 30);
+std::int64_t VisitorTouchInterval(const VisitorLimits& limits) {
+    std::int64_t interval = limits.pageGoneSeconds / 2;
+    if (limits.silenceSeconds != 0) {
+        interval = std::min<std::int64_t>(interval, limits.silenceSeconds / 4);
+    }
+    return std::clamp<std::int64_t>(interval, 1, 30);
+}
+
+std::int64_t PageGoneAfter(const VisitorLimits& limits) {
+    return std::int64_t{limits.pageGoneSeconds} + VisitorTouchInterval(limits);
 }
 
 JsonReply VisitorApi::Open(std::string_view form, const std::string& client) {
@@ -260,8 +268,8 @@ JsonReply VisitorApi::Read(std::string_view idText, std::string_view query) {
         if (!id) throw kNoConversation;
         const FormFields fields = FormFields::Parse(query);
         // A page that reads every two seconds is heard from.
-        const auto conversation = conversations_.VisitorConversation(
-            *id, fields.Get("token"), VisitorTouchInterval(limits_.silenceSeconds));
+        const auto conversation = conversations_.VisitorConversation(*id, fields.Get("token"),
+                                                                     VisitorTouchInterval(limits_));
         if (!conversation) throw kNoConversation;
         // A transcript may be a quarter of a megabyte: a few are built at a time, so that a
         // flood of reads costs their CPU, not memory for each of them at once.

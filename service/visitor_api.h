@@ -26,15 +26,21 @@ struct VisitorLimits {
     // A conversation whose visitor has neither asked nor written for this long is closed, so
     // that visitors who left do not hold the company's waiting places.
     unsigned silenceSeconds = 600;
+    // An open conversation whose page has neither read nor held its stream for this long has
+    // gone: its operator is told so, once.
+    unsigned pageGoneSeconds = 60;
 };
 
 // A line as the visitor's page reads it: {"autor":"visitante"|"operador","texto":"..."}.
 std::string MessageJson(const StoredMessage& message);
 
 // Seconds between writes of a visitor's "heard from" time while its page reads or holds its
-// stream: well within the silence that closes a conversation, and rare enough for reads to stay
-// reads.
-std::int64_t VisitorTouchInterval(unsigned silenceSeconds);
+// stream: well within the silence that closes a conversation and the one that tells its page
+// gone, and rare enough for reads to stay reads.
+std::int64_t VisitorTouchInterval(const VisitorLimits& limits);
+// How old a visitor's "heard from" time is once its page has gone: the page's silence, plus the
+// time between writes during which a page still there is not marked.
+std::int64_t PageGoneAfter(const VisitorLimits& limits);
 
 // The JSON API of the visitor page. Bodies are form fields in UTF-8; each conversation is
 // reached only with the token it was opened with, and a wrong token looks exactly like a

@@ -445,7 +445,7 @@ TEST(EventStreams, a_wake_between_registration_and_the_first_fill_is_read_after_
         storage->conversations.OpenConversation("demo", "Ana", 0).conversation;
     const std::string id = std::to_string(conversation.id);
     const std::string query = "token=" + conversation.token;
-    EventStreams streams(*storage, 0, 64 << 20);
+    EventStreams streams(*storage, VisitorLimits{}, 64 << 20);
     const std::shared_ptr<ReplyStream> older = streams.Visitor(id, query, "");
     ASSERT_EQ(Drain(*older), ": \n\n");
 

@@ -262,6 +262,7 @@ TEST(CommandLine, refusals) {
         {"--puerto", "1"},
         {"--keep-days", "-1"},
         {"--keep-days", "36501"},
+        {"--page-gone", "0"},
         {"add-company"},
         {"add-company", "acme", "clave", "de más"},
         {"set-password"},
@@ -300,15 +301,17 @@ namespace {
 using testing::ForEachRow;
 
 TEST(CommandLine, limits_proxies_and_the_demo) {
-    const auto serve = std::get<ServeCommand>(ParseCommandLine(
-        {"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
-         "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1", "--trusted-proxy",
-         "2001:DB8::1", "--access-log", "-", "--stream-buffer-bytes", "1048576"}));
+    const auto serve = std::get<ServeCommand>(
+        ParseCommandLine({"--demo", "--max-connections-per-address", "0", "--head-timeout", "5",
+                          "--lines-per-conversation", "7", "--trusted-proxy", "::ffff:10.0.0.1",
+                          "--trusted-proxy", "2001:DB8::1", "--access-log", "-",
+                          "--stream-buffer-bytes", "1048576", "--page-gone", "2"}));
     EXPECT_TRUE(serve.demo);
     EXPECT_EQ(serve.http.connectionsPerAddress, 0u);
     EXPECT_EQ(serve.http.headSeconds, 5u);
     EXPECT_EQ(serve.visitors.perConversation.lines, 7u);
     EXPECT_EQ(serve.visitors.linesPerAddress, 60u) << "the default stays";
+    EXPECT_EQ(serve.visitors.pageGoneSeconds, 2u);
     EXPECT_EQ(serve.http.streamBufferBytes, 1u << 20);
     EXPECT_EQ(std::get<ServeCommand>(ParseCommandLine({})).http.streamBufferBytes, 64u << 20);
     EXPECT_EQ(serve.trustedProxies, (std::set<std::string>{"10.0.0.1", "2001:db8::1"}));

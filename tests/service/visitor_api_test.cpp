@@ -12,19 +12,21 @@ namespace {
 struct Reply {
     int status = 0;
     std::string body;
+    std::string allowOrigin;  // Access-Control-Allow-Origin
 };
 
 Reply Post(const RunningService& service, const std::string& path, const std::string& form,
            const char* type = "application/x-www-form-urlencoded") {
     const auto reply = service.Client()->Post(path.c_str(), form, type);
     if (!reply) throw std::runtime_error("no reply");
-    return {reply->status, reply->body};
+    return {reply->status, reply->body, reply->get_header_value("Access-Control-Allow-Origin")};
 }
 
 Reply Get(const RunningService& service, const std::string& target) {
     const auto reply = service.Client()->Get(target.c_str());
     if (!reply) throw std::runtime_error("no reply");
-    return {reply->status, reply->body};
+    EXPECT_FALSE(reply->has_header("Access-Control-Allow-Credentials")) << target;
+    return {reply->status, reply->body, reply->get_header_value("Access-Control-Allow-Origin")};
 }
 
 TEST(VisitorApi, a_visitor_opens_writes_and_reads_back) {
@@ -184,6 +186,8 @@ TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
                                              : Post(service, fill(row.path), fill(row.form));
         EXPECT_EQ(reply.status, row.status);
         EXPECT_TRUE(reply.body.starts_with("{\"error\":\"")) << reply.body;
+        // Only the company's public front may be read by pages of other sites.
+        EXPECT_EQ(reply.allowOrigin, row.path.starts_with("/api/empresas/") ? "*" : "");
     });
     const Reply notForm =
         Post(service, "/api/conversaciones", "{\"empresa\":\"demo\"}", "application/json");
@@ -204,7 +208,9 @@ TEST(VisitorApi, bad_requests_get_a_json_error_and_store_nothing) {
 // rating follows the close, once.
 TEST(VisitorApi, the_page_context_and_the_visitors_end_reach_the_operator_alone) {
     RunningService service;
-    EXPECT_EQ(Get(service, "/api/empresas/demo").body, "{\"nombre\":\"demo\",\"atendida\":false}");
+    const Reply front = Get(service, "/api/empresas/demo");
+    EXPECT_EQ(front.body, "{\"nombre\":\"demo\",\"atendida\":false}");
+    EXPECT_EQ(front.allowOrigin, "*") << "the chat button reads it from other sites";
     const Reply left = Post(service, "/api/conversaciones",
                             "empresa=demo&nombre=Ana&contacto=ana%40correo.example&pagina="
                             "https%3A%2F%2Ftienda.example%2Fa%09b&procedencia=&idioma=es-ES");
@@ -255,6 +261,31 @@ TEST(VisitorApi, the_page_context_and_the_visitors_end_reach_the_operator_alone)
     EXPECT_EQ(RenderizarTranscripcion(service.Body(evaChat)), gone);
     EXPECT_EQ(Get(service, "/api/conversaciones/" + eva + "?token=" + evaToken).body,
               "{\"abierta\":true,\"mensajes\":[]}");
+}
+
+// A page still there is marked as heard from well before it would be told gone.
+TEST(VisitorApi, a_page_is_told_gone_after_its_silence_and_one_mark_more) {
+    struct Row {
+        const char* name;
+        unsigned silenceSeconds;
+        unsigned pageGoneSeconds;
+        std::int64_t touchInterval;
+        std::int64_t goneAfter;
+    };
+    const std::vector<Row> rows = {
+        {"the defaults", 600, 60, 30, 90},
+        {"a silence that never closes", 0, 60, 30, 90},
+        {"a short silence marks more often", 40, 60, 10, 70},
+        {"a short page-gone marks more often", 600, 6, 3, 9},
+        {"at most every second", 600, 1, 1, 2},
+    };
+    ForEachRow(rows, [](const Row& row) {
+        VisitorLimits limits;
+        limits.silenceSeconds = row.silenceSeconds;
+        limits.pageGoneSeconds = row.pageGoneSeconds;
+        EXPECT_EQ(VisitorTouchInterval(limits), row.touchInterval);
+        EXPECT_EQ(PageGoneAfter(limits), row.goneAfter);
+    });
 }
 
 TEST(VisitorApi, the_page_is_one_self_contained_spanish_document) {

@@ -25,6 +25,9 @@ HIDE = ("Object.defineProperty(document, 'hidden', {configurable: true, get: () 
         "document.dispatchEvent(new Event('visibilitychange'));")
 SHOW = ("delete document.hidden; delete document.visibilityState;"
         "document.dispatchEvent(new Event('visibilitychange'));")
+PAGE_GONE = b"<b>Tertulia</b>: El visitante ha cerrado la p&aacute;gina."
+# Seconds of a page's silence before its operator is told it has gone, shortened for the test.
+PAGE_GONE_SECONDS = 2
 
 
 def no_sideways_scroll(browser, where):
@@ -75,6 +78,27 @@ def check_offline(browser, origin, access_log):
         session, conversation))
     print("ok: with nobody there the visitor left a message and a contact")
     return session
+
+
+def check_page_gone(browser, origin, session):
+    """A visitor closes the tab of an open chat: once its page has been silent long enough, the
+    operator's transcript says so, once."""
+    first = browser._in_session("GET", "/window")
+    tab = browser._in_session("POST", "/window/new", {"type": "tab"})["handle"]
+    browser._in_session("POST", "/window", {"handle": tab})
+    browser.open(origin + "/?empresa=demo")
+    visitor_opens_and_writes(browser, "Diego", "Vuelvo luego")
+    session, conversation = operator_finds(origin, "Diego", session)
+    chat = "accion=getchat&idempresa=demo&idsesion=%s&idsesionclt=%s" % (session, conversation)
+    browser._in_session("DELETE", "/window")
+    browser._in_session("POST", "/window", {"handle": first})
+    wait_for("the page-gone line", lambda: PAGE_GONE in operator_get(origin, chat),
+             seconds=PAGE_GONE_SECONDS + 10)
+    transcript = operator_get(origin, chat)
+    assert transcript.count(PAGE_GONE) == 1, transcript
+    operator_get(origin, "accion=dropclt&idempresa=demo&idsesion=%s&idsesionclt=%s" % (
+        session, conversation))
+    print("ok: the operator read once that the visitor had closed the page")
 
 
 def check_typing(browser, origin, session, conversation, access_log):
@@ -131,7 +155,8 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="tertulia-chromium-") as directory:
         access_log = os.path.join(directory, "access.log")
-        service, origin = start_service(sys.argv[1], directory, "--access-log", access_log)
+        service, origin = start_service(sys.argv[1], directory, "--access-log", access_log,
+                                        "--page-gone", str(PAGE_GONE_SECONDS))
         browser = None
         try:
             subprocess.run([sys.argv[1], "company-option", "demo", "nombre=Acme, S.A.", "--db",
@@ -141,6 +166,7 @@ def main():
             # A phone's width: everything below must fit it.
             browser._in_session("POST", "/window/rect", {"width": 360, "height": 740})
             session = check_offline(browser, origin, access_log)
+            check_page_gone(browser, origin, session)
 
             browser.open(origin + "/?empresa=demo")
             assert browser.value("#empresa") == "demo", "the company comes from the address"
@@ -166,6 +192,7 @@ def main():
             assert browser.text("#escribiendo") == "", "the typing stayed after the line"
             assert browser.text("#estado") == "Le atiende un operador", browser.text("#estado")
             check_unseen_lines(browser, origin, chat)
+            assert PAGE_GONE not in operator_get(origin, chat), "the page is there all along"
 
             closed = operator_get(origin, "accion=dropclt&idempresa=demo&idsesion=%s"
                                   "&idsesionclt=%s" % (session, conversation))

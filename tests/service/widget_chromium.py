@@ -3,8 +3,8 @@
 
 A page served from another loopback origin, which the company allows, embeds /widget.js; its
 button opens a conversation that the operator sees through the console's protocol, with the
-page the chat started from; the operator's line reaches the frame, the chat's heading shows
-the company's name, the conversation stays when the visitor moves to another page, Escape
+page the chat started from; the operator's line reaches the frame, the closed button and the
+chat's heading show the company's name, the conversation stays when the visitor moves to another page, Escape
 closes the frame, and on a phone-sized window the frame takes the whole screen.
 A page from an origin that is not allowed gets no visitor page in the frame.
 
@@ -24,6 +24,7 @@ from browser_support import (ELEMENT, Browser, available, operator_finds, operat
                              wait_for)
 
 SHADOW = "return document.getElementById('tertulia-chat').shadowRoot"
+NAME = "Acme, S.A."
 
 
 def free_port_on(address):
@@ -83,8 +84,12 @@ def into_frame(browser):
 def check_allowed_site(browser, site, origin, session):
     browser.open(site.origin + "/uno.html")
     button = wait_for("the chat button", lambda: widget(browser, ".boton"))
+    # The closed button names the company, read from the service across origins.
+    wait_for("the company's name on the closed button",
+             lambda: browser.execute(SHADOW + ".querySelector('.boton').textContent")
+             == "Chat con " + NAME)
     label = browser._in_session("GET", "/element/%s/computedlabel" % button)
-    assert label == "Abrir el chat", label
+    assert label == "Abrir el chat con " + NAME, label
     browser.click_id(button)
     assert browser.execute(SHADOW + ".activeElement.tagName") == "IFRAME", \
         "the focus did not move into the frame"
@@ -111,7 +116,7 @@ def check_allowed_site(browser, site, origin, session):
 
     # Another page of the site: the frame opens by itself on the same conversation.
     browser.frame(None)
-    assert browser.execute(SHADOW + ".querySelector('.nombre').textContent") == "demo", \
+    assert browser.execute(SHADOW + ".querySelector('.nombre').textContent") == NAME, \
         "the company's name is not in the chat's heading"
     browser.open(site.origin + "/dos.html")
     wait_for("the frame to reopen on the next page", lambda: widget(browser, ".boton")
@@ -170,6 +175,9 @@ def main():
             allowed = CompanySite("127.0.0.2", origin)
             other = CompanySite("127.0.0.3", origin)
             subprocess.run([binary, "allow-site", "demo", allowed.origin, "--db",
+                            os.path.join(directory, "service.db")],
+                           check=True, stdout=subprocess.DEVNULL)
+            subprocess.run([binary, "company-option", "demo", "nombre=" + NAME, "--db",
                             os.path.join(directory, "service.db")],
                            check=True, stdout=subprocess.DEVNULL)
             browser = Browser(os.path.join(directory, "profile"))
