@@ -97,6 +97,28 @@ std::string LogoutUrl(std::string_view base, std::string_view empresa, std::stri
     return ChatUrl(base, "do_logout", empresa, idSesion);
 }
 
+std::string TypingUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
+                      std::int32_t idSesionClt) {
+    return ChatUrl(base, "escribiendo", empresa, idSesion) +
+           "&idsesionclt=" + std::to_string(idSesionClt);
+}
+
+std::string ReadyAnswersUrl(std::string_view base, std::string_view empresa,
+                            std::string_view idSesion) {
+    return ChatUrl(base, "respuestas", empresa, idSesion);
+}
+
+std::string HandOnUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
+                      std::int32_t idSesionClt) {
+    return ChatUrl(base, "ceder", empresa, idSesion) +
+           "&idsesionclt=" + std::to_string(idSesionClt);
+}
+
+std::string OtherConsolesUrl(std::string_view base, std::string_view empresa,
+                             std::string_view idSesion) {
+    return ChatUrl(base, "consolas", empresa, idSesion);
+}
+
 std::string UpdateCheckUrl(std::string_view base) {
     return Concat({base, "/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1"});
 }
@@ -224,6 +246,17 @@ UpdateReply ReadUpdateReply(std::string_view reply) {
     if (TextoAntes(reply, ".", false) != "DESACTUALIZADA") return {};
     const std::string rest = AfterOrWhole(reply, ".");
     return {true, TextoAntes(rest, ",", false), AfterOrWhole(rest, ",")};
+}
+
+std::optional<int> ReadOtherConsolesReply(std::string_view reply) {
+    // Nine digits keep any value inside an int.
+    if (reply.empty() || reply.size() > 9) return std::nullopt;
+    int count = 0;
+    for (char c : reply) {
+        if (c < '0' || c > '9') return std::nullopt;
+        count = count * 10 + (c - '0');
+    }
+    return count;
 }
 
 }  // namespace tertulia

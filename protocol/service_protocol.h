@@ -26,6 +26,18 @@ std::string CloseConversationUrl(std::string_view base, std::string_view empresa
 // Ends the session on the service, which hands its conversations to the company's other
 // consoles at once.
 std::string LogoutUrl(std::string_view base, std::string_view empresa, std::string_view idSesion);
+// Tells the visitor of the conversation that the operator is typing.
+std::string TypingUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
+                      std::int32_t idSesionClt);
+// The company's ready answers (ReadReadyAnswersReply).
+std::string ReadyAnswersUrl(std::string_view base, std::string_view empresa,
+                            std::string_view idSesion);
+// Hands the conversation on to the company's other consoles: "OK", or an "ERROR" text.
+std::string HandOnUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
+                      std::int32_t idSesionClt);
+// The number of the company's other consoles heard from lately (ReadOtherConsolesReply).
+std::string OtherConsolesUrl(std::string_view base, std::string_view empresa,
+                             std::string_view idSesion);
 std::string UpdateCheckUrl(std::string_view base);
 
 // A console's key, which tells the service that a login comes from the console program that
@@ -125,5 +137,9 @@ struct UpdateReply {
     bool operator==(const UpdateReply&) const = default;
 };
 UpdateReply ReadUpdateReply(std::string_view reply);
+
+// The count of other consoles: decimal digits alone. Anything else (an older service's
+// "ERROR" text, say) is nothing.
+std::optional<int> ReadOtherConsolesReply(std::string_view reply);
 
 }  // namespace tertulia

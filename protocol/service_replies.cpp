@@ -38,6 +38,10 @@ std::string WriteLogoutReply() {
     return "OK";
 }
 
+std::string WriteOtherConsolesReply(int count) {
+    return std::to_string(count);
+}
+
 std::pair<std::string, std::string> LineNotStoredHeader() {
     return {std::string(kCabeceraLinea), std::string(kValorLineaNoGuardada)};
 }

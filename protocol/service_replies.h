@@ -27,6 +27,8 @@ std::string WriteCloseReply();
 std::string WriteLogoutReply();
 // The header, name and value, of a send reply whose line the service did not store.
 std::pair<std::string, std::string> LineNotStoredHeader();
+// The number of the company's other consoles heard from lately.
+std::string WriteOtherConsolesReply(int count);
 // The update check: outdated, with the new program's digest text and address, or up to date.
 std::string WriteUpdateReply(const UpdateReply& update);
 

@@ -10,6 +10,7 @@ constexpr std::string_view kNewsType = "noticias";
 constexpr std::string_view kStateField = "estado";
 constexpr std::string_view kClosedState = "cerrada";
 constexpr const char* kTypingType = "escribiendo";
+constexpr std::string_view kReadyAnswersType = "respuestas";
 
 }  // namespace
 
@@ -50,6 +51,14 @@ std::string WriteTypingEvent(std::int32_t idSesionClt) {
 std::optional<std::int32_t> ReadTypingEvent(std::string_view type, std::string_view data) {
     if (type != kTypingType) return std::nullopt;
     return ReadConversationId(data);
+}
+
+std::string WriteReadyAnswersEvent() {
+    return "event: " + std::string(kReadyAnswersType) + "\ndata: \n\n";
+}
+
+bool IsReadyAnswersEvent(std::string_view type) {
+    return type == kReadyAnswersType;
 }
 
 std::string WriteVisitorLineEvent(std::size_t number, std::string_view json) {

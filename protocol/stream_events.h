@@ -43,6 +43,11 @@ std::string WriteTypingEvent(std::int32_t idSesionClt);
 // event is not that or its id is not a conversation id.
 std::optional<std::int32_t> ReadTypingEvent(std::string_view type, std::string_view data);
 
+// "respuestas" with empty data: the company's ready answers have changed. A console that knows
+// no such event skips it.
+std::string WriteReadyAnswersEvent();
+bool IsReadyAnswersEvent(std::string_view type);
+
 // A visitor stream's line: `number` counts the conversation's lines from 1, and `json` is the
 // line as the page reads it.
 std::string WriteVisitorLineEvent(std::size_t number, std::string_view json);

@@ -47,6 +47,16 @@ TEST(RequestUrlTest, ExactConcatenationWithNothingEncoded) {
               "&idsesionclt=-2147483648");
     EXPECT_EQ(LogoutUrl(kBase, "EMP", "s=1"),
               "http://localhost:8080/tertulia.php?accion=do_logout&idempresa=EMP&idsesion=s=1");
+    EXPECT_EQ(TypingUrl(kBase, "EMP", "abc", 7),
+              "http://localhost:8080/tertulia.php?accion=escribiendo&idempresa=EMP&idsesion=abc"
+              "&idsesionclt=7");
+    EXPECT_EQ(ReadyAnswersUrl(kBase, "EMP", "s=1"),
+              "http://localhost:8080/tertulia.php?accion=respuestas&idempresa=EMP&idsesion=s=1");
+    EXPECT_EQ(HandOnUrl(kBase, "EMP", "abc", -3),
+              "http://localhost:8080/tertulia.php?accion=ceder&idempresa=EMP&idsesion=abc"
+              "&idsesionclt=-3");
+    EXPECT_EQ(OtherConsolesUrl(kBase, "EMP", "abc"),
+              "http://localhost:8080/tertulia.php?accion=consolas&idempresa=EMP&idsesion=abc");
     EXPECT_EQ(UpdateCheckUrl(kBase),
               "http://localhost:8080/gl/chkupdate.php?accion=check&prgid=TR&ver=1&rel=1");
 }

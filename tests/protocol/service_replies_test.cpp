@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/ready_answers.h"
 #include "protocol/reply_fields.h"
 #include "tests/support/table_rows.h"
 
@@ -22,6 +23,9 @@ TEST(ServiceRepliesTest, each_reply_reads_back_to_what_was_written) {
     EXPECT_EQ(name, kCabeceraLinea);
     EXPECT_TRUE(LineaNoGuardada(value));
 
+    for (int count : {0, 1, 17, 999999999}) {
+        EXPECT_EQ(ReadOtherConsolesReply(WriteOtherConsolesReply(count)), count);
+    }
     for (const UpdateReply& update :
          {UpdateReply{}, UpdateReply{true, "0CC175B9C0F1B6A831C399E269772661",
                                      "http://127.0.0.1:8080/gl/descargas/tertulia-1.2"}}) {
@@ -102,6 +106,52 @@ TEST(ServiceRepliesTest, each_news_reply_reads_back_to_what_was_written) {
         EXPECT_EQ(ReadByOlderConsole(reply),
                   (NewsReply{NewsReply::Kind::List, row.entries, false, "", row.lines, {}}));
     });
+}
+
+// An older service, or anything that is not a count, gives none.
+TEST(ServiceRepliesTest, other_consoles_reply_is_a_count_or_nothing) {
+    for (std::string_view reply :
+         {"", "ERROR: Acci\xF3n desconocida.", "-1", "1 ", "+2", "1234567890", "OK"}) {
+        EXPECT_EQ(ReadOtherConsolesReply(reply), std::nullopt) << reply;
+    }
+}
+
+struct AnswersRow {
+    const char* name;
+    std::vector<ReadyAnswer> written;
+    std::string reply;
+    std::vector<ReadyAnswer> read;  // what the reply reads back to
+};
+
+TEST(ServiceRepliesTest, ready_answers_read_back_with_their_line_breaks) {
+    const std::string greeting =
+        "Buenos d\xED"
+        "as, \xBF"
+        "en qu\xE9 puedo ayudarle?";
+    const std::vector<AnswersRow> rows = {
+        {"none", {}, "", {}},
+        {"two_in_order",
+         {{"hola", greeting}, {"precio-2", "10 \x80 | IVA"}},
+         "hola|" + greeting + "\nprecio-2|10 \x80 | IVA\n",
+         {{"hola", greeting}, {"precio-2", "10 \x80 | IVA"}}},
+        {"line_breaks_of_each_kind",
+         {{"a", "uno\r\ndos\ntres\rcuatro\n"}},
+         "a|uno<br>dos<br>tres<br>cuatro<br>\n",
+         {{"a", "uno\ndos\ntres\ncuatro\n"}}},
+        {"empty_text", {{"x", ""}}, "x|\n", {{"x", ""}}},
+    };
+    testing::ForEachRow(rows, [](const AnswersRow& row) {
+        const std::string reply = WriteReadyAnswersReply(row.written);
+        EXPECT_EQ(reply, row.reply);
+        EXPECT_EQ(ReadReadyAnswersReply(reply), row.read);
+    });
+}
+
+TEST(ServiceRepliesTest, ready_answers_reader_takes_crlf_and_skips_what_is_no_answer) {
+    EXPECT_EQ(ReadReadyAnswersReply("a|uno<br>dos\r\n\r\nsin barra\r\nb|dos|tres"),
+              (std::vector<ReadyAnswer>{{"a", "uno\ndos"}, {"b", "dos|tres"}}));
+    EXPECT_EQ(ReadReadyAnswersReply("ERROR: Acci\xF3n desconocida."), std::nullopt);
+    EXPECT_EQ(ReadReadyAnswersReply("ERROR. La sesi\xF3n ha caducado."), std::nullopt);
 }
 
 }  // namespace

@@ -109,6 +109,18 @@ TEST(StreamEventsTest, typing_events_read_back_and_are_no_news) {
     EXPECT_EQ(ReadTypingEvent("escribiendo", "x"), std::nullopt);
 }
 
+// A change of the ready answers reaches a reader as an event of its own, never as news.
+TEST(StreamEventsTest, ready_answers_event_reads_back_and_is_no_news) {
+    const std::string text = WriteReadyAnswersEvent();
+    EXPECT_EQ(text, "event: respuestas\ndata: \n\n");
+    const Fields event = FieldsOf(text);
+    EXPECT_TRUE(IsReadyAnswersEvent(event.type));
+    EXPECT_EQ(ReadNewsEvent(event.type, event.data, event.others), std::nullopt);
+    EXPECT_EQ(ReadTypingEvent(event.type, event.data), std::nullopt);
+    EXPECT_EQ(ReadByOlderConsole(event), std::nullopt);
+    EXPECT_FALSE(IsReadyAnswersEvent("noticias"));
+}
+
 TEST(StreamEventsTest, other_events_and_ids_that_are_not_numbers_are_no_news) {
     EXPECT_EQ(ReadNewsEvent("message", "5:3", {}), std::nullopt);
     EXPECT_EQ(ReadNewsEvent("noticias", "x:3", {}), std::nullopt);
