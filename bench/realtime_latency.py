@@ -122,23 +122,34 @@ async def post(port, path, form):
 EVENT = re.compile(rb"event: *([^\n]*)\ndata: *([^\n]*)\n")
 
 
-async def follow(port, target, on_event):
+class Follower(asyncio.Protocol):
     """Holds an event stream and calls on_event(name, data, arrival) for each named event.
 
-    Reads whatever has come at once and parses it in one pass: a hundred operator streams get
-    every line's news, and a reader that took them a line at a time would itself be the stall.
+    Parses whatever has come in one pass, in the loop's own callback: a hundred operator streams
+    get every line's news, and a reader that took them a line at a time, or woke a coroutine for
+    each read, would itself be the stall.
     """
-    reader, writer = await asyncio.open_connection("127.0.0.1", port)
-    writer.write(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % target).encode())
-    await reader.readuntil(b"\r\n\r\n")
-    raw = b""  # chunked bytes not yet taken apart
-    body = b""  # the body's bytes after the last complete event
-    while True:
-        chunk = await reader.read(1 << 16)
-        if not chunk:
-            return
+
+    def __init__(self, target, on_event):
+        self.target = target
+        self.on_event = on_event
+        self.head = b""  # the reply's head until it is complete, then None
+        self.raw = b""  # chunked bytes not yet taken apart
+        self.body = b""  # the body's bytes after the last complete event
+
+    def connection_made(self, transport):
+        transport.write(("GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % self.target).encode())
+
+    def data_received(self, data):
         at = time.perf_counter()
-        raw += chunk
+        if self.head is not None:
+            self.head += data
+            end = self.head.find(b"\r\n\r\n")
+            if end < 0:
+                return
+            data = self.head[end + 4:]
+            self.head = None
+        raw = self.raw + data
         # The chunked encoding: a hex size line, that many bytes, then CRLF.
         while True:
             line_end = raw.find(b"\r\n")
@@ -147,14 +158,22 @@ async def follow(port, target, on_event):
             size = int(raw[:line_end].split(b";")[0], 16)
             if len(raw) < line_end + 2 + size + 2:
                 break
-            body += raw[line_end + 2:line_end + 2 + size]
+            self.body += raw[line_end + 2:line_end + 2 + size]
             raw = raw[line_end + 2 + size + 2:]
-        complete = body.rfind(b"\n\n")
+        self.raw = raw
+        complete = self.body.rfind(b"\n\n")
         if complete < 0:
-            continue
-        for found in EVENT.finditer(body, 0, complete + 2):
-            on_event(found.group(1).decode(), found.group(2), at)
-        body = body[complete + 2:]
+            return
+        for found in EVENT.finditer(self.body, 0, complete + 2):
+            self.on_event(found.group(1).decode(), found.group(2), at)
+        self.body = self.body[complete + 2:]
+
+
+async def follow(port, target, on_event):
+    """Starts following an event stream; returns its transport, to close at the end."""
+    transport, _ = await asyncio.get_running_loop().create_connection(
+        lambda: Follower(target, on_event), "127.0.0.1", port)
+    return transport
 
 
 def percentiles(samples):
@@ -202,13 +221,13 @@ async def run(args, writer_port, stream_port, pid):
         if tag in sent:
             arrived("visitor", tag, at)
 
-    tasks = []
+    streams = []
     for _ in range(args.operators):
         session = (await get(writer_port, "/tertulia.php?accion=do_login&idempresa=demo"
                              "&contrasena=" + digest)).decode()[3:]
-        tasks.append(asyncio.create_task(follow(
+        streams.append(await follow(
             stream_port, "/tertulia.php?accion=eventos&idempresa=demo&idsesion=" + session,
-            operator_event)))
+            operator_event))
     operator_session = session
     conversations = []
     for n in range(args.streams):
@@ -225,14 +244,17 @@ async def run(args, writer_port, stream_port, pid):
             if name == "mensaje" and tag in sent:
                 arrived("operator", tag, at)
 
-        tasks.append(asyncio.create_task(follow(
+        streams.append(await follow(
             stream_port, "/api/conversaciones/%s/eventos?token=%s" % (conversation, token),
-            visitor_event)))
+            visitor_event))
     await asyncio.sleep(2)
     # The tens of thousands of objects held from here on are never garbage; a collection that
     # walked them all would stop the generator, and show as a stall of the service.
     gc.collect()
     gc.freeze()
+    # What other programs (and the opening of the conversations) left for the disk to write
+    # would otherwise be written while the lines flow, and a commit waits for the disk.
+    os.sync()
     arrivals["new"] = [first_seen[c] - opened[c] for c in opened if c in first_seen]
     print("held: %d visitor streams, %d operator streams; resident %.0f MiB"
           % (args.streams, args.operators, resident_mib(pid)))
@@ -280,8 +302,8 @@ async def run(args, writer_port, stream_port, pid):
             print("  latest %s line: %.1f ms" % (figure, max(arrivals[figure]) * 1000))
     if args.timeline:
         write_timeline(args.timeline, start_lines, timeline, sent)
-    for task in tasks:
-        task.cancel()
+    for stream in streams:
+        stream.close()
 
 
 def write_timeline(path, origin, timeline, unanswered):
