@@ -1,6 +1,7 @@
 #include "chat/chat_window.h"
 
 #include <exception>
+#include <utility>
 
 #include "chat/conversation_requests.h"
 #include "chat/line_not_stored.h"
@@ -22,21 +23,31 @@ std::string TrimMessage(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
+std::string VisitorTypingText(const std::string& visitorName) {
+    return visitorName + " est\xE1 escribiendo\x85";
+}
+
 TfrmChatClt::TfrmChatClt(std::int32_t idSesionClt, ConversationRequests& console,
-                         std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer)
+                         std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer,
+                         std::unique_ptr<Timer> typingTimer)
     : idSesionClt_(idSesionClt),
       console_(console),
       view_(std::move(view)),
-      Timer1_(std::move(timer)) {
+      Timer1_(std::move(timer)),
+      typingTimer_(std::move(typingTimer)) {
     view_->SetHandlers(this);
     Timer1_->SetHandler([this] { Timer1Timer(); });
     Timer1_->SetInterval(PollInterval);
     Timer1_->SetEnabled(true);
+    typingTimer_->SetInterval(TypingShownFor);
+    typingTimer_->SetHandler([this] { EndVisitorTyping(); });
 }
 
 TfrmChatClt::~TfrmChatClt() {
     Timer1_->SetEnabled(false);
     Timer1_->SetHandler(nullptr);
+    typingTimer_->SetEnabled(false);
+    typingTimer_->SetHandler(nullptr);
     view_->SetHandlers(nullptr);
 }
 
@@ -61,13 +72,19 @@ void TfrmChatClt::FormActivate() {
 void TfrmChatClt::Timer1Timer() {
     if (!view_->IsVisible()) return;
     if (!view_->TranscriptHasFocus() && !view_->MessageLineHasFocus()) return;
-    MostrarRespuesta(console_.Transcript(idSesionClt_));
+    std::string reply;
+    {
+        const Requesting requesting(requesting_);
+        reply = console_.Transcript(idSesionClt_);
+    }
+    MostrarRespuesta(reply);
 }
 
 void TfrmChatClt::Refresh() {
     if (!view_->IsVisible()) return;
     std::string reply;
     try {
+        const Requesting requesting(requesting_);
         reply = console_.Transcript(idSesionClt_);
     } catch (const std::exception&) {
         return;
@@ -80,17 +97,27 @@ void TfrmChatClt::edMensajeKeyPress(char key) {
         Timer1_->SetEnabled(false);
         Timer1_->SetEnabled(true);
     }
-    if (key == '\r') sbEnviarClick();
+    if (key == '\r') {
+        sbEnviarClick();
+    } else if (requesting_ == 0) {
+        console_.OperatorTyping(idSesionClt_);
+    }
 }
 
 void TfrmChatClt::sbEnviarClick() {
     const std::string text = TrimMessage(view_->MessageText());
+    // The status line is about the line sent from here on.
+    if (!text.empty()) EndVisitorTyping();
     // Told before the line is written back, while the message line still holds what Windows-1252
     // cannot.
     if (!text.empty()) view_->ShowNotSent(CaracteresNoEnviados(text));
     view_->SetMessageText(text);
     if (!text.empty()) {
-        const SentLine sent = console_.Send(idSesionClt_, CodificarMensaje(text));
+        SentLine sent;
+        {
+            const Requesting requesting(requesting_);
+            sent = console_.Send(idSesionClt_, CodificarMensaje(text));
+        }
         MostrarRespuesta(sent.reply);
         // A line the service did not store stays, for the operator to send again or elsewhere.
         if (!sent.stored) {
@@ -107,12 +134,45 @@ void TfrmChatClt::sbCerraryBorrarClick() {
             WriteTranscriptFile(*fileName, view_->TranscriptText());
         }
     }
-    const std::string reply = console_.Close(idSesionClt_);
+    std::string reply;
+    {
+        const Requesting requesting(requesting_);
+        reply = console_.Close(idSesionClt_);
+    }
     if (!ReadCloseReply(reply).ok) {
         view_->ShowError(reply);
         return;
     }
     console_.ConversationClosed(*this);
+}
+
+void TfrmChatClt::sbPasarClick() {
+    if (!view_->Confirm("\xBFPasar esta conversaci\xF3n a otra consola?")) return;
+    std::string reply;
+    {
+        const Requesting requesting(requesting_);
+        reply = console_.HandOn(idSesionClt_);
+    }
+    if (!EmpiezaCon(reply, "OK")) {
+        view_->ShowError(reply);
+        return;
+    }
+    // Handed on: neither saved nor closed here, the conversation goes on in another console.
+    view_->Hide();
+    console_.ConversationClosed(*this);
+}
+
+void TfrmChatClt::VisitorTyping(const std::string& visitorName) {
+    typingShown_ = true;
+    view_->SetStatusText(VisitorTypingText(visitorName));
+    typingTimer_->SetEnabled(true);  // a full new interval, also when it ran
+}
+
+void TfrmChatClt::EndVisitorTyping() {
+    typingTimer_->SetEnabled(false);
+    if (!std::exchange(typingShown_, false)) return;
+    view_->SetStatusText("");
+    console_.VisitorTypingEnded(*this);
 }
 
 void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
@@ -123,6 +183,8 @@ void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
             break;
         case TranscriptUpdate::Kind::Replace:
             view_->SetTranscriptText(update.text);
+            // The line the visitor was typing has arrived.
+            EndVisitorTyping();
             break;
         case TranscriptUpdate::Kind::LeaveUntouched:
             break;

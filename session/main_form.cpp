@@ -5,6 +5,7 @@
 
 #include "base/md5.h"
 #include "protocol/operator_stream_address.h"
+#include "protocol/ready_answers.h"
 #include "session/console_key.h"
 #include "session/console_settings.h"
 #include "session/error_report.h"
@@ -58,7 +59,8 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
       conversations_(parts_.rows),
       attention_(conversations_, parts_.attention, parts_.announcer),
       windows_({conversations_, parts_.chatWindows, parts_.announcer, attention_, parts_.loop,
-                parts_.saveDialog, parts_.http, *this},
+                parts_.saveDialog, parts_.http, *this, parts_.clock,
+                [this] { return events_.Answered() && !polls_.InRequest(); }},
                serviceUrl_),
       reconnection_({parts_.timers, view_, parts_.clock,
                      [this] { return parts_.startProbe(serviceUrl_); }, [this] { LogInAgain(); }}),
@@ -68,7 +70,10 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                    if (visitorLines) attention_.Heard(id, *visitorLines);
                    polls_.Changed(id);
                },
-               [this] { polls_.StreamBroken(); }}),
+               [this] { polls_.StreamBroken(); },
+               [this](std::int32_t id) { windows_.VisitorTyping(id); },
+               // The answers change, and a new session's stream says that the service has them.
+               [this] { polls_.ReadyAnswersChanged(); }, [this] { polls_.ReadyAnswersChanged(); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     tmIdle_->SetInterval(NewsInterval);
@@ -158,6 +163,7 @@ void TfrmMain::tmIdleTimer() {
         if (news.kind == NewsReply::Kind::List) {
             MostrarPanel(Panel::pnChat);
             ReadNewsList(news);
+            AskOtherConsoles();
             tmIdle_->SetEnabled(true);
         } else if (news.kind == NewsReply::Kind::ErrorStatus) {
             MostrarPanel(Panel::pnLogin);
@@ -199,6 +205,31 @@ void TfrmMain::ReadNewsList(const NewsReply& news) {
         windows_.OpenedSoFar() == openedBefore);
 }
 
+void TfrmMain::FetchReadyAnswers() {
+    std::string reply;
+    try {
+        reply = parts_.http.GetText(ReadyAnswersUrl(serviceUrl_, CodigoEmpresa(), idSesion_));
+    } catch (const std::exception&) {
+        return;  // the polls find out about a lost service and say so
+    }
+    windows_.SetReadyAnswers(ReadReadyAnswersReply(reply).value_or(std::vector<ReadyAnswer>{}));
+}
+
+void TfrmMain::AskOtherConsoles() {
+    if (!askOtherConsoles_ || !events_.Answered()) return;
+    std::string reply;
+    try {
+        reply = parts_.http.GetText(OtherConsolesUrl(serviceUrl_, CodigoEmpresa(), idSesion_));
+    } catch (const std::exception&) {
+        return;  // the button stays as it was until the next poll
+    }
+    const std::optional<int> others = ReadOtherConsolesReply(reply);
+    if (!others) askOtherConsoles_ = false;
+    windows_.SetHandOnButton(!others       ? HandOnButton::Hidden
+                             : *others > 0 ? HandOnButton::Enabled
+                                           : HandOnButton::NoOtherConsole);
+}
+
 void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
                         const std::string& digest) {
     idSesion_ = login.idSesion;
@@ -207,6 +238,7 @@ void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
     company_ = company;
     digest_ = digest;
     polls_.Forget();
+    askOtherConsoles_ = true;
     events_.Open(OperatorStreamUrl(serviceUrl_, company, idSesion_));
     tmIdleTimer();
 }

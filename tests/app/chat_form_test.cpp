@@ -50,9 +50,11 @@ class RecordingHandlers : public ChatHandlers {
     void edMensajeKeyPress(char key) override { keys.push_back(key); }
     void sbEnviarClick() override { onSend(); }
     void sbCerraryBorrarClick() override { onCloseAndDelete(); }
+    void sbPasarClick() override { ++handOns; }
 
     std::string keys;
     int activations = 0;
+    int handOns = 0;
     std::function<void()> onSend = [] {};
     std::function<void()> onCloseAndDelete = [] {};
 };

@@ -20,9 +20,12 @@ using testing::RecordingTimer;
 struct ChatWindowTest : ::testing::Test {
     ChatWindowTest() {
         auto timer = std::make_unique<RecordingTimer>();
+        auto typing = std::make_unique<RecordingTimer>();
+        typingTimer = typing.get();
         auto made = std::make_unique<RecordingChatView>(log, chats, *timer);
         view = made.get();
-        window = std::make_unique<TfrmChatClt>(5, requests, std::move(made), std::move(timer));
+        window = std::make_unique<TfrmChatClt>(5, requests, std::move(made), std::move(timer),
+                                               std::move(typing));
     }
     // Shown with the focus in its message line, as the operator works in it.
     void ShowFocused() {
@@ -34,6 +37,7 @@ struct ChatWindowTest : ::testing::Test {
     std::vector<RecordingChatView*> chats;
     FakeRequests requests;
     RecordingChatView* view = nullptr;
+    RecordingTimer* typingTimer = nullptr;
     std::unique_ptr<TfrmChatClt> window;
 };
 
