@@ -72,8 +72,7 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                },
                [this] { polls_.StreamBroken(); },
                [this](std::int32_t id) { windows_.VisitorTyping(id); },
-               // The answers change, and a new session's stream says that the service has them.
-               [this] { polls_.ReadyAnswersChanged(); }, [this] { polls_.ReadyAnswersChanged(); }}),
+               [this] { polls_.ReadyAnswersChanged(); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     tmIdle_->SetInterval(NewsInterval);
@@ -212,11 +211,14 @@ void TfrmMain::FetchReadyAnswers() {
     } catch (const std::exception&) {
         return;  // the polls find out about a lost service and say so
     }
-    windows_.SetReadyAnswers(ReadReadyAnswersReply(reply).value_or(std::vector<ReadyAnswer>{}));
+    std::optional<std::vector<ReadyAnswer>> answers = ReadReadyAnswersReply(reply);
+    // A service that knows the answers knows the other consoles too.
+    askOtherConsoles_ = answers.has_value();
+    windows_.SetReadyAnswers(std::move(answers).value_or(std::vector<ReadyAnswer>{}));
 }
 
 void TfrmMain::AskOtherConsoles() {
-    if (!askOtherConsoles_ || !events_.Answered()) return;
+    if (!askOtherConsoles_) return;
     std::string reply;
     try {
         reply = parts_.http.GetText(OtherConsolesUrl(serviceUrl_, CodigoEmpresa(), idSesion_));
@@ -238,8 +240,11 @@ void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
     company_ = company;
     digest_ = digest;
     polls_.Forget();
-    askOtherConsoles_ = true;
+    askOtherConsoles_ = false;
     events_.Open(OperatorStreamUrl(serviceUrl_, company, idSesion_));
+    // The answers and other consoles belong to a service with event streams; with the stream
+    // switched off, as for an older service, the console asks for neither.
+    if (events_.Allowed()) FetchReadyAnswers();
     tmIdleTimer();
 }
 

@@ -109,8 +109,8 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin, private EventPolls
     // The company's ready answers, for the windows; a service that does not know them (an older
     // one) has none, and one out of reach leaves those known as they were.
     void FetchReadyAnswers() override;
-    // Whether any other console of the company is connected, for the windows' "Pasar" button;
-    // after a service's answer that it does not know the action, not asked again in the session.
+    // Whether any other console of the company is connected, for the windows' "Pasar" button:
+    // asked of a service that knows the ready answers, until it says it does not know the action.
     void AskOtherConsoles();
 
     // Takes the session of an "OK" login reply to `company` with the password's `digest` and
@@ -140,7 +140,7 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin, private EventPolls
     int logins_ = 0;                 // successful logins so far
     std::string company_;            // the company code of the last successful login
     std::string digest_;             // and its password's digest
-    bool askOtherConsoles_ = false;  // in this session
+    bool askOtherConsoles_ = false;  // in this session, for now
     ConversationList conversations_;
     Attention attention_;
     ConversationWindows windows_;

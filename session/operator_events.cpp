@@ -74,10 +74,7 @@ void OperatorEvents::Read(int generation) {
         return;
     }
     timer_->SetEnabled(true);  // heard from: the silence starts again
-    if (!answered_ && stream_->Answered()) {
-        answered_ = true;
-        if (parts_.answered) parts_.answered();
-    }
+    if (stream_->Answered()) answered_ = true;
     for (const ServerEvent& event : events) {
         if (const std::optional<NewsEvent> news =
                 ReadNewsEvent(event.type, event.data, event.fields)) {

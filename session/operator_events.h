@@ -38,8 +38,6 @@ class OperatorEvents {
         std::function<void()> broken;  // the stream failed, ended or fell silent; may be empty
         std::function<void(std::int32_t idSesionClt)> typing;  // its visitor types; may be empty
         std::function<void()> readyAnswersChanged;             // may be empty
-        // The service answered the session's stream as one, the first time; may be empty.
-        std::function<void()> answered;
     };
 
     static constexpr int FirstPause = 1000;
@@ -54,6 +52,7 @@ class OperatorEvents {
 
     // The switch of the settings file; off, no stream is opened.
     void SetAllowed(bool allowed) { allowed_ = allowed; }
+    bool Allowed() const { return allowed_; }
     // Opens the stream of a new session, in place of any one before.
     void Open(const std::string& url);
     // No stream and no more attempts.
