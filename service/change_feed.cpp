@@ -15,6 +15,8 @@ namespace {
 // Typing is announced as "escribiendo:v|o:COMPANY:CONVERSATION:OWNER": a service that reads only
 // changes finds no company number at its start and passes it by.
 constexpr std::string_view kTypingMark = "escribiendo:";
+// The same for "respuestas:COMPANY".
+constexpr std::string_view kAnswersMark = "respuestas:";
 
 void HandTyping(const TypingHandler& typing, std::string_view change) {
     if (!typing || change.size() < 2 || change[1] != ':') return;
@@ -39,15 +41,26 @@ void AnnounceTyping(SqlConnection& db, std::int64_t company, std::int64_t conver
                 std::to_string(company) + ":" + std::to_string(conversation) + ":" + owner);
 }
 
+void AnnounceAnswers(SqlConnection& db, std::int64_t company) {
+    db.Announce(std::string(kAnswersMark) + std::to_string(company));
+}
+
 ChangeWatcher ConversationWatcher(
     std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-    std::function<void()> unknown, TypingHandler typing) {
+    std::function<void()> unknown, TypingHandler typing, AnswersHandler answers) {
     ChangeWatcher watcher;
     if (changed) {
-        watcher.changed = [changed = std::move(changed),
-                           typing = std::move(typing)](const std::string& change) {
+        watcher.changed = [changed = std::move(changed), typing = std::move(typing),
+                           answers = std::move(answers)](const std::string& change) {
             if (change.starts_with(kTypingMark)) {
                 HandTyping(typing, std::string_view(change).substr(kTypingMark.size()));
+                return;
+            }
+            if (change.starts_with(kAnswersMark)) {
+                try {
+                    if (answers) answers(std::stoll(change.substr(kAnswersMark.size())));
+                } catch (const std::logic_error&) {
+                }
                 return;
             }
             const std::size_t colon = change.find(':');

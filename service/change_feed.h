@@ -20,13 +20,19 @@ enum class TypingSide { Visitor, Operator };
 void AnnounceTyping(SqlConnection& db, std::int64_t company, std::int64_t conversation,
                     TypingSide side, const std::string& owner);
 
+// Tells the services on the database, at the commit, that the company's ready answers changed.
+void AnnounceAnswers(SqlConnection& db, std::int64_t company);
+
 using TypingHandler = std::function<void(std::int64_t company, std::int32_t conversation,
                                          TypingSide side, const std::string& owner)>;
 
+using AnswersHandler = std::function<void(std::int64_t company)>;
+
 // The watcher that hands each announced change to `changed` with its company, each typing to
-// `typing`, and tells `unknown` when changes may have gone untold.
+// `typing`, each change of a company's ready answers to `answers`, and tells `unknown` when
+// changes may have gone untold.
 ChangeWatcher ConversationWatcher(
     std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-    std::function<void()> unknown, TypingHandler typing = {});
+    std::function<void()> unknown, TypingHandler typing = {}, AnswersHandler answers = {});
 
 }  // namespace tertulia

@@ -71,6 +71,7 @@ bool Companies::RemoveCompany(const std::string& code) {
         db.Run("DELETE FROM conversations WHERE company_id = ?", {id});
         db.Run("DELETE FROM operator_sessions WHERE company_id = ?", {id});
         db.Run("DELETE FROM allowed_sites WHERE company_id = ?", {id});
+        db.Run("DELETE FROM ready_answers WHERE company_id = ?", {id});
         db.Run("DELETE FROM known_addresses WHERE company_id = ?", {id});
         db.Run("DELETE FROM companies WHERE id = ?", {id});
         return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 #include "base/md5.h"
 #include "service/charset.h"
@@ -45,6 +46,75 @@ void ChangePassword(Companies& companies, const std::string& code, const std::st
     if (!companies.SetPassword(code, ConsoleDigest(password))) {
         throw std::runtime_error("no existe ninguna empresa con el código «" + code + "»");
     }
+}
+
+std::string ReadyAnswerShortcut(const std::string& shortcut) {
+    constexpr std::size_t kMaxShortcut = 30;
+    std::string lower;
+    for (const char c : shortcut) {
+        const bool allowed =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        if (!allowed) break;
+        lower += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    if (lower.empty() || lower.size() != shortcut.size() || lower.size() > kMaxShortcut) {
+        throw std::runtime_error("el atajo admite de 1 a 30 letras sin tilde, dígitos y «-», no «" +
+                                 shortcut + "»");
+    }
+    return lower;
+}
+
+std::string ReadyAnswerText(const std::string& input) {
+    if (!Utf8Length(input)) throw std::runtime_error("la respuesta no es texto UTF-8 válido");
+    std::vector<std::string> lines{""};
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        if (input[i] == '\r' || input[i] == '\n') {
+            if (input[i] == '\r' && i + 1 < input.size() && input[i + 1] == '\n') ++i;
+            lines.emplace_back();
+        } else {
+            lines.back() += input[i];
+        }
+    }
+    // Blank lines around it are what an editor or "echo" leaves.
+    std::size_t first = 0;
+    while (first < lines.size() && lines[first].empty()) ++first;
+    while (lines.size() > first && lines.back().empty()) lines.pop_back();
+    std::string text;
+    for (std::size_t i = first; i < lines.size(); ++i) {
+        if (HasControlCharacter(lines[i])) {
+            throw std::runtime_error("la respuesta contiene caracteres de control");
+        }
+        if (i > first) text += '\n';
+        text += StorableLine(lines[i]);
+    }
+    if (text.empty()) throw std::runtime_error("la respuesta está vacía");
+    if (*Utf8Length(text) > kMaxReadyAnswer) {
+        throw std::runtime_error("la respuesta es demasiado larga (más de " +
+                                 std::to_string(kMaxReadyAnswer) + " caracteres)");
+    }
+    return text;
+}
+
+void AddReadyAnswer(ReadyAnswers& answers, const std::string& code, const std::string& shortcut,
+                    const std::string& text) {
+    if (!answers.Set(code, ReadyAnswerShortcut(shortcut), ReadyAnswerText(text))) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + code + "»");
+    }
+}
+
+void RemoveReadyAnswer(ReadyAnswers& answers, const std::string& code,
+                       const std::string& shortcut) {
+    const std::string key = ReadyAnswerShortcut(shortcut);
+    switch (answers.Remove(code, key)) {
+        case AnswerRemoval::Removed:
+            return;
+        case AnswerRemoval::NoCompany:
+            throw std::runtime_error("no existe ninguna empresa con el código «" + code + "»");
+        case AnswerRemoval::NoAnswer:
+            break;
+    }
+    throw std::runtime_error("la empresa «" + code + "» no tiene ninguna respuesta con el atajo «" +
+                             key + "»");
 }
 
 bool EnsureDemoCompany(Companies& companies) {

@@ -104,6 +104,34 @@ CloseResult Conversations::CloseAs(std::int64_t companyId, std::int32_t conversa
     });
 }
 
+HandOnResult Conversations::HandOn(const OperatorSession& session, std::int32_t conversationId,
+                                   const std::string& line, std::int64_t presentSince) {
+    const std::int64_t now = clock_();
+    const OwnerTimes times = owners_.OwnersAt(now);
+    return database_.Write([&](SqlConnection& db) {
+        const auto conversation =
+            FindCompanyConversation(db, session.company, conversationId, times);
+        if (!conversation) return HandOnResult::NotFound;
+        if (!conversation->open) return HandOnResult::Closed;
+        const SqlRows others = db.Run(
+            "SELECT 1 FROM operator_sessions WHERE company_id = ? AND id_hash <> ? AND "
+            "last_seen >= ? LIMIT 1",
+            {session.company, std::string_view(session.idHash), presentSince});
+        if (others.empty()) return HandOnResult::Alone;
+        if (session.oneConsole) {
+            const SqlRows released = db.Run(
+                std::string("UPDATE conversations SET owner_session = NULL, handed_from = ?, "
+                            "handed_at = ? WHERE id = ? AND open = 1 AND ") +
+                    kNoOtherOwner + " RETURNING id",
+                {std::string_view(session.idHash), now, std::int64_t{conversationId},
+                 std::string_view(session.idHash), times.asked, times.sessionUsed});
+            if (released.empty()) return HandOnResult::Owned;
+        }
+        InsertServiceLine(db, session.company, conversationId, line, now);
+        return HandOnResult::HandedOn;
+    });
+}
+
 OpenedConversation Conversations::OpenConversation(const std::string& companyCode,
                                                    const std::string& visitorName,
                                                    unsigned maxWaiting, unsigned silenceSeconds,
@@ -337,9 +365,9 @@ void Conversations::TouchVisitors(const std::vector<std::int32_t>& conversationI
 
 void Conversations::WatchChanges(
     std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-    std::function<void()> unknown, TypingHandler typing) {
-    database_.WatchChanges(
-        ConversationWatcher(std::move(changed), std::move(unknown), std::move(typing)));
+    std::function<void()> unknown, TypingHandler typing, AnswersHandler answers) {
+    database_.WatchChanges(ConversationWatcher(std::move(changed), std::move(unknown),
+                                               std::move(typing), std::move(answers)));
 }
 
 void Conversations::AnnounceTyping(std::int64_t company, std::int32_t conversation, TypingSide side,

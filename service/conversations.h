@@ -71,6 +71,8 @@ struct OpenedConversation {
     NewConversation conversation;
 };
 enum class CloseResult { Closed, NotFound, AlreadyClosed, Owned };
+// Alone: no other session of the company has been heard from lately.
+enum class HandOnResult { HandedOn, NotFound, Closed, Owned, Alone };
 
 // What a visitor's event stream has not sent yet.
 struct ConversationNews {
@@ -117,6 +119,13 @@ class Conversations {
     // The owner is checked by the statement that closes, so that a session given the
     // conversation meanwhile, on any service, keeps it.
     CloseResult Close(const OperatorSession& session, std::int32_t conversationId);
+
+    // Writes the service's `line` into the open conversation for the company's other consoles,
+    // when another session of the company was used at `presentSince` or later. In a company of
+    // one console each, the conversation is also released (unless another live session has it:
+    // Owned) and marked as handed on by the session (see Sessions::Claim).
+    HandOnResult HandOn(const OperatorSession& session, std::int32_t conversationId,
+                        const std::string& line, std::int64_t presentSince);
 
     // Refused when the company has `maxWaiting` open conversations already (0: no limit) after
     // those whose visitor has been silent for `silenceSeconds` (0: never) are closed.
@@ -169,9 +178,11 @@ class Conversations {
 
     // Tells `changed` of every conversation opened, given a line or closed, by this service or
     // another on the database, with its company; `unknown` when such changes may have gone
-    // untold. Empty functions stop that; once this returns no former call is running.
+    // untold; `answers` of each change of a company's ready answers. Empty functions stop that;
+    // once this returns no former call is running.
     void WatchChanges(std::function<void(std::int64_t company, std::int32_t conversation)> changed,
-                      std::function<void()> unknown, TypingHandler typing = {});
+                      std::function<void()> unknown, TypingHandler typing = {},
+                      AnswersHandler answers = {});
     // Tells every service on the database that one side of the conversation types.
     void AnnounceTyping(std::int64_t company, std::int32_t conversation, TypingSide side,
                         const std::string& owner);

@@ -268,11 +268,20 @@ class OperatorStream : public EventStream {
     }
 
   protected:
-    void Prime() override { known_ = Read(); }
+    void Prime() override {
+        known_ = Read();
+        answers_ = storage_.readyAnswers.Version(company_);
+    }
 
     void Refresh() override {
         std::map<std::int32_t, ConversationActivity> now = Read();
         std::string events;
+        // A change of the answers by any service, or by a command, is read here: its
+        // announcement wakes the company's streams, and so does a change from another
+        // process on SQLite, which wakes them all.
+        const std::int64_t answers = storage_.readyAnswers.Version(company_);
+        if (answers != answers_) events += WriteReadyAnswersEvent();
+        answers_ = answers;
         for (const auto& [id, activity] : now) {
             const auto was = known_.find(id);
             if (was == known_.end() || was->second.lines != activity.lines ||
@@ -337,6 +346,7 @@ class OperatorStream : public EventStream {
     std::string code_;
     std::string sessionId_;
     std::map<std::int32_t, ConversationActivity> known_;
+    std::int64_t answers_ = 0;       // the version of the company's ready answers told of
     std::set<std::int32_t> hidden_;  // open conversations it was not told of
 };
 
@@ -360,6 +370,9 @@ EventStreams::EventStreams(Storage& storage, unsigned silenceSeconds, std::size_
             } else {
                 VisitorTyping(company, conversation, owner);
             }
+        },
+        [this](std::int64_t company) {
+            for (const auto& stream : hub_.CompanyStreams(company)) stream->Wake();
         });
     timer_ = std::thread([this] { Loop(); });
 }

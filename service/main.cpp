@@ -131,6 +131,58 @@ int CompanyOption(const CompanyOptionCommand& command) {
     return 0;
 }
 
+// A ready answer's text: all of standard input, typed at the terminal up to Ctrl+D or piped in.
+std::string ReadyAnswerInput() {
+    if (isatty(STDIN_FILENO)) {
+        std::cerr << "Escriba la respuesta y termine con Ctrl+D en una línea aparte:" << std::endl;
+    }
+    // Far more than the longest answer takes in UTF-8, so that a wrong file is not read whole.
+    constexpr std::size_t kMaxInput = 64 * 1024;
+    std::string text;
+    char buffer[4096];
+    while (text.size() <= kMaxInput && std::cin.read(buffer, sizeof buffer)) {
+        text.append(buffer, sizeof buffer);
+    }
+    text.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
+    if (text.size() > kMaxInput) {
+        throw std::runtime_error("la respuesta es demasiado larga (más de " +
+                                 std::to_string(kMaxReadyAnswer) + " caracteres)");
+    }
+    return text;
+}
+
+int ReadyAnswersCommand(const ReadyAnswerCommand& command) {
+    using Action = ReadyAnswerCommand::Action;
+    if (command.action == Action::Add) {
+        const std::string text = ReadyAnswerInput();
+        const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+        AddReadyAnswer(storage->readyAnswers, command.code, command.shortcut, text);
+        std::cout << "Respuesta «" << command.shortcut << "» guardada en «" << command.code << "»."
+                  << std::endl;
+        return 0;
+    }
+    const auto storage = Storage::Open(DatabaseLocation(command.database), {});
+    if (command.action == Action::Remove) {
+        RemoveReadyAnswer(storage->readyAnswers, command.code, command.shortcut);
+        std::cout << "Respuesta «" << command.shortcut << "» borrada de «" << command.code << "»."
+                  << std::endl;
+        return 0;
+    }
+    const auto answers = storage->readyAnswers.Of(command.code);
+    if (!answers) {
+        throw std::runtime_error("no existe ninguna empresa con el código «" + command.code + "»");
+    }
+    // One answer a line, its line breaks shown as the console receives them.
+    for (const StoredAnswer& answer : *answers) {
+        std::string text = answer.text;
+        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
+            text.replace(at, 1, "<br>");
+        std::cout << answer.shortcut << "|" << text << "\n";
+    }
+    std::cout << std::flush;
+    return 0;
+}
+
 int Report(const ReportCommand& command) {
     const auto storage = Storage::Open(DatabaseLocation(command.database), {});
     const auto report =
@@ -304,6 +356,9 @@ int main(int argc, char** argv) {
         if (const auto* sites = std::get_if<SiteCommand>(&command)) return Sites(*sites);
         if (const auto* option = std::get_if<CompanyOptionCommand>(&command)) {
             return CompanyOption(*option);
+        }
+        if (const auto* answers = std::get_if<ReadyAnswerCommand>(&command)) {
+            return ReadyAnswersCommand(*answers);
         }
         if (const auto* report = std::get_if<ReportCommand>(&command)) return Report(*report);
         return Serve(std::get<ServeCommand>(command));

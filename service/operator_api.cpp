@@ -4,6 +4,7 @@
 #include <exception>
 #include <optional>
 
+#include "protocol/ready_answers.h"
 #include "protocol/service_protocol.h"
 #include "protocol/service_replies.h"
 #include "protocol/transcript_markup.h"
@@ -104,6 +105,15 @@ std::string LowerHex(std::string text) {
 
 std::string Missing(std::int32_t id) {
     return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " no existe.");
+}
+
+std::string OwnedElsewhere(std::int32_t id) {
+    return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
+                               " la atiende otra consola.");
+}
+
+std::string ClosedAlready(std::int32_t id) {
+    return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) + " está cerrada.");
 }
 
 std::string Full(std::int32_t id) {
@@ -249,17 +259,53 @@ class OperatorRequest {
             return Windows1252FromUtf8("ERROR: Demasiados avisos seguidos; espere un momento.");
         }
         if (session.oneConsole && storage_.sessions.Claim(session, id) == ClaimResult::Other) {
-            return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
-                                       " la atiende otra consola.");
+            return OwnedElsewhere(id);
         }
         const auto conversation = storage_.conversations.CompanyConversation(session.company, id);
         if (!conversation) return Missing(id);
-        if (!conversation->open) {
-            return Windows1252FromUtf8("ERROR: La conversación " + std::to_string(id) +
-                                       " está cerrada.");
-        }
+        if (!conversation->open) return ClosedAlready(id);
         storage_.conversations.AnnounceTyping(session.company, id, TypingSide::Operator, "");
         return "OK";
+    }
+
+    // The company's ready answers, sorted by shortcut.
+    std::string ReadyAnswersList() {
+        const OperatorSession session = Session();
+        std::vector<ReadyAnswer> answers;
+        for (const StoredAnswer& answer : storage_.readyAnswers.Of(session.company)) {
+            answers.push_back(
+                {Windows1252FromUtf8(answer.shortcut), Windows1252FromUtf8(answer.text)});
+        }
+        return WriteReadyAnswersReply(answers);
+    }
+
+    // Hands the conversation on to the company's other consoles; only its owner may, and only
+    // while another console is there to take it.
+    std::string HandOn() {
+        const OperatorSession session = Session();
+        const std::int32_t id = ConversationId(fields_.Get("idsesionclt"));
+        if (session.oneConsole && storage_.sessions.Claim(session, id) == ClaimResult::Other) {
+            return OwnedElsewhere(id);
+        }
+        switch (storage_.conversations.HandOn(session, id, "La conversación pasa a otra consola.",
+                                              api_.clock_() - Sessions::kPresentSeconds)) {
+            case HandOnResult::HandedOn:
+                return "OK";
+            case HandOnResult::Alone:
+                return "ERROR: No hay otra consola conectada.";
+            case HandOnResult::Owned:
+                return OwnedElsewhere(id);
+            case HandOnResult::Closed:
+                return ClosedAlready(id);
+            case HandOnResult::NotFound:
+                break;
+        }
+        return Missing(id);
+    }
+
+    // How many other consoles of the company are there.
+    std::string OtherConsoles() {
+        return WriteOtherConsolesReply(storage_.sessions.OtherConsoles(Session()));
     }
 
     // Ends the session; its conversations go to the company's other consoles at once.
@@ -334,6 +380,9 @@ std::string OperatorApi::AnswerText(const FormFields& fields, const std::string&
         if (accion == "getchat") return request.Chat();
         if (accion == "dropclt") return request.Drop();
         if (accion == "escribiendo") return request.Typing();
+        if (accion == "respuestas") return request.ReadyAnswersList();
+        if (accion == "ceder") return request.HandOn();
+        if (accion == "consolas") return request.OtherConsoles();
         if (accion == "do_logout") return request.Logout();
         return Windows1252FromUtf8("ERROR: Acción desconocida.");
     } catch (const SessionGone&) {

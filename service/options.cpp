@@ -7,6 +7,7 @@
 
 #include "service/charset.h"
 #include "service/client_address.h"
+#include "service/company_setup.h"
 #include "service/web_origin.h"
 
 namespace tertulia {
@@ -241,7 +242,18 @@ Command ParseCompanyCommand(const std::string& name, Arguments& arguments) {
         }
         return CompanyOptionCommand{(*words)[0], setting == "reparto=uno", std::nullopt, database};
     }
+    if (name == "company-reply") {
+        if (words->size() != 3 || ((*words)[1] != "add" && (*words)[1] != "remove")) {
+            throw std::runtime_error("company-reply espera CÓDIGO, add o remove, y ATAJO");
+        }
+        const auto action = (*words)[1] == "add" ? ReadyAnswerCommand::Action::Add
+                                                 : ReadyAnswerCommand::Action::Remove;
+        return ReadyAnswerCommand{action, (*words)[0], ReadyAnswerShortcut((*words)[2]), database};
+    }
     if (words->size() != 1) throw std::runtime_error(name + " espera CÓDIGO");
+    if (name == "company-replies") {
+        return ReadyAnswerCommand{ReadyAnswerCommand::Action::List, (*words)[0], "", database};
+    }
     if (name == "company-options") {
         return CompanyOptionCommand{(*words)[0], std::nullopt, std::nullopt, database};
     }
@@ -289,8 +301,8 @@ Command ParseReport(Arguments& arguments) {
 Command ParseCommandLine(const std::vector<std::string>& arguments) {
     Arguments reader(arguments);
     static const std::set<std::string> kCompanyCommands = {
-        "add-company",   "set-password",  "remove-company", "allow-site",
-        "disallow-site", "allowed-sites", "company-option", "company-options"};
+        "add-company",   "set-password",   "remove-company",  "allow-site",    "disallow-site",
+        "allowed-sites", "company-option", "company-options", "company-reply", "company-replies"};
     if (!arguments.empty() && kCompanyCommands.contains(arguments[0])) {
         reader.Take();
         return ParseCompanyCommand(arguments[0], reader);
@@ -338,6 +350,9 @@ std::string UsageText() {
   tertulia-service company-option CÓDIGO reparto=uno|todos [--db BASE]
   tertulia-service company-option CÓDIGO nombre="NOMBRE" [--db BASE]
   tertulia-service company-options CÓDIGO [--db BASE]
+  tertulia-service company-reply CÓDIGO add ATAJO [--db BASE] < TEXTO
+  tertulia-service company-reply CÓDIGO remove ATAJO [--db BASE]
+  tertulia-service company-replies CÓDIGO [--db BASE]
   tertulia-service report CÓDIGO [--days N] [--json] [--db BASE]
   tertulia-service --help
 
@@ -433,6 +448,12 @@ consola que la abre: las demás no la ven mientras esa consola siga atendiéndol
 reparto=todos muestra cada conversación en todas las consolas de la empresa.
 nombre="NOMBRE" es el nombre que ven los visitantes (hasta 100 caracteres; vacío,
 el código de la empresa).
+
+company-reply add guarda una respuesta rápida de la empresa, que sus operadores
+eligen por su ATAJO (de 1 a 30 letras sin tilde, dígitos y «-»; mayúsculas y
+minúsculas valen lo mismo), con el texto de la entrada estándar (hasta 2000
+caracteres; puede tener varias líneas) y sustituye la que tuviera ese atajo;
+company-reply remove la borra y company-replies las lista.
 
 report da las cifras de la empresa en los últimos N días UTC, hoy incluido (30
 por omisión, hasta 3660), en total y por cada día con conversaciones (contadas

@@ -71,6 +71,16 @@ struct CompanyOptionCommand {
     std::string database;
 };
 
+// company-reply CODE add SHORTCUT (the text from standard input), company-reply CODE remove
+// SHORTCUT, company-replies CODE: the company's ready answers.
+struct ReadyAnswerCommand {
+    enum class Action { Add, Remove, List };
+    Action action = Action::List;
+    std::string code;
+    std::string shortcut;  // lower case; empty for List
+    std::string database;
+};
+
 // report CODE [--days N] [--json]: the company's figures over its last days.
 struct ReportCommand {
     static constexpr unsigned kMaxDays = 3660;
@@ -80,9 +90,9 @@ struct ReportCommand {
     std::string database;
 };
 
-using Command =
-    std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
-                 RemoveCompanyCommand, SiteCommand, CompanyOptionCommand, ReportCommand>;
+using Command = std::variant<HelpCommand, ServeCommand, AddCompanyCommand, SetPasswordCommand,
+                             RemoveCompanyCommand, SiteCommand, CompanyOptionCommand,
+                             ReadyAnswerCommand, ReportCommand>;
 
 // The command line without the program name. Throws std::runtime_error with a Spanish message
 // for anything it does not understand.

@@ -206,12 +206,40 @@ ALTER TABLE conversations ADD COLUMN page_gone INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE companies ADD COLUMN name TEXT;
 )SQL";
 
+// A company's ready answers, with a count of their changes that tells event streams, on any
+// service, that they changed; the session that handed a conversation on to the company's other
+// consoles, and when, so that it is not given it again at once.
+constexpr const char* kReadyAnswersAndHandOnSqlite = R"SQL(
+CREATE TABLE ready_answers (
+    company_id INTEGER NOT NULL REFERENCES companies(id),
+    shortcut TEXT NOT NULL,
+    text TEXT NOT NULL,
+    PRIMARY KEY (company_id, shortcut)
+);
+ALTER TABLE companies ADD COLUMN answers_version INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE conversations ADD COLUMN handed_from TEXT;
+ALTER TABLE conversations ADD COLUMN handed_at INTEGER NOT NULL DEFAULT 0;
+)SQL";
+
+constexpr const char* kReadyAnswersAndHandOnPostgres = R"SQL(
+CREATE TABLE ready_answers (
+    company_id BIGINT NOT NULL REFERENCES companies(id),
+    shortcut TEXT NOT NULL,
+    text TEXT NOT NULL,
+    PRIMARY KEY (company_id, shortcut)
+);
+ALTER TABLE companies ADD COLUMN answers_version BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE conversations ADD COLUMN handed_from TEXT;
+ALTER TABLE conversations ADD COLUMN handed_at BIGINT NOT NULL DEFAULT 0;
+)SQL";
+
 constexpr std::array kSteps{
     SchemaStep{1, kFirstSqlite, kFirstPostgres},
     SchemaStep{2, kCountersAndRetentionSqlite, kCountersAndRetentionPostgres},
     SchemaStep{3, kVisitorsAndKnownAddressesSqlite, kVisitorsAndKnownAddressesPostgres},
     SchemaStep{4, kConversationOwnersSqlite, kConversationOwnersPostgres},
     SchemaStep{5, kVisitorContextSqlite, kVisitorContextPostgres},
+    SchemaStep{6, kReadyAnswersAndHandOnSqlite, kReadyAnswersAndHandOnPostgres},
 };
 
 constexpr bool NumberedInOrder() {

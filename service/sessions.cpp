@@ -40,6 +40,12 @@ std::optional<std::string> Sessions::Login(const std::string& code, const std::s
             {std::string_view(idHash), now, found->companyId, found->companyId,
              std::string_view(consoleHash), std::string_view(idHash)});
         db.Run(
+            "UPDATE conversations SET handed_from = ? "
+            "WHERE company_id = ? AND open = 1 AND handed_from IN (SELECT id_hash FROM "
+            "operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?)",
+            {std::string_view(idHash), found->companyId, found->companyId,
+             std::string_view(consoleHash), std::string_view(idHash)});
+        db.Run(
             "DELETE FROM operator_sessions WHERE company_id = ? AND console = ? AND id_hash <> ?",
             {found->companyId, std::string_view(consoleHash), std::string_view(idHash)});
     });
@@ -105,8 +111,13 @@ ClaimResult Sessions::Claim(const OperatorSession& session, std::int32_t convers
     const auto conversation = database_.Read([&](SqlConnection& db) {
         return db.Run(
             std::string("SELECT c.open, c.owner_seen, ") + kOwnerColumn +
+                ", CASE WHEN c.handed_from = ? AND c.handed_at >= ? AND EXISTS (SELECT 1 FROM "
+                "operator_sessions s WHERE s.company_id = c.company_id AND s.id_hash <> ? AND "
+                "s.last_seen >= ?) THEN 1 ELSE 0 END"
                 " FROM conversations c WHERE c.id = ? AND c.company_id = ?",
-            {times.asked, times.sessionUsed, std::int64_t{conversationId}, session.company});
+            {times.asked, times.sessionUsed, std::string_view(session.idHash),
+             now - kHandedOnSeconds, std::string_view(session.idHash), now - kPresentSeconds,
+             std::int64_t{conversationId}, session.company});
     });
     if (conversation.empty() || conversation.Int(0, 0) == 0) return ClaimResult::Free;
     const std::string owner = conversation.Text(0, 2);
@@ -114,6 +125,8 @@ ClaimResult Sessions::Claim(const OperatorSession& session, std::int32_t convers
         return ClaimResult::Mine;
     }
     if (!owner.empty() && owner != session.idHash) return ClaimResult::Other;
+    // Handed on lately, it is left to the others while one of them is there.
+    if (owner.empty() && conversation.Int(0, 3) != 0) return ClaimResult::Other;
     // Taken, or its time renewed, only while no other live session has it.
     return database_.Write([&](SqlConnection& db) {
         const SqlRows taken = db.Run(
@@ -138,6 +151,17 @@ void Sessions::TouchOwned(const OperatorSession& session) {
             "WHERE owner_session = ? AND open = 1 AND owner_seen < ?",
             {now, std::string_view(session.idHash), now});
     });
+}
+
+int Sessions::OtherConsoles(const OperatorSession& session) {
+    const std::int64_t now = clock_();
+    const SqlRows count = database_.Read([&](SqlConnection& db) {
+        return db.Run(
+            "SELECT COUNT(*) FROM operator_sessions WHERE company_id = ? AND id_hash <> ? AND "
+            "last_seen >= ?",
+            {session.company, std::string_view(session.idHash), now - kPresentSeconds});
+    });
+    return static_cast<int>(count.Int(0, 0));
 }
 
 std::int64_t Sessions::OwnerTouchInterval() const {

@@ -43,6 +43,13 @@ class Sessions {
     // session therefore lives at least its full lifetime after its last request.
     static constexpr std::int64_t kTouchInterval = 30;
 
+    // A session used this recently counts as a console that is there, as for the visitors'
+    // "atendida".
+    static constexpr std::int64_t kPresentSeconds = 60;
+    // A session that handed a conversation on is not given it again for this long, unless no
+    // other session of the company is there.
+    static constexpr std::int64_t kHandedOnSeconds = 10 * 60;
+
     Sessions(SqlDatabase& database, Clock clock) : database_(database), clock_(std::move(clock)) {}
 
     // A new session id when the company exists and the digest text is its password's. An
@@ -67,13 +74,16 @@ class Sessions {
     void SetOwnerSilence(std::int64_t seconds) { ownerSilence_ = seconds; }
     // The times an owner must have asked and been used since, at `now`, to keep its conversations.
     OwnerTimes OwnersAt(std::int64_t now) const;
-    // Makes the open conversation the session's unless another live session has it: Mine, or
+    // Makes the open conversation the session's unless another live session has it, or the
+    // session handed it on within kHandedOnSeconds while another session is there: Mine, or
     // Other; Free when it is closed or not the company's. One conditional update decides, so
     // that of sessions asking at once, on any service sharing the database, one gets it. The
     // time the owner last asked is written at most every OwnerTouchInterval seconds.
     ClaimResult Claim(const OperatorSession& session, std::int32_t conversationId);
     // The session's conversations count as asked for now (its event stream is held).
     void TouchOwned(const OperatorSession& session);
+    // The company's other sessions used in the last kPresentSeconds.
+    int OtherConsoles(const OperatorSession& session);
 
   private:
     // Seconds between writes of an owner's last-asked time.

@@ -23,7 +23,8 @@ Storage::Storage(std::unique_ptr<SqlDatabase> opened, Clock given)
       sessions(*database, clock),
       loginAttempts(*database, clock),
       conversations(*database, clock, sessions),
-      retention(*database, clock) {
+      retention(*database, clock),
+      readyAnswers(*database) {
     try {
         UpgradeSchema(*database, clock());
     } catch (const std::exception& failure) {

@@ -8,6 +8,7 @@
 #include "service/companies.h"
 #include "service/conversations.h"
 #include "service/login_attempts.h"
+#include "service/ready_answers.h"
 #include "service/retention.h"
 #include "service/sessions.h"
 #include "service/sql_database.h"
@@ -37,6 +38,7 @@ struct Storage {
     LoginAttempts loginAttempts;
     Conversations conversations;
     Retention retention;
+    ReadyAnswers readyAnswers;
 };
 
 }  // namespace tertulia
