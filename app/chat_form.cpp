@@ -155,8 +155,11 @@ void ChatForm::MessageEdited(const QString& text) {
     const bool slash = text.startsWith(QLatin1Char('/'));
     if (!slash) answersDismissed_ = false;
     if (readyAnswerPopup_->isVisible()) {
-        OfferReadyAnswers(allAnswersOffered_ && !slash);
-        if (!slash && !allAnswersOffered_) readyAnswerPopup_->hide();
+        if (slash || allAnswersOffered_) {
+            OfferReadyAnswers(!slash);
+        } else {
+            readyAnswerPopup_->hide();
+        }
     } else if (slash && !answersDismissed_) {
         allAnswersOffered_ = false;
         OfferReadyAnswers(false);

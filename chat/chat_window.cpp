@@ -165,7 +165,9 @@ void TfrmChatClt::sbPasarClick() {
 void TfrmChatClt::VisitorTyping(const std::string& visitorName) {
     typingShown_ = true;
     view_->SetStatusText(VisitorTypingText(visitorName));
-    typingTimer_->SetEnabled(true);  // a full new interval, also when it ran
+    // A full new interval, also when it ran.
+    typingTimer_->SetEnabled(false);
+    typingTimer_->SetEnabled(true);
 }
 
 void TfrmChatClt::EndVisitorTyping() {

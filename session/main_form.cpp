@@ -214,6 +214,7 @@ void TfrmMain::FetchReadyAnswers() {
     std::optional<std::vector<ReadyAnswer>> answers = ReadReadyAnswersReply(reply);
     // A service that knows the answers knows the other consoles too.
     askOtherConsoles_ = answers.has_value();
+    if (!answers) windows_.SetHandOnButton(HandOnButton::Hidden);
     windows_.SetReadyAnswers(std::move(answers).value_or(std::vector<ReadyAnswer>{}));
 }
 

@@ -5,7 +5,7 @@ usage: accessible_text.py APPLICATION WINDOW OBJECT SECONDS [--is TEXT | --is-no
 Looks, on the accessibility bus of the session bus named by DBUS_SESSION_BUS_ADDRESS, in the
 application's window named WINDOW for the first object named OBJECT, and takes its text: its Text
 interface's whole text where it offers one, otherwise its description (a status label's, which
-holds what it shows). Prints it and exits 0 once it is TEXT (--is), once it is not TEXT or the
+holds what it shows). A field is preferred to its label of the same name. Prints it and exits 0 once it is TEXT (--is), once it is not TEXT or the
 object is not there (--is-not), or as soon as the object is found (neither); exits 1 when that
 has not happened within SECONDS, 77 when the accessibility bus cannot be reached.
 """
@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from accessibility_walk import ACCESSIBLE, PROPERTIES, TIMEOUT, find_application  # noqa: E402
 
 TEXT = "org.a11y.atspi.Text"
+EDITABLE = "org.a11y.atspi.EditableText"
 
 
 def name_of(node):
@@ -32,23 +33,29 @@ def children_of(bus, node):
             if str(path) != "/org/a11y/atspi/null"]
 
 
+def interfaces_of(node):
+    return [str(i) for i in node.GetInterfaces(dbus_interface=ACCESSIBLE, timeout=TIMEOUT)]
+
+
 def find(bus, start, name, depth=12):
-    """The first object named `name` under `start`, breadth first."""
+    """The object named `name` under `start`, breadth first: the first one that can be typed in
+    (a field shares its name with the label before it), or else the first one."""
+    found = []
     level = [start]
     for _ in range(depth):
         following = []
         for node in level:
             for child in children_of(bus, node):
                 if name_of(child) == name:
-                    return child
+                    found.append(child)
                 following.append(child)
         level = following
-    return None
+    editable = [node for node in found if EDITABLE in interfaces_of(node)]
+    return (editable or found or [None])[0]
 
 
 def text_of(node):
-    interfaces = [str(i) for i in node.GetInterfaces(dbus_interface=ACCESSIBLE, timeout=TIMEOUT)]
-    if TEXT in interfaces:
+    if TEXT in interfaces_of(node):
         count = node.Get(TEXT, "CharacterCount", dbus_interface=PROPERTIES, timeout=TIMEOUT)
         return str(node.GetText(0, count, dbus_interface=TEXT, timeout=TIMEOUT))
     return str(node.Get(ACCESSIBLE, "Description", dbus_interface=PROPERTIES, timeout=TIMEOUT))

@@ -271,6 +271,7 @@ TEST_F(ChatWindowTest, pasar_asks_then_hands_on_or_shows_the_refusal) {
     };
     ShowFocused();
     for (const Row& row : rows) {
+        view->visible = true;
         view->confirmAnswer = row.confirm;
         view->errors.clear();
         requests.calls.clear();
@@ -287,7 +288,8 @@ TEST_F(ChatWindowTest, pasar_asks_then_hands_on_or_shows_the_refusal) {
 }
 
 // The news that the visitor types lasts 5 s from the last event, or until the line arrives.
-TEST_F(ChatWindowTest, the_visitors_typing_shows_in_the_status_line_until_it_lapses_or_the_line_comes) {
+TEST_F(ChatWindowTest,
+       the_visitors_typing_shows_in_the_status_line_until_it_lapses_or_the_line_comes) {
     ShowFocused();
     EXPECT_EQ(typingTimer->interval, 5000);
     window->VisitorTyping("Ana");
@@ -311,8 +313,7 @@ TEST_F(ChatWindowTest, the_visitors_typing_shows_in_the_status_line_until_it_lap
     EXPECT_FALSE(window->ShowsVisitorTyping()) << "the line has come";
     EXPECT_EQ(view->status, "");
     EXPECT_FALSE(typingTimer->Enabled());
-    EXPECT_EQ(requests.calls,
-              (std::vector<std::string>{"getchat 5", "getchat 5", "typing ended"}));
+    EXPECT_EQ(requests.calls, (std::vector<std::string>{"getchat 5", "getchat 5", "typing ended"}));
 }
 
 // What the operator types is news for the visitor; Enter sends the line instead.

@@ -8,12 +8,14 @@ namespace tertulia {
 namespace {
 
 const std::vector<ReadyAnswer> kAnswers = {
-    {"saludo", "Hola, buenos d\xED"
-               "as."},
-    {"envios", "Enviamos a toda Espa\xF1"
-               "a en 48 horas.\nLos env\xED"
-               "os a \xC1"
-               "frica tardan m\xE1s."},
+    {"saludo",
+     "Hola, buenos d\xED"
+     "as."},
+    {"envios",
+     "Enviamos a toda Espa\xF1"
+     "a en 48 horas.\nLos env\xED"
+     "os a \xC1"
+     "frica tardan m\xE1s."},
     {"despedida", "Gracias por escribirnos."},
 };
 
@@ -28,7 +30,10 @@ TEST(ReadyAnswerFilterTest, what_follows_the_slash_begins_the_shortcut_or_words_
         {"the beginning of a shortcut", "salu", {"saludo"}},
         {"letter case ignored", "SALU", {"saludo"}},
         {"a word of the text", "gracias", {"despedida"}},
-        {"accented capitals match their small letters", "\xE1" "frica", {"envios"}},
+        {"accented capitals match their small letters",
+         "\xE1"
+         "frica",
+         {"envios"}},
         {"a word after a line break", "los", {"envios"}},
         {"after punctuation", "buenos", {"saludo"}},
         {"every typed word must match", "env horas", {"envios"}},

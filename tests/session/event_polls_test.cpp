@@ -347,8 +347,8 @@ TEST(EventPollsTest, ready_answers_other_consoles_and_the_hand_on) {
                           "0");
     testing::ConsoleHarness& harness = test.harness;
     EXPECT_EQ(harness.Chat(0).readyAnswers, (std::vector<ReadyAnswer>{{"saludo",
-                                                                      "Hola\nBuenos d\xED"
-                                                                      "as"}}));
+                                                                       "Hola\nBuenos d\xED"
+                                                                       "as"}}));
     EXPECT_EQ(harness.Chat(0).handOn, HandOnButton::NoOtherConsole);
 
     ReadToEnd(harness);  // the change of the answers, and the stream's end
