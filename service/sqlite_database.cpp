@@ -139,6 +139,8 @@ SqliteDatabase::SqliteDatabase(const std::string& path, std::chrono::millisecond
     // A commit that passes the log's threshold would copy the log back itself, with every write
     // queued behind it waiting.
     writer_->Execute("PRAGMA wal_autocheckpoint=0");
+    // Counted from the opening, so that another process's write in the first second is noticed.
+    dataVersion_ = writer_->Run("PRAGMA data_version", {}).Int(0, 0);
     for (std::size_t i = 0; i < readers; ++i) {
         idle_.push_back(std::make_unique<SqliteConnection>(path, timeout));
     }
@@ -303,7 +305,7 @@ void SqliteDatabase::NoticeOtherWriters() {
     } catch (const std::exception&) {
         return;
     }
-    const bool changed = dataVersion_ >= 0 && version != dataVersion_;
+    const bool changed = version != dataVersion_;
     dataVersion_ = version;
     if (!changed) return;
     std::lock_guard lock(watcherMutex_);

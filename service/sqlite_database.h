@@ -103,7 +103,7 @@ class SqliteDatabase : public SqlDatabase {
 
     std::mutex watcherMutex_;  // held while the watcher is called
     ChangeWatcher watcher_;
-    std::int64_t dataVersion_ = -1;
+    std::int64_t dataVersion_ = 0;
 
     std::mutex poolMutex_;
     std::condition_variable poolChanged_;

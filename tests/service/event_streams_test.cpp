@@ -298,6 +298,27 @@ TEST(EventStreams, a_console_that_logs_out_hands_its_conversations_to_the_others
     EXPECT_NE(bNews.Until(handed, 2s).find(handed), std::string::npos) << bNews.Until(handed, 0s);
 }
 
+TEST(EventStreams, a_conversation_handed_on_reaches_the_other_consoles_at_once) {
+    TwoConsoles consoles;
+    EXPECT_EQ(
+        consoles.service.Body(Operator(consoles.a, "ceder") + "&idsesionclt=" + consoles.ana.id),
+        "OK");
+    const std::string handed = "event: noticias\ndata: " + consoles.ana.id + ":0\n\n";
+    EXPECT_NE(consoles.bNews.Until(handed, 2s).find(handed), std::string::npos);
+}
+
+// The command runs in a process of its own: the service hears of it through the database.
+TEST(EventStreams, a_change_of_the_ready_answers_reaches_the_companys_consoles) {
+    ServiceProcess service;
+    const std::string session = service.Login();
+    HeldStream news(service.Port(), Operator(session, "eventos"));
+    EXPECT_NE(news.Until(": \n\n").find(": \n\n"), std::string::npos);
+    const std::string database = service.Directory() + "/service.db";
+    ASSERT_EQ(RunService({"company-reply", "demo", "add", "hola", "--db", database}, "Hola"), 0);
+    const std::string changed = "event: respuestas\ndata: \n\n";
+    EXPECT_NE(news.Until(changed, 3s).find(changed), std::string::npos) << news.Until(changed, 0s);
+}
+
 TEST(EventStreams, a_session_unknown_or_lapsed_gets_the_error_of_every_action) {
     RunningService service;
     const std::string lapsed = service.Login();
@@ -627,6 +648,20 @@ TEST_F(SharedPostgres, a_line_through_one_service_reaches_a_stream_held_by_the_o
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_EQ(Listeners(admin.get()).size(), 2u) << "both services listen again";
+}
+
+// A command on the database reaches the streams of every service through its notification.
+TEST_F(SharedPostgres, a_change_of_the_ready_answers_by_command_reaches_every_service) {
+    ServiceProcess service({.database = database_.location()});
+    const std::string session = service.Login();
+    HeldStream news(service.Port(), Operator(session, "eventos"));
+    EXPECT_NE(news.Until(": \n\n").find(": \n\n"), std::string::npos);
+    ASSERT_EQ(
+        RunService({"company-reply", "demo", "add", "hola", "--db", database_.location()}, "Hola"),
+        0);
+    const std::string changed = "event: respuestas\ndata: \n\n";
+    EXPECT_NE(news.Until(changed, 3s).find(changed), std::string::npos);
+    EXPECT_EQ(service.Body(Operator(session, "respuestas")), "hola|Hola\n");
 }
 
 }  // namespace

@@ -491,6 +491,71 @@ TEST(OperatorFlow, only_the_console_that_answers_a_conversation_says_it_types) {
               Windows1252FromUtf8("ERROR: La conversación " + consoles.ana.id + " está cerrada."));
 }
 
+// A console hands its conversation on only while another console is there; the other lists
+// it at once with the service's line, and the console that handed it on does not.
+TEST(OperatorFlow, a_console_hands_its_conversation_on_to_another) {
+    const TwoConsoles consoles;
+    ASSERT_EQ(consoles.Ask("do_logout", consoles.b), "OK");
+    EXPECT_EQ(consoles.Ask("consolas", consoles.a), "0");
+    EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(0));
+    const std::string alone = "ERROR: No hay otra consola conectada.";
+    EXPECT_EQ(consoles.Ask("ceder", consoles.a), alone);
+
+    const std::string c = consoles.service.Login();
+    EXPECT_EQ(consoles.Ask("consolas", consoles.a), "1");
+    EXPECT_EQ(consoles.Ask("ceder", c),
+              Windows1252FromUtf8("ERROR: La conversación " + consoles.ana.id +
+                                  " la atiende otra consola."));
+    EXPECT_EQ(consoles.Ask("ceder", consoles.a), "OK");
+    EXPECT_EQ(consoles.News(consoles.a), "OK lineas=,");
+    EXPECT_EQ(consoles.News(c), consoles.Listed(0));
+    EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(c)),
+              Windows1252FromUtf8("Tertulia: La conversación pasa a otra consola."));
+    EXPECT_EQ(RenderizarTranscripcion(consoles.Chat(consoles.a)), kOtherConsole);
+    EXPECT_EQ(consoles.Ask("dropclt", c), "OK");
+    EXPECT_EQ(consoles.Ask("ceder", c),
+              Windows1252FromUtf8("ERROR: La conversación " + consoles.ana.id + " está cerrada."));
+}
+
+// Answers stored by the command reach the consoles in Windows-1252, sorted by their shortcuts.
+TEST(OperatorFlow, ready_answers_set_by_command_are_listed_to_the_consoles) {
+    const TwoConsoles consoles;
+    EXPECT_EQ(consoles.Ask("respuestas", consoles.a), "");
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string input;
+        int status;
+    };
+    const std::vector<Row> rows = {
+        {"added", {"company-reply", "demo", "add", "Salu-do"}, "Buenos días,\r\n¿qué tal?\n", 0},
+        {"another", {"company-reply", "demo", "add", "adios"}, "Adiós | hasta pronto\n", 0},
+        {"replaced", {"company-reply", "demo", "add", "ADIOS"}, "Adiós € 日本", 0},
+        {"a_shortcut_with_a_blank", {"company-reply", "demo", "add", "a b"}, "x", 2},
+        {"a_shortcut_too_long", {"company-reply", "demo", "add", std::string(31, 'a')}, "x", 2},
+        {"no_text", {"company-reply", "demo", "add", "vacia"}, "\n\n", 1},
+        {"a_control_character", {"company-reply", "demo", "add", "tab"}, "a\tb", 1},
+        {"text_too_long", {"company-reply", "demo", "add", "larga"}, std::string(2001, 'x'), 1},
+        {"not_utf8", {"company-reply", "demo", "add", "latin"}, "\xE1", 1},
+        {"no_company", {"company-reply", "nadie", "add", "hola"}, "hola", 1},
+        {"removing_an_unknown_one", {"company-reply", "demo", "remove", "nada"}, "", 1},
+        {"no_action", {"company-reply", "demo", "borrar", "hola"}, "", 2},
+        {"added_then", {"company-reply", "demo", "add", "quitar"}, "x", 0},
+        {"removed", {"company-reply", "demo", "remove", "Quitar"}, "", 0},
+        {"listed", {"company-replies", "demo"}, "", 0},
+        {"listed_of_no_company", {"company-replies", "nadie"}, "", 1},
+    };
+    ForEachRow(rows, [&](const Row& row) {
+        std::vector<std::string> arguments = row.arguments;
+        arguments.insert(arguments.end(), {"--db", consoles.Database()});
+        EXPECT_EQ(RunService(arguments, row.input), row.status);
+    });
+    EXPECT_EQ(consoles.Ask("respuestas", consoles.a),
+              "adios|Adi\xF3s \x80 ??\nsalu-do|Buenos d\xED"
+              "as,<br>\xBFqu\xE9 tal?\n");
+    EXPECT_EQ(consoles.Ask("respuestas", "nadie").substr(0, 6), "ERROR.");
+}
+
 TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
     const TwoConsoles consoles;
     for (const std::string wrong : {"reparto=algunos", "turnos=uno"}) {
@@ -518,6 +583,12 @@ TEST(OperatorFlow, with_reparto_todos_every_console_answers_every_visitor) {
     EXPECT_EQ(consoles.Chat(consoles.b, "&mensaje=dos"), both);
     EXPECT_EQ(consoles.Chat(consoles.a), both);
     EXPECT_EQ(consoles.Ask("escribiendo", consoles.b), "OK") << "every console answers";
+    // Handing on only tells the others, who see it already.
+    EXPECT_EQ(consoles.Ask("ceder", consoles.a), "OK");
+    EXPECT_EQ(consoles.News(consoles.a), consoles.Listed(0));
+    EXPECT_TRUE(
+        RenderizarTranscripcion(consoles.Chat(consoles.b))
+            .ends_with(Windows1252FromUtf8("Tertulia: La conversación pasa a otra consola.")));
 }
 
 }  // namespace

@@ -226,6 +226,74 @@ TEST_P(StorageTest, allowed_sites_per_company_go_with_the_company) {
     EXPECT_TRUE(storage_->companies.AllowedSites("demo").empty());
 }
 
+TEST_P(StorageTest, ready_answers_per_company_are_replaced_sorted_and_go_with_the_company) {
+    ReadyAnswers& answers = storage_->readyAnswers;
+    const std::int64_t company = Company();
+    const std::int64_t before = answers.Version(company);
+    EXPECT_TRUE(answers.Set("demo", "salu-do", "Hola"));
+    EXPECT_TRUE(answers.Set("demo", "adios", "Adiós\nHasta pronto"));
+    EXPECT_TRUE(answers.Set("demo", "salu-do", "Buenos días")) << "replaced";
+    EXPECT_FALSE(answers.Set("nadie", "x", "y"));
+    EXPECT_EQ(answers.Of("demo"), (std::vector<StoredAnswer>{{"adios", "Adiós\nHasta pronto"},
+                                                             {"salu-do", "Buenos días"}}));
+    EXPECT_EQ(answers.Of("nadie"), std::nullopt);
+    EXPECT_EQ(answers.Version(company), before + 3);
+    EXPECT_EQ(answers.Remove("demo", "nada"), AnswerRemoval::NoAnswer);
+    EXPECT_EQ(answers.Remove("nadie", "adios"), AnswerRemoval::NoCompany);
+    EXPECT_EQ(answers.Version(company), before + 3) << "nothing changed";
+    EXPECT_EQ(answers.Remove("demo", "adios"), AnswerRemoval::Removed);
+    EXPECT_EQ(answers.Of(company), (std::vector<StoredAnswer>{{"salu-do", "Buenos días"}}));
+    EXPECT_EQ(answers.Version(company), before + 4);
+    EXPECT_TRUE(storage_->companies.RemoveCompany("demo"));
+    EXPECT_EQ(DirectConnection(GetParam(), database_.location())
+                  .Number("SELECT COUNT(*) FROM ready_answers"),
+              0);
+}
+
+// The session that hands a conversation on is not given it again for ten minutes while another
+// console is there; the others are.
+TEST_P(StorageTest, a_conversation_handed_on_goes_to_the_other_consoles) {
+    Sessions& sessions = storage_->sessions;
+    const std::string aId = *sessions.Login("demo", "DIGEST");
+    const std::string bId = *sessions.Login("demo", "DIGEST");
+    const auto a = sessions.Session("demo", aId);
+    const auto b = sessions.Session("demo", bId);
+    ASSERT_TRUE(a && b && a->oneConsole);
+    const NewConversation ana = Conversation();
+    const std::string line = "La conversación pasa a otra consola.";
+    const auto handOn = [&](const OperatorSession& session, std::int32_t id) {
+        return storage_->conversations.HandOn(session, id, line, now_ - Sessions::kPresentSeconds);
+    };
+    ASSERT_EQ(sessions.Claim(*a, ana.id), ClaimResult::Mine);
+    EXPECT_EQ(sessions.OtherConsoles(*a), 1);
+    EXPECT_EQ(handOn(*b, ana.id), HandOnResult::Owned);
+    EXPECT_EQ(handOn(*a, ana.id + 1000), HandOnResult::NotFound);
+    EXPECT_EQ(handOn(*a, ana.id), HandOnResult::HandedOn);
+    EXPECT_EQ(storage_->conversations.CompanyConversation(a->company, ana.id)->owner, "");
+    const auto lines = storage_->conversations.Messages(ana.id);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].fromService);
+    EXPECT_EQ(lines[0].text, line);
+    EXPECT_EQ(sessions.Claim(*a, ana.id), ClaimResult::Other);
+
+    now_ += Sessions::kPresentSeconds + 1;  // B silent: A is the only console left
+    EXPECT_EQ(sessions.OtherConsoles(*a), 0);
+    EXPECT_EQ(handOn(*a, ana.id), HandOnResult::Alone);
+    EXPECT_EQ(sessions.Claim(*a, ana.id), ClaimResult::Mine);
+    ASSERT_TRUE(sessions.Session("demo", bId));  // B is back
+    EXPECT_EQ(handOn(*a, ana.id), HandOnResult::HandedOn);
+    now_ += Sessions::kHandedOnSeconds - 30;
+    ASSERT_TRUE(sessions.Session("demo", bId));
+    EXPECT_EQ(sessions.Claim(*a, ana.id), ClaimResult::Other);
+    now_ += 31;
+    ASSERT_TRUE(sessions.Session("demo", bId));
+    EXPECT_EQ(sessions.Claim(*a, ana.id), ClaimResult::Mine) << "ten minutes later";
+    EXPECT_EQ(sessions.Claim(*b, ana.id), ClaimResult::Other);
+
+    EXPECT_TRUE(storage_->conversations.Close(*a, ana.id) == CloseResult::Closed);
+    EXPECT_EQ(handOn(*a, ana.id), HandOnResult::Closed);
+}
+
 TEST_P(StorageTest, failed_logins_count_in_a_row_and_are_forgotten) {
     // Each attempt counts before its check, per network and per company.
     EXPECT_EQ(storage_->loginAttempts.AttemptLogin("demo", "192.0.2.1").addressFailures, 1u);

@@ -237,6 +237,11 @@ TEST(CommandLine, serve_and_add_company) {
 
     EXPECT_TRUE(std::holds_alternative<HelpCommand>(ParseCommandLine({"--help"})));
 
+    const auto reply = std::get<ReadyAnswerCommand>(
+        ParseCommandLine({"company-reply", "acme", "remove", "Salu-2", "--db", "y.db"}));
+    EXPECT_EQ(reply.action, ReadyAnswerCommand::Action::Remove);
+    EXPECT_EQ(reply.shortcut, "salu-2") << "case-insensitive";
+
     const auto month = std::get<ReportCommand>(ParseCommandLine({"report", "acme"}));
     EXPECT_EQ(month.days, 30u);
     EXPECT_FALSE(month.json);
@@ -277,6 +282,10 @@ TEST(CommandLine, refusals) {
         {"report", "acme", "--days", "3661"},
         {"report", "acme", "--days", "1", "--days", "2"},
         {"report", "acme", "--csv"},
+        {"company-reply", "acme", "add"},
+        {"company-reply", "acme", "add", "hola", "adios"},
+        {"company-reply", "acme", "add", "ñu"},
+        {"company-replies"},
     };
     for (const auto& row : rows) {
         EXPECT_THROW(ParseCommandLine(row), std::runtime_error) << row[0];
