@@ -418,7 +418,9 @@ TEST_F(ChatFormTest, the_hand_on_button_follows_the_other_consoles) {
     for (const auto& row : rows) {
         view->ShowHandOnButton(row.state);
         EXPECT_EQ(form.sbPasar->isVisibleTo(&form), row.shown) << row.name;
-        if (row.shown) EXPECT_EQ(form.sbPasar->isEnabled(), row.enabled) << row.name;
+        if (row.shown) {
+            EXPECT_EQ(form.sbPasar->isEnabled(), row.enabled) << row.name;
+        }
         EXPECT_EQ(form.sbPasar->toolTip(), row.tip) << row.name;
         EXPECT_EQ(form.sbPasar->accessibleDescription(), row.tip) << row.name;
     }

@@ -289,6 +289,7 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
 TEST(EventPollsTest, the_visitors_typing_shows_in_the_window_and_the_row) {
     StreamingConsole test(Stream("event: escribiendo\ndata: 5\n\nevent: escribiendo\ndata: 9\n\n"));
     testing::ConsoleHarness& harness = test.harness;
+    test.view.signalLog.clear();  // her opening's signals
     ReadToEnd(harness);
     testing::RecordingChatView& ana = harness.Chat(0);
     EXPECT_EQ(ana.status, "Ana est\xE1 escribiendo\x85");
