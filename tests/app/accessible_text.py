@@ -37,9 +37,8 @@ def interfaces_of(node):
     return [str(i) for i in node.GetInterfaces(dbus_interface=ACCESSIBLE, timeout=TIMEOUT)]
 
 
-def find(bus, start, name, depth=12):
-    """The object named `name` under `start`, breadth first: the first one that can be typed in
-    (a field shares its name with the label before it), or else the first one."""
+def find_all(bus, start, name, depth):
+    """The objects named `name` under `start`, breadth first."""
     found = []
     level = [start]
     for _ in range(depth):
@@ -50,23 +49,32 @@ def find(bus, start, name, depth=12):
                     found.append(child)
                 following.append(child)
         level = following
+    return found
+
+
+def find(bus, start, name, depth=12):
+    """The object named `name` under `start`, breadth first: the first one that can be typed in
+    (a field shares its name with the label before it), or else the first one."""
+    found = find_all(bus, start, name, depth)
     editable = [node for node in found if EDITABLE in interfaces_of(node)]
     return (editable or found or [None])[0]
 
 
 def text_of(node):
     if TEXT in interfaces_of(node):
-        count = node.Get(TEXT, "CharacterCount", dbus_interface=PROPERTIES, timeout=TIMEOUT)
-        return str(node.GetText(0, count, dbus_interface=TEXT, timeout=TIMEOUT))
+        return str(node.GetText(0, -1, dbus_interface=TEXT, timeout=TIMEOUT))  # -1: to the end
     return str(node.Get(ACCESSIBLE, "Description", dbus_interface=PROPERTIES, timeout=TIMEOUT))
 
 
 def read(bus, app, window, name):
     """The object's text; None when the window or the object is not there."""
     try:
-        shown = find(bus, bus.get_object(*app, introspect=False), window, depth=1)
-        found = find(bus, shown, name) if shown is not None else None
-        return text_of(found) if found is not None else None
+        # Hidden windows of the same name (a box once shown, say) stay in the tree.
+        for shown in find_all(bus, bus.get_object(*app, introspect=False), window, depth=1):
+            found = find(bus, shown, name)
+            if found is not None:
+                return text_of(found)
+        return None
     except dbus.DBusException:
         return None  # a window or object that went away while it was read
 
