@@ -27,19 +27,16 @@ TEST(ReadyAnswerFilterTest, what_follows_the_slash_begins_the_shortcut_or_words_
     };
     const Row rows[] = {
         {"nothing typed offers them all", "", {"saludo", "envios", "despedida"}},
-        {"the beginning of a shortcut", "salu", {"saludo"}},
-        {"letter case ignored", "SALU", {"saludo"}},
+        {"the beginning of a shortcut, any case", "SALU", {"saludo"}},
         {"a word of the text", "gracias", {"despedida"}},
         {"accented capitals match their small letters",
          "\xE1"
          "frica",
          {"envios"}},
         {"a word after a line break", "los", {"envios"}},
-        {"after punctuation", "buenos", {"saludo"}},
         {"every typed word must match", "env horas", {"envios"}},
         {"one typed word unmatched", "env adios", {}},
         {"inside a word is no match", "ludo", {}},
-        {"spaces around are no words", "  desp ", {"despedida"}},
     };
     testing::ForEachRow(rows, [](const Row& row) {
         std::vector<std::string> shortcuts;
