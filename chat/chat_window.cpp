@@ -72,19 +72,13 @@ void TfrmChatClt::FormActivate() {
 void TfrmChatClt::Timer1Timer() {
     if (!view_->IsVisible()) return;
     if (!view_->TranscriptHasFocus() && !view_->MessageLineHasFocus()) return;
-    std::string reply;
-    {
-        const Requesting requesting(requesting_);
-        reply = console_.Transcript(idSesionClt_);
-    }
-    MostrarRespuesta(reply);
+    MostrarRespuesta(console_.Transcript(idSesionClt_));
 }
 
 void TfrmChatClt::Refresh() {
     if (!view_->IsVisible()) return;
     std::string reply;
     try {
-        const Requesting requesting(requesting_);
         reply = console_.Transcript(idSesionClt_);
     } catch (const std::exception&) {
         return;
@@ -99,7 +93,7 @@ void TfrmChatClt::edMensajeKeyPress(char key) {
     }
     if (key == '\r') {
         sbEnviarClick();
-    } else if (requesting_ == 0) {
+    } else {
         console_.OperatorTyping(idSesionClt_);
     }
 }
@@ -113,11 +107,7 @@ void TfrmChatClt::sbEnviarClick() {
     if (!text.empty()) view_->ShowNotSent(CaracteresNoEnviados(text));
     view_->SetMessageText(text);
     if (!text.empty()) {
-        SentLine sent;
-        {
-            const Requesting requesting(requesting_);
-            sent = console_.Send(idSesionClt_, CodificarMensaje(text));
-        }
+        const SentLine sent = console_.Send(idSesionClt_, CodificarMensaje(text));
         MostrarRespuesta(sent.reply);
         // A line the service did not store stays, for the operator to send again or elsewhere.
         if (!sent.stored) {
@@ -134,11 +124,7 @@ void TfrmChatClt::sbCerraryBorrarClick() {
             WriteTranscriptFile(*fileName, view_->TranscriptText());
         }
     }
-    std::string reply;
-    {
-        const Requesting requesting(requesting_);
-        reply = console_.Close(idSesionClt_);
-    }
+    const std::string reply = console_.Close(idSesionClt_);
     if (!ReadCloseReply(reply).ok) {
         view_->ShowError(reply);
         return;
@@ -148,11 +134,7 @@ void TfrmChatClt::sbCerraryBorrarClick() {
 
 void TfrmChatClt::sbPasarClick() {
     if (!view_->Confirm("\xBFPasar esta conversaci\xF3n a otra consola?")) return;
-    std::string reply;
-    {
-        const Requesting requesting(requesting_);
-        reply = console_.HandOn(idSesionClt_);
-    }
+    const std::string reply = console_.HandOn(idSesionClt_);
     if (!EmpiezaCon(reply, "OK")) {
         view_->ShowError(reply);
         return;

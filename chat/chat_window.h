@@ -60,18 +60,6 @@ class TfrmChatClt : public ChatHandlers {
     std::int32_t MargenDerecho = 0;
 
   private:
-    // While one lives, a request of this window is in progress.
-    class [[nodiscard]] Requesting {
-      public:
-        explicit Requesting(int& count) : count_(count) { ++count_; }
-        ~Requesting() { --count_; }
-        Requesting(const Requesting&) = delete;
-        Requesting& operator=(const Requesting&) = delete;
-
-      private:
-        int& count_;
-    };
-
     // The status line no longer says that the visitor is typing.
     void EndVisitorTyping();
 
@@ -81,7 +69,6 @@ class TfrmChatClt : public ChatHandlers {
     std::unique_ptr<Timer> Timer1_;
     std::unique_ptr<Timer> typingTimer_;
     bool typingShown_ = false;
-    int requesting_ = 0;
 };
 
 // What the status line says while the visitor is typing: "NAME está escribiendo…".
