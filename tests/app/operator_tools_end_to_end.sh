@@ -172,11 +172,8 @@ sleep 0.5
 xdotool key alt+p
 wait_for 3 has_visible_window '^Confirm$' || fail "Alt+P did not ask"
 xdotool key Return
-handed_at=$EPOCHREALTIME
 in_second() { [ -n "$(windows_of 2)" ]; }
 wait_for 2 in_second || fail "the second console did not list Ana within 2 s"
-awk -v from="$handed_at" -v to="$EPOCHREALTIME" 'BEGIN { exit !(to - from <= 2) }' ||
-    fail "the second console listed Ana only after $(awk -v from="$handed_at" -v to="$EPOCHREALTIME" 'BEGIN { print to - from }') s"
 gone_in_first() { [ -z "$(windows_of 1)" ]; }
 wait_for 2 gone_in_first || fail "the first console's window did not close"
 grep -q 'accion=ceder' "$work/access.log" || fail "no hand-on request"
