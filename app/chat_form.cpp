@@ -23,8 +23,10 @@
 #include "app/outer_size.h"
 #include "app/qt_event_loop.h"
 #include "app/qt_timer.h"
+#include "app/ready_answer_popup.h"
 #include "app/window_put_away.h"
 #include "chat/message_encoding.h"
+#include "chat/ready_answer_filter.h"
 #include "widgets/qt/windows_1252.h"
 
 namespace tertulia {
@@ -84,6 +86,9 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     sbCerraryBorrar->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
     sbCerraryBorrar->setIconSize(QSize(16, 16));
     sbCerraryBorrar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    sbPasar = MakeButton(pnSup_, QStringLiteral("&Pasar"), QRect(148, 3, 61, 25));
+    sbPasar->setObjectName(QStringLiteral("sbPasar"));
+    sbPasar->hide();  // until the service says that it can hand conversations on
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -107,6 +112,7 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     edMensaje->installEventFilter(this);
     sbEnviar = MakeButton(pnInf_, QStringLiteral("&Enviar"), QRect(336, 3, 61, 22));
     sbEnviar->setObjectName(QStringLiteral("sbEnviar"));
+    readyAnswerPopup_ = new ReadyAnswerPopup(*edMensaje);
 
     lbEstado_ = new QLabel(this);
     lbEstado_->setObjectName(QStringLiteral("lbEstado"));
@@ -126,6 +132,55 @@ ChatForm::ChatForm(QtEventLoop& loop) : loop_(loop) {
     connect(sbEnviar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbEnviarClick); });
     connect(sbCerraryBorrar, &QToolButton::clicked, this,
             [this] { Call(&ChatHandlers::sbCerraryBorrarClick); });
+    connect(sbPasar, &QToolButton::clicked, this, [this] { Call(&ChatHandlers::sbPasarClick); });
+    connect(edMensaje, &QLineEdit::textEdited, this, &ChatForm::MessageEdited);
+    connect(readyAnswerPopup_, &ReadyAnswerPopup::Chosen, this, &ChatForm::TakeReadyAnswer);
+    connect(readyAnswerPopup_, &ReadyAnswerPopup::Dismissed, this, [this] {
+        answersDismissed_ = edMensaje->text().startsWith(QLatin1Char('/'));
+        allAnswersOffered_ = false;
+    });
+}
+
+void ChatForm::ShowHandOnButton(HandOnButton state) {
+    const QString why = state == HandOnButton::NoOtherConsole
+                            ? QStringLiteral("No hay otra consola conectada")
+                            : QString();
+    sbPasar->setEnabled(state == HandOnButton::Enabled);
+    sbPasar->setToolTip(why);
+    sbPasar->setAccessibleDescription(why);
+    sbPasar->setVisible(state != HandOnButton::Hidden);
+}
+
+void ChatForm::MessageEdited(const QString& text) {
+    const bool slash = text.startsWith(QLatin1Char('/'));
+    if (!slash) answersDismissed_ = false;
+    if (readyAnswerPopup_->isVisible()) {
+        if (slash || allAnswersOffered_) {
+            OfferReadyAnswers(!slash);
+        } else {
+            readyAnswerPopup_->hide();
+        }
+    } else if (slash && !answersDismissed_) {
+        allAnswersOffered_ = false;
+        OfferReadyAnswers(false);
+    }
+}
+
+void ChatForm::OfferReadyAnswers(bool all) {
+    const QString text = edMensaje->text();
+    const std::string typed =
+        !all && text.startsWith(QLatin1Char('/')) ? ToWindows1252(text.mid(1)) : std::string();
+    readyAnswerPopup_->Offer(FilterReadyAnswers(readyAnswers_, typed));
+}
+
+void ChatForm::TakeReadyAnswer(const QString& text) {
+    allAnswersOffered_ = false;
+    if (edMensaje->text().startsWith(QLatin1Char('/'))) {
+        edMensaje->setText(text);
+    } else {
+        edMensaje->insert(text);
+    }
+    edMensaje->setFocus(Qt::OtherFocusReason);
 }
 
 void ChatForm::SetStatusText(const QString& text) {
@@ -251,6 +306,14 @@ bool ChatForm::eventFilter(QObject* watched, QEvent* event) {
         QMetaObject::invokeMethod(
             this, [this] { Call(&ChatHandlers::FormActivate); }, Qt::QueuedConnection);
     }
+    if (watched == edMensaje && event->type() == QEvent::KeyPress) {
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        if (key.key() == Qt::Key_Space && key.modifiers() == Qt::ControlModifier) {
+            allAnswersOffered_ = true;
+            OfferReadyAnswers(true);
+            return true;
+        }
+    }
     if (watched == edMensaje && event->type() == QEvent::KeyPress && handlers_ != nullptr) {
         const auto& key = static_cast<const QKeyEvent&>(*event);
         if (TypesCharacter(key)) {
@@ -272,6 +335,14 @@ void QtChatView::SetHandlers(ChatHandlers* handlers) {
 
 void QtChatView::SetCaption(const std::string& text) {
     form_->setWindowTitle(ToQString(text));
+}
+
+void QtChatView::ShowHandOnButton(HandOnButton state) {
+    form_->ShowHandOnButton(state);
+}
+
+void QtChatView::SetReadyAnswers(const std::vector<ReadyAnswer>& answers) {
+    form_->SetReadyAnswers(answers);
 }
 
 std::string QtChatView::TranscriptText() const {
@@ -387,7 +458,8 @@ bool QtChatView::Confirm(const std::string& text) {
 }
 
 ChatWindowParts QtChatWindowFactory::Create() {
-    return {std::make_unique<QtChatView>(loop_), std::make_unique<QtTimer>(loop_)};
+    return {std::make_unique<QtChatView>(loop_), std::make_unique<QtTimer>(loop_),
+            std::make_unique<QtTimer>(loop_)};
 }
 
 }  // namespace tertulia

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/message_boxes.h"
 #include "chat/chat_view.h"
@@ -18,6 +19,7 @@ class QToolButton;
 namespace tertulia {
 
 class QtEventLoop;
+class ReadyAnswerPopup;
 
 // The conversation window's widget. It forwards its events to the window's ChatHandlers, run
 // guarded by the event loop.
@@ -33,6 +35,12 @@ class ChatForm : public QWidget {
     QLineEdit* edMensaje;
     QToolButton* sbEnviar;
     QToolButton* sbCerraryBorrar;
+    QToolButton* sbPasar;
+
+    void ShowHandOnButton(HandOnButton state);
+    void SetReadyAnswers(std::vector<ReadyAnswer> answers) { readyAnswers_ = std::move(answers); }
+    // The list of ready answers that the message line offers, open or not.
+    ReadyAnswerPopup& ReadyAnswers() const { return *readyAnswerPopup_; }
 
     // The status line along the bottom, shown only while it has a text.
     void SetStatusText(const QString& text);
@@ -66,6 +74,13 @@ class ChatForm : public QWidget {
     void LayOutPanels();
     // Whether the next showing asks the window manager for the focus.
     void MarkShowing(bool activating);
+    // The message line as typed in: a "/" at its start offers the answers that match what
+    // follows it, unless the operator closed that offer.
+    void MessageEdited(const QString& text);
+    // Offers the answers that match what follows the line's "/", or all of them.
+    void OfferReadyAnswers(bool all);
+    // Puts the chosen answer in place of the line's "/" and what follows it, or at the cursor.
+    void TakeReadyAnswer(const QString& text);
 
     QFrame* pnSup_;
     QFrame* pnInf_;
@@ -76,6 +91,10 @@ class ChatForm : public QWidget {
     bool sized_ = false;
     bool fitting_ = false;
     bool awaitingActivation_ = false;
+    std::vector<ReadyAnswer> readyAnswers_;
+    ReadyAnswerPopup* readyAnswerPopup_;
+    bool allAnswersOffered_ = false;  // opened with Ctrl+Space: not narrowed without a "/"
+    bool answersDismissed_ = false;   // closed with Escape: not offered again for this "/"
 };
 
 // The ChatView of a conversation window, and its widget with it. The logic owns it and destroys
@@ -89,6 +108,8 @@ class QtChatView : public ChatView {
 
     void SetHandlers(ChatHandlers* handlers) override;
     void SetCaption(const std::string& text) override;
+    void ShowHandOnButton(HandOnButton state) override;
+    void SetReadyAnswers(const std::vector<ReadyAnswer>& answers) override;
     std::string TranscriptText() const override;
     void SetTranscriptText(const std::string& text) override;
     std::string MessageText() const override;

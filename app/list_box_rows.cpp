@@ -11,6 +11,7 @@ namespace tertulia {
 void ListBoxRows::AddRow(const std::string& text) {
     listBox_.addItem(ToQString(text));
     marked_.push_back(false);
+    typing_.push_back(false);
     RebuildImages();
 }
 
@@ -18,6 +19,7 @@ void ListBoxRows::RemoveRow(int index) {
     delete listBox_.takeItem(index);
     if (index >= 0 && static_cast<std::size_t>(index) < marked_.size()) {
         marked_.erase(marked_.begin() + index);
+        typing_.erase(typing_.begin() + index);
     }
     RebuildImages();
 }
@@ -31,13 +33,25 @@ void ListBoxRows::SetRowMarked(int index, bool marked) {
     if (index < 0 || static_cast<std::size_t>(index) >= marked_.size()) return;
     if (marked_[static_cast<std::size_t>(index)] == marked) return;
     marked_[static_cast<std::size_t>(index)] = marked;
-    // The mark is a picture; a screen reader says it with the row's name instead.
-    if (QListWidgetItem* row = listBox_.item(index)) {
-        row->setData(
-            Qt::AccessibleTextRole,
-            marked ? QVariant(row->text() + QStringLiteral(", espera respuesta")) : QVariant());
-    }
+    Describe(index);
     RebuildImages();
+}
+
+void ListBoxRows::SetRowTyping(int index, bool typing) {
+    if (index < 0 || static_cast<std::size_t>(index) >= typing_.size()) return;
+    typing_[static_cast<std::size_t>(index)] = typing;
+    Describe(index);
+}
+
+void ListBoxRows::Describe(int index) {
+    QListWidgetItem* row = listBox_.item(index);
+    if (row == nullptr) return;
+    const auto at = static_cast<std::size_t>(index);
+    // The mark is a picture; a screen reader says it with the row's name instead.
+    QString said = row->text();
+    if (typing_[at]) said += QStringLiteral(", escribiendo");
+    if (marked_[at]) said += QStringLiteral(", espera respuesta");
+    row->setData(Qt::AccessibleTextRole, typing_[at] || marked_[at] ? QVariant(said) : QVariant());
 }
 
 void ListBoxRows::RebuildImages() {

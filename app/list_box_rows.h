@@ -20,12 +20,16 @@ class ListBoxRows : public ConversationRows {
     void RemoveRow(int index) override;
     int SelectedRow() const override;
     void SetRowMarked(int index, bool marked) override;
+    void SetRowTyping(int index, bool typing) override;
 
   private:
     void RebuildImages();
+    // What a screen reader says of the row: its name, and the mark and typing said in words.
+    void Describe(int index);
 
     TListBoxWImg& listBox_;
     std::vector<bool> marked_;  // by row
+    std::vector<bool> typing_;  // by row
     bool showingMarks_ = false;
 };
 

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "protocol/ready_answers.h"
 
 namespace tertulia {
 
@@ -26,6 +29,14 @@ class ChatHandlers {
     virtual void edMensajeKeyPress(char key) = 0;  // typed characters, Enter (13) included
     virtual void sbEnviarClick() = 0;
     virtual void sbCerraryBorrarClick() = 0;
+    virtual void sbPasarClick() = 0;  // "Pasar": the conversation to another console
+};
+
+// The "Pasar" button as the service's answer about the company's other consoles calls for.
+enum class HandOnButton {
+    Hidden,          // the service cannot hand conversations on (an older one)
+    Enabled,         // another console is connected
+    NoOtherConsole,  // disabled, its tooltip saying why
 };
 
 // The window operations that a conversation window's logic needs; the desktop layer implements
@@ -85,6 +96,12 @@ class ChatView {
     // message line, of this window.
     virtual bool TranscriptHasFocus() const = 0;
     virtual bool MessageLineHasFocus() const = 0;
+
+    // sbPasar, the button that hands the conversation to another console.
+    virtual void ShowHandOnButton(HandOnButton state) = 0;
+
+    // The company's ready answers, which the message line offers after "/" or on Ctrl+Space.
+    virtual void SetReadyAnswers(const std::vector<ReadyAnswer>& answers) = 0;
 
     // Modal boxes: "Error" with "OK"; "Confirm" with "OK" (default) and "Cancel" (Escape).
     virtual void ShowError(const std::string& text) = 0;

@@ -1,6 +1,7 @@
 #include "chat/chat_window.h"
 
 #include <exception>
+#include <utility>
 
 #include "chat/conversation_requests.h"
 #include "chat/line_not_stored.h"
@@ -22,21 +23,31 @@ std::string TrimMessage(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
+std::string VisitorTypingText(const std::string& visitorName) {
+    return visitorName + " est\xE1 escribiendo\x85";
+}
+
 TfrmChatClt::TfrmChatClt(std::int32_t idSesionClt, ConversationRequests& console,
-                         std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer)
+                         std::unique_ptr<ChatView> view, std::unique_ptr<Timer> timer,
+                         std::unique_ptr<Timer> typingTimer)
     : idSesionClt_(idSesionClt),
       console_(console),
       view_(std::move(view)),
-      Timer1_(std::move(timer)) {
+      Timer1_(std::move(timer)),
+      typingTimer_(std::move(typingTimer)) {
     view_->SetHandlers(this);
     Timer1_->SetHandler([this] { Timer1Timer(); });
     Timer1_->SetInterval(PollInterval);
     Timer1_->SetEnabled(true);
+    typingTimer_->SetInterval(TypingShownFor);
+    typingTimer_->SetHandler([this] { EndVisitorTyping(); });
 }
 
 TfrmChatClt::~TfrmChatClt() {
     Timer1_->SetEnabled(false);
     Timer1_->SetHandler(nullptr);
+    typingTimer_->SetEnabled(false);
+    typingTimer_->SetHandler(nullptr);
     view_->SetHandlers(nullptr);
 }
 
@@ -80,11 +91,17 @@ void TfrmChatClt::edMensajeKeyPress(char key) {
         Timer1_->SetEnabled(false);
         Timer1_->SetEnabled(true);
     }
-    if (key == '\r') sbEnviarClick();
+    if (key == '\r') {
+        sbEnviarClick();
+    } else {
+        console_.OperatorTyping(idSesionClt_);
+    }
 }
 
 void TfrmChatClt::sbEnviarClick() {
     const std::string text = TrimMessage(view_->MessageText());
+    // The status line is about the line sent from here on.
+    if (!text.empty()) EndVisitorTyping();
     // Told before the line is written back, while the message line still holds what Windows-1252
     // cannot.
     if (!text.empty()) view_->ShowNotSent(CaracteresNoEnviados(text));
@@ -115,6 +132,33 @@ void TfrmChatClt::sbCerraryBorrarClick() {
     console_.ConversationClosed(*this);
 }
 
+void TfrmChatClt::sbPasarClick() {
+    if (!view_->Confirm("\xBFPasar esta conversaci\xF3n a otra consola?")) return;
+    const std::string reply = console_.HandOn(idSesionClt_);
+    if (!EmpiezaCon(reply, "OK")) {
+        view_->ShowError(reply);
+        return;
+    }
+    // Handed on: neither saved nor closed here, the conversation goes on in another console.
+    view_->Hide();
+    console_.ConversationClosed(*this);
+}
+
+void TfrmChatClt::VisitorTyping(const std::string& visitorName) {
+    typingShown_ = true;
+    view_->SetStatusText(VisitorTypingText(visitorName));
+    // A full new interval, also when it ran.
+    typingTimer_->SetEnabled(false);
+    typingTimer_->SetEnabled(true);
+}
+
+void TfrmChatClt::EndVisitorTyping() {
+    typingTimer_->SetEnabled(false);
+    if (!std::exchange(typingShown_, false)) return;
+    view_->SetStatusText("");
+    console_.VisitorTypingEnded(*this);
+}
+
 void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
     const TranscriptUpdate update = DecideTranscriptUpdate(reply, view_->TranscriptText());
     switch (update.kind) {
@@ -123,6 +167,8 @@ void TfrmChatClt::MostrarRespuesta(const std::string& reply) {
             break;
         case TranscriptUpdate::Kind::Replace:
             view_->SetTranscriptText(update.text);
+            // The line the visitor was typing has arrived.
+            EndVisitorTyping();
             break;
         case TranscriptUpdate::Kind::LeaveUntouched:
             break;

@@ -38,6 +38,8 @@ class EventStream {
     // Reads what is there, a bounded amount at a time, and appends the events it completes. A
     // reply whose status is not a success throws its status line.
     Progress ReadAvailable(std::vector<ServerEvent>& events);
+    // Whether the reply's head has said that it is an event stream.
+    bool Answered() const { return inBody_; }
 
     static constexpr std::size_t kMaxHeadLength = 65536;
     static constexpr std::size_t kReadBudget = 262144;  // bytes read in one call at most

@@ -57,6 +57,11 @@ void ConversationList::SetMarked(std::int32_t idSesionClt, bool marked) {
     if (index >= 0) rows_.SetRowMarked(index, marked);
 }
 
+void ConversationList::SetTyping(std::int32_t idSesionClt, bool typing) {
+    const int index = BuscarItem(*this, idSesionClt);
+    if (index >= 0) rows_.SetRowTyping(index, typing);
+}
+
 int BuscarItem(const ConversationList& lista, std::int32_t idSesionClt) {
     const auto& items = lista.Items();
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -43,6 +43,8 @@ class ConversationList {
     const Conversation* Find(std::int32_t idSesionClt) const;
     // Shows or takes away the row mark of the conversation with this id.
     void SetMarked(std::int32_t idSesionClt, bool marked);
+    // Says, or stops saying, in the row of the conversation with this id that its visitor types.
+    void SetTyping(std::int32_t idSesionClt, bool typing);
 
     const std::vector<Conversation>& Items() const { return items_; }
 

@@ -14,6 +14,8 @@ class ConversationRows {
     virtual int SelectedRow() const = 0;  // -1 when none
     // Shows or takes away the row's mark of a conversation that waits for the operator.
     virtual void SetRowMarked(int index, bool marked) = 0;
+    // Whether the row tells a screen reader that the conversation's visitor is typing.
+    virtual void SetRowTyping(int index, bool typing) = 0;
 };
 
 }  // namespace tertulia

@@ -18,11 +18,13 @@ void ConversationWindows::OpenNew(const NewsReply& news) {
 
 void ConversationWindows::Open(std::int32_t id, const std::string& name) {
     ChatWindowParts made = parts_.factory.Create();
-    auto ventana =
-        std::make_unique<TfrmChatClt>(id, *this, std::move(made.view), std::move(made.timer));
+    auto ventana = std::make_unique<TfrmChatClt>(
+        id, *this, std::move(made.view), std::move(made.timer), std::move(made.typingTimer));
     opening_ = Opening{ventana.get()};
     ++opened_;
     ventana->View().SetCaption(CaptionOf(name));
+    ventana->View().SetReadyAnswers(readyAnswers_);
+    ventana->View().ShowHandOnButton(handOn_);
     Place(ventana->View());
     TfrmChatClt* inUse = FocusedWindow();
     // Never activated: the operator's typing stays where it is until they turn to it; and never
@@ -102,6 +104,32 @@ void ConversationWindows::Refresh(std::int32_t idSesionClt) {
     if (const Conversation* shown = parts_.list.Find(idSesionClt)) shown->window->Refresh();
 }
 
+void ConversationWindows::VisitorTyping(std::int32_t idSesionClt) {
+    const Conversation* typing = parts_.list.Find(idSesionClt);
+    if (typing == nullptr) return;
+    typing->window->VisitorTyping(typing->visitorName);
+    parts_.list.SetTyping(idSesionClt, true);
+}
+
+void ConversationWindows::VisitorTypingEnded(TfrmChatClt& window) {
+    parts_.list.SetTyping(window.IdSesionClt(), false);
+}
+
+void ConversationWindows::SetReadyAnswers(std::vector<ReadyAnswer> answers) {
+    readyAnswers_ = std::move(answers);
+    for (const Conversation& each : parts_.list.Items()) {
+        each.window->View().SetReadyAnswers(readyAnswers_);
+    }
+}
+
+void ConversationWindows::SetHandOnButton(HandOnButton state) {
+    if (state == handOn_) return;
+    handOn_ = state;
+    for (const Conversation& each : parts_.list.Items()) {
+        each.window->View().ShowHandOnButton(handOn_);
+    }
+}
+
 TfrmChatClt* ConversationWindows::FocusedWindow() const {
     for (const Conversation& each : parts_.list.Items()) {
         if (HasFocus(each.IdSesionClt)) return each.window.get();
@@ -109,11 +137,23 @@ TfrmChatClt* ConversationWindows::FocusedWindow() const {
     return nullptr;
 }
 
+std::string ConversationWindows::Request(const std::string& url) {
+    ++requesting_;
+    try {
+        std::string reply = parts_.http.GetText(url);
+        --requesting_;
+        return reply;
+    } catch (...) {
+        --requesting_;
+        throw;
+    }
+}
+
 std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
     const ConsoleLogin& login = parts_.login;
     const bool focused = HasFocus(idSesionClt);
-    std::string reply = parts_.http.GetText(
-        TranscriptUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+    std::string reply =
+        Request(TranscriptUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
     TranscriptRead(idSesionClt, focused, reply);
     return reply;
 }
@@ -121,7 +161,7 @@ std::string ConversationWindows::Transcript(std::int32_t idSesionClt) {
 SentLine ConversationWindows::Send(std::int32_t idSesionClt, const std::string& mensaje) {
     const ConsoleLogin& login = parts_.login;
     const bool focused = HasFocus(idSesionClt);
-    std::string reply = parts_.http.GetText(
+    std::string reply = Request(
         SendLineUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt, mensaje));
     TranscriptRead(idSesionClt, focused, reply);
     return {std::move(reply), !LineaNoGuardada(parts_.http.ReplyHeader(kCabeceraLinea))};
@@ -135,8 +175,28 @@ void ConversationWindows::TranscriptRead(std::int32_t idSesionClt, bool focused,
 
 std::string ConversationWindows::Close(std::int32_t idSesionClt) {
     const ConsoleLogin& login = parts_.login;
-    return parts_.http.GetText(
+    return Request(
         CloseConversationUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+}
+
+std::string ConversationWindows::HandOn(std::int32_t idSesionClt) {
+    const ConsoleLogin& login = parts_.login;
+    return Request(HandOnUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+}
+
+void ConversationWindows::OperatorTyping(std::int32_t idSesionClt) {
+    if (requesting_ > 0 || !parts_.mayTellTyping()) return;
+    const auto now = parts_.now();
+    const auto told = typingTold_.find(idSesionClt);
+    if (told != typingTold_.end() && now - told->second < TypingInterval) return;
+    typingTold_[idSesionClt] = now;
+    const ConsoleLogin& login = parts_.login;
+    try {
+        // Whatever the reply, the operator goes on typing undisturbed.
+        Request(TypingUrl(serviceUrl_, login.CodigoEmpresa(), login.IdSesion(), idSesionClt));
+    } catch (const std::exception&) {
+        // A lost service is found out and reported by the polls.
+    }
 }
 
 void ConversationWindows::ConversationClosed(TfrmChatClt& window) {
@@ -146,6 +206,7 @@ void ConversationWindows::ConversationClosed(TfrmChatClt& window) {
     }
     if (parts_.list.Find(window) == nullptr) return;
     parts_.attention.Forget(window.IdSesionClt());
+    typingTold_.erase(window.IdSesionClt());
     DestroyLater(parts_.list.Remove(window));
     parts_.attention.ShowWaiting(false);
 }

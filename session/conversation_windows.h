@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +14,7 @@
 #include "chat/conversation_requests.h"
 #include "chat/save_dialog.h"
 #include "http/http_client.h"
+#include "protocol/ready_answers.h"
 #include "protocol/service_protocol.h"
 #include "session/attention.h"
 #include "session/console_login.h"
@@ -20,8 +24,10 @@
 namespace tertulia {
 
 // The console's conversation windows: one opened for each new conversation of a news reply,
-// shown on request, closed with their conversation or all at once; and the requests the windows
-// make, with the console's login as it is at that moment. Handlers that run while a window's
+// shown on request, closed with their conversation (or handed on) or all at once; and the
+// requests the windows make, with the console's login as it is at that moment. What the service
+// says for all of them (the company's ready answers, whether a conversation can be handed on)
+// each window shows, also one opened later. Handlers that run while a window's
 // first poll shows a box (window messages are served then) may close or activate it; the window
 // is listed all the same, or never.
 class ConversationWindows : public ConversationRequests {
@@ -35,7 +41,15 @@ class ConversationWindows : public ConversationRequests {
         SaveDialog& saveDialog;  // SaveDialog1
         HttpClient& http;        // HTTP1
         const ConsoleLogin& login;
+        std::function<std::chrono::steady_clock::time_point()> now;
+        // Whether the service may be told now that the operator types: it answered the
+        // operator's event stream (an older one does not know the news), and no request of the
+        // console is in progress.
+        std::function<bool()> mayTellTyping;
     };
+
+    // The service hears that the operator types in a conversation at most this often.
+    static constexpr std::chrono::milliseconds TypingInterval{2000};
 
     ConversationWindows(Parts parts, std::string serviceUrl)
         : parts_(parts), serviceUrl_(std::move(serviceUrl)) {}
@@ -60,13 +74,22 @@ class ConversationWindows : public ConversationRequests {
     bool ShownWithoutFocus(std::int32_t idSesionClt) const;
     // Brings the transcript of the conversation's window up to date, if listed and shown.
     void Refresh(std::int32_t idSesionClt);
+    // The visitor of the conversation, if listed, is typing: its window and row say so.
+    void VisitorTyping(std::int32_t idSesionClt);
+    // The company's ready answers, for every window.
+    void SetReadyAnswers(std::vector<ReadyAnswer> answers);
+    // The "Pasar" button of every window.
+    void SetHandOnButton(HandOnButton state);
 
     std::string Transcript(std::int32_t idSesionClt) override;
     SentLine Send(std::int32_t idSesionClt, const std::string& mensaje) override;
     std::string Close(std::int32_t idSesionClt) override;
+    std::string HandOn(std::int32_t idSesionClt) override;
+    void OperatorTyping(std::int32_t idSesionClt) override;
     SaveDialog& SaveDialog1() override { return parts_.saveDialog; }
     void ConversationClosed(TfrmChatClt& window) override;
     bool ConversationActivated(TfrmChatClt& window) override;
+    void VisitorTypingEnded(TfrmChatClt& window) override;
 
   private:
     // The window being opened, held by Open until it is listed, and what befell it meanwhile.
@@ -84,6 +107,8 @@ class ConversationWindows : public ConversationRequests {
     void TranscriptRead(std::int32_t idSesionClt, bool focused, const std::string& reply);
     // The window goes once the running handler has returned, or with the console.
     void DestroyLater(std::unique_ptr<TfrmChatClt> window);
+    // The reply to a request of a conversation window, made with the console's login.
+    std::string Request(const std::string& url);
 
     Parts parts_;
     const std::string serviceUrl_;
@@ -91,6 +116,11 @@ class ConversationWindows : public ConversationRequests {
     std::vector<std::unique_ptr<TfrmChatClt>> closing_;  // closed, destroyed once posted
     std::optional<ScreenRect> lastPlaced_;               // the frame of the last window opened
     int opened_ = 0;
+    int requesting_ = 0;  // requests of the windows in progress
+    std::vector<ReadyAnswer> readyAnswers_;
+    HandOnButton handOn_ = HandOnButton::Hidden;
+    // When the service last heard that the operator types, by conversation.
+    std::map<std::int32_t, std::chrono::steady_clock::time_point> typingTold_;
 };
 
 }  // namespace tertulia

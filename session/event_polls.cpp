@@ -50,6 +50,11 @@ void EventPolls::StreamBroken() {
     Schedule();
 }
 
+void EventPolls::ReadyAnswersChanged() {
+    answersPending_ = true;
+    Schedule();
+}
+
 void EventPolls::NewsPollBegins() {
     newsPending_ = false;  // this poll brings what the changes so far announced
     newsPause_->SetEnabled(true);
@@ -57,6 +62,7 @@ void EventPolls::NewsPollBegins() {
 
 void EventPolls::Forget() {
     newsPending_ = false;
+    answersPending_ = false;
     windowsPending_.clear();
     refreshesPending_.clear();
     refreshed_.clear();
@@ -65,7 +71,9 @@ void EventPolls::Forget() {
 
 void EventPolls::Schedule() {
     if (busy_ > 0 || posted_) return;
-    if (windowsPending_.empty() && refreshesPending_.empty() && !newsPending_) return;
+    if (windowsPending_.empty() && refreshesPending_.empty() && !newsPending_ && !answersPending_) {
+        return;
+    }
     posted_ = true;
     parts_.loop.Post([this] {
         posted_ = false;
@@ -88,6 +96,12 @@ void EventPolls::RunPending() {
     }
     // Before the news, so that a notification the news poll gives has the line to show.
     if (RunRefresh()) return;
+    if (answersPending_) {
+        answersPending_ = false;
+        const Busy busy(*this);
+        parts_.targets.FetchReadyAnswers();
+        return;
+    }
     if (!newsPending_ || newsPause_->Enabled()) return;  // the pause's end schedules it
     newsPending_ = false;
     if (!parts_.targets.NewsArmed()) return;

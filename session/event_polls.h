@@ -32,6 +32,7 @@ class EventPolls {
         virtual void Refresh(std::int32_t idSesionClt) = 0;
         virtual bool NewsArmed() const = 0;
         virtual void PollNews() = 0;
+        virtual void FetchReadyAnswers() = 0;
 
       protected:
         ~Targets() = default;
@@ -67,6 +68,10 @@ class EventPolls {
     void Changed(std::int32_t idSesionClt);
     // The event stream broke: a news poll finds out whether the service is still there.
     void StreamBroken();
+    // The service says that the company's ready answers changed.
+    void ReadyAnswersChanged();
+    // Whether a request of the console is in progress.
+    bool InRequest() const { return busy_ > 0; }
     // Every news poll calls this as it begins.
     void NewsPollBegins();
     // Nothing pending any more (a new session begins).
@@ -85,6 +90,7 @@ class EventPolls {
     int busy_ = 0;
     bool posted_ = false;
     bool newsPending_ = false;
+    bool answersPending_ = false;
     std::vector<std::int32_t> windowsPending_;
     std::vector<std::int32_t> refreshesPending_;
     std::map<std::int32_t, std::chrono::steady_clock::time_point> refreshed_;  // last fetch

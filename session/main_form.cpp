@@ -5,6 +5,7 @@
 
 #include "base/md5.h"
 #include "protocol/operator_stream_address.h"
+#include "protocol/ready_answers.h"
 #include "session/console_key.h"
 #include "session/console_settings.h"
 #include "session/error_report.h"
@@ -58,7 +59,8 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
       conversations_(parts_.rows),
       attention_(conversations_, parts_.attention, parts_.announcer),
       windows_({conversations_, parts_.chatWindows, parts_.announcer, attention_, parts_.loop,
-                parts_.saveDialog, parts_.http, *this},
+                parts_.saveDialog, parts_.http, *this, parts_.clock,
+                [this] { return events_.Answered() && !polls_.InRequest(); }},
                serviceUrl_),
       reconnection_({parts_.timers, view_, parts_.clock,
                      [this] { return parts_.startProbe(serviceUrl_); }, [this] { LogInAgain(); }}),
@@ -68,7 +70,9 @@ TfrmMain::TfrmMain(ConsoleParts parts, std::string serviceUrl, std::string progr
                    if (visitorLines) attention_.Heard(id, *visitorLines);
                    polls_.Changed(id);
                },
-               [this] { polls_.StreamBroken(); }}),
+               [this] { polls_.StreamBroken(); },
+               [this](std::int32_t id) { windows_.VisitorTyping(id); },
+               [this] { polls_.ReadyAnswersChanged(); }}),
       progress_(parts_.http, view_) {
     view_.SetHandlers(this);
     tmIdle_->SetInterval(NewsInterval);
@@ -158,6 +162,7 @@ void TfrmMain::tmIdleTimer() {
         if (news.kind == NewsReply::Kind::List) {
             MostrarPanel(Panel::pnChat);
             ReadNewsList(news);
+            AskOtherConsoles();
             tmIdle_->SetEnabled(true);
         } else if (news.kind == NewsReply::Kind::ErrorStatus) {
             MostrarPanel(Panel::pnLogin);
@@ -199,6 +204,35 @@ void TfrmMain::ReadNewsList(const NewsReply& news) {
         windows_.OpenedSoFar() == openedBefore);
 }
 
+void TfrmMain::FetchReadyAnswers() {
+    std::string reply;
+    try {
+        reply = parts_.http.GetText(ReadyAnswersUrl(serviceUrl_, CodigoEmpresa(), idSesion_));
+    } catch (const std::exception&) {
+        return;  // the polls find out about a lost service and say so
+    }
+    std::optional<std::vector<ReadyAnswer>> answers = ReadReadyAnswersReply(reply);
+    // A service that knows the answers knows the other consoles too.
+    askOtherConsoles_ = answers.has_value();
+    if (!answers) windows_.SetHandOnButton(HandOnButton::Hidden);
+    windows_.SetReadyAnswers(std::move(answers).value_or(std::vector<ReadyAnswer>{}));
+}
+
+void TfrmMain::AskOtherConsoles() {
+    if (!askOtherConsoles_) return;
+    std::string reply;
+    try {
+        reply = parts_.http.GetText(OtherConsolesUrl(serviceUrl_, CodigoEmpresa(), idSesion_));
+    } catch (const std::exception&) {
+        return;  // the button stays as it was until the next poll
+    }
+    const std::optional<int> others = ReadOtherConsolesReply(reply);
+    if (!others) askOtherConsoles_ = false;
+    windows_.SetHandOnButton(!others       ? HandOnButton::Hidden
+                             : *others > 0 ? HandOnButton::Enabled
+                                           : HandOnButton::NoOtherConsole);
+}
+
 void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
                         const std::string& digest) {
     idSesion_ = login.idSesion;
@@ -207,7 +241,11 @@ void TfrmMain::LoggedIn(const LoginReply& login, const std::string& company,
     company_ = company;
     digest_ = digest;
     polls_.Forget();
+    askOtherConsoles_ = false;
     events_.Open(OperatorStreamUrl(serviceUrl_, company, idSesion_));
+    // The answers and other consoles belong to a service with event streams; with the stream
+    // switched off, as for an older service, the console asks for neither.
+    if (events_.Allowed()) FetchReadyAnswers();
     tmIdleTimer();
 }
 

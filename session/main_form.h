@@ -106,6 +106,12 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin, private EventPolls
     void Refresh(std::int32_t idSesionClt) override { windows_.Refresh(idSesionClt); }
     bool NewsArmed() const override { return tmIdle_->Enabled(); }
     void PollNews() override { tmIdleTimer(); }
+    // The company's ready answers, for the windows; a service that does not know them (an older
+    // one) has none, and one out of reach leaves those known as they were.
+    void FetchReadyAnswers() override;
+    // Whether any other console of the company is connected, for the windows' "Pasar" button:
+    // asked of a service that knows the ready answers, until it says it does not know the action.
+    void AskOtherConsoles();
 
     // Takes the session of an "OK" login reply to `company` with the password's `digest` and
     // runs the first news poll; a login to another company first closes the windows of the one
@@ -131,9 +137,10 @@ class TfrmMain : public ConsoleHandlers, public ConsoleLogin, private EventPolls
     std::string consola_;  // the console's key; empty without settings
     std::string idSesion_;
     bool iniciado_ = false;
-    int logins_ = 0;       // successful logins so far
-    std::string company_;  // the company code of the last successful login
-    std::string digest_;   // and its password's digest
+    int logins_ = 0;                 // successful logins so far
+    std::string company_;            // the company code of the last successful login
+    std::string digest_;             // and its password's digest
+    bool askOtherConsoles_ = false;  // in this session, for now
     ConversationList conversations_;
     Attention attention_;
     ConversationWindows windows_;

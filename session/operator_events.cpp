@@ -28,6 +28,7 @@ OperatorEvents::~OperatorEvents() {
 
 void OperatorEvents::Open(const std::string& url) {
     Close();
+    answered_ = false;
     if (!allowed_) return;
     url_ = url;
     nextPause_ = FirstPause;
@@ -73,11 +74,20 @@ void OperatorEvents::Read(int generation) {
         return;
     }
     timer_->SetEnabled(true);  // heard from: the silence starts again
+    if (stream_->Answered()) answered_ = true;
     for (const ServerEvent& event : events) {
-        const std::optional<NewsEvent> news = ReadNewsEvent(event.type, event.data, event.fields);
-        if (!news) continue;
-        gaveEvent_ = true;
-        parts_.changed(news->idSesionClt, news->visitorLines);
+        if (const std::optional<NewsEvent> news =
+                ReadNewsEvent(event.type, event.data, event.fields)) {
+            gaveEvent_ = true;
+            parts_.changed(news->idSesionClt, news->visitorLines);
+        } else if (const std::optional<std::int32_t> typing =
+                       ReadTypingEvent(event.type, event.data)) {
+            gaveEvent_ = true;
+            if (parts_.typing) parts_.typing(*typing);
+        } else if (IsReadyAnswersEvent(event.type)) {
+            gaveEvent_ = true;
+            if (parts_.readyAnswersChanged) parts_.readyAnswersChanged();
+        }
     }
     switch (progress) {
         case EventStream::Progress::Waiting:
@@ -90,6 +100,7 @@ void OperatorEvents::Read(int generation) {
             Lost();
             break;
         case EventStream::Progress::NotStream:
+            answered_ = false;
             Close();
             break;
     }

@@ -74,31 +74,42 @@ TEST(AccessibilityTest, a_screen_reader_reads_every_object_of_every_panel) {
     chat->Show();
 
     // A screen reader meets each field by its label's text, each conversation window as a
-    // window of its caption, and a waiting row by what its picture shows.
+    // window of its caption, a waiting row by what its picture shows, and a row whose visitor
+    // types says so.
     const struct {
         Panel panel;
         bool anaWaits;
+        bool joseTypes;
         QStringList shown;
     } rows[] = {
         {Panel::pnTransfer,
+         false,
          false,
          {QStringLiteral("[progress bar]"), QStringLiteral("[label] 'Conectado'"),
           QStringLiteral("[graphic] 'Tertulia'")}},
         {Panel::pnLogin,
          false,
+         false,
          {QStringLiteral("[push button] 'Conectar'"), QStringLiteral("[text] 'Codigo Empresa'"),
           QStringLiteral(u"[text] 'Contraseña para Chatear'")}},
         {Panel::pnChat,
          true,
+         false,
          {QStringLiteral("[list item] 'Ana, espera respuesta'"),
           QStringLiteral(u"[list item] 'Jos\u00E9'"),
           QStringLiteral("[frame] 'Conversacion con : Ana'"), QStringLiteral("[text] 'Mensaje'"),
           QStringLiteral("[push button] 'Enviar'")}},
-        {Panel::pnChat, false, {QStringLiteral("[list item] 'Ana'  ")}},
+        {Panel::pnChat, false, false, {QStringLiteral("[list item] 'Ana'  ")}},
+        {Panel::pnChat,
+         true,
+         true,
+         {QStringLiteral(u"[list item] 'Jos\u00E9, escribiendo'"),
+          QStringLiteral("[list item] 'Ana, espera respuesta'")}},
     };
     for (const auto& row : rows) {
         console.ShowPanel(row.panel);
         listRows.SetRowMarked(0, row.anaWaits);
+        listRows.SetRowTyping(1, row.joseTypes);
         const Walk walk = WalkTheTree();
         ASSERT_EQ(walk.exitCode, 0) << walk.output.toStdString();
         // The tree holds the hidden panels too, so one walk shows it all; it is kept in the

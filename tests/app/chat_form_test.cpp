@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -20,6 +21,7 @@
 
 #include "app/console_window.h"
 #include "app/qt_event_loop.h"
+#include "app/ready_answer_popup.h"
 #include "app/window_put_away.h"
 #include "chat/chat_window.h"
 #include "console_on_desktop.h"
@@ -50,9 +52,11 @@ class RecordingHandlers : public ChatHandlers {
     void edMensajeKeyPress(char key) override { keys.push_back(key); }
     void sbEnviarClick() override { onSend(); }
     void sbCerraryBorrarClick() override { onCloseAndDelete(); }
+    void sbPasarClick() override { ++handOns; }
 
     std::string keys;
     int activations = 0;
+    int handOns = 0;
     std::function<void()> onSend = [] {};
     std::function<void()> onCloseAndDelete = [] {};
 };
@@ -360,6 +364,7 @@ TEST_F(ChatFormTest, alt_c_and_alt_e_press_the_buttons_from_either_field) {
     handlers.onSend = [&] { ++sends; };
     handlers.onCloseAndDelete = [&] { ++closes; };
     view->SetHandlers(&handlers);
+    view->ShowHandOnButton(HandOnButton::Enabled);
     view->Show();
     ChatForm& form = static_cast<QtChatView&>(*view).Form();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -369,22 +374,129 @@ TEST_F(ChatFormTest, alt_c_and_alt_e_press_the_buttons_from_either_field) {
         Qt::Key key;
         int sends;
         int closes;
+        int handOns;
     } rows[] = {
-        {"alt+e in the message line", form.edMensaje, Qt::Key_E, 1, 0},
-        {"alt+c in the message line", form.edMensaje, Qt::Key_C, 0, 1},
-        {"alt+e in the transcript", form.Memo1, Qt::Key_E, 1, 0},
-        {"alt+c in the transcript", form.Memo1, Qt::Key_C, 0, 1},
+        {"alt+e in the message line", form.edMensaje, Qt::Key_E, 1, 0, 0},
+        {"alt+c in the message line", form.edMensaje, Qt::Key_C, 0, 1, 0},
+        {"alt+e in the transcript", form.Memo1, Qt::Key_E, 1, 0, 0},
+        {"alt+c in the transcript", form.Memo1, Qt::Key_C, 0, 1, 0},
+        {"alt+p in the message line", form.edMensaje, Qt::Key_P, 0, 0, 1},
     };
     for (const auto& row : rows) {
-        sends = closes = 0;
+        sends = closes = handlers.handOns = 0;
         row.field->setFocus();
         QTest::keyClick(row.field, row.key, Qt::AltModifier);
         // A mnemonic shows the button pressed for a moment before it clicks.
-        static_cast<void>(QTest::qWaitFor([&] { return sends + closes > 0; }, 1000));
+        static_cast<void>(
+            QTest::qWaitFor([&] { return sends + closes + handlers.handOns > 0; }, 1000));
         EXPECT_EQ(sends, row.sends) << row.name;
         EXPECT_EQ(closes, row.closes) << row.name;
+        EXPECT_EQ(handlers.handOns, row.handOns) << row.name;
     }
     EXPECT_TRUE(form.edMensaje->text().isEmpty());
+    view->SetHandlers(nullptr);
+}
+
+// "Pasar" shows only where the service can hand conversations on, and says why it cannot now.
+TEST_F(ChatFormTest, the_hand_on_button_follows_the_other_consoles) {
+    std::unique_ptr<ChatView> view = NewView();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    EXPECT_EQ(form.sbPasar->text(), QStringLiteral("&Pasar"));
+    EXPECT_EQ(form.sbPasar->focusPolicy(), Qt::NoFocus);
+    const struct {
+        const char* name;
+        HandOnButton state;
+        bool shown;
+        bool enabled;
+        QString tip;
+    } rows[] = {
+        {"another console", HandOnButton::Enabled, true, true, QString()},
+        {"no other console", HandOnButton::NoOtherConsole, true, false,
+         QStringLiteral("No hay otra consola conectada")},
+        {"an older service", HandOnButton::Hidden, false, false, QString()},
+    };
+    for (const auto& row : rows) {
+        view->ShowHandOnButton(row.state);
+        EXPECT_EQ(form.sbPasar->isVisibleTo(&form), row.shown) << row.name;
+        if (row.shown) {
+            EXPECT_EQ(form.sbPasar->isEnabled(), row.enabled) << row.name;
+        }
+        EXPECT_EQ(form.sbPasar->toolTip(), row.tip) << row.name;
+        EXPECT_EQ(form.sbPasar->accessibleDescription(), row.tip) << row.name;
+    }
+}
+
+// "/" offers the answers that match what follows it; the keys go to the list while it is open.
+TEST_F(ChatFormTest, the_ready_answers_list_is_chosen_from_with_the_keyboard) {
+    std::unique_ptr<ChatView> view = NewView();
+    RecordingHandlers handlers;
+    int sends = 0;
+    handlers.onSend = [&] { ++sends; };
+    view->SetHandlers(&handlers);
+    view->SetReadyAnswers({{"saludo",
+                            "Hola, buenos d\xED"
+                            "as.\nEn qu\xE9 puedo ayudarle?"},
+                           {"despedida", "Gracias por escribirnos."}});
+    view->Show();
+    ChatForm& form = static_cast<QtChatView&>(*view).Form();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QListWidget& list = form.ReadyAnswers();
+    EXPECT_EQ(list.accessibleName(), QStringLiteral(u"Respuestas r\u00E1pidas"));
+    const auto typeInto = [&](const QString& keys) {
+        for (const QChar key : keys) {
+            QWidget* target = list.isVisible() ? static_cast<QWidget*>(&list) : form.edMensaje;
+            QTest::keyClicks(target, QString(key));
+        }
+    };
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(list.isVisible() ? static_cast<QWidget*>(&list) : form.edMensaje, key,
+                        modifiers);
+    };
+    const struct {
+        const char* name;
+        QString typed;
+        Qt::Key key;
+        bool all;  // opened with Ctrl+Space
+        int offered;
+        QString line;
+    } rows[] = {
+        {"enter takes the greeting", QStringLiteral("/salu"), Qt::Key_Return, false, 1,
+         QStringLiteral(u"Hola, buenos d\u00EDas. En qu\u00E9 puedo ayudarle?")},
+        {"a word of the text", QStringLiteral("/GRAC"), Qt::Key_Tab, false, 1,
+         QStringLiteral("Gracias por escribirnos.")},
+        {"escape keeps what was typed", QStringLiteral("/salu"), Qt::Key_Escape, false, 1,
+         QStringLiteral("/salu")},
+        {"down then tab from the whole list", QStringLiteral("Le digo: "), Qt::Key_Down, true, 2,
+         QStringLiteral("Le digo: Gracias por escribirnos.")},
+    };
+    for (const auto& row : rows) {
+        form.edMensaje->clear();
+        handlers.keys.clear();
+        typeInto(row.typed);
+        if (row.all) press(Qt::Key_Space, Qt::ControlModifier);
+        ASSERT_TRUE(list.isVisible()) << row.name;
+        EXPECT_EQ(list.count(), row.offered) << row.name;
+        EXPECT_EQ(list.currentRow(), 0) << row.name;
+        EXPECT_EQ(list.item(0)->data(Qt::AccessibleTextRole).toString(), list.item(0)->text());
+        press(row.key);
+        if (row.key == Qt::Key_Down) {
+            EXPECT_EQ(list.currentRow(), 1) << row.name;
+            press(Qt::Key_Tab);
+        }
+        EXPECT_FALSE(list.isVisible()) << row.name;
+        EXPECT_EQ(form.edMensaje->text(), row.line) << row.name;
+        EXPECT_EQ(form.edMensaje->hasFocus(), true) << row.name;
+        EXPECT_EQ(handlers.keys.find('\r'), std::string::npos) << row.name;
+    }
+    EXPECT_EQ(sends, 0) << "Enter in the list never sends";
+    form.edMensaje->clear();
+    typeInto(QStringLiteral("/s"));
+    EXPECT_EQ(list.item(0)->text(),
+              QStringLiteral(u"saludo: Hola, buenos d\u00EDas. En qu\u00E9 puedo ayudarle?"));
+    press(Qt::Key_Escape);
+    typeInto(QStringLiteral("a"));
+    EXPECT_FALSE(list.isVisible()) << "closed with Escape: not offered again for this \"/\"";
+    EXPECT_EQ(form.edMensaje->text(), QStringLiteral("/sa"));
     view->SetHandlers(nullptr);
 }
 

@@ -23,9 +23,12 @@ class UnansweredRequests : public ConversationRequests {
         throw std::runtime_error("no service");
     }
     std::string Close(std::int32_t) override { throw std::runtime_error("no service"); }
+    std::string HandOn(std::int32_t) override { throw std::runtime_error("no service"); }
+    void OperatorTyping(std::int32_t) override {}
     SaveDialog& SaveDialog1() override { return saveDialog_; }
     void ConversationClosed(TfrmChatClt&) override {}
     bool ConversationActivated(TfrmChatClt&) override { return false; }
+    void VisitorTypingEnded(TfrmChatClt&) override {}
 
   private:
     SaveDialog& saveDialog_;
@@ -52,7 +55,7 @@ struct ConsoleOnDesktop : private WithApplication, WithTestFolder, ConsoleAssemb
     std::unique_ptr<TfrmChatClt> NewChat(std::int32_t id = 5) {
         ChatWindowParts parts = chatWindows.Create();
         return std::make_unique<TfrmChatClt>(id, requests, std::move(parts.view),
-                                             std::move(parts.timer));
+                                             std::move(parts.timer), std::move(parts.typingTimer));
     }
 
     UnansweredRequests requests{saveDialog};

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Stands in front of the service as an older one without event streams: the operator's event
-action gets the refusal of an unknown action, every other request goes through unchanged.
+action, and the actions that came after it (the operator's typing, the ready answers, the hand-on
+and the other consoles), get the refusal of an unknown action; every other request goes through
+unchanged.
 
 Usage: old_service_proxy.py LISTEN-PORT SERVICE-PORT
 """
@@ -10,6 +12,7 @@ import urllib.error
 import urllib.request
 
 REFUSAL = "ERROR: Acción desconocida.".encode("cp1252")
+NEWER_ACTIONS = ("eventos", "escribiendo", "respuestas", "ceder", "consolas")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -26,7 +29,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def forward(self):
-        if self.path.startswith("/tertulia.php?") and "accion=eventos" in self.path:
+        if self.path.startswith("/tertulia.php?") and any(
+                "accion=%s&" % action in self.path + "&" for action in NEWER_ACTIONS):
             self.answer(200, [("Content-Type", "text/plain; charset=windows-1252")], REFUSAL)
             return
         length = int(self.headers.get("Content-Length") or 0)

@@ -60,7 +60,7 @@ std::vector<std::int32_t> ChangesFrom(const std::string& url, HttpClient& http, 
                                if (counts != nullptr) counts->push_back(visitorLines);
                                if (changed.size() == wanted) loop.quit();
                            },
-                           nullptr});
+                           nullptr, nullptr, nullptr});
     stream.SetAllowed(true);
     stream.Open(url);
     EXPECT_TRUE(watch.watching) << "the stream is open";

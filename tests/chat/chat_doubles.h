@@ -136,6 +136,10 @@ class RecordingChatView : public ChatView {
         dialog.Run();
         return confirmAnswer;
     }
+    void ShowHandOnButton(HandOnButton state) override { handOn = state; }
+    void SetReadyAnswers(const std::vector<ReadyAnswer>& answers) override {
+        readyAnswers = answers;
+    }
     // The keyboard focus comes into the message line, as when the operator clicks there.
     void TakeFocus() {
         messageFocus = true;
@@ -166,7 +170,10 @@ class RecordingChatView : public ChatView {
     std::vector<std::string> errors;
     bool confirmAnswer = false;
     DialogHook dialog;
+    HandOnButton handOn = HandOnButton::Hidden;
+    std::vector<ReadyAnswer> readyAnswers;
     RecordingTimer& timer;
+    RecordingTimer* typingTimer = nullptr;  // the one that ends the news of the visitor's typing
 
   private:
     EventLog& log_;
@@ -196,12 +203,17 @@ class FakeRequests : public ConversationRequests {
         return {std::move(reply), !std::exchange(nextLineNotStored, false)};
     }
     std::string Close(std::int32_t id) override { return Answer("dropclt " + std::to_string(id)); }
+    std::string HandOn(std::int32_t id) override { return Answer("ceder " + std::to_string(id)); }
+    void OperatorTyping(std::int32_t id) override {
+        calls.push_back("escribiendo " + std::to_string(id));
+    }
     SaveDialog& SaveDialog1() override { return saveDialog; }
     void ConversationClosed(TfrmChatClt&) override { calls.push_back("closed"); }
     bool ConversationActivated(TfrmChatClt&) override {
         calls.push_back("activated");
         return waiting;
     }
+    void VisitorTypingEnded(TfrmChatClt&) override { calls.push_back("typing ended"); }
 
     std::deque<std::string> replies;
     std::vector<std::string> calls;

@@ -20,9 +20,12 @@ using testing::RecordingTimer;
 struct ChatWindowTest : ::testing::Test {
     ChatWindowTest() {
         auto timer = std::make_unique<RecordingTimer>();
+        auto typing = std::make_unique<RecordingTimer>();
+        typingTimer = typing.get();
         auto made = std::make_unique<RecordingChatView>(log, chats, *timer);
         view = made.get();
-        window = std::make_unique<TfrmChatClt>(5, requests, std::move(made), std::move(timer));
+        window = std::make_unique<TfrmChatClt>(5, requests, std::move(made), std::move(timer),
+                                               std::move(typing));
     }
     // Shown with the focus in its message line, as the operator works in it.
     void ShowFocused() {
@@ -34,6 +37,7 @@ struct ChatWindowTest : ::testing::Test {
     std::vector<RecordingChatView*> chats;
     FakeRequests requests;
     RecordingChatView* view = nullptr;
+    RecordingTimer* typingTimer = nullptr;
     std::unique_ptr<TfrmChatClt> window;
 };
 
@@ -245,6 +249,81 @@ TEST_F(ChatWindowTest, close_and_delete_without_saving_or_with_a_refusal) {
             EXPECT_EQ(view->errors.back(), row.reply) << row.proves;
         }
     }
+}
+
+// "Pasar" hands the conversation on after the operator's OK: no copy offered, no close request.
+TEST_F(ChatWindowTest, pasar_asks_then_hands_on_or_shows_the_refusal) {
+    struct Row {
+        const char* proves;
+        bool confirm;
+        std::string reply;
+        std::vector<std::string> calls;
+        std::vector<std::string> errors;
+    };
+    const Row rows[] = {
+        {"cancelled: nothing asked of the service", false, "", {}, {}},
+        {"handed on: the window goes", true, "OK", {"ceder 5", "closed"}, {}},
+        {"no other console: the reply in the box, the window stays",
+         true,
+         "ERROR: No hay otra consola conectada.",
+         {"ceder 5"},
+         {"ERROR: No hay otra consola conectada."}},
+    };
+    ShowFocused();
+    for (const Row& row : rows) {
+        view->visible = true;
+        view->confirmAnswer = row.confirm;
+        view->errors.clear();
+        requests.calls.clear();
+        requests.replies = {row.reply};
+        log.clear();
+        window->sbPasarClick();
+        EXPECT_EQ(log.front(), "chat confirm \xBFPasar esta conversaci\xF3n a otra consola?")
+            << row.proves;
+        EXPECT_EQ(requests.calls, row.calls) << row.proves;
+        EXPECT_EQ(view->errors, row.errors) << row.proves;
+        EXPECT_EQ(view->IsVisible(), row.calls.size() != 2) << row.proves;
+    }
+    EXPECT_EQ(requests.saveDialog.runs, 0);
+}
+
+// The news that the visitor types lasts 5 s from the last event, or until the line arrives.
+TEST_F(ChatWindowTest,
+       the_visitors_typing_shows_in_the_status_line_until_it_lapses_or_the_line_comes) {
+    ShowFocused();
+    EXPECT_EQ(typingTimer->interval, 5000);
+    window->VisitorTyping("Ana");
+    EXPECT_EQ(view->status, "Ana est\xE1 escribiendo\x85");
+    EXPECT_TRUE(typingTimer->Enabled());
+    const int starts = typingTimer->starts;
+    window->VisitorTyping("Ana");
+    EXPECT_EQ(typingTimer->starts, starts + 1) << "renewed: a full 5 s again";
+    typingTimer->Fire();
+    EXPECT_EQ(view->status, "");
+    EXPECT_FALSE(typingTimer->Enabled());
+    EXPECT_EQ(requests.calls, std::vector<std::string>{"typing ended"});
+
+    requests.calls.clear();
+    view->transcript = "Ana: hola";
+    window->VisitorTyping("Ana");
+    requests.replies = {"Ana: hola", "Ana: hola<br>Ana: sigo"};
+    view->timer.Fire();
+    EXPECT_TRUE(window->ShowsVisitorTyping()) << "an unchanged transcript leaves it";
+    view->timer.Fire();
+    EXPECT_FALSE(window->ShowsVisitorTyping()) << "the line has come";
+    EXPECT_EQ(view->status, "");
+    EXPECT_FALSE(typingTimer->Enabled());
+    EXPECT_EQ(requests.calls, (std::vector<std::string>{"getchat 5", "getchat 5", "typing ended"}));
+}
+
+// What the operator types is news for the visitor; Enter sends the line instead.
+TEST_F(ChatWindowTest, typing_in_the_message_line_is_told_to_the_console_enter_is_not) {
+    ShowFocused();
+    window->edMensajeKeyPress('h');
+    window->edMensajeKeyPress('\b');
+    view->message = "";
+    window->edMensajeKeyPress('\r');
+    EXPECT_EQ(requests.calls, (std::vector<std::string>{"escribiendo 5", "escribiendo 5"}));
 }
 
 TEST_F(ChatWindowTest, a_transcript_file_that_cannot_be_written_stops_before_the_close_request) {

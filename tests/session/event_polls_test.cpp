@@ -22,17 +22,25 @@ std::string Stream(const std::string& events) {
            events;
 }
 
+// What a service without ready answers says of them, and of the other consoles.
+const std::string kUnknownAction = "ERROR: Acci\xF3n desconocida.";
+
 // A console with its event stream on, logged in to "acme" as "s1" with conversation 5 of Ana
-// open; its stream answers `stream`, its first news poll `news`.
+// open; its stream answers `stream`, its first news poll `news`; the service knows no ready
+// answers unless `answers` are given, and then says that `others` other consoles are there.
 struct StreamingConsole {
-    explicit StreamingConsole(const std::string& stream, const std::string& news = "OK,5=Ana|") {
+    explicit StreamingConsole(const std::string& stream, const std::string& news = "OK,5=Ana|",
+                              const std::string& answers = kUnknownAction,
+                              const std::string& others = "") {
         harness.settings["Servicio/Eventos"] = "1";
         harness.console.FormCreate();
         view.companyCode = "acme";
         view.password = "secreta";
         server.Reply("OK=s1");
         server.ReplyRaw(stream);
+        server.Reply(answers);
         server.Reply(news);
+        if (answers != kUnknownAction) server.Reply(others);
         harness.console.btConectarClick();
     }
     // The requests other than the event stream's, whose target the server may record only after
@@ -187,6 +195,7 @@ TEST(EventPollsTest, a_failing_stream_is_opened_again_ever_later_and_a_refusal_e
         EXPECT_EQ(harness.eventWatch.watched, -1);
         test.server.Reply("OK=s1");
         test.server.Drop();
+        test.server.Reply(kUnknownAction);
         test.server.Reply("OK,5=Ana|");
         harness.console.btConectarClick();  // the next login tries again
         ASSERT_NE(harness.eventWatch.watched, -1);
@@ -273,6 +282,113 @@ TEST(EventPollsTest, a_line_seen_in_the_focused_window_does_not_make_it_wait_lat
     test.view.RunPosted();
     EXPECT_TRUE(test.view.RowMarked(0));
     EXPECT_EQ(test.view.notificationBodies.at(5), "una pregunta");
+}
+
+// Ana's visitor types: her window and her row say so for five seconds, renewed by each event;
+// the event of a conversation not held here changes nothing.
+TEST(EventPollsTest, the_visitors_typing_shows_in_the_window_and_the_row) {
+    StreamingConsole test(Stream("event: escribiendo\ndata: 5\n\nevent: escribiendo\ndata: 9\n\n"));
+    testing::ConsoleHarness& harness = test.harness;
+    test.view.signalLog.clear();  // her opening's signals
+    ReadToEnd(harness);
+    testing::RecordingChatView& ana = harness.Chat(0);
+    EXPECT_EQ(ana.status, "Ana est\xE1 escribiendo\x85");
+    ASSERT_TRUE(ana.typingTimer->Enabled());
+    EXPECT_EQ(ana.typingTimer->interval, 5000);
+    EXPECT_EQ(test.view.signalLog, testing::EventLog{"typing Ana"});
+    ana.typingTimer->Fire();
+    EXPECT_EQ(ana.status, "");
+    EXPECT_EQ(test.view.signalLog, (testing::EventLog{"typing Ana", "not typing Ana"}));
+}
+
+// The operator types in Ana's window: the service hears of it at most every 2 s, only once it has
+// answered the event stream, never during another request, and whatever it replies.
+TEST(EventPollsTest, the_operators_typing_is_told_at_most_every_two_seconds) {
+    StreamingConsole test(Stream(""));
+    testing::ConsoleHarness& harness = test.harness;
+    const std::string typing =
+        "/tertulia.php?accion=escribiendo&idempresa=acme&idsesion=s1&idsesionclt=5";
+    ChatHandlers& ana = *harness.Chat(0).handlers;
+    ana.edMensajeKeyPress('h');
+    EXPECT_EQ(test.Count(typing), 0) << "the stream has not answered yet";
+    ReadToEnd(harness);
+
+    test.server.Reply("OK");
+    ana.edMensajeKeyPress('o');
+    EXPECT_EQ(test.Count(typing), 1);
+    harness.now += std::chrono::milliseconds(1999);
+    ana.edMensajeKeyPress('l');
+    EXPECT_EQ(test.Count(typing), 1) << "within 2 s of the last";
+    harness.now += std::chrono::milliseconds(1);
+    test.server.Reply("ERROR: La conversaci\xF3n no es suya.");
+    ana.edMensajeKeyPress('a');
+    EXPECT_EQ(test.Count(typing), 2);
+
+    harness.now += std::chrono::seconds(2);
+    test.view.duringNextRepaint = [&] { ana.edMensajeKeyPress(' '); };
+    test.server.Reply("OK,5=Ana|");
+    harness.tmIdle.Fire();
+    EXPECT_EQ(test.Count(typing), 2) << "not during the news poll";
+    EXPECT_EQ(test.Count("/tertulia.php?accion=consolas&idempresa=acme&idsesion=s1"), 0)
+        << "a service without ready answers is not asked for the other consoles";
+    EXPECT_EQ(harness.Chat(0).handOn, HandOnButton::Hidden);
+    EXPECT_TRUE(harness.Chat(0).readyAnswers.empty());
+    EXPECT_TRUE(test.view.errors.empty());
+    EXPECT_TRUE(harness.Chat(0).errors.empty());
+}
+
+// A service with ready answers: fetched at login and again on its event; the other consoles
+// asked at every news poll, until the service says it does not know the action; "Pasar" hands
+// Ana's conversation on and her window goes, without the close request.
+TEST(EventPollsTest, ready_answers_other_consoles_and_the_hand_on) {
+    const std::string others = "/tertulia.php?accion=consolas&idempresa=acme&idsesion=s1";
+    StreamingConsole test(Stream("event: respuestas\ndata: \n\n"), "OK,5=Ana|",
+                          "saludo|Hola<br>Buenos d\xED"
+                          "as\n",
+                          "0");
+    testing::ConsoleHarness& harness = test.harness;
+    EXPECT_EQ(harness.Chat(0).readyAnswers, (std::vector<ReadyAnswer>{{"saludo",
+                                                                       "Hola\nBuenos d\xED"
+                                                                       "as"}}));
+    EXPECT_EQ(harness.Chat(0).handOn, HandOnButton::NoOtherConsole);
+
+    ReadToEnd(harness);  // the change of the answers, and the stream's end
+    test.server.Reply("despedida|Adi\xF3s\n");
+    test.view.RunPosted();
+    EXPECT_EQ(harness.Chat(0).readyAnswers, (std::vector<ReadyAnswer>{{"despedida", "Adi\xF3s"}}));
+
+    // Each news poll asks again: another console comes, then a service that no longer knows.
+    const struct {
+        const char* name;
+        std::string reply;
+        HandOnButton state;
+    } polls[] = {{"another console", "1", HandOnButton::Enabled},
+                 {"an older service", kUnknownAction, HandOnButton::Hidden}};
+    for (const auto& poll : polls) {
+        test.server.Reply("OK,5=Ana|");
+        test.server.Reply(poll.reply);
+        harness.tmIdle.Fire();
+        EXPECT_EQ(harness.Chat(0).handOn, poll.state) << poll.name;
+    }
+    test.server.Reply("OK,5=Ana|");
+    harness.tmIdle.Fire();
+    EXPECT_EQ(test.Count(others), 3) << "not asked again in the session";
+
+    test.server.Reply("OK");
+    harness.Chat(0).confirmAnswer = true;
+    harness.Chat(0).handlers->sbPasarClick();
+    EXPECT_TRUE(harness.Listed().empty());
+    test.view.RunPosted();
+    EXPECT_TRUE(harness.view.chats.empty()) << "the window is gone";
+    const auto targets = test.server.Targets();
+    EXPECT_EQ(targets.back(),
+              "/tertulia.php?accion=ceder&idempresa=acme&idsesion=s1&idsesionclt=5");
+    EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
+                            [](const std::string& target) {
+                                return target.find("accion=dropclt") != std::string::npos;
+                            }),
+              0);
+    EXPECT_TRUE(test.view.errors.empty());
 }
 
 }  // namespace

@@ -98,6 +98,10 @@ class RecordingConsoleView : public ConsoleView,
         }
     }
     int SelectedRow() const override { return selected; }
+    void SetRowTyping(int index, bool typing) override {
+        signalLog.push_back(std::string(typing ? "typing " : "not typing ") +
+                            listItems.at(static_cast<std::size_t>(index)));
+    }
     void SetRowMarked(int index, bool marked) override {
         signalLog.push_back(std::string(marked ? "mark " : "unmark ") +
                             listItems.at(static_cast<std::size_t>(index)));
@@ -225,10 +229,12 @@ class RecordingConsoleView : public ConsoleView,
 
 inline ChatWindowParts RecordingConsoleView::Create() {
     auto timer = std::make_unique<RecordingTimer>();
+    auto typingTimer = std::make_unique<RecordingTimer>();
     auto chat = std::make_unique<RecordingChatView>(log_, chats, *timer);
+    chat->typingTimer = typingTimer.get();
     chat->windowManagerActivates = windowManagerActivates;
     if (onChatCreated) onChatCreated(*chat);
-    return {std::move(chat), std::move(timer)};
+    return {std::move(chat), std::move(timer), std::move(typingTimer)};
 }
 
 inline void RecordingConsoleView::PlaySound() {
