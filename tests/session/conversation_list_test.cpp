@@ -13,6 +13,7 @@ struct CountedRows : ConversationRows {
     void RemoveRow(int) override { --rows; }
     int SelectedRow() const override { return -1; }
     void SetRowMarked(int, bool) override {}
+    void SetRowTyping(int, bool) override {}
     int rows = 0;
 };
 
