@@ -157,3 +157,26 @@ start_console() {
     # The update check runs first; then the login panel is offered.
     sleep 2
 }
+
+# The consoles' processes by number, for start_operator.
+declare -A pid
+consoles() { xdotool search --onlyvisible --name '^Tertulia$' 2>/dev/null | sort || true; }
+news_polls() { grep -c 'accion=get_news' "$work/access.log" || true; }
+# start_operator N: console N, with settings of its own that outlive it, logged in as the demo
+# company's operator once its first news poll has been answered; its process is pid[N].
+start_operator() {
+    local before window polls
+    before=$(consoles)
+    XDG_CONFIG_HOME="$work/config-$1" HOME="$work/home-$1" "$tertulia" \
+        >>"$work/tertulia-$1.log" 2>&1 &
+    pid[$1]=$!
+    pids+=($!)
+    new_console() { [ -n "$(comm -13 <(echo "$before") <(consoles))" ]; }
+    wait_for 15 new_console || fail "console $1 did not appear"
+    window=$(comm -13 <(echo "$before") <(consoles) | head -1)
+    sleep 2
+    polls=$(news_polls)
+    type_demo_login "$window"
+    polled() { [ "$(news_polls)" -gt "$polls" ]; }
+    wait_for 10 polled || fail "console $1 did not log in"
+}

@@ -28,27 +28,6 @@ fail() {
     exit 1
 }
 
-declare -A pid
-consoles() { xdotool search --onlyvisible --name '^Tertulia$' 2>/dev/null | sort || true; }
-news_polls() { grep -c 'accion=get_news' "$work/access.log" || true; }
-# start_operator N: console N, with settings of its own that outlive it, logged in as the demo
-# company's operator once its first news poll has been answered; its process is pid[N].
-start_operator() {
-    local before window polls
-    before=$(consoles)
-    XDG_CONFIG_HOME="$work/config-$1" HOME="$work/home-$1" "$tertulia" \
-        >>"$work/tertulia-$1.log" 2>&1 &
-    pid[$1]=$!
-    pids+=($!)
-    new_console() { [ -n "$(comm -13 <(echo "$before") <(consoles))" ]; }
-    wait_for 15 new_console || fail "console $1 did not appear"
-    window=$(comm -13 <(echo "$before") <(consoles) | head -1)
-    sleep 2
-    polls=$(news_polls)
-    type_demo_login "$window"
-    polled() { [ "$(news_polls)" -gt "$polls" ]; }
-    wait_for 10 polled || fail "console $1 did not log in"
-}
 # windows_of N: how many conversation windows console N shows.
 windows_of() {
     { xdotool search --all --onlyvisible --pid "${pid[$1]}" --name '^Conversacion con : ' \

@@ -42,28 +42,6 @@ fail() {
     exit 1
 }
 
-declare -A pid
-consoles() { xdotool search --onlyvisible --name '^Tertulia$' 2>/dev/null | sort || true; }
-news_polls() { grep -c 'accion=get_news' "$work/access.log" || true; }
-# start_operator N: console N, with settings of its own, logged in as the demo company's operator
-# once its first news poll has been answered; its process is pid[N].
-start_operator() {
-    local before window polls
-    before=$(consoles)
-    XDG_CONFIG_HOME="$work/config-$1" HOME="$work/home-$1" "$tertulia" \
-        >>"$work/tertulia-$1.log" 2>&1 &
-    pid[$1]=$!
-    pids+=($!)
-    new_console() { [ -n "$(comm -13 <(echo "$before") <(consoles))" ]; }
-    wait_for 15 new_console || fail "console $1 did not appear"
-    window=$(comm -13 <(echo "$before") <(consoles) | head -1)
-    sleep 2
-    polls=$(news_polls)
-    type_demo_login "$window"
-    polled() { [ "$(news_polls)" -gt "$polls" ]; }
-    wait_for 10 polled || fail "console $1 did not log in"
-    sleep 1  # the event stream opens right after the login
-}
 # reads SECONDS WINDOW OBJECT [--is TEXT | --is-not TEXT]: what a screen reader reads of the
 # object, waited for.
 reads() {
@@ -93,6 +71,7 @@ add_answer saludo "Hola, buenos días. ¿En qué puedo ayudarle?" || fail "compa
 add_answer despedida "Gracias por escribirnos." || fail "company-reply failed"
 mkdir -p "$work/home-1" "$work/home-2"
 start_operator 1
+sleep 1  # the event stream opens right after the login
 
 visitor_opens "Ana" || fail "the visitor could not open a conversation"
 wait_for 10 has_visible_window "^$ana\$" || fail "Ana's conversation did not open"
@@ -162,6 +141,7 @@ grep -q 'accion=consolas' "$work/access.log" || fail "the console did not ask fo
 
 # A second console: the next news poll of the first one finds it.
 start_operator 2
+sleep 1
 consoles_asked=$(grep -c 'accion=consolas' "$work/access.log")
 visitor_opens "Eva" || fail "the visitor could not open a second conversation"
 asked() { [ "$(grep -c 'accion=consolas' "$work/access.log")" -ge $((consoles_asked + 2)) ]; }
