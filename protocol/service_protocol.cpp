@@ -23,6 +23,13 @@ std::string ChatUrl(std::string_view base, std::string_view accion, std::string_
         {base, "/tertulia.php?accion=", accion, "&idempresa=", empresa, "&idsesion=", idSesion});
 }
 
+// An action on one of the session's conversations.
+std::string ConversationUrl(std::string_view base, std::string_view accion,
+                            std::string_view empresa, std::string_view idSesion,
+                            std::int32_t idSesionClt) {
+    return ChatUrl(base, accion, empresa, idSesion) + "&idsesionclt=" + std::to_string(idSesionClt);
+}
+
 // The update reply's rule: the text after the separator, or the whole text without one.
 std::string AfterOrWhole(std::string_view text, std::string_view separator) {
     if (text.find(separator) == std::string_view::npos) return std::string(text);
@@ -78,8 +85,7 @@ std::string NewsUrl(std::string_view base, std::string_view empresa, std::string
 
 std::string TranscriptUrl(std::string_view base, std::string_view empresa,
                           std::string_view idSesion, std::int32_t idSesionClt) {
-    return ChatUrl(base, "getchat", empresa, idSesion) +
-           "&idsesionclt=" + std::to_string(idSesionClt);
+    return ConversationUrl(base, "getchat", empresa, idSesion, idSesionClt);
 }
 
 std::string SendLineUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
@@ -89,8 +95,7 @@ std::string SendLineUrl(std::string_view base, std::string_view empresa, std::st
 
 std::string CloseConversationUrl(std::string_view base, std::string_view empresa,
                                  std::string_view idSesion, std::int32_t idSesionClt) {
-    return ChatUrl(base, "dropclt", empresa, idSesion) +
-           "&idsesionclt=" + std::to_string(idSesionClt);
+    return ConversationUrl(base, "dropclt", empresa, idSesion, idSesionClt);
 }
 
 std::string LogoutUrl(std::string_view base, std::string_view empresa, std::string_view idSesion) {
@@ -99,8 +104,7 @@ std::string LogoutUrl(std::string_view base, std::string_view empresa, std::stri
 
 std::string TypingUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
                       std::int32_t idSesionClt) {
-    return ChatUrl(base, "escribiendo", empresa, idSesion) +
-           "&idsesionclt=" + std::to_string(idSesionClt);
+    return ConversationUrl(base, "escribiendo", empresa, idSesion, idSesionClt);
 }
 
 std::string ReadyAnswersUrl(std::string_view base, std::string_view empresa,
@@ -110,8 +114,7 @@ std::string ReadyAnswersUrl(std::string_view base, std::string_view empresa,
 
 std::string HandOnUrl(std::string_view base, std::string_view empresa, std::string_view idSesion,
                       std::int32_t idSesionClt) {
-    return ChatUrl(base, "ceder", empresa, idSesion) +
-           "&idsesionclt=" + std::to_string(idSesionClt);
+    return ConversationUrl(base, "ceder", empresa, idSesion, idSesionClt);
 }
 
 std::string OtherConsolesUrl(std::string_view base, std::string_view empresa,

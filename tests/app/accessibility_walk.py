@@ -21,6 +21,14 @@ ROOT = "/org/a11y/atspi/accessible/root"
 TIMEOUT = 10  # seconds for one call; a crashed application gives no reply
 
 
+def accessibility_bus():
+    """The accessibility bus of the session bus; raises dbus.DBusException without one."""
+    session = dbus.SessionBus()
+    address = session.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(
+        dbus_interface="org.a11y.Bus")
+    return dbus.bus.BusConnection(str(address))
+
+
 def registered_applications(bus):
     try:
         registry = bus.get_object("org.a11y.atspi.Registry", ROOT, introspect=False)
@@ -95,10 +103,7 @@ def main():
     name = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 20
     try:
-        session = dbus.SessionBus()
-        address = session.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(
-            dbus_interface="org.a11y.Bus")
-        bus = dbus.bus.BusConnection(str(address))
+        bus = accessibility_bus()
     except dbus.DBusException as error:
         print(f"SKIP: no accessibility bus: {error}", file=sys.stderr)
         return 77

@@ -17,7 +17,8 @@ import time
 import dbus
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from accessibility_walk import ACCESSIBLE, PROPERTIES, TIMEOUT, find_application  # noqa: E402
+from accessibility_walk import (  # noqa: E402
+    ACCESSIBLE, PROPERTIES, TIMEOUT, accessibility_bus, find_application)
 
 TEXT = "org.a11y.atspi.Text"
 EDITABLE = "org.a11y.atspi.EditableText"
@@ -83,10 +84,7 @@ def main():
     application, window, name, seconds = sys.argv[1:5]
     mode, expected = (sys.argv[5], sys.argv[6]) if len(sys.argv) > 6 else (None, None)
     try:
-        session = dbus.SessionBus()
-        address = session.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(
-            dbus_interface="org.a11y.Bus")
-        bus = dbus.bus.BusConnection(str(address))
+        bus = accessibility_bus()
     except dbus.DBusException as error:
         print(f"SKIP: no accessibility bus: {error}", file=sys.stderr)
         return 77
